@@ -1,0 +1,109 @@
+#include "codec/psd.h"
+
+#include <cstring>
+
+#include "codec/packbits.h"
+#include "common/bytes.h"
+
+namespace {
+
+// The fixed part of every file; the fields marked below are filled in for each picture.
+constexpr uint8_t kPsdTemplate[kPsdTemplateSize] = {
+    '8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0,  // signature, version 1, reserved
+    0, 4,                                        // 4 channels in the merged image
+    0, 0, 0, 0,                                  // 14: height
+    0, 0, 0, 0,                                  // 18: width
+    0, 8, 0, 3,                                  // 8 bits per channel, RGB
+    0, 0, 0, 0,                                  // colour mode data length
+    0, 0, 0, 0,                                  // image resources length
+    0, 0, 0, 0,                                  // 34: layer and mask information length
+    0, 0, 0, 0,                                  // 38: layer info length
+    0xFF, 0xFF,                                  // layer count -1: merged alpha is transparency
+    0, 0, 0, 0, 0, 0, 0, 0,                      // layer top, left
+    0, 0, 0, 0, 0, 0, 0, 0,                      // 52: layer bottom, 56: right
+    0, 4,                                        // 4 channels in the layer
+    0xFF, 0xFF, 0, 0, 0, 0,                      // 62: transparency, 64: its length
+    0, 0, 0, 0, 0, 0,                            // 68: red, 70: its length
+    0, 1, 0, 0, 0, 0,                            // 74: green, 76: its length
+    0, 2, 0, 0, 0, 0,                            // 80: blue, 82: its length
+    '8', 'B', 'I', 'M', 'n', 'o', 'r', 'm',      // blend mode normal
+    255, 0, 8, 0,                                // opacity, clipping base, flags, filler
+    0, 0, 0, 76,                                 // extra data length
+    0, 0, 0, 0,                                  // layer mask data length
+    0, 0, 0, 40,                                 // blending ranges length
+    0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF,
+    0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF,
+    10, 0x83, 0x8C, 0x83, 0x43, 0x83, 0x84, 0x81, 0x5B, 0x20, 0x31, 0,  // name "レイヤー 1" in code page 932
+    '8', 'B', 'I', 'M', 'l', 'y', 'i', 'd', 0, 0, 0, 4, 0, 0, 0, 2,     // layer id 2
+};
+
+constexpr uint32_t kHeightFields[] = {14, 52};
+constexpr uint32_t kWidthFields[] = {18, 56};
+constexpr uint32_t kLayerMaskInfoLength = 34;
+constexpr uint32_t kLayerInfoLength = 38;
+// The layer count and the layer record up to the channel data.
+constexpr uint32_t kLayerInfoFixed = 136;
+
+struct LayerChannel {
+    uint32_t canvasByte;   // which byte of each pixel
+    uint32_t lengthField;  // where the block's length goes
+};
+constexpr LayerChannel kLayerChannels[] = {{3, 64}, {2, 70}, {1, 76}, {0, 82}};
+
+// (c * a + (255 - a) * 255) / 255 for values up to 65,025, without a division.
+inline uint32_t divideBy255(uint32_t v) { return (v + 1 + (v >> 8)) >> 8; }
+
+}  // namespace
+
+void flattenOnWhite(const Canvas& canvas, std::span<uint8_t> planes) {
+    const uint64_t count = uint64_t(canvas.width) * canvas.height;
+    const uint8_t* pixel = canvas.pixels.data();
+    uint8_t* red = planes.data();
+    uint8_t* green = red + count;
+    uint8_t* blue = green + count;
+    uint8_t* alpha = blue + count;
+    for (uint64_t i = 0; i < count; ++i, pixel += 4) {
+        uint32_t a = pixel[3];
+        uint32_t white = (255 - a) * 255;
+        blue[i] = uint8_t(divideBy255(pixel[0] * a + white));
+        green[i] = uint8_t(divideBy255(pixel[1] * a + white));
+        red[i] = uint8_t(divideBy255(pixel[2] * a + white));
+        alpha[i] = uint8_t(a);
+    }
+}
+
+uint32_t writePsd(const Canvas& canvas, std::span<uint8_t> planes, std::span<uint8_t> out) {
+    const uint32_t width = canvas.width;
+    const uint32_t height = canvas.height;
+    if (width == 0 || height == 0 || planes.size() < psdPlanesSize(width, height) ||
+        out.size() < psdBufferSize(width, height))
+        return 0;
+
+    uint8_t* start = out.data();
+    std::memcpy(start, kPsdTemplate, kPsdTemplateSize);
+    for (uint32_t field : kHeightFields) storeBe32(start + field, height);
+    for (uint32_t field : kWidthFields) storeBe32(start + field, width);
+
+    uint8_t* o = start + kPsdTemplateSize;
+    uint64_t layerInfo = kLayerInfoFixed;
+    for (const LayerChannel& channel : kLayerChannels) {
+        uint32_t length =
+            packBitsChannel(canvas.pixels.data() + channel.canvasByte, 4, height, width, o);
+        storeBe32(start + channel.lengthField, length);
+        layerInfo += length;
+        o += length;
+    }
+    storeBe32(o, 0);  // global layer mask information length
+    o += 4;
+
+    flattenOnWhite(canvas, planes);
+    o += packBitsChannel(planes.data(), 1, 4 * height, width, o);
+
+    storeBe32(start + kLayerInfoLength, uint32_t(layerInfo));
+    storeBe32(start + kLayerMaskInfoLength, uint32_t(layerInfo + 8));
+    return uint32_t(o - start);
+}
+
+static_assert(kPsdTemplate[150] == 10 && kPsdTemplate[161] == 0 && kPsdTemplate[162] == '8' &&
+                  kPsdTemplate[177] == 2,
+              "the template's fields sit at their file offsets");

@@ -1,0 +1,48 @@
+// A zero-filled block of whole pages from the system's page allocator, owned by one holder.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "common/status.h"
+
+// Blocks larger than this are refused, so every size obtained also fits a 32-bit file field.
+inline constexpr uint64_t kMaxBlockSize = 0xFFFFFFFFu;
+
+class ByteBuffer;
+// Obtains a block with the reason for a refusal: tooLarge beyond kMaxBlockSize, outOfMemory
+// when the size is 0 or the system refuses. Any block already held is released first.
+Status obtainBlock(uint64_t size, ByteBuffer& block);
+
+class ByteBuffer {
+public:
+    ByteBuffer() = default;
+    ~ByteBuffer() { release(); }
+    ByteBuffer(ByteBuffer&& other) noexcept;
+    ByteBuffer& operator=(ByteBuffer&& other) noexcept;
+    ByteBuffer(const ByteBuffer&) = delete;
+    ByteBuffer& operator=(const ByteBuffer&) = delete;
+
+    // An empty buffer when the size is 0, above kMaxBlockSize, or refused by the system.
+    static ByteBuffer obtain(uint64_t size);
+
+    // Returns the block to the system and clears the reference; releasing nothing does nothing.
+    void release();
+
+    bool empty() const { return bytes_ == nullptr; }
+    uint8_t* data() { return bytes_; }
+    const uint8_t* data() const { return bytes_; }
+    uint8_t* end() { return bytes_ + size_; }
+    const uint8_t* end() const { return bytes_ + size_; }
+    uint32_t size() const { return size_; }
+    std::span<uint8_t> span() { return {bytes_, size_}; }
+    std::span<const uint8_t> span() const { return {bytes_, size_}; }
+
+private:
+    friend Status obtainBlock(uint64_t size, ByteBuffer& block);
+    ByteBuffer(uint8_t* bytes, uint32_t size) : bytes_(bytes), size_(size) {}
+
+    uint8_t* bytes_ = nullptr;
+    uint32_t size_ = 0;
+};

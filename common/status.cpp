@@ -1,0 +1,22 @@
+#include "common/status.h"
+
+const char* statusText(Status status) {
+    switch (status) {
+    case Status::ok: return "converted";
+    case Status::cannotOpen: return "cannot open the file";
+    case Status::empty: return "the file is empty";
+    case Status::readFailed: return "cannot read the whole file";
+    case Status::notG00: return "not a G00 image";
+    case Status::emptyPicture: return "width or height is 0";
+    case Status::tooLarge: return "the picture is too large";
+    case Status::outOfMemory: return "out of memory";
+    case Status::truncated: return "the file is cut short";
+    case Status::damagedStream: return "the compressed data is damaged";
+    case Status::damagedParts: return "the part table is damaged";
+    case Status::nameTooLong: return "the path is too long";
+    case Status::cannotCreate: return "cannot create the output";
+    case Status::sameAsSource: return "the output would replace the source";
+    case Status::writeFailed: return "write failed";
+    }
+    return "unknown failure";
+}

@@ -1,0 +1,25 @@
+// The outcome of decoding, writing or converting one file.
+#pragma once
+
+#include <cstdint>
+
+enum class Status : uint8_t {
+    ok,
+    cannotOpen,      // the source file could not be opened
+    empty,           // the source file holds no bytes
+    readFailed,      // the source could not be read whole
+    notG00,          // the type byte is neither 0 nor 2
+    emptyPicture,    // width or height is 0
+    tooLarge,        // a buffer the picture needs exceeds 4 GiB - 1 bytes
+    outOfMemory,     // the system refused a buffer
+    truncated,       // the file ends before the data its header announces
+    damagedStream,   // the compressed data overruns its output or copies from before its start
+    damagedParts,    // the part table points outside the decompressed data
+    nameTooLong,     // the output or source path does not fit in 260 bytes
+    cannotCreate,    // the output file could not be created
+    sameAsSource,    // the output would replace the source being read
+    writeFailed,     // the output could not be written whole (it was removed)
+};
+
+// A short English text for the command line; the window shows one message for any failure.
+const char* statusText(Status status);
