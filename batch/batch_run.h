@@ -1,0 +1,38 @@
+// Converting every file of the selection list in order, stopping at the first failure.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "batch/convert_file.h"
+
+// What the batch shows between files. The window steps its progress bar, drains its message
+// queue and sets its file label; the command line and the tests do their own.
+class BatchView {
+public:
+    virtual void stepProgress() = 0;
+    virtual void drainMessages() = 0;
+    virtual void showPath(const char* sourcePath) = 0;
+
+protected:
+    ~BatchView() = default;
+};
+
+struct BatchJob {
+    uint16_t count = 0;
+    char* sourcePath = nullptr;  // kPathSize bytes; its directory part already in place
+    size_t sourceNamePos = 0;
+    const char* cursor = nullptr;  // the first name of the list
+    char* outputPath = nullptr;    // kPathSize bytes; the folder ending in its separator
+    size_t outputNamePos = 0;
+    bool psdWanted = true;
+};
+
+// For each file: step the progress, drain messages, put the name into sourcePath (a path that
+// would not fit fails the file: nameTooLong), show it, convert it. The first failure ends the
+// batch and is returned; the remaining files are not opened.
+ConvertResult runBatch(BatchJob& job, BatchView& view);
+
+// Makes the typed folder end in "\" (by characters of code page 932) and gives the name
+// position after it. False when no room is left for a name after it.
+bool prepareOutputFolder(char* outputPath, size_t& namePos);
