@@ -33,6 +33,7 @@ struct BatchJob {
 // batch and is returned; the remaining files are not opened.
 ConvertResult runBatch(BatchJob& job, BatchView& view);
 
-// Makes the typed folder end in "\" (by characters of code page 932) and gives the name
-// position after it. False when no room is left for a name after it.
-bool prepareOutputFolder(char* outputPath, size_t& namePos);
+// Makes the typed folder (a NUL-terminated text in kPathSize bytes) end in "\", judged by
+// characters of code page 932, and returns the name position after it. A 259-byte folder
+// fills the buffer with its "\": no name fits after it, so the batch's first file fails.
+size_t prepareOutputFolder(char* outputPath);
