@@ -6,10 +6,6 @@
 
 #include "common/status.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 class FileHandle {
 public:
     FileHandle() = default;
@@ -23,7 +19,7 @@ public:
     void close();  // closing nothing does nothing
 
 #ifdef _WIN32
-    HANDLE native = INVALID_HANDLE_VALUE;
+    void* native = reinterpret_cast<void*>(intptr_t(-1));  // a HANDLE; INVALID_HANDLE_VALUE when closed
 #else
     int native = -1;
 #endif

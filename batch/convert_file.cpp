@@ -1,0 +1,116 @@
+#include "batch/convert_file.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "codec/bmp.h"
+#include "codec/g00.h"
+#include "codec/psd.h"
+#include "common/bytes.h"
+#include "common/canvas.h"
+#include "common/work_memory.h"
+
+namespace {
+
+ConvertResult failed(Status status, uint8_t typeByte = 0) { return ConvertResult{status, typeByte}; }
+
+// Writes the Canvas as PSD or BMP into a new output buffer.
+Status writeImage(const Canvas& canvas, bool psd, EncodedImage& image) {
+    Status status;
+    if (psd) {
+        ByteBuffer planes;
+        status = obtainBlock(psdPlanesSize(canvas.width, canvas.height), planes);
+        if (status != Status::ok) return status;
+        status = obtainBlock(psdBufferSize(canvas.width, canvas.height), image.bytes);
+        if (status != Status::ok) return status;
+        image.length = writePsd(canvas, planes.span(), image.bytes.span());
+        image.extension = "psd";
+    } else {
+        status = obtainBlock(bmpFileSize(canvas.width, canvas.height), image.bytes);
+        if (status != Status::ok) return status;
+        image.length = writeBmp(canvas, image.bytes.span());
+        image.extension = "bmp";
+    }
+    return image.length == 0 ? Status::outOfMemory : Status::ok;
+}
+
+}  // namespace
+
+ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& image) {
+    image.bytes.release();
+    image.length = 0;
+    Status status = openSource(sourcePath, image.source);
+    if (status != Status::ok) return failed(status);
+
+    const uint32_t size = sourceSize(image.source);
+    if (size == 0) return failed(Status::empty);
+    // Never less than a header: bytes a short file lacks read as the marker or as zero.
+    const uint32_t bufferSize = std::max(size, kG00HeaderSize);
+    ByteBuffer file;
+    status = obtainBlock(bufferSize, file);
+    if (status != Status::ok) return failed(status);
+    storeLe32(file.data(), 0xFFFFFFFFu);
+    status = readWhole(image.source, file.data(), size);
+    if (status != Status::ok) return failed(status);
+
+    const G00Header header = readG00Header(file.span());
+    if (header.type != kG00FullFrame && header.type != kG00Regions)
+        return failed(Status::notG00, header.type);
+
+    Canvas canvas;
+    status = makeCanvas(header.width, header.height, canvas);
+    if (status != Status::ok) return failed(status);
+    status = decodeG00(file.span(), canvas);
+    file.release();
+    if (status != Status::ok) return failed(status);
+
+    status = writeImage(canvas, header.type == kG00Regions && psdWanted, image);
+    if (status != Status::ok) {
+        image.bytes.release();
+        return failed(status);
+    }
+    return {};
+}
+
+bool buildOutputName(char* outputPath, size_t namePos, const char* fileName,
+                     const char* extension) {
+    const size_t nameLength = strnlen(fileName, kPathSize);
+    const char* dot = static_cast<const char*>(std::memchr(fileName, '.', nameLength));
+    const size_t stem = dot != nullptr ? size_t(dot - fileName) : nameLength;
+    const size_t extensionLength = std::strlen(extension);
+    // Stem, ".", extension and NUL must all fit; nothing is written otherwise.
+    if (nameLength >= kPathSize || namePos >= kPathSize ||
+        stem + 2 + extensionLength > kPathSize - namePos)
+        return false;
+    char* name = outputPath + namePos;
+    std::memcpy(name, fileName, stem);
+    name[stem] = '.';
+    std::memcpy(name + stem + 1, extension, extensionLength + 1);
+    return true;
+}
+
+ConvertResult writeOutput(char* outputPath, size_t namePos, const char* fileName,
+                          EncodedImage& image) {
+    if (!buildOutputName(outputPath, namePos, fileName, image.extension))
+        return failed(Status::nameTooLong);
+    FileHandle output;
+    Status status = createOutput(outputPath, image.source, output);
+    if (status != Status::ok) return failed(status);
+    status = writeWhole(output, image.bytes.data(), image.length);
+    output.close();
+    if (status != Status::ok) {
+        removeOutput(outputPath);  // never leave half a file
+        return failed(status);
+    }
+    image.bytes.release();
+    image.source.close();
+    return {};
+}
+
+ConvertResult convertFile(const char* sourcePath, char* outputPath, size_t outputNamePos,
+                          const char* fileName, bool psdWanted) {
+    EncodedImage image;
+    ConvertResult result = encodeFile(sourcePath, psdWanted, image);
+    if (!result.ok()) return result;
+    return writeOutput(outputPath, outputNamePos, fileName, image);
+}
