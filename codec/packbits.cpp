@@ -110,7 +110,7 @@ uint32_t packBlock(const uint8_t* source, uint32_t rows, uint32_t width, uint8_t
     for (uint32_t r = 0; r < rows; ++r) {
         uint8_t* rowStart = o;
         o = packRow<Stride>(source + uint64_t(r) * width * Stride, width, o);
-        if (o >= limit || o - rowStart > kMaxRowLength)
+        if (o >= limit || uint64_t(o - rowStart) > kMaxRowLength)
             return writeRaw<Stride>(source, rows, width, out);
         storeBe16(table + 2 * r, uint32_t(o - rowStart));
     }
