@@ -1,0 +1,407 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "batch/batch_run.h"
+#include "batch/convert_file.h"
+#include "batch/selection.h"
+#include "codec/bmp.h"
+#include "codec/g00.h"
+#include "codec/psd.h"
+#include "common/fault_injection.h"
+#include "common/work_memory.h"
+#include "tests/g00_fixtures.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+#else
+constexpr char kSeparator = '/';
+#endif
+
+std::vector<uint8_t> readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// What the pipeline must write for these G00 bytes, made in memory.
+std::vector<uint8_t> expectedOutput(const std::vector<uint8_t>& g00, bool psd) {
+    G00Header header = readG00Header(g00);
+    Canvas canvas;
+    EXPECT_EQ(makeCanvas(header.width, header.height, canvas), Status::ok);
+    EXPECT_EQ(decodeG00(g00, canvas), Status::ok);
+    std::vector<uint8_t> out;
+    if (psd) {
+        std::vector<uint8_t> planes(psdPlanesSize(canvas.width, canvas.height));
+        out.resize(psdBufferSize(canvas.width, canvas.height));
+        out.resize(writePsd(canvas, planes, out));
+    } else {
+        out.resize(bmpFileSize(canvas.width, canvas.height));
+        out.resize(writeBmp(canvas, out));
+    }
+    return out;
+}
+
+// A fresh folder per test, with an output folder inside it.
+class ConvertTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        root = fs::temp_directory_path() / (std::string("tavimore-") + info->name());
+        fs::remove_all(root);
+        fs::create_directories(root / "out");
+        setFolder(root / "out");
+        faults::disarm();
+    }
+    void TearDown() override {
+        faults::disarm();
+        fs::remove_all(root);
+    }
+
+    void setFolder(const fs::path& folder) {
+        std::string text = folder.string() + kSeparator;
+        ASSERT_LT(text.size(), kPathSize);
+        std::memset(outputPath, 0, sizeof outputPath);
+        std::memcpy(outputPath, text.c_str(), text.size() + 1);
+        namePos = text.size();
+    }
+
+    fs::path source(const std::string& name, const std::vector<uint8_t>& bytes) {
+        fs::path path = root / name;
+        writeFile(path, bytes);
+        return path;
+    }
+
+    ConvertResult convert(const fs::path& path, bool psdWanted = true) {
+        std::string file = path.string();
+        std::string name = path.filename().string();
+        return convertFile(file.c_str(), outputPath, namePos, name.c_str(), psdWanted);
+    }
+
+    fs::path root;
+    char outputPath[kPathSize + 16] = {};  // room for a canary after the path buffer
+    size_t namePos = 0;
+};
+
+}  // namespace
+
+TEST_F(ConvertTest, WritesEachTypeInItsFormat) {
+    std::vector<uint8_t> full = fixtures::fullFrame(7, 5);
+    std::vector<uint8_t> parts = fixtures::regions(9, 6, 5, 4);
+
+    ASSERT_TRUE(convert(source("full.g00", full), true).ok());  // full frame: BMP even for PSD
+    EXPECT_EQ(readFile(root / "out" / "full.bmp"), expectedOutput(full, false));
+    EXPECT_FALSE(fs::exists(root / "out" / "full.psd"));
+
+    ASSERT_TRUE(convert(source("parts.g00", parts), true).ok());
+    EXPECT_EQ(readFile(root / "out" / "parts.psd"), expectedOutput(parts, true));
+
+    ASSERT_TRUE(convert(source("parts.g00", parts), false).ok());
+    std::vector<uint8_t> bmp = readFile(root / "out" / "parts.bmp");
+    EXPECT_EQ(bmp, expectedOutput(parts, false));
+    // Without PSD the alpha is dropped: undrawn pixels are black, drawn ones keep their colour
+    // whatever their alpha (the part's first column has alpha 0).
+    const size_t row = bmpRowSize(9);
+    const uint8_t* top = bmp.data() + 54 + 5 * row;   // stored last: the top row
+    EXPECT_EQ(top[0] | top[1] | top[2], 0);
+    const uint8_t* second = bmp.data() + 54 + 4 * row + 3;  // pixel (1, 1): part pixel (0, 0)
+    uint32_t c = fixtures::pixelAt(0, 0, 2);
+    EXPECT_EQ(second[0], uint8_t(c));
+    EXPECT_EQ(second[2], uint8_t(c >> 16));
+    EXPECT_FALSE(fs::exists(root / "full.bmp"));  // outputs go to the folder, not beside the source
+}
+
+TEST_F(ConvertTest, NamesTheOutputUpToTheFirstDot) {
+    std::vector<uint8_t> full = fixtures::fullFrame(2, 2);
+    std::vector<uint8_t> parts = fixtures::regions(4, 4, 2, 2);
+    EXPECT_TRUE(convert(source("a.b.g00", parts)).ok());
+    EXPECT_TRUE(fs::exists(root / "out" / "a.psd"));
+    EXPECT_TRUE(convert(source("UPPER.G00", full)).ok());
+    EXPECT_TRUE(fs::exists(root / "out" / "UPPER.bmp"));
+    EXPECT_TRUE(convert(source("noext", full)).ok());  // a name without "." gets one
+    EXPECT_TRUE(fs::exists(root / "out" / "noext.bmp"));
+
+    // Two names that agree up to their first ".": the later conversion replaces the earlier.
+    std::vector<uint8_t> other = fixtures::regions(4, 4, 3, 3, 9);
+    EXPECT_TRUE(convert(source("a.c.g00", other)).ok());
+    EXPECT_EQ(readFile(root / "out" / "a.psd"), expectedOutput(other, true));
+}
+
+TEST_F(ConvertTest, ReplacesAnExistingOutput) {
+    writeFile(root / "out" / "pic.bmp", std::vector<uint8_t>(5000, 0xAB));
+    std::vector<uint8_t> full = fixtures::fullFrame(3, 3);
+    ASSERT_TRUE(convert(source("pic.g00", full)).ok());
+    EXPECT_EQ(readFile(root / "out" / "pic.bmp"), expectedOutput(full, false));
+}
+
+TEST_F(ConvertTest, EveryFailureLeavesNoOutput) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        Status expected;
+    };
+    std::vector<uint8_t> typeOne = fixtures::fullFrame(2, 2);
+    typeOne[0] = 1;
+    std::vector<uint8_t> zeroWidth = fixtures::fullFrame(2, 2);
+    zeroWidth[1] = zeroWidth[2] = 0;
+    std::vector<uint8_t> zeroHeight = fixtures::regions(4, 4, 2, 2);
+    zeroHeight[3] = zeroHeight[4] = 0;
+    std::vector<uint8_t> huge = {0, 0xFF, 0xFF, 0xFF, 0xFF, 8, 0, 0, 0, 0, 0, 0, 0};
+    std::vector<uint8_t> noData = fixtures::regions(4, 4, 2, 2);
+    storeLe32(noData.data() + 9 + 24 + 4, 0);  // decompressed length 0
+    std::vector<uint8_t> cut = fixtures::fullFrame(8, 8);
+    cut.resize(cut.size() - 10);
+    const Case cases[] = {
+        {"empty.g00", {}, Status::empty},
+        {"type1.g00", typeOne, Status::notG00},
+        {"type7.g00", {7, 1, 0, 1, 0}, Status::notG00},
+        // Header bytes a short file lacks read as the 0xFF marker in the first four, else 0.
+        {"short.g00", {0, 1}, Status::truncated},
+        {"four.g00", {0, 1, 0, 0}, Status::emptyPicture},
+        {"zerowidth.g00", zeroWidth, Status::emptyPicture},
+        {"zeroheight.g00", zeroHeight, Status::emptyPicture},
+        {"huge.g00", huge, Status::tooLarge},
+        {"nodata.g00", noData, Status::damagedParts},
+        {"cut.g00", cut, Status::truncated},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ConvertResult result = convert(source(c.name, c.bytes));
+        EXPECT_EQ(result.status, c.expected);
+        if (c.expected == Status::notG00) {
+            EXPECT_EQ(result.typeByte, c.bytes[0]);
+        }
+    }
+    EXPECT_EQ(convert(root / "missing.g00").status, Status::cannotOpen);
+    EXPECT_EQ(convert(root).status, Status::cannotOpen);  // a folder
+    EXPECT_TRUE(fs::is_empty(root / "out"));
+
+    setFolder(root / "no-such-folder");
+    EXPECT_EQ(convert(source("ok.g00", fixtures::fullFrame(2, 2))).status, Status::cannotCreate);
+    EXPECT_FALSE(fs::exists(root / "no-such-folder"));
+}
+
+TEST_F(ConvertTest, ShortReadAndFailedWriteAreFailures) {
+    fs::path file = source("pic.g00", fixtures::fullFrame(4, 4));
+    faults::arm(faults::Point::read, 1);
+    EXPECT_EQ(convert(file).status, Status::readFailed);
+    faults::arm(faults::Point::write, 1);
+    EXPECT_EQ(convert(file).status, Status::writeFailed);
+    EXPECT_FALSE(fs::exists(root / "out" / "pic.bmp"));  // the partial output was removed
+    faults::arm(faults::Point::allocation, 2);  // the Canvas
+    EXPECT_EQ(convert(file).status, Status::outOfMemory);
+    faults::disarm();
+    EXPECT_EQ(faults::liveBlocks(), 0);
+    EXPECT_EQ(faults::liveHandles(), 0);
+    EXPECT_TRUE(fs::is_empty(root / "out"));
+}
+
+#ifndef _WIN32
+TEST_F(ConvertTest, AFullDeviceFailsTheFileAndLeavesNothing) {
+    fs::create_symlink("/dev/full", root / "out" / "pic.bmp");
+    EXPECT_EQ(convert(source("pic.g00", fixtures::fullFrame(64, 64))).status,
+              Status::writeFailed);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(root / "out" / "pic.bmp")));
+}
+#endif
+
+TEST_F(ConvertTest, NeverReplacesItsOwnSource) {
+    // A source that already carries the output name, converted into its own folder.
+    std::vector<uint8_t> full = fixtures::fullFrame(5, 5);
+    fs::path file = source("pic.bmp", full);
+    setFolder(root);
+    EXPECT_FALSE(convert(file).ok());
+    EXPECT_EQ(readFile(file), full);
+#ifndef _WIN32
+    EXPECT_EQ(convert(file).status, Status::sameAsSource);
+    fs::create_symlink(file, root / "out" / "pic.bmp");  // the same file under another name
+    setFolder(root / "out");
+    EXPECT_EQ(convert(file).status, Status::sameAsSource);
+    EXPECT_EQ(readFile(file), full);
+#endif
+}
+
+TEST_F(ConvertTest, PathsThatDoNotFitFailBeforeAnythingIsWritten) {
+    std::vector<uint8_t> full = fixtures::fullFrame(2, 2);
+    fs::path file = source("picture.g00", full);
+    std::memset(outputPath, 0, sizeof outputPath);
+    std::memset(outputPath + kPathSize, 0x5A, 16);
+    // A folder leaving exactly room for "picture.bmp" and its NUL, then one byte less.
+    for (size_t pos : {size_t(kPathSize) - 12, size_t(kPathSize) - 11, size_t(kPathSize) - 1,
+                       size_t(kPathSize)}) {
+        namePos = pos;
+        bool fits = pos + std::strlen("picture.bmp") + 1 <= kPathSize;
+        EXPECT_EQ(buildOutputName(outputPath, namePos, "picture.g00", "bmp"), fits) << pos;
+    }
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(uint8_t(outputPath[kPathSize + i]), 0x5A);
+
+    // A 259-byte folder fills the path with its separator: the file fails.
+    char folder[kPathSize] = {};
+    std::memset(folder, 'a', 259);
+    EXPECT_EQ(prepareOutputFolder(folder), kPathSize);
+    EXPECT_EQ(folder[259], '\\');
+    EXPECT_EQ(convertFile(file.string().c_str(), folder, kPathSize, "picture.g00", true).status,
+              Status::nameTooLong);
+}
+
+TEST(OutputFolder, AppendsASeparatorByCharacters) {
+    char folder[kPathSize] = "C:\\out";
+    EXPECT_EQ(prepareOutputFolder(folder), 7u);
+    EXPECT_STREQ(folder, "C:\\out\\");
+    EXPECT_EQ(prepareOutputFolder(folder), 7u);  // already ends in "\"
+    char kanji[kPathSize] = "C:\\\x95\x5C";    // a folder named with 0x5C as a trail byte
+    EXPECT_EQ(prepareOutputFolder(kanji), 6u);
+    EXPECT_STREQ(kanji, "C:\\\x95\x5C\\");
+}
+
+TEST(Selection, BringsBothDialogShapesIntoOneList) {
+    std::vector<char> buffer(kSelectionBufferSize, '\0');
+    auto fill = [&](const std::string& text) {
+        std::fill(buffer.begin(), buffer.end(), '\0');
+        std::memcpy(buffer.data(), text.data(), text.size());
+    };
+    char sourcePath[kPathSize];
+    size_t namePos;
+    const char* cursor;
+
+    fill(std::string("C:\\pics\\a.g00"));
+    ASSERT_EQ(parseSelection(buffer.data(), buffer.size(), true), 1);
+    EXPECT_STREQ(buffer.data(), "C:\\pics");
+    ASSERT_TRUE(prepareSourcePath(buffer.data(), sourcePath, namePos, cursor));
+    EXPECT_STREQ(sourcePath, "C:\\pics\\");
+    EXPECT_EQ(namePos, 8u);
+    EXPECT_STREQ(cursor, "a.g00");
+    EXPECT_STREQ(nextName(cursor), "");
+
+    fill(std::string("C:\\a.g00"));  // a drive root
+    ASSERT_EQ(parseSelection(buffer.data(), buffer.size(), true), 1);
+    ASSERT_TRUE(prepareSourcePath(buffer.data(), sourcePath, namePos, cursor));
+    EXPECT_STREQ(sourcePath, "C:\\");
+    EXPECT_STREQ(cursor, "a.g00");
+
+    fill(std::string("C:\\\0b.g00\0a.g00\0c.g00\0", 21));  // several files, at a root
+    ASSERT_EQ(parseSelection(buffer.data(), buffer.size(), true), 3);
+    ASSERT_TRUE(prepareSourcePath(buffer.data(), sourcePath, namePos, cursor));
+    EXPECT_STREQ(sourcePath, "C:\\\\");  // the doubled separator the file system accepts
+    EXPECT_STREQ(cursor, "b.g00");
+    EXPECT_STREQ(nextName(cursor), "a.g00");
+    EXPECT_STREQ(nextName(nextName(cursor)), "c.g00");
+
+    // A name whose last character has 0x5C as its trail byte ("表"), in a folder named "ソ".
+    fill(std::string("C:\\\x83\x5C\\\x95\x5C"));
+    ASSERT_EQ(parseSelection(buffer.data(), buffer.size(), true), 1);
+    EXPECT_STREQ(buffer.data(), "C:\\\x83\x5C");
+    EXPECT_STREQ(buffer.data() + 6, "\x95\x5C");
+
+    fill(std::string("a.g00"));  // a single path without "\"
+    EXPECT_EQ(parseSelection(buffer.data(), buffer.size(), true), 0);
+    fill(std::string("C:\\pics\\a.g00"));
+    EXPECT_EQ(parseSelection(buffer.data(), buffer.size(), false), 0);  // cancelled
+}
+
+TEST(Selection, RefusesStringsOf260BytesOrMore) {
+    std::vector<char> buffer(kSelectionBufferSize, '\0');
+    std::string directory = "C:\\" + std::string(255, 'd');  // 258 bytes
+    std::string list = directory + '\0' + std::string(259, 'n') + '\0' + "b.g00" + '\0';
+    std::memcpy(buffer.data(), list.data(), list.size());
+    EXPECT_EQ(parseSelection(buffer.data(), buffer.size(), true), 2);
+
+    std::string longName = directory + '\0' + std::string(260, 'n') + '\0';
+    std::fill(buffer.begin(), buffer.end(), '\0');
+    std::memcpy(buffer.data(), longName.data(), longName.size());
+    EXPECT_EQ(parseSelection(buffer.data(), buffer.size(), true), 0);
+
+    std::string longPath = "C:\\" + std::string(257, 'p');  // 260 bytes
+    std::fill(buffer.begin(), buffer.end(), '\0');
+    std::memcpy(buffer.data(), longPath.data(), longPath.size());
+    EXPECT_EQ(parseSelection(buffer.data(), buffer.size(), true), 0);
+
+    // A list that runs to the end of the buffer without its empty string.
+    std::fill(buffer.begin(), buffer.end(), 'x');
+    buffer[0] = 'C';
+    buffer[1] = '\0';
+    for (size_t i = 100; i < buffer.size(); i += 100) buffer[i] = '\0';
+    EXPECT_EQ(parseSelection(buffer.data(), buffer.size(), true), 0);
+
+    // A directory so long that no name fits after it.
+    char sourcePath[kPathSize];
+    size_t namePos;
+    const char* cursor;
+    std::string deep = std::string(258, 'd') + '\0' + "a" + '\0';
+    EXPECT_FALSE(prepareSourcePath(deep.c_str(), sourcePath, namePos, cursor));
+    EXPECT_EQ(namePos, kPathSize);
+}
+
+TEST(Selection, FormatsTheCount) {
+    auto text = [](uint16_t count) {
+        char digits[5];
+        formatCount(count, digits);
+        return std::string(digits, 5);
+    };
+    EXPECT_EQ(text(0), "    0");
+    EXPECT_EQ(text(7), "    7");
+    EXPECT_EQ(text(100), "  100");
+    EXPECT_EQ(text(123), "  123");
+    EXPECT_EQ(text(10000), "10000");
+    EXPECT_EQ(text(10203), "10203");
+    EXPECT_EQ(text(65535), "65535");
+}
+
+namespace {
+
+struct RecordingView : BatchView {
+    int steps = 0;
+    int drains = 0;
+    std::vector<std::string> paths;
+    void stepProgress() override { ++steps; }
+    void drainMessages() override { ++drains; }
+    void showPath(const char* path) override { paths.emplace_back(path); }
+};
+
+}  // namespace
+
+TEST_F(ConvertTest, BatchStopsAtTheFirstFailure) {
+    std::vector<uint8_t> typeOne = fixtures::fullFrame(2, 2);
+    typeOne[0] = 1;
+    source("one.g00", fixtures::fullFrame(3, 2));
+    source("two.g00", typeOne);
+    source("three.g00", fixtures::fullFrame(2, 3));
+    std::string list = root.string() + '\0' + "one.g00" + '\0' + "two.g00" + '\0' +
+                       "three.g00" + '\0' + '\0';
+
+    char sourcePath[kPathSize];
+    BatchJob job;
+    job.count = 3;
+    job.sourcePath = sourcePath;
+    ASSERT_TRUE(prepareSourcePath(list.c_str(), sourcePath, job.sourceNamePos, job.cursor));
+#ifndef _WIN32
+    sourcePath[job.sourceNamePos - 1] = '/';
+#endif
+    job.outputPath = outputPath;
+    job.outputNamePos = namePos;
+    RecordingView view;
+    ConvertResult result = runBatch(job, view);
+    EXPECT_EQ(result.status, Status::notG00);
+    EXPECT_EQ(view.steps, 2);  // the bar shows 2 of 3 while the failure is reported
+    EXPECT_EQ(view.drains, 2);
+    ASSERT_EQ(view.paths.size(), 2u);
+    EXPECT_EQ(fs::path(view.paths[1]).filename(), "two.g00");
+    EXPECT_TRUE(fs::exists(root / "out" / "one.bmp"));
+    EXPECT_FALSE(fs::exists(root / "out" / "three.bmp"));
+}
