@@ -1,0 +1,89 @@
+// Every allocation, open, create, read and write the conversion makes is failed in turn.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "batch/convert_file.h"
+#include "common/fault_injection.h"
+#include "common/work_memory.h"
+#include "tests/g00_fixtures.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<uint8_t> readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+struct Picture {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    bool psd;
+};
+
+}  // namespace
+
+TEST(FaultSweep, EveryFaultFailsTheFileAndReleasesEverything) {
+    fs::path root = fs::temp_directory_path() / "tavimore-fault-sweep";
+    fs::remove_all(root);
+    fs::create_directories(root / "out");
+#ifdef _WIN32
+    std::string folder = (root / "out").string() + "\\";
+#else
+    std::string folder = (root / "out").string() + "/";
+#endif
+    char outputPath[kPathSize] = {};
+    std::memcpy(outputPath, folder.c_str(), folder.size() + 1);
+
+    const Picture pictures[] = {
+        {"full.g00", fixtures::fullFrame(33, 17), true},
+        {"parts.g00", fixtures::regions(40, 30, 20, 12), true},
+        {"parts-bmp.g00", fixtures::regions(40, 30, 20, 12), false},
+    };
+    const faults::Point points[] = {faults::Point::allocation, faults::Point::open,
+                                    faults::Point::create, faults::Point::read,
+                                    faults::Point::write};
+    int swept = 0;
+    for (const Picture& picture : pictures) {
+        fs::path source = root / picture.name;
+        {
+            std::ofstream out(source, std::ios::binary);
+            out.write(reinterpret_cast<const char*>(picture.bytes.data()),
+                      std::streamsize(picture.bytes.size()));
+        }
+        auto convert = [&] {
+            return convertFile(source.string().c_str(), outputPath, folder.size(), picture.name,
+                               picture.psd);
+        };
+        for (faults::Point point : points) {
+            faults::disarm();
+            ASSERT_TRUE(convert().ok());
+            const uint32_t reached = faults::calls(point);
+            ASSERT_GT(reached, 0u);
+            fs::remove_all(root / "out");
+            fs::create_directories(root / "out");
+            for (uint32_t nth = 1; nth <= reached; ++nth) {
+                SCOPED_TRACE(std::string(picture.name) + " point " +
+                             std::to_string(int(point)) + " call " + std::to_string(nth));
+                faults::arm(point, nth);
+                EXPECT_FALSE(convert().ok());
+                EXPECT_EQ(faults::liveBlocks(), 0);
+                EXPECT_EQ(faults::liveHandles(), 0);
+                EXPECT_TRUE(fs::is_empty(root / "out"));
+                EXPECT_EQ(readFile(source), picture.bytes);
+                ++swept;
+            }
+        }
+    }
+    faults::disarm();
+    // Three pictures, each with open, create, read and write once and three or four blocks.
+    EXPECT_GE(swept, 3 * 4 + 3 + 4 + 3);
+    std::printf("fault points swept: %d\n", swept);
+    fs::remove_all(root);
+}
