@@ -13,7 +13,7 @@ packages=(
   wine wine32:i386 xvfb xauth x11-apps x11-utils openbox
   locales fonts-ipafont-gothic
   python3 python3-pil python3-psd-tools python3-numpy imagemagick gimp
-  nodejs valgrind time
+  nodejs valgrind time bc
 )
 
 missing=()

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Converts into a 1 MiB filesystem that fills up mid-batch: the failing file is reported, the
+# earlier outputs stay intact and no partial file is left. Needs root to mount; skips otherwise.
+set -euo pipefail
+cli=$1
+if [ "$(id -u)" != 0 ]; then echo "skipped: mounting a small filesystem needs root"; exit 77; fi
+work=$(mktemp -d)
+full=$work/full
+mkdir -p "$full" "$work/reference" "$work/sources"
+cleanup() { umount "$full" 2>/dev/null || true; rm -rf "$work"; }
+trap cleanup EXIT
+if ! mount -t tmpfs -o size=1m tmpfs "$full" 2>/dev/null; then
+  echo "skipped: this machine does not allow mounting a tmpfs"; exit 77
+fi
+
+# Twelve full-frame pictures of 200 x 200: each BMP is 120,054 bytes, so eight fit.
+/usr/bin/python3 - "$work/sources" <<'PY'
+import struct, sys
+for n in range(12):
+    w = h = 200
+    stream = bytearray()
+    pixels = [((x * 7 + n) & 255, (y * 3) & 255, (x ^ y) & 255) for y in range(h) for x in range(w)]
+    for i, p in enumerate(pixels):
+        if i % 8 == 0:
+            stream.append(0xFF)
+        stream += bytes(p)
+    data = struct.pack('<BHHII', 0, w, h, 8 + len(stream), w * h * 4) + stream
+    open(f'{sys.argv[1]}/pic{n:02}.g00', 'wb').write(data)
+PY
+
+"$cli" -q -o "$work/reference" "$work"/sources/*.g00
+for jobs in 1 2; do
+  rm -f "$full"/*
+  set +e
+  "$cli" -q -j $jobs -o "$full" "$work"/sources/*.g00 2>"$work/errors"
+  status=$?
+  set -e
+  [ $status = 1 ] || { echo "FAIL (-j $jobs): exit status $status, expected 1"; exit 1; }
+  grep -q 'write failed\|cannot create the output' "$work/errors" ||
+    { echo "FAIL (-j $jobs): no failure reported"; cat "$work/errors"; exit 1; }
+  written=0
+  for out in "$full"/*; do
+    [ -e "$out" ] || continue
+    cmp -s "$out" "$work/reference/$(basename "$out")" ||
+      { echo "FAIL (-j $jobs): $(basename "$out") is not intact"; exit 1; }
+    written=$((written + 1))
+  done
+  [ $written -ge 1 ] && [ $written -lt 12 ] ||
+    { echo "FAIL (-j $jobs): $written outputs, expected some but not all"; exit 1; }
+  echo "-j $jobs: $written outputs intact, then: $(head -n 1 "$work/errors")"
+done
