@@ -1,11 +1,1082 @@
+// G00 decoding (Parts 1.1 and 1.2): the examples of the specification, round trips through the
+// encoder, the fast decoders against the plain reference, and the bounds policy of
+// codec/lz.h and codec/g00.h.
 #include <gtest/gtest.h>
 
-#include "codec/lz.h"
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <vector>
 
-TEST(Lz, ByteExample) {
-    const uint8_t stream[] = {0x03, 0x41, 0x42, 0x20, 0x00};
-    uint8_t out[8] = {};
-    EXPECT_EQ(decodeLzBytes(stream, stream + 5, stream + 5, out, out + 8), Status::ok);
-    EXPECT_EQ(out[0], 0x41);
-    EXPECT_EQ(out[3], 0x42);
+#include "codec/g00.h"
+#include "codec/lz.h"
+#include "common/bytes.h"
+#include "common/fault_injection.h"
+#include "tests/reference_codec.h"
+#include "tests/test_support.h"
+#include "tools/g00_encoder.h"
+#include "tools/test_pictures.h"
+
+using support::decodeFile;
+using support::pixelAt;
+using support::Rng;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Runs a decompressor over the whole stream (file end = stream end) into out, which keeps
+// guard bytes on both sides: the test fails if any of them changes.
+constexpr size_t kGuard = 64;
+constexpr uint8_t kGuardByte = 0xA5;
+
+struct LzRun {
+    Status status;
+    Bytes out;
+};
+
+template <bool Pixels>
+LzRun runLz(const Bytes& file, size_t streamStart, size_t streamEnd, const Bytes& before,
+            size_t fileEnd = SIZE_MAX) {
+    if (fileEnd == SIZE_MAX) fileEnd = file.size();
+    Bytes space(kGuard + before.size() + kGuard, kGuardByte);
+    std::copy(before.begin(), before.end(), space.begin() + kGuard);
+    // The stream is read from a copy that ends at fileEnd, so a read past it is caught by ASan.
+    Bytes input(file.begin(), file.begin() + fileEnd);
+    const uint8_t* base = input.data();
+    uint8_t* out = space.data() + kGuard;
+    Status status = Pixels ? decodeLzPixels(base + streamStart, base + streamEnd, base + fileEnd,
+                                            out, out + before.size())
+                           : decodeLzBytes(base + streamStart, base + streamEnd, base + fileEnd,
+                                           out, out + before.size());
+    for (size_t i = 0; i < kGuard; ++i) {
+        EXPECT_EQ(space[i], kGuardByte) << "written before the output at -" << kGuard - i;
+        EXPECT_EQ(space[kGuard + before.size() + i], kGuardByte) << "written past the output at +" << i;
+    }
+    return {status, Bytes(out, out + before.size())};
+}
+
+LzRun bytesLz(const Bytes& stream, size_t outSize, uint8_t fill = 0) {
+    return runLz<false>(stream, 0, stream.size(), Bytes(outSize, fill));
+}
+LzRun pixelsLz(const Bytes& stream, size_t pixels, uint8_t fill = 0) {
+    return runLz<true>(stream, 0, stream.size(), Bytes(pixels * 4, fill));
+}
+
+// What a stream is made of, read item by item.
+struct StreamStats {
+    size_t literals = 0, copies = 0, overlapping = 0, units = 0;
+    bool wellFormed = true;
+};
+
+StreamStats walkStream(const Bytes& s, bool pixels) {
+    StreamStats st;
+    size_t in = 0;
+    while (in < s.size()) {
+        uint32_t control = s[in++];
+        for (int bit = 0; bit < 8 && in < s.size(); ++bit, control >>= 1) {
+            if (control & 1) {
+                in += pixels ? 3 : 1;
+                ++st.literals;
+                ++st.units;
+            } else {
+                uint32_t w = s[in] | (in + 1 < s.size() ? s[in + 1] << 8 : 0);
+                in += 2;
+                uint32_t distance = w >> 4, count = (w & 15) + (pixels ? 1 : 2);
+                ++st.copies;
+                if (distance == 0 || distance > st.units) st.wellFormed = false;
+                if (distance < count) ++st.overlapping;
+                st.units += count;
+            }
+        }
+    }
+    if (in != s.size()) st.wellFormed = false;
+    return st;
+}
+
+Bytes pictureBgr(const TestPicture& p) {
+    Bytes bgr;
+    bgr.reserve(p.bgra.size() / 4 * 3);
+    for (size_t i = 0; i < p.bgra.size(); i += 4) bgr.insert(bgr.end(), p.bgra.begin() + i, p.bgra.begin() + i + 3);
+    return bgr;
+}
+
+// The picture with every alpha byte cleared: what a type-0 decode gives.
+Bytes withoutAlpha(const TestPicture& p) {
+    Bytes v = p.bgra;
+    for (size_t i = 3; i < v.size(); i += 4) v[i] = 0;
+    return v;
+}
+
+G00PartSpec solidPart(uint16_t x, uint16_t y, uint16_t w, uint16_t h, uint32_t bgra) {
+    G00PartSpec part{x, y, w, h, {}};
+    part.pixels.resize(size_t(w) * h * 4);
+    for (size_t i = 0; i < part.pixels.size(); i += 4) storeLe32(part.pixels.data() + i, bgra);
+    return part;
+}
+
+G00PartSpec patternPart(uint16_t x, uint16_t y, uint16_t w, uint16_t h, uint8_t base) {
+    G00PartSpec part{x, y, w, h, {}};
+    for (size_t i = 0; i < size_t(w) * h * 4; ++i) part.pixels.push_back(uint8_t(base + i));
+    return part;
+}
+
+G00EntrySpec entryOf(std::vector<G00PartSpec> parts) {
+    G00EntrySpec e;
+    e.parts = std::move(parts);
+    return e;
+}
+
+G00RegionImage oneRegion(uint16_t w, uint16_t h, G00RegionSpec region, std::vector<G00EntrySpec> entries) {
+    G00RegionImage image;
+    image.width = w;
+    image.height = h;
+    image.regions = {region};
+    image.entries = std::move(entries);
+    return image;
+}
+
+std::vector<uint8_t> px(uint32_t bgra) {
+    return {uint8_t(bgra), uint8_t(bgra >> 8), uint8_t(bgra >> 16), uint8_t(bgra >> 24)};
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Part 1.1: the examples
+// ---------------------------------------------------------------------------------------
+
+TEST(LzExamples, ByteStreamGivesTwoLiteralsAndACopy) {
+    const Bytes stream = {0x03, 0x41, 0x42, 0x20, 0x00};
+    LzRun run = bytesLz(stream, 8, 0x77);
+    EXPECT_EQ(run.status, Status::ok);
+    EXPECT_EQ(run.out, (Bytes{0x41, 0x42, 0x41, 0x42, 0x77, 0x77, 0x77, 0x77}));
+    // With room for exactly the four bytes it produces, nothing overruns.
+    run = bytesLz(stream, 4);
+    EXPECT_EQ(run.status, Status::ok);
+    EXPECT_EQ(run.out, (Bytes{0x41, 0x42, 0x41, 0x42}));
+}
+
+TEST(LzExamples, PixelStreamGivesALiteralAndAnOverlappingCopy) {
+    const Bytes stream = {0x01, 0x10, 0x20, 0x30, 0x12, 0x00};
+    LzRun run = pixelsLz(stream, 5, 0xEE);
+    EXPECT_EQ(run.status, Status::ok);
+    for (int p = 0; p < 4; ++p) {
+        EXPECT_EQ(run.out[4 * p + 0], 0x10) << p;
+        EXPECT_EQ(run.out[4 * p + 1], 0x20) << p;
+        EXPECT_EQ(run.out[4 * p + 2], 0x30) << p;
+        EXPECT_EQ(run.out[4 * p + 3], 0xEE) << "alpha byte written at pixel " << p;
+    }
+    EXPECT_EQ(Bytes(run.out.begin() + 16, run.out.end()), Bytes(4, 0xEE));
+    EXPECT_EQ(pixelsLz(stream, 4).status, Status::ok);
+}
+
+TEST(LzExamples, DistanceZeroCopiesLeaveUnitsAndAdvance) {
+    // Bytes: literal 9, copy distance 0 count 5, literal 8.
+    LzStreamWriter w;
+    w.literalByte(9);
+    w.copyBytes(0, 5);
+    w.literalByte(8);
+    LzRun run = bytesLz(w.stream(), 8, 0x5C);
+    EXPECT_EQ(run.status, Status::ok);
+    EXPECT_EQ(run.out, (Bytes{9, 0x5C, 0x5C, 0x5C, 0x5C, 0x5C, 8, 0x5C}));
+    // At the very start too (distance 0 is never before the output start).
+    LzStreamWriter first;
+    first.copyBytes(0, 17);
+    run = bytesLz(first.stream(), 17, 0x33);
+    EXPECT_EQ(run.status, Status::ok);
+    EXPECT_EQ(run.out, Bytes(17, 0x33));
+
+    // Pixels: literal, copy distance 0 of 3 pixels, literal.
+    LzStreamWriter p;
+    p.literalPixel(1, 2, 3);
+    p.copyPixels(0, 3);
+    p.literalPixel(4, 5, 6);
+    run = pixelsLz(p.stream(), 6, 0x5C);
+    EXPECT_EQ(run.status, Status::ok);
+    Bytes expected = {1, 2, 3, 0x5C};
+    for (int i = 0; i < 3; ++i) expected.insert(expected.end(), 4, 0x5C);
+    expected.insert(expected.end(), {4, 5, 6, 0x5C, 0x5C, 0x5C, 0x5C, 0x5C});
+    EXPECT_EQ(run.out, expected);
+}
+
+TEST(LzExamples, ControlByteAsLastStreamByteEndsDecoding) {
+    // Bytes: eight literals, then a control byte with nothing after it.
+    Bytes stream = {0xFF, 1, 2, 3, 4, 5, 6, 7, 8, 0x00};
+    LzRun run = bytesLz(stream, 8);
+    EXPECT_EQ(run.status, Status::ok);
+    EXPECT_EQ(run.out, (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+    stream.back() = 0xFF;  // whatever its bits say
+    EXPECT_EQ(bytesLz(stream, 8).status, Status::ok);
+    // A stream of a single control byte produces nothing.
+    run = bytesLz({0x00}, 4, 0x11);
+    EXPECT_EQ(run.status, Status::ok);
+    EXPECT_EQ(run.out, Bytes(4, 0x11));
+
+    // Pixels: eight literals and a trailing control byte, into exactly eight pixels.
+    LzStreamWriter w;
+    for (int i = 0; i < 8; ++i) w.literalPixel(uint8_t(i), uint8_t(i + 1), uint8_t(i + 2));
+    w.rawByte(0x00);
+    run = pixelsLz(w.stream(), 8);
+    EXPECT_EQ(run.status, Status::ok);
+    EXPECT_EQ(run.out[28], 7);
+    EXPECT_EQ(pixelsLz({0xFF}, 1).status, Status::ok);
+}
+
+TEST(LzExamples, CopyOfSixteenPixelsAtDistanceOneRepeatsOnePixel) {
+    LzStreamWriter w;
+    w.literalPixel(0xAB, 0xCD, 0xEF);
+    w.copyPixels(1, 16);
+    w.copyPixels(1, 16);  // repeats a pixel that was itself just copied
+    LzRun run = pixelsLz(w.stream(), 33);
+    EXPECT_EQ(run.status, Status::ok);
+    for (int p = 0; p < 33; ++p) EXPECT_EQ(Bytes(run.out.begin() + 4 * p, run.out.begin() + 4 * p + 4), (Bytes{0xAB, 0xCD, 0xEF, 0})) << p;
+    // Byte variant: distance 1, count 17.
+    LzStreamWriter b;
+    b.literalByte(0x42);
+    b.copyBytes(1, 17);
+    run = bytesLz(b.stream(), 18);
+    EXPECT_EQ(run.status, Status::ok);
+    EXPECT_EQ(run.out, Bytes(18, 0x42));
+}
+
+TEST(LzExamples, OverlappingCopiesRepeatTheirPattern) {
+    LzStreamWriter b;
+    for (uint8_t v : {1, 2, 3}) b.literalByte(v);
+    b.copyBytes(3, 17);  // 1 2 3 repeated
+    b.copyBytes(2, 5);
+    LzRun run = bytesLz(b.stream(), 25);
+    ASSERT_EQ(run.status, Status::ok);
+    Bytes expected = {1, 2, 3};
+    for (int i = 0; i < 17; ++i) expected.push_back(expected[expected.size() - 3]);
+    for (int i = 0; i < 5; ++i) expected.push_back(expected[expected.size() - 2]);
+    EXPECT_EQ(run.out, expected);
+
+    LzStreamWriter p;
+    p.literalPixel(1, 2, 3);
+    p.literalPixel(4, 5, 6);
+    p.copyPixels(2, 7);
+    run = pixelsLz(p.stream(), 9);
+    ASSERT_EQ(run.status, Status::ok);
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(run.out[4 * i], i % 2 == 0 ? 1 : 4) << i;
+}
+
+TEST(LzExamples, AlphaBytesAreNeverWritten) {
+    // A long stream exercises the grouped path as well as the item-by-item one.
+    TestPicture picture = makeNoisePicture(64, 33, 5);
+    for (LzMode mode : {LzMode::compress, LzMode::literalsOnly}) {
+        Bytes stream = compressLzPixels(picture.bgra, PixelLayout::bgra, mode);
+        Bytes before(picture.bgra.size());
+        for (size_t i = 0; i < before.size(); ++i) before[i] = uint8_t(i * 7 + 3);
+        LzRun run = runLz<true>(stream, 0, stream.size(), before);
+        ASSERT_EQ(run.status, Status::ok);
+        for (size_t i = 0; i < before.size(); ++i) {
+            if (i % 4 == 3) ASSERT_EQ(run.out[i], before[i]) << i;
+            else ASSERT_EQ(run.out[i], picture.bgra[i]) << i;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Part 1.1: the bounds policy of codec/lz.h
+// ---------------------------------------------------------------------------------------
+
+TEST(LzBounds, StreamEndBeyondTheFileIsTruncated) {
+    Bytes stream = {0x03, 0x41, 0x42, 0x20, 0x00};
+    EXPECT_EQ((runLz<false>(stream, 0, 5, Bytes(8), 4).status), Status::truncated);
+    EXPECT_EQ((runLz<true>(stream, 0, 5, Bytes(32), 4).status), Status::truncated);
+    // Even a stream that would end before reaching the missing byte.
+    EXPECT_EQ((runLz<false>(Bytes{0x00, 0x10}, 0, 2, Bytes(8), 1).status), Status::truncated);
+}
+
+TEST(LzBounds, StraddlingItemIsTruncated) {
+    // Byte variant: a copy word cut after its first byte.
+    EXPECT_EQ(bytesLz({0x01, 0x41, 0x10}, 8).status, Status::truncated);
+    EXPECT_EQ(bytesLz({0x00, 0x10}, 8).status, Status::truncated);
+    // Pixel variant: a literal cut after one or two of its three bytes, a copy word cut.
+    EXPECT_EQ(pixelsLz({0x01, 0x10}, 4).status, Status::truncated);
+    EXPECT_EQ(pixelsLz({0x01, 0x10, 0x20}, 4).status, Status::truncated);
+    EXPECT_EQ(pixelsLz({0x03, 1, 2, 3, 4, 5}, 4).status, Status::truncated);
+    EXPECT_EQ(pixelsLz({0x00, 0x10}, 4).status, Status::truncated);
+    // The same cut at the end of a long stream (the grouped path runs first).
+    TestPicture picture = makePhotoPicture(40, 30, 2);
+    for (LzMode mode : {LzMode::compress, LzMode::literalsOnly}) {
+        Bytes stream = compressLzPixels(picture.bgra, PixelLayout::bgra, mode);
+        StreamStats st = walkStream(stream, true);
+        ASSERT_TRUE(st.wellFormed);
+        // Find a cut that lands inside the last item.
+        for (size_t cut = 1; cut <= 3; ++cut) {
+            Bytes shorter(stream.begin(), stream.end() - cut);
+            LzRun run = pixelsLz(shorter, 40 * 30);
+            StreamStats cutStats = walkStream(shorter, true);
+            EXPECT_EQ(run.status, cutStats.wellFormed ? Status::ok : Status::truncated) << cut;
+        }
+    }
+}
+
+TEST(LzBounds, OutputOverrunIsDamagedStream) {
+    // A literal one byte past the output.
+    EXPECT_EQ(bytesLz({0x07, 1, 2, 3}, 2).status, Status::damagedStream);
+    EXPECT_EQ(pixelsLz({0x03, 1, 2, 3, 4, 5, 6}, 1).status, Status::damagedStream);
+    // A copy that would end past the output.
+    EXPECT_EQ(bytesLz({0x01, 1, 0x10, 0x00}, 2).status, Status::damagedStream);
+    EXPECT_EQ(bytesLz({0x01, 1, 0x10, 0x00}, 3).status, Status::ok);
+    EXPECT_EQ(pixelsLz({0x01, 1, 2, 3, 0x11, 0x00}, 2).status, Status::damagedStream);
+    EXPECT_EQ(pixelsLz({0x01, 1, 2, 3, 0x11, 0x00}, 3).status, Status::ok);
+    // A distance-0 copy too, since it advances the output.
+    EXPECT_EQ(bytesLz({0x00, 0x0F, 0x00}, 16).status, Status::damagedStream);
+    EXPECT_EQ(pixelsLz({0x00, 0x0F, 0x00}, 15).status, Status::damagedStream);
+    // A long stream into an output one unit too small.
+    Bytes data = makeSpritePicture(50, 40, 1).bgra;
+    for (LzMode mode : {LzMode::compress, LzMode::literalsOnly}) {
+        Bytes stream = compressLzBytes(data, mode);
+        EXPECT_EQ(bytesLz(stream, data.size()).status, Status::ok);
+        EXPECT_EQ(bytesLz(stream, data.size() - 1).status, Status::damagedStream);
+        Bytes pixels = compressLzPixels(data, PixelLayout::bgra, mode);
+        EXPECT_EQ(pixelsLz(pixels, 2000).status, Status::ok);
+        EXPECT_EQ(pixelsLz(pixels, 1999).status, Status::damagedStream);
+    }
+}
+
+TEST(LzBounds, CopyFromBeforeTheStartIsDamagedStream) {
+    EXPECT_EQ(bytesLz({0x00, 0x10, 0x00}, 8).status, Status::damagedStream);
+    EXPECT_EQ(bytesLz({0x01, 7, 0x20, 0x00}, 8).status, Status::damagedStream);
+    EXPECT_EQ(bytesLz({0x01, 7, 0x10, 0x00}, 8).status, Status::ok);
+    EXPECT_EQ(pixelsLz({0x00, 0x10, 0x00}, 8).status, Status::damagedStream);
+    EXPECT_EQ(pixelsLz({0x01, 1, 2, 3, 0x20, 0x00}, 8).status, Status::damagedStream);
+    EXPECT_EQ(pixelsLz({0x01, 1, 2, 3, 0x10, 0x00}, 8).status, Status::ok);
+    // In the middle of a long stream, on the grouped path.
+    for (bool pixels : {false, true}) {
+        LzStreamWriter w;
+        for (int i = 0; i < 40; ++i) pixels ? w.literalPixel(1, 2, 3) : w.literalByte(1);
+        w.copyWord(41, 0);
+        for (int i = 0; i < 40; ++i) pixels ? w.literalPixel(1, 2, 3) : w.literalByte(1);
+        Bytes s = w.stream();
+        EXPECT_EQ(pixels ? pixelsLz(s, 4096).status : bytesLz(s, 4096).status, Status::damagedStream);
+        LzStreamWriter ok;
+        for (int i = 0; i < 40; ++i) pixels ? ok.literalPixel(1, 2, 3) : ok.literalByte(1);
+        ok.copyWord(40, 0);
+        EXPECT_EQ(pixels ? pixelsLz(ok.stream(), 4096).status : bytesLz(ok.stream(), 4096).status, Status::ok);
+    }
+}
+
+TEST(LzBounds, NothingIsReadPastTheStreamEnd) {
+    // The stream is followed, in the file, by bytes that would change the output if read.
+    Bytes file = {0x03, 0x41, 0x42, 0x20, 0x00, 0xFF, 0x99, 0x98};
+    LzRun run = runLz<false>(file, 0, 5, Bytes(8));
+    EXPECT_EQ(run.status, Status::ok);
+    EXPECT_EQ(run.out, (Bytes{0x41, 0x42, 0x41, 0x42, 0, 0, 0, 0}));
+    // Starting in the middle of a buffer.
+    run = runLz<false>(Bytes{0xAA, 0xBB, 0x01, 0x07, 0xCC}, 2, 4, Bytes(4));
+    EXPECT_EQ(run.status, Status::ok);
+    EXPECT_EQ(run.out, (Bytes{0x07, 0, 0, 0}));
+}
+
+// ---------------------------------------------------------------------------------------
+// Round trips and the reference decoder
+// ---------------------------------------------------------------------------------------
+
+TEST(LzRoundTrip, BytesOfRandomAndRealisticData) {
+    Rng rng(11);
+    std::vector<Bytes> inputs = {{}, {7}, {1, 2}, Bytes(1000, 0), Bytes(5000, 0xFF), rng.bytes(3000)};
+    for (PictureKind kind : kAllPictureKinds)
+        for (uint32_t size : {1u, 5u, 37u, 150u}) inputs.push_back(makeTestPicture(kind, size, size / 2 + 1, size).bgra);
+    for (int i = 0; i < 30; ++i) {  // random mixes of runs, repeats and noise
+        Bytes v;
+        size_t n = rng.between(1, 20000);
+        while (v.size() < n) {
+            switch (rng.below(3)) {
+            case 0: v.insert(v.end(), rng.between(1, 40), rng.byte()); break;
+            case 1: if (!v.empty()) { size_t d = rng.between(1, std::min<size_t>(v.size(), 5000)); size_t c = rng.between(1, 60); for (size_t k = 0; k < c; ++k) v.push_back(v[v.size() - d]); } break;
+            default: { Bytes r = rng.bytes(rng.between(1, 30)); v.insert(v.end(), r.begin(), r.end()); }
+            }
+        }
+        inputs.push_back(v);
+    }
+    for (const Bytes& input : inputs) {
+        for (LzMode mode : {LzMode::compress, LzMode::literalsOnly}) {
+            Bytes stream = compressLzBytes(input, mode);
+            StreamStats st = walkStream(stream, false);
+            ASSERT_TRUE(st.wellFormed);
+            ASSERT_EQ(st.units, input.size());
+            if (mode == LzMode::literalsOnly) {
+                ASSERT_EQ(st.copies, 0u);
+            }
+            LzRun run = bytesLz(stream, input.size(), 0xC3);
+            ASSERT_EQ(run.status, Status::ok);
+            ASSERT_EQ(run.out, input) << "size " << input.size() << " mode " << int(mode);
+        }
+    }
+}
+
+TEST(LzRoundTrip, PixelsOfRandomAndRealisticPictures) {
+    Rng rng(12);
+    for (PictureKind kind : kAllPictureKinds) {
+        for (uint32_t w : {1u, 3u, 64u, 203u}) {
+            TestPicture picture = makeTestPicture(kind, w, rng.between(1, 90), rng.next());
+            for (PixelLayout layout : {PixelLayout::bgra, PixelLayout::bgr}) {
+                Bytes input = layout == PixelLayout::bgra ? picture.bgra : pictureBgr(picture);
+                for (LzMode mode : {LzMode::compress, LzMode::literalsOnly}) {
+                    Bytes stream = compressLzPixels(input, layout, mode);
+                    StreamStats st = walkStream(stream, true);
+                    ASSERT_TRUE(st.wellFormed);
+                    ASSERT_EQ(st.units, size_t(picture.width) * picture.height);
+                    LzRun run = pixelsLz(stream, st.units);
+                    ASSERT_EQ(run.status, Status::ok);
+                    ASSERT_EQ(run.out, withoutAlpha(picture)) << pictureKindName(kind) << " " << w;
+                }
+            }
+        }
+    }
+}
+
+TEST(LzRoundTrip, CompressModeReallyCompresses) {
+    TestPicture flat = makeFlatPicture(300, 200, 4);
+    Bytes pixels = compressLzPixels(flat.bgra, PixelLayout::bgra, LzMode::compress);
+    Bytes literal = compressLzPixels(flat.bgra, PixelLayout::bgra, LzMode::literalsOnly);
+    EXPECT_LT(pixels.size() * 8, literal.size());
+    StreamStats st = walkStream(pixels, true);
+    EXPECT_GT(st.overlapping, 0u) << "runs are encoded as overlapping copies";
+    Bytes bytes = compressLzBytes(flat.bgra, LzMode::compress);
+    EXPECT_LT(bytes.size() * 6, flat.bgra.size());  // 8 at best: 17 bytes for a 2-byte word
+    EXPECT_GT(walkStream(bytes, false).overlapping, 0u);
+    EXPECT_EQ(compressLzBytes(flat.bgra, LzMode::literalsOnly).size(), flat.bgra.size() + (flat.bgra.size() + 7) / 8);
+    // Photo-like data still gains from repeats of its noise-free areas.
+    TestPicture sprite = makeSpritePicture(256, 256, 3);
+    EXPECT_LT(compressLzBytes(sprite.bgra, LzMode::compress).size() * 2, sprite.bgra.size());
+}
+
+TEST(LzRoundTrip, LargePictureEncodesInSeconds) {
+    TestPicture picture = makePhotoPicture(4096, 4096, 9);
+    auto start = std::chrono::steady_clock::now();
+    Bytes file = encodeG00FullFrame(4096, 4096, picture.bgra, PixelLayout::bgra, LzMode::compress);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    RecordProperty("encode_seconds", std::to_string(seconds));
+    EXPECT_LT(seconds, 60.0);  // about 1 s in a release build; generous for sanitizer builds
+    support::Decoded d = decodeFile(file);
+    ASSERT_EQ(d.status, Status::ok);
+    EXPECT_TRUE(d.bytes() == withoutAlpha(picture));
+}
+
+namespace {
+
+// Random streams of several kinds for the comparison with the reference.
+Bytes randomStream(Rng& rng, bool pixels, size_t& outUnits) {
+    const uint32_t literalBytes = pixels ? 3 : 1;
+    switch (rng.below(4)) {
+    case 0: {  // any bytes at all
+        outUnits = rng.between(0, 600);
+        return rng.bytes(rng.between(0, 400));
+    }
+    case 1:
+    case 2: {  // items, mostly well formed, with mistakes now and then
+        LzStreamWriter w;
+        size_t units = 0;
+        size_t items = rng.between(0, 500);
+        bool careful = rng.chance(2);
+        for (size_t i = 0; i < items; ++i) {
+            if (units == 0 || rng.chance(3)) {
+                if (pixels) w.literalPixel(rng.byte(), rng.byte(), rng.byte());
+                else w.literalByte(rng.byte());
+                ++units;
+            } else {
+                uint32_t code = rng.below(16);
+                uint32_t distance = rng.chance(30) ? rng.below(4096)
+                                    : rng.chance(10) ? 0
+                                    : rng.between(1, uint32_t(std::min<size_t>(units, 4095)));
+                if (careful && distance > units) distance = uint32_t(units);
+                w.copyWord(distance, code);
+                units += code + (pixels ? 1 : 2);
+            }
+        }
+        Bytes s = w.take();
+        if (rng.chance(4) && !s.empty()) s.resize(rng.below(uint32_t(s.size())));  // cut anywhere
+        if (rng.chance(6)) s.push_back(rng.byte());                              // a stray byte
+        switch (rng.below(4)) {
+        case 0: outUnits = units; break;
+        case 1: outUnits = units + rng.below(50); break;
+        case 2: outUnits = units > 0 ? units - rng.between(1, uint32_t(std::min<size_t>(units, 20))) : 0; break;
+        default: outUnits = rng.below(uint32_t(units + 1));
+        }
+        return s;
+    }
+    default: {  // encoder output with a few bytes changed
+        Bytes data = rng.bytes(rng.between(1, 300));
+        for (size_t i = 1; i < data.size(); ++i) if (rng.chance(2)) data[i] = data[i - 1];
+        Bytes s = pixels ? compressLzPixels(data, PixelLayout::bgr, LzMode::compress) : compressLzBytes(data, LzMode::compress);
+        size_t flips = rng.below(4);
+        for (size_t f = 0; f < flips && !s.empty(); ++f) s[rng.below(uint32_t(s.size()))] ^= uint8_t(1u << rng.below(8));
+        outUnits = data.size() / literalBytes + rng.below(3);
+        return s;
+    }
+    }
+}
+
+}  // namespace
+
+TEST(LzReference, FastDecodersMatchTheReferenceOnRandomStreams) {
+    Rng rng(2024);
+    size_t ok[2] = {0, 0}, failures[2] = {0, 0};
+    for (int iteration = 0; iteration < 6000; ++iteration) {
+        const bool pixels = iteration % 2 == 1;
+        size_t units = 0;
+        Bytes stream = randomStream(rng, pixels, units);
+        Bytes before = rng.bytes(units * (pixels ? 4 : 1));
+        // The file sometimes holds the whole stream, sometimes ends inside it.
+        size_t fileEnd = stream.size();
+        if (rng.chance(20) && fileEnd > 0) fileEnd -= rng.between(1, uint32_t(fileEnd));
+        Bytes expected = before;
+        Status expectedStatus = pixels ? ref::decodeLzPixels(Bytes(stream.begin(), stream.begin() + fileEnd), 0, stream.size(), expected)
+                                       : ref::decodeLzBytes(Bytes(stream.begin(), stream.begin() + fileEnd), 0, stream.size(), expected);
+        LzRun run = pixels ? runLz<true>(stream, 0, stream.size(), before, fileEnd)
+                           : runLz<false>(stream, 0, stream.size(), before, fileEnd);
+        ASSERT_EQ(run.status, expectedStatus) << "iteration " << iteration;
+        if (expectedStatus == Status::ok) {
+            ASSERT_EQ(run.out, expected) << "iteration " << iteration;
+            ++ok[pixels];
+        } else {
+            ++failures[pixels];
+        }
+    }
+    // Both outcomes are well represented for both variants.
+    for (int v = 0; v < 2; ++v) {
+        EXPECT_GT(ok[v], 600u);
+        EXPECT_GT(failures[v], 600u);
+    }
+}
+
+TEST(LzReference, ReferenceAgreesWithTheExamples) {
+    Bytes out(4);
+    EXPECT_EQ(ref::decodeLzBytes(Bytes{0x03, 0x41, 0x42, 0x20, 0x00}, 0, 5, out), Status::ok);
+    EXPECT_EQ(out, (Bytes{0x41, 0x42, 0x41, 0x42}));
+    Bytes pixels(16);
+    EXPECT_EQ(ref::decodeLzPixels(Bytes{0x01, 0x10, 0x20, 0x30, 0x12, 0x00}, 0, 6, pixels), Status::ok);
+    EXPECT_EQ(pixels, (Bytes{0x10, 0x20, 0x30, 0, 0x10, 0x20, 0x30, 0, 0x10, 0x20, 0x30, 0, 0x10, 0x20, 0x30, 0}));
+}
+
+// ---------------------------------------------------------------------------------------
+// Part 1.2: full-frame files
+// ---------------------------------------------------------------------------------------
+
+TEST(G00FullFrame, DecodesEveryColourAndLeavesAlphaZero) {
+    for (PictureKind kind : kAllPictureKinds) {
+        TestPicture picture = makeTestPicture(kind, 77, 31, 8);
+        for (LzMode mode : {LzMode::compress, LzMode::literalsOnly}) {
+            Bytes file = encodeG00FullFrame(77, 31, picture.bgra, PixelLayout::bgra, mode);
+            EXPECT_EQ(loadLe32(file.data() + 5), file.size() - 5);
+            EXPECT_EQ(loadLe32(file.data() + 9), 77u * 31 * 4);
+            support::Decoded d = decodeFile(file);
+            ASSERT_EQ(d.status, Status::ok);
+            EXPECT_TRUE(d.bytes() == withoutAlpha(picture)) << pictureKindName(kind);
+        }
+    }
+}
+
+TEST(G00FullFrame, CompressedLengthEightGivesNoOutput) {
+    Bytes stream = compressLzPixels(makeNoisePicture(4, 4, 1).bgra, PixelLayout::bgra, LzMode::compress);
+    for (uint32_t length : {8u, 7u, 0u}) {
+        Bytes file = assembleG00FullFrame(4, 4, stream, {length, {}});
+        support::Decoded d = decodeFile(file);
+        EXPECT_EQ(d.status, Status::ok) << length;
+        EXPECT_EQ(d.bytes(), Bytes(64, 0)) << length;
+    }
+    // 9: the stream is one control byte, which ends decoding.
+    support::Decoded d = decodeFile(assembleG00FullFrame(4, 4, stream, {9u, {}}));
+    EXPECT_EQ(d.status, Status::ok);
+    EXPECT_EQ(d.bytes(), Bytes(64, 0));
+    // And a file holding nothing but the header and the two fields.
+    d = decodeFile(assembleG00FullFrame(4, 4, {}, {}));
+    EXPECT_EQ(d.status, Status::ok);
+}
+
+TEST(G00FullFrame, DecompressedLengthIsNotUsed) {
+    TestPicture picture = makeLineArtPicture(20, 10, 3);
+    Bytes stream = compressLzPixels(picture.bgra, PixelLayout::bgra, LzMode::compress);
+    for (uint32_t length : {0u, 1u, 0xFFFFFFFFu}) {
+        support::Decoded d = decodeFile(assembleG00FullFrame(20, 10, stream, {{}, length}));
+        ASSERT_EQ(d.status, Status::ok);
+        EXPECT_TRUE(d.bytes() == withoutAlpha(picture));
+    }
+}
+
+TEST(G00FullFrame, StreamShorterThanThePictureLeavesTheRestBlack) {
+    TestPicture picture = makePhotoPicture(10, 10, 3);
+    Bytes stream = compressLzPixels(Bytes(picture.bgra.begin(), picture.bgra.begin() + 4 * 35), PixelLayout::bgra, LzMode::compress);
+    support::Decoded d = decodeFile(assembleG00FullFrame(10, 10, stream));
+    ASSERT_EQ(d.status, Status::ok);
+    Bytes expected = withoutAlpha(picture);
+    std::fill(expected.begin() + 4 * 35, expected.end(), 0);
+    EXPECT_EQ(d.bytes(), expected);
+}
+
+TEST(G00FullFrame, Bounds) {
+    TestPicture picture = makePhotoPicture(8, 8, 3);
+    Bytes stream = compressLzPixels(picture.bgra, PixelLayout::bgra, LzMode::compress);
+    Bytes file = assembleG00FullFrame(8, 8, stream);
+    // The stream end lies beyond the file.
+    EXPECT_EQ(decodeFile(assembleG00FullFrame(8, 8, stream, {uint32_t(9 + stream.size()), {}})).status, Status::truncated);
+    EXPECT_EQ(decodeFile(Bytes(file.begin(), file.end() - 1)).status, Status::truncated);
+    // The file ends inside the length fields.
+    for (size_t size : {5u, 6u, 8u}) EXPECT_EQ(decodeFile(Bytes(file.begin(), file.begin() + size)).status, Status::truncated) << size;
+    // A straddling last item inside the announced stream.
+    LzStreamWriter w;
+    w.literalPixel(1, 2, 3);
+    w.rawByte(0x10);
+    w.rawByte(0x20);
+    Bytes cut = w.stream();
+    cut[0] = 0x03;  // the second item is a literal of which 2 bytes are there
+    EXPECT_EQ(decodeFile(assembleG00FullFrame(8, 8, cut)).status, Status::truncated);
+    // More pixels than the Canvas holds.
+    Bytes big = compressLzPixels(makePhotoPicture(8, 9, 3).bgra, PixelLayout::bgra, LzMode::compress);
+    EXPECT_EQ(decodeFile(assembleG00FullFrame(8, 8, big)).status, Status::damagedStream);
+    // A copy before the start.
+    LzStreamWriter before;
+    before.literalPixel(1, 1, 1);
+    before.copyPixels(2, 1);
+    EXPECT_EQ(decodeFile(assembleG00FullFrame(8, 8, before.stream())).status, Status::damagedStream);
+}
+
+// ---------------------------------------------------------------------------------------
+// Part 1.2: region-based files
+// ---------------------------------------------------------------------------------------
+
+TEST(G00Regions, RoundTripOfRealisticPictures) {
+    Rng rng(31);
+    for (PictureKind kind : kAllPictureKinds) {
+        for (auto [w, h] : {std::pair{1u, 1u}, {2u, 1u}, {130u, 70u}, {300u, 257u}, {1000u, 3u}}) {
+            TestPicture picture = makeTestPicture(kind, w, h, rng.next());
+            PartCutting cutting;
+            cutting.regionSize = rng.between(1, 200);
+            cutting.bandHeight = rng.between(1, 40);
+            cutting.absentEmptyRegions = rng.chance(2);
+            G00RegionImage image = cutIntoParts(picture, cutting);
+            ASSERT_LE(image.regions.size(), 256u);
+            for (LzMode mode : {LzMode::compress, LzMode::literalsOnly}) {
+                Bytes file = encodeG00Regions(image, mode);
+                support::Decoded d = decodeFile(file);
+                ASSERT_EQ(d.status, Status::ok) << pictureKindName(kind) << " " << w << "x" << h;
+                ASSERT_TRUE(d.bytes() == picture.bgra) << pictureKindName(kind) << " " << w << "x" << h;
+                ref::Decoded r = ref::decodeG00(file);
+                ASSERT_EQ(r.status, Status::ok);
+                ASSERT_TRUE(r.canvas == picture.bgra);
+            }
+        }
+    }
+}
+
+TEST(G00Regions, RegionCount0x100Means256Records) {
+    // 256 records: the size fields follow at 9 + 24 * 256.
+    G00RegionImage image;
+    image.width = 300;
+    image.height = 2;
+    for (uint32_t i = 0; i < 256; ++i) image.regions.push_back({i, 1, 1, 1, {0, 0}});
+    image.regionCountField = 0x100;
+    image.entries = {entryOf({solidPart(0, 0, 1, 1, 0x01020304)})};
+    image.entries.resize(256, G00EntrySpec::absent());
+    image.entries[255] = entryOf({solidPart(3, 0, 1, 1, 0x0A0B0C0D)});
+    Bytes file = encodeG00Regions(image, LzMode::compress);
+    EXPECT_EQ(loadLe32(file.data() + 9 + 24 * 256 + 4), buildPartData(image).size());
+    support::Decoded d = decodeFile(file);
+    ASSERT_EQ(d.status, Status::ok);
+    EXPECT_EQ(pixelAt(d.canvas, 0, 1), px(0x01020304));
+    EXPECT_EQ(pixelAt(d.canvas, 258, 1), px(0x0A0B0C0D));
+
+    // 0x101: one record, the size fields at 9 + 24.
+    G00RegionImage one = oneRegion(4, 4, {1, 1, 2, 2, {0, 0}}, {entryOf({solidPart(1, 1, 1, 1, 0x11223344)})});
+    one.regionCountField = 0x101;
+    file = encodeG00Regions(one, LzMode::compress);
+    EXPECT_EQ(file.size(), 9 + 24 + 8 + compressLzBytes(buildPartData(one), LzMode::compress).size());
+    d = decodeFile(file);
+    ASSERT_EQ(d.status, Status::ok);
+    EXPECT_EQ(pixelAt(d.canvas, 2, 2), px(0x11223344));
+    // Only the low 8 bits count: 0xFFFFFF01 is one record as well.
+    one.regionCountField = 0xFFFFFF01u;
+    d = decodeFile(encodeG00Regions(one, LzMode::compress));
+    ASSERT_EQ(d.status, Status::ok);
+    EXPECT_EQ(pixelAt(d.canvas, 2, 2), px(0x11223344));
+    // 0x100 with a single record: the file is too short for 256 records.
+    one.regionCountField = 0x100;
+    EXPECT_EQ(decodeFile(encodeG00Regions(one, LzMode::compress)).status, Status::truncated);
+}
+
+TEST(G00Regions, UncoveredPixelsStayZero) {
+    G00RegionImage image = oneRegion(5, 4, {1, 1, 3, 2, {0, 0}}, {entryOf({solidPart(0, 0, 2, 1, 0xFFFFFFFF)})});
+    support::Decoded d = decodeFile(encodeG00Regions(image, LzMode::compress));
+    ASSERT_EQ(d.status, Status::ok);
+    for (uint32_t y = 0; y < 4; ++y)
+        for (uint32_t x = 0; x < 5; ++x)
+            EXPECT_EQ(pixelAt(d.canvas, x, y), px(y == 1 && (x == 1 || x == 2) ? 0xFFFFFFFF : 0)) << x << "," << y;
+}
+
+TEST(G00Regions, PartLandsAtRegionOriginPlusItsOffset) {
+    G00RegionImage image = oneRegion(40, 40, {10, 20, 30, 30, {0, 0}}, {entryOf({patternPart(2, 3, 3, 2, 1)})});
+    support::Decoded d = decodeFile(encodeG00Regions(image, LzMode::compress));
+    ASSERT_EQ(d.status, Status::ok);
+    EXPECT_EQ(pixelAt(d.canvas, 12, 23), (Bytes{1, 2, 3, 4}));
+    EXPECT_EQ(pixelAt(d.canvas, 14, 23), (Bytes{9, 10, 11, 12}));
+    EXPECT_EQ(pixelAt(d.canvas, 12, 24), (Bytes{13, 14, 15, 16}));
+    EXPECT_EQ(pixelAt(d.canvas, 11, 23), px(0));
+    EXPECT_EQ(pixelAt(d.canvas, 15, 23), px(0));
+    EXPECT_EQ(pixelAt(d.canvas, 12, 22), px(0));
+    EXPECT_EQ(pixelAt(d.canvas, 12, 25), px(0));
+    // The origin takes the low 16 bits of x1 and y1.
+    image.regions[0] = {0x70000 | 10, 0xFFFF0000u | 20, 30, 30, {0xDEADBEEF, 0xDEADBEEF}};
+    d = decodeFile(encodeG00Regions(image, LzMode::compress));
+    ASSERT_EQ(d.status, Status::ok);
+    EXPECT_EQ(pixelAt(d.canvas, 12, 23), (Bytes{1, 2, 3, 4}));
+}
+
+TEST(G00Regions, NegativeLengthEntriesAreSkipped) {
+    for (uint32_t length : {0xFFFFFFFFu, 0x80000000u, 0x80000001u, 0xFFFFFF00u}) {
+        G00RegionImage image = oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({solidPart(0, 0, 4, 4, 0x12345678)})});
+        image.entries[0].lengthField = length;  // a well-formed block all the same
+        support::Decoded d = decodeFile(encodeG00Regions(image, LzMode::compress));
+        ASSERT_EQ(d.status, Status::ok) << std::hex << length;
+        EXPECT_EQ(d.bytes(), Bytes(64, 0)) << std::hex << length;
+    }
+    // 0x7FFFFFFF and 0 are not negative: the entry is drawn (the length is otherwise unused).
+    for (uint32_t length : {0x7FFFFFFFu, 0u, 1u}) {
+        G00RegionImage image = oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({solidPart(0, 0, 4, 4, 0x12345678)})});
+        image.entries[0].lengthField = length;
+        support::Decoded d = decodeFile(encodeG00Regions(image, LzMode::compress));
+        ASSERT_EQ(d.status, Status::ok);
+        EXPECT_EQ(pixelAt(d.canvas, 3, 3), px(0x12345678)) << std::hex << length;
+    }
+}
+
+TEST(G00Regions, EmptyRegionIsSkippedButX2ZeroWithY2OneIsDrawn) {
+    auto decodeWith = [](uint32_t x2, uint32_t y2) {
+        G00RegionImage image = oneRegion(4, 4, {1, 1, x2, y2, {0, 0}}, {entryOf({solidPart(0, 0, 2, 2, 0x55667788)})});
+        return decodeFile(encodeG00Regions(image, LzMode::compress));
+    };
+    support::Decoded d = decodeWith(0, 0);
+    ASSERT_EQ(d.status, Status::ok);
+    EXPECT_EQ(d.bytes(), Bytes(64, 0));
+    for (auto [x2, y2] : {std::pair{0u, 1u}, {1u, 0u}, {0x10000u, 1u}}) {
+        d = decodeWith(x2, y2);
+        ASSERT_EQ(d.status, Status::ok);
+        EXPECT_EQ(pixelAt(d.canvas, 2, 2), px(0x55667788)) << x2 << "," << y2;
+    }
+    // Only the low halves are tested: 0x10000 and 0xFFFF0000 read as 0.
+    d = decodeWith(0x10000, 0xFFFF0000u);
+    ASSERT_EQ(d.status, Status::ok);
+    EXPECT_EQ(d.bytes(), Bytes(64, 0));
+}
+
+TEST(G00Regions, PartCountZeroDrawsNothingAndTheNextEntryFollows) {
+    G00RegionImage image;
+    image.width = 4;
+    image.height = 4;
+    image.regions = {{0, 0, 3, 3, {0, 0}}, {0, 0, 3, 3, {0, 0}}};
+    G00EntrySpec none = entryOf({solidPart(0, 0, 4, 4, 0xAAAAAAAA)});
+    none.partCountField = 0;  // the part is there but not counted
+    image.entries = {none, entryOf({solidPart(1, 1, 1, 1, 0x01010101)})};
+    support::Decoded d = decodeFile(encodeG00Regions(image, LzMode::compress));
+    ASSERT_EQ(d.status, Status::ok);
+    Bytes expected(64, 0);
+    std::memset(expected.data() + (1 * 4 + 1) * 4, 1, 4);
+    EXPECT_EQ(d.bytes(), expected);
+}
+
+TEST(G00Regions, LaterPartsAndEntriesWin) {
+    G00RegionImage image;
+    image.width = 6;
+    image.height = 3;
+    image.regions = {{0, 0, 5, 2, {0, 0}}, {2, 0, 5, 2, {0, 0}}};
+    image.entries = {entryOf({solidPart(0, 0, 4, 3, 0x11111111), solidPart(1, 1, 2, 1, 0x22222222)}),
+                     entryOf({solidPart(1, 0, 1, 1, 0x00000000), solidPart(0, 2, 1, 1, 0x33333333)})};
+    support::Decoded d = decodeFile(encodeG00Regions(image, LzMode::compress));
+    ASSERT_EQ(d.status, Status::ok);
+    EXPECT_EQ(pixelAt(d.canvas, 0, 0), px(0x11111111));
+    EXPECT_EQ(pixelAt(d.canvas, 1, 1), px(0x22222222));
+    EXPECT_EQ(pixelAt(d.canvas, 2, 1), px(0x22222222));
+    EXPECT_EQ(pixelAt(d.canvas, 3, 1), px(0x11111111));
+    EXPECT_EQ(pixelAt(d.canvas, 3, 0), px(0)) << "no blending: a later all-zero pixel replaces";
+    EXPECT_EQ(pixelAt(d.canvas, 2, 2), px(0x33333333));
+    EXPECT_EQ(pixelAt(d.canvas, 4, 0), px(0));
+}
+
+TEST(G00Regions, OtherFieldsAreNotRead) {
+    // Block bytes 0..1 and 4..115, part header bytes 4..5 and 10..91, record bytes 16..23.
+    G00RegionImage image = oneRegion(4, 4, {0, 0, 3, 3, {0xFFFFFFFF, 0xFFFFFFFF}}, {entryOf({patternPart(1, 1, 2, 2, 50)})});
+    Bytes data = buildPartData(image);
+    const size_t block = loadLe32(data.data() + 4);
+    for (size_t i = 0; i < 116; ++i) if (i != 2 && i != 3) data[block + i] = 0xEE;
+    const size_t part = block + 116;
+    for (size_t i = 4; i < 6; ++i) data[part + i] = 0xEE;
+    for (size_t i = 10; i < 92; ++i) data[part + i] = 0xEE;
+    Bytes file = assembleG00Regions(image, compressLzBytes(data, LzMode::compress), uint32_t(data.size()));
+    support::Decoded d = decodeFile(file);
+    ASSERT_EQ(d.status, Status::ok);
+    EXPECT_EQ(pixelAt(d.canvas, 1, 1), (Bytes{50, 51, 52, 53}));
+    EXPECT_EQ(pixelAt(d.canvas, 2, 2), (Bytes{62, 63, 64, 65}));
+    // The entry count takes the low 16 bits.
+    image.entryCountField = 0x30001;
+    d = decodeFile(encodeG00Regions(image, LzMode::compress));
+    ASSERT_EQ(d.status, Status::ok);
+    EXPECT_EQ(pixelAt(d.canvas, 1, 1), (Bytes{50, 51, 52, 53}));
+}
+
+TEST(G00Regions, PartsAreClippedAtTheRightAndBottomEdges) {
+    // A 3x3 part at (3,2) on a 5x4 Canvas: only its top-left 2x2 is inside.
+    G00RegionImage image = oneRegion(5, 4, {1, 1, 4, 3, {0, 0}}, {entryOf({patternPart(2, 1, 3, 3, 0)})});
+    support::Decoded d = decodeFile(encodeG00Regions(image, LzMode::compress));
+    ASSERT_EQ(d.status, Status::ok);
+    Bytes expected(80, 0);
+    for (uint32_t r = 0; r < 2; ++r)
+        for (uint32_t c = 0; c < 2; ++c)
+            for (uint32_t b = 0; b < 4; ++b) expected[((2 + r) * 5 + 3 + c) * 4 + b] = uint8_t((r * 3 + c) * 4 + b);
+    EXPECT_EQ(d.bytes(), expected) << "clipped pixels must not wrap into the next row";
+    // A part wholly outside, right of or below the Canvas, and an origin beyond it.
+    for (auto [x, y] : {std::pair<uint16_t, uint16_t>{4, 0}, {0, 3}, {100, 100}, {0xFFFF, 0}}) {
+        G00RegionImage outside = oneRegion(5, 4, {1, 1, 4, 3, {0, 0}}, {entryOf({solidPart(x, y, 2, 2, 0x99999999)})});
+        d = decodeFile(encodeG00Regions(outside, LzMode::compress));
+        ASSERT_EQ(d.status, Status::ok);
+        EXPECT_EQ(d.bytes(), Bytes(80, 0)) << x << "," << y;
+    }
+    // origin + offset is not taken modulo 65,536: 65535 + 2 is column 65537, not 1.
+    G00RegionImage wide = oneRegion(4, 4, {0xFFFF, 0, 1, 1, {0, 0}}, {entryOf({solidPart(2, 0, 2, 2, 0x77777777)})});
+    d = decodeFile(encodeG00Regions(wide, LzMode::compress));
+    ASSERT_EQ(d.status, Status::ok);
+    EXPECT_EQ(d.bytes(), Bytes(64, 0));
+}
+
+TEST(G00Regions, ZeroSizedPartsDrawNothingAndTheNextPartFollows) {
+    G00RegionImage image = oneRegion(4, 4, {0, 0, 3, 3, {0, 0}},
+                                     {entryOf({solidPart(0, 0, 0, 3, 0), solidPart(0, 0, 3, 0, 0), solidPart(0, 0, 0, 0, 0),
+                                               solidPart(2, 2, 1, 1, 0x4B4B4B4B)})});
+    support::Decoded d = decodeFile(encodeG00Regions(image, LzMode::compress));
+    ASSERT_EQ(d.status, Status::ok);
+    Bytes expected(64, 0);
+    std::memset(expected.data() + (2 * 4 + 2) * 4, 0x4B, 4);
+    EXPECT_EQ(d.bytes(), expected);
+}
+
+TEST(G00Regions, EntryCountZeroDrawsNothing) {
+    G00RegionImage image = oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({solidPart(0, 0, 4, 4, 0x12345678)})});
+    image.entryCountField = 0;
+    support::Decoded d = decodeFile(encodeG00Regions(image, LzMode::compress));
+    EXPECT_EQ(d.status, Status::ok);
+    EXPECT_EQ(d.bytes(), Bytes(64, 0));
+    // Or a stream that produces nothing: the zero-filled data has an entry count of 0.
+    d = decodeFile(assembleG00Regions(image, {}, 64));
+    EXPECT_EQ(d.status, Status::ok);
+    EXPECT_EQ(d.bytes(), Bytes(64, 0));
+}
+
+TEST(G00Regions, EntryBeyondTheRegionCount) {
+    G00RegionImage image = oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({solidPart(0, 0, 1, 1, 0x01010101)}), entryOf({solidPart(1, 1, 1, 1, 0x02020202)})});
+    EXPECT_EQ(decodeFile(encodeG00Regions(image, LzMode::compress)).status, Status::damagedParts);
+    // Marked absent, it is skipped before it needs a record.
+    image.entries[1] = G00EntrySpec::absent();
+    support::Decoded d = decodeFile(encodeG00Regions(image, LzMode::compress));
+    ASSERT_EQ(d.status, Status::ok);
+    EXPECT_EQ(pixelAt(d.canvas, 0, 0), px(0x01010101));
+}
+
+TEST(G00Regions, PartTableBeyondTheData) {
+    G00RegionImage base = oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({solidPart(0, 0, 2, 2, 0x01010101)})});
+    // The entry count claims more entries than the data holds.
+    G00RegionImage many = base;
+    many.entryCountField = 1000;
+    EXPECT_EQ(decodeFile(encodeG00Regions(many, LzMode::compress)).status, Status::damagedParts);
+    // A block offset beyond the data, or a block header cut by its end.
+    Bytes data = buildPartData(base);
+    for (uint32_t offset : {uint32_t(data.size()), uint32_t(data.size() - 115), 0xFFFFFFF0u}) {
+        G00RegionImage far = base;
+        far.entries[0].offsetField = offset;
+        EXPECT_EQ(decodeFile(encodeG00Regions(far, LzMode::compress)).status, Status::damagedParts) << offset;
+    }
+    // A block header that fits but whose part count (read from pixel bytes 01 01) runs past.
+    G00RegionImage tail = oneRegion(8, 8, {0, 0, 7, 7, {0, 0}}, {entryOf({solidPart(0, 0, 6, 6, 0x01010101)})});
+    tail.entries[0].offsetField = uint32_t(buildPartData(tail).size() - 116);
+    EXPECT_EQ(decodeFile(encodeG00Regions(tail, LzMode::compress)).status, Status::damagedParts);
+    // A part header or part pixels cut by the end of the data.
+    G00RegionImage counted = base;
+    counted.entries[0].partCountField = 2;
+    EXPECT_EQ(decodeFile(encodeG00Regions(counted, LzMode::compress)).status, Status::damagedParts);
+    G00RegionImage shortPixels = base;
+    shortPixels.entries[0].parts[0].pixels.resize(15);
+    EXPECT_EQ(decodeFile(encodeG00Regions(shortPixels, LzMode::compress)).status, Status::damagedParts);
+    shortPixels.trailer = {0};  // exactly enough again
+    EXPECT_EQ(decodeFile(encodeG00Regions(shortPixels, LzMode::compress)).status, Status::ok);
+    // The data is shorter than the stream's output says: the decompressed length D is smaller.
+    Bytes file = encodeG00Regions(base, LzMode::compress);
+    storeLe32(file.data() + 9 + 24 + 4, uint32_t(data.size() - 1));
+    EXPECT_EQ(decodeFile(file).status, Status::damagedStream);
+    // D larger than the stream's output: the zero tail is data like any other.
+    file = encodeG00Regions(base, LzMode::compress);
+    storeLe32(file.data() + 9 + 24 + 4, uint32_t(data.size() + 100));
+    EXPECT_EQ(decodeFile(file).status, Status::ok);
+    // D of 1..3 cannot hold an entry count.
+    for (uint32_t size : {1u, 2u, 3u}) EXPECT_EQ(decodeFile(assembleG00Regions(base, {}, size)).status, Status::damagedParts) << size;
+}
+
+TEST(G00Regions, DecompressedLengthZeroFails) {
+    G00RegionImage image = oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({solidPart(0, 0, 2, 2, 0x01010101)})});
+    const int blocks = faults::liveBlocks();
+    Bytes file = assembleG00Regions(image, {}, 0);
+    support::Decoded d = decodeFile(file);
+    EXPECT_EQ(d.status, Status::damagedParts) << "no part table to read (codec/g00.h)";
+    EXPECT_EQ(d.bytes(), Bytes(64, 0));
+    d = decodeFile(assembleG00Regions(image, compressLzBytes(buildPartData(image), LzMode::compress), 0));
+    EXPECT_EQ(d.status, Status::damagedParts);
+    d = {};
+    EXPECT_EQ(faults::liveBlocks(), blocks);
+}
+
+TEST(G00Regions, RefusedDecompressionBufferFailsAndLeavesNothing) {
+    G00RegionImage image = oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({solidPart(0, 0, 2, 2, 0x01010101)})});
+    Bytes file = encodeG00Regions(image, LzMode::compress);
+    Canvas canvas;
+    ASSERT_EQ(makeCanvas(4, 4, canvas), Status::ok);
+    const int blocks = faults::liveBlocks();
+    faults::arm(faults::Point::allocation, 1);
+    EXPECT_EQ(decodeG00(file, canvas), Status::outOfMemory);
+    faults::disarm();
+    EXPECT_EQ(faults::liveBlocks(), blocks);
+    EXPECT_EQ(support::canvasBytes(canvas), Bytes(64, 0));
+    EXPECT_EQ(decodeG00(file, canvas), Status::ok);
+    EXPECT_EQ(faults::liveBlocks(), blocks);
+}
+
+TEST(G00Regions, FileBounds) {
+    G00RegionImage image = oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({patternPart(0, 0, 4, 4, 1)})});
+    Bytes file = encodeG00Regions(image, LzMode::compress);
+    // Cut anywhere: the header, the region table, the size fields, or the stream.
+    for (size_t size = 5; size < file.size(); ++size)
+        EXPECT_EQ(decodeFile(Bytes(file.begin(), file.begin() + size)).status, Status::truncated) << size;
+    // The compressed length reaches past the file.
+    Bytes longer = file;
+    storeLe32(longer.data() + 9 + 24, loadLe32(longer.data() + 9 + 24) + 1);
+    EXPECT_EQ(decodeFile(longer).status, Status::truncated);
+    // A shorter compressed length ends the stream early, between items: the rest of the
+    // decompression buffer stays zero, so the block's part count reads as 0.
+    Bytes literal = encodeG00Regions(image, LzMode::literalsOnly);
+    storeLe32(literal.data() + 9 + 24, 8 + 9 * 2);  // 16 of the data bytes
+    support::Decoded early = decodeFile(literal);
+    EXPECT_EQ(early.status, Status::ok);
+    EXPECT_EQ(early.bytes(), Bytes(64, 0));
+    // A straddling copy word.
+    LzStreamWriter w;
+    w.literalByte(1);
+    w.rawByte(0x10);
+    Bytes straddle = assembleG00Regions(image, w.stream(), 64);
+    EXPECT_EQ(decodeFile(straddle).status, Status::truncated);
+}
+
+namespace {
+
+// A random region-based picture with every kind of oddity the decoder meets.
+G00RegionImage randomRegionImage(Rng& rng) {
+    G00RegionImage image;
+    image.width = uint16_t(rng.between(1, 40));
+    image.height = uint16_t(rng.between(1, 40));
+    size_t regions = rng.between(1, 6);
+    for (size_t i = 0; i < regions; ++i) {
+        G00RegionSpec r;
+        r.x1 = rng.below(image.width + 5) | (rng.chance(8) ? rng.next() << 16 : 0);
+        r.y1 = rng.below(image.height + 5) | (rng.chance(8) ? rng.next() << 16 : 0);
+        r.x2 = rng.chance(4) ? 0 : rng.below(50);
+        r.y2 = rng.chance(4) ? 0 : rng.below(50);
+        r.unused[0] = rng.next();
+        image.regions.push_back(r);
+    }
+    if (rng.chance(8)) image.regionCountField = uint32_t(rng.below(uint32_t(regions) + 1)) | (rng.chance(2) ? 0x100u : 0u);
+    size_t entries = rng.below(uint32_t(regions) + 3);
+    for (size_t i = 0; i < entries; ++i) {
+        if (rng.chance(5)) {
+            G00EntrySpec e = G00EntrySpec::absent(0x80000000u | rng.next());
+            e.hasBlock = rng.chance(2);
+            image.entries.push_back(e);
+            continue;
+        }
+        G00EntrySpec e;
+        size_t parts = rng.below(5);
+        for (size_t p = 0; p < parts; ++p) {
+            G00PartSpec part;
+            part.x = uint16_t(rng.chance(10) ? rng.next() : rng.below(image.width + 4));
+            part.y = uint16_t(rng.chance(10) ? rng.next() : rng.below(image.height + 4));
+            part.width = uint16_t(rng.below(14));
+            part.height = uint16_t(rng.below(14));
+            part.pixels = rng.bytes(size_t(part.width) * part.height * 4);
+            if (rng.chance(30)) part.pixels.resize(rng.below(uint32_t(part.pixels.size() + 1)));
+            e.parts.push_back(std::move(part));
+        }
+        if (rng.chance(15)) e.partCountField = uint16_t(rng.below(8));
+        if (rng.chance(25)) e.offsetField = rng.below(3000);
+        if (rng.chance(10)) e.lengthField = rng.below(0x80000000u);
+        image.entries.push_back(std::move(e));
+    }
+    if (rng.chance(10)) image.entryCountField = rng.below(uint32_t(entries) + 3) | (rng.chance(3) ? rng.next() << 16 : 0);
+    if (rng.chance(5)) image.trailer = rng.bytes(rng.below(200));
+    return image;
+}
+
+}  // namespace
+
+TEST(G00Reference, RandomRegionFilesMatchTheReference) {
+    Rng rng(77);
+    size_t ok = 0, failed = 0;
+    for (int iteration = 0; iteration < 3000; ++iteration) {
+        G00RegionImage image = randomRegionImage(rng);
+        Bytes data = buildPartData(image);
+        Bytes stream = compressLzBytes(data, rng.chance(3) ? LzMode::literalsOnly : LzMode::compress);
+        G00Lengths lengths;
+        if (rng.chance(10)) lengths.decompressed = uint32_t(data.size()) + rng.below(20) - 10;
+        if (rng.chance(15)) lengths.compressed = uint32_t(8 + stream.size()) + rng.below(10) - 5;
+        Bytes file = assembleG00Regions(image, stream, uint32_t(data.size()), lengths);
+        if (rng.chance(15)) file.resize(std::max<size_t>(5, file.size() - rng.below(20)));
+        if (rng.chance(10)) file[5 + rng.below(uint32_t(file.size() - 5))] ^= uint8_t(1u << rng.below(8));
+        // A flipped bit may announce gigabytes of data; the reference would fill them all.
+        const size_t sizes = 9 + 24 * size_t(file[5] == 0 ? 256 : file[5]);
+        if (sizes + 8 <= file.size() && loadLe32(file.data() + sizes + 4) > (1u << 20)) continue;
+        ref::Decoded expected = ref::decodeG00(file);
+        support::Decoded d = decodeFile(file);
+        ASSERT_EQ(d.status, expected.status) << "iteration " << iteration;
+        if (expected.status == Status::ok) {
+            ASSERT_TRUE(d.bytes() == expected.canvas) << "iteration " << iteration;
+            ++ok;
+        } else {
+            ++failed;
+        }
+    }
+    EXPECT_GT(ok, 1000u);
+    EXPECT_GT(failed, 300u);
+}
+
+TEST(G00Reference, RandomFullFrameFilesMatchTheReference) {
+    Rng rng(78);
+    for (int iteration = 0; iteration < 2000; ++iteration) {
+        uint16_t w = uint16_t(rng.between(1, 30)), h = uint16_t(rng.between(1, 30));
+        size_t units = 0;
+        Bytes stream = randomStream(rng, true, units);
+        G00Lengths lengths;
+        if (rng.chance(5)) lengths.compressed = uint32_t(8 + stream.size()) + rng.below(10) - 5;
+        Bytes file = assembleG00FullFrame(w, h, stream, lengths);
+        ref::Decoded expected = ref::decodeG00(file);
+        support::Decoded d = decodeFile(file);
+        ASSERT_EQ(d.status, expected.status) << "iteration " << iteration;
+        if (expected.status == Status::ok) {
+            ASSERT_TRUE(d.bytes() == expected.canvas) << "iteration " << iteration;
+        }
+    }
+}
+
+TEST(G00Reference, ComposeRegionsDirectly) {
+    // composeRegions on its own, with data that no stream produced.
+    Rng rng(79);
+    for (int iteration = 0; iteration < 1000; ++iteration) {
+        G00RegionImage image = randomRegionImage(rng);
+        Bytes data = buildPartData(image);
+        Bytes file = assembleG00Regions(image, {}, uint32_t(data.size()));
+        Canvas canvas;
+        ASSERT_EQ(makeCanvas(image.width, image.height, canvas), Status::ok);
+        Bytes expected(size_t(image.width) * image.height * 4, 0);
+        Status expectedStatus = ref::composeRegions(file, data, image.width, image.height, expected);
+        ASSERT_EQ(composeRegions(file, data, canvas), expectedStatus) << iteration;
+        if (expectedStatus == Status::ok) {
+            ASSERT_TRUE(support::canvasBytes(canvas) == expected) << iteration;
+        }
+    }
 }

@@ -1,0 +1,586 @@
+// The output writers (Parts 2.1 to 2.3): BMP layout, PackBits blocks against the examples and a
+// plain reference encoder, flattening on white, and the PSD layout decoded back to the Canvas.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "codec/bmp.h"
+#include "codec/g00.h"
+#include "codec/packbits.h"
+#include "codec/psd.h"
+#include "common/bytes.h"
+#include "tests/reference_codec.h"
+#include "tests/test_support.h"
+#include "tools/g00_encoder.h"
+#include "tools/test_pictures.h"
+
+using support::Rng;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+uint32_t le32(const Bytes& b, size_t at) { return loadLe32(b.data() + at); }
+uint32_t le16(const Bytes& b, size_t at) { return loadLe16(b.data() + at); }
+uint32_t be32(const Bytes& b, size_t at) {
+    return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
+}
+uint32_t be16(const Bytes& b, size_t at) { return uint32_t(b[at]) << 8 | b[at + 1]; }
+
+Canvas canvasOf(const TestPicture& picture) {
+    Canvas canvas;
+    EXPECT_EQ(canvasFromPicture(picture, canvas), Status::ok);
+    return canvas;
+}
+
+Bytes writeBmpFile(const Canvas& canvas) {
+    Bytes out(bmpFileSize(canvas.width, canvas.height), 0);
+    uint32_t size = writeBmp(canvas, out);
+    EXPECT_EQ(size, out.size());
+    return out;
+}
+
+// ---- PackBits helpers ----
+
+// Runs the encoder into a buffer of exactly packBitsBound bytes (a write past it is caught by
+// ASan and by the guard) and returns the block it reports.
+Bytes pack(const uint8_t* source, uint32_t stride, uint32_t rows, uint32_t width) {
+    const size_t bound = packBitsBound(rows, width);
+    Bytes space(bound + 16, 0xA5);
+    uint32_t length = packBitsChannel(source, stride, rows, width, space.data());
+    for (size_t i = bound; i < space.size(); ++i) EXPECT_EQ(space[i], 0xA5) << "written past the bound";
+    EXPECT_LE(length, packBitsRawSize(rows, width));
+    return Bytes(space.begin(), space.begin() + std::min<size_t>(length, bound));
+}
+
+Bytes packRows(const std::vector<Bytes>& rows) {
+    Bytes samples;
+    for (const Bytes& r : rows) samples.insert(samples.end(), r.begin(), r.end());
+    return pack(samples.data(), 1, uint32_t(rows.size()), uint32_t(rows.empty() ? 0 : rows[0].size()));
+}
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+// A row with no three equal neighbours: 0, 1, 2, ... 255, 0, 1, ...
+Bytes noRepeats(size_t n, uint8_t start = 0) {
+    Bytes v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = uint8_t(start + i);
+    return v;
+}
+
+// ---- PSD parsing ----
+
+struct PsdFile {
+    Bytes bytes;
+    uint32_t channelLength[4] = {};
+    Bytes channel[4];  // decoded samples: alpha, red, green, blue
+    size_t globalMask = 0;
+    Bytes merged;      // decoded merged image: 4H rows
+    size_t end = 0;
+};
+
+PsdFile writeAndParsePsd(const Canvas& canvas) {
+    PsdFile f;
+    const uint32_t w = canvas.width, h = canvas.height;
+    Bytes planes(psdPlanesSize(w, h));
+    f.bytes.assign(psdBufferSize(w, h), 0xCC);  // exactly the documented size
+    uint32_t size = writePsd(canvas, planes, f.bytes);
+    EXPECT_GT(size, 0u);
+    f.bytes.resize(size);
+    size_t at = kPsdTemplateSize;
+    for (int c = 0; c < 4; ++c) {
+        f.channelLength[c] = be32(f.bytes, 64 + 6 * c);
+        uint64_t length = ref::unpackBitsBlock(f.bytes, at, h, w, f.channel[c]);
+        EXPECT_EQ(length, f.channelLength[c]) << "channel " << c;
+        at += f.channelLength[c];
+    }
+    f.globalMask = at;
+    at += 4;
+    uint64_t merged = ref::unpackBitsBlock(f.bytes, at, 4 * h, w, f.merged);
+    EXPECT_GT(merged, 0u);
+    f.end = at + merged;
+    EXPECT_EQ(f.end, size);
+    return f;
+}
+
+Bytes canvasChannel(const Canvas& canvas, int byte) {
+    Bytes v;
+    for (size_t i = byte; i < canvas.pixels.size(); i += 4) v.push_back(canvas.pixels.data()[i]);
+    return v;
+}
+
+Bytes expectedMerged(const Canvas& canvas) {
+    const size_t n = size_t(canvas.width) * canvas.height;
+    Bytes v(4 * n);
+    const uint8_t* p = canvas.pixels.data();
+    for (size_t i = 0; i < n; ++i) {
+        uint8_t a = p[4 * i + 3];
+        v[i] = ref::flatten(p[4 * i + 2], a);
+        v[n + i] = ref::flatten(p[4 * i + 1], a);
+        v[2 * n + i] = ref::flatten(p[4 * i + 0], a);
+        v[3 * n + i] = a;
+    }
+    return v;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Part 2.1: BMP
+// ---------------------------------------------------------------------------------------
+
+TEST(Bmp, HeaderFields) {
+    Canvas canvas = canvasOf(makeNoisePicture(7, 3, 1));
+    Bytes bmp = writeBmpFile(canvas);
+    const uint32_t s = 24;  // (21 + 3) & ~3
+    ASSERT_EQ(bmp.size(), s * 3 + 54);
+    EXPECT_EQ(bmp[0], 'B');
+    EXPECT_EQ(bmp[1], 'M');
+    EXPECT_EQ(le32(bmp, 2), s * 3 + 54);
+    EXPECT_EQ(le32(bmp, 6), 0u);
+    EXPECT_EQ(le32(bmp, 10), 54u);
+    EXPECT_EQ(le32(bmp, 14), 40u);
+    EXPECT_EQ(le32(bmp, 18), 7u);
+    EXPECT_EQ(le32(bmp, 22), 3u);
+    EXPECT_EQ(le16(bmp, 26), 1u);
+    EXPECT_EQ(le16(bmp, 28), 24u);
+    for (size_t field = 30; field < 54; field += 4) EXPECT_EQ(le32(bmp, field), 0u) << field;
+}
+
+TEST(Bmp, WidthOneRowsArePaddedWithOneZeroByte) {
+    TestPicture picture = makeNoisePicture(1, 3, 2);
+    Canvas canvas = canvasOf(picture);
+    Bytes bmp = writeBmpFile(canvas);
+    ASSERT_EQ(bmp.size(), 54u + 4 * 3);
+    for (uint32_t k = 0; k < 3; ++k) {  // file row k is Canvas row 2 - k
+        const uint8_t* p = picture.at(0, 2 - k);
+        EXPECT_EQ(Bytes(bmp.begin() + 54 + 4 * k, bmp.begin() + 58 + 4 * k), (Bytes{p[0], p[1], p[2], 0})) << k;
+    }
+}
+
+TEST(Bmp, WidthFourHasNoRowEndBytes) {
+    TestPicture picture = makeNoisePicture(4, 2, 3);
+    Canvas canvas = canvasOf(picture);
+    Bytes bmp = writeBmpFile(canvas);
+    ASSERT_EQ(bmp.size(), 54u + 12 * 2);
+    Bytes expected;
+    for (int row : {1, 0})
+        for (uint32_t x = 0; x < 4; ++x) expected.insert(expected.end(), picture.at(x, row), picture.at(x, row) + 3);
+    EXPECT_EQ(Bytes(bmp.begin() + 54, bmp.end()), expected);
+}
+
+TEST(Bmp, RowsBottomUpAlphaDroppedPaddingZeroAtEveryWidth) {
+    Rng rng(5);
+    for (uint32_t w = 1; w <= 40; ++w) {
+        uint32_t h = rng.between(1, 6);
+        TestPicture picture = makeNoisePicture(w, h, w);
+        Canvas canvas = canvasOf(picture);
+        Bytes bmp = writeBmpFile(canvas);
+        const size_t s = (3 * w + 3) & ~size_t(3);
+        ASSERT_EQ(bmp.size(), s * h + 54);
+        for (uint32_t k = 0; k < h; ++k) {
+            const uint8_t* row = bmp.data() + 54 + k * s;
+            for (uint32_t x = 0; x < w; ++x) {
+                const uint8_t* p = picture.at(x, h - 1 - k);
+                ASSERT_EQ(Bytes(row + 3 * x, row + 3 * x + 3), Bytes(p, p + 3)) << w << " " << k << " " << x;
+            }
+            for (size_t b = 3 * w; b < s; ++b) ASSERT_EQ(row[b], 0) << "row-end byte, width " << w;
+        }
+        // The top-left pixel sits at 54 + (H - 1) * S.
+        EXPECT_EQ(bmp[54 + (h - 1) * s], picture.bgra[0]);
+    }
+}
+
+TEST(Bmp, TransparentPixelsKeepTheirColour) {
+    TestPicture picture = makeNoisePicture(5, 2, 6);
+    for (size_t i = 3; i < picture.bgra.size(); i += 4) picture.bgra[i] = 0;
+    Canvas canvas = canvasOf(picture);
+    Bytes bmp = writeBmpFile(canvas);
+    EXPECT_EQ(Bytes(bmp.begin() + 54 + 16, bmp.begin() + 54 + 19), Bytes(picture.bgra.begin(), picture.bgra.begin() + 3));
+}
+
+TEST(Bmp, TooSmallBufferWritesNothing) {
+    Canvas canvas = canvasOf(makeNoisePicture(3, 3, 7));
+    Bytes out(bmpFileSize(3, 3) - 1, 0);
+    EXPECT_EQ(writeBmp(canvas, out), 0u);
+    EXPECT_EQ(out, Bytes(out.size(), 0));
+}
+
+// ---------------------------------------------------------------------------------------
+// Part 2.2: PackBits
+// ---------------------------------------------------------------------------------------
+
+TEST(PackBits, WidthThreeOrLessIsRawWhateverTheData) {
+    for (uint32_t w = 1; w <= 3; ++w) {
+        Bytes same(5 * w, 9);
+        EXPECT_EQ(pack(same.data(), 1, 5, w), concat({{0, 0}, same})) << w;
+        Bytes stride4(4 * 5 * w);
+        for (size_t i = 0; i < stride4.size(); ++i) stride4[i] = uint8_t(i % 4 == 1 ? 7 : i);
+        EXPECT_EQ(pack(stride4.data() + 1, 4, 5, w), concat({{0, 0}, Bytes(5 * w, 7)})) << w;
+    }
+}
+
+TEST(PackBits, WidthFourAlwaysEndsRaw) {
+    Rng rng(8);
+    for (uint32_t rows : {1u, 2u, 3u, 10u, 100u}) {
+        Bytes same(4 * rows, 0x42);
+        EXPECT_EQ(pack(same.data(), 1, rows, 4), concat({{0, 0}, same})) << rows;
+        Bytes noise = rng.bytes(4 * rows);
+        EXPECT_EQ(pack(noise.data(), 1, rows, 4), concat({{0, 0}, noise})) << rows;
+    }
+    EXPECT_EQ(packRows({{1, 2, 3, 4}}), (Bytes{0, 0, 1, 2, 3, 4}));
+}
+
+TEST(PackBits, RunsOf128And129EqualSamples) {
+    EXPECT_EQ(packRows({Bytes(128, 0x5A)}), (Bytes{0, 1, 0, 2, 0x81, 0x5A}));
+    EXPECT_EQ(packRows({Bytes(129, 0x5A)}), (Bytes{0, 1, 0, 4, 0x81, 0x5A, 0x00, 0x5A}));
+    // 130: a run of 128, then 2 equal samples are literals; 131: two runs.
+    EXPECT_EQ(packRows({Bytes(130, 7)}), (Bytes{0, 1, 0, 5, 0x81, 7, 0x01, 7, 7}));
+    EXPECT_EQ(packRows({Bytes(131, 7)}), (Bytes{0, 1, 0, 4, 0x81, 7, 0xFE, 7}));
+}
+
+TEST(PackBits, RowExamples) {
+    // Each example followed by a run that keeps the block packed.
+    const Bytes tail(120, 0xEE);
+    const Bytes tailRun = {0x89, 0xEE};  // 257 - 120
+    Bytes block = packRows({concat({{1, 1, 2, 3}, tail}), concat({{5, 6, 6, 6, 6}, Bytes(119, 0xEE)}),
+                            concat({{7, 7, 8}, Bytes(121, 0xEE)})});
+    Bytes row0 = concat({{0x03, 1, 1, 2, 3}, tailRun});
+    Bytes row1 = concat({{0x00, 5, 0xFD, 6}, {0x8A, 0xEE}});
+    Bytes row2 = concat({{0x02, 7, 7, 8}, {0x88, 0xEE}});
+    EXPECT_EQ(block, concat({{0, 1, 0, uint8_t(row0.size()), 0, uint8_t(row1.size()), 0, uint8_t(row2.size())}, row0, row1, row2}));
+}
+
+TEST(PackBits, OneHundredThirtyLiterals) {
+    // Row 0: 130 samples without three equal neighbours; row 1 keeps the block packed.
+    Bytes lit = noRepeats(130);
+    Bytes block = packRows({lit, Bytes(130, 3)});
+    Bytes row0 = concat({{0x7F}, Bytes(lit.begin(), lit.begin() + 128), {0x01, lit[128], lit[129]}});
+    Bytes row1 = {0x81, 3, 0x01, 3, 3};
+    EXPECT_EQ(block, concat({{0, 1, 0, uint8_t(row0.size()), 0, uint8_t(row1.size())}, row0, row1}));
+    EXPECT_EQ(row0.size(), 132u);
+}
+
+TEST(PackBits, TheRowThatReachesTheRawSizeMakesTheBlockRaw) {
+    // One row of 8: 2 table bytes + 6 packed bytes = 8 = the raw size: raw.
+    Bytes reach = {1, 2, 3, 4, 4, 4, 4, 4};
+    EXPECT_EQ(packRows({reach}), concat({{0, 0}, reach}));
+    // One packed byte less stays packed: 2 + 5 = 7.
+    Bytes below = {1, 2, 4, 4, 4, 4, 4, 4};
+    EXPECT_EQ(packRows({below}), (Bytes{0, 1, 0, 5, 0x01, 1, 2, 0xFB, 4}));
+    // Two rows of 8: row 0 fits (4 + 9 < 16), row 1 reaches it: the whole block goes raw,
+    // written over the table and the packed bytes of row 0.
+    Bytes a = noRepeats(8, 10), b = noRepeats(8, 40);
+    EXPECT_EQ(packRows({a, b}), concat({{0, 0}, a, b}));
+    // Many rows: the fallback comes at the last row.
+    std::vector<Bytes> rows(9, Bytes(8, 1));
+    rows.push_back(noRepeats(8));
+    EXPECT_EQ(packRows(rows).size(), 2u + 2 * 10 + 9 * 2 + 9);
+    for (int i = 0; i < 30; ++i) rows.push_back(noRepeats(8, uint8_t(i)));
+    Bytes raw = {0, 0};
+    for (const Bytes& r : rows) raw.insert(raw.end(), r.begin(), r.end());
+    EXPECT_EQ(packRows(rows), raw);
+}
+
+TEST(PackBits, StrideFourRawSamplesAreEveryFourthByte) {
+    Rng rng(9);
+    const uint32_t w = 6, h = 3;
+    Bytes pixels = rng.bytes(4 * w * h);
+    for (int channel = 0; channel < 4; ++channel) {
+        Bytes expected = {0, 0};
+        for (size_t i = channel; i < pixels.size(); i += 4) expected.push_back(pixels[i]);
+        EXPECT_EQ(pack(pixels.data() + channel, 4, h, w), expected) << channel;
+    }
+    // And packed: a channel of runs in every fourth byte.
+    Bytes runs(4 * 200 * 2);
+    for (size_t i = 0; i < runs.size(); ++i) runs[i] = i % 4 == 2 ? 0x66 : uint8_t(i);
+    EXPECT_EQ(pack(runs.data() + 2, 4, 2, 200), (Bytes{0, 1, 0, 4, 0, 4, 0x81, 0x66, 0xB9, 0x66, 0x81, 0x66, 0xB9, 0x66}));
+}
+
+TEST(PackBits, PackedRowLongerThan65535BytesIsStoredRaw) {
+    // Row 0 incompressible, row 1 all equal: the block would stay below the raw size.
+    for (uint32_t stride : {1u, 4u}) {
+        for (uint32_t w : {65026u, 65027u, 65535u}) {
+            Bytes samples(uint64_t(2) * w * stride, 0);
+            for (uint32_t j = 0; j < w; ++j) samples[uint64_t(j) * stride] = uint8_t(j);
+            for (uint32_t j = 0; j < w; ++j) samples[(uint64_t(w) + j) * stride] = 0x11;
+            Bytes block = pack(samples.data(), stride, 2, w);
+            const uint64_t packedRow0 = w + (w + 127) / 128;
+            if (packedRow0 <= 0xFFFF) {
+                ASSERT_EQ(block[1], 1) << w;
+                EXPECT_EQ(be16(block, 2), packedRow0) << w;
+                EXPECT_EQ(block, ref::packBitsChannel(samples.data(), stride, 2, w));
+            } else {
+                ASSERT_EQ(block.size(), 2 + 2 * uint64_t(w)) << w;
+                EXPECT_EQ(be16(block, 0), 0u) << w;
+                for (uint32_t j = 0; j < w; ++j) ASSERT_EQ(block[2 + j], uint8_t(j));
+                for (uint32_t j = 0; j < w; ++j) ASSERT_EQ(block[2 + w + j], 0x11);
+            }
+        }
+    }
+}
+
+TEST(PackBits, FastEncoderMatchesThePlainReference) {
+    Rng rng(10);
+    std::vector<uint32_t> widths;
+    for (uint32_t w = 1; w <= 140; ++w) widths.push_back(w);
+    for (uint32_t w : {200u, 255u, 256u, 257u, 383u, 384u, 385u, 1000u, 4099u}) widths.push_back(w);
+    for (uint32_t w : widths) {
+        for (int trial = 0; trial < 6; ++trial) {
+            const uint32_t rows = rng.between(1, 6);
+            const uint32_t stride = trial % 2 == 0 ? 1 : 4;
+            Bytes samples(size_t(rows) * w * stride);
+            const int flavour = trial / 2 + int(rng.below(3));
+            for (size_t i = 0; i < samples.size(); ++i) {
+                if (stride == 4 && rng.chance(2)) {  // bytes of the other channels
+                    samples[i] = rng.byte();
+                    continue;
+                }
+                switch (flavour % 4) {
+                case 0: samples[i] = rng.byte(); break;                                       // noise
+                case 1: samples[i] = rng.chance(6) ? rng.byte() : (i ? samples[i - 1] : 0); break;  // runs
+                case 2: samples[i] = uint8_t(rng.below(3)); break;                            // few values
+                default: samples[i] = rng.chance(40) ? rng.byte() : uint8_t(i / stride / 50); // long runs
+                }
+            }
+            // A stride-4 channel starts at any of the four bytes of a pixel.
+            const uint32_t offset = stride == 4 ? rng.below(4) : 0;
+            Bytes block = pack(samples.data() + offset, stride, rows, w);
+            ASSERT_EQ(block, ref::packBitsChannel(samples.data() + offset, stride, rows, w))
+                << "width " << w << " rows " << rows << " stride " << stride << " flavour " << flavour;
+            // And what it writes decodes back to the samples.
+            Bytes decoded;
+            ASSERT_EQ(ref::unpackBitsBlock(block, 0, rows, w, decoded), block.size());
+            for (size_t k = 0; k < decoded.size(); ++k) ASSERT_EQ(decoded[k], samples[offset + k * stride]);
+        }
+    }
+}
+
+TEST(PackBits, ReferenceAgreesWithTheExamples) {
+    Bytes v = {1, 2, 3, 4};
+    EXPECT_EQ(ref::packBitsChannel(v.data(), 1, 1, 4), (Bytes{0, 0, 1, 2, 3, 4}));
+    Bytes r(129, 9);
+    EXPECT_EQ(ref::packBitsChannel(r.data(), 1, 1, 129), (Bytes{0, 1, 0, 4, 0x81, 9, 0x00, 9}));
+}
+
+// ---------------------------------------------------------------------------------------
+// Part 2.3: flattening and the PSD file
+// ---------------------------------------------------------------------------------------
+
+TEST(Flatten, EveryColourAndAlphaAgainstThePlainFormula) {
+    // Pixel (c, a): blue c, green 255 - c, red c ^ 0x5A, alpha a.
+    TestPicture picture;
+    picture.width = 256;
+    picture.height = 256;
+    picture.bgra.resize(256 * 256 * 4);
+    for (uint32_t a = 0; a < 256; ++a)
+        for (uint32_t c = 0; c < 256; ++c) {
+            uint8_t* p = picture.at(c, a);
+            p[0] = uint8_t(c);
+            p[1] = uint8_t(255 - c);
+            p[2] = uint8_t(c ^ 0x5A);
+            p[3] = uint8_t(a);
+        }
+    Canvas canvas = canvasOf(picture);
+    Bytes planes(psdPlanesSize(256, 256), 0xCC);
+    flattenOnWhite(canvas, planes);
+    const size_t n = 65536;
+    auto formula = [](uint32_t c, uint32_t a) { return uint8_t((c * a + (255 - a) * 255) / 255); };
+    for (uint32_t a = 0; a < 256; ++a)
+        for (uint32_t c = 0; c < 256; ++c) {
+            const size_t i = a * 256 + c;
+            ASSERT_EQ(planes[i], formula(c ^ 0x5A, a)) << "red c=" << c << " a=" << a;
+            ASSERT_EQ(planes[n + i], formula(255 - c, a)) << "green c=" << c << " a=" << a;
+            ASSERT_EQ(planes[2 * n + i], formula(c, a)) << "blue c=" << c << " a=" << a;
+            ASSERT_EQ(planes[3 * n + i], a);
+            ASSERT_EQ(formula(c, a), ref::flatten(c, a));
+        }
+}
+
+TEST(Flatten, SpecialCasesAndTheExample) {
+    TestPicture picture;
+    picture.width = 4;
+    picture.height = 1;
+    picture.bgra = {10, 20, 30, 0, 10, 20, 30, 255, 200, 200, 200, 128, 0, 0, 0, 1};
+    Canvas canvas = canvasOf(picture);
+    Bytes planes(16);
+    flattenOnWhite(canvas, planes);
+    EXPECT_EQ(planes, (Bytes{255, 30, 227, 254, 255, 20, 227, 254, 255, 10, 227, 254, 0, 255, 128, 1}));
+}
+
+TEST(Psd, EveryTemplateField) {
+    Canvas canvas = canvasOf(makeSpritePicture(37, 21, 4));
+    PsdFile f = writeAndParsePsd(canvas);
+    const Bytes& b = f.bytes;
+    EXPECT_EQ(Bytes(b.begin(), b.begin() + 4), (Bytes{'8', 'B', 'P', 'S'}));
+    EXPECT_EQ(be16(b, 4), 1u);
+    EXPECT_EQ(Bytes(b.begin() + 6, b.begin() + 12), Bytes(6, 0));
+    EXPECT_EQ(be16(b, 12), 4u);
+    EXPECT_EQ(be32(b, 14), 21u);
+    EXPECT_EQ(be32(b, 18), 37u);
+    EXPECT_EQ(be16(b, 22), 8u);
+    EXPECT_EQ(be16(b, 24), 3u);
+    EXPECT_EQ(be32(b, 26), 0u);
+    EXPECT_EQ(be32(b, 30), 0u);
+    const uint32_t sum = f.channelLength[0] + f.channelLength[1] + f.channelLength[2] + f.channelLength[3];
+    EXPECT_EQ(be32(b, 34), 136 + sum + 8);
+    EXPECT_EQ(be32(b, 38), 136 + sum);
+    EXPECT_EQ(be16(b, 42), 0xFFFFu);
+    EXPECT_EQ(be32(b, 44), 0u);
+    EXPECT_EQ(be32(b, 48), 0u);
+    EXPECT_EQ(be32(b, 52), 21u);
+    EXPECT_EQ(be32(b, 56), 37u);
+    EXPECT_EQ(be16(b, 60), 4u);
+    EXPECT_EQ(be16(b, 62), 0xFFFFu);
+    EXPECT_EQ(be16(b, 68), 0u);
+    EXPECT_EQ(be16(b, 74), 1u);
+    EXPECT_EQ(be16(b, 80), 2u);
+    EXPECT_EQ(Bytes(b.begin() + 86, b.begin() + 94), (Bytes{'8', 'B', 'I', 'M', 'n', 'o', 'r', 'm'}));
+    EXPECT_EQ(b[94], 255);
+    EXPECT_EQ(b[95], 0);
+    EXPECT_EQ(b[96], 8);
+    EXPECT_EQ(b[97], 0);
+    EXPECT_EQ(be32(b, 98), 76u);
+    EXPECT_EQ(be32(b, 102), 0u);
+    EXPECT_EQ(be32(b, 106), 40u);
+    for (size_t r = 0; r < 10; ++r) EXPECT_EQ(be32(b, 110 + 4 * r), 0x0000FFFFu) << r;
+    EXPECT_EQ(b[150], 10);
+    EXPECT_EQ(Bytes(b.begin() + 151, b.begin() + 161), (Bytes{0x83, 0x8C, 0x83, 0x43, 0x83, 0x84, 0x81, 0x5B, 0x20, 0x31}));
+    EXPECT_EQ(b[161], 0);
+    EXPECT_EQ(Bytes(b.begin() + 162, b.begin() + 170), (Bytes{'8', 'B', 'I', 'M', 'l', 'y', 'i', 'd'}));
+    EXPECT_EQ(be32(b, 170), 4u);
+    EXPECT_EQ(be32(b, 174), 2u);
+    EXPECT_EQ(be32(b, f.globalMask), 0u);
+}
+
+TEST(Psd, ChannelBlocksDecodeToTheCanvas) {
+    for (PictureKind kind : kAllPictureKinds) {
+        for (auto [w, h] : {std::pair{1u, 1u}, {3u, 7u}, {4u, 4u}, {5u, 2u}, {64u, 40u}, {301u, 17u}}) {
+            Canvas canvas = canvasOf(makeTestPicture(kind, w, h, w * h));
+            PsdFile f = writeAndParsePsd(canvas);
+            const int bytes[4] = {3, 2, 1, 0};  // alpha, red, green, blue
+            for (int c = 0; c < 4; ++c)
+                EXPECT_EQ(f.channel[c], canvasChannel(canvas, bytes[c])) << pictureKindName(kind) << " channel " << c;
+            EXPECT_EQ(f.merged.size(), 4u * w * h) << "4H rows of W";
+            EXPECT_EQ(f.merged, expectedMerged(canvas)) << pictureKindName(kind);
+            // Each block is exactly what the encoder makes of its samples.
+            size_t at = kPsdTemplateSize;
+            for (int c = 0; c < 4; ++c) {
+                Bytes block = ref::packBitsChannel(canvas.pixels.data() + bytes[c], 4, h, w);
+                EXPECT_EQ(Bytes(f.bytes.begin() + at, f.bytes.begin() + at + f.channelLength[c]), block);
+                at += f.channelLength[c];
+            }
+            Bytes merged = expectedMerged(canvas);
+            Bytes block = ref::packBitsChannel(merged.data(), 1, 4 * h, w);
+            EXPECT_EQ(Bytes(f.bytes.begin() + at + 4, f.bytes.end()), block);
+            if (w >= 64 && kind == PictureKind::flat) {
+                EXPECT_EQ(be16(f.bytes, at + 4), 1u) << "merged image packed, one table of 4H rows";
+            }
+        }
+    }
+}
+
+TEST(Psd, OneByOneFileIs200Bytes) {
+    TestPicture picture;
+    picture.width = picture.height = 1;
+    picture.bgra = {10, 20, 30, 128};
+    Canvas canvas = canvasOf(picture);
+    EXPECT_EQ(psdBufferSize(1, 1), 202u);
+    PsdFile f = writeAndParsePsd(canvas);
+    ASSERT_EQ(f.bytes.size(), 200u);
+    EXPECT_EQ(Bytes(f.bytes.begin() + 178, f.bytes.end()),
+              (Bytes{0, 0, 128, 0, 0, 30, 0, 0, 20, 0, 0, 10, 0, 0, 0, 0, 0, 0,
+                     ref::flatten(30, 128), ref::flatten(20, 128), ref::flatten(10, 128), 128}));
+    for (int c = 0; c < 4; ++c) EXPECT_EQ(f.channelLength[c], 3u);
+    EXPECT_EQ(be32(f.bytes, 38), 136u + 12);
+    EXPECT_EQ(be32(f.bytes, 34), 136u + 12 + 8);
+}
+
+TEST(Psd, OddLayerInfoLengthHasNoPadByte) {
+    Rng rng(12);
+    int found = 0;
+    for (int trial = 0; trial < 200 && found < 5; ++trial) {
+        Canvas canvas = canvasOf(makeTestPicture(kAllPictureKinds[trial % 5], rng.between(4, 40), rng.between(1, 9), trial));
+        PsdFile f = writeAndParsePsd(canvas);
+        const uint32_t info = be32(f.bytes, 38);
+        if (info % 2 == 0) continue;
+        ++found;
+        EXPECT_EQ(be32(f.bytes, 34), info + 8);
+        // The global mask length follows the last channel block at once, at 42 + info - 2 + 2.
+        EXPECT_EQ(f.globalMask, 42u + info);
+        EXPECT_EQ(be32(f.bytes, 42 + info), 0u);
+    }
+    EXPECT_EQ(found, 5) << "odd layer info lengths occur";
+}
+
+TEST(Psd, FullyTransparentCanvasFlattensToWhite) {
+    TestPicture picture = makeNoisePicture(9, 5, 13);
+    for (size_t i = 3; i < picture.bgra.size(); i += 4) picture.bgra[i] = 0;
+    Canvas canvas = canvasOf(picture);
+    PsdFile f = writeAndParsePsd(canvas);
+    const size_t n = 45;
+    EXPECT_EQ(Bytes(f.merged.begin(), f.merged.begin() + 3 * n), Bytes(3 * n, 255));
+    EXPECT_EQ(Bytes(f.merged.begin() + 3 * n, f.merged.end()), Bytes(n, 0));
+    EXPECT_EQ(f.channel[1], canvasChannel(canvas, 2)) << "the layer keeps the colour bytes";
+    EXPECT_EQ(f.channel[0], Bytes(n, 0));
+}
+
+TEST(Psd, WritingTwiceGivesTheSameBytes) {
+    // The template holds nothing from the previous picture.
+    Canvas big = canvasOf(makePhotoPicture(50, 30, 1));
+    Canvas small = canvasOf(makeSpritePicture(6, 5, 2));
+    PsdFile first = writeAndParsePsd(small);
+    writeAndParsePsd(big);
+    PsdFile again = writeAndParsePsd(small);
+    EXPECT_EQ(first.bytes, again.bytes);
+}
+
+TEST(Psd, TooSmallBuffersWriteNothing) {
+    Canvas canvas = canvasOf(makeSpritePicture(6, 5, 2));
+    Bytes planes(psdPlanesSize(6, 5));
+    Bytes out(psdBufferSize(6, 5) - 1);
+    EXPECT_EQ(writePsd(canvas, planes, out), 0u);
+    Bytes fewPlanes(psdPlanesSize(6, 5) - 1);
+    Bytes enough(psdBufferSize(6, 5));
+    EXPECT_EQ(writePsd(canvas, fewPlanes, enough), 0u);
+}
+
+TEST(Psd, WorstCaseStaysInsideTheBufferSize) {
+    // Every block falls back at its last row after packing it: the most the encoder writes
+    // past a block's raw end. The output vector is exactly psdBufferSize long (ASan watches).
+    for (uint32_t w : {4u, 5u, 127u, 128u, 129u, 1000u}) {
+        for (uint32_t h : {1u, 2u, 3u}) {
+            TestPicture picture;
+            picture.width = w;
+            picture.height = h;
+            picture.bgra.resize(size_t(w) * h * 4);
+            for (uint32_t y = 0; y < h; ++y)
+                for (uint32_t x = 0; x < w; ++x)
+                    for (int b = 0; b < 4; ++b) picture.at(x, y)[b] = uint8_t(x * 7 + b + y * 3);
+            Canvas canvas = canvasOf(picture);
+            PsdFile f = writeAndParsePsd(canvas);
+            EXPECT_LE(f.bytes.size(), psdBufferSize(w, h));
+            EXPECT_EQ(f.channel[0], canvasChannel(canvas, 3));
+            EXPECT_EQ(f.merged, expectedMerged(canvas));
+        }
+    }
+}
+
+TEST(Psd, FromAG00FileEndToEnd) {
+    TestPicture picture = makeSpritePicture(96, 80, 21);
+    Bytes file = encodeG00Regions(cutIntoParts(picture), LzMode::compress);
+    support::Decoded d = support::decodeFile(file);
+    ASSERT_EQ(d.status, Status::ok);
+    PsdFile f = writeAndParsePsd(d.canvas);
+    EXPECT_EQ(f.channel[0], canvasChannel(d.canvas, 3));
+    EXPECT_EQ(f.channel[3], canvasChannel(d.canvas, 0));
+    EXPECT_EQ(f.merged, expectedMerged(d.canvas));
+    // The soft edge really is soft: some alpha strictly between 0 and 255.
+    EXPECT_TRUE(std::any_of(f.channel[0].begin(), f.channel[0].end(), [](uint8_t a) { return a > 0 && a < 255; }));
+}
