@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "codec/g00.h"
@@ -42,8 +43,10 @@ LzRun runLz(const Bytes& file, size_t streamStart, size_t streamEnd, const Bytes
     Bytes space(kGuard + before.size() + kGuard, kGuardByte);
     std::copy(before.begin(), before.end(), space.begin() + kGuard);
     // The stream is read from a copy that ends at fileEnd, so a read past it is caught by ASan.
-    Bytes input(file.begin(), file.begin() + fileEnd);
-    const uint8_t* base = input.data();
+    // (new[] of 0 bytes still gives a distinct, non-null block.)
+    std::unique_ptr<uint8_t[]> input(new uint8_t[fileEnd]);
+    std::copy(file.begin(), file.begin() + fileEnd, input.get());
+    const uint8_t* base = input.get();
     uint8_t* out = space.data() + kGuard;
     Status status = Pixels ? decodeLzPixels(base + streamStart, base + streamEnd, base + fileEnd,
                                             out, out + before.size())

@@ -1,0 +1,122 @@
+// Fuzzes the conversion of one G00 file as Part 3.1 runs it: a page block holding exactly the
+// file, the Canvas from its header, decodeG00, then both writers into buffers of exactly the
+// documented sizes (ASan catches a byte past any of them). Besides the sanitizers, three
+// oracles abort on a wrong result: the plain reference decoder of the tests must agree on the
+// status and the pixels, the BMP must hold the Canvas bottom-up, and every PackBits block of
+// the PSD must decode back to its Canvas channel or to the flattened planes.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "codec/bmp.h"
+#include "codec/g00.h"
+#include "codec/psd.h"
+#include "common/bytes.h"
+#include "common/byte_buffer.h"
+#include "common/canvas.h"
+#include "tests/reference_codec.h"
+
+namespace {
+
+// Larger pictures are skipped: their buffers cost more time than their bytes add coverage.
+constexpr uint64_t kMaxPixels = uint64_t(1) << 24;
+// The reference decoder works on vectors it fills itself; it is run on smaller inputs only.
+constexpr uint64_t kMaxReferencePixels = uint64_t(1) << 20;
+constexpr uint64_t kMaxReferenceData = uint64_t(1) << 24;
+
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "g00_fuzzer: %s\n", what);
+    std::abort();
+}
+
+uint32_t be32(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+// The type-2 decompressed length, when the file holds its field.
+uint64_t announcedData(std::span<const uint8_t> file) {
+    if (file[0] == kG00FullFrame || file.size() < 9) return 0;
+    uint64_t sizes = 9 + 24 * uint64_t(file[5] == 0 ? 256 : file[5]);
+    return sizes + 8 <= file.size() ? loadLe32(file.data() + sizes + 4) : 0;
+}
+
+void checkAgainstReference(std::span<const uint8_t> file, Status status, const Canvas& canvas) {
+    const uint64_t pixels = uint64_t(canvas.width) * canvas.height;
+    if (pixels > kMaxReferencePixels || announcedData(file) > kMaxReferenceData) return;
+    ref::Decoded expected = ref::decodeG00(file);
+    if (expected.status != status) fail("status differs from the reference decoder");
+    if (status == Status::ok &&
+        std::memcmp(expected.canvas.data(), canvas.pixels.data(), pixels * 4) != 0)
+        fail("pixels differ from the reference decoder");
+}
+
+void checkBmp(const Canvas& canvas) {
+    ByteBuffer out;
+    if (obtainBlock(bmpFileSize(canvas.width, canvas.height), out) != Status::ok) return;
+    if (writeBmp(canvas, out.span()) != out.size()) fail("BMP size");
+    const uint64_t row = bmpRowSize(canvas.width);
+    for (uint32_t y = 0; y < canvas.height; ++y) {
+        const uint8_t* stored = out.data() + kBmpHeaderSize + (canvas.height - 1 - y) * row;
+        const uint8_t* source = canvas.pixels.data() + uint64_t(y) * canvas.stride();
+        for (uint32_t x = 0; x < canvas.width; ++x)
+            if (std::memcmp(stored + 3 * x, source + 4 * x, 3) != 0) fail("BMP pixel");
+        for (uint64_t b = 3 * uint64_t(canvas.width); b < row; ++b)
+            if (stored[b] != 0) fail("BMP row end");
+    }
+}
+
+void checkPsd(const Canvas& canvas) {
+    const uint32_t w = canvas.width, h = canvas.height;
+    ByteBuffer planes, out;
+    if (obtainBlock(psdPlanesSize(w, h), planes) != Status::ok) return;
+    if (obtainBlock(psdBufferSize(w, h), out) != Status::ok) return;
+    const uint32_t size = writePsd(canvas, planes.span(), out.span());
+    if (size == 0 || size > out.size()) fail("PSD size");
+    std::span<const uint8_t> file(out.data(), size);
+    std::vector<uint8_t> samples;
+    uint64_t at = kPsdTemplateSize;
+    const int canvasByte[4] = {3, 2, 1, 0};
+    uint64_t channels = 0;
+    for (int c = 0; c < 4; ++c) {
+        const uint32_t length = be32(out.data() + 64 + 6 * c);
+        if (ref::unpackBitsBlock(file, at, h, w, samples) != length) fail("PSD channel block");
+        for (uint64_t i = 0; i < samples.size(); ++i)
+            if (samples[i] != canvas.pixels.data()[4 * i + canvasByte[c]]) fail("PSD channel sample");
+        at += length;
+        channels += length;
+    }
+    if (be32(out.data() + 38) != 136 + channels || be32(out.data() + 34) != 144 + channels)
+        fail("PSD layer info length");
+    if (be32(out.data() + at) != 0) fail("PSD global mask");
+    at += 4;
+    if (at + ref::unpackBitsBlock(file, at, 4 * h, w, samples) != size) fail("PSD merged block");
+    if (std::memcmp(samples.data(), planes.data(), samples.size()) != 0) fail("PSD merged samples");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < kG00HeaderSize || size > kMaxBlockSize) return 0;
+    ByteBuffer file;
+    if (obtainBlock(size, file) != Status::ok) return 0;
+    std::memcpy(file.data(), data, size);
+
+    // Part 3.1 converts types 0 and 2 only; any other byte decodes as type 2, which is covered
+    // by type 2 itself.
+    const G00Header header = readG00Header(file.span());
+    if (header.type != kG00FullFrame && header.type != kG00Regions) return 0;
+    if (uint64_t(header.width) * header.height > kMaxPixels) return 0;
+    Canvas canvas;
+    if (makeCanvas(header.width, header.height, canvas) != Status::ok) return 0;
+
+    const Status status = decodeG00(file.span(), canvas);
+    checkAgainstReference(file.span(), status, canvas);
+    if (status != Status::ok) return 0;
+    file.release();
+    checkBmp(canvas);
+    checkPsd(canvas);
+    return 0;
+}
