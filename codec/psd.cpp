@@ -1,5 +1,6 @@
 #include "codec/psd.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "codec/packbits.h"
@@ -50,8 +51,25 @@ struct LayerChannel {
 };
 constexpr LayerChannel kLayerChannels[] = {{3, 64}, {2, 70}, {1, 76}, {0, 82}};
 
-// (c * a + (255 - a) * 255) / 255 for values up to 65,025, without a division.
-inline uint32_t divideBy255(uint32_t v) { return (v + 1 + (v >> 8)) >> 8; }
+// (c * a + (255 - a) * 255) / 255. The sum is at most 255 * 255, so it and the division fit
+// 16 bits; written on 16-bit values, the compiler turns the division into a multiply-high and
+// a shift over eight lanes at a time.
+inline uint8_t overWhite(uint16_t colour, uint16_t alpha, uint16_t white) {
+    return uint8_t(uint16_t(colour * alpha + white) / 255);
+}
+
+inline void flattenPixels(const uint8_t* __restrict pixel, uint64_t count,
+                          uint8_t* __restrict red, uint8_t* __restrict green,
+                          uint8_t* __restrict blue, uint8_t* __restrict alpha) {
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint16_t a = pixel[4 * i + 3];
+        const uint16_t white = uint16_t((255 - a) * 255);
+        blue[i] = overWhite(pixel[4 * i], a, white);
+        green[i] = overWhite(pixel[4 * i + 1], a, white);
+        red[i] = overWhite(pixel[4 * i + 2], a, white);
+        alpha[i] = uint8_t(a);
+    }
+}
 
 }  // namespace
 
@@ -62,13 +80,16 @@ void flattenOnWhite(const Canvas& canvas, std::span<uint8_t> planes) {
     uint8_t* green = red + count;
     uint8_t* blue = green + count;
     uint8_t* alpha = blue + count;
-    for (uint64_t i = 0; i < count; ++i, pixel += 4) {
-        uint32_t a = pixel[3];
-        uint32_t white = (255 - a) * 255;
-        blue[i] = uint8_t(divideBy255(pixel[0] * a + white));
-        green[i] = uint8_t(divideBy255(pixel[1] * a + white));
-        red[i] = uint8_t(divideBy255(pixel[2] * a + white));
-        alpha[i] = uint8_t(a);
+    // The loads are asked for 4 KB ahead: without that the loop waits on memory at every
+    // page of the Canvas, and runs at about half the speed.
+    constexpr uint64_t kChunk = 64;   // pixels: four cache lines
+    constexpr uint64_t kAhead = 1024;  // pixels
+    for (uint64_t start = 0; start < count; start += kChunk) {
+        if (start + kAhead + kChunk <= count)
+            for (uint64_t line = 0; line < 4 * kChunk; line += 64)
+                __builtin_prefetch(pixel + 4 * (start + kAhead) + line);
+        flattenPixels(pixel + 4 * start, std::min(kChunk, count - start), red + start,
+                      green + start, blue + start, alpha + start);
     }
 }
 
