@@ -11,6 +11,7 @@ namespace {
 
 constexpr uint32_t kMaxRun = 128;
 constexpr uint32_t kMaxRowLength = 0xFFFF;
+constexpr uint32_t kAhead = 1024;  // samples
 
 // A 64-position window of a row, as bits: bit i is set when sample p + i equals sample
 // p + i + 1 (p a multiple of 64). A repeat run starts where two neighbouring bits are set, and
@@ -77,6 +78,11 @@ private:
             return bits;
         }
         const uint8_t* s = row_ + uint64_t(p) * Stride;
+        // Asking for the samples 1024 ahead keeps large pictures from waiting on memory at
+        // each page (at stride 4 a Canvas row spans several).
+        if (uint64_t(p) + kAhead + 64 <= width_)
+            for (uint32_t line = 0; line < 64 * Stride; line += 64)
+                __builtin_prefetch(s + kAhead * Stride + line);
         uint64_t bits = 0;
         if constexpr (Stride == 1) {
             for (uint32_t i = 0; i < 64; i += 16) {
