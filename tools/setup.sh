@@ -12,7 +12,7 @@ packages=(
   g++-mingw-w64-i686 gcc-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth x11-apps x11-utils openbox
   locales fonts-ipafont-gothic
-  python3 python3-pil python3-psd-tools python3-numpy imagemagick gimp
+  python3 python3-pil python3-psd-tools python3-numpy imagemagick gimp krita
   nodejs valgrind time bc
 )
 
