@@ -155,8 +155,10 @@ int main(int argc, char** argv) {
     uint32_t index = 0;
     for (const Sample& s : kSamples) {
         ++index;
-        const std::string name = "w" + std::to_string(s.width) + "_h" + std::to_string(s.height) +
-                                 "_" + colourName(s.colour) + "_" + alphaName(s.alpha);
+        char label[64];
+        std::snprintf(label, sizeof label, "w%u_h%u_%s_%s", s.width, s.height,
+                      colourName(s.colour), alphaName(s.alpha));
+        const std::string name = label;
         Canvas canvas;
         if (makeCanvas(s.width, s.height, canvas) != Status::ok) {
             std::fprintf(stderr, "%s: no Canvas\n", name.c_str());
