@@ -355,6 +355,7 @@ void windowScenario(Report& report, const Settings& settings) {
     report.check(style == (WS_VISIBLE | WS_CLIPSIBLINGS | WS_CAPTION | WS_SYSMENU),
                  "window style: system menu and caption only, no sizing, minimise or maximise",
                  "got " + hex(style));
+    // The system adds WS_EX_WINDOWEDGE to windows with a caption.
     const DWORD exStyle = DWORD(GetWindowLongW(window, GWL_EXSTYLE)) & ~DWORD(WS_EX_WINDOWEDGE);
     report.check(exStyle == 0, "window extended style", "got " + hex(exStyle));
     RECT rect = {};
@@ -380,7 +381,8 @@ void windowScenario(Report& report, const Settings& settings) {
     for (size_t i = 0; i < controls.size() && i < 7; ++i) {
         const ControlSpec& spec = specs[i];
         HWND child = controls[i];
-        const std::string name = "control " + std::to_string(i + 1) + " (" + narrow(spec.text) + ")";
+        const std::string name = "control " + std::to_string(i + 1) + " (" +
+                                 narrow(spec.className) + " " + std::to_string(spec.id) + ")";
         report.equal(GetDlgCtrlID(child), spec.id, name + ": id, in creation order");
         report.check(lstrcmpiW(className(child).c_str(), spec.className) == 0, name + ": class",
                      "got " + narrow(className(child)));
