@@ -1066,6 +1066,50 @@ TEST(G00Reference, RandomFullFrameFilesMatchTheReference) {
     }
 }
 
+// A Canvas whose block holds one row more than its height says: that row is a guard that no
+// write may reach (the page block itself cannot be watched by ASan).
+struct GuardedCanvas {
+    Canvas canvas;
+    size_t size = 0;
+    GuardedCanvas(uint32_t w, uint32_t h) {
+        EXPECT_EQ(makeCanvas(w, h + 1, canvas), Status::ok);
+        canvas.height = h;
+        size = size_t(w) * h * 4;
+        std::memset(canvas.pixels.data() + size, 0xA5, size_t(w) * 4);
+    }
+    bool guardIntact() const {
+        const uint8_t* g = canvas.pixels.data() + size;
+        return std::all_of(g, g + canvas.width * 4, [](uint8_t b) { return b == 0xA5; });
+    }
+    Bytes bytes() const { return Bytes(canvas.pixels.data(), canvas.pixels.data() + size); }
+};
+
+TEST(G00Bounds, NothingIsWrittenPastTheCanvas) {
+    // Parts reaching past the bottom right corner are clipped to the Canvas's width and height.
+    Rng rng(80);
+    for (int iteration = 0; iteration < 500; ++iteration) {
+        G00RegionImage image = randomRegionImage(rng);
+        G00RegionSpec corner{uint32_t(image.width - 1), uint32_t(image.height - 1), 1, 1, {0, 0}};
+        image.regions.push_back(corner);
+        image.regionCountField.reset();
+        G00EntrySpec spill = entryOf({solidPart(0, 0, uint16_t(rng.between(1, 5)), uint16_t(rng.between(1, 5)), 0x5A5A5A5A)});
+        image.entries.resize(image.regions.size() - 1, G00EntrySpec::absent());
+        image.entries.push_back(spill);
+        image.entryCountField.reset();
+        Bytes file = encodeG00Regions(image, LzMode::compress);
+        GuardedCanvas guarded(image.width, image.height);
+        Status status = decodeG00(file, guarded.canvas);
+        ASSERT_TRUE(guarded.guardIntact()) << "iteration " << iteration;
+        ref::Decoded expected = ref::decodeG00(file);
+        ASSERT_EQ(status, expected.status) << "iteration " << iteration;
+        if (status == Status::ok) {
+            ASSERT_TRUE(guarded.bytes() == expected.canvas) << "iteration " << iteration;
+            ASSERT_EQ(pixelAt(guarded.canvas, image.width - 1, image.height - 1), px(0x5A5A5A5A));
+        }
+    }
+    // (A full-frame stream is bounded by the Canvas block itself: LzBounds covers it.)
+}
+
 TEST(G00Reference, ComposeRegionsDirectly) {
     // composeRegions on its own, with data that no stream produced.
     Rng rng(79);
