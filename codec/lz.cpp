@@ -1,7 +1,11 @@
 #include "codec/lz.h"
 
+#include <emmintrin.h>
+
+#include <bit>
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 
 #include "common/bytes.h"
 
@@ -11,7 +15,8 @@ namespace {
 // then a whole group can be decoded with no end test inside it.
 constexpr int kItemsPerControl = 8;
 constexpr std::ptrdiff_t kPixelGroupInput = 1 + kItemsPerControl * 3;
-constexpr std::ptrdiff_t kByteGroupInput = 1 + kItemsPerControl * 2;
+// The byte variant's items each load 8 bytes at their stream position.
+constexpr std::ptrdiff_t kByteGroupReach = kItemsPerControl * 2 + 8;
 constexpr std::ptrdiff_t kPixelGroupOutput = kItemsPerControl * 16 * 4;
 constexpr std::ptrdiff_t kByteGroupOutput = kItemsPerControl * 17;
 
@@ -36,6 +41,123 @@ inline void copyBytes(uint8_t* o, uint32_t distance, uint32_t count) {
         std::memset(o, *from, count);
     } else {
         for (uint32_t k = 0; k < count; ++k) o[k] = from[k];
+    }
+}
+
+// The copies of the inner loop, where the output has room for a whole group of items. They
+// write the bytes of the item in wide moves, and read only source bytes that are final by
+// then, so overlapping copies still repeat their pattern.
+
+// Four pixels' colour masks, then four clear pixels: loaded from 4 - n pixels, the colours of
+// the first n pixels are set.
+alignas(16) constexpr uint32_t kLeadingColours[8] = {0x00FFFFFFu, 0x00FFFFFFu, 0x00FFFFFFu,
+                                                     0x00FFFFFFu};
+
+inline __m128i load16(const uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline void store16(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+
+// The masked bytes of value over those of o; the others are written back as they were.
+inline void blend16(uint8_t* o, __m128i value, __m128i mask) {
+    store16(o, _mm_or_si128(_mm_and_si128(mask, value), _mm_andnot_si128(mask, load16(o))));
+}
+
+// Copies count bytes in steps of Step from a source at least Step bytes back; the last step
+// ends at the copy's end and rewrites some bytes with the values they already got.
+template <uint32_t Step>
+inline void stepCopy(uint8_t* o, const uint8_t* from, uint32_t count) {
+    using Word = std::conditional_t<Step == 8, uint64_t, uint32_t>;
+    Word word;
+    uint32_t k = 0;
+    for (; k + Step <= count; k += Step) {
+        std::memcpy(&word, from + k, Step);
+        std::memcpy(o + k, &word, Step);
+    }
+    if (k < count) {
+        std::memcpy(&word, from + count - Step, Step);
+        std::memcpy(o + count - Step, &word, Step);
+    }
+}
+
+// Exactly count bytes (1 to 17) from a source that ends before o. Up to 8 bytes come from one
+// load and go out as a byte and overlapping 2-byte and 4-byte pairs; a pair the count is too
+// short for goes to a scrap word instead, so that no branch depends on the count: short
+// items of 1 to 4 bytes are most of a photograph's stream, in no pattern a branch predicts.
+// Reads 8 bytes at from.
+inline void copyShort(uint8_t* o, const uint8_t* from, uint32_t count) {
+    if (count <= 8) {
+        const uint64_t bytes = loadWord64(from);
+        uint8_t scrap[8];
+        o[0] = uint8_t(bytes);
+        uint8_t* to = count >= 2 ? o : scrap;
+        uint32_t last = count >= 2 ? count - 2 : 0;
+        storeLe16(to, uint32_t(bytes));
+        storeLe16(to + last, uint32_t(bytes >> (8 * last)));
+        to = count >= 4 ? o : scrap;
+        last = count >= 4 ? count - 4 : 0;
+        storeWord32(to, uint32_t(bytes));
+        storeWord32(to + last, uint32_t(bytes >> (8 * last)));
+    } else if (count < 16) {
+        const uint64_t head = loadWord64(from), tail = loadWord64(from + count - 8);
+        std::memcpy(o, &head, 8);
+        std::memcpy(o + count - 8, &tail, 8);
+    } else {
+        const __m128i head = load16(from), tail = load16(from + count - 16);
+        store16(o, head);
+        store16(o + count - 16, tail);
+    }
+}
+
+// Exactly count bytes (8 to 17) of a pattern whose period divides 8, held in a word: the
+// last move starts where the pattern stands rotated.
+inline void fillPattern(uint8_t* o, uint64_t pattern, uint32_t period, uint32_t count) {
+    std::memcpy(o, &pattern, 8);
+    if (count >= 16) std::memcpy(o + 8, &pattern, 8);
+    const uint64_t tail = std::rotr(pattern, int(8 * ((count - 8) % period)));
+    std::memcpy(o + count - 8, &tail, 8);
+}
+
+// A copy whose source overlaps it (distance below count), or of distance 0. Periods of 1, 2
+// and 4 bytes (runs of a byte, of a pixel's four bytes) are written from a register; moves
+// of other overlapping copies would wait on the stores just made.
+inline void copyOverlapping(uint8_t* o, uint32_t distance, uint32_t count) {
+    if (distance == 0) return;
+    const uint8_t* from = o - distance;
+    if (distance == 1 && count >= 16) {
+        const __m128i run = _mm_set1_epi8(char(from[0]));
+        store16(o, run);
+        store16(o + count - 16, run);
+    } else if (count >= 8 && (distance == 1 || distance == 2 || distance == 4)) {
+        const uint64_t pattern = distance == 1   ? 0x0101010101010101ull * from[0]
+                                 : distance == 2 ? 0x0001000100010001ull * loadLe16(from)
+                                                 : 0x0000000100000001ull * loadWord32(from);
+        fillPattern(o, pattern, distance, count);
+    } else if (distance >= 8) {
+        stepCopy<8>(o, from, count);
+    } else if (distance >= 4) {
+        stepCopy<4>(o, from, count);
+    } else {
+        for (uint32_t k = 0; k < count; ++k) o[k] = from[k];
+    }
+}
+
+// Needs 64 bytes of room at o (a copy is at most 16 pixels). Four pixels at a time when the
+// source is at least four pixels back: each group then reads pixels already final. Short
+// copies go pixel by pixel: a wide load of output just written in other widths waits for it.
+inline void copyPixelsWide(uint8_t* o, uint32_t distanceBytes, uint32_t count) {
+    if (distanceBytes == 0) return;
+    const uint8_t* from = o - distanceBytes;
+    if (count >= 4 && (distanceBytes == 4 || distanceBytes >= 16)) {
+        const __m128i repeated = _mm_set1_epi32(int(loadWord32(from)));
+        for (uint32_t k = 0; k < count; k += 4) {
+            const uint32_t group = count - k < 4 ? count - k : 4;
+            const __m128i mask = _mm_loadu_si128(
+                reinterpret_cast<const __m128i*>(kLeadingColours + 4 - group));
+            blend16(o + 4 * k, distanceBytes == 4 ? repeated : load16(from + 4 * k), mask);
+        }
+    } else {
+        copyPixels(o, distanceBytes, count);
     }
 }
 
@@ -64,7 +186,7 @@ Status decodeLzPixels(const uint8_t* stream, const uint8_t* streamEnd, const uin
                     uint32_t distanceBytes = (word >> 4) * 4;
                     uint32_t count = (word & 0x0F) + 1;
                     if (uint64_t(o - out) < distanceBytes) return Status::damagedStream;
-                    copyPixels(o, distanceBytes, count);
+                    copyPixelsWide(o, distanceBytes, count);
                     o += 4 * count;
                 }
             }
@@ -103,25 +225,32 @@ Status decodeLzBytes(const uint8_t* stream, const uint8_t* streamEnd, const uint
         if (in >= streamEnd) return Status::ok;
         uint32_t control = *in++;
 
-        if (streamEnd - in >= kByteGroupInput - 1 && outEnd - o >= kByteGroupOutput) {
+        if (streamEnd - in >= kByteGroupReach && outEnd - o >= kByteGroupOutput) {
             if (control == 0xFF) {  // eight literals in a row: one wide move
                 std::memcpy(o, in, kItemsPerControl);
                 in += kItemsPerControl;
                 o += kItemsPerControl;
                 continue;
             }
+            // A literal is taken as a copy of one byte from the stream, so that the kind of
+            // item, as unpredictable as the lengths, needs no branch either.
             for (int item = 0; item < kItemsPerControl; ++item, control >>= 1) {
-                if (control & 1) {
-                    *o++ = *in++;
-                } else {
-                    uint32_t word = loadLe16(in);
-                    in += 2;
-                    uint32_t distance = word >> 4;
-                    uint32_t count = (word & 0x0F) + 2;
+                const uint32_t literal = control & 1;
+                const uint32_t word = loadLe16(in);
+                const uint32_t distance = word >> 4;
+                const uint32_t count = literal ? 1 : (word & 0x0F) + 2;
+                const uint8_t* literalByte = in;
+                in += 2 - literal;
+                // A copy whose source overlaps it, or reaches before the output, or is empty.
+                const uint32_t unusual =
+                    uint32_t(distance < count) | uint32_t(uint64_t(o - out) < distance);
+                if ((~literal & unusual) != 0) {
                     if (uint64_t(o - out) < distance) return Status::damagedStream;
-                    copyBytes(o, distance, count);
-                    o += count;
+                    copyOverlapping(o, distance, count);
+                } else {
+                    copyShort(o, literal ? literalByte : o - distance, count);
                 }
+                o += count;
             }
             continue;
         }
