@@ -23,8 +23,8 @@ G00Header readG00Header(std::span<const uint8_t> file);
 // Decodes the file into the zero-filled Canvas made from its header's width and height.
 // A type byte other than 0 is decoded as a region-based picture; callers pass only 0 or 2.
 // Results: ok; truncated when the file ends before its fields or its compressed data;
-// damagedParts when the announced decompressed size is 0 (no part table to read: the failed
-// 0-byte request of the specification); outOfMemory when the decompression buffer cannot be
+// damagedParts when the announced decompressed size is 0 (no part table to read, and a
+// 0-byte block is never obtained); outOfMemory when the decompression buffer cannot be
 // obtained; the results of the decompressors and of composeRegions otherwise.
 Status decodeG00(std::span<const uint8_t> file, Canvas& canvas);
 

@@ -1,4 +1,4 @@
-// Fuzzes the conversion of one G00 file as Part 3.1 runs it: a page block holding exactly the
+// Fuzzes the conversion of one G00 file as the conversion runs it: a page block holding exactly the
 // file, the Canvas from its header, decodeG00, then both writers into buffers of exactly the
 // documented sizes (ASan catches a byte past any of them). Besides the sanitizers, three
 // oracles abort on a wrong result: the plain reference decoder of the tests must agree on the
@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (obtainBlock(size, file) != Status::ok) return 0;
     std::memcpy(file.data(), data, size);
 
-    // Part 3.1 converts types 0 and 2 only; any other byte decodes as type 2, which is covered
+    // The conversion takes types 0 and 2 only; any other byte decodes as type 2, which is covered
     // by type 2 itself.
     const G00Header header = readG00Header(file.span());
     if (header.type != kG00FullFrame && header.type != kG00Regions) return 0;

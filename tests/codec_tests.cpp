@@ -1,4 +1,4 @@
-// G00 decoding (Parts 1.1 and 1.2): the examples of the specification, round trips through the
+// G00 decoding: the decoders' worked examples, round trips through the
 // encoder, the fast decoders against the plain reference, and the bounds policy of
 // codec/lz.h and codec/g00.h.
 #include <gtest/gtest.h>
@@ -146,7 +146,7 @@ std::vector<uint8_t> px(uint32_t bgra) {
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
-// Part 1.1: the examples
+// The LZ decoders: worked examples
 // ---------------------------------------------------------------------------------------
 
 TEST(LzExamples, ByteStreamGivesTwoLiteralsAndACopy) {
@@ -281,7 +281,7 @@ TEST(LzExamples, AlphaBytesAreNeverWritten) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Part 1.1: the bounds policy of codec/lz.h
+// The LZ decoders: the bounds policy of codec/lz.h
 // ---------------------------------------------------------------------------------------
 
 TEST(LzBounds, StreamEndBeyondTheFileIsTruncated) {
@@ -558,7 +558,7 @@ TEST(LzReference, ReferenceAgreesWithTheExamples) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Part 1.2: full-frame files
+// Decoding full-frame files
 // ---------------------------------------------------------------------------------------
 
 TEST(G00FullFrame, DecodesEveryColourAndLeavesAlphaZero) {
@@ -640,7 +640,7 @@ TEST(G00FullFrame, Bounds) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Part 1.2: region-based files
+// Decoding region-based files
 // ---------------------------------------------------------------------------------------
 
 TEST(G00Regions, RoundTripOfRealisticPictures) {

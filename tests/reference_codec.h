@@ -1,5 +1,4 @@
-// Plain reference implementations for the tests, written straight from the algorithm text of
-// the specification (Parts 1.1, 1.2, 2.2, 2.3): one unit at a time, indices instead of
+// Plain reference implementations for the tests, written straight from the format's algorithms: one unit at a time, indices instead of
 // pointers, no shortcuts. Where the text leaves bounds to the implementer, they follow the
 // policy written in codec/lz.h and codec/g00.h, checked in the order the text reads.
 #pragma once
@@ -19,7 +18,7 @@ inline uint32_t le32(std::span<const uint8_t> b, uint64_t at) {
     return le16(b, at) | le16(b, at + 2) << 16;
 }
 
-// ---- Part 1.1: the LZ decompressors ----
+// ---- The LZ decompressors ----
 //
 // The stream runs from streamStart to streamEnd (indices into file). out is the output, as
 // large as the decoder's output block and already holding its prior contents. Byte variant:
@@ -84,9 +83,9 @@ inline Status decodeLzPixels(std::span<const uint8_t> file, uint64_t streamStart
     return decodeLz<true>(file, streamStart, streamEnd, out);
 }
 
-// ---- Part 1.2: composing the regions, and the whole decode ----
+// ---- Composing the regions, and the whole decode ----
 
-// Part 1.2 composeRegions, with the bounds of codec/g00.h: a table, block header or part past
+// composeRegions, with the bounds of codec/g00.h: a table, block header or part past
 // the data fails, an entry beyond the region count fails unless absent, parts are clipped
 // pixel by pixel to the Canvas.
 inline Status composeRegions(std::span<const uint8_t> file, std::span<const uint8_t> data,
@@ -130,7 +129,7 @@ inline Status composeRegions(std::span<const uint8_t> file, std::span<const uint
     return Status::ok;
 }
 
-// decodeG00 of Part 1.2 into a zero-filled width x height canvas taken from the header.
+// decodeG00 into a zero-filled width x height canvas taken from the header.
 struct Decoded {
     Status status = Status::ok;
     std::vector<uint8_t> canvas;
@@ -166,7 +165,7 @@ inline Decoded decodeG00(std::span<const uint8_t> file) {
         return result;
     }
     const uint32_t dataSize = le32(file, sizes + 4);
-    if (dataSize == 0) {  // the specification's refused 0-byte request; codec/g00.h names it
+    if (dataSize == 0) {  // a 0-byte block is refused; codec/g00.h names it
         result.status = Status::damagedParts;
         return result;
     }
@@ -179,7 +178,7 @@ inline Decoded decodeG00(std::span<const uint8_t> file) {
     return result;
 }
 
-// ---- Part 2.2: PackBits ----
+// ---- PackBits ----
 
 // One row, scanning sample by sample with at most one open literal run.
 inline void packRow(const std::vector<uint8_t>& s, std::vector<uint8_t>& out) {
@@ -215,7 +214,7 @@ inline void packRow(const std::vector<uint8_t>& s, std::vector<uint8_t>& out) {
     }
 }
 
-// A whole block of Part 2.2: compression field, length table and rows, or the raw form.
+// A whole PackBits block: compression field, length table and rows, or the raw form.
 // A packed row longer than 65,535 bytes makes the block raw (the choice of codec/packbits.h).
 inline std::vector<uint8_t> packBitsChannel(const uint8_t* source, uint32_t stride,
                                             uint32_t rows, uint32_t width) {
@@ -284,7 +283,7 @@ inline uint64_t unpackBitsBlock(std::span<const uint8_t> data, uint64_t at, uint
     return p - at;
 }
 
-// ---- Part 2.3: flattening on white ----
+// ---- Flattening on white ----
 
 inline uint8_t flatten(uint32_t c, uint32_t a) {
     if (a == 0) return 255;

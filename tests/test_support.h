@@ -37,7 +37,7 @@ inline std::vector<uint8_t> canvasBytes(const Canvas& canvas) {
     return {canvas.pixels.data(), canvas.pixels.data() + canvas.pixels.size()};
 }
 
-// A file decoded the way Part 3.1 does it: Canvas from the header, then decodeG00.
+// A file decoded the way the conversion does it: Canvas from the header, then decodeG00.
 struct Decoded {
     Status status = Status::ok;
     Canvas canvas;

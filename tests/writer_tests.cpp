@@ -132,7 +132,7 @@ Bytes expectedMerged(const Canvas& canvas) {
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
-// Part 2.1: BMP
+// BMP
 // ---------------------------------------------------------------------------------------
 
 TEST(Bmp, HeaderFields) {
@@ -213,7 +213,7 @@ TEST(Bmp, TooSmallBufferWritesNothing) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Part 2.2: PackBits
+// PackBits
 // ---------------------------------------------------------------------------------------
 
 TEST(PackBits, WidthThreeOrLessIsRawWhateverTheData) {
@@ -370,7 +370,7 @@ TEST(PackBits, ReferenceAgreesWithTheExamples) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Part 2.3: flattening and the PSD file
+// Flattening and the PSD file
 // ---------------------------------------------------------------------------------------
 
 TEST(Flatten, EveryColourAndAlphaAgainstThePlainFormula) {

@@ -366,7 +366,7 @@ void windowScenario(Report& report, const Settings& settings) {
     report.check(GetParent(window) == nullptr && GetWindow(window, GW_OWNER) == nullptr,
                  "window has no parent or owner");
 
-    const ControlSpec specs[] = {
+    const ControlSpec expectedControls[] = {
         {L"Static", kCountLabel, L"    0 file(s) selected.", 0, 0, {290, 13, 410, 25}},
         {L"Static", kFolderLabel, L"Output folder", 0, 0, {10, 43, 110, 55}},
         {L"Edit", kFolderEdit, L"", ES_AUTOHSCROLL | ES_NOHIDESEL, WS_EX_CLIENTEDGE,
@@ -379,23 +379,23 @@ void windowScenario(Report& report, const Settings& settings) {
     const std::vector<HWND> controls = children(window);
     report.equal(int(controls.size()), 7, "seven controls");
     for (size_t i = 0; i < controls.size() && i < 7; ++i) {
-        const ControlSpec& spec = specs[i];
+        const ControlSpec& want = expectedControls[i];
         HWND child = controls[i];
         const std::string name = "control " + std::to_string(i + 1) + " (" +
-                                 narrow(spec.className) + " " + std::to_string(spec.id) + ")";
-        report.equal(GetDlgCtrlID(child), spec.id, name + ": id, in creation order");
-        report.check(lstrcmpiW(className(child).c_str(), spec.className) == 0, name + ": class",
+                                 narrow(want.className) + " " + std::to_string(want.id) + ")";
+        report.equal(GetDlgCtrlID(child), want.id, name + ": id, in creation order");
+        report.check(lstrcmpiW(className(child).c_str(), want.className) == 0, name + ": class",
                      "got " + narrow(className(child)));
-        report.equalText(windowText(child), spec.text, name + ": text");
+        report.equalText(windowText(child), want.text, name + ": text");
         const DWORD childStyle = DWORD(GetWindowLongW(child, GWL_STYLE));
-        report.check(childStyle == (WS_CHILD | WS_VISIBLE | spec.style), name + ": style",
+        report.check(childStyle == (WS_CHILD | WS_VISIBLE | want.style), name + ": style",
                      "got " + hex(childStyle));
         const DWORD childExStyle = DWORD(GetWindowLongW(child, GWL_EXSTYLE));
-        report.check(childExStyle == spec.exStyle, name + ": extended style",
+        report.check(childExStyle == want.exStyle, name + ": extended style",
                      "got " + hex(childExStyle));
         const RECT where = childRect(child);
-        report.check(sameRect(where, spec.rect), name + ": position and size",
-                     "got " + rectText(where) + ", expected " + rectText(spec.rect));
+        report.check(sameRect(where, want.rect), name + ": position and size",
+                     "got " + rectText(where) + ", expected " + rectText(want.rect));
     }
     report.equal(int(askWindow(control(program, kPsdCheck), BM_GETCHECK)), int(BST_CHECKED),
                  "the PSD check box is checked at start");
