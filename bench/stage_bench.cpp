@@ -1,0 +1,265 @@
+// Bytes per second of every stage of a conversion, on pictures made by the project's encoder,
+// beside a memcpy of the Canvas size. Run by tools/bench.sh, which prints the ratios.
+//
+// Names are stage/kind/WxH. What "bytes" counts for each stage:
+//   decodeLzPixels, decodeLzBytes   bytes of output (Canvas, decompressed data)
+//   composeRegions                  bytes of decompressed data placed
+//   packBits4                       samples read from the Canvas by the four layer channels
+//   packBits1                       samples of the four flattened planes
+//   writeBmp, flattenOnWhite, writePsd, memcpy, pipeline*   bytes of Canvas
+// Stage buffers are obtained and touched once, so the stages run on resident memory. The
+// pipeline benchmarks obtain fresh blocks each time, as a conversion does, page faults included.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codec/bmp.h"
+#include "codec/g00.h"
+#include "codec/lz.h"
+#include "codec/packbits.h"
+#include "codec/psd.h"
+#include "common/bytes.h"
+#include "common/canvas.h"
+#include "tools/g00_encoder.h"
+#include "tools/test_pictures.h"
+
+namespace {
+
+struct Shape {
+    uint32_t width;
+    uint32_t height;
+    uint64_t canvasBytes() const { return canvasByteSize(width, height); }
+    std::string name() const { return std::to_string(width) + "x" + std::to_string(height); }
+};
+
+constexpr Shape kShapes[] = {{1920, 1080}, {4096, 4096}};
+constexpr PictureKind kKinds[] = {PictureKind::photo, PictureKind::flat, PictureKind::lineArt,
+                                  PictureKind::sprite};
+
+void touch(ByteBuffer& block) { std::memset(block.data(), 0, block.size()); }
+
+ByteBuffer residentBlock(uint64_t size) {
+    ByteBuffer block = ByteBuffer::obtain(size);
+    if (block.empty()) throw std::bad_alloc();
+    touch(block);
+    return block;
+}
+
+void residentCanvas(uint32_t width, uint32_t height, Canvas& canvas) {
+    if (makeCanvas(width, height, canvas) != Status::ok) throw std::bad_alloc();
+    touch(canvas.pixels);
+}
+
+struct StreamSpan {
+    const uint8_t* start;
+    const uint8_t* end;
+};
+
+// Every stage's input and output for one picture.
+struct Inputs {
+    Shape shape;
+    std::vector<uint8_t> fullFrame;  // type 0 of the picture's colours
+    std::vector<uint8_t> regions;    // type 2, cut into parts
+    StreamSpan pixelStream{};
+    StreamSpan byteStream{};
+    ByteBuffer data;   // the decompressed part data
+    Canvas canvas;     // the decoded picture
+    ByteBuffer planes; // flattened
+    Canvas scratch;    // decoding and composing target
+    ByteBuffer out;    // psdBufferSize, enough for the BMP too
+
+    Inputs(PictureKind kind, Shape s) : shape(s) {
+        TestPicture picture = makeTestPicture(kind, s.width, s.height, 7);
+        fullFrame = encodeG00FullFrame(uint16_t(s.width), uint16_t(s.height), picture.bgra,
+                                       PixelLayout::bgra, LzMode::compress);
+        regions = encodeG00Regions(cutIntoParts(picture), LzMode::compress);
+
+        pixelStream = {fullFrame.data() + 13, fullFrame.data() + 5 + loadLe32(fullFrame.data() + 5)};
+        const uint64_t sizes = 9 + 24 * uint64_t(regions[5] == 0 ? 256 : regions[5]);
+        byteStream = {regions.data() + sizes + 8,
+                      regions.data() + sizes + loadLe32(regions.data() + sizes)};
+        data = residentBlock(loadLe32(regions.data() + sizes + 4));
+        if (decodeLzBytes(byteStream.start, byteStream.end, regions.data() + regions.size(),
+                          data.data(), data.end()) != Status::ok)
+            throw std::runtime_error("the region stream does not decode");
+
+        residentCanvas(s.width, s.height, canvas);
+        if (composeRegions(regions, data.span(), canvas) != Status::ok ||
+            std::memcmp(canvas.pixels.data(), picture.bgra.data(), picture.bgra.size()) != 0)
+            throw std::runtime_error("the region file does not give back its picture");
+        residentCanvas(s.width, s.height, scratch);
+        planes = residentBlock(psdPlanesSize(s.width, s.height));
+        flattenOnWhite(canvas, planes.span());
+        out = residentBlock(psdBufferSize(s.width, s.height));
+    }
+};
+
+// Builds one picture's inputs when a benchmark first needs them and keeps only the latest:
+// the benchmarks of one picture run one after another, and the large ones take a lot of memory.
+class InputCache {
+public:
+    Inputs& get(PictureKind kind, Shape shape) {
+        if (!inputs_ || kind_ != kind || inputs_->shape.width != shape.width ||
+            inputs_->shape.height != shape.height) {
+            inputs_.reset();
+            inputs_ = std::make_unique<Inputs>(kind, shape);
+            kind_ = kind;
+        }
+        return *inputs_;
+    }
+
+private:
+    std::unique_ptr<Inputs> inputs_;
+    PictureKind kind_ = PictureKind::photo;
+};
+
+using Stage = std::function<void(Inputs&)>;
+
+struct StageSpec {
+    const char* name;
+    std::function<uint64_t(const Inputs&)> bytes;
+    Stage run;
+};
+
+uint64_t canvasBytes(const Inputs& in) { return in.shape.canvasBytes(); }
+
+std::vector<StageSpec> stages() {
+    return {
+        {"decodeLzPixels", canvasBytes,
+         [](Inputs& in) {
+             Status status = decodeLzPixels(in.pixelStream.start, in.pixelStream.end,
+                                            in.fullFrame.data() + in.fullFrame.size(),
+                                            in.scratch.pixels.data(), in.scratch.pixels.end());
+             benchmark::DoNotOptimize(status);
+             benchmark::ClobberMemory();
+         }},
+        {"decodeLzBytes", [](const Inputs& in) { return uint64_t(in.data.size()); },
+         [](Inputs& in) {
+             Status status = decodeLzBytes(in.byteStream.start, in.byteStream.end,
+                                           in.regions.data() + in.regions.size(), in.data.data(),
+                                           in.data.end());
+             benchmark::DoNotOptimize(status);
+             benchmark::ClobberMemory();
+         }},
+        {"composeRegions", [](const Inputs& in) { return uint64_t(in.data.size()); },
+         [](Inputs& in) {
+             Status status = composeRegions(in.regions, in.data.span(), in.scratch);
+             benchmark::DoNotOptimize(status);
+             benchmark::ClobberMemory();
+         }},
+        {"writeBmp", canvasBytes,
+         [](Inputs& in) {
+             uint32_t length = writeBmp(in.canvas, in.out.span());
+             benchmark::DoNotOptimize(length);
+             benchmark::ClobberMemory();
+         }},
+        {"packBits4", canvasBytes,
+         [](Inputs& in) {
+             uint8_t* o = in.out.data();
+             for (uint32_t channel : {3u, 2u, 1u, 0u})
+                 o += packBitsChannel(in.canvas.pixels.data() + channel, 4, in.shape.height,
+                                      in.shape.width, o);
+             benchmark::DoNotOptimize(o);
+             benchmark::ClobberMemory();
+         }},
+        {"packBits1", canvasBytes,
+         [](Inputs& in) {
+             uint32_t length = packBitsChannel(in.planes.data(), 1, 4 * in.shape.height,
+                                               in.shape.width, in.out.data());
+             benchmark::DoNotOptimize(length);
+             benchmark::ClobberMemory();
+         }},
+        {"flattenOnWhite", canvasBytes,
+         [](Inputs& in) {
+             flattenOnWhite(in.canvas, in.planes.span());
+             benchmark::ClobberMemory();
+         }},
+        {"writePsd", canvasBytes,
+         [](Inputs& in) {
+             uint32_t length = writePsd(in.canvas, in.planes.span(), in.out.span());
+             benchmark::DoNotOptimize(length);
+             benchmark::ClobberMemory();
+         }},
+        // The conversion in memory as encodeFile does it, with fresh blocks for everything.
+        {"pipelinePsd", canvasBytes,
+         [](Inputs& in) {
+             ByteBuffer file = ByteBuffer::obtain(in.regions.size());
+             std::memcpy(file.data(), in.regions.data(), in.regions.size());
+             Canvas canvas;
+             makeCanvas(in.shape.width, in.shape.height, canvas);
+             Status status = decodeG00(file.span(), canvas);
+             file.release();
+             ByteBuffer planes = ByteBuffer::obtain(psdPlanesSize(canvas.width, canvas.height));
+             ByteBuffer out = ByteBuffer::obtain(psdBufferSize(canvas.width, canvas.height));
+             uint32_t length = writePsd(canvas, planes.span(), out.span());
+             benchmark::DoNotOptimize(status);
+             benchmark::DoNotOptimize(length);
+         }},
+        {"pipelineBmp", canvasBytes,
+         [](Inputs& in) {
+             ByteBuffer file = ByteBuffer::obtain(in.regions.size());
+             std::memcpy(file.data(), in.regions.data(), in.regions.size());
+             Canvas canvas;
+             makeCanvas(in.shape.width, in.shape.height, canvas);
+             Status status = decodeG00(file.span(), canvas);
+             file.release();
+             ByteBuffer out = ByteBuffer::obtain(bmpFileSize(canvas.width, canvas.height));
+             uint32_t length = writeBmp(canvas, out.span());
+             benchmark::DoNotOptimize(status);
+             benchmark::DoNotOptimize(length);
+         }},
+    };
+}
+
+void registerAll(InputCache& cache) {
+    for (Shape shape : kShapes) {
+        benchmark::RegisterBenchmark(
+            ("memcpy/-/" + shape.name()).c_str(),
+            [shape](benchmark::State& state) {
+                ByteBuffer from = residentBlock(shape.canvasBytes());
+                ByteBuffer to = residentBlock(shape.canvasBytes());
+                std::memset(from.data(), 0x5A, from.size());
+                for (auto _ : state) {
+                    std::memcpy(to.data(), from.data(), from.size());
+                    benchmark::ClobberMemory();
+                }
+                state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(from.size()));
+            })
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
+    }
+    for (Shape shape : kShapes) {
+        for (PictureKind kind : kKinds) {
+            for (const StageSpec& stage : stages()) {
+                std::string name = std::string(stage.name) + "/" + pictureKindName(kind) + "/" +
+                                   shape.name();
+                benchmark::RegisterBenchmark(
+                    name.c_str(),
+                    [&cache, kind, shape, stage](benchmark::State& state) {
+                        Inputs& in = cache.get(kind, shape);
+                        for (auto _ : state) stage.run(in);
+                        state.SetBytesProcessed(int64_t(state.iterations()) *
+                                                int64_t(stage.bytes(in)));
+                    })
+                    ->UseRealTime()
+                    ->Unit(benchmark::kMillisecond);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    InputCache cache;
+    registerAll(cache);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,70 @@
+#!/usr/bin/env python3
+"""Prints the stage benchmarks' medians as GB/s (10^9 bytes) and as a ratio to the memcpy of
+the same size, from the JSON that tavimore-bench writes with --benchmark_out."""
+import json
+import sys
+from collections import defaultdict
+
+# The lowest speed each stage must reach on every picture: bytes per second, or a fraction of
+# memcpy's speed.
+TARGETS = {
+    "decodeLzPixels": ("GB/s", 1.0),
+    "decodeLzBytes": ("GB/s", 1.0),
+    "packBits1": ("GB/s", 1.5),
+    "packBits4": ("GB/s", 1.0),
+    "flattenOnWhite": ("memcpy", 0.5),
+}
+
+
+def main(path):
+    with open(path) as f:
+        report = json.load(f)
+    medians = {}
+    for b in report["benchmarks"]:
+        if b.get("aggregate_name", "median") != "median" or "bytes_per_second" not in b:
+            continue
+        stage, kind, size = b["run_name"].split("/")[:3]
+        medians[(stage, kind, size)] = b["bytes_per_second"]
+
+    memcpy = {size: rate for (stage, _, size), rate in medians.items() if stage == "memcpy"}
+    stages, kinds, sizes = [], [], []
+    for stage, kind, size in medians:
+        for value, seen in ((stage, stages), (kind, kinds), (size, sizes)):
+            if value not in seen:
+                seen.append(value)
+    kinds = [k for k in kinds if k != "-"]
+    stages = [s for s in stages if s != "memcpy"]
+
+    context = report.get("context", {})
+    print(f"stage medians of {context.get('num_cpus', '?')} CPUs at "
+          f"{context.get('mhz_per_cpu', '?')} MHz, load average "
+          f"{', '.join(f'{v:.2f}' for v in context.get('load_avg', []))} at the start")
+    for size in sizes:
+        print(f"\n{size}: memcpy {memcpy[size] / 1e9:.2f} GB/s; each cell GB/s (ratio to memcpy)")
+        print(f"{'stage':<16}" + "".join(f"{k:>18}" for k in kinds))
+        for stage in stages:
+            cells = []
+            for kind in kinds:
+                rate = medians.get((stage, kind, size))
+                cells.append(f"{rate / 1e9:8.2f} ({rate / memcpy[size]:.2f})" if rate else "-")
+            print(f"{stage:<16}" + "".join(f"{c:>18}" for c in cells))
+
+    print("\ntargets, slowest picture of each size:")
+    lowest = defaultdict(lambda: (float("inf"), ""))
+    for (stage, kind, size), rate in medians.items():
+        if stage in TARGETS:
+            unit, _ = TARGETS[stage]
+            value = rate / 1e9 if unit == "GB/s" else rate / memcpy[size]
+            if value < lowest[(stage, size)][0]:
+                lowest[(stage, size)] = (value, kind)
+    for stage, (unit, goal) in TARGETS.items():
+        for size in sizes:
+            if (stage, size) not in lowest:
+                continue
+            value, kind = lowest[(stage, size)]
+            verdict = "met" if value >= goal else f"MISSED by {(1 - value / goal) * 100:.0f}%"
+            print(f"  {stage:<16} {size:<10} {value:6.2f} {unit:<6} (at least {goal}, {kind}): {verdict}")
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])
