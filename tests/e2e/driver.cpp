@@ -1,7 +1,8 @@
 // Drives tavimore.exe as a user would, through its windows, under Wine on a headless X screen:
 // tavimore-e2e-driver SCENARIO key=value...
 // Keys: exe, probe (the probe DLL), work (the scenario's folder, made by the runner), maker,
-// homepage, version, folder (browse: the name of a folder on the desktop).
+// homepage, version, folder (browse: the name of a folder on the desktop), first and fit (load:
+// the size of the first batch, the names that with the shorter pad fill the selection).
 // The runner lays out the input files of each scenario in the work folder and compares the
 // converted files afterwards; this program checks what the windows show and do.
 #include <windows.h>
@@ -48,6 +49,7 @@ const std::wstring kConversionFailed = L"変換に失敗しました";
 
 struct Settings {
     std::wstring exe, probe, work, maker, homepage, version, folder;
+    int first = 0, fit = 0;  // load: the first batch's size, the names that fill the selection
 };
 
 std::wstring countText(int count) {
@@ -849,6 +851,435 @@ void browseScenario(Report& report, const Settings& settings) {
                        [&] { postCommand(program.window, kExit); });
 }
 
+// ---- load: selections that fill the open dialog's buffer -----------------------------------
+
+constexpr size_t kSelectionDialogBytes = 65014;  // what the program tells the open dialog
+constexpr size_t kSelectionBufferBytes = 65016;  // its selection buffer
+constexpr size_t kSelectionOffset = 520;         // in its 64 KiB working block
+constexpr size_t kWorkBlockBytes = 65536;
+
+std::string ansi(const std::wstring& text) {
+    if (text.empty()) return {};
+    int size = WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0, nullptr,
+                                   nullptr);
+    std::string out(size, '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), out.data(), size, nullptr,
+                        nullptr);
+    return out;
+}
+
+// What a multiple selection gives: the directory, each name, each with its NUL, then a NUL.
+std::string selectionBytes(const std::string& directory, const std::vector<std::wstring>& names) {
+    std::string bytes = directory + '\0';
+    for (const std::wstring& name : names) bytes += ansi(name) + '\0';
+    return bytes + '\0';
+}
+
+// The program's working block: a 64 KiB allocation whose selection part begins with the
+// directory and its NUL. It is obtained with the window and kept as long as the window lives.
+BYTE* findWorkBlock(HANDLE process, const std::string& directory) {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    MEMORY_BASIC_INFORMATION region = {};
+    const std::string wanted = directory + '\0';
+    for (auto* at = static_cast<BYTE*>(system.lpMinimumApplicationAddress);
+         at < static_cast<BYTE*>(system.lpMaximumApplicationAddress);
+         at = static_cast<BYTE*>(region.BaseAddress) + region.RegionSize) {
+        if (VirtualQueryEx(process, at, &region, sizeof region) != sizeof region) break;
+        if (region.State != MEM_COMMIT || region.Type != MEM_PRIVATE ||
+            region.AllocationBase != region.BaseAddress || region.RegionSize != kWorkBlockBytes ||
+            region.Protect != PAGE_READWRITE)
+            continue;
+        std::string start(wanted.size(), '\0');
+        SIZE_T done = 0;
+        if (ReadProcessMemory(process, static_cast<BYTE*>(region.BaseAddress) + kSelectionOffset,
+                              start.data(), start.size(), &done) &&
+            done == start.size() && start == wanted)
+            return static_cast<BYTE*>(region.BaseAddress);
+    }
+    return nullptr;
+}
+
+std::string readSelectionBuffer(HANDLE process, BYTE* block) {
+    std::string bytes(kSelectionBufferBytes, '\0');
+    SIZE_T done = 0;
+    if (!block ||
+        !ReadProcessMemory(process, block + kSelectionOffset, bytes.data(), bytes.size(), &done) ||
+        done != bytes.size())
+        return {};
+    return bytes;
+}
+
+// The list as the buffer holds it: the directory, then names up to an empty string.
+struct SelectionList {
+    std::string directory;
+    std::vector<std::string> names;
+    size_t bytes = 0;  // with the closing NUL; 0 when no empty string ends it in the buffer
+};
+
+SelectionList readList(const std::string& buffer) {
+    SelectionList list;
+    size_t end = buffer.find('\0');
+    if (end == std::string::npos) return list;
+    list.directory = buffer.substr(0, end);
+    for (size_t at = end + 1; at < buffer.size();) {
+        end = buffer.find('\0', at);
+        if (end == std::string::npos) break;
+        if (end == at) {
+            list.bytes = at + 1;
+            break;
+        }
+        list.names.push_back(buffer.substr(at, end - at));
+        at = end + 1;
+    }
+    return list;
+}
+
+// The whole text of a window, however long (the file name box holds tens of thousands).
+std::wstring fullText(HWND window) {
+    const LRESULT length = askWindow(window, WM_GETTEXTLENGTH);
+    if (length <= 0) return {};
+    std::wstring text(size_t(length) + 1, L'\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                             SMTO_NORMAL, 15000, &copied))
+        return {};
+    text.resize(copied);
+    return text;
+}
+
+std::vector<std::wstring> quotedParts(const std::wstring& text) {
+    std::vector<std::wstring> parts;
+    for (size_t open = text.find(L'"'); open != std::wstring::npos;) {
+        const size_t close = text.find(L'"', open + 1);
+        if (close == std::wstring::npos) break;
+        parts.push_back(text.substr(open + 1, close - open - 1));
+        open = text.find(L'"', close + 1);
+    }
+    return parts;
+}
+
+// Waits until the program is back in its message loop: a message sent to its window is
+// answered there, after the dialog has returned and the count label has been set.
+void waitForIdleWindow(const Program& program) { askWindow(program.window, WM_NULL); }
+
+// For the runner: the names whose outputs the folder is to hold, one a line.
+void writeSources(const std::wstring& file, const std::vector<std::string>& names) {
+    FILE* out = _wfopen(file.c_str(), L"wb");
+    if (!out) return;
+    for (const std::string& name : names) std::fprintf(out, "%s\n", name.c_str());
+    std::fclose(out);
+}
+
+struct MemoryReading {
+    int file = 0;        // the file about to be converted; after the batch, the files done
+    bool after = false;  // read as the progress bar was destroyed, after the last file
+    unsigned long workingSet = 0;
+    unsigned long privateBytes = 0;
+};
+
+std::string kilobytes(unsigned long bytes) { return std::to_string(bytes / 1024) + " KB"; }
+
+bool startMemoryReadings(Report& report, const Program& program, const Settings& settings,
+                         const std::string& what) {
+    std::vector<std::string> lines;
+    return report.check(runProbe(program, settings.probe, "probeMemoryStart",
+                                 settings.work + L"\\memory.txt", lines) &&
+                            lines == std::vector<std::string>{"hooked"},
+                        what + ": the probe's hook is on the window's thread");
+}
+
+std::vector<MemoryReading> memoryReadings(const Program& program, const Settings& settings) {
+    std::vector<MemoryReading> readings;
+    std::vector<std::string> lines;
+    if (!runProbe(program, settings.probe, "probeMemoryReport", settings.work + L"\\memory.txt",
+                  lines))
+        return readings;
+    for (const std::string& line : lines) {
+        MemoryReading reading;
+        int after = 0;
+        if (std::sscanf(line.c_str(), "memory %d %d %lu %lu", &reading.file, &after,
+                        &reading.workingSet, &reading.privateBytes) == 4) {
+            reading.after = after != 0;
+            readings.push_back(reading);
+        }
+    }
+    return readings;
+}
+
+// Every file's start is read once, in order, and once more after the last; between the first
+// file and the last, neither the working set nor the committed private bytes grow by 2 MB.
+void checkMemory(Report& report, const std::vector<MemoryReading>& readings, int count,
+                 const std::string& what) {
+    std::vector<MemoryReading> starts;
+    const MemoryReading* end = nullptr;
+    for (const MemoryReading& reading : readings)
+        if (reading.after) end = &reading;
+        else starts.push_back(reading);
+    bool inOrder = int(starts.size()) == count;
+    for (size_t i = 0; inOrder && i < starts.size(); ++i) inOrder = starts[i].file == int(i + 1);
+    if (!report.check(inOrder && end && end->file == count && readings.back().after,
+                      what + ": the memory is read as each file starts and after the last",
+                      std::to_string(starts.size()) + " starts read, " +
+                          std::to_string(readings.size()) + " readings in all"))
+        return;
+    const MemoryReading& first = starts.front();
+    const MemoryReading& last = starts.back();
+    std::printf("# %s: memory at file 1: working set %s, private %s; at file %d: working set "
+                "%s, private %s; after it: working set %s, private %s\n",
+                what.c_str(), kilobytes(first.workingSet).c_str(),
+                kilobytes(first.privateBytes).c_str(), count, kilobytes(last.workingSet).c_str(),
+                kilobytes(last.privateBytes).c_str(), kilobytes(end->workingSet).c_str(),
+                kilobytes(end->privateBytes).c_str());
+    report.check(first.workingSet > (1ul << 20) && first.privateBytes > (1ul << 20),
+                 what + ": the figures are a program's", kilobytes(first.workingSet) + ", " +
+                                                             kilobytes(first.privateBytes));
+    constexpr unsigned long kAllowed = 2ul << 20;
+    report.check(last.workingSet < first.workingSet + kAllowed,
+                 what + ": the working set grows by less than 2 MB from the first file to the last",
+                 kilobytes(first.workingSet) + " to " + kilobytes(last.workingSet));
+    report.check(last.privateBytes < first.privateBytes + kAllowed,
+                 what + ": private bytes grow by less than 2 MB from the first file to the last",
+                 kilobytes(first.privateBytes) + " to " + kilobytes(last.privateBytes));
+}
+
+// A selection the dialog gives in full: the label, the bytes in the program's buffer, then
+// the batch with the memory read at every file.
+void fittingBatch(Report& report, const Program& program, const Settings& settings, BYTE*& block,
+                  const std::string& directory, const std::vector<std::wstring>& names,
+                  const std::wstring& outFolder, const std::string& what) {
+    if (!selectFiles(report, program, settings.work + L"\\many", names)) return;
+    waitForIdleWindow(program);
+    if (!block) block = findWorkBlock(program.process.hProcess, directory);
+    if (!report.check(block != nullptr, what + ": the program's selection buffer is found"))
+        return;
+    const std::string expected = selectionBytes(directory, names);
+    const std::string buffer = readSelectionBuffer(program.process.hProcess, block);
+    report.check(buffer.size() == kSelectionBufferBytes &&
+                     buffer.compare(0, expected.size(), expected) == 0,
+                 what + ": the buffer holds the directory, the " + std::to_string(names.size()) +
+                     " names and the closing NUL (" + std::to_string(expected.size()) +
+                     " bytes)");
+    report.check(buffer.size() == kSelectionBufferBytes && buffer[kSelectionDialogBytes] == 0 &&
+                     buffer[kSelectionDialogBytes + 1] == 0,
+                 what + ": the two bytes after the dialog's 65,014 are untouched");
+
+    setText(control(program, kFolderEdit), settings.work + L"\\" + outFolder);
+    if (!startMemoryReadings(report, program, settings, what)) return;
+    const ULONGLONG started = GetTickCount64();
+    convertAndWait(report, program, what);
+    std::printf("# %s: %zu files converted in %.1f s\n", what.c_str(), names.size(),
+                (GetTickCount64() - started) / 1000.0);
+    checkMemory(report, memoryReadings(program, settings), int(names.size()), what);
+}
+
+// Clicks Open on a selection beyond the buffer. A message the dialog shows is answered and the
+// dialog then cancelled: either way the dialog is gone afterwards.
+void openOverflowing(Report& report, const Program& program, const OpenDialog& open,
+                     const std::string& what) {
+    postClick(childById(open.dialog, IDOK));
+    HWND box = nullptr;
+    waitUntil(
+        [&] {
+            for (HWND window : topWindows(program.process.dwProcessId, L"#32770"))
+                if (GetWindow(window, GW_OWNER) == open.dialog) box = window;
+            return box || !IsWindow(open.dialog) || !IsWindowVisible(open.dialog);
+        },
+        kDialogWait, 100);
+    if (box) {
+        std::printf("# %s: the dialog shows \"%s\"\n", what.c_str(), narrow(messageText(box)).c_str());
+        answerMessageBox(report, box, what + ": the dialog's message");
+        postClick(childById(open.dialog, IDCANCEL));
+    }
+    report.check(waitForGone(open.dialog, kDialogWait), what + ": the open dialog closes");
+    waitForIdleWindow(program);
+}
+
+// What the window makes of a selection beyond the buffer, and what "convert" does with it.
+// Either the dialog refused it (the count is 0 and there is nothing to convert), or it gave
+// its first 65,014 bytes: the list then ends at the program's two zero bytes after them, and
+// only names the dialog gave whole are converted; a name it cut fails the batch there.
+void checkOverflow(Report& report, const Program& program, const Settings& settings, BYTE* block,
+                   const std::string& directory, const std::vector<std::wstring>& names,
+                   const std::wstring& outFolder, const std::string& what) {
+    const std::string sources = narrow(settings.work) + "\\" + narrow(outFolder) + ".sources";
+    writeSources(widen(sources), {});
+    const std::string whole = selectionBytes(directory, names);
+    const std::string buffer = readSelectionBuffer(program.process.hProcess, block);
+    HWND label = control(program, kCountLabel);
+    report.check(IsWindow(program.window) &&
+                     WaitForSingleObject(program.process.hProcess, 0) == WAIT_TIMEOUT,
+                 what + ": the program is still running");
+    if (!report.check(buffer.size() == kSelectionBufferBytes, what + ": the buffer is read"))
+        return;
+    setText(control(program, kFolderEdit), settings.work + L"\\" + outFolder);
+
+    if (buffer[0] == '\0') {
+        std::printf("# %s (%zu bytes): the dialog failed, the program refused it\n", what.c_str(),
+                    whole.size());
+        report.equalText(storedText(label), countText(0), what + ": the count label");
+        postClick(control(program, kConvert));
+        expectMessage(report, program, kNothingToConvert, what + ": convert");
+        return;
+    }
+    const SelectionList list = readList(buffer);
+    const bool cutAtLimit = buffer.compare(0, kSelectionDialogBytes, whole, 0,
+                                           kSelectionDialogBytes) == 0 &&
+                            buffer[kSelectionDialogBytes] == 0 &&
+                            buffer[kSelectionDialogBytes + 1] == 0 && list.bytes > 0;
+    if (!report.check(cutAtLimit,
+                      what + ": the buffer holds the dialog's first 65,014 bytes and two zeros",
+                      "the directory \"" + list.directory + "\", " +
+                          std::to_string(list.names.size()) + " names"))
+        return;
+    size_t given = 0;  // names the dialog gave whole
+    while (given < list.names.size() && given < names.size() &&
+           list.names[given] == ansi(names[given]))
+        ++given;
+    const bool cut = given < list.names.size();
+    report.check(given + (cut ? 1 : 0) == list.names.size() &&
+                     (!cut || ansi(names[given]).rfind(list.names[given], 0) == 0),
+                 what + ": whole names in order, at most the last one cut short");
+    std::printf("# %s (%zu bytes, %zu names): the dialog returned its first 65,014 bytes; the "
+                "list ends at the program's zero bytes after them: %zu names whole%s%s%s\n",
+                what.c_str(), whole.size(), names.size(), given,
+                cut ? ", then \"" : "", cut ? list.names[given].c_str() : "",
+                cut ? "\" cut short" : "");
+    report.equalText(storedText(label), countText(int(list.names.size())),
+                     what + ": the count label counts the list in the buffer");
+
+    const std::vector<std::string> converted(list.names.begin(), list.names.begin() + given);
+    writeSources(widen(sources), converted);
+    if (!cut) {
+        convertAndWait(report, program, what + ": convert");
+        return;
+    }
+    postClick(control(program, kConvert));
+    HWND box = waitForMessageBox(program, kBatchWait);
+    if (!report.check(box != nullptr, what + ": convert stops with a message")) return;
+    report.equalText(messageText(box), kConversionFailed, what + ": the message");
+    report.equalText(storedText(control(program, kFileLabel)),
+                     widen(directory + "\\" + list.names[given]),
+                     what + ": the file label names the cut name");
+    report.equal(int(askWindow(control(program, kProgressBar), PBM_GETPOS)),
+                 int(list.names.size()), what + ": the progress bar is at the cut name");
+    answerMessageBox(report, box, what);
+    report.check(waitUntil([&] { return idleLayout(program); }, kDialogWait),
+                 what + ": the convert button is back");
+}
+
+bool cancelDialog(Report& report, const Program& program, const std::string& what) {
+    OpenDialog open;
+    return openFileDialog(report, program, false, open) &&
+           finishOpen(report, program, open, IDCANCEL, 0, what);
+}
+
+void loadScenario(Report& report, const Settings& settings) {
+    Program program;
+    if (!report.check(startProgram(settings.exe, settings.work, program), "the window opens"))
+        return;
+    const std::wstring folder = settings.work + L"\\many";
+    const std::string directory = ansi(folder);
+    std::vector<std::wstring> names, pads;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*.g00").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do (std::wstring(found.cFileName).rfind(L"pad", 0) == 0 ? pads : names)
+            .push_back(found.cFileName);
+        while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    std::sort(names.begin(), names.end());
+    std::sort(pads.begin(), pads.end(),
+              [](const std::wstring& a, const std::wstring& b) { return a.size() < b.size(); });
+    if (!report.check(settings.first > 0 && settings.fit > settings.first &&
+                          int(names.size()) > settings.fit && pads.size() == 2 &&
+                          pads[1].size() == pads[0].size() + 1,
+                      "the folder holds the names and the two pads"))
+        return;
+    const std::vector<std::wstring> first(names.begin(), names.begin() + settings.first);
+    std::vector<std::wstring> full(names.begin(), names.begin() + settings.fit);
+    std::vector<std::wstring> over = full;
+    full.push_back(pads[0]);
+    over.push_back(pads[1]);
+    std::printf("# %zu files in %s; %zu names take %zu bytes, %zu names %zu bytes, the same with "
+                "the longer pad %zu bytes\n",
+                names.size() + pads.size(), directory.c_str(), first.size(),
+                selectionBytes(directory, first).size(), full.size(),
+                selectionBytes(directory, full).size(), selectionBytes(directory, over).size());
+    report.equal(selectionBytes(directory, full).size(), kSelectionDialogBytes,
+                 "the full selection takes the dialog's 65,014 bytes");
+    report.equal(selectionBytes(directory, over).size(), kSelectionDialogBytes + 1,
+                 "the one with the longer pad takes one byte more");
+
+    BYTE* block = nullptr;
+    fittingBatch(report, program, settings, block, directory, first, L"out-first",
+                 std::to_string(first.size()) + " files");
+    if (!block) return;
+
+    // Every file of the folder, selected in its list as Ctrl+A does.
+    OpenDialog open;
+    if (openFileDialog(report, program, false, open) && navigate(report, open, folder)) {
+        const int listed = int(names.size() + pads.size());
+        listHolds(report, open, listed, "the dialog lists every file");
+        RemoteMemory memory(program.process.hProcess, sizeof(LVITEMW));
+        LVITEMW item = {};
+        item.stateMask = LVIS_SELECTED;
+        item.state = LVIS_SELECTED;
+        memory.write(0, &item, sizeof item);
+        // Going into the folder it already shows, the dialog replaces its list a moment
+        // later: a list that is gone is looked up again. The dialog rewrites its file name box
+        // at every entry selected, so selecting hundreds at once takes seconds.
+        const ULONGLONG started = GetTickCount64();
+        waitUntil(
+            [&] {
+                HWND list = fileList(open);
+                return list && askWindow(list, LVM_SETITEMSTATE, WPARAM(-1),
+                                         reinterpret_cast<LPARAM>(memory.at(0)),
+                                         kBatchWait) == TRUE;
+            },
+            kDialogWait, 200);
+        std::vector<std::wstring> chosen;
+        const bool selected = waitUntil(
+            [&] {
+                chosen = quotedParts(fullText(open.fileName));
+                return int(chosen.size()) == listed;
+            },
+            kDialogWait, 200);
+        std::printf("# selecting the %d entries of the list took %.1f s\n", listed,
+                    (GetTickCount64() - started) / 1000.0);
+        std::vector<std::wstring> sorted = chosen, every = names;
+        every.insert(every.end(), pads.begin(), pads.end());
+        std::sort(sorted.begin(), sorted.end());
+        std::sort(every.begin(), every.end());
+        if (report.check(selected && sorted == every,
+                         "every entry of the list selected: the file name box holds every "
+                         "name, quoted",
+                         std::to_string(chosen.size()) + " names")) {
+            openOverflowing(report, program, open, "every file");
+            checkOverflow(report, program, settings, block, directory, chosen, L"out-all",
+                          "every file");
+        } else {
+            finishOpen(report, program, open, IDCANCEL, 0, "the dialog without a selection");
+        }
+    }
+
+    cancelDialog(report, program, "a cancelled dialog");
+    fittingBatch(report, program, settings, block, directory, full, L"out-full",
+                 std::to_string(full.size()) + " files filling the selection");
+
+    cancelDialog(report, program, "a cancelled dialog");
+    if (openFileDialog(report, program, false, open) && navigate(report, open, folder)) {
+        setText(open.fileName, quotedNames(over));
+        openOverflowing(report, program, open, "one byte over");
+        checkOverflow(report, program, settings, block, directory, over, L"out-over",
+                      "one byte over");
+    }
+
+    closeAndExpectExit(report, program, "WM_CLOSE",
+                       [&] { PostMessageW(program.window, WM_CLOSE, 0, 0); });
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -864,12 +1295,14 @@ int wmain(int argc, wchar_t** argv) {
     }
     Settings settings{values[L"exe"],      values[L"probe"],   values[L"work"],
                       values[L"maker"],    values[L"homepage"], values[L"version"],
-                      values[L"folder"]};
+                      values[L"folder"],   _wtoi(values[L"first"].c_str()),
+                      _wtoi(values[L"fit"].c_str())};
     const std::wstring scenario = argv[1];
     const std::map<std::wstring, void (*)(Report&, const Settings&)> scenarios = {
         {L"window", windowScenario},   {L"select", selectScenario},
         {L"convert", convertScenario}, {L"failure", failureScenario},
         {L"busy", busyScenario},       {L"browse", browseScenario},
+        {L"load", loadScenario},
     };
     auto found = scenarios.find(scenario);
     if (found == scenarios.end()) {

@@ -20,6 +20,12 @@ from pathlib import Path
 WINE_TIMEOUT = 120
 DRIVER_TIMEOUT = 480
 
+# The load scenario: names of this many bytes, this many files, the first batch's size.
+LOAD_NAME_BYTES = 100
+LOAD_FILES = 700
+LOAD_FIRST_BATCH = 300
+SELECTION_DIALOG_BYTES = 65014  # what the program tells the open dialog
+
 
 class Results:
     def __init__(self):
@@ -259,11 +265,87 @@ class Scenario:
         self.drive("browse", folder=folder)
         shutil.rmtree(chosen, ignore_errors=True)
 
+    def load(self):
+        # Hundreds of 100-byte names in one folder, hard links to a few small pictures. The
+        # open dialog is told 65,014 bytes: its directory, a NUL, each name and its NUL, and
+        # the closing NUL. The first "fit" names and the pad of length pad_length fill it to
+        # the byte; the pad one byte longer overflows it by one byte; all the names, far.
+        pictures = self.work / "pictures"
+        kinds = ["photo", "sprite", "lineart", "sprite", "flat", "sprite"]
+        bases = []
+        for k in range(12):
+            base = pictures / f"p{k:02}.g00"
+            self.make_g00(base, "--kind", kinds[k % len(kinds)], "--size",
+                          f"{20 + 3 * k}x{12 + 2 * k}", "--seed", k + 1)
+            bases.append(base)
+        many = self.work / "many"
+        many.mkdir()
+        filler = "".join(chr(ord("a") + i % 26) for i in range(LOAD_NAME_BYTES))
+        names = []
+        for i in range(LOAD_FILES):
+            stem = f"load{i:04}-"
+            names.append(stem + filler[: LOAD_NAME_BYTES - len(stem) - 4] + ".g00")
+        directory = windows_path(many)
+        room = SELECTION_DIALOG_BYTES - (len(directory) + 1) - 1
+        fit = (room - 11) // (LOAD_NAME_BYTES + 1)
+        pad_length = room - fit * (LOAD_NAME_BYTES + 1) - 1
+        if fit + 1 > LOAD_FILES or fit < LOAD_FIRST_BATCH:
+            raise RuntimeError(f"{fit} names fill the selection; {LOAD_FILES} are made")
+        pads = ["pad" + "p" * (length - 7) + ".g00" for length in (pad_length, pad_length + 1)]
+        for i, name in enumerate(names + pads):
+            os.link(bases[(i * 5) % len(bases)], many / name)
+
+        expected = self.work / "expected"
+        expected.mkdir()
+        every = names + pads
+        # The command line is limited to 32,767 characters: relative names, in parts.
+        for start in range(0, len(every), 150):
+            options = ["-j", "2", "-q", "-o", windows_path(expected)]
+            done = self.wine.run(self.args.cli, *options, *every[start:start + 150], cwd=many)
+            if done.returncode != 0:
+                raise RuntimeError("tavimore-cli failed: " + done.stderr.decode(errors="replace"))
+        outputs = {"out-first": names[:LOAD_FIRST_BATCH], "out-full": names[:fit] + pads[:1],
+                   "out-all": None, "out-over": None}
+        for folder in outputs:
+            (self.work / folder).mkdir()
+        self.drive("load", first=LOAD_FIRST_BATCH, fit=fit)
+        for folder, sources in outputs.items():
+            if sources is None:
+                # Selections beyond the buffer: the driver notes the names the program was
+                # given whole, from what it found in the program's memory.
+                listed = self.work / f"{folder}.sources"
+                if not self.results.check(listed.exists(), f"folder {folder}: the driver's list"):
+                    continue
+                sources = listed.read_text().split()
+                print(f"# {folder}: {len(sources)} sources expected to be converted")
+            self.same_outputs(self.work / folder, expected, sources, f"folder {folder}")
+
+    def same_outputs(self, actual, expected, sources, name):
+        """Every source's output, and nothing else, byte for byte as tavimore-cli wrote it."""
+        wanted = set()
+        for source in sources:
+            stem = source.split(".")[0]
+            found = [p.name for p in expected.glob(stem + ".*")]
+            if len(found) != 1:
+                self.results.check(False, f"{name}: one expected output for {source}", str(found))
+                return
+            wanted.add(found[0])
+        got = {p.name for p in actual.iterdir()}
+        self.results.check(got == wanted, f"{name}: {len(wanted)} output files, no others",
+                           f"{len(got)} written, {len(wanted - got)} missing "
+                           f"({sorted(wanted - got)[:3]}), {len(got - wanted)} unexpected "
+                           f"({sorted(got - wanted)[:3]})")
+        different = [n for n in sorted(wanted & got)
+                     if (actual / n).read_bytes() != (expected / n).read_bytes()]
+        self.results.check(not different, f"{name}: bytes equal to tavimore-cli's",
+                           f"{len(different)} differ, first {different[:3]}")
+
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--scenario", required=True,
-                        choices=["window", "select", "convert", "failure", "busy", "browse"])
+                        choices=["window", "select", "convert", "failure", "busy", "browse",
+                                 "load"])
     parser.add_argument("--source-dir", required=True)
     parser.add_argument("--state-dir", required=True, help="prefix, home and work folders")
     parser.add_argument("--exe", required=True)

@@ -280,6 +280,11 @@ bool runRemote(HANDLE process, void* start, void* argument, DWORD& exitCode) {
 
 bool runProbe(const Program& program, const std::wstring& probeDll,
               const std::wstring& outputFile, std::vector<std::string>& lines) {
+    return runProbe(program, probeDll, "probeWindow", outputFile, lines);
+}
+
+bool runProbe(const Program& program, const std::wstring& probeDll, const char* entryName,
+              const std::wstring& outputFile, std::vector<std::string>& lines) {
     HANDLE process = program.process.hProcess;
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     BYTE* remoteKernel = remoteModuleBase(program.process.dwProcessId, L"kernel32.dll", kernel);
@@ -298,7 +303,7 @@ bool runProbe(const Program& program, const std::wstring& probeDll,
 
     HMODULE local = LoadLibraryExW(probeDll.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
     if (!local) return false;
-    auto* entry = reinterpret_cast<BYTE*>(GetProcAddress(local, "probeWindow"));
+    auto* entry = reinterpret_cast<BYTE*>(GetProcAddress(local, entryName));
     const ptrdiff_t offset = entry - reinterpret_cast<BYTE*>(local);
     FreeLibrary(local);
     if (!entry) return false;

@@ -91,6 +91,9 @@ private:
 // Loads the probe DLL into the program and runs its probeWindow there; the lines it wrote.
 bool runProbe(const Program& program, const std::wstring& probeDll,
               const std::wstring& outputFile, std::vector<std::string>& lines);
+// The same with another of the probe's entry points.
+bool runProbe(const Program& program, const std::wstring& probeDll, const char* entryName,
+              const std::wstring& outputFile, std::vector<std::string>& lines);
 
 std::vector<std::string> readLines(const std::wstring& file);
 bool fileExists(const std::wstring& path);
