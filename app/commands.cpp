@@ -52,7 +52,9 @@ void chooseFiles() {
     dialog.lpstrTitle = kOpenTitle;
     dialog.Flags = kOpenFlags;
     const bool chosen = GetOpenFileNameA(&dialog) != FALSE;
-    app.fileCount = parseSelection(selection, kSelectionBufferSize, chosen);
+    // Only what lies within the size the dialog was told counts: a list that does not end there
+    // was cut short (Wine then still reports success) and is refused.
+    app.fileCount = parseSelection(selection, kSelectionDialogSize, chosen);
     formatCount(app.fileCount, app.countText);
     SetWindowTextA(app.countLabel, app.countText);
 }
