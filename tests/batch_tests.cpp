@@ -21,6 +21,8 @@
 #endif
 
 namespace fs = std::filesystem;
+using fixtures::readFile;
+using fixtures::writeFile;
 
 namespace {
 
@@ -29,16 +31,6 @@ constexpr char kSeparator = '\\';
 #else
 constexpr char kSeparator = '/';
 #endif
-
-std::vector<uint8_t> readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
 
 // What the pipeline must write for these G00 bytes, made in memory.
 std::vector<uint8_t> expectedOutput(const std::vector<uint8_t>& g00, bool psd) {

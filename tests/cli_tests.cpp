@@ -10,18 +10,10 @@
 #include "tests/g00_fixtures.h"
 
 namespace fs = std::filesystem;
+using fixtures::readFile;
+using fixtures::writeFile;
 
 namespace {
-
-std::vector<uint8_t> readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
 
 struct CliRun {
     int status;

@@ -13,13 +13,10 @@
 #include "tests/g00_fixtures.h"
 
 namespace fs = std::filesystem;
+using fixtures::readFile;
+using fixtures::writeFile;
 
 namespace {
-
-std::vector<uint8_t> readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
 
 struct Picture {
     const char* name;
