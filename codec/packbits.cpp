@@ -11,114 +11,81 @@ namespace {
 
 constexpr uint32_t kMaxRun = 128;
 constexpr uint32_t kMaxRowLength = 0xFFFF;
+// Canvas widths are 16-bit fields; the per-row scratch below is sized for the widest row.
+constexpr uint32_t kMaxWidth = 0xFFFF;
 constexpr uint32_t kAhead = 1024;  // samples
 
-// A 64-position window of a row, as bits: bit i is set when sample p + i equals sample
-// p + i + 1 (p a multiple of 64). A repeat run starts where two neighbouring bits are set, and
-// it is as long as the ones from there, plus one. The bits are made 16 or 4 samples at a time
-// with SSE2 compares; the last positions of the row, which the wide loads would overrun, one
-// at a time.
-template <uint32_t Stride>
-class EqualNeighbours {
-public:
-    EqualNeighbours(const uint8_t* row, uint32_t width) : row_(row), width_(width) {}
+// A row's equal-neighbour bits: bit k is set when sample k equals sample k + 1, so the last
+// sample's bit and every bit past the row are clear. Word 0 stands before the row and two
+// words after it, so that the words around any word of the row can be read.
+struct EqualBits {
+    uint64_t words[kMaxWidth / 64 + 4];
+    uint32_t count = 0;  // words covering the row
 
-    // The first position k >= from where samples k, k+1 and k+2 are equal, or width.
-    uint32_t nextRepeat(uint32_t from) {
-        for (uint64_t p = from & ~63u; p < width_; p += 64) {
-            uint64_t starts = window(uint32_t(p)).starts;
-            if (p < from) starts &= ~uint64_t(0) << (from - p);
-            if (starts != 0) return uint32_t(p) + uint32_t(std::countr_zero(starts));
+    void mark(const uint8_t* row, uint32_t width) {
+        count = (width + 63) / 64;
+        std::memset(words, 0, (count + 3) * sizeof(uint64_t));
+        uint64_t* bits = words + 1;
+        uint32_t k = 0;
+        for (; k + 17 <= width; k += 16) {
+            // The rows are read in order; asking 1024 samples ahead keeps the loop from
+            // waiting on memory at each new page.
+            if (k % 64 == 0 && k + kAhead + 16 <= width) __builtin_prefetch(row + k + kAhead);
+            const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + k));
+            const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + k + 1));
+            const uint32_t same = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(here, next)));
+            bits[k / 64] |= uint64_t(same) << (k % 64);
         }
-        return width_;
+        for (; k + 1 < width; ++k) bits[k / 64] |= uint64_t(row[k] == row[k + 1]) << (k % 64);
     }
 
-    // How many samples after position k equal sample k, at most limit.
-    uint32_t equalAfter(uint32_t k, uint32_t limit) {
-        uint32_t count = 0;
-        uint32_t p = k & ~63u;
-        uint32_t skip = k - p;
-        for (;;) {
-            const uint32_t ones = uint32_t(std::countr_one(window(p).equal >> skip));
-            count += ones;
-            if (count >= limit) return limit;
-            if (ones < 64 - skip) return count;  // bits past the row's end are clear
-            p += 64;
-            skip = 0;
+    // Bit i of word w of the row: samples 64w + i to 64w + i + 2 are equal (w from -1 on).
+    uint64_t triples(int64_t w) const {
+        const uint64_t* e = words + 1 + w;
+        return e[0] & (e[0] >> 1 | e[1] << 63);
+    }
+    // The positions where the equal samples of a run of three or more begin.
+    uint64_t runStarts(uint32_t w) const { return triples(w) & ~(triples(w) << 1 | triples(int64_t(w) - 1) >> 63); }
+    // The positions two before a run's last sample.
+    uint64_t runEnds(uint32_t w) const { return triples(w) & ~(triples(w) >> 1 | triples(w + 1) << 63); }
+};
+
+// Walks the set bits of one kind of word of a row, in order. next() returns width when no
+// more are left.
+template <uint64_t (EqualBits::*Word)(uint32_t) const>
+class BitWalk {
+public:
+    BitWalk(const EqualBits& equal, uint32_t width)
+        : equal_(equal), width_(width), bits_((equal.*Word)(0)) {}
+
+    uint32_t next() {
+        while (bits_ == 0) {
+            if (++word_ >= equal_.count) return width_;
+            bits_ = (equal_.*Word)(word_);
         }
+        const uint32_t position = 64 * word_ + uint32_t(std::countr_zero(bits_));
+        bits_ &= bits_ - 1;
+        return position;
     }
 
 private:
-    bool equalAt(uint32_t k) const {
-        return uint64_t(k) + 1 < width_ && row_[uint64_t(k) * Stride] == row_[(uint64_t(k) + 1) * Stride];
-    }
-
-    struct Window {
-        uint64_t equal = 0;   // bit i: sample p + i equals sample p + i + 1
-        uint64_t starts = 0;  // bit i: samples p + i to p + i + 2 are equal
-    };
-
-    const Window& window(uint32_t p) {
-        if (p != cachedStart_) {
-            cached_.equal = computeWindow(p);
-            const uint64_t following = equalAt(p + 64) ? 1 : 0;
-            cached_.starts = cached_.equal & (cached_.equal >> 1 | following << 63);
-            cachedStart_ = p;
-        }
-        return cached_;
-    }
-
-    uint64_t computeWindow(uint32_t p) const {
-        // A 16-byte load from sample k reads up to sample k + 16 / Stride, which must exist:
-        // near the row's end the bits are made one at a time.
-        constexpr uint32_t kMargin = Stride == 1 ? 65 : 66;
-        if (uint64_t(p) + kMargin > width_) {
-            uint64_t bits = 0;
-            for (uint32_t i = 0; i < 64; ++i) bits |= uint64_t(equalAt(p + i)) << i;
-            return bits;
-        }
-        const uint8_t* s = row_ + uint64_t(p) * Stride;
-        // Asking for the samples 1024 ahead keeps large pictures from waiting on memory at
-        // each page (at stride 4 a Canvas row spans several).
-        if (uint64_t(p) + kAhead + 64 <= width_)
-            for (uint32_t line = 0; line < 64 * Stride; line += 64)
-                __builtin_prefetch(s + kAhead * Stride + line);
-        uint64_t bits = 0;
-        if constexpr (Stride == 1) {
-            for (uint32_t i = 0; i < 64; i += 16) {
-                __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-                __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 1));
-                bits |= uint64_t(uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(here, next)))) << i;
-            }
-        } else {
-            // Four samples per load, each the low byte of a 32-bit lane: move it to the top of
-            // its lane, where movemask_ps reads it.
-            for (uint32_t i = 0; i < 64; i += 4) {
-                __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * i));
-                __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * i + 4));
-                __m128i same = _mm_slli_epi32(_mm_cmpeq_epi8(here, next), 24);
-                bits |= uint64_t(uint32_t(_mm_movemask_ps(_mm_castsi128_ps(same)))) << i;
-            }
-        }
-        return bits;
-    }
-
-    const uint8_t* row_;
+    const EqualBits& equal_;
     uint32_t width_;
-    uint32_t cachedStart_ = 1;  // never a multiple of 64: nothing cached yet
-    Window cached_;
+    uint32_t word_ = 0;
+    uint64_t bits_;
 };
+
+inline void copySixteen(const uint8_t* s, uint8_t* o) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+}
 
 // Copies count bytes, no byte more or fewer: literal runs are short, and a library call or
 // a string move costs more than the copy. Overlapping chunks cover the odd lengths.
 inline void copyExactly(const uint8_t* s, uint64_t count, uint8_t* o) {
     if (count >= 16) {
         uint64_t k = 0;
-        for (; k + 16 < count; k += 16)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(o + k),
-                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + count - 16),
-                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + count - 16)));
+        for (; k + 16 < count; k += 16) copySixteen(s + k, o + k);
+        copySixteen(s + count - 16, o + count - 16);
     } else if (count >= 8) {
         const uint64_t head = loadWord64(s), tail = loadWord64(s + count - 8);
         std::memcpy(o, &head, 8);
@@ -134,7 +101,7 @@ inline void copyExactly(const uint8_t* s, uint64_t count, uint8_t* o) {
 
 // Sixteen samples of stride 4 from s: the low byte of each 32-bit lane of four loads, narrowed
 // with two saturating packs (the values fit, so nothing saturates). It reads the 64 bytes
-// before sample 16, so sample 16 must exist.
+// from s, so sample 16 must exist.
 inline __m128i gatherSixteen(const uint8_t* s) {
     const __m128i lowByte = _mm_set1_epi32(0xFF);
     const __m128i* v = reinterpret_cast<const __m128i*>(s);
@@ -145,67 +112,119 @@ inline __m128i gatherSixteen(const uint8_t* s) {
     return _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
 }
 
-// Copies count samples to o. available is how many samples from s may be read: a wide load
-// is used only where it stays inside them.
-template <uint32_t Stride>
-uint8_t* copySamples(const uint8_t* s, uint64_t count, uint64_t available, uint8_t* o) {
-    if constexpr (Stride == 1) {
-        (void)available;
-        copyExactly(s, count, o);
+// Copies count samples of stride 4 to o, exactly; available is how many samples from s may
+// be read, and a wide load is used only where it stays inside them.
+void copyEveryFourth(const uint8_t* s, uint64_t count, uint64_t available, uint8_t* o) {
+    uint64_t k = 0;
+    for (; k + 16 <= count && k + 17 <= available; k += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + k), gatherSixteen(s + 4 * k));
+    if (k < count && k + 17 <= available) {
+        alignas(16) uint8_t some[16];
+        _mm_store_si128(reinterpret_cast<__m128i*>(some), gatherSixteen(s + 4 * k));
+        copyExactly(some, count - k, o + k);
     } else {
-        uint64_t k = 0;
-        for (; k + 16 <= count && k + 17 <= available; k += 16)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(o + k), gatherSixteen(s + 4 * k));
-        if (k < count && k + 17 <= available) {
-            alignas(16) uint8_t some[16];
-            _mm_store_si128(reinterpret_cast<__m128i*>(some), gatherSixteen(s + 4 * k));
-            copyExactly(some, count - k, o + k);
-        } else {
-            for (; k < count; ++k) o[k] = s[4 * k];
-        }
+        for (; k < count; ++k) o[k] = s[4 * k];
     }
-    return o + count;
 }
 
-template <uint32_t Stride>
-uint8_t* packRow(const uint8_t* row, uint32_t width, uint8_t* o) {
-    EqualNeighbours<Stride> equal(row, width);
-    uint32_t j = 0;
-    while (j < width) {
-        const uint32_t repeat = equal.nextRepeat(j);
-        while (j < repeat) {  // the literal samples before it, 128 at most per run
-            const uint32_t n = repeat - j < kMaxRun ? repeat - j : kMaxRun;
-            *o++ = uint8_t(n - 1);
-            o = copySamples<Stride>(row + uint64_t(j) * Stride, n, width - j, o);
-            j += n;
+// One row of stride-4 samples gathered into contiguous bytes, so that a Canvas channel packs
+// as a plane does. The 16-byte stores may fill up to 15 bytes past the row.
+struct GatheredRow {
+    alignas(16) uint8_t samples[kMaxWidth + 16];
+
+    const uint8_t* gather(const uint8_t* row, uint32_t width) {
+        uint32_t k = 0;
+        for (; k + 17 <= width; k += 16) {
+            if (k % 64 == 0 && k + kAhead + 16 <= width) __builtin_prefetch(row + 4 * (k + kAhead));
+            _mm_store_si128(reinterpret_cast<__m128i*>(samples + k), gatherSixteen(row + 4 * k));
         }
-        if (repeat == width) break;
-        const uint32_t n = 1 + equal.equalAfter(repeat, kMaxRun - 1);
-        *o++ = uint8_t(257 - n);
-        *o++ = row[uint64_t(repeat) * Stride];
-        j = repeat + n;
+        for (; k < width; ++k) samples[k] = row[4 * k];
+        return samples;
+    }
+};
+
+// Writes samples [from, to) as literal runs of at most 128, exactly.
+uint8_t* putLiterals(const uint8_t* row, uint32_t from, uint32_t to, uint8_t* o) {
+    while (from < to) {
+        const uint32_t n = to - from < kMaxRun ? to - from : kMaxRun;
+        *o++ = uint8_t(n - 1);
+        copyExactly(row + from, n, o);
+        o += n;
+        from += n;
     }
     return o;
+}
+
+// Packs one row of contiguous samples to o and returns the position after it.
+//
+// Scanning from the row's start for three equal samples, packing the literal samples before
+// them and then the run of all equal samples (at most 128) from there, gives as runs exactly
+// the groups of three or more equal neighbours, cut into pieces of 128, with one or two
+// samples left by a cut joining the next literal. So the row is packed walking the groups'
+// starts and ends from the equal-neighbour bits, with no search per run. Where there is
+// room, a literal is stored in whole 16-byte chunks (later output overwrites the excess).
+uint8_t* packRow(const uint8_t* row, uint32_t width, const EqualBits& equal, uint8_t* o,
+                 const uint8_t* end) {
+    BitWalk<&EqualBits::runStarts> starts(equal, width);
+    BitWalk<&EqualBits::runEnds> ends(equal, width);
+    uint32_t literal = 0;  // where the samples not yet packed begin
+    for (uint32_t start = starts.next(); start < width; start = starts.next()) {
+        const uint32_t length = start - literal;
+        if (length <= kMaxRun && start + 16 <= width && o + length + 19 <= end) {
+            o[0] = uint8_t(length - 1);
+            copySixteen(row + literal, o + 1);
+            for (uint32_t k = 16; k < length; k += 16) copySixteen(row + literal + k, o + 1 + k);
+            o += length == 0 ? 0 : length + 1;
+        } else {
+            o = putLiterals(row, literal, start, o);
+        }
+        uint32_t run = ends.next() + 3 - start;
+        uint32_t at = start;
+        for (; run > kMaxRun; run -= kMaxRun, at += kMaxRun) {
+            o[0] = uint8_t(257 - kMaxRun);
+            o[1] = row[at];
+            o += 2;
+        }
+        literal = at + run;
+        if (run >= 3) {
+            o[0] = uint8_t(257 - run);
+            o[1] = row[at];
+            o += 2;
+        } else {
+            literal = at;  // one or two samples left by a cut start the next literal
+        }
+    }
+    return putLiterals(row, literal, width, o);
 }
 
 template <uint32_t Stride>
 uint32_t writeRaw(const uint8_t* source, uint32_t rows, uint32_t width, uint8_t* out) {
     storeBe16(out, 0);
     const uint64_t count = uint64_t(rows) * width;
-    copySamples<Stride>(source, count, count, out + 2);
+    if constexpr (Stride == 1)
+        std::memcpy(out + 2, source, count);
+    else
+        copyEveryFourth(source, count, count, out + 2);
     return uint32_t(packBitsRawSize(rows, width));
 }
 
 template <uint32_t Stride>
 uint32_t packBlock(const uint8_t* source, uint32_t rows, uint32_t width, uint8_t* out) {
-    if (width < 4) return writeRaw<Stride>(source, rows, width, out);
+    // A row wider than a Canvas can be is stored raw rather than given larger scratch.
+    if (width < 4 || width > kMaxWidth) return writeRaw<Stride>(source, rows, width, out);
     storeBe16(out, 1);
     uint8_t* table = out + 2;
     uint8_t* o = table + 2 * uint64_t(rows);
     const uint8_t* limit = table + uint64_t(rows) * width;
+    const uint8_t* end = out + packBitsBound(rows, width);
+    EqualBits equal;
+    [[maybe_unused]] GatheredRow gathered;
     for (uint32_t r = 0; r < rows; ++r) {
+        const uint8_t* row = source + uint64_t(r) * width * Stride;
+        if constexpr (Stride == 4) row = gathered.gather(row, width);
+        equal.mark(row, width);
         uint8_t* rowStart = o;
-        o = packRow<Stride>(source + uint64_t(r) * width * Stride, width, o);
+        o = packRow(row, width, equal, o, end);
         if (o >= limit || uint64_t(o - rowStart) > kMaxRowLength)
             return writeRaw<Stride>(source, rows, width, out);
         storeBe16(table + 2 * r, uint32_t(o - rowStart));

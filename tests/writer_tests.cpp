@@ -326,6 +326,16 @@ TEST(PackBits, PackedRowLongerThan65535BytesIsStoredRaw) {
     }
 }
 
+TEST(PackBits, RowsWiderThanACanvasAreStoredRaw) {
+    // A Canvas is at most 65,535 wide; a wider row, even one that would pack to two bytes, is
+    // stored raw rather than given larger scratch.
+    Bytes samples(65536, 0x42);
+    Bytes block = pack(samples.data(), 1, 1, 65536);
+    ASSERT_EQ(block.size(), 2u + 65536u);
+    EXPECT_EQ(be16(block, 0), 0u);
+    EXPECT_EQ(pack(samples.data(), 1, 1, 65535).size(), 2u + 2u + 2u * 512u);
+}
+
 TEST(PackBits, FastEncoderMatchesThePlainReference) {
     Rng rng(10);
     std::vector<uint32_t> widths;
@@ -337,16 +347,26 @@ TEST(PackBits, FastEncoderMatchesThePlainReference) {
             const uint32_t stride = trial % 2 == 0 ? 1 : 4;
             Bytes samples(size_t(rows) * w * stride);
             const int flavour = trial / 2 + int(rng.below(3));
+            uint32_t runLeft = 0;
+            uint8_t runValue = 0;
             for (size_t i = 0; i < samples.size(); ++i) {
                 if (stride == 4 && rng.chance(2)) {  // bytes of the other channels
                     samples[i] = rng.byte();
                     continue;
                 }
-                switch (flavour % 4) {
+                switch (flavour % 5) {
                 case 0: samples[i] = rng.byte(); break;                                       // noise
                 case 1: samples[i] = rng.chance(6) ? rng.byte() : (i ? samples[i - 1] : 0); break;  // runs
                 case 2: samples[i] = uint8_t(rng.below(3)); break;                            // few values
-                default: samples[i] = rng.chance(40) ? rng.byte() : uint8_t(i / stride / 50); // long runs
+                case 3: samples[i] = rng.chance(40) ? rng.byte() : uint8_t(i / stride / 50); break;  // long runs
+                default:  // runs of up to 300 (cut at 128 with every remainder) between literals
+                    if (runLeft == 0) {
+                        runLeft = rng.chance(2) ? rng.between(1, 300) : rng.between(1, 40);
+                        runValue = rng.byte();
+                    }
+                    --runLeft;
+                    samples[i] = runLeft % 2 == 0 && rng.chance(3) ? rng.byte() : runValue;
+                    if (runLeft > 20) samples[i] = runValue;
                 }
             }
             // A stride-4 channel starts at any of the four bytes of a pixel.
