@@ -19,14 +19,15 @@ Status writeImage(const Canvas& canvas, bool psd, EncodedImage& image) {
     Status status;
     if (psd) {
         ByteBuffer planes;
-        status = obtainBlock(psdPlanesSize(canvas.width, canvas.height), planes);
+        status = obtainBlock(psdPlanesSize(canvas.width, canvas.height), planes, Fill::whole);
         if (status != Status::ok) return status;
-        status = obtainBlock(psdBufferSize(canvas.width, canvas.height), image.bytes);
+        // Sized for every block stored raw; the packed file usually fills a fraction of it.
+        status = obtainBlock(psdBufferSize(canvas.width, canvas.height), image.bytes, Fill::inPart);
         if (status != Status::ok) return status;
         image.length = writePsd(canvas, planes.span(), image.bytes.span());
         image.extension = "psd";
     } else {
-        status = obtainBlock(bmpFileSize(canvas.width, canvas.height), image.bytes);
+        status = obtainBlock(bmpFileSize(canvas.width, canvas.height), image.bytes, Fill::whole);
         if (status != Status::ok) return status;
         image.length = writeBmp(canvas, image.bytes.span());
         image.extension = "bmp";
@@ -47,7 +48,7 @@ ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& i
     // Never less than a header: bytes a short file lacks read as the marker or as zero.
     const uint32_t bufferSize = std::max(size, kG00HeaderSize);
     ByteBuffer file;
-    status = obtainBlock(bufferSize, file);
+    status = obtainBlock(bufferSize, file, Fill::whole);
     if (status != Status::ok) return failed(status);
     storeLe32(file.data(), 0xFFFFFFFFu);
     status = readWhole(image.source, file.data(), size);
@@ -58,7 +59,9 @@ ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& i
         return failed(Status::notG00, header.type);
 
     Canvas canvas;
-    status = makeCanvas(header.width, header.height, canvas);
+    // A full frame writes every pixel; a region picture only where its parts lie.
+    status = makeCanvas(header.width, header.height, canvas,
+                        Fill::whole);
     if (status != Status::ok) return failed(status);
     status = decodeG00(file.span(), canvas);
     file.release();

@@ -39,7 +39,7 @@ Status decodeRegions(std::span<const uint8_t> file, Canvas& canvas) {
     // An empty decompressed size gives no part table to read; the picture is refused.
     if (dataSize == 0) return Status::damagedParts;
     ByteBuffer data;
-    Status status = obtainBlock(dataSize, data);
+    Status status = obtainBlock(dataSize, data, Fill::whole);
     if (status != Status::ok) return status;
     uint64_t streamStart = sizes + 8;
     if (streamEnd > streamStart) {

@@ -12,12 +12,36 @@
 
 namespace {
 
-uint8_t* mapPages(uint32_t size) {
+#ifndef _WIN32
+constexpr uint64_t kLargePage = 2u << 20;
+
+// A block of 2 MB or more is mapped in whole 2 MB pages: the system then places it on a 2 MB
+// boundary, where large pages can back all of it (for a 1920x1080 PSD some 6,000 faults
+// become a few dozen). The extra address space of the last page is never touched.
+uint64_t mappedSize(uint32_t size) {
+    return size < kLargePage ? size : (uint64_t(size) + kLargePage - 1) / kLargePage * kLargePage;
+}
+#endif
+
+uint8_t* mapPages(uint32_t size, Fill fill) {
 #ifdef _WIN32
+    (void)fill;  // large pages need a privilege the programs do not ask for
     return static_cast<uint8_t*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
 #else
-    void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return block == MAP_FAILED ? nullptr : static_cast<uint8_t*>(block);
+    const uint64_t mapped = mappedSize(size);
+    void* block = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) return nullptr;
+    // Large pages only where the block covers them whole, so that none holds memory past the
+    // block's end; the rest (under 2 MB) is made resident in one call instead of a fault per
+    // 4 KB. Only advice: without it the block works the same.
+    if (fill == Fill::whole && size >= kLargePage) {
+        const uint64_t large = size / kLargePage * kLargePage;
+        madvise(block, large, MADV_HUGEPAGE);
+#ifdef MADV_POPULATE_WRITE
+        if (large < size) madvise(static_cast<uint8_t*>(block) + large, size - large, MADV_POPULATE_WRITE);
+#endif
+    }
+    return static_cast<uint8_t*>(block);
 #endif
 }
 
@@ -26,7 +50,7 @@ void unmapPages(uint8_t* bytes, uint32_t size) {
     (void)size;
     VirtualFree(bytes, 0, MEM_RELEASE);
 #else
-    munmap(bytes, size);
+    munmap(bytes, mappedSize(size));
 #endif
 }
 
@@ -50,11 +74,11 @@ ByteBuffer ByteBuffer::obtain(uint64_t size) {
     return block;
 }
 
-Status obtainBlock(uint64_t size, ByteBuffer& block) {
+Status obtainBlock(uint64_t size, ByteBuffer& block, Fill fill) {
     block.release();
     if (size > kMaxBlockSize) return Status::tooLarge;
     if (size == 0 || faults::refuse(faults::Point::allocation)) return Status::outOfMemory;
-    uint8_t* bytes = mapPages(uint32_t(size));
+    uint8_t* bytes = mapPages(uint32_t(size), fill);
     if (bytes == nullptr) return Status::outOfMemory;
     faults::blockObtained();
     block = ByteBuffer(bytes, uint32_t(size));

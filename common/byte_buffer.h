@@ -10,10 +10,15 @@
 // Blocks larger than this are refused, so every size obtained also fits a 32-bit file field.
 inline constexpr uint64_t kMaxBlockSize = 0xFFFFFFFFu;
 
+// How the holder will write a block. A block filled whole may be backed by 2 MB pages, which
+// saves a page fault for every 4 KB; one written in part keeps 4 KB pages, so that the pages it
+// never touches never take memory.
+enum class Fill { inPart, whole };
+
 class ByteBuffer;
 // Obtains a block with the reason for a refusal: tooLarge beyond kMaxBlockSize, outOfMemory
 // when the size is 0 or the system refuses. Any block already held is released first.
-Status obtainBlock(uint64_t size, ByteBuffer& block);
+Status obtainBlock(uint64_t size, ByteBuffer& block, Fill fill = Fill::inPart);
 
 class ByteBuffer {
 public:
@@ -40,7 +45,7 @@ public:
     std::span<const uint8_t> span() const { return {bytes_, size_}; }
 
 private:
-    friend Status obtainBlock(uint64_t size, ByteBuffer& block);
+    friend Status obtainBlock(uint64_t size, ByteBuffer& block, Fill fill);
     ByteBuffer(uint8_t* bytes, uint32_t size) : bytes_(bytes), size_(size) {}
 
     uint8_t* bytes_ = nullptr;

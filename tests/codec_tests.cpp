@@ -1127,3 +1127,34 @@ TEST(G00Reference, ComposeRegionsDirectly) {
         }
     }
 }
+
+// Page blocks: refusals, zero fill to the last byte and release, for sizes on both sides of
+// the 2 MB pages that blocks filled whole may be given.
+TEST(PageBlocks, RefuseZeroAndOversizedRequests) {
+    ByteBuffer block;
+    EXPECT_EQ(obtainBlock(0, block), Status::outOfMemory);
+    EXPECT_EQ(obtainBlock(kMaxBlockSize + 1, block, Fill::whole), Status::tooLarge);
+    EXPECT_TRUE(block.empty());
+}
+
+TEST(PageBlocks, AreZeroFilledWritableAndReleasedWhateverTheirFill) {
+    constexpr uint64_t kLarge = 2u << 20;
+    for (Fill fill : {Fill::inPart, Fill::whole}) {
+        for (uint64_t size : {uint64_t(1), uint64_t(4097), kLarge - 1, kLarge, kLarge + 1,
+                              5 * kLarge + 12345}) {
+            ByteBuffer block;
+            ASSERT_EQ(obtainBlock(size, block, fill), Status::ok) << size;
+            ASSERT_EQ(block.size(), size);
+            const uint8_t* bytes = block.data();
+            EXPECT_TRUE(std::all_of(bytes, bytes + size, [](uint8_t b) { return b == 0; })) << size;
+            std::memset(block.data(), 0x5A, size);
+            EXPECT_EQ(block.data()[size - 1], 0x5A);
+            ByteBuffer moved = std::move(block);
+            EXPECT_TRUE(block.empty());
+            moved.release();
+            EXPECT_TRUE(moved.empty());
+            EXPECT_EQ(moved.size(), 0u);
+            moved.release();  // releasing nothing does nothing
+        }
+    }
+}
