@@ -59,9 +59,9 @@ ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& i
         return failed(Status::notG00, header.type);
 
     Canvas canvas;
-    // A full frame writes every pixel; a region picture only where its parts lie.
-    status = makeCanvas(header.width, header.height, canvas,
-                        Fill::whole);
+    // Filled whole by a full frame; a region picture's parts usually cover most of it, and
+    // every pixel is read back by the writers, so large pages pay off there too.
+    status = makeCanvas(header.width, header.height, canvas, Fill::whole);
     if (status != Status::ok) return failed(status);
     status = decodeG00(file.span(), canvas);
     file.release();
