@@ -15,10 +15,11 @@ namespace {
 // then a whole group can be decoded with no end test inside it.
 constexpr int kItemsPerControl = 8;
 constexpr std::ptrdiff_t kPixelGroupInput = 1 + kItemsPerControl * 3;
-// The byte variant's items each load 8 bytes at their stream position.
-constexpr std::ptrdiff_t kByteGroupReach = kItemsPerControl * 2 + 8;
+// The byte variant's items each load 16 bytes at their stream position.
+constexpr std::ptrdiff_t kByteGroupReach = kItemsPerControl * 2 + 16;
 constexpr std::ptrdiff_t kPixelGroupOutput = kItemsPerControl * 16 * 4;
-constexpr std::ptrdiff_t kByteGroupOutput = kItemsPerControl * 17;
+// Eight items of up to 17 bytes and the 16-byte move of the last one, in whole 16-byte moves.
+constexpr std::ptrdiff_t kByteGroupOutput = (kItemsPerControl * 17 + 16 + 15) / 16 * 16;
 
 inline void putPixelColour(uint8_t* o, uint32_t bgr) {
     storeWord32(o, (bgr & 0x00FFFFFFu) | (loadWord32(o) & 0xFF000000u));
@@ -80,33 +81,13 @@ inline void stepCopy(uint8_t* o, const uint8_t* from, uint32_t count) {
     }
 }
 
-// Exactly count bytes (1 to 17) from a source that ends before o. Up to 8 bytes come from one
-// load and go out as a byte and overlapping 2-byte and 4-byte pairs; a pair the count is too
-// short for goes to a scrap word instead, so that no branch depends on the count: short
-// items of 1 to 4 bytes are most of a photograph's stream, in no pattern a branch predicts.
-// Reads 8 bytes at from.
-inline void copyShort(uint8_t* o, const uint8_t* from, uint32_t count) {
-    if (count <= 8) {
-        const uint64_t bytes = loadWord64(from);
-        uint8_t scrap[8];
-        o[0] = uint8_t(bytes);
-        uint8_t* to = count >= 2 ? o : scrap;
-        uint32_t last = count >= 2 ? count - 2 : 0;
-        storeLe16(to, uint32_t(bytes));
-        storeLe16(to + last, uint32_t(bytes >> (8 * last)));
-        to = count >= 4 ? o : scrap;
-        last = count >= 4 ? count - 4 : 0;
-        storeWord32(to, uint32_t(bytes));
-        storeWord32(to + last, uint32_t(bytes >> (8 * last)));
-    } else if (count < 16) {
-        const uint64_t head = loadWord64(from), tail = loadWord64(from + count - 8);
-        std::memcpy(o, &head, 8);
-        std::memcpy(o + count - 8, &tail, 8);
-    } else {
-        const __m128i head = load16(from), tail = load16(from + count - 16);
-        store16(o, head);
-        store16(o + count - 16, tail);
-    }
+// count bytes (1 to 17) from a source at least count bytes back: one 16-byte move, which also
+// writes up to 15 bytes past the item (the following items write them again), and the 17th
+// byte alone. Short items of 1 to 4 bytes are most of a photograph's stream, in no pattern a
+// branch on the length could predict. Reads 17 bytes at from.
+inline void copyAhead(uint8_t* o, const uint8_t* from, uint32_t count) {
+    store16(o, load16(from));
+    if (count > 16) o[16] = from[16];
 }
 
 // Exactly count bytes (8 to 17) of a pattern whose period divides 8, held in a word: the
@@ -221,6 +202,7 @@ Status decodeLzBytes(const uint8_t* stream, const uint8_t* streamEnd, const uint
     if (streamEnd > fileEnd) return Status::truncated;
     const uint8_t* in = stream;
     uint8_t* o = out;
+    alignas(16) uint8_t original[kByteGroupOutput];
     for (;;) {
         if (in >= streamEnd) return Status::ok;
         uint32_t control = *in++;
@@ -232,6 +214,12 @@ Status decodeLzBytes(const uint8_t* stream, const uint8_t* streamEnd, const uint
                 o += kItemsPerControl;
                 continue;
             }
+            // The items' 16-byte moves write past each item's end, where the next item writes
+            // again; what lies past the group's end and what a copy of distance 0 keeps must
+            // stay as it was, so the group's output span is kept first and put back there.
+            uint8_t* const groupStart = o;
+            for (std::ptrdiff_t k = 0; k < kByteGroupOutput; k += 16)
+                store16(original + k, load16(o + k));
             // A literal is taken as a copy of one byte from the stream, so that the kind of
             // item, as unpredictable as the lengths, needs no branch either.
             for (int item = 0; item < kItemsPerControl; ++item, control >>= 1) {
@@ -245,13 +233,20 @@ Status decodeLzBytes(const uint8_t* stream, const uint8_t* streamEnd, const uint
                 const uint32_t unusual =
                     uint32_t(distance < count) | uint32_t(uint64_t(o - out) < distance);
                 if ((~literal & unusual) != 0) {
-                    if (uint64_t(o - out) < distance) return Status::damagedStream;
-                    copyOverlapping(o, distance, count);
+                    if (uint64_t(o - out) < distance) {
+                        store16(o, load16(original + (o - groupStart)));
+                        return Status::damagedStream;
+                    }
+                    if (distance == 0)  // the bytes as they were before the group wrote past
+                        copyAhead(o, original + (o - groupStart), count);
+                    else
+                        copyOverlapping(o, distance, count);
                 } else {
-                    copyShort(o, literal ? literalByte : o - distance, count);
+                    copyAhead(o, literal ? literalByte : o - distance, count);
                 }
                 o += count;
             }
+            store16(o, load16(original + (o - groupStart)));
             continue;
         }
 
