@@ -5,6 +5,7 @@
 
 #include "codec/bmp.h"
 #include "codec/g00.h"
+#include "codec/lz.h"
 #include "codec/psd.h"
 #include "common/bytes.h"
 #include "common/canvas.h"
@@ -59,9 +60,13 @@ ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& i
         return failed(Status::notG00, header.type);
 
     Canvas canvas;
-    // Filled whole by a full frame; a region picture's parts usually cover most of it, and
-    // every pixel is read back by the writers, so large pages pay off there too.
-    status = makeCanvas(header.width, header.height, canvas, Fill::whole);
+    // Filled whole by a full frame, and a region picture's parts usually cover most of it;
+    // resident at once only when the file's stream could fill it (the header alone cannot
+    // make a small file take gigabytes).
+    const bool fileCouldFill =
+        canvasByteSize(header.width, header.height) <= lzPixelsMostOutput(size);
+    status = makeCanvas(header.width, header.height, canvas,
+                        fileCouldFill ? Fill::whole : Fill::inPart);
     if (status != Status::ok) return failed(status);
     status = decodeG00(file.span(), canvas);
     file.release();

@@ -39,9 +39,12 @@ Status decodeRegions(std::span<const uint8_t> file, Canvas& canvas) {
     // An empty decompressed size gives no part table to read; the picture is refused.
     if (dataSize == 0) return Status::damagedParts;
     ByteBuffer data;
-    Status status = obtainBlock(dataSize, data, Fill::whole);
-    if (status != Status::ok) return status;
     uint64_t streamStart = sizes + 8;
+    // Resident at once only when the stream could fill it, not because the file says so.
+    const uint64_t streamBytes = streamEnd > streamStart ? streamEnd - streamStart : 0;
+    Status status = obtainBlock(
+        dataSize, data, dataSize <= lzBytesMostOutput(streamBytes) ? Fill::whole : Fill::inPart);
+    if (status != Status::ok) return status;
     if (streamEnd > streamStart) {
         status = decodeLzBytes(file.data() + streamStart, file.data() + streamEnd,
                                file.data() + file.size(), data.data(), data.end());

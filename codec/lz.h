@@ -19,6 +19,11 @@
 //    damagedStream. Such a stream does not belong to a picture of this size.
 // A copy of distance 0 leaves the units it covers as they were and advances past them.
 
+// The most output a stream of n bytes can give: every item a copy of the longest count, a
+// 2-byte word for 16 pixels (64 output bytes) or for 17 bytes.
+inline uint64_t lzPixelsMostOutput(uint64_t streamBytes) { return 32 * streamBytes; }
+inline uint64_t lzBytesMostOutput(uint64_t streamBytes) { return streamBytes / 2 * 17 + 17; }
+
 // Writes bytes 0..2 of each 4-byte output pixel and never byte 3.
 Status decodeLzPixels(const uint8_t* stream, const uint8_t* streamEnd, const uint8_t* fileEnd,
                       uint8_t* out, uint8_t* outEnd);

@@ -31,14 +31,16 @@ uint8_t* mapPages(uint32_t size, Fill fill) {
     const uint64_t mapped = mappedSize(size);
     void* block = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (block == MAP_FAILED) return nullptr;
-    // Large pages only where the block covers them whole, so that none holds memory past the
-    // block's end; the rest (under 2 MB) is made resident in one call instead of a fault per
-    // 4 KB. Only advice: without it the block works the same.
-    if (fill == Fill::whole && size >= kLargePage) {
-        const uint64_t large = size / kLargePage * kLargePage;
-        madvise(block, large, MADV_HUGEPAGE);
+    // A block filled whole is made resident in one call, instead of a fault for each 4 KB:
+    // and a decoder that reads a pixel before it writes it would otherwise fault twice per
+    // page (first mapping the shared zero page, then replacing it, which with two threads
+    // interrupts the other processor every time). Large pages only where the block covers
+    // them whole, so that none holds memory past the block's end. Only advice: without it
+    // the block works the same.
+    if (fill == Fill::whole) {
+        if (size >= kLargePage) madvise(block, size / kLargePage * kLargePage, MADV_HUGEPAGE);
 #ifdef MADV_POPULATE_WRITE
-        if (large < size) madvise(static_cast<uint8_t*>(block) + large, size - large, MADV_POPULATE_WRITE);
+        madvise(block, size, MADV_POPULATE_WRITE);
 #endif
     }
     return static_cast<uint8_t*>(block);

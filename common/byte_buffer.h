@@ -10,9 +10,10 @@
 // Blocks larger than this are refused, so every size obtained also fits a 32-bit file field.
 inline constexpr uint64_t kMaxBlockSize = 0xFFFFFFFFu;
 
-// How the holder will write a block. A block filled whole may be backed by 2 MB pages, which
-// saves a page fault for every 4 KB; one written in part keeps 4 KB pages, so that the pages it
-// never touches never take memory.
+// How the holder will write a block. A block filled whole is made resident when obtained (and
+// may be backed by 2 MB pages), which saves a page fault for every 4 KB; one written in part
+// keeps its pages until they are touched, so that those it never touches never take memory.
+// Only a block the holder will really fill, whatever the input claims, is asked for whole.
 enum class Fill { inPart, whole };
 
 class ByteBuffer;

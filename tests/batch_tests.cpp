@@ -397,3 +397,31 @@ TEST_F(ConvertTest, BatchStopsAtTheFirstFailure) {
     EXPECT_TRUE(fs::exists(root / "out" / "one.bmp"));
     EXPECT_FALSE(fs::exists(root / "out" / "three.bmp"));
 }
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+// A file that claims a 4 GiB decompressed size for a stream of a few hundred bytes: the
+// buffer is obtained, but only what the stream writes may become resident. Run in a child,
+// whose peak resident size is its own.
+TEST(ResidentMemory, FollowsWhatTheStreamCanWriteNotWhatTheFileClaims) {
+    const std::string path = TAVIMORE_HOSTILE_DIR "/parts-data-length-max.g00";
+    ASSERT_TRUE(fs::exists(path));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        EncodedImage image;
+        const ConvertResult result = encodeFile(path.c_str(), true, image);
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        // ok, or outOfMemory where 4 GiB of address space is refused; ru_maxrss is in KiB.
+        const bool expected = result.ok() || result.status == Status::outOfMemory;
+        _exit(expected && usage.ru_maxrss < 64 * 1024 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the claimed size became resident";
+}
+#endif
