@@ -1,4 +1,4 @@
-// The output writers (Parts 2.1 to 2.3): BMP layout, PackBits blocks against the examples and a
+// The output writers (BMP, PackBits, PSD): BMP layout, PackBits blocks against the examples and a
 // plain reference encoder, flattening on white, and the PSD layout decoded back to the Canvas.
 #include <gtest/gtest.h>
 
