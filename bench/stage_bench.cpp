@@ -100,6 +100,16 @@ struct Inputs {
     }
 };
 
+// The first half of a conversion in memory as encodeFile does it: the file copied into a
+// fresh block, decoded onto a fresh Canvas, each obtained with the fill the conversion asks for.
+Status decodeFresh(const Inputs& in, Canvas& canvas) {
+    ByteBuffer file;
+    obtainBlock(in.regions.size(), file, Fill::whole);
+    std::memcpy(file.data(), in.regions.data(), in.regions.size());
+    makeCanvas(in.shape.width, in.shape.height, canvas, Fill::whole);
+    return decodeG00(file.span(), canvas);
+}
+
 // Builds one picture's inputs when a benchmark first needs them and keeps only the latest:
 // the benchmarks of one picture run one after another, and the large ones take a lot of memory.
 class InputCache {
@@ -190,13 +200,8 @@ std::vector<StageSpec> stages() {
         // each obtained with the fill the conversion asks for.
         {"pipelinePsd", canvasBytes,
          [](Inputs& in) {
-             ByteBuffer file;
-             obtainBlock(in.regions.size(), file, Fill::whole);
-             std::memcpy(file.data(), in.regions.data(), in.regions.size());
              Canvas canvas;
-             makeCanvas(in.shape.width, in.shape.height, canvas, Fill::whole);
-             Status status = decodeG00(file.span(), canvas);
-             file.release();
+             Status status = decodeFresh(in, canvas);
              ByteBuffer planes;
              obtainBlock(psdPlanesSize(canvas.width, canvas.height), planes, Fill::whole);
              ByteBuffer out = ByteBuffer::obtain(psdBufferSize(canvas.width, canvas.height));
@@ -206,13 +211,8 @@ std::vector<StageSpec> stages() {
          }},
         {"pipelineBmp", canvasBytes,
          [](Inputs& in) {
-             ByteBuffer file;
-             obtainBlock(in.regions.size(), file, Fill::whole);
-             std::memcpy(file.data(), in.regions.data(), in.regions.size());
              Canvas canvas;
-             makeCanvas(in.shape.width, in.shape.height, canvas, Fill::whole);
-             Status status = decodeG00(file.span(), canvas);
-             file.release();
+             Status status = decodeFresh(in, canvas);
              ByteBuffer out;
              obtainBlock(bmpFileSize(canvas.width, canvas.height), out, Fill::whole);
              uint32_t length = writeBmp(canvas, out.span());

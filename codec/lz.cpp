@@ -99,11 +99,10 @@ inline void fillPattern(uint8_t* o, uint64_t pattern, uint32_t period, uint32_t 
     std::memcpy(o + count - 8, &tail, 8);
 }
 
-// A copy whose source overlaps it (distance below count), or of distance 0. Periods of 1, 2
-// and 4 bytes (runs of a byte, of a pixel's four bytes) are written from a register; moves
-// of other overlapping copies would wait on the stores just made.
+// A copy whose source overlaps it (distance 1 to count - 1). Periods of 1, 2 and 4 bytes
+// (runs of a byte, of a pixel's four bytes) are written from a register; moves of other
+// overlapping copies would wait on the stores just made.
 inline void copyOverlapping(uint8_t* o, uint32_t distance, uint32_t count) {
-    if (distance == 0) return;
     const uint8_t* from = o - distance;
     if (distance == 1 && count >= 16) {
         const __m128i run = _mm_set1_epi8(char(from[0]));
