@@ -12,6 +12,7 @@
 #include "codec/bmp.h"
 #include "codec/g00.h"
 #include "codec/psd.h"
+#include "common/bytes.h"
 #include "common/fault_injection.h"
 #include "common/work_memory.h"
 #include "tests/g00_fixtures.h"
@@ -111,7 +112,7 @@ TEST_F(ConvertTest, WritesEachTypeInItsFormat) {
     const uint8_t* top = bmp.data() + 54 + 5 * row;   // stored last: the top row
     EXPECT_EQ(top[0] | top[1] | top[2], 0);
     const uint8_t* second = bmp.data() + 54 + 4 * row + 3;  // pixel (1, 1): part pixel (0, 0)
-    uint32_t c = fixtures::pixelAt(0, 0, 2);
+    uint32_t c = fixtures::patternColour(0, 0, 2);
     EXPECT_EQ(second[0], uint8_t(c));
     EXPECT_EQ(second[2], uint8_t(c >> 16));
     EXPECT_FALSE(fs::exists(root / "full.bmp"));  // outputs go to the folder, not beside the source
@@ -154,7 +155,7 @@ TEST_F(ConvertTest, EveryFailureLeavesNoOutput) {
     zeroHeight[3] = zeroHeight[4] = 0;
     std::vector<uint8_t> huge = {0, 0xFF, 0xFF, 0xFF, 0xFF, 8, 0, 0, 0, 0, 0, 0, 0};
     std::vector<uint8_t> noData = fixtures::regions(4, 4, 2, 2);
-    storeLe32(noData.data() + 9 + 24 + 4, 0);  // decompressed length 0
+    storeLe32(noData.data() + regionSizePairOffset(1) + kDecompressedLengthOffset, 0);  // decompressed length 0
     std::vector<uint8_t> cut = fixtures::fullFrame(8, 8);
     cut.resize(cut.size() - 10);
     const Case cases[] = {
