@@ -8,8 +8,12 @@ FUZZ_SECONDS ?= 600
 
 all: native win32
 
-setup:
+# The package check runs once, and again when the set-up script or the npm packages change.
+SETUP_STAMP := build/.setup-done
+setup: $(SETUP_STAMP)
+$(SETUP_STAMP): tools/setup.sh package.json package-lock.json
 	@tools/setup.sh
+	@mkdir -p build && touch $@
 
 native: setup
 	cmake --preset native >/dev/null

@@ -82,7 +82,7 @@ void drawPart(const uint8_t* pixels, uint32_t partWidth, uint32_t partHeight, ui
     uint64_t rows = std::min<uint64_t>(partHeight, canvas.height - top);
     uint8_t* destination = canvas.pixels.data() + (top * canvas.width + left) * 4;
     for (uint64_t row = 0; row < rows; ++row) {
-        std::memcpy(destination, pixels, columns * 4);
+        std::memcpy(destination, pixels, size_t(columns * 4));
         pixels += uint64_t(partWidth) * 4;
         destination += uint64_t(canvas.width) * 4;
     }

@@ -202,7 +202,7 @@ uint32_t writeRaw(const uint8_t* source, uint32_t rows, uint32_t width, uint8_t*
     storeBe16(out, 0);
     const uint64_t count = uint64_t(rows) * width;
     if constexpr (Stride == 1)
-        std::memcpy(out + 2, source, count);
+        std::memcpy(out + 2, source, size_t(count));
     else
         copyEveryFourth(source, count, count, out + 2);
     return uint32_t(packBitsRawSize(rows, width));

@@ -112,9 +112,13 @@ TEST_F(CliTest, SeveralAtOnceGiveTheResultsOfOneAfterAnother) {
     // Twenty files, among them pairs that map to the same output name and one failure.
     std::string names;
     for (int i = 0; i < 20; ++i) {
-        std::string name = "p" + std::to_string(i % 7) + "." + std::to_string(i) + ".g00";
-        writeFile(root / name, i % 2 ? fixtures::regions(40, 30, 20 + i, 10, i)
-                                     : fixtures::fullFrame(30 + i, 20, i));
+        std::string name = "p";
+        name += std::to_string(i % 7);
+        name += '.';
+        name += std::to_string(i);
+        name += ".g00";
+        writeFile(root / name, i % 2 ? fixtures::regions(40, 30, uint16_t(20 + i), 10, uint32_t(i))
+                                     : fixtures::fullFrame(uint16_t(30 + i), 20, uint32_t(i)));
         names += " " + name;
     }
     std::vector<uint8_t> typeOne = fixtures::fullFrame(2, 2);

@@ -245,7 +245,7 @@ TEST(LzExamples, CopyOfSixteenPixelsAtDistanceOneRepeatsOnePixel) {
 
 TEST(LzExamples, OverlappingCopiesRepeatTheirPattern) {
     LzStreamWriter b;
-    for (uint8_t v : {1, 2, 3}) b.literalByte(v);
+    for (uint8_t v : {uint8_t(1), uint8_t(2), uint8_t(3)}) b.literalByte(v);
     b.copyBytes(3, 17);  // 1 2 3 repeated
     b.copyBytes(2, 5);
     LzRun run = bytesLz(b.stream(), 25);
@@ -390,7 +390,7 @@ TEST(LzRoundTrip, BytesOfRandomAndRealisticData) {
         while (v.size() < n) {
             switch (rng.below(3)) {
             case 0: v.insert(v.end(), rng.between(1, 40), rng.byte()); break;
-            case 1: if (!v.empty()) { size_t d = rng.between(1, std::min<size_t>(v.size(), 5000)); size_t c = rng.between(1, 60); for (size_t k = 0; k < c; ++k) v.push_back(v[v.size() - d]); } break;
+            case 1: if (!v.empty()) { size_t d = rng.between(1, uint32_t(std::min<size_t>(v.size(), 5000))); size_t c = rng.between(1, 60); for (size_t k = 0; k < c; ++k) v.push_back(v[v.size() - d]); } break;
             default: { Bytes r = rng.bytes(rng.between(1, 30)); v.insert(v.end(), r.begin(), r.end()); }
             }
         }

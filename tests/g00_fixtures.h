@@ -30,11 +30,14 @@ inline uint32_t patternColour(uint32_t x, uint32_t y, uint32_t seed) {
 
 // A full-frame file whose pixel (x, y) has the colour bytes of patternColour.
 inline std::vector<uint8_t> fullFrame(uint16_t width, uint16_t height, uint32_t seed = 1) {
-    std::vector<uint8_t> bgr;
+    std::vector<uint8_t> bgr(size_t(width) * height * 3);
+    uint8_t* p = bgr.data();
     for (uint32_t y = 0; y < height; ++y)
-        for (uint32_t x = 0; x < width; ++x) {
+        for (uint32_t x = 0; x < width; ++x, p += 3) {
             uint32_t c = patternColour(x, y, seed);
-            bgr.insert(bgr.end(), {uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16)});
+            p[0] = uint8_t(c);
+            p[1] = uint8_t(c >> 8);
+            p[2] = uint8_t(c >> 16);
         }
     return encodeG00FullFrame(width, height, bgr, PixelLayout::bgr, LzMode::literalsOnly);
 }
@@ -44,12 +47,15 @@ inline std::vector<uint8_t> fullFrame(uint16_t width, uint16_t height, uint32_t 
 inline std::vector<uint8_t> regions(uint16_t width, uint16_t height, uint16_t partWidth,
                                     uint16_t partHeight, uint32_t seed = 2) {
     G00Part part{1, 1, partWidth, partHeight, {}};
+    part.pixels.resize(size_t(partWidth) * partHeight * 4);
+    uint8_t* p = part.pixels.data();
     for (uint32_t y = 0; y < partHeight; ++y)
-        for (uint32_t x = 0; x < partWidth; ++x) {
+        for (uint32_t x = 0; x < partWidth; ++x, p += 4) {
             uint32_t c = patternColour(x, y, seed);
-            part.pixels.insert(part.pixels.end(),
-                               {uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16),
-                                uint8_t((x * 255) / (partWidth > 1 ? partWidth - 1 : 1))});
+            p[0] = uint8_t(c);
+            p[1] = uint8_t(c >> 8);
+            p[2] = uint8_t(c >> 16);
+            p[3] = uint8_t((x * 255) / (partWidth > 1 ? partWidth - 1u : 1u));
         }
     G00RegionImage image;
     image.width = width;

@@ -534,7 +534,7 @@ TEST(Psd, BuffersPriorContentsDoNotReachTheFile) {
     Canvas canvas = canvasOf(makeSpritePicture(61, 13, 2));
     const uint32_t w = canvas.width, h = canvas.height;
     Bytes reference;
-    for (uint8_t fill : {0x00, 0xA5, 0xFF}) {
+    for (uint8_t fill : {uint8_t(0x00), uint8_t(0xA5), uint8_t(0xFF)}) {
         Bytes planes(psdPlanesSize(w, h), fill);
         Bytes out(psdBufferSize(w, h), uint8_t(~fill));
         const uint32_t size = writePsd(canvas, planes, out);

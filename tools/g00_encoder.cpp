@@ -87,8 +87,8 @@ public:
     }
 
     Match longest(uint32_t pos) const {
-        const uint32_t limit =
-            std::min<uint64_t>(Traits<Unit>::maxMatch, units_.size() - uint64_t(pos));
+        const uint32_t limit = uint32_t(
+            std::min<uint64_t>(Traits<Unit>::maxMatch, units_.size() - uint64_t(pos)));
         Match best;
         auto consider = [&](int64_t candidate) {
             if (candidate < 0 || pos - candidate > kMaxDistance) return false;
@@ -101,7 +101,7 @@ public:
             for (int depth = 0; depth < kChainDepth && candidate >= 0; ++depth) {
                 if (pos - candidate > kMaxDistance) break;
                 if (consider(candidate)) return best;
-                candidate = ring_[candidate % kRing];
+                candidate = ring_[size_t(candidate % kRing)];
             }
         }
         if (best.length < 2) consider(last_[Traits<Unit>::hash1(units_[pos])]);
@@ -245,7 +245,7 @@ std::vector<uint8_t> assembleG00Regions(const G00RegionImage& image,
                                         std::span<const uint8_t> stream, uint32_t dataSize,
                                         G00Lengths lengths) {
     std::vector<uint8_t> file;
-    file.reserve(regionStreamStart(image.regions.size()) + stream.size());
+    file.reserve(size_t(regionStreamStart(image.regions.size())) + stream.size());
     appendHeader(file, image.type, image.width, image.height);
     appendLe32(file, image.regionCountField.value_or(uint32_t(image.regions.size())));
     for (const G00RegionRecord& region : image.regions) {

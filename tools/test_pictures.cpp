@@ -53,7 +53,7 @@ TestPicture blankPicture(uint32_t width, uint32_t height) {
     TestPicture picture;
     picture.width = width;
     picture.height = height;
-    picture.bgra.assign(uint64_t(width) * height * 4, 0);
+    picture.bgra.assign(size_t(width) * height * 4, 0);
     return picture;
 }
 

@@ -122,7 +122,7 @@ bool listHolds(Report& report, const OpenDialog& open, int expected, const std::
 // What the combo box tells its dialog when the user picks an entry from its list.
 void chooseFilter(const OpenDialog& open, int index) {
     askWindow(open.filter, CB_SETCURSEL, index);
-    for (WORD notification : {CBN_SELCHANGE, CBN_SELENDOK})
+    for (WORD notification : {WORD(CBN_SELCHANGE), WORD(CBN_SELENDOK)})
         PostMessageW(open.dialog, WM_COMMAND, MAKEWPARAM(kDialogFilter, notification),
                      reinterpret_cast<LPARAM>(open.filter));
 }
@@ -1069,7 +1069,7 @@ void fittingBatch(Report& report, const Program& program, const Settings& settin
     const ULONGLONG started = GetTickCount64();
     convertAndWait(report, program, what);
     std::printf("# %s: %zu files converted in %.1f s\n", what.c_str(), names.size(),
-                (GetTickCount64() - started) / 1000.0);
+                double(GetTickCount64() - started) / 1000.0);
     checkMemory(report, memoryReadings(program, settings), int(names.size()), what);
 }
 
@@ -1247,7 +1247,7 @@ void loadScenario(Report& report, const Settings& settings) {
             },
             kDialogWait, 200);
         std::printf("# selecting the %d entries of the list took %.1f s\n", listed,
-                    (GetTickCount64() - started) / 1000.0);
+                    double(GetTickCount64() - started) / 1000.0);
         std::vector<std::wstring> sorted = chosen, every = names;
         every.insert(every.end(), pads.begin(), pads.end());
         std::sort(sorted.begin(), sorted.end());
