@@ -8,6 +8,10 @@ inline uint16_t loadLe16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); 
 inline uint32_t loadLe32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
+inline uint16_t loadBe16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+inline uint32_t loadBe32(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
 inline void storeLe16(uint8_t* p, uint32_t v) {
     p[0] = uint8_t(v);
     p[1] = uint8_t(v >> 8);

@@ -19,6 +19,12 @@ const char* statusText(Status status) {
     case Status::cannotCreate: return "cannot create the output";
     case Status::sameAsSource: return "the output would replace the source";
     case Status::writeFailed: return "write failed";
+    case Status::notPicture: return "not a PNG, BMP or PSD picture";
+    case Status::pictureTooLarge: return "too large for a G00 picture";
+    case Status::unsupportedPicture: return "a kind of picture that cannot be read";
+    case Status::damagedPicture: return "the picture is damaged";
+    case Status::badChecksum: return "a checksum does not match";
+    case Status::severalLayers: return "has several layers: merge them into one first";
     }
     return "unknown failure";
 }
@@ -42,6 +48,12 @@ const char* statusName(Status status) {
     case Status::cannotCreate: return "cannotCreate";
     case Status::sameAsSource: return "sameAsSource";
     case Status::writeFailed: return "writeFailed";
+    case Status::notPicture: return "notPicture";
+    case Status::pictureTooLarge: return "pictureTooLarge";
+    case Status::unsupportedPicture: return "unsupportedPicture";
+    case Status::damagedPicture: return "damagedPicture";
+    case Status::badChecksum: return "badChecksum";
+    case Status::severalLayers: return "severalLayers";
     }
     return "unknown";
 }

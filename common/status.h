@@ -21,6 +21,12 @@ enum class Status : uint8_t {
     cannotCreate,    // the output file could not be created
     sameAsSource,    // the output would replace the source being read
     writeFailed,     // the output could not be written whole (it was removed)
+    notPicture,          // the file is neither a PNG, a BMP nor a PSD picture
+    pictureTooLarge,     // wider or taller than the 65,535 pixels a G00 header can hold
+    unsupportedPicture,  // a kind of picture the readers do not take (depth, mode, compression)
+    damagedPicture,      // a field holds an impossible value, or the data contradicts it
+    badChecksum,         // a PNG chunk's CRC or the zlib stream's Adler-32 does not match
+    severalLayers,       // a PSD file with more than one layer (the reader says how many)
 };
 
 // A short English text for the command line; the window shows one message for any failure.

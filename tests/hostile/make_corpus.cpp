@@ -7,9 +7,12 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "common/bytes.h"
 #include "common/status.h"
 #include "tools/g00_encoder.h"
+#include "tools/picture_files.h"
 #include "tools/test_pictures.h"
 
 namespace fs = std::filesystem;
@@ -20,10 +23,11 @@ struct Corpus {
     fs::path folder;
     std::ofstream expected;
 
-    void add(const std::string& name, const std::vector<uint8_t>& bytes, const char* outcome) {
-        std::ofstream out(folder / (name + ".g00"), std::ios::binary);
+    void add(const std::string& name, const std::vector<uint8_t>& bytes, const char* outcome,
+             const char* extension = ".g00") {
+        std::ofstream out(folder / (name + extension), std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        expected << name << ".g00 " << outcome << "\n";
+        expected << name << extension << " " << outcome << "\n";
     }
 };
 
@@ -59,6 +63,147 @@ G00RegionImage oneRegion(uint16_t width, uint16_t height, std::vector<G00Part> p
     entry.parts = std::move(parts);
     image.entries.push_back(entry);
     return image;
+}
+
+std::vector<uint8_t> cut(const std::vector<uint8_t>& bytes, size_t size) {
+    return {bytes.begin(), bytes.begin() + std::ptrdiff_t(size)};
+}
+
+// A zlib stream of `size` zero bytes, deflated in pieces so that it never needs them all.
+std::vector<uint8_t> zerosStream(uint64_t size) {
+    z_stream stream{};
+    deflateInit2(&stream, 9, Z_DEFLATED, 15, 9, Z_RLE);
+    std::vector<uint8_t> zeros(1 << 20, 0), out, piece(1 << 16);
+    for (uint64_t left = size;;) {
+        const uint64_t now = std::min<uint64_t>(left, zeros.size());
+        left -= now;
+        stream.next_in = zeros.data();
+        stream.avail_in = uInt(now);
+        const int flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
+        int result;
+        do {
+            stream.next_out = piece.data();
+            stream.avail_out = uInt(piece.size());
+            result = deflate(&stream, flush);
+            out.insert(out.end(), piece.data(), stream.next_out);
+        } while (stream.avail_out == 0);
+        if (result == Z_STREAM_END) break;
+    }
+    deflateEnd(&stream);
+    return out;
+}
+
+PngImage greyPng(uint32_t width, uint32_t height, uint32_t seed) {
+    PngImage image;
+    image.width = width;
+    image.height = height;
+    image.colourType = 0;
+    std::mt19937 random(seed);
+    for (uint32_t i = 0; i < width * height; ++i) image.samples.push_back(uint16_t(random() & 0xFF));
+    return image;
+}
+
+// The picture readers' hostile files: PNG, BMP and PSD.
+void addPictures(Corpus& corpus) {
+    const PngImage png = greyPng(24, 16, 3);
+    const std::vector<uint8_t> pngFile = writePngFile(png, 100);
+    for (size_t at : {size_t(12), size_t(30), size_t(40), pngFile.size() / 2, pngFile.size() - 1})
+        corpus.add("png-cut-" + std::to_string(at), cut(pngFile, at), "truncated", ".png");
+    {
+        std::vector<uint8_t> bytes = pngFile;
+        bytes[20] ^= 0x40;  // a header byte under the IHDR CRC
+        corpus.add("png-bad-crc", bytes, "badChecksum", ".png");
+        std::vector<uint8_t> stream = zlibCompress(pngFilteredRows(png));
+        stream.back() ^= 1;
+        corpus.add("png-bad-adler", assemblePng(png, stream), "badChecksum", ".png");
+        std::vector<uint8_t> rows = pngFilteredRows(png);
+        rows.insert(rows.end(), 25, 0);  // one row more than the header holds
+        corpus.add("png-stream-past-rows", assemblePng(png, zlibCompress(rows)), "damagedStream", ".png");
+    }
+    // 2 GiB of zeros behind the header of a 256 x 256 grey picture: read up to its 65,792 bytes.
+    corpus.add("png-bomb-2gib", assemblePng(greyPng(256, 256, 4), zerosStream(uint64_t(2) << 30), 1 << 20),
+               "damagedStream", ".png");
+    {
+        PngImage huge = greyPng(1, 1, 5);
+        huge.width = huge.height = 65535;
+        huge.colourType = 6;
+        huge.depth = 16;
+        corpus.add("png-65535x65535-few-bytes", assemblePng(huge, zlibCompress(std::vector<uint8_t>(64))),
+                   "truncated", ".png");
+        huge.width = 70000;
+        corpus.add("png-70000-wide", assemblePng(huge, zlibCompress(std::vector<uint8_t>(64))),
+                   "pictureTooLarge", ".png");
+        PngImage indexed = greyPng(8, 8, 6);
+        indexed.colourType = 3;
+        indexed.palette = {1, 2, 3};
+        corpus.add("png-index-past-palette", writePngFile(indexed), "damagedPicture", ".png");
+    }
+
+    TestPicture picture = makeTestPicture(PictureKind::sprite, 20, 12, 7);
+    const std::vector<uint8_t> bmp = writeBmpFile(picture, {});
+    for (size_t at : {size_t(2), size_t(20), size_t(54), bmp.size() - 1})
+        corpus.add("bmp-cut-" + std::to_string(at), cut(bmp, at), "truncated", ".bmp");
+    {
+        std::vector<uint8_t> bytes = bmp;
+        storeLe32(bytes.data() + 18, 65535);
+        storeLe32(bytes.data() + 22, uint32_t(-65535));
+        corpus.add("bmp-65535x65535-few-bytes", bytes, "truncated", ".bmp");
+        storeLe32(bytes.data() + 22, 0x80000000);
+        corpus.add("bmp-height-lowest-int", bytes, "pictureTooLarge", ".bmp");
+        bytes = bmp;
+        storeLe32(bytes.data() + 10, 0xFFFFFFFF);
+        corpus.add("bmp-offset-max", bytes, "truncated", ".bmp");
+        bytes = bmp;
+        storeLe32(bytes.data() + 30, 1);
+        corpus.add("bmp-rle", bytes, "unsupportedPicture", ".bmp");
+    }
+
+    const std::vector<uint8_t> psd = writePsdFile(oneLayerDocument(picture, true));
+    for (size_t at : {size_t(10), size_t(30), size_t(60), size_t(100), psd.size() / 2})
+        corpus.add("psd-cut-" + std::to_string(at), cut(psd, at), "truncated", ".psd");
+    // The merged image is not read when there is a layer.
+    corpus.add("psd-cut-in-merged", cut(psd, psd.size() - 1), "ok", ".psd");
+    for (int16_t count : {int16_t(2), int16_t(-3), int16_t(32767), int16_t(-32768)}) {
+        PsdDocument document = oneLayerDocument(picture, true);
+        document.layerCountField = count;
+        corpus.add("psd-layers-" + std::to_string(count), writePsdFile(document), "severalLayers", ".psd");
+    }
+    {
+        PsdDocument document = oneLayerDocument(picture, true);
+        document.layerCountField = 0;  // the layer records are there, the count says none
+        corpus.add("psd-layers-0-with-records", writePsdFile(document), "any", ".psd");
+        document = oneLayerDocument(picture, true);
+        document.layers[0].left = -0x7FFFFFFF;  // a layer wider than any file could fill
+        corpus.add("psd-layer-2g-wide", writePsdFile(document), "damagedPicture", ".psd");
+        document = oneLayerDocument(picture, false);
+        document.layers[0].top = -0x7FFFFFFF;
+        corpus.add("psd-raw-layer-2g-high", writePsdFile(document), "truncated", ".psd");
+        document = oneLayerDocument(picture, true);
+        document.width = document.height = 65535;
+        document.layerSection = false;
+        corpus.add("psd-65535x65535-few-bytes", writePsdFile(document), "truncated", ".psd");
+        document.width = 70000;
+        corpus.add("psd-70000-wide", writePsdFile(document), "pictureTooLarge", ".psd");
+        document = oneLayerDocument(picture, true);
+        document.layers[0].channels[1].block = psdChannelBlock(std::vector<uint8_t>(21 * 12, 5), 12, 21, true);
+        corpus.add("psd-row-past-width", writePsdFile(document), "damagedPicture", ".psd");
+    }
+
+    // Random bytes after valid headers.
+    std::mt19937 random(20261209);
+    for (int i = 0; i < 3; ++i) {
+        std::vector<uint8_t> noise(1500 + 700 * i);
+        for (uint8_t& byte : noise) byte = uint8_t(random());
+        std::vector<uint8_t> bytes = cut(pngFile, 33);
+        bytes.insert(bytes.end(), noise.begin(), noise.end());
+        corpus.add("png-random-" + std::to_string(i), bytes, "any", ".png");
+        bytes = cut(bmp, 54);
+        bytes.insert(bytes.end(), noise.begin(), noise.end());
+        corpus.add("bmp-random-" + std::to_string(i), bytes, "any", ".bmp");
+        bytes = cut(psd, 38);
+        bytes.insert(bytes.end(), noise.begin(), noise.end());
+        corpus.add("psd-random-" + std::to_string(i), bytes, "any", ".psd");
+    }
 }
 
 }  // namespace
@@ -211,5 +356,6 @@ int main(int argc, char** argv) {
         corpus.add("parts-random-" + std::to_string(i),
                    assembleG00Regions(image, noise, uint32_t(noise.size() * 2)), "any");
     }
+    addPictures(corpus);
     return 0;
 }

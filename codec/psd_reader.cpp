@@ -1,0 +1,278 @@
+#include "codec/psd_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/bytes.h"
+
+namespace {
+
+constexpr uint32_t kHeaderSize = 26;
+constexpr uint32_t kMaxSide = 0xFFFF;
+constexpr uint32_t kMaxChannels = 56;
+constexpr uint16_t kRgbMode = 3;
+constexpr uint16_t kRaw = 0;
+constexpr uint16_t kPackBits = 1;
+constexpr uint32_t kChannelInfoSize = 6;  // id, length
+// Bytes of a layer record between its channel table and its extra data: blend signature and
+// key, opacity, clipping, flags, filler.
+constexpr uint32_t kBlendFieldsSize = 12;
+
+// A range of the file that grows only forward, every take checked against its end.
+struct Cursor {
+    const uint8_t* at;
+    const uint8_t* end;
+
+    uint64_t left() const { return uint64_t(end - at); }
+    bool take(uint64_t count, const uint8_t*& field) {
+        if (count > left()) return false;
+        field = at;
+        at += count;
+        return true;
+    }
+    bool skip(uint64_t count) {
+        const uint8_t* unused = nullptr;
+        return take(count, unused);
+    }
+    // A section that starts with its own 32-bit length: the cursor moves past it.
+    bool section(Cursor& inside) {
+        const uint8_t* length = nullptr;
+        if (!take(4, length)) return false;
+        const uint8_t* start = nullptr;
+        if (!take(loadBe32(length), start)) return false;
+        inside = {start, at};
+        return true;
+    }
+};
+
+// Where a channel's samples go: the Canvas byte of each pixel, and the channel's top-left
+// corner on the Canvas (which may lie outside it: samples off the Canvas are dropped).
+struct Placement {
+    Canvas* canvas;
+    uint32_t canvasByte;
+    int64_t left;
+    int64_t top;
+};
+
+// Unpacks one PackBits row of exactly width samples into the Canvas row (or nowhere, when the
+// row is off the Canvas). The row is clipped to the columns [0, canvas width).
+bool unpackRow(Cursor packed, uint64_t width, const Placement& place, uint8_t* canvasRow) {
+    const int64_t canvasWidth = place.canvas ? int64_t(place.canvas->width) : 0;
+    auto put = [&](uint64_t from, uint64_t count, const uint8_t* literal, uint8_t repeat) {
+        if (!canvasRow) return;
+        const int64_t first = std::max<int64_t>(place.left + int64_t(from), 0);
+        const int64_t last = std::min<int64_t>(place.left + int64_t(from + count), canvasWidth);
+        for (int64_t x = first; x < last; ++x)
+            canvasRow[4 * x + place.canvasByte] =
+                literal ? literal[x - place.left - int64_t(from)] : repeat;
+    };
+    uint64_t done = 0;
+    const uint8_t* header = nullptr;
+    while (packed.take(1, header)) {
+        const uint8_t n = header[0];
+        if (n == 128) continue;  // no operation
+        const uint64_t count = n < 128 ? uint64_t(n) + 1 : 257 - uint64_t(n);
+        if (count > width - done) return false;
+        const uint8_t* samples = nullptr;
+        if (!packed.take(n < 128 ? count : 1, samples)) return false;
+        put(done, count, n < 128 ? samples : nullptr, samples[0]);
+        done += count;
+    }
+    return done == width;
+}
+
+// Reads one block of rows x width samples (its compression field first) into the Canvas.
+Status readChannel(Cursor block, uint64_t rows, uint64_t width, const Placement& place) {
+    const uint8_t* field = nullptr;
+    if (!block.take(2, field)) return Status::truncated;
+    const uint16_t compression = loadBe16(field);
+    Canvas& canvas = *place.canvas;
+    auto canvasRow = [&](uint64_t row) -> uint8_t* {
+        const int64_t y = place.top + int64_t(row);
+        if (y < 0 || y >= int64_t(canvas.height)) return nullptr;
+        return canvas.pixels.data() + uint64_t(y) * canvas.stride();
+    };
+    if (compression == kRaw) {
+        if (block.left() < rows * width) return Status::truncated;
+        const int64_t first = std::max<int64_t>(place.left, 0);
+        const int64_t last = std::min<int64_t>(place.left + int64_t(width), int64_t(canvas.width));
+        for (uint64_t row = 0; row < rows; ++row) {
+            uint8_t* out = canvasRow(row);
+            const uint8_t* samples = block.at + row * width;
+            if (out)
+                for (int64_t x = first; x < last; ++x)
+                    out[4 * x + place.canvasByte] = samples[x - place.left];
+        }
+        return Status::ok;
+    }
+    if (compression != kPackBits) return Status::unsupportedPicture;  // ZIP, with or without prediction
+    const uint8_t* table = nullptr;
+    if (!block.take(2 * rows, table)) return Status::truncated;
+    for (uint64_t row = 0; row < rows; ++row) {
+        const uint8_t* packed = nullptr;
+        if (!block.take(loadBe16(table + 2 * row), packed)) return Status::truncated;
+        if (!unpackRow({packed, block.at}, width, place, canvasRow(row)))
+            return Status::damagedPicture;
+    }
+    return Status::ok;
+}
+
+// The Canvas byte a layer channel fills: red, green, blue and the transparency; -1 for masks
+// and extra channels.
+int canvasByteOf(int16_t id) {
+    switch (id) {
+    case 0: return 2;
+    case 1: return 1;
+    case 2: return 0;
+    case -1: return 3;
+    default: return -1;
+    }
+}
+
+struct LayerChannel {
+    int16_t id;
+    uint32_t length;
+};
+
+Status readLayer(Cursor& info, uint32_t documentWidth, uint32_t documentHeight, Canvas& canvas) {
+    const uint8_t* record = nullptr;
+    if (!info.take(18, record)) return Status::truncated;
+    const int64_t top = int32_t(loadBe32(record));
+    const int64_t left = int32_t(loadBe32(record + 4));
+    const int64_t bottom = int32_t(loadBe32(record + 8));
+    const int64_t right = int32_t(loadBe32(record + 12));
+    const uint32_t channelCount = loadBe16(record + 16);
+    if (bottom < top || right < left || channelCount > kMaxChannels) return Status::damagedPicture;
+    LayerChannel channels[kMaxChannels];
+    for (uint32_t c = 0; c < channelCount; ++c) {
+        const uint8_t* entry = nullptr;
+        if (!info.take(kChannelInfoSize, entry)) return Status::truncated;
+        channels[c] = {int16_t(loadBe16(entry)), loadBe32(entry + 2)};
+    }
+    const uint8_t* blend = nullptr;
+    if (!info.take(kBlendFieldsSize, blend)) return Status::truncated;
+    if (std::memcmp(blend, "8BIM", 4) != 0) return Status::damagedPicture;
+    const uint8_t opacity = blend[8];
+    Cursor extra;
+    if (!info.section(extra)) return Status::truncated;
+
+    // Every channel's block lies in the file before anything is obtained.
+    Cursor data = info;
+    for (uint32_t c = 0; c < channelCount; ++c)
+        if (!data.skip(channels[c].length)) return Status::truncated;
+
+    Status status = makeCanvas(documentWidth, documentHeight, canvas);
+    if (status != Status::ok) return status;
+    const uint64_t rows = uint64_t(bottom - top), width = uint64_t(right - left);
+    bool hasTransparency = false;
+    for (uint32_t c = 0; c < channelCount; ++c) {
+        const uint8_t* block = nullptr;
+        info.take(channels[c].length, block);
+        const int canvasByte = canvasByteOf(channels[c].id);
+        if (canvasByte < 0) continue;  // masks have their own rectangles; extra channels
+        hasTransparency |= canvasByte == 3;
+        const Placement place{&canvas, uint32_t(canvasByte), left, top};
+        status = readChannel({block, block + channels[c].length}, rows, width, place);
+        if (status != Status::ok) return status;
+    }
+
+    // The layer's pixels on the Canvas get their alpha: the transparency, or 255, by opacity.
+    const uint64_t x0 = uint64_t(std::clamp<int64_t>(left, 0, documentWidth));
+    const uint64_t x1 = uint64_t(std::clamp<int64_t>(right, 0, documentWidth));
+    const uint64_t y0 = uint64_t(std::clamp<int64_t>(top, 0, documentHeight));
+    const uint64_t y1 = uint64_t(std::clamp<int64_t>(bottom, 0, documentHeight));
+    if (hasTransparency && opacity == 255) return Status::ok;
+    for (uint64_t y = y0; y < y1; ++y) {
+        uint8_t* pixel = canvas.pixels.data() + y * canvas.stride() + 4 * x0;
+        for (uint64_t x = x0; x < x1; ++x, pixel += 4) {
+            const uint32_t alpha = hasTransparency ? pixel[3] : 255;
+            pixel[3] = uint8_t((alpha * opacity + 127) / 255);
+        }
+    }
+    return Status::ok;
+}
+
+Status readMerged(Cursor image, uint32_t channelCount, uint32_t width, uint32_t height,
+                  Canvas& canvas) {
+    const uint8_t* field = nullptr;
+    if (!image.take(2, field)) return Status::truncated;
+    const uint16_t compression = loadBe16(field);
+    const uint32_t used = std::min(channelCount, 4u);
+    const uint64_t rows = uint64_t(height) * channelCount;
+    // Checked before the Canvas is obtained: the raw samples, or the row table, are in the file.
+    if (compression == kRaw) {
+        if (image.left() < rows * width) return Status::truncated;
+    } else if (compression == kPackBits) {
+        if (image.left() < 2 * rows) return Status::truncated;
+    } else {
+        return Status::unsupportedPicture;
+    }
+    Status status = makeCanvas(width, height, canvas, Fill::whole);
+    if (status != Status::ok) return status;
+
+    const uint8_t* table = image.at;
+    Cursor samples = image;
+    if (compression == kPackBits) samples.skip(2 * rows);
+    const uint32_t canvasBytes[4] = {2, 1, 0, 3};
+    for (uint32_t c = 0; c < used; ++c) {
+        const Placement place{&canvas, canvasBytes[c], 0, 0};
+        for (uint64_t y = 0; y < height; ++y) {
+            uint8_t* out = canvas.pixels.data() + y * canvas.stride();
+            const uint8_t* row = nullptr;
+            if (compression == kRaw) {
+                samples.take(width, row);
+                for (uint64_t x = 0; x < width; ++x) out[4 * x + place.canvasByte] = row[x];
+                continue;
+            }
+            if (!samples.take(loadBe16(table + 2 * (uint64_t(c) * height + y)), row))
+                return Status::truncated;
+            if (!unpackRow({row, samples.at}, width, place, out)) return Status::damagedPicture;
+        }
+    }
+    if (used < 4) {
+        uint8_t* pixels = canvas.pixels.data();
+        for (uint64_t i = 3; i < canvas.pixels.size(); i += 4) pixels[i] = 255;
+    }
+    return Status::ok;
+}
+
+}  // namespace
+
+Status readPsd(std::span<const uint8_t> file, Canvas& canvas, uint32_t& layerCount) {
+    layerCount = 0;
+    if (file.size() < 4 || std::memcmp(file.data(), "8BPS", 4) != 0) return Status::notPicture;
+    if (file.size() < kHeaderSize) return Status::truncated;
+    const uint8_t* header = file.data();
+    const uint16_t version = loadBe16(header + 4);
+    const uint32_t channelCount = loadBe16(header + 12);
+    const uint32_t height = loadBe32(header + 14);
+    const uint32_t width = loadBe32(header + 18);
+    const uint16_t depth = loadBe16(header + 22);
+    const uint16_t mode = loadBe16(header + 24);
+    if (version == 2) return Status::unsupportedPicture;  // the large document format
+    if (version != 1 || channelCount == 0 || channelCount > kMaxChannels)
+        return Status::damagedPicture;
+    if (depth != 8 || mode != kRgbMode) return Status::unsupportedPicture;
+    if (channelCount < 3) return Status::damagedPicture;
+    if (width == 0 || height == 0) return Status::emptyPicture;
+    if (width > kMaxSide || height > kMaxSide) return Status::pictureTooLarge;
+
+    Cursor sections{header + kHeaderSize, header + file.size()};
+    Cursor colourModeData, resources, layersAndMasks;
+    if (!sections.section(colourModeData) || !sections.section(resources) ||
+        !sections.section(layersAndMasks))
+        return Status::truncated;
+    Cursor layerInfo{layersAndMasks.at, layersAndMasks.at};
+    if (layersAndMasks.left() > 0 && !layersAndMasks.section(layerInfo)) return Status::truncated;
+
+    if (layerInfo.left() > 0) {
+        const uint8_t* count = nullptr;
+        if (!layerInfo.take(2, count)) return Status::truncated;
+        // A negative count says the merged image's first extra channel is its transparency.
+        const int32_t signedCount = int16_t(loadBe16(count));
+        layerCount = uint32_t(signedCount < 0 ? -signedCount : signedCount);
+        if (layerCount > 1) return Status::severalLayers;
+        if (layerCount == 1) return readLayer(layerInfo, width, height, canvas);
+    }
+    return readMerged(sections, channelCount, width, height, canvas);
+}

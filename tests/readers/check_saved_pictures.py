@@ -1,0 +1,148 @@
+"""The picture readers open what other programs save: one-layer PSD files saved by GIMP (packed
+and raw) and by Krita, and PNG files written by ImageMagick (interlaced, 16-bit, palette,
+2-bit grey) and Pillow. Each must read back as the picture the program was given."""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+import numpy as np
+from PIL import Image
+
+import check_krita
+import samples
+
+WIDTH, HEIGHT = 37, 23
+
+
+def source_picture():
+    """Soft alpha over a gradient, a fully transparent band and an opaque corner."""
+    y, x = np.mgrid[0:HEIGHT, 0:WIDTH]
+    rgba = np.zeros((HEIGHT, WIDTH, 4), np.uint8)
+    rgba[..., 0] = (x * 7) % 256
+    rgba[..., 1] = (y * 11) % 256
+    rgba[..., 2] = ((x + y) * 5) % 256
+    rgba[..., 3] = np.clip(x * 8 + y * 3, 0, 255)
+    rgba[:, :3, 3] = 0
+    rgba[:5, -5:, 3] = 255
+    return rgba
+
+
+def read(reader, path, work):
+    out = os.path.join(work, os.path.basename(path) + ".rgba")
+    done = subprocess.run([reader, path, out], capture_output=True, text=True, timeout=60)
+    if done.returncode != 0:
+        raise samples.Mismatch("refused: %s" % done.stdout.strip())
+    w, h = map(int, done.stdout.split())
+    if (w, h) != (WIDTH, HEIGHT):
+        raise samples.Mismatch("read as %d x %d" % (w, h))
+    return np.fromfile(out, np.uint8).reshape(h, w, 4)
+
+
+def expect(got, expected, what):
+    """Alpha everywhere; colours where the pixel is not fully transparent (programs may drop
+    the colours under alpha 0)."""
+    visible = expected[..., 3] > 0
+    bad = np.argwhere((got[..., 3] != expected[..., 3]) |
+                      (visible & np.any(got[..., :3] != expected[..., :3], axis=-1)))
+    if bad.size:
+        y, x = bad[0]
+        raise samples.Mismatch("%s: %d pixels differ, first at x=%d y=%d: read %s, expected %s"
+                               % (what, len(bad), x, y, list(got[y, x]), list(expected[y, x])))
+
+
+GIMP_SAVE = r"""
+(let* ((image (car (file-png-load RUN-NONINTERACTIVE "%s" "%s")))
+       (layer (car (gimp-image-get-active-layer image))))
+  (file-psd-save RUN-NONINTERACTIVE image layer "%s" "%s" %d 0)
+  (gimp-image-delete image))
+"""
+
+
+class Checks:
+    def __init__(self):
+        self.failed = 0
+        self.passed = 0
+
+    def check_named(self, name, fn):
+        try:
+            fn()
+        except Exception as e:  # a Mismatch, or a file the program did not write
+            self.failed += 1
+            print("FAIL %s: %s" % (name, e))
+        else:
+            self.passed += 1
+            print("pass " + name)
+
+    def finish(self):
+        print("saved pictures: %d read back, %d failed" % (self.passed, self.failed))
+        sys.exit(1 if self.failed or not self.passed else 0)
+
+
+def main():
+    reader, work = sys.argv[1], tempfile.mkdtemp(prefix="tavimore-saved-")
+    run = Checks()
+    try:
+        picture = source_picture()
+        png = os.path.join(work, "source.png")
+        Image.fromarray(picture, "RGBA").save(png)
+        opaque = picture.copy()
+        opaque[..., 3] = 255
+
+        # GIMP: the PNG opened as one layer, saved as PSD with PackBits (1) and raw (0) channels.
+        commands = []
+        for compression in (1, 0):
+            psd = os.path.join(work, "gimp-%d.psd" % compression)
+            commands += ["-b", GIMP_SAVE % (png, png, psd, psd, compression)]
+        env = dict(os.environ, GIMP2_DIRECTORY=os.path.join(work, "gimp-profile"))
+        subprocess.run(["gimp-console", "-i", "-d", "-f", "--no-shm"] + commands +
+                       ["-b", "(gimp-quit 0)"], env=env, capture_output=True, timeout=240)
+        for compression, name in ((1, "packed"), (0, "raw")):
+            path = os.path.join(work, "gimp-%d.psd" % compression)
+            run.check_named("GIMP PSD, %s" % name,
+                            lambda: expect(read(reader, path, work), picture, "GIMP PSD"))
+
+        # Krita: the PNG exported as PSD, on a display of its own.
+        server, display = check_krita.start_display()
+        try:
+            krita_psd = os.path.join(work, "krita.psd")
+            home = os.path.join(work, "home")
+            env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
+                       XDG_DATA_HOME=os.path.join(home, ".local", "share"),
+                       XDG_CACHE_HOME=os.path.join(home, ".cache"), DISPLAY=display)
+            subprocess.run(["krita", "--nosplash", "--export", "--export-filename", krita_psd, png],
+                           env=env, capture_output=True, timeout=120)
+        finally:
+            server.terminate()
+            server.wait(timeout=30)
+        run.check_named("Krita PSD",
+                        lambda: expect(read(reader, krita_psd, work), picture, "Krita PSD"))
+
+        # ImageMagick's PNG encoder: 16-bit samples are the 8-bit ones times 257, so they must
+        # round back to them; the palette and grey ones are compared with Pillow's reading.
+        writes = [
+            ("interlaced RGBA", ["-interlace", "PNG"], "PNG32:", picture),
+            ("16-bit RGBA, interlaced", ["-interlace", "PNG"], "PNG64:", picture),
+            ("16-bit RGB", ["-alpha", "off"], "PNG48:", opaque),
+            ("palette with tRNS", [], "PNG8:", None),
+            ("2-bit grey", ["-alpha", "off", "-colorspace", "Gray", "-depth", "2"], "PNG:", None),
+        ]
+        for what, options, prefix, expected in writes:
+            path = os.path.join(work, what.replace(" ", "-").replace(",", "") + ".png")
+            subprocess.run(["convert", png] + options + [prefix + path], check=True, timeout=60)
+
+            def compare(path=path, expected=expected, what=what):
+                if expected is None:
+                    with Image.open(path) as image:
+                        expected = np.asarray(image.convert("RGBA"))
+                expect(read(reader, path, work), expected, what)
+            run.check_named("ImageMagick PNG, " + what, compare)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    run.finish()
+
+
+if __name__ == "__main__":
+    main()
