@@ -11,6 +11,8 @@ constexpr uint32_t kMaxDistance = 4095;  // 12 bits of the copy word
 constexpr uint32_t kWindow = 4096;       // ring slots: a link is read only while within reach
 constexpr uint32_t kHashBits = 16;
 constexpr uint32_t kHashSlots = uint32_t(1) << kHashBits;
+constexpr uint32_t kPairSlots = 65536;  // every pair of bytes
+constexpr uint32_t kPrefetch = 8;       // positions ahead
 
 // Item costs in bits: the control bit and the item's bytes.
 constexpr uint64_t kCopyBits = 1 + 16;
@@ -26,7 +28,7 @@ struct Work {
     uint8_t* lengths;
 };
 
-constexpr uint64_t kTableBytes = (2 * uint64_t(kHashSlots) + 2 * kWindow) * 4;
+constexpr uint64_t kTableBytes = (uint64_t(kHashSlots) + 2 * kWindow + kPairSlots) * 4;
 
 Work layOut(uint8_t* work, uint64_t units) {
     Work w;
@@ -54,6 +56,7 @@ struct PixelUnits {
     }
     // One colour: a copy of one pixel beats a literal, so every match starts in the same tree.
     uint32_t rootHash(uint32_t i) const { return (at(i) * 2654435761u) >> (32 - kHashBits); }
+    void prefetch(uint32_t i, const Work& w) const { __builtin_prefetch(w.roots + rootHash(i)); }
     uint32_t extend(uint32_t from, uint32_t pos, uint32_t n, uint32_t limit) const {
         while (n < limit && at(from + n) == at(pos + n)) ++n;
         return n;
@@ -80,6 +83,10 @@ struct ByteUnits {
         return ((loadLe16(base + i) | uint32_t(base[i + 2]) << 16) * 2654435761u) >> (32 - kHashBits);
     }
     uint32_t pair(uint32_t i) const { return loadLe16(base + i); }
+    void prefetch(uint32_t i, const Work& w) const {
+        __builtin_prefetch(w.roots + rootHash(i));
+        __builtin_prefetch(w.newest + pair(i));
+    }
     // Eight bytes at a time while the limit (within the input) allows.
     uint32_t extend(uint32_t from, uint32_t pos, uint32_t n, uint32_t limit) const {
         while (n + 8 <= limit) {
@@ -102,10 +109,12 @@ struct ByteUnits {
 template <typename Units>
 void findMatches(const Units& units, uint32_t count, const Work& w) {
     std::memset(w.roots, 0, kHashSlots * 4);
-    if constexpr (Units::treeMatch > Units::minMatch) std::memset(w.newest, 0, kHashSlots * 4);
+    if constexpr (Units::treeMatch > Units::minMatch) std::memset(w.newest, 0, kPairSlots * 4);
     for (uint32_t pos = 0; pos < count; ++pos) {
         const uint32_t limit = std::min(Units::maxMatch, count - pos);
         uint32_t best = 0, distance = 0;
+        // The tables are larger than the nearest cache and read in no order: ask ahead.
+        if (count - pos > kPrefetch + Units::treeMatch) units.prefetch(pos + kPrefetch, w);
         if (limit >= Units::treeMatch) {
             uint32_t* root = w.roots + units.rootHash(pos);
             uint32_t node = *root;
@@ -120,16 +129,17 @@ void findMatches(const Units& units, uint32_t count, const Work& w) {
                     break;
                 }
                 uint32_t* pair = w.children + 2 * (from % kWindow);
-                uint32_t n = units.extend(from, pos, std::min(lesserLength, greaterLength), limit);
-                if (n > best) {
+                const uint32_t n = units.extend(from, pos, std::min(lesserLength, greaterLength), limit);
+                if (n == limit) {  // the node's place is taken: its subtrees become this one's
                     best = n;
                     distance = pos - from;
-                    if (n == limit) {
-                        *lesser = pair[0];
-                        *greater = pair[1];
-                        break;
-                    }
+                    *lesser = pair[0];
+                    *greater = pair[1];
+                    break;
                 }
+                // Nearer nodes come first, so a longer match replaces the best one only.
+                distance = n > best ? pos - from : distance;
+                best = n > best ? n : best;
                 // The node goes to the lesser or the greater side, and the walk on to its child
                 // toward this position; chosen without a branch, as the order of neighbours
                 // is unpredictable.

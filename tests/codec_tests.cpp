@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -451,13 +450,10 @@ TEST(LzRoundTrip, CompressModeReallyCompresses) {
     EXPECT_LT(compressLzBytes(sprite.bgra, LzMode::compress).size() * 2, sprite.bgra.size());
 }
 
-TEST(LzRoundTrip, LargePictureEncodesInSeconds) {
+// Positions and lengths past 2^24 units: the compressor's speed is measured by the benchmarks.
+TEST(LzRoundTrip, LargePictureRoundTrips) {
     TestPicture picture = makePhotoPicture(4096, 4096, 9);
-    auto start = std::chrono::steady_clock::now();
     Bytes file = encodeG00FullFrame(4096, 4096, picture.bgra, PixelLayout::bgra, LzMode::compress);
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    RecordProperty("encode_seconds", std::to_string(seconds));
-    EXPECT_LT(seconds, 60.0);  // about 1 s in a release build; generous for sanitizer builds
     support::Decoded d = decodeFile(file);
     ASSERT_EQ(d.status, Status::ok);
     EXPECT_TRUE(d.bytes() == withoutAlpha(picture));
