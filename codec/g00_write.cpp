@@ -4,31 +4,20 @@
 #include <cstring>
 
 #include "codec/lz.h"
+#include "codec/g00_layout.h"
 #include "codec/lz_encoder.h"
 #include "common/bytes.h"
 
 namespace {
 
-// The layout of the format, as far as writing needs it.
-constexpr uint8_t kFullFrame = 0;
-constexpr uint8_t kRegions = 2;
-constexpr uint64_t kHeaderSize = 5;             // type, width, height
-constexpr uint64_t kFullFrameStreamStart = 13;  // after the two length fields at 5 and 9
-constexpr uint64_t kRegionCountOffset = 5;
-constexpr uint64_t kRegionTableStart = 9;
-constexpr uint64_t kRegionRecordSize = 24;
-constexpr uint64_t kLengthFieldsSize = 8;  // compressed length, decompressed length
-constexpr uint64_t kPartTableEntrySize = 8;
-constexpr uint64_t kPartBlockHeaderSize = 116;
-constexpr uint64_t kPartHeaderSize = 92;
-constexpr uint64_t kMaxSide = 65535;
+constexpr uint64_t kMaxSide = 65535;  // the header's 16-bit fields
 
 // A fresh region-based file: one region, one PartTable entry, one block of one part.
-constexpr uint64_t kFreshBlockOffset = 4 + kPartTableEntrySize;
+constexpr uint64_t kFreshBlockOffset = kPartTableHeaderSize + kPartTableEntrySize;
 constexpr uint64_t kFreshPartOffset = kFreshBlockOffset + kPartBlockHeaderSize;
 constexpr uint64_t kFreshPixelsOffset = kFreshPartOffset + kPartHeaderSize;
-constexpr uint64_t kFreshSizesOffset = kRegionTableStart + kRegionRecordSize;
-constexpr uint64_t kFreshStreamStart = kFreshSizesOffset + kLengthFieldsSize;
+constexpr uint64_t kFreshSizesOffset = regionSizePairOffset(1);
+constexpr uint64_t kFreshStreamStart = regionStreamStart(1);
 
 uint64_t regionCount(std::span<const uint8_t> file) {
     const uint32_t low = file[kRegionCountOffset];
@@ -36,9 +25,9 @@ uint64_t regionCount(std::span<const uint8_t> file) {
 }
 
 void putHeader(uint8_t* out, uint8_t type, uint32_t width, uint32_t height) {
-    out[0] = type;
-    storeLe16(out + 1, width);
-    storeLe16(out + 3, height);
+    out[kG00TypeOffset] = type;
+    storeLe16(out + kG00WidthOffset, width);
+    storeLe16(out + kG00HeightOffset, height);
 }
 
 // Copies a box of the Canvas's pixels, rows top to bottom, into rows of rowPixels pixels.
@@ -70,13 +59,13 @@ G00FreshPlan planFreshG00(const Canvas& canvas) {
         }
     }
     if (opaque) {
-        plan.type = kFullFrame;
+        plan.type = kG00FullFrame;
         plan.width = canvas.width;
         plan.height = canvas.height;
         plan.units = uint64_t(canvas.width) * canvas.height;
         return plan;
     }
-    plan.type = kRegions;
+    plan.type = kG00Regions;
     if (left <= right && top <= bottom) {  // else no pixel is drawn: a 0 x 0 box at the origin
         plan.left = left;
         plan.top = top;
@@ -89,11 +78,11 @@ G00FreshPlan planFreshG00(const Canvas& canvas) {
 
 uint64_t freshG00WorkSize(const G00FreshPlan& plan) {
     // Regions: the decompressed data is built after the compressor's work area.
-    return lzEncodeWorkSize(plan.units) + (plan.type == kFullFrame ? 0 : plan.units);
+    return lzEncodeWorkSize(plan.units) + (plan.type == kG00FullFrame ? 0 : plan.units);
 }
 
 uint64_t freshG00Bound(const G00FreshPlan& plan) {
-    if (plan.type == kFullFrame) return kFullFrameStreamStart + lzPixelsEncodedBound(plan.units);
+    if (plan.type == kG00FullFrame) return kFullFrameStreamStart + lzPixelsEncodedBound(plan.units);
     return kFreshStreamStart + lzBytesEncodedBound(plan.units);
 }
 
@@ -102,14 +91,15 @@ uint64_t writeFreshG00(const Canvas& canvas, const G00FreshPlan& plan, std::span
     if (canvas.width > kMaxSide || canvas.height > kMaxSide || work.size() < freshG00WorkSize(plan) ||
         out.size() < freshG00Bound(plan))
         return 0;
-    if (plan.type == kFullFrame) {
+    if (plan.type == kG00FullFrame) {
         if (plan.units != uint64_t(canvas.width) * canvas.height) return 0;
         const uint64_t stream = encodeLzPixels(canvas.pixels.span(), PixelUnit::bgra, work,
                                                out.subspan(kFullFrameStreamStart));
         if (stream == 0) return 0;
-        putHeader(out.data(), kFullFrame, canvas.width, canvas.height);
-        storeLe32(out.data() + 5, uint32_t(kLengthFieldsSize + stream));
-        storeLe32(out.data() + 9, uint32_t(canvasByteSize(canvas.width, canvas.height)));
+        putHeader(out.data(), kG00FullFrame, canvas.width, canvas.height);
+        storeLe32(out.data() + kFullFrameSizePairOffset, uint32_t(kSizePairSize + stream));
+        storeLe32(out.data() + kFullFrameSizePairOffset + kDecompressedLengthOffset,
+                  uint32_t(canvasByteSize(canvas.width, canvas.height)));
         return kFullFrameStreamStart + stream;
     }
     if (uint64_t(plan.left) + plan.width > canvas.width ||
@@ -120,12 +110,13 @@ uint64_t writeFreshG00(const Canvas& canvas, const G00FreshPlan& plan, std::span
     const uint64_t lzWork = lzEncodeWorkSize(plan.units);
     uint8_t* data = work.data() + lzWork;
     std::memset(data, 0, kFreshPixelsOffset);
-    storeLe32(data, 1);                                      // entry count
-    storeLe32(data + 4, uint32_t(kFreshBlockOffset));        // block offset
-    storeLe32(data + 8, uint32_t(plan.units - kFreshBlockOffset));  // block length
-    storeLe16(data + kFreshBlockOffset + 2, 1);              // part count
-    storeLe16(data + kFreshPartOffset + 6, plan.width);      // at (0, 0) in the region
-    storeLe16(data + kFreshPartOffset + 8, plan.height);
+    uint8_t* entry = data + kPartTableHeaderSize;
+    storeLe32(data, 1);  // entry count
+    storeLe32(entry + kEntryOffsetField, uint32_t(kFreshBlockOffset));
+    storeLe32(entry + kEntryLengthField, uint32_t(plan.units - kFreshBlockOffset));
+    storeLe16(data + kFreshBlockOffset + kPartCountOffset, 1);
+    storeLe16(data + kFreshPartOffset + kPartWidth, plan.width);  // at (0, 0) in the region
+    storeLe16(data + kFreshPartOffset + kPartHeight, plan.height);
     copyBox(canvas, plan.left, plan.top, plan.width, plan.height, data + kFreshPixelsOffset,
             plan.width);
 
@@ -134,15 +125,15 @@ uint64_t writeFreshG00(const Canvas& canvas, const G00FreshPlan& plan, std::span
     if (stream == 0) return 0;
     uint8_t* o = out.data();
     std::memset(o, 0, kFreshStreamStart);
-    putHeader(o, kRegions, canvas.width, canvas.height);
+    putHeader(o, kG00Regions, canvas.width, canvas.height);
     storeLe32(o + kRegionCountOffset, 1);
     uint8_t* record = o + kRegionTableStart;
-    storeLe32(record, plan.left);
-    storeLe32(record + 4, plan.top);
-    storeLe32(record + 8, plan.left + plan.width);
-    storeLe32(record + 12, plan.top + plan.height);
-    storeLe32(o + kFreshSizesOffset, uint32_t(kLengthFieldsSize + stream));
-    storeLe32(o + kFreshSizesOffset + 4, uint32_t(plan.units));
+    storeLe32(record + kRegionX1, plan.left);
+    storeLe32(record + kRegionY1, plan.top);
+    storeLe32(record + kRegionX2, plan.left + plan.width);
+    storeLe32(record + kRegionY2, plan.top + plan.height);
+    storeLe32(o + kFreshSizesOffset, uint32_t(kSizePairSize + stream));
+    storeLe32(o + kFreshSizesOffset + kDecompressedLengthOffset, uint32_t(plan.units));
     return kFreshStreamStart + stream;
 }
 
@@ -154,28 +145,30 @@ G00LikePlan planG00Like(std::span<const uint8_t> original) {
         plan.status = status;
         return plan;
     };
-    if (original.size() < kHeaderSize) return refuse(Status::truncated);
-    plan.type = original[0];
-    plan.width = loadLe16(original.data() + 1);
-    plan.height = loadLe16(original.data() + 3);
-    if (plan.type != kFullFrame && plan.type != kRegions) return refuse(Status::notG00);
+    if (original.size() < kG00HeaderSize) return refuse(Status::truncated);
+    plan.type = original[kG00TypeOffset];
+    plan.width = loadLe16(original.data() + kG00WidthOffset);
+    plan.height = loadLe16(original.data() + kG00HeightOffset);
+    if (plan.type == kG00Paletted) return refuse(Status::unsupportedType);
+    if (plan.type != kG00FullFrame && plan.type != kG00Regions) return refuse(Status::notG00);
     if (plan.width == 0 || plan.height == 0) return refuse(Status::emptyPicture);
-    if (plan.type == kFullFrame) {
+    if (plan.type == kG00FullFrame) {
         if (original.size() < kFullFrameStreamStart ||
-            5 + uint64_t(loadLe32(original.data() + 5)) > original.size())
+            kFullFrameSizePairOffset + uint64_t(loadLe32(original.data() + kFullFrameSizePairOffset)) >
+                original.size())
             return refuse(Status::truncated);
         plan.prefix = kFullFrameStreamStart;
         plan.units = uint64_t(plan.width) * plan.height;
         return plan;
     }
     if (original.size() < kRegionTableStart) return refuse(Status::truncated);
-    const uint64_t sizes = kRegionTableStart + kRegionRecordSize * regionCount(original);
-    if (sizes + kLengthFieldsSize > original.size() ||
+    const uint64_t sizes = regionSizePairOffset(regionCount(original));
+    if (sizes + kSizePairSize > original.size() ||
         sizes + loadLe32(original.data() + sizes) > original.size())
         return refuse(Status::truncated);
-    plan.units = loadLe32(original.data() + sizes + 4);
+    plan.units = loadLe32(original.data() + sizes + kDecompressedLengthOffset);
     if (plan.units == 0) return refuse(Status::damagedParts);
-    plan.prefix = sizes + kLengthFieldsSize;
+    plan.prefix = sizes + kSizePairSize;
     return plan;
 }
 
@@ -194,29 +187,31 @@ Status walkParts(std::span<const uint8_t> file, std::span<const uint8_t> data, u
     digest = 14695981039346656037ull;
     auto fold = [&](uint64_t value) { digest = (digest ^ value) * 1099511628211ull; };
     const uint64_t regions = regionCount(file);
-    if (data.size() < 4) return Status::damagedParts;
+    if (data.size() < kPartTableHeaderSize) return Status::damagedParts;
     const uint64_t entries = loadLe16(data.data());
-    if (4 + kPartTableEntrySize * entries > data.size()) return Status::damagedParts;
+    if (kPartTableHeaderSize + kPartTableEntrySize * entries > data.size()) return Status::damagedParts;
     fold(entries);
     for (uint64_t i = 0; i < entries; ++i) {
-        const uint8_t* entry = data.data() + 4 + kPartTableEntrySize * i;
-        fold(loadLe32(entry + 4));
-        if (int32_t(loadLe32(entry + 4)) < 0) continue;  // absent entry
+        const uint8_t* entry = data.data() + kPartTableHeaderSize + kPartTableEntrySize * i;
+        fold(loadLe32(entry + kEntryLengthField));
+        if (int32_t(loadLe32(entry + kEntryLengthField)) < 0) continue;  // absent entry
         if (i >= regions) return Status::damagedParts;
         const uint8_t* region = file.data() + kRegionTableStart + kRegionRecordSize * i;
-        if (loadLe16(region + 8) == 0 && loadLe16(region + 12) == 0) continue;  // empty region
-        const uint64_t block = loadLe32(entry);
+        if (loadLe16(region + kRegionX2) == 0 && loadLe16(region + kRegionY2) == 0)
+            continue;  // empty region
+        const uint64_t block = loadLe32(entry + kEntryOffsetField);
         fold(block);
         if (block + kPartBlockHeaderSize > data.size()) return Status::damagedParts;
-        const uint32_t parts = loadLe16(data.data() + block + 2);
+        const uint32_t parts = loadLe16(data.data() + block + kPartCountOffset);
         fold(parts);
-        const uint64_t originX = loadLe16(region), originY = loadLe16(region + 4);
+        const uint64_t originX = loadLe16(region + kRegionX1), originY = loadLe16(region + kRegionY1);
         uint64_t at = block + kPartBlockHeaderSize;
         for (uint32_t p = 0; p < parts; ++p) {
             if (at + kPartHeaderSize > data.size()) return Status::damagedParts;
             const uint8_t* header = data.data() + at;
-            const uint32_t x = loadLe16(header), y = loadLe16(header + 2);
-            const uint32_t partWidth = loadLe16(header + 6), partHeight = loadLe16(header + 8);
+            const uint32_t x = loadLe16(header + kPartX), y = loadLe16(header + kPartY);
+            const uint32_t partWidth = loadLe16(header + kPartWidth);
+            const uint32_t partHeight = loadLe16(header + kPartHeight);
             fold(uint64_t(x) | uint64_t(y) << 16 | uint64_t(partWidth) << 32 |
                  uint64_t(partHeight) << 48);
             at += kPartHeaderSize;
@@ -268,12 +263,12 @@ void eachPixelShown(const Canvas& picture, uint32_t partWidth, uint32_t partHeig
 
 uint64_t g00LikeWorkSize(const G00LikePlan& plan) {
     // Regions: the part shown at each pixel, the compressor's work area, the decompressed data.
-    if (plan.type == kFullFrame) return lzEncodeWorkSize(plan.units);
+    if (plan.type == kG00FullFrame) return lzEncodeWorkSize(plan.units);
     return showsBytes(plan) + lzEncodeWorkSize(plan.units) + plan.units;
 }
 
 uint64_t g00LikeBound(const G00LikePlan& plan) {
-    if (plan.type == kFullFrame) return plan.prefix + lzPixelsEncodedBound(plan.units);
+    if (plan.type == kG00FullFrame) return plan.prefix + lzPixelsEncodedBound(plan.units);
     return plan.prefix + lzBytesEncodedBound(plan.units);
 }
 
@@ -288,12 +283,12 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
         original.size() < plan.prefix || reinterpret_cast<uintptr_t>(work.data()) % 4 != 0)
         return result;
 
-    if (plan.type == kFullFrame) {
+    if (plan.type == kG00FullFrame) {
         const uint64_t stream =
             encodeLzPixels(picture.pixels.span(), PixelUnit::bgra, work, out.subspan(plan.prefix));
         if (stream == 0) return result;
         std::memcpy(out.data(), original.data(), plan.prefix);
-        storeLe32(out.data() + 5, uint32_t(kLengthFieldsSize + stream));
+        storeLe32(out.data() + kFullFrameSizePairOffset, uint32_t(kSizePairSize + stream));
         result.size = plan.prefix + stream;
         return result;
     }
@@ -303,7 +298,7 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
     const std::span<uint8_t> data(lzWork.data() + lzWork.size(), plan.units);
     std::memset(shows, 0, showsBytes(plan));
     std::memset(data.data(), 0, data.size());
-    const uint64_t sizes = plan.prefix - kLengthFieldsSize;
+    const uint64_t sizes = plan.prefix - kSizePairSize;
     const uint8_t* streamEnd = original.data() + sizes + loadLe32(original.data() + sizes);
     if (streamEnd > original.data() + plan.prefix) {
         result.status = decodeLzBytes(original.data() + plan.prefix, streamEnd,
@@ -344,7 +339,7 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
     const uint64_t stream = encodeLzBytes(data, lzWork, out.subspan(plan.prefix));
     if (stream == 0) return result;
     std::memcpy(out.data(), original.data(), plan.prefix);
-    storeLe32(out.data() + sizes, uint32_t(kLengthFieldsSize + stream));
+    storeLe32(out.data() + sizes, uint32_t(kSizePairSize + stream));
     result.size = plan.prefix + stream;
     return result;
 }

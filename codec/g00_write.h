@@ -55,7 +55,7 @@ uint64_t writeFreshG00(const Canvas& canvas, const G00FreshPlan& plan, std::span
 // looks the same whatever its colour bytes). Their count and bounding box are reported; the
 // file is written all the same, and the caller decides whether that is a failure.
 struct G00LikePlan {
-    Status status = Status::ok;  // the original's: truncated, notG00, damagedStream, ...
+    Status status = Status::ok;  // the original's: truncated, notG00, unsupportedType, ...
     uint8_t type = 0;
     uint32_t width = 0, height = 0;
     uint64_t prefix = 0;   // the original's bytes kept before the stream
