@@ -9,9 +9,9 @@ namespace {
 
 constexpr uint32_t kMaxDistance = 4095;  // 12 bits of the copy word
 constexpr uint32_t kWindow = 4096;       // ring slots: a link is read only while within reach
-constexpr uint32_t kHashBits = 16;
+constexpr uint32_t kHashBits = 14;
 constexpr uint32_t kHashSlots = uint32_t(1) << kHashBits;
-constexpr uint32_t kPairSlots = 65536;  // every pair of bytes
+constexpr uint32_t kPairSlots = 65536;  // every pair of bytes, a 16-bit position each
 constexpr uint32_t kPrefetch = 8;       // positions ahead
 
 // Item costs in bits: the control bit and the item's bytes.
@@ -23,18 +23,18 @@ constexpr uint64_t kCopyBits = 1 + 16;
 struct Work {
     uint32_t* roots;     // one tree for each hash of the leading units
     uint32_t* children;  // two links (lesser, greater) for each position, by position mod kWindow
-    uint32_t* newest;    // bytes: the newest position of each pair of bytes
+    uint16_t* newest;    // bytes: the newest position of each pair of bytes, its low 16 bits
     uint16_t* distances;
     uint8_t* lengths;
 };
 
-constexpr uint64_t kTableBytes = (uint64_t(kHashSlots) + 2 * kWindow + kPairSlots) * 4;
+constexpr uint64_t kTableBytes = (uint64_t(kHashSlots) + 2 * kWindow) * 4 + kPairSlots * 2;
 
 Work layOut(uint8_t* work, uint64_t units) {
     Work w;
     w.roots = reinterpret_cast<uint32_t*>(work);
     w.children = w.roots + kHashSlots;
-    w.newest = w.children + 2 * kWindow;
+    w.newest = reinterpret_cast<uint16_t*>(w.children + 2 * kWindow);
     w.distances = reinterpret_cast<uint16_t*>(work + kTableBytes);
     w.lengths = work + kTableBytes + 2 * units;
     return w;
@@ -109,7 +109,7 @@ struct ByteUnits {
 template <typename Units>
 void findMatches(const Units& units, uint32_t count, const Work& w) {
     std::memset(w.roots, 0, kHashSlots * 4);
-    if constexpr (Units::treeMatch > Units::minMatch) std::memset(w.newest, 0, kPairSlots * 4);
+    if constexpr (Units::treeMatch > Units::minMatch) std::memset(w.newest, 0, kPairSlots * 2);
     for (uint32_t pos = 0; pos < count; ++pos) {
         const uint32_t limit = std::min(Units::maxMatch, count - pos);
         uint32_t best = 0, distance = 0;
@@ -153,13 +153,19 @@ void findMatches(const Units& units, uint32_t count, const Work& w) {
             }
         }
         if constexpr (Units::treeMatch > Units::minMatch) {
+            // The newest position of the pair, by its low bits: the nearest earlier position
+            // with them. Within reach that is the newest itself; when the newest lies further
+            // back, the position found either holds the same pair (a match all the same) or
+            // not, and then nothing within reach does.
             if (limit >= Units::minMatch) {
-                uint32_t* newest = w.newest + units.pair(pos);
-                if (best < Units::minMatch && *newest != 0 && pos - (*newest - 1) <= kMaxDistance) {
+                const uint32_t pair = units.pair(pos);
+                const uint32_t back = (pos - w.newest[pair]) & 0xFFFFu;
+                if (best < Units::minMatch && back != 0 && back <= kMaxDistance &&
+                    units.pair(pos - back) == pair) {
                     best = Units::minMatch;
-                    distance = pos - (*newest - 1);
+                    distance = back;
                 }
-                *newest = pos + 1;
+                w.newest[pair] = uint16_t(pos);
             }
         }
         if (best < Units::minMatch) best = 0;
