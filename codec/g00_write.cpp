@@ -35,7 +35,7 @@ void copyBox(const Canvas& canvas, uint64_t left, uint64_t top, uint64_t columns
              uint8_t* to, uint64_t rowPixels) {
     for (uint64_t r = 0; r < rows; ++r)
         std::memcpy(to + r * rowPixels * 4,
-                    canvas.pixels.data() + ((top + r) * canvas.width + left) * 4, columns * 4);
+                    canvas.pixels.data() + ((top + r) * canvas.width + left) * 4, size_t(columns * 4));
 }
 
 }  // namespace
@@ -120,8 +120,8 @@ uint64_t writeFreshG00(const Canvas& canvas, const G00FreshPlan& plan, std::span
     copyBox(canvas, plan.left, plan.top, plan.width, plan.height, data + kFreshPixelsOffset,
             plan.width);
 
-    const uint64_t stream = encodeLzBytes({data, plan.units}, work.first(lzWork),
-                                          out.subspan(kFreshStreamStart));
+    const uint64_t stream = encodeLzBytes({data, size_t(plan.units)}, work.first(size_t(lzWork)),
+                                          out.subspan(size_t(kFreshStreamStart)));
     if (stream == 0) return 0;
     uint8_t* o = out.data();
     std::memset(o, 0, kFreshStreamStart);
@@ -285,18 +285,20 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
 
     if (plan.type == kG00FullFrame) {
         const uint64_t stream =
-            encodeLzPixels(picture.pixels.span(), PixelUnit::bgra, work, out.subspan(plan.prefix));
+            encodeLzPixels(picture.pixels.span(), PixelUnit::bgra, work, out.subspan(size_t(plan.prefix)));
         if (stream == 0) return result;
-        std::memcpy(out.data(), original.data(), plan.prefix);
+        std::memcpy(out.data(), original.data(), size_t(plan.prefix));
         storeLe32(out.data() + kFullFrameSizePairOffset, uint32_t(kSizePairSize + stream));
         result.size = plan.prefix + stream;
         return result;
     }
 
+    // Every size below is within work, checked above.
     uint32_t* shows = reinterpret_cast<uint32_t*>(work.data());
-    const std::span<uint8_t> lzWork = work.subspan(showsBytes(plan), lzEncodeWorkSize(plan.units));
-    const std::span<uint8_t> data(lzWork.data() + lzWork.size(), plan.units);
-    std::memset(shows, 0, showsBytes(plan));
+    const std::span<uint8_t> lzWork =
+        work.subspan(size_t(showsBytes(plan)), size_t(lzEncodeWorkSize(plan.units)));
+    const std::span<uint8_t> data(lzWork.data() + lzWork.size(), size_t(plan.units));
+    std::memset(shows, 0, size_t(showsBytes(plan)));
     std::memset(data.data(), 0, data.size());
     const uint64_t sizes = plan.prefix - kSizePairSize;
     const uint8_t* streamEnd = original.data() + sizes + loadLe32(original.data() + sizes);
@@ -336,9 +338,9 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
     }
     result.outside = outsidePixels(picture, shows);
 
-    const uint64_t stream = encodeLzBytes(data, lzWork, out.subspan(plan.prefix));
+    const uint64_t stream = encodeLzBytes(data, lzWork, out.subspan(size_t(plan.prefix)));
     if (stream == 0) return result;
-    std::memcpy(out.data(), original.data(), plan.prefix);
+    std::memcpy(out.data(), original.data(), size_t(plan.prefix));
     storeLe32(out.data() + sizes, uint32_t(kSizePairSize + stream));
     result.size = plan.prefix + stream;
     return result;

@@ -68,7 +68,7 @@ void freshFileRoundTrip(const uint8_t* data, size_t size) {
     const uint64_t length = writeFreshG00(canvas, plan, work.span(), file.span());
     if (length == 0) fail("fresh file not written");
     if (makeCanvas(width, height, decoded) != Status::ok) fail("no Canvas");
-    if (decodeG00({file.data(), length}, decoded) != Status::ok) fail("fresh file does not decode");
+    if (decodeG00({file.data(), size_t(length)}, decoded) != Status::ok) fail("fresh file does not decode");
     for (uint64_t i = 0; i < canvas.pixels.size(); i += 4) {
         const uint8_t* want = canvas.pixels.data() + i;
         const uint8_t* got = decoded.pixels.data() + i;

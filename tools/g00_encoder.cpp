@@ -163,9 +163,9 @@ void appendHeader(std::vector<uint8_t>& file, uint8_t type, uint16_t width, uint
 // The codec's compressor, with the buffers it asks for.
 template <typename Encode>
 std::vector<uint8_t> codecStream(uint64_t units, uint64_t bound, Encode encode) {
-    std::vector<uint8_t> work(lzEncodeWorkSize(units));
-    std::vector<uint8_t> stream(bound);
-    stream.resize(encode(std::span<uint8_t>(work), std::span<uint8_t>(stream)));
+    std::vector<uint8_t> work(static_cast<size_t>(lzEncodeWorkSize(units)));
+    std::vector<uint8_t> stream(static_cast<size_t>(bound));
+    stream.resize(size_t(encode(std::span<uint8_t>(work), std::span<uint8_t>(stream))));
     return stream;
 }
 
