@@ -7,6 +7,8 @@
 //   packBits4                       samples read from the Canvas by the four layer channels
 //   packBits1                       samples of the four flattened planes
 //   writeBmp, flattenOnWhite, writePsd, memcpy, pipeline*   bytes of Canvas
+//   encodeLzPixels, encodeLzBytes   bytes of input (Canvas, decompressed data), 1920x1080 only;
+//                                   the counters give the stream's size and the greedy one's
 // Stage buffers are obtained and touched once, so the stages run on resident memory. The
 // pipeline benchmarks obtain fresh blocks each time, as a conversion does, page faults included.
 #include <benchmark/benchmark.h>
@@ -20,6 +22,7 @@
 #include "codec/bmp.h"
 #include "codec/g00.h"
 #include "codec/lz.h"
+#include "codec/lz_encoder.h"
 #include "codec/packbits.h"
 #include "codec/psd.h"
 #include "common/bytes.h"
@@ -223,6 +226,44 @@ std::vector<Stage> stages() {
     };
 }
 
+// The compressors, on the Canvas's pixels (as a full frame stores them) and on the region
+// file's decompressed data, beside the greedy encoder's stream size.
+void registerEncoders(InputCache& cache) {
+    const Shape shape = kShapes[0];
+    for (PictureKind kind : kKinds) {
+        for (bool pixels : {true, false}) {
+            const std::string name = std::string(pixels ? "encodeLzPixels/" : "encodeLzBytes/") +
+                                     pictureKindName(kind) + "/" + shape.name();
+            benchmark::RegisterBenchmark(
+                name.c_str(),
+                [&cache, kind, shape, pixels](benchmark::State& state) {
+                    Inputs& in = cache.get(kind, shape);
+                    const std::span<const uint8_t> input =
+                        pixels ? in.canvas.pixels.span() : in.data.span();
+                    const uint64_t units = pixels ? input.size() / 4 : input.size();
+                    ByteBuffer work = residentBlock(lzEncodeWorkSize(units));
+                    ByteBuffer out = residentBlock(pixels ? lzPixelsEncodedBound(units)
+                                                          : lzBytesEncodedBound(units));
+                    uint64_t length = 0;
+                    for (auto _ : state) {
+                        length = pixels ? encodeLzPixels(input, PixelUnit::bgra, work.span(), out.span())
+                                        : encodeLzBytes(input, work.span(), out.span());
+                        benchmark::DoNotOptimize(length);
+                        benchmark::ClobberMemory();
+                    }
+                    const uint64_t greedy =
+                        pixels ? compressLzPixels(input, PixelLayout::bgra, LzMode::greedy).size()
+                               : compressLzBytes(input, LzMode::greedy).size();
+                    state.counters["packed"] = double(length);
+                    state.counters["greedy"] = double(greedy);
+                    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(input.size()));
+                })
+                ->UseRealTime()
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
+}
+
 void registerAll(InputCache& cache) {
     for (Shape shape : kShapes) {
         benchmark::RegisterBenchmark(
@@ -265,6 +306,7 @@ void registerAll(InputCache& cache) {
 int main(int argc, char** argv) {
     InputCache cache;
     registerAll(cache);
+    registerEncoders(cache);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

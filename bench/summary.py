@@ -13,18 +13,24 @@ TARGETS = {
     "packBits1": ("GB/s", 1.5),
     "packBits4": ("GB/s", 1.0),
     "flattenOnWhite": ("memcpy", 0.5),
+    "encodeLzPixels": ("MB/s", 30),
+    "encodeLzBytes": ("MB/s", 30),
 }
+# Stages shown apart, in MB/s with the stream's size beside the greedy encoder's.
+ENCODERS = ("encodeLzPixels", "encodeLzBytes")
 
 
 def main(path):
     with open(path) as f:
         report = json.load(f)
-    medians = {}
+    medians, packed = {}, {}
     for b in report["benchmarks"]:
         if b.get("aggregate_name", "median") != "median" or "bytes_per_second" not in b:
             continue
         stage, kind, size = b["run_name"].split("/")[:3]
         medians[(stage, kind, size)] = b["bytes_per_second"]
+        if "packed" in b:
+            packed[(stage, kind, size)] = (b["packed"], b["greedy"])
 
     memcpy = {size: rate for (stage, _, size), rate in medians.items() if stage == "memcpy"}
     stages, kinds, sizes = [], [], []
@@ -33,13 +39,15 @@ def main(path):
             if value not in seen:
                 seen.append(value)
     kinds = [k for k in kinds if k != "-"]
-    stages = [s for s in stages if s != "memcpy"]
+    stages = [s for s in stages if s != "memcpy" and s not in ENCODERS]
 
     context = report.get("context", {})
     print(f"stage medians of {context.get('num_cpus', '?')} CPUs at "
           f"{context.get('mhz_per_cpu', '?')} MHz, load average "
           f"{', '.join(f'{v:.2f}' for v in context.get('load_avg', []))} at the start")
     for size in sizes:
+        if size not in memcpy or not stages:
+            continue
         print(f"\n{size}: memcpy {memcpy[size] / 1e9:.2f} GB/s; each cell GB/s (ratio to memcpy)")
         print(f"{'stage':<16}" + "".join(f"{k:>18}" for k in kinds))
         for stage in stages:
@@ -49,12 +57,20 @@ def main(path):
                 cells.append(f"{rate / 1e9:8.2f} ({rate / memcpy[size]:.2f})" if rate else "-")
             print(f"{stage:<16}" + "".join(f"{c:>18}" for c in cells))
 
+    if packed:
+        print("\nLZ compressors: MB/s of input; stream bytes against the greedy encoder's")
+        for (stage, kind, size), (length, greedy) in packed.items():
+            rate = medians[(stage, kind, size)]
+            print(f"  {stage:<16} {kind:<8} {size:<10} {rate / 1e6:7.1f} MB/s  "
+                  f"{length:>10.0f} against {greedy:>10.0f} ({(1 - length / greedy) * 100:.1f}% smaller)")
+
     print("\ntargets, slowest picture of each size:")
     lowest = defaultdict(lambda: (float("inf"), ""))
     for (stage, kind, size), rate in medians.items():
-        if stage in TARGETS:
+        if stage in TARGETS and (TARGETS[stage][0] != "memcpy" or size in memcpy):
             unit, _ = TARGETS[stage]
-            value = rate / 1e9 if unit == "GB/s" else rate / memcpy[size]
+            value = (rate / 1e9 if unit == "GB/s" else rate / 1e6 if unit == "MB/s"
+                     else rate / memcpy[size])
             if value < lowest[(stage, size)][0]:
                 lowest[(stage, size)] = (value, kind)
     for stage, (unit, goal) in TARGETS.items():

@@ -3,6 +3,7 @@
 // written in codec/lz.h and codec/g00.h, checked in the order the format's fields are read.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -82,6 +83,29 @@ inline Status decodeLzBytes(std::span<const uint8_t> file, uint64_t streamStart,
 inline Status decodeLzPixels(std::span<const uint8_t> file, uint64_t streamStart,
                              uint64_t streamEnd, std::vector<uint8_t>& out) {
     return decodeLz<true>(file, streamStart, streamEnd, out);
+}
+
+// The length of the shortest stream for the units (3-byte colours as 24-bit values, or bytes),
+// by trying every distance from 1 to 4,095 at every position and every copy length up to the
+// longest: bits of control and item bytes summed, then whole bytes. For short inputs only.
+inline uint64_t shortestLzLength(const std::vector<uint32_t>& units, bool pixels) {
+    const uint64_t n = units.size();
+    const uint64_t literalBits = pixels ? 25 : 9, copyBits = 17;
+    const uint64_t minCount = pixels ? 1 : 2, maxCount = pixels ? 16 : 17;
+    std::vector<uint64_t> bits(n + 1, UINT64_MAX);
+    bits[0] = 0;
+    for (uint64_t p = 0; p < n; ++p) {
+        bits[p + 1] = std::min(bits[p + 1], bits[p] + literalBits);
+        uint64_t longest = 0;
+        for (uint64_t d = 1; d <= 4095 && d <= p; ++d) {
+            uint64_t k = 0;
+            while (k < maxCount && p + k < n && units[p + k - d] == units[p + k]) ++k;
+            longest = std::max(longest, k);
+        }
+        for (uint64_t k = minCount; k <= longest; ++k)
+            bits[p + k] = std::min(bits[p + k], bits[p] + copyBits);
+    }
+    return (bits[n] + 7) / 8;
 }
 
 // ---- Composing the regions, and the whole decode ----

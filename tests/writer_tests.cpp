@@ -1,5 +1,6 @@
-// The output writers (BMP, PackBits, PSD): BMP layout, PackBits blocks against the examples and a
-// plain reference encoder, flattening on white, and the PSD layout decoded back to the Canvas.
+// The output writers (BMP, PackBits, PSD, G00): BMP layout, PackBits blocks against the examples
+// and a plain reference encoder, flattening on white, the PSD layout decoded back to the Canvas,
+// and G00 files written fresh or like an original, decoded back by the plain reference.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 
 #include "codec/bmp.h"
 #include "codec/g00.h"
+#include "codec/g00_write.h"
 #include "codec/packbits.h"
 #include "codec/psd.h"
 #include "common/bytes.h"
@@ -587,4 +589,168 @@ TEST(Psd, FromAG00FileEndToEnd) {
     EXPECT_EQ(f.merged, expectedMerged(d.canvas));
     // The soft edge really is soft: some alpha strictly between 0 and 255.
     EXPECT_TRUE(std::any_of(f.channel[0].begin(), f.channel[0].end(), [](uint8_t a) { return a > 0 && a < 255; }));
+}
+
+// ---------------------------------------------------------------------------------------
+// G00 writing: fresh files and files like an original
+// ---------------------------------------------------------------------------------------
+
+namespace {
+
+// Both writers into buffers of exactly the sizes they ask for (ASan catches a byte past them).
+Bytes freshFile(const Canvas& canvas) {
+    const G00FreshPlan plan = planFreshG00(canvas);
+    Bytes work(freshG00WorkSize(plan)), out(freshG00Bound(plan));
+    out.resize(writeFreshG00(canvas, plan, work, out));
+    EXPECT_FALSE(out.empty());
+    return out;
+}
+
+struct LikeFile {
+    G00LikeResult result;
+    Bytes file;
+};
+
+LikeFile likeFile(const Bytes& original, const Canvas& picture) {
+    const G00LikePlan plan = planG00Like(original);
+    Bytes work(g00LikeWorkSize(plan)), out(g00LikeBound(plan));
+    LikeFile like{writeG00Like(original, plan, picture, work, out), {}};
+    like.file.assign(out.begin(), out.begin() + like.result.size);
+    return like;
+}
+
+// The decompressed data of a region-based file, by the plain reference decoder.
+Bytes partDataOf(const Bytes& file) {
+    const size_t sizes = 9 + 24 * size_t(file[5] == 0 ? 256 : file[5]);
+    Bytes data(le32(file, sizes + 4), 0);
+    EXPECT_EQ(ref::decodeLzBytes(file, sizes + 8, sizes + le32(file, sizes), data), Status::ok);
+    return data;
+}
+
+Bytes withPixel(Bytes canvas, uint32_t width, uint32_t x, uint32_t y, uint32_t bgra) {
+    storeLe32(canvas.data() + (size_t(y) * width + x) * 4, bgra);
+    return canvas;
+}
+
+// Regions and parts the decoder treats in every way: an absent entry, an empty region whose
+// block has pixels, parts that overlap, reach past the edge or lie wholly outside, an entry
+// beyond the region count marked absent; and bytes it never reads that are not 0.
+Bytes oddRegionFile() {
+    G00RegionImage image;
+    image.width = 12;
+    image.height = 9;
+    image.regions = {{1, 1, 9, 7, {0xDEADBEEFu, 7}}, {0, 0, 0, 0, {1, 2}}, {3, 0, 0, 0, {0, 0}},
+                     {0, 2, 0, 1, {0, 0}}};
+    auto part = [](uint16_t x, uint16_t y, uint16_t w, uint16_t h, uint8_t base) {
+        G00Part p{x, y, w, h, {}};
+        for (size_t i = 0; i < size_t(w) * h * 4; ++i) p.pixels.push_back(uint8_t(base + i * 7));
+        return p;
+    };
+    G00Entry first;
+    first.parts = {part(0, 0, 4, 3, 0x10), part(2, 1, 4, 4, 0x40), part(8, 5, 6, 6, 0x70), part(20, 0, 2, 2, 0x90)};
+    G00Entry empty;  // its region reads as empty
+    empty.parts = {part(0, 0, 3, 3, 0xA0)};
+    G00Entry last;
+    last.parts = {part(0, 0, 3, 2, 0xC0), part(1, 0, 0, 5, 0xD0), part(1, 1, 2, 2, 0xE0)};
+    image.entries = {first, empty, G00Entry::absent(), last, G00Entry::absent(0x80000000u)};
+    image.trailer = {1, 2, 3, 4, 5};
+    Bytes data = buildPartData(image);
+    data[data.size() - 1] = 0x99;
+    const size_t firstBlock = le32(data, 4);
+    for (size_t i = 4; i < 116; ++i) data[firstBlock + i] = uint8_t(i);            // block header
+    for (size_t i = 10; i < 92; ++i) data[firstBlock + 116 + i] = uint8_t(0x80 | i);  // part header
+    data[firstBlock + 116 + 4] = 0x5A;
+    return assembleG00Regions(image, compressLzBytes(data, LzMode::greedy), uint32_t(data.size()));
+}
+
+}  // namespace
+
+TEST(G00Write, FreshFileDecodesToThePicture) {
+    std::vector<TestPicture> pictures;
+    for (PictureKind kind : kAllPictureKinds) pictures.push_back(makeTestPicture(kind, 37, 23, 5));
+    TestPicture clear = makeNoisePicture(5, 4, 6);  // alpha 0 everywhere, colour bytes kept
+    for (size_t i = 3; i < clear.bgra.size(); i += 4) clear.bgra[i] = 0;
+    pictures.push_back(clear);
+    for (uint32_t at : {0u, 8u}) {  // one drawn pixel: top left (its box ends at 1, 1), bottom right
+        TestPicture one = clear;
+        one.at(at % 5, at / 5 % 4)[3] = 1;
+        pictures.push_back(one);
+    }
+    for (const TestPicture& picture : pictures) {
+        Canvas canvas = canvasOf(picture);
+        Bytes file = freshFile(canvas);
+        bool opaque = true;
+        for (size_t i = 3; i < picture.bgra.size(); i += 4) opaque = opaque && picture.bgra[i] == 255;
+        ASSERT_EQ(file[0], opaque ? 0 : 2);
+        ref::Decoded d = ref::decodeG00(file);
+        ASSERT_EQ(d.status, Status::ok);
+        for (size_t i = 0; i < picture.bgra.size(); i += 4) {
+            const uint8_t* want = picture.bgra.data() + i;
+            const uint8_t* got = d.canvas.data() + i;
+            if (opaque) {
+                ASSERT_TRUE(std::equal(want, want + 3, got)) << "pixel " << i / 4;
+            } else if (want[3] != 0) {
+                ASSERT_TRUE(std::equal(want, want + 4, got)) << "pixel " << i / 4;
+            } else {
+                ASSERT_EQ(got[3], 0) << "pixel " << i / 4;
+            }
+        }
+    }
+}
+
+TEST(G00Write, LikeTheOriginalsOwnPictureKeepsItsDataByteForByte) {
+    PartCutting cutting;
+    cutting.regionSize = 32;
+    cutting.bandHeight = 8;
+    const Bytes originals[] = {
+        oddRegionFile(), encodeG00Regions(cutIntoParts(makeSpritePicture(100, 70, 4), cutting), LzMode::greedy),
+        encodeG00FullFrame(30, 20, makePhotoPicture(30, 20, 5).bgra, PixelLayout::bgra, LzMode::greedy)};
+    for (const Bytes& original : originals) {
+        support::Decoded decoded = support::decodeFile(original);
+        ASSERT_EQ(decoded.status, Status::ok);
+        LikeFile like = likeFile(original, decoded.canvas);
+        ASSERT_EQ(like.result.status, Status::ok);
+        ASSERT_FALSE(like.file.empty());
+        EXPECT_EQ(like.result.outside.count, 0u);
+        const size_t sizes = original[0] == 0 ? 5 : 9 + 24 * size_t(original[5]);
+        EXPECT_TRUE(std::equal(original.begin(), original.begin() + sizes, like.file.begin()));
+        EXPECT_EQ(le32(like.file, sizes + 4), le32(original, sizes + 4));
+        EXPECT_EQ(le32(like.file, sizes), like.file.size() - sizes);
+        if (original[0] == 2) {
+            EXPECT_EQ(partDataOf(like.file), partDataOf(original));
+        }
+        EXPECT_EQ(ref::decodeG00(like.file).canvas, decoded.bytes());
+    }
+}
+
+TEST(G00Write, AChangeInsideThePartsComesBackThereAndNowhereElse) {
+    const Bytes original = oddRegionFile();
+    support::Decoded decoded = support::decodeFile(original);
+    ASSERT_EQ(decoded.status, Status::ok);
+    const uint32_t w = decoded.canvas.width;
+    // (4, 3) lies where two parts of the first entry overlap, (11, 8) in a part cut at the edge,
+    // (2, 2) in the last entry's region; (0, 8) is covered by no part.
+    Bytes changed = withPixel(withPixel(withPixel(decoded.bytes(), w, 4, 3, 0x01020304u), w, 11, 8, 0xFF0000FFu), w, 2, 2, 0x80112233u);
+    Canvas picture;
+    ASSERT_EQ(makeCanvas(w, decoded.canvas.height, picture), Status::ok);
+    std::memcpy(picture.pixels.data(), changed.data(), changed.size());
+    LikeFile like = likeFile(original, picture);
+    ASSERT_EQ(like.result.status, Status::ok);
+    EXPECT_EQ(like.result.outside.count, 0u);
+    EXPECT_EQ(ref::decodeG00(like.file).canvas, changed);
+
+    // Uncovered pixels: a transparent one of any colour looks the same; visible ones are reported.
+    storeLe32(picture.pixels.data() + (8 * w + 0) * 4, 0x00FFFFFFu);
+    storeLe32(picture.pixels.data() + (0 * w + 10) * 4, 0x01000000u);
+    storeLe32(picture.pixels.data() + (8 * w + 1) * 4, 0xFF000000u);
+    like = likeFile(original, picture);
+    EXPECT_EQ(like.result.outside.count, 2u);
+    EXPECT_EQ((std::vector<uint32_t>{like.result.outside.left, like.result.outside.top, like.result.outside.right, like.result.outside.bottom}),
+              (std::vector<uint32_t>{1, 0, 10, 8}));
+    EXPECT_EQ(ref::decodeG00(like.file).canvas, changed);
+
+    // A picture of another size is not written.
+    Canvas other;
+    ASSERT_EQ(makeCanvas(w, decoded.canvas.height + 1, other), Status::ok);
+    EXPECT_EQ(likeFile(original, other).result.size, 0u);
 }

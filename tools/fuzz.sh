@@ -7,7 +7,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-600}
 build=$here/build/sanitize
 status=0
-for fuzzer in g00_fuzzer selection_fuzzer; do
+for fuzzer in g00_fuzzer selection_fuzzer encode_fuzzer; do
   binary=$build/$fuzzer
   [ -x "$binary" ] || binary=$build/fuzz/$fuzzer
   corpus=$here/build/fuzz-corpus/$fuzzer

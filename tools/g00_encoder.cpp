@@ -4,6 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "codec/lz_encoder.h"
 #include "common/bytes.h"
 
 // ---- The item writer ----
@@ -159,11 +160,27 @@ void appendHeader(std::vector<uint8_t>& file, uint8_t type, uint16_t width, uint
     appendLe16(file, height);
 }
 
+// The codec's compressor, with the buffers it asks for.
+template <typename Encode>
+std::vector<uint8_t> codecStream(uint64_t units, uint64_t bound, Encode encode) {
+    std::vector<uint8_t> work(static_cast<size_t>(lzEncodeWorkSize(units)));
+    std::vector<uint8_t> stream(static_cast<size_t>(bound));
+    stream.resize(size_t(encode(std::span<uint8_t>(work), std::span<uint8_t>(stream))));
+    return stream;
+}
+
 }  // namespace
 
 std::vector<uint8_t> compressLzPixels(std::span<const uint8_t> pixels, PixelLayout layout,
                                       LzMode mode) {
     const size_t unit = layout == PixelLayout::bgr ? 3 : 4;
+    if (mode == LzMode::compress) {
+        const PixelUnit codecUnit = layout == PixelLayout::bgr ? PixelUnit::bgr : PixelUnit::bgra;
+        return codecStream(pixels.size() / unit, lzPixelsEncodedBound(pixels.size() / unit),
+                           [&](std::span<uint8_t> work, std::span<uint8_t> out) {
+                               return encodeLzPixels(pixels, codecUnit, work, out);
+                           });
+    }
     const size_t count = pixels.size() / unit;
     std::vector<uint32_t> colours(count);
     for (size_t i = 0; i < count; ++i) {
@@ -182,6 +199,11 @@ std::vector<uint8_t> compressLzPixels(std::span<const uint8_t> pixels, PixelLayo
 }
 
 std::vector<uint8_t> compressLzBytes(std::span<const uint8_t> bytes, LzMode mode) {
+    if (mode == LzMode::compress)
+        return codecStream(bytes.size(), lzBytesEncodedBound(bytes.size()),
+                           [&](std::span<uint8_t> work, std::span<uint8_t> out) {
+                               return encodeLzBytes(bytes, work, out);
+                           });
     LzStreamWriter writer;
     compressUnits<uint8_t>(
         bytes, mode, [&](uint32_t pos) { writer.literalByte(bytes[pos]); },

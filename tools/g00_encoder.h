@@ -1,5 +1,6 @@
-// A G00 encoder for the tests and the sample tools: both LZ compressors, full-frame files and
-// region-based files, with hooks for writing the odd files the decoder must survive.
+// A G00 encoder for the tests and the sample tools: full-frame files and region-based files
+// around the codec's compressor, a greedy compressor to measure it against, and hooks for
+// writing the odd files the decoder must survive.
 // It is a tool, not part of the shipped codec: it allocates freely and returns plain vectors.
 #pragma once
 
@@ -11,7 +12,9 @@
 #include "codec/g00_layout.h"
 
 enum class LzMode : uint8_t {
-    compress,      // hash-chain match finder, greedy: the longest match found at each position
+    compress,      // the codec's compressor (codec/lz_encoder.h): the shortest stream
+    greedy,        // a hash-chain match finder taking the longest match it finds at each
+                   // position: the yardstick the codec's compressor must never lose to
     literalsOnly,  // every unit a literal: control bytes of 0xFF (the last one may be partial)
 };
 

@@ -1,0 +1,83 @@
+// Writing G00 images: a fresh file from a Canvas, or a file "like" an original, whose bytes are
+// kept and whose parts take their pixels anew. Pure functions over memory; the caller supplies
+// the output and a work area (aligned to 4 bytes, as page blocks are) of the sizes given here.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "common/canvas.h"
+#include "common/status.h"
+
+// ---- A fresh file ----
+//
+// A Canvas whose alpha is 255 everywhere becomes a full-frame file (type 0). Any other becomes
+// a region-based file (type 2) with one region and one part: the region's origin is the top
+// left of the bounding box of the pixels whose alpha is not 0, and the part, at (0, 0) in it,
+// covers that box. Decoding gives back every pixel whose alpha is above 0 exactly; the others
+// come back as the decoded Canvas shows them (within the box as they were, outside it all 0).
+// A Canvas with no such pixel gets a box of 0 x 0 at the origin, so nothing is drawn.
+// Fields the decoder does not read are 0. The region record's x2 and y2 hold the box's far
+// corner, one past its last column and row (x1 + width, y1 + height): never both 0 for a box
+// of a pixel or more, so the region never reads as empty, and both 0 for the 0 x 0 box.
+struct G00FreshPlan {
+    uint8_t type = 0;
+    uint32_t left = 0, top = 0, width = 0, height = 0;  // type 2: the part's box on the Canvas
+    uint64_t units = 0;  // what the LZ stream holds: pixels (type 0) or decompressed bytes
+};
+
+// The Canvas must be at most 65,535 pixels in either direction (the header's fields).
+G00FreshPlan planFreshG00(const Canvas& canvas);
+uint64_t freshG00WorkSize(const G00FreshPlan& plan);
+uint64_t freshG00Bound(const G00FreshPlan& plan);
+// Returns the file's length, or 0 when out or work is too small or the Canvas too large.
+uint64_t writeFreshG00(const Canvas& canvas, const G00FreshPlan& plan, std::span<uint8_t> work,
+                       std::span<uint8_t> out);
+
+// ---- A file like an original ----
+//
+// The picture must have the original's width and height. The output keeps the original's type
+// and header, its region table, its PartTable and PartBlock headers and every PartHeader byte
+// for byte; only the parts' pixels are taken anew from the picture, each part from its own
+// place (region origin plus part position). Parts the decoder does not draw (absent entries,
+// empty regions, parts wholly outside the Canvas or of no pixels) keep their pixels, and so do
+// the pixels of a part beyond the Canvas's edge and those a later part covers (the decoder
+// draws later parts over earlier ones, so only the part shown at a pixel can take it). An
+// original whose part pixels lie over its own tables or headers is refused (damagedParts):
+// refilling them would change what the decoder reads. The decompressed data is the original's with
+// new pixels, so its size, and its length field, stay; the compressed length follows the new
+// stream. Bytes of the original after its compressed data are not kept. A full-frame original
+// keeps its header and decompressed length; its stream holds the picture's colours (the alpha
+// is not stored).
+//
+// Pixels of the picture that no drawn part covers cannot be stored. The original decodes them
+// as 0 (black, alpha 0); one of them differs unless its alpha is 0 too (a transparent pixel
+// looks the same whatever its colour bytes). Their count and bounding box are reported; the
+// file is written all the same, and the caller decides whether that is a failure.
+struct G00LikePlan {
+    Status status = Status::ok;  // the original's: truncated, notG00, unsupportedType, ...
+    uint8_t type = 0;
+    uint32_t width = 0, height = 0;
+    uint64_t prefix = 0;   // the original's bytes kept before the stream
+    uint64_t units = 0;    // what the LZ stream holds: pixels (type 0) or decompressed bytes
+};
+
+struct OutsidePixels {
+    uint64_t count = 0;
+    uint32_t left = 0, top = 0, right = 0, bottom = 0;  // inclusive, when count is not 0
+};
+
+struct G00LikeResult {
+    Status status = Status::ok;  // the original's decoding, as decodeG00 reports it
+    uint64_t size = 0;           // the file's length, 0 when not written
+    OutsidePixels outside;
+};
+
+// Reads the original's header and size fields (its data is checked by writeG00Like).
+G00LikePlan planG00Like(std::span<const uint8_t> original);
+uint64_t g00LikeWorkSize(const G00LikePlan& plan);
+uint64_t g00LikeBound(const G00LikePlan& plan);
+// size is 0 also when out or work is too small or the picture's size differs from the plan's.
+G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan& plan,
+                           const Canvas& picture, std::span<uint8_t> work,
+                           std::span<uint8_t> out);

@@ -1,0 +1,283 @@
+#include "codec/lz_encoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/bytes.h"
+
+namespace {
+
+constexpr uint32_t kMaxDistance = 4095;  // 12 bits of the copy word
+constexpr uint32_t kWindow = 4096;       // ring slots: a link is read only while within reach
+constexpr uint32_t kHashBits = 14;
+constexpr uint32_t kHashSlots = uint32_t(1) << kHashBits;
+constexpr uint32_t kPairSlots = 65536;  // every pair of bytes, a 16-bit position each
+constexpr uint32_t kPrefetch = 8;       // positions ahead
+
+// Item costs in bits: the control bit and the item's bytes.
+constexpr uint64_t kCopyBits = 1 + 16;
+
+// The work area: the roots of the match trees (positions + 1, 0 for none), the trees' links,
+// then the longest match at every position (distance and length; the length later becomes the
+// chosen item). The links need no clearing: a link is only read at a position already inserted.
+struct Work {
+    uint32_t* roots;     // one tree for each hash of the leading units
+    uint32_t* children;  // two links (lesser, greater) for each position, by position mod kWindow
+    uint16_t* newest;    // bytes: the newest position of each pair of bytes, its low 16 bits
+    uint16_t* distances;
+    uint8_t* lengths;
+};
+
+constexpr uint64_t kTableBytes = (uint64_t(kHashSlots) + 2 * kWindow) * 4 + kPairSlots * 2;
+
+Work layOut(uint8_t* work, uint64_t units) {
+    Work w;
+    w.roots = reinterpret_cast<uint32_t*>(work);
+    w.children = w.roots + kHashSlots;
+    w.newest = reinterpret_cast<uint16_t*>(w.children + 2 * kWindow);
+    w.distances = reinterpret_cast<uint16_t*>(work + kTableBytes);
+    w.lengths = work + kTableBytes + 2 * units;
+    return w;
+}
+
+// Pixels compared by their 24-bit colour, read in place from 3- or 4-byte units.
+template <uint32_t Stride>
+struct PixelUnits {
+    static constexpr uint32_t minMatch = 1;
+    static constexpr uint32_t treeMatch = 1;  // the shortest match the trees are sure to find
+    static constexpr uint32_t maxMatch = 16;
+    static constexpr uint64_t literalBits = 1 + 24;
+    const uint8_t* base;
+
+    uint32_t at(uint32_t i) const {
+        const uint8_t* p = base + uint64_t(i) * Stride;
+        if constexpr (Stride == 4) return loadWord32(p) & 0x00FFFFFFu;
+        return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
+    }
+    // One colour: a copy of one pixel beats a literal, so every match starts in the same tree.
+    uint32_t rootHash(uint32_t i) const { return (at(i) * 2654435761u) >> (32 - kHashBits); }
+    void prefetch(uint32_t i, const Work& w) const { __builtin_prefetch(w.roots + rootHash(i)); }
+    uint32_t extend(uint32_t from, uint32_t pos, uint32_t n, uint32_t limit) const {
+        while (n < limit && at(from + n) == at(pos + n)) ++n;
+        return n;
+    }
+    void literal(uint32_t i, uint8_t* o) const {
+        const uint8_t* p = base + uint64_t(i) * Stride;
+        o[0] = p[0];
+        o[1] = p[1];
+        o[2] = p[2];
+    }
+};
+
+struct ByteUnits {
+    static constexpr uint32_t minMatch = 2;
+    static constexpr uint32_t treeMatch = 3;
+    static constexpr uint32_t maxMatch = 17;
+    static constexpr uint64_t literalBits = 1 + 8;
+    const uint8_t* base;
+
+    uint32_t at(uint32_t i) const { return base[i]; }
+    // Three bytes: trees of a photograph's bytes, where pairs recur all the time but longer
+    // repeats are rare, stay small. A match of two bytes is found by its pair alone.
+    uint32_t rootHash(uint32_t i) const {
+        return ((loadLe16(base + i) | uint32_t(base[i + 2]) << 16) * 2654435761u) >> (32 - kHashBits);
+    }
+    uint32_t pair(uint32_t i) const { return loadLe16(base + i); }
+    void prefetch(uint32_t i, const Work& w) const {
+        __builtin_prefetch(w.roots + rootHash(i));
+        __builtin_prefetch(w.newest + pair(i));
+    }
+    // Eight bytes at a time while the limit (within the input) allows.
+    uint32_t extend(uint32_t from, uint32_t pos, uint32_t n, uint32_t limit) const {
+        while (n + 8 <= limit) {
+            const uint64_t diff = loadWord64(base + from + n) ^ loadWord64(base + pos + n);
+            if (diff != 0) return n + uint32_t(__builtin_ctzll(diff) / 8);
+            n += 8;
+        }
+        while (n < limit && base[from + n] == base[pos + n]) ++n;
+        return n;
+    }
+    void literal(uint32_t i, uint8_t* o) const { o[0] = base[i]; }
+};
+
+// The longest match at every position. The positions within reach sit in binary trees ordered
+// by the units that follow them (up to the longest copy), newest at the root: each position is
+// inserted by a walk from the root that splits the tree around it, and the nodes that walk meets
+// include the nearest neighbours in that order, which share the longest prefix with it. A
+// position whose units equal a node's as far as a copy reaches takes that node's place. Nodes
+// grow older along any path, so the walk ends at the first that is out of reach.
+template <typename Units>
+void findMatches(const Units& units, uint32_t count, const Work& w) {
+    std::memset(w.roots, 0, kHashSlots * 4);
+    if constexpr (Units::treeMatch > Units::minMatch) std::memset(w.newest, 0, kPairSlots * 2);
+    for (uint32_t pos = 0; pos < count; ++pos) {
+        const uint32_t limit = std::min(Units::maxMatch, count - pos);
+        uint32_t best = 0, distance = 0;
+        // The tables are larger than the nearest cache and read in no order: ask ahead.
+        if (count - pos > kPrefetch + Units::treeMatch) units.prefetch(pos + kPrefetch, w);
+        if (limit >= Units::treeMatch) {
+            uint32_t* root = w.roots + units.rootHash(pos);
+            uint32_t node = *root;
+            *root = pos + 1;
+            uint32_t* lesser = w.children + 2 * (pos % kWindow);  // where the next lesser node goes
+            uint32_t* greater = lesser + 1;
+            uint32_t lesserLength = 0, greaterLength = 0;  // prefixes shared with either side
+            for (;;) {
+                const uint32_t from = node - 1;
+                if (node == 0 || pos - from > kMaxDistance) {
+                    *lesser = *greater = 0;
+                    break;
+                }
+                uint32_t* pair = w.children + 2 * (from % kWindow);
+                const uint32_t n = units.extend(from, pos, std::min(lesserLength, greaterLength), limit);
+                if (n == limit) {  // the node's place is taken: its subtrees become this one's
+                    best = n;
+                    distance = pos - from;
+                    *lesser = pair[0];
+                    *greater = pair[1];
+                    break;
+                }
+                // Nearer nodes come first, so a longer match replaces the best one only.
+                distance = n > best ? pos - from : distance;
+                best = n > best ? n : best;
+                // The node goes to the lesser or the greater side, and the walk on to its child
+                // toward this position; chosen without a branch, as the order of neighbours
+                // is unpredictable.
+                const bool less = units.at(from + n) < units.at(pos + n);
+                *(less ? lesser : greater) = node;
+                lesser = less ? pair + 1 : lesser;
+                greater = less ? greater : pair;
+                lesserLength = less ? n : lesserLength;
+                greaterLength = less ? greaterLength : n;
+                node = pair[less];
+            }
+        }
+        if constexpr (Units::treeMatch > Units::minMatch) {
+            // The newest position of the pair, by its low bits: the nearest earlier position
+            // with them. Within reach that is the newest itself; when the newest lies further
+            // back, the position found either holds the same pair (a match all the same) or
+            // not, and then nothing within reach does.
+            if (limit >= Units::minMatch) {
+                const uint32_t pair = units.pair(pos);
+                const uint32_t back = (pos - w.newest[pair]) & 0xFFFFu;
+                if (best < Units::minMatch && back != 0 && back <= kMaxDistance &&
+                    units.pair(pos - back) == pair) {
+                    best = Units::minMatch;
+                    distance = back;
+                }
+                w.newest[pair] = uint16_t(pos);
+            }
+        }
+        if (best < Units::minMatch) best = 0;
+        w.lengths[pos] = uint8_t(best);
+        w.distances[pos] = uint16_t(distance);
+    }
+}
+
+// The cheapest way to every position, from the first: a literal from the position before, or a
+// copy from an earlier position whose match reaches this far (any length from the shortest
+// copy to its longest match). The cheapest cost never falls from one position to the next (a
+// copy one unit shorter, or a literal in place of the shortest copy, reaches the position
+// before for no more), so the best copy comes from the earliest position that reaches: those
+// positions wait in a queue of rising start and rising reach, where one that starts later and
+// reaches no further than another is never the best and is left out.
+// Then the path is traced back from the end, and lengths[start] of each item on it becomes the
+// item: 0 for a literal, else the copy's length.
+template <typename Units>
+void choosePath(uint32_t count, const Work& w) {
+    constexpr uint32_t kRing = 32;  // > the longest item, and a power of two
+    uint64_t cost[kRing] = {};      // cheapest cost in bits, by position mod kRing
+    struct Start {
+        uint32_t pos;
+        uint64_t reach;
+    };
+    Start queue[kRing];
+    uint32_t front = 0, back = 0;  // queue[front..back), by index mod kRing
+    // The match lengths of the latest positions, read before the item ending there overwrites
+    // them; a position becomes a copy's start once the shortest copy from it ends here.
+    uint8_t longest[kRing] = {};
+    for (uint64_t end = 1; end <= count; ++end) {
+        const uint32_t last = uint32_t(end - 1);
+        longest[last % kRing] = w.lengths[last];
+        if (end >= Units::minMatch) {
+            const uint32_t start = uint32_t(end - Units::minMatch);
+            const uint64_t reach = uint64_t(start) + longest[start % kRing];
+            if (longest[start % kRing] != 0 && (front == back || queue[(back - 1) % kRing].reach < reach))
+                queue[back++ % kRing] = Start{start, reach};
+        }
+        while (front != back && queue[front % kRing].reach < end) ++front;
+
+        uint64_t best = cost[last % kRing] + Units::literalBits;
+        uint32_t item = 0;
+        if (front != back) {
+            const uint32_t start = queue[front % kRing].pos;
+            const uint64_t c = cost[start % kRing] + kCopyBits;
+            if (c < best) {
+                best = c;
+                item = uint32_t(end - start);
+            }
+        }
+        cost[end % kRing] = best;
+        w.lengths[last] = uint8_t(item);  // the item that ends at end
+    }
+    for (uint64_t end = count; end > 0;) {
+        const uint32_t item = w.lengths[end - 1];
+        end -= item == 0 ? 1 : item;
+        w.lengths[end] = uint8_t(item);
+    }
+}
+
+template <typename Units>
+uint64_t writeStream(const Units& units, uint32_t count, const Work& w, uint8_t* out) {
+    constexpr uint32_t literalBytes = uint32_t(Units::literalBits / 8);
+    uint64_t o = 0, control = 0;
+    uint32_t items = 0;
+    for (uint32_t pos = 0; pos < count; ++items) {
+        if (items % 8 == 0) {
+            control = o++;
+            out[control] = 0;
+        }
+        const uint32_t n = w.lengths[pos];
+        if (n == 0) {
+            out[control] = uint8_t(out[control] | 1u << (items % 8));
+            units.literal(pos, out + o);
+            o += literalBytes;
+            ++pos;
+        } else {
+            storeLe16(out + o, uint32_t(w.distances[pos]) << 4 | (n - Units::minMatch));
+            o += 2;
+            pos += n;
+        }
+    }
+    return o;
+}
+
+template <typename Units>
+uint64_t encode(const Units& units, uint64_t count, std::span<uint8_t> work, std::span<uint8_t> out,
+                uint64_t bound) {
+    if (count >= (uint64_t(1) << 32) || work.size() < lzEncodeWorkSize(count) || out.size() < bound ||
+        reinterpret_cast<uintptr_t>(work.data()) % 4 != 0)
+        return 0;
+    const Work w = layOut(work.data(), count);
+    findMatches(units, uint32_t(count), w);
+    choosePath<Units>(uint32_t(count), w);
+    return writeStream(units, uint32_t(count), w, out.data());
+}
+
+}  // namespace
+
+uint64_t lzEncodeWorkSize(uint64_t units) { return kTableBytes + 3 * units; }
+
+uint64_t encodeLzPixels(std::span<const uint8_t> pixels, PixelUnit unit, std::span<uint8_t> work,
+                        std::span<uint8_t> out) {
+    const uint64_t count = pixels.size() / uint32_t(unit);
+    const uint64_t bound = lzPixelsEncodedBound(count);
+    if (unit == PixelUnit::bgra) return encode(PixelUnits<4>{pixels.data()}, count, work, out, bound);
+    return encode(PixelUnits<3>{pixels.data()}, count, work, out, bound);
+}
+
+uint64_t encodeLzBytes(std::span<const uint8_t> bytes, std::span<uint8_t> work,
+                       std::span<uint8_t> out) {
+    return encode(ByteUnits{bytes.data()}, bytes.size(), work, out,
+                  lzBytesEncodedBound(bytes.size()));
+}
