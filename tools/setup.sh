@@ -14,6 +14,7 @@ packages=(
   locales fonts-ipafont-gothic
   python3 python3-pil python3-psd-tools python3-numpy imagemagick gimp krita
   nodejs valgrind time bc
+  scdoc mandoc lintian
 )
 
 missing=()
@@ -31,8 +32,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${sudo[@]}" dpkg --add-architecture i386
   fi
-  "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # Wine's programs must see code page 932, which comes from a Japanese locale.
