@@ -9,7 +9,7 @@ if(WIN32)
   set(texts ${CMAKE_BINARY_DIR}/texts)
   string(ASCII 239 187 191 byte_order_mark)
   configure_file(docs/README-windows.txt ${texts}/README.txt @ONLY NEWLINE_STYLE CRLF)
-  configure_file(LICENSE ${texts}/LICENSE.txt COPYONLY NEWLINE_STYLE CRLF)
+  configure_file(LICENSE ${texts}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
   file(READ CHANGELOG.md changelog)
   file(CONFIGURE OUTPUT ${texts}/CHANGELOG.txt CONTENT "${byte_order_mark}${changelog}"
        NEWLINE_STYLE CRLF)

@@ -2,10 +2,12 @@
 # places, the manual page and the bash completion. A program joins the release with one call:
 #
 #   tavimore_program(tavimore-cli DESCRIPTION "Tavimore G00 image converter (command line)"
-#                    MANUAL tavimore-cli.1.scd COMPLETION)
+#                    MANUAL tavimore-cli.1.scd)
 #
-# MANUAL names an scdoc source beside the program's CMakeLists.txt; COMPLETION installs the bash
-# completion, which reads the options from the program's --help.
+# DESCRIPTION is what Windows shows for the .exe. MANUAL names the scdoc source of the program's
+# manual page, beside its CMakeLists.txt; a program with a manual also gets the bash completion
+# (which reads its options from --help) and the test that the manual, the README's usage line,
+# the completion and --help agree.
 include(GNUInstallDirs)
 
 set(TAVIMORE_COPYRIGHT "Copyright (c) 2026 ${TAVIMORE_MAKER}")
@@ -52,7 +54,7 @@ find_program(TAVIMORE_SCDOC scdoc)
 find_program(TAVIMORE_GZIP gzip)
 
 function(tavimore_program name)
-  cmake_parse_arguments(ARG "COMPLETION" "DESCRIPTION;MANUAL" "" ${ARGN})
+  cmake_parse_arguments(ARG "" "DESCRIPTION;MANUAL" "" ${ARGN})
   target_compile_definitions(${name} PRIVATE
     $<$<COMPILE_LANGUAGE:C,CXX>:TAVIMORE_VERSION="${PROJECT_VERSION}">)
   add_dependencies(tavimore-release ${name})
@@ -67,34 +69,37 @@ function(tavimore_program name)
     return()
   endif()
 
-  if(ARG_MANUAL)
-    if(NOT TAVIMORE_SCDOC OR NOT TAVIMORE_GZIP)
-      message(FATAL_ERROR "scdoc and gzip build the manual pages (tools/setup.sh installs them)")
-    endif()
-    string(REGEX REPLACE "\\.scd$" "" page ${ARG_MANUAL})
-    set(source ${CMAKE_CURRENT_BINARY_DIR}/${ARG_MANUAL})
-    set(manual ${CMAKE_BINARY_DIR}/man/${page})
-    configure_file(${ARG_MANUAL} ${source} @ONLY)
-    add_custom_command(OUTPUT ${manual} ${manual}.gz
-      COMMAND ${CMAKE_COMMAND} -DSCDOC=${TAVIMORE_SCDOC} -DGZIP=${TAVIMORE_GZIP}
-              -DSOURCE=${source} -DPAGE=${manual} -DEPOCH_FILE=${CMAKE_BINARY_DIR}/source-date-epoch
-              -P ${PROJECT_SOURCE_DIR}/cmake/build_manual.cmake
-      DEPENDS ${source} ${CMAKE_BINARY_DIR}/source-date-epoch
-              ${PROJECT_SOURCE_DIR}/cmake/build_manual.cmake
-      COMMENT "Manual page ${page}" VERBATIM)
-    add_custom_target(${name}-manual DEPENDS ${manual} ${manual}.gz)
-    add_dependencies(tavimore-release ${name}-manual)
-    string(REGEX MATCH "[0-9]$" section ${page})
-    install(FILES ${manual}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
-    set_property(TARGET ${name} PROPERTY TAVIMORE_MANUAL ${manual})
-    set_property(TARGET ${name} PROPERTY TAVIMORE_MANUAL_SOURCE ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_MANUAL})
+  if(NOT ARG_MANUAL)
+    return()
   endif()
+  if(NOT TAVIMORE_SCDOC OR NOT TAVIMORE_GZIP)
+    message(FATAL_ERROR "scdoc and gzip build the manual pages (tools/setup.sh installs them)")
+  endif()
+  string(REGEX REPLACE "\\.scd$" "" page ${ARG_MANUAL})
+  set(source ${CMAKE_CURRENT_BINARY_DIR}/${ARG_MANUAL})
+  set(manual ${CMAKE_BINARY_DIR}/man/${page})
+  configure_file(${ARG_MANUAL} ${source} @ONLY)
+  add_custom_command(OUTPUT ${manual} ${manual}.gz
+    COMMAND ${CMAKE_COMMAND} -DSCDOC=${TAVIMORE_SCDOC} -DGZIP=${TAVIMORE_GZIP}
+            -DSOURCE=${source} -DPAGE=${manual} -DEPOCH_FILE=${CMAKE_BINARY_DIR}/source-date-epoch
+            -P ${PROJECT_SOURCE_DIR}/cmake/build_manual.cmake
+    DEPENDS ${source} ${CMAKE_BINARY_DIR}/source-date-epoch
+            ${PROJECT_SOURCE_DIR}/cmake/build_manual.cmake
+    COMMENT "Manual page ${page}" VERBATIM)
+  add_custom_target(${name}-manual DEPENDS ${manual} ${manual}.gz)
+  add_dependencies(tavimore-release ${name}-manual)
+  string(REGEX MATCH "[0-9]$" section ${page})
+  install(FILES ${manual}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
 
-  if(ARG_COMPLETION)
-    set(TAVIMORE_PROGRAM ${name})
-    set(completion ${CMAKE_BINARY_DIR}/completions/${name})
-    configure_file(${PROJECT_SOURCE_DIR}/cli/completion.bash.in ${completion} @ONLY)
-    install(FILES ${completion} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions)
-    set_property(TARGET ${name} PROPERTY TAVIMORE_COMPLETION ${completion})
+  set(TAVIMORE_PROGRAM ${name})
+  set(completion ${CMAKE_BINARY_DIR}/completions/${name})
+  configure_file(${PROJECT_SOURCE_DIR}/cli/completion.bash.in ${completion} @ONLY)
+  install(FILES ${completion} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions)
+
+  if(NOT TAVIMORE_SANITIZE)
+    add_test(NAME manual.${name}
+             COMMAND ${PROJECT_SOURCE_DIR}/tests/manual_test.sh $<TARGET_FILE:${name}>
+                     ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_MANUAL} ${manual} ${completion}
+                     ${PROJECT_SOURCE_DIR}/README.md)
   endif()
 endfunction()
