@@ -7,6 +7,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 root=$(realpath -m "${1:-$here/build}")
 jobs=${JOBS:-2}
+cd "$here"
 mkdir -p "$root/packages"
 rm -f "$root/packages"/tavimore[-_]*
 # Zip times are local times: the same for every builder only in one zone.
