@@ -29,9 +29,13 @@ else()
   add_dependencies(tavimore-release tavimore-changelog)
   install(FILES README.md ${CMAKE_BINARY_DIR}/doc/copyright ${changelog}
           DESTINATION ${TAVIMORE_DOC_DIR})
-  # The command-line programs are linked statically on purpose (see cli/CMakeLists.txt).
+  # The command-line programs are linked statically on purpose (see cli/CMakeLists.txt). Only the
+  # package holds this note for Debian's checker; `cmake --install` leaves it out.
   install(FILES cmake/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
-          RENAME tavimore)
+          RENAME tavimore COMPONENT debian EXCLUDE_FROM_ALL)
+  set(CPACK_COMPONENTS_ALL Unspecified debian)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 endif()
 
 set(CPACK_PACKAGE_NAME tavimore)
@@ -60,12 +64,13 @@ else()
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-  set(CPACK_PACKAGE_DESCRIPTION
+  get_property(programs GLOBAL PROPERTY TAVIMORE_PROGRAMS)
+  list(JOIN programs ", " programs)
+  string(CONCAT CPACK_PACKAGE_DESCRIPTION
       "Tavimore converts G00 images, the pictures of a game format, into files\n"
       "that ordinary editors open: full-frame pictures become 24-bit BMP,\n"
       "region-based pictures with transparency become a layered PSD that keeps\n"
       "the transparency.\n"
-      "This package holds the command-line converter tavimore-cli.")
-  string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+      "The programs of this package: ${programs}.")
 endif()
 include(CPack)

@@ -58,6 +58,7 @@ function(tavimore_program name)
   target_compile_definitions(${name} PRIVATE
     $<$<COMPILE_LANGUAGE:C,CXX>:TAVIMORE_VERSION="${PROJECT_VERSION}">)
   add_dependencies(tavimore-release ${name})
+  set_property(GLOBAL APPEND PROPERTY TAVIMORE_PROGRAMS ${name})
   install(TARGETS ${name} RUNTIME DESTINATION ${TAVIMORE_BIN_DIR})
 
   if(WIN32)
