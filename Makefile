@@ -1,10 +1,11 @@
-# Tavimore: `make run` converts the bundled samples, `make test` runs every test.
+# Tavimore: `make run` converts the bundled samples, `make test` runs every test,
+# `make package` writes the release files into build/packages.
 # Both install what is missing first (tools/setup.sh) and build what they need.
 
 JOBS ?= 2
 FUZZ_SECONDS ?= 600
 
-.PHONY: all setup native sanitize win32 run test test-native test-sanitize test-win32 gui bench fuzz clean
+.PHONY: all setup native sanitize win32 run package test test-native test-sanitize test-win32 test-package gui bench fuzz clean
 
 all: native win32
 
@@ -39,10 +40,17 @@ test-sanitize: sanitize
 test-win32: win32
 	ctest --preset win32 -j $(JOBS)
 
+package: setup
+	@JOBS=$(JOBS) tools/package.sh
+
+test-package: package
+	ctest --preset package -j $(JOBS)
+
 test: setup
 	$(MAKE) --no-print-directory test-native
 	$(MAKE) --no-print-directory test-sanitize
 	$(MAKE) --no-print-directory test-win32
+	$(MAKE) --no-print-directory test-package
 
 gui: win32
 	@tools/gui.sh

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+// The bash completion and the manual's test read the options from this text: each option line
+// starts with two spaces, names its options ("-o DIR", "-r, --regions"), a value in capitals.
 const char kUsage[] =
     "usage: tavimore-cli [--bmp] [-o DIR] [-k] [-j N] [-q] FILE...\n"
     "Converts G00 images: region-based pictures to layered PSD, full-frame pictures to BMP.\n"

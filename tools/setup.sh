@@ -15,6 +15,7 @@ packages=(
   python3 python3-pil python3-psd-tools python3-numpy imagemagick gimp krita
   nodejs valgrind time bc
   zlib1g-dev libz-mingw-w64-dev
+  scdoc mandoc lintian
 )
 
 missing=()

@@ -1,0 +1,76 @@
+# The release files, built by `make package` (tools/package.sh) with CPack:
+#   build/win32  -> tavimore-VERSION-win32.zip  (the programs, README.txt, LICENSE.txt, CHANGELOG.txt)
+#   build/native -> tavimore_VERSION_amd64.deb  (/usr/bin, manual pages, completion, /usr/share/doc)
+# Every file in them carries the time of SOURCE_DATE_EPOCH.
+set(TAVIMORE_SUMMARY "G00 image converter to BMP and layered PSD")
+
+if(WIN32)
+  # Texts for Notepad: CRLF lines, and a byte order mark where there is more than ASCII.
+  set(texts ${CMAKE_BINARY_DIR}/texts)
+  string(ASCII 239 187 191 byte_order_mark)
+  configure_file(docs/README-windows.txt ${texts}/README.txt @ONLY NEWLINE_STYLE CRLF)
+  configure_file(LICENSE ${texts}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+  file(READ CHANGELOG.md changelog)
+  file(CONFIGURE OUTPUT ${texts}/CHANGELOG.txt CONTENT "${byte_order_mark}${changelog}"
+       NEWLINE_STYLE CRLF)
+  install(FILES ${texts}/README.txt ${texts}/LICENSE.txt ${texts}/CHANGELOG.txt DESTINATION .)
+else()
+  # The licence and the changelog in the places and forms Debian's tools look for.
+  file(READ LICENSE licence)
+  file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/doc/copyright CONTENT "Tavimore\n\n${licence}")
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  set(changelog ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+  add_custom_command(OUTPUT ${changelog}
+    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/debian-changelog.py
+            ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${TAVIMORE_CONTACT} ${changelog}
+    DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/tools/debian-changelog.py
+    COMMENT "Debian changelog from CHANGELOG.md" VERBATIM)
+  add_custom_target(tavimore-changelog DEPENDS ${changelog})
+  add_dependencies(tavimore-release tavimore-changelog)
+  install(FILES README.md ${CMAKE_BINARY_DIR}/doc/copyright ${changelog}
+          DESTINATION ${TAVIMORE_DOC_DIR})
+  # The command-line programs are linked statically on purpose (see cli/CMakeLists.txt). Only the
+  # package holds this note for Debian's checker; `cmake --install` leaves it out.
+  install(FILES cmake/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+          RENAME tavimore COMPONENT debian EXCLUDE_FROM_ALL)
+  set(CPACK_COMPONENTS_ALL Unspecified debian)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+endif()
+
+set(CPACK_PACKAGE_NAME tavimore)
+set(CPACK_PACKAGE_VENDOR ${TAVIMORE_MAKER})
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY ${TAVIMORE_SUMMARY})
+set(CPACK_PACKAGE_HOMEPAGE_URL ${TAVIMORE_HOMEPAGE})
+set(CPACK_PACKAGE_CONTACT ${TAVIMORE_CONTACT})
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/cpack)
+set(CPACK_SOURCE_GENERATOR "")
+
+if(WIN32)
+  # CPack's own zip writer takes the folder's order and the builder's user; this one sorts the
+  # entries and records neither owners nor extra times.
+  set(CPACK_GENERATOR External)
+  set(CPACK_PACKAGE_FILE_NAME tavimore-${PROJECT_VERSION}-win32)
+  set(CPACK_EXTERNAL_ENABLE_STAGING ON)
+  set(CPACK_EXTERNAL_PACKAGE_SCRIPT ${PROJECT_SOURCE_DIR}/cmake/write_zip.cmake)
+  set(CPACK_TAVIMORE_ZIP_WRITER ${PROJECT_SOURCE_DIR}/tools/write-zip.py)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  get_property(programs GLOBAL PROPERTY TAVIMORE_PROGRAMS)
+  list(JOIN programs ", " programs)
+  string(CONCAT CPACK_PACKAGE_DESCRIPTION
+      "Tavimore converts G00 images, the pictures of a game format, into files\n"
+      "that ordinary editors open: full-frame pictures become 24-bit BMP,\n"
+      "region-based pictures with transparency become a layered PSD that keeps\n"
+      "the transparency.\n"
+      "The programs of this package: ${programs}.")
+endif()
+include(CPack)

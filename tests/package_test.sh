@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# The release files as a user gets them (made by `make package`).
+# usage: package_test.sh deb|zip|reproducible PACKAGES VERSION NATIVE_CLI
+#   deb           the Debian package: lintian, its files, its tavimore-cli converts the samples,
+#                 its manual page renders
+#   zip           the Windows zip: its files, Notepad's README.txt, Windows' own DLLs only, the
+#                 version resource, its tavimore-cli.exe converts the samples under Wine
+#   reproducible  a second build of both files in fresh trees gives the same bytes
+# Converted samples must equal those of NATIVE_CLI, the build tree's program.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+check=$1 packages=$(realpath "$2") version=$3 native_cli=$(realpath "$4")
+deb=$packages/tavimore_${version}_amd64.deb
+zip=$packages/tavimore-${version}-win32.zip
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+# The samples converted by the build tree's program, PSD and BMP, to compare against.
+mkdir -p "$work/samples" "$work/expected/psd" "$work/expected/bmp"
+cp "$here"/samples/*.g00 "$work/samples/"
+"$native_cli" -q -o "$work/expected/psd" "$work"/samples/*.g00
+"$native_cli" -q --bmp -o "$work/expected/bmp" "$work"/samples/*.g00
+
+# Runs a converter in the samples folder into got/, then compares with expected/.
+converts_samples() {
+  rm -rf "$work/got" && mkdir -p "$work/got/psd" "$work/got/bmp"
+  (cd "$work/samples" && "$@" -q -o ../got/psd *.g00 && "$@" -q --bmp -o ../got/bmp *.g00) ||
+    fail "$* could not convert the samples"
+  diff -r "$work/expected" "$work/got" || fail "$* converts the samples differently"
+}
+
+# The listing of an archive, one path a line, sorted.
+listing() { sort | sed '/\/$/d; s|^\./||'; }
+
+case $check in
+deb)
+  [ -f "$deb" ] || fail "$deb is missing: make package builds it"
+  lintian --fail-on error,warning "$deb" >"$work/lintian" 2>&1 ||
+    { cat "$work/lintian"; fail "lintian reports errors or warnings"; }
+  [ -z "$(dpkg-deb -f "$deb" Depends)" ] || fail "a statically linked program needs no Depends"
+  dpkg-deb --fsys-tarfile "$deb" | tar -t | listing >"$work/files"
+  cat >"$work/wanted" <<LIST
+usr/bin/tavimore-cli
+usr/share/bash-completion/completions/tavimore-cli
+usr/share/doc/tavimore/README.md
+usr/share/doc/tavimore/changelog.gz
+usr/share/doc/tavimore/copyright
+usr/share/lintian/overrides/tavimore
+usr/share/man/man1/tavimore-cli.1.gz
+LIST
+  diff -u "$work/wanted" "$work/files" || fail "the package's files are not the ones wanted"
+  dpkg-deb -x "$deb" "$work/root"
+  cli=$work/root/usr/bin/tavimore-cli
+  [ "$("$cli" --version)" = "tavimore-cli $version" ] || fail "its --version is not $version"
+  ! grep -q -a -F "$here" "$cli" || fail "the program holds the path $here"
+  converts_samples "$cli"
+  page=$work/root/usr/share/man/man1/tavimore-cli.1.gz
+  mandoc -T lint "$page" || fail "mandoc warns about the packaged page"
+  mandoc -T utf8 "$page" | sed 's/.\x08//g' | grep -q "^ *tavimore-cli - " ||
+    fail "the packaged page does not render"
+  ;;
+zip)
+  [ -f "$zip" ] || fail "$zip is missing: make package builds it"
+  top=tavimore-$version-win32
+  /usr/bin/python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' \
+    "$zip" | listing >"$work/files"
+  printf "$top/%s\n" CHANGELOG.txt LICENSE.txt README.txt tavimore-cli.exe tavimore.exe >"$work/wanted"
+  diff -u "$work/wanted" "$work/files" || fail "the zip's files are not the ones wanted"
+  (cd "$work" && cmake -E tar xf "$zip")
+  for text in README.txt CHANGELOG.txt; do
+    /usr/bin/python3 - "$work/$top/$text" <<'PY' || fail "$text is not UTF-8 with a byte order mark and CRLF lines"
+import sys
+data = open(sys.argv[1], "rb").read()
+assert data.startswith(b"\xef\xbb\xbf") and b"\r\n" in data and b"\n" not in data.replace(b"\r\n", b"")
+data.decode("utf-8")
+PY
+  done
+  grep -q "tavimore-cli.exe" "$work/$top/README.txt" && grep -q "変換" "$work/$top/README.txt" ||
+    fail "README.txt does not tell of the programs in English and Japanese"
+  for exe in "$work/$top"/*.exe; do
+    imports=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z')
+    for dll in $imports; do
+      case $dll in
+        kernel32.dll|user32.dll|gdi32.dll|comdlg32.dll|comctl32.dll|shell32.dll|ole32.dll|\
+        oleaut32.dll|advapi32.dll|shlwapi.dll|msvcrt.dll|ws2_32.dll|bcrypt.dll) ;;
+        *) fail "$(basename "$exe") imports $dll, which Windows does not ship" ;;
+      esac
+    done
+    /usr/bin/python3 - "$exe" "$version" <<'PY' || fail "$(basename "$exe") lacks its version resource"
+import re, sys
+text = open(sys.argv[1], "rb").read().decode("utf-16-le", "replace")
+version = re.escape(sys.argv[2])
+for key, value in (("ProductName", "Tavimore"), ("FileVersion", version),
+                   ("ProductVersion", version), ("FileDescription", "Tavimore .+?"),
+                   ("LegalCopyright", "Copyright .+?")):
+    assert re.search(key + "\x00+" + value + "\x00", text), key
+PY
+    ! grep -q -a -F "$here" "$exe" || fail "$(basename "$exe") holds the path $here"
+  done
+  converts_samples "$here/tools/wine-run.sh" "$work/$top/tavimore-cli.exe"
+  ;;
+reproducible)
+  [ -f "$deb" ] && [ -f "$zip" ] || fail "make package builds the packages first"
+  second=$here/build/repro
+  rm -rf "$second"
+  "$here/tools/package.sh" "$second" >/dev/null
+  for f in "$deb" "$zip"; do
+    cmp "$f" "$second/packages/$(basename "$f")" || fail "a second build of $(basename "$f") differs"
+  done
+  rm -rf "$second"
+  ;;
+*)
+  fail "unknown check $check"
+  ;;
+esac
+echo "$check: passed"

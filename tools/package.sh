@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds the release files into ROOT/packages (default: build/packages):
+#   tavimore-VERSION-win32.zip from the win32 preset, tavimore_VERSION_amd64.deb from the native
+#   one, each tree under ROOT. Only the shipped programs and their texts are built.
+# A second ROOT gives a second, independent build of the same commit (the reproducibility test).
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+root=$(realpath -m "${1:-$here/build}")
+jobs=${JOBS:-2}
+cd "$here"
+mkdir -p "$root/packages"
+rm -f "$root/packages"/tavimore[-_]*
+# Zip times are local times: the same for every builder only in one zone.
+export TZ=UTC
+
+for preset in native win32; do
+  tree=$root/$preset
+  cmake --preset "$preset" -B "$tree" >/dev/null
+  cmake --build "$tree" --target tavimore-release -j "$jobs"
+  SOURCE_DATE_EPOCH=$(cat "$tree/source-date-epoch")
+  export SOURCE_DATE_EPOCH
+  rm -rf "$tree/cpack"
+  (cd "$tree" && cpack --config CPackConfig.cmake >/dev/null)
+  find "$tree/cpack" -maxdepth 1 \( -name '*.deb' -o -name '*.zip' \) -exec cp {} "$root/packages/" \;
+done
+ls -l "$root/packages"
