@@ -44,8 +44,10 @@ ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& i
     Status status = openSource(sourcePath, image.source);
     if (status != Status::ok) return failed(status);
 
-    const uint32_t size = sourceSize(image.source);
-    if (size == 0) return failed(Status::empty);
+    const uint64_t fileSize = sourceSize(image.source);
+    if (fileSize == 0) return failed(Status::empty);
+    if (fileSize > kMaxBlockSize) return failed(Status::tooLarge);
+    const uint32_t size = uint32_t(fileSize);
     // Never less than a header: bytes a short file lacks read as the marker or as zero.
     const uint32_t bufferSize = std::max(size, kG00HeaderSize);
     ByteBuffer file;
@@ -97,28 +99,29 @@ bool buildOutputName(char* outputPath, size_t namePos, const char* fileName,
     return true;
 }
 
-ConvertResult writeOutput(char* outputPath, size_t namePos, const char* fileName,
-                          EncodedImage& image) {
-    if (!buildOutputName(outputPath, namePos, fileName, image.extension))
-        return failed(Status::nameTooLong);
-    FileHandle output;
-    Status status = createOutput(outputPath, image.source, output);
-    if (status != Status::ok) return failed(status);
-    status = writeWhole(output, image.bytes.data(), image.length);
-    output.close();
-    if (status != Status::ok) {
-        removeOutput(outputPath);  // never leave half a file
-        return failed(status);
-    }
+ConvertResult placeImage(const char* outputPath, size_t namePos, EncodedImage& image,
+                         const OutputGuards& guards) {
+    PendingOutput output;
+    Status status = createOutput(outputPath, namePos, image.source, guards, output);
+    if (status == Status::ok) status = writeWhole(output.file, image.bytes.data(), image.length);
+    if (status == Status::ok) status = placeOutput(output, outputPath);
+    if (status != Status::ok) return failed(status);  // the temporary file is gone with output
     image.bytes.release();
     image.source.close();
     return {};
 }
 
+ConvertResult writeOutput(char* outputPath, size_t namePos, const char* fileName,
+                          EncodedImage& image, const OutputGuards& guards) {
+    if (!buildOutputName(outputPath, namePos, fileName, image.extension))
+        return failed(Status::nameTooLong);
+    return placeImage(outputPath, namePos, image, guards);
+}
+
 ConvertResult convertFile(const char* sourcePath, char* outputPath, size_t outputNamePos,
-                          const char* fileName, bool psdWanted) {
+                          const char* fileName, bool psdWanted, const OutputGuards& guards) {
     EncodedImage image;
     ConvertResult result = encodeFile(sourcePath, psdWanted, image);
     if (!result.ok()) return result;
-    return writeOutput(outputPath, outputNamePos, fileName, image);
+    return writeOutput(outputPath, outputNamePos, fileName, image, guards);
 }

@@ -33,10 +33,15 @@ ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& i
 bool buildOutputName(char* outputPath, size_t namePos, const char* fileName,
                      const char* extension);
 
-// Names the output, creates it and writes it in one piece; a failed write removes it.
+// Writes the image to outputPath (its name from namePos) under a temporary name and puts it
+// in place; on failure an existing file of that name is left as it was.
+ConvertResult placeImage(const char* outputPath, size_t namePos, EncodedImage& image,
+                         const OutputGuards& guards = {});
+
+// Names the output (nameTooLong when it does not fit), then placeImage.
 ConvertResult writeOutput(char* outputPath, size_t namePos, const char* fileName,
-                          EncodedImage& image);
+                          EncodedImage& image, const OutputGuards& guards = {});
 
 // encodeFile then writeOutput; everything is released and closed on every path.
 ConvertResult convertFile(const char* sourcePath, char* outputPath, size_t outputNamePos,
-                          const char* fileName, bool psdWanted);
+                          const char* fileName, bool psdWanted, const OutputGuards& guards = {});

@@ -3,6 +3,7 @@
 #include <string>
 #include <thread>
 
+#include "cli/interrupt.h"
 #include "cli/options.h"
 #include "cli/run.h"
 
@@ -25,5 +26,8 @@ int main(int argc, char** argv) {
         unsigned processors = std::thread::hardware_concurrency();
         options.jobs = processors == 0 ? 1 : processors;
     }
-    return runConversions(options);
+    // Never destroyed: the interrupt's thread may use it until the process is gone.
+    TemporaryFiles& temporaries = *new TemporaryFiles;
+    removeTemporariesOnInterrupt(temporaries);
+    return runConversions(options, temporaries);
 }

@@ -114,8 +114,10 @@ private:
 // failure (without -k) no later file is written.
 class ParallelRun {
 public:
-    ParallelRun(const CliOptions& options, OutputFolder& folder, Reporter& reporter)
-        : options_(options), folder_(folder), reporter_(reporter), slots_(options.files.size()),
+    ParallelRun(const CliOptions& options, OutputFolder& folder, const OutputGuards& guards,
+                Reporter& reporter)
+        : options_(options), folder_(folder), guards_(guards), reporter_(reporter),
+          slots_(options.files.size()),
           window_(2 * size_t(options.jobs)) {}
 
     void run() {
@@ -131,7 +133,8 @@ public:
             const std::string& file = options_.files[i];
             ConvertResult result = slot.result;
             if (result.ok())
-                result = writeOutput(folder_.path, folder_.namePos, baseName(file), slot.image);
+                result = writeOutput(folder_.path, folder_.namePos, baseName(file), slot.image,
+                                     guards_);
             slot.image = EncodedImage();
             bool stop = !result.ok() && !options_.keepGoing;
             {
@@ -184,6 +187,7 @@ private:
 
     const CliOptions& options_;
     OutputFolder& folder_;
+    const OutputGuards& guards_;
     Reporter& reporter_;
     std::vector<Slot> slots_;
     const size_t window_;  // encoded files waiting to be written, at most
@@ -196,19 +200,22 @@ private:
 
 }  // namespace
 
-int runConversions(const CliOptions& options) {
+int runConversions(const CliOptions& options, TemporaryFiles& temporaries) {
     OutputFolder folder(options.outputFolder);
     Reporter reporter(options, options.files.size());
+    RunSources sources;
+    for (const std::string& file : options.files) sources.add(file.c_str());
+    const OutputGuards guards{&sources, &temporaries};
     if (options.jobs <= 1 || options.files.size() <= 1) {
         for (const std::string& file : options.files) {
             ConvertResult result = convertFile(file.c_str(), folder.path, folder.namePos,
-                                               baseName(file), !options.bmpOnly);
+                                               baseName(file), !options.bmpOnly, guards);
             if (!result.ok()) reporter.failed(file, result);
             reporter.done();
             if (!result.ok() && !options.keepGoing) break;
         }
     } else {
-        ParallelRun(options, folder, reporter).run();
+        ParallelRun(options, folder, guards, reporter).run();
     }
     reporter.summary(options.outputFolder);
     return reporter.failures() == 0 ? 0 : 1;

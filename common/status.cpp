@@ -15,7 +15,7 @@ const char* statusText(Status status) {
     case Status::damagedParts: return "the part table is damaged";
     case Status::nameTooLong: return "the path is too long";
     case Status::cannotCreate: return "cannot create the output";
-    case Status::sameAsSource: return "the output would replace the source";
+    case Status::sameAsSource: return "the output would replace a source";
     case Status::writeFailed: return "write failed";
     }
     return "unknown failure";

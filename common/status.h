@@ -17,8 +17,8 @@ enum class Status : uint8_t {
     damagedParts,    // the part table points outside the decompressed data
     nameTooLong,     // the output or source path does not fit in 260 bytes
     cannotCreate,    // the output file could not be created
-    sameAsSource,    // the output would replace the source being read
-    writeFailed,     // the output could not be written whole (it was removed)
+    sameAsSource,    // the output would replace a file the run reads
+    writeFailed,     // the output could not be written whole (an older file of its name stays)
 };
 
 // A short English text for the command line; the window shows one message for any failure.

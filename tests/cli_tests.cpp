@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "tests/g00_fixtures.h"
+#include "tests/test_support.h"
 
 namespace fs = std::filesystem;
 using fixtures::readFile;
@@ -139,4 +141,63 @@ TEST_F(CliTest, SeveralAtOnceGiveTheResultsOfOneAfterAnother) {
     EXPECT_EQ(cli("-j 4 -o many p0.0.g00 bad.g00" + names).status, 1);
     EXPECT_TRUE(fs::exists(root / "many" / "p0.bmp"));
     EXPECT_EQ(std::distance(fs::directory_iterator(root / "many"), fs::directory_iterator()), 1);
+}
+
+TEST_F(CliTest, NoOutputReplacesAFileTheRunReads) {
+    // a.bmp is a G00 file too: a.g00's output would replace it, and so would its own.
+    const std::vector<uint8_t> named = fixtures::fullFrame(4, 4);
+    writeFile(root / "a.g00", fixtures::fullFrame(3, 3));
+    writeFile(root / "a.bmp", named);
+    struct Case {
+        const char* arguments;
+        std::vector<const char*> failed;
+    };
+    const Case cases[] = {
+        {"a.g00 a.bmp", {"a.g00"}},
+        {"a.bmp a.g00", {"a.bmp"}},
+        {"-j 8 -k a.g00 a.bmp", {"a.g00", "a.bmp"}},
+        {"-j 8 -k a.bmp a.g00", {"a.g00", "a.bmp"}},
+        {"-k a.g00 ./a.bmp", {"a.g00", "a.bmp"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        CliRun run = cli(std::string("-o . ") + c.arguments);
+        EXPECT_EQ(run.status, 1);
+        for (const char* file : c.failed)
+            EXPECT_NE(run.errors.find(std::string(file) + ": the output would replace a source"),
+                      std::string::npos)
+                << run.errors;
+        EXPECT_EQ(readFile(root / "a.bmp"), named);
+    }
+}
+
+TEST_F(CliTest, AnInterruptLeavesTheOlderOutputOrAWholeNewOne) {
+    writeFile(root / "big.g00", fixtures::fullFrame(1600, 1200));
+    ASSERT_EQ(cli("-q -o out big.g00").status, 0);
+    auto started = std::chrono::steady_clock::now();  // a second run, with the file cached
+    ASSERT_EQ(cli("-q -o out big.g00").status, 0);
+    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - started);
+    const std::vector<uint8_t> fresh = readFile(root / "out" / "big.bmp");
+    const std::vector<uint8_t> older(5000, 0x5A);
+    support::Rng rng(11);
+    int interrupted = 0;
+    for (int i = 0; i < 12; ++i) {
+        writeFile(root / "out" / "big.bmp", older);
+        // SIGTERM at a random moment of the conversion, or just after it.
+        const double delay = double(rng.below(uint32_t(took.count()) + 1)) / 1e6;
+        const std::string command = "cd \"" + root.string() + "\" && { \"" TAVIMORE_CLI
+                                    "\" -q -o out big.g00 & sleep " + std::to_string(delay) +
+                                    "; kill -TERM $! 2>/dev/null; wait $!; } 2>/dev/null";
+        const int raw = std::system(command.c_str());
+        const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        ASSERT_TRUE(status == 0 || status == 128 + SIGTERM) << status;
+        interrupted += status != 0;
+        auto entries = fs::directory_iterator(root / "out");
+        ASSERT_EQ(std::distance(entries, fs::directory_iterator()), 1) << "a temporary file is left";
+        const std::vector<uint8_t> now = readFile(root / "out" / "big.bmp");
+        EXPECT_TRUE(now == older || now == fresh) << "after " << delay << " s: " << now.size();
+    }
+    std::printf("interrupted %d of 12 conversions of %lld us\n", interrupted,
+                static_cast<long long>(took.count()));
 }
