@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "app/resource_ids.h"
+#include "batch/selection.h"
 #include "common/work_memory.h"
 
 // Control identifiers; buttons and menu items share the command identifiers.
@@ -16,14 +18,14 @@ enum : int {
     kIdFolderEdit = 102,
     kIdFileLabel = 501,
     kIdProgressBar = 502,
-    kIdMenu = 600,
-    kCmdChooseFiles = 1000,
-    kCmdChooseFolder = 1001,
-    kCmdConvert = 1002,
+    kIdMenu = TAVIMORE_ID_MENU,
+    kCmdChooseFiles = TAVIMORE_CMD_CHOOSE_FILES,
+    kCmdChooseFolder = TAVIMORE_CMD_CHOOSE_FOLDER,
+    kCmdConvert = TAVIMORE_CMD_CONVERT,
     kIdPsdCheck = 1004,
-    kCmdExit = 1010,
-    kCmdAbout = 1900,
-    kCmdHomepage = 1901,
+    kCmdExit = TAVIMORE_CMD_EXIT,
+    kCmdAbout = TAVIMORE_CMD_ABOUT,
+    kCmdHomepage = TAVIMORE_CMD_HOMEPAGE,
 };
 
 // The message being handled; nested messages save and restore it in the window procedure.
@@ -49,7 +51,7 @@ struct Application {
 
     WorkMemory work;
     uint16_t fileCount = 0;
-    char countText[sizeof "    0 file(s) selected."] = "    0 file(s) selected.";
+    char countText[sizeof kCountLabelTemplate] = {};  // a copy of the template at creation
     // Kept for the process: the dialog writes back the filter in use, which the next use keeps.
     OPENFILENAMEA openFile = {};
 

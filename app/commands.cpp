@@ -2,6 +2,8 @@
 // homepage and exit.
 #include "app/app.h"
 
+#include <cstring>
+
 #include <commctrl.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -60,17 +62,25 @@ void chooseFiles() {
 }
 
 void chooseFolder() {
-    char* outputPath = app.work.outputPath();
+    // The browser writes its display name and the path into buffers of its own, so that a
+    // folder whose path cannot be obtained (a virtual folder) leaves OutputPath and the edit as
+    // they were.
+    char displayName[kPathSize] = {};
+    char chosenPath[MAX_PATH] = {};
     BROWSEINFOA browse = {};
     browse.hwndOwner = app.current.window;
     browse.pidlRoot = nullptr;
-    browse.pszDisplayName = outputPath;
+    browse.pszDisplayName = displayName;
     browse.lpszTitle = kBrowseTitle;
     browse.ulFlags = BIF_RETURNONLYFSDIRS;
     PIDLIST_ABSOLUTE item = SHBrowseForFolderA(&browse);
     if (item == nullptr) return;
-    SHGetPathFromIDListA(item, outputPath);
+    const bool havePath = SHGetPathFromIDListA(item, chosenPath) != FALSE;
     CoTaskMemFree(item);
+    if (!havePath) return;
+    char* outputPath = app.work.outputPath();
+    std::memcpy(outputPath, chosenPath, kPathSize);
+    outputPath[kPathSize - 1] = '\0';
     SetWindowTextA(app.folderEdit, outputPath);
     SendMessageA(app.folderEdit, WM_KEYDOWN, VK_END, 0);  // bring the path's end into view
 }

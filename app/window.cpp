@@ -2,6 +2,8 @@
 #include "app/app.h"
 #include "app/texts.h"
 
+#include <cstring>
+
 Application app;
 
 namespace {
@@ -14,6 +16,7 @@ LRESULT handleCreate() {
     app.font = CreateFontA(12, 0, 0, 0, 0, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0,
                            kFontFace);
 
+    std::memcpy(app.countText, kCountLabelTemplate, sizeof app.countText);
     app.countLabel = createControl(0, "STATIC", app.countText, 0, 290, 13, 120, 12, kIdCountLabel);
     setControlFont(app.countLabel);
     setControlFont(createControl(0, "STATIC", kFolderLabelText, 0, 10, 43, 100, 12,
@@ -93,6 +96,8 @@ HWND createConvertButton() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     app.instance = GetModuleHandleA(nullptr);
+    // The program carries no icon resource: the load gives nothing, and the window class then
+    // shows the system's default icon, as intended.
     app.icon = LoadIconA(app.instance, MAKEINTRESOURCEA(kIconResource));
 
     WNDCLASSEXA windowClass = {};

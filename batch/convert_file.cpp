@@ -5,7 +5,6 @@
 
 #include "codec/bmp.h"
 #include "codec/g00.h"
-#include "codec/lz.h"
 #include "codec/psd.h"
 #include "common/bytes.h"
 #include "common/canvas.h"
@@ -57,24 +56,12 @@ ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& i
     status = readWhole(image.source, file.data(), size);
     if (status != Status::ok) return failed(status);
 
-    const G00Header header = readG00Header(file.span());
-    if (header.type != kG00FullFrame && header.type != kG00Regions)
-        return failed(Status::notG00, header.type);
-
     Canvas canvas;
-    // Filled whole by a full frame, and a region picture's parts usually cover most of it;
-    // resident at once only when the file's stream could fill it (the header alone cannot
-    // make a small file take gigabytes).
-    const bool fileCouldFill =
-        canvasByteSize(header.width, header.height) <= lzPixelsMostOutput(size);
-    status = makeCanvas(header.width, header.height, canvas,
-                        fileCouldFill ? Fill::whole : Fill::inPart);
-    if (status != Status::ok) return failed(status);
-    status = decodeG00(file.span(), canvas);
+    const G00Decoded decoded = decodeG00Picture(file.span(), canvas);
     file.release();
-    if (status != Status::ok) return failed(status);
+    if (decoded.status != Status::ok) return failed(decoded.status, decoded.header.type);
 
-    status = writeImage(canvas, header.type == kG00Regions && psdWanted, image);
+    status = writeImage(canvas, decoded.header.type == kG00Regions && psdWanted, image);
     if (status != Status::ok) {
         image.bytes.release();
         return failed(status);

@@ -10,7 +10,7 @@
 
 struct ConvertResult {
     Status status = Status::ok;
-    uint8_t typeByte = 0;  // what a notG00 file held instead of 0 or 2
+    uint8_t typeByte = 0;  // what a notG00 or unsupportedType file held instead of 0 or 2
     bool ok() const { return status == Status::ok; }
 };
 

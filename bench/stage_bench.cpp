@@ -80,11 +80,14 @@ struct Inputs {
                                        PixelLayout::bgra, LzMode::compress);
         regions = encodeG00Regions(cutIntoParts(picture), LzMode::compress);
 
-        pixelStream = {fullFrame.data() + 13, fullFrame.data() + 5 + loadLe32(fullFrame.data() + 5)};
-        const uint64_t sizes = 9 + 24 * uint64_t(regions[5] == 0 ? 256 : regions[5]);
-        byteStream = {regions.data() + sizes + 8,
+        pixelStream = {fullFrame.data() + kFullFrameStreamStart,
+                       fullFrame.data() + kFullFrameSizePairOffset +
+                           loadLe32(fullFrame.data() + kFullFrameSizePairOffset)};
+        const uint64_t sizes = regionSizePairOffset(
+            regions[kRegionCountOffset] == 0 ? 256 : regions[kRegionCountOffset]);
+        byteStream = {regions.data() + sizes + kSizePairSize,
                       regions.data() + sizes + loadLe32(regions.data() + sizes)};
-        data = residentBlock(loadLe32(regions.data() + sizes + 4));
+        data = residentBlock(loadLe32(regions.data() + sizes + kDecompressedLengthOffset));
         if (decodeLzBytes(byteStream.start, byteStream.end, regions.data() + regions.size(),
                           data.data(), data.end()) != Status::ok)
             throw std::runtime_error("the region stream does not decode");
@@ -106,8 +109,7 @@ Status decodeFresh(const Inputs& in, Canvas& canvas) {
     ByteBuffer file;
     obtainBlock(in.regions.size(), file, Fill::whole);
     std::memcpy(file.data(), in.regions.data(), in.regions.size());
-    makeCanvas(in.shape.width, in.shape.height, canvas, Fill::whole);
-    return decodeG00(file.span(), canvas);
+    return decodeG00Picture(file.span(), canvas).status;
 }
 
 // Builds one picture's inputs when a benchmark first needs them and keeps only the latest:
@@ -129,17 +131,15 @@ private:
     PictureKind kind_ = PictureKind::photo;
 };
 
-using Stage = std::function<void(Inputs&)>;
-
-struct StageSpec {
+struct Stage {
     const char* name;
     std::function<uint64_t(const Inputs&)> bytes;
-    Stage run;
+    std::function<void(Inputs&)> run;
 };
 
 uint64_t canvasBytes(const Inputs& in) { return in.shape.canvasBytes(); }
 
-std::vector<StageSpec> stages() {
+std::vector<Stage> stages() {
     return {
         {"decodeLzPixels", canvasBytes,
          [](Inputs& in) {
@@ -204,7 +204,8 @@ std::vector<StageSpec> stages() {
              Status status = decodeFresh(in, canvas);
              ByteBuffer planes;
              obtainBlock(psdPlanesSize(canvas.width, canvas.height), planes, Fill::whole);
-             ByteBuffer out = ByteBuffer::obtain(psdBufferSize(canvas.width, canvas.height));
+             ByteBuffer out;
+             obtainBlock(psdBufferSize(canvas.width, canvas.height), out);
              uint32_t length = writePsd(canvas, planes.span(), out.span());
              benchmark::DoNotOptimize(status);
              benchmark::DoNotOptimize(length);
@@ -241,7 +242,7 @@ void registerAll(InputCache& cache) {
     }
     for (Shape shape : kShapes) {
         for (PictureKind kind : kKinds) {
-            for (const StageSpec& stage : stages()) {
+            for (const Stage& stage : stages()) {
                 std::string name = std::string(stage.name) + "/" + pictureKindName(kind) + "/" +
                                    shape.name();
                 benchmark::RegisterBenchmark(

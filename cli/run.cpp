@@ -64,9 +64,11 @@ public:
 
     void failed(const std::string& file, const ConvertResult& result) {
         clearBar();
-        if (result.status == Status::notG00)
-            std::fprintf(stderr, "tavimore-cli: %s: %s (type %u)\n", file.c_str(),
-                         statusText(result.status), unsigned(result.typeByte));
+        if (result.status == Status::notG00 || result.status == Status::unsupportedType)
+            std::fprintf(stderr, "tavimore-cli: %s: %s (%stype %u)\n", file.c_str(),
+                         statusText(result.status),
+                         result.status == Status::unsupportedType ? "G00 " : "",
+                         unsigned(result.typeByte));
         else
             std::fprintf(stderr, "tavimore-cli: %s: %s\n", file.c_str(), statusText(result.status));
         ++failures_;

@@ -1,15 +1,12 @@
-// G00 images: the header, and decoding either variant into a Canvas.
+// G00 images: reading a file held in memory into a new Canvas, and the steps it is made of.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
+#include "codec/g00_layout.h"
 #include "common/canvas.h"
 #include "common/status.h"
-
-inline constexpr uint8_t kG00FullFrame = 0;    // one LZ stream of 3-byte pixels
-inline constexpr uint8_t kG00Regions = 2;      // parts of 4-byte pixels placed region by region
-inline constexpr uint32_t kG00HeaderSize = 5;  // type, width, height
 
 struct G00Header {
     uint8_t type;
@@ -20,12 +17,26 @@ struct G00Header {
 // The file must hold at least kG00HeaderSize bytes.
 G00Header readG00Header(std::span<const uint8_t> file);
 
-// Decodes the file into the zero-filled Canvas made from its header's width and height.
-// A type byte other than 0 is decoded as a region-based picture; callers pass only 0 or 2.
-// Results: ok; truncated when the file ends before its fields or its compressed data;
-// damagedParts when the announced decompressed size is 0 (no part table to read, and a
-// 0-byte block is never obtained); outOfMemory when the decompression buffer cannot be
-// obtained; the results of the decompressors and of composeRegions otherwise.
+struct G00Decoded {
+    Status status = Status::ok;
+    G00Header header = {};  // as read, for the type byte of a refusal and the output's choice
+};
+
+// Reads a G00 file into a new Canvas: checks the header (type 0 or 2, width and height not 0,
+// at most maxPixels pixels when maxPixels is not 0, the Canvas within kMaxBlockSize), checks that
+// the file holds the streams its fields announce before any buffer is obtained, then makes the
+// Canvas and decodes. Results beyond decodeG00's: truncated for a file shorter than a header;
+// notG00 for a type byte that is no G00 type, unsupportedType for type 1; emptyPicture;
+// tooManyPixels; tooLarge. On failure the Canvas is empty.
+G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas,
+                            uint64_t maxPixels = 0);
+
+// Decodes the file into a zero-filled Canvas of its header's width and height (made by the
+// caller). Results: ok; notG00 or unsupportedType for a type other than 0 and 2; truncated when
+// the file ends before its fields or its compressed data, or when a region picture announces
+// more decompressed data than its stream could give; damagedParts when the announced
+// decompressed size is 0 (no part table to read); outOfMemory when the decompression buffer
+// cannot be obtained; the results of the decompressors and of composeRegions otherwise.
 Status decodeG00(std::span<const uint8_t> file, Canvas& canvas);
 
 // Places the parts of the decompressed data onto the Canvas, entry by entry, region by region.

@@ -70,12 +70,6 @@ ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
     return *this;
 }
 
-ByteBuffer ByteBuffer::obtain(uint64_t size) {
-    ByteBuffer block;
-    obtainBlock(size, block);
-    return block;
-}
-
 Status obtainBlock(uint64_t size, ByteBuffer& block, Fill fill) {
     block.release();
     if (size > kMaxBlockSize) return Status::tooLarge;

@@ -30,9 +30,6 @@ public:
     ByteBuffer(const ByteBuffer&) = delete;
     ByteBuffer& operator=(const ByteBuffer&) = delete;
 
-    // An empty buffer when the size is 0, above kMaxBlockSize, or refused by the system.
-    static ByteBuffer obtain(uint64_t size);
-
     // Returns the block to the system and clears the reference; releasing nothing does nothing.
     void release();
 

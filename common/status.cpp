@@ -7,8 +7,10 @@ const char* statusText(Status status) {
     case Status::empty: return "the file is empty";
     case Status::readFailed: return "cannot read the whole file";
     case Status::notG00: return "not a G00 image";
+    case Status::unsupportedType: return "not a picture this program converts";
     case Status::emptyPicture: return "width or height is 0";
     case Status::tooLarge: return "the picture is too large";
+    case Status::tooManyPixels: return "larger than the pixel limit";
     case Status::outOfMemory: return "out of memory";
     case Status::truncated: return "the file is cut short";
     case Status::damagedStream: return "the compressed data is damaged";
@@ -19,4 +21,27 @@ const char* statusText(Status status) {
     case Status::writeFailed: return "write failed";
     }
     return "unknown failure";
+}
+
+const char* statusName(Status status) {
+    switch (status) {
+    case Status::ok: return "ok";
+    case Status::cannotOpen: return "cannotOpen";
+    case Status::empty: return "empty";
+    case Status::readFailed: return "readFailed";
+    case Status::notG00: return "notG00";
+    case Status::unsupportedType: return "unsupportedType";
+    case Status::emptyPicture: return "emptyPicture";
+    case Status::tooLarge: return "tooLarge";
+    case Status::tooManyPixels: return "tooManyPixels";
+    case Status::outOfMemory: return "outOfMemory";
+    case Status::truncated: return "truncated";
+    case Status::damagedStream: return "damagedStream";
+    case Status::damagedParts: return "damagedParts";
+    case Status::nameTooLong: return "nameTooLong";
+    case Status::cannotCreate: return "cannotCreate";
+    case Status::sameAsSource: return "sameAsSource";
+    case Status::writeFailed: return "writeFailed";
+    }
+    return "unknown";
 }

@@ -8,9 +8,11 @@ enum class Status : uint8_t {
     cannotOpen,      // the source file could not be opened
     empty,           // the source file holds no bytes
     readFailed,      // the source could not be read whole
-    notG00,          // the type byte is neither 0 nor 2
+    notG00,          // the type byte is no G00 type
+    unsupportedType, // a G00 type this program does not convert (type 1)
     emptyPicture,    // width or height is 0
     tooLarge,        // a buffer the picture needs exceeds 4 GiB - 1 bytes
+    tooManyPixels,   // more pixels than the caller's limit
     outOfMemory,     // the system refused a buffer
     truncated,       // the file ends before the data its header announces
     damagedStream,   // the compressed data overruns its output or copies from before its start
@@ -23,3 +25,5 @@ enum class Status : uint8_t {
 
 // A short English text for the command line; the window shows one message for any failure.
 const char* statusText(Status status);
+// The value's name as written in the code ("damagedParts"), for test expectations and logs.
+const char* statusName(Status status);

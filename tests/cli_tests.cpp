@@ -82,7 +82,7 @@ TEST_F(CliTest, ReportsEachFailureAndStopsUnlessKeepGoing) {
 
     CliRun run = cli("-j 1 -o out a.g00 b.g00 c.g00");
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.errors.find("b.g00: not a G00 image (type 1)"), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find("b.g00: not a picture this program converts (G00 type 1)"), std::string::npos) << run.errors;
     EXPECT_TRUE(fs::exists(root / "out" / "a.bmp"));
     EXPECT_FALSE(fs::exists(root / "out" / "c.bmp"));
 

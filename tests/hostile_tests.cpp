@@ -10,21 +10,6 @@
 
 namespace {
 
-const char* statusName(Status status) {
-    switch (status) {
-    case Status::ok: return "ok";
-    case Status::empty: return "empty";
-    case Status::notG00: return "notG00";
-    case Status::emptyPicture: return "emptyPicture";
-    case Status::tooLarge: return "tooLarge";
-    case Status::outOfMemory: return "outOfMemory";
-    case Status::truncated: return "truncated";
-    case Status::damagedStream: return "damagedStream";
-    case Status::damagedParts: return "damagedParts";
-    default: return statusText(status);
-    }
-}
-
 bool matches(const std::string& expected, Status status) {
     if (expected == "any") return true;  // random data: only safety is checked
     if (expected == "ok-or-outOfMemory")  // a 4 GiB decompression buffer, where the system has it

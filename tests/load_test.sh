@@ -3,39 +3,25 @@
 # memory of the whole run is that of a short run (nothing grows from file to file).
 set -euo pipefail
 cli=$1
-count=${2:-2000}
+g00make=$2
+count=${3:-2000}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/sources"
 
-/usr/bin/python3 - "$work/sources" "$count" <<'PY'
-import struct, sys
-folder, count = sys.argv[1], int(sys.argv[2])
-def g00(n):
-    w, h = 96, 64
-    if n % 2:   # full frame, literal-only stream
-        stream = bytearray()
-        for i in range(w * h):
-            if i % 8 == 0:
-                stream.append(0xFF)
-            stream += bytes(((i + n) & 255, (i >> 4) & 255, n & 255))
-        return struct.pack('<BHHII', 0, w, h, 8 + len(stream), w * h * 4) + stream
-    # region-based: one region, one part of 40 x 30 with an alpha ramp
-    pw, ph = 40, 30
-    part = struct.pack('<HHHHH', 5, 7, 0, pw, ph) + bytes(82)
-    part += b''.join(bytes(((x + n) & 255, y, 200, x * 6)) for y in range(ph) for x in range(pw))
-    data = struct.pack('<III', 1, 12, len(part) + 116) + struct.pack('<HH', 0, 1) + bytes(112) + part
-    stream = bytearray()
-    for i, b in enumerate(data):
-        if i % 8 == 0:
-            stream.append(0xFF)
-        stream.append(b)
-    records = struct.pack('<IIIIII', 0, 0, w - 1, h - 1, 0, 0)
-    return (struct.pack('<BHHI', 2, w, h, 1) + records +
-            struct.pack('<II', 8 + len(stream), len(data)) + stream)
+# Twenty distinct pictures (odd ones full-frame photos, even ones region-based sprites), each
+# repeated under a hundred names.
+mkdir -p "$work/distinct"
+for ((n = 0; n < 20; n++)); do
+  if ((n % 2)); then kind=photo; else kind=sprite; fi
+  "$g00make" --kind $kind --size 96x64 --seed $((n + 1)) "$work/distinct/$n.g00" >/dev/null
+done
+/usr/bin/python3 -c '
+import shutil, sys
+distinct, sources, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
 for n in range(count):
-    open(f'{folder}/f{n:05}.g00', 'wb').write(g00(n))
-PY
+    shutil.copyfile(f"{distinct}/{n % 20}.g00", f"{sources}/f{n:05}.g00")
+' "$work/distinct" "$work/sources" "$count"
 
 peak() { awk -F': ' '/Maximum resident set size/ {print $2}' "$1"; }
 for jobs in 1 2; do

@@ -1,12 +1,13 @@
-// Plain reference implementations for the tests, written straight from the format's algorithms: one unit at a time, indices instead of
-// pointers, no shortcuts. Where the text leaves bounds to the implementer, they follow the
-// policy written in codec/lz.h and codec/g00.h, checked in the order the text reads.
+// Plain reference implementations for the tests, written straight from the format's algorithms:
+// one unit at a time, indices instead of pointers, no shortcuts. Their bounds follow the policy
+// written in codec/lz.h and codec/g00.h, checked in the order the format's fields are read.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <vector>
 
+#include "codec/g00_layout.h"
 #include "common/status.h"
 
 namespace ref {
@@ -90,30 +91,32 @@ inline Status decodeLzPixels(std::span<const uint8_t> file, uint64_t streamStart
 // pixel by pixel to the Canvas.
 inline Status composeRegions(std::span<const uint8_t> file, std::span<const uint8_t> data,
                              uint32_t width, uint32_t height, std::vector<uint8_t>& canvas) {
-    uint64_t regions = file[5] == 0 ? 256 : file[5];
-    if (9 + 24 * regions > file.size()) return Status::truncated;
-    if (data.size() < 4) return Status::damagedParts;
+    uint64_t regions = file[kRegionCountOffset] == 0 ? 256 : file[kRegionCountOffset];
+    if (regionSizePairOffset(regions) > file.size()) return Status::truncated;
+    if (data.size() < kPartTableHeaderSize) return Status::damagedParts;
     const uint64_t entries = le32(data, 0) & 0xFFFF;
-    if (4 + 8 * entries > data.size()) return Status::damagedParts;
+    if (kPartTableHeaderSize + kPartTableEntrySize * entries > data.size()) return Status::damagedParts;
     for (uint64_t i = 0; i < entries; ++i) {
-        const uint64_t entry = 4 + 8 * i;
-        const int32_t length = int32_t(le32(data, entry + 4));
+        const uint64_t entry = kPartTableHeaderSize + kPartTableEntrySize * i;
+        const int32_t length = int32_t(le32(data, entry + kEntryLengthField));
         if (length < 0) continue;
         if (i >= regions) return Status::damagedParts;
-        const uint64_t record = 9 + 24 * i;
-        if ((le32(file, record + 8) & 0xFFFF) == 0 && (le32(file, record + 12) & 0xFFFF) == 0)
+        const uint64_t record = kRegionTableStart + kRegionRecordSize * i;
+        if ((le32(file, record + kRegionX2) & 0xFFFF) == 0 &&
+            (le32(file, record + kRegionY2) & 0xFFFF) == 0)
             continue;
-        const uint64_t block = le32(data, entry);
-        if (block + 116 > data.size()) return Status::damagedParts;
-        const uint32_t parts = le16(data, block + 2);
-        const uint64_t originX = le32(file, record) & 0xFFFF;
-        const uint64_t originY = le32(file, record + 4) & 0xFFFF;
-        uint64_t at = block + 116;
+        const uint64_t block = le32(data, entry + kEntryOffsetField);
+        if (block + kPartBlockHeaderSize > data.size()) return Status::damagedParts;
+        const uint32_t parts = le16(data, block + kPartCountOffset);
+        const uint64_t originX = le32(file, record + kRegionX1) & 0xFFFF;
+        const uint64_t originY = le32(file, record + kRegionY1) & 0xFFFF;
+        uint64_t at = block + kPartBlockHeaderSize;
         for (uint32_t p = 0; p < parts; ++p) {
-            if (at + 92 > data.size()) return Status::damagedParts;
-            const uint64_t x = le16(data, at), y = le16(data, at + 2);
-            const uint64_t partWidth = le16(data, at + 6), partHeight = le16(data, at + 8);
-            at += 92;
+            if (at + kPartHeaderSize > data.size()) return Status::damagedParts;
+            const uint64_t x = le16(data, at + kPartX), y = le16(data, at + kPartY);
+            const uint64_t partWidth = le16(data, at + kPartWidth);
+            const uint64_t partHeight = le16(data, at + kPartHeight);
+            at += kPartHeaderSize;
             if (at + partWidth * partHeight * 4 > data.size()) return Status::damagedParts;
             for (uint64_t r = 0; r < partHeight; ++r) {
                 for (uint64_t c = 0; c < partWidth; ++c) {
@@ -129,7 +132,8 @@ inline Status composeRegions(std::span<const uint8_t> file, std::span<const uint
     return Status::ok;
 }
 
-// decodeG00 into a zero-filled width x height canvas taken from the header.
+// decodeG00 into a zero-filled width x height canvas taken from the header (types 0 and 2; any
+// other type byte is taken as 2, and callers filter them).
 struct Decoded {
     Status status = Status::ok;
     std::vector<uint8_t> canvas;
@@ -137,25 +141,25 @@ struct Decoded {
 
 inline Decoded decodeG00(std::span<const uint8_t> file) {
     Decoded result;
-    if (file.size() < 5) return {Status::truncated, {}};
-    const uint32_t width = le16(file, 1), height = le16(file, 3);
+    if (file.size() < kG00HeaderSize) return {Status::truncated, {}};
+    const uint32_t width = le16(file, kG00WidthOffset), height = le16(file, kG00HeightOffset);
     result.canvas.assign(uint64_t(width) * height * 4, 0);
-    if (file.size() < 9) {
+    if (file.size() < kG00HeaderSize + 4) {
         result.status = Status::truncated;
         return result;
     }
-    if (file[0] == 0) {
-        const uint64_t streamEnd = 5 + uint64_t(le32(file, 5));
+    if (file[kG00TypeOffset] == kG00FullFrame) {
+        const uint64_t streamEnd = kFullFrameSizePairOffset + uint64_t(le32(file, kFullFrameSizePairOffset));
         if (streamEnd > file.size()) {
             result.status = Status::truncated;
-        } else if (streamEnd > 13) {
-            result.status = decodeLzPixels(file, 13, streamEnd, result.canvas);
+        } else if (streamEnd > kFullFrameStreamStart) {
+            result.status = decodeLzPixels(file, kFullFrameStreamStart, streamEnd, result.canvas);
         }
         return result;
     }
-    const uint64_t regions = file[5] == 0 ? 256 : file[5];
-    const uint64_t sizes = 9 + 24 * regions;
-    if (sizes + 8 > file.size()) {
+    const uint64_t regions = file[kRegionCountOffset] == 0 ? 256 : file[kRegionCountOffset];
+    const uint64_t sizes = regionSizePairOffset(regions);
+    if (sizes + kSizePairSize > file.size()) {
         result.status = Status::truncated;
         return result;
     }
@@ -164,14 +168,14 @@ inline Decoded decodeG00(std::span<const uint8_t> file) {
         result.status = Status::truncated;
         return result;
     }
-    const uint32_t dataSize = le32(file, sizes + 4);
+    const uint32_t dataSize = le32(file, sizes + kDecompressedLengthOffset);
     if (dataSize == 0) {  // a 0-byte block is refused; codec/g00.h names it
         result.status = Status::damagedParts;
         return result;
     }
     std::vector<uint8_t> data(dataSize, 0);
-    if (streamEnd > sizes + 8) {
-        result.status = decodeLzBytes(file, sizes + 8, streamEnd, data);
+    if (streamEnd > sizes + kSizePairSize) {
+        result.status = decodeLzBytes(file, sizes + kSizePairSize, streamEnd, data);
         if (result.status != Status::ok) return result;
     }
     result.status = composeRegions(file, data, width, height, result.canvas);

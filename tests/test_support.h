@@ -37,7 +37,7 @@ inline std::vector<uint8_t> canvasBytes(const Canvas& canvas) {
     return {canvas.pixels.data(), canvas.pixels.data() + canvas.pixels.size()};
 }
 
-// A file decoded the way the conversion does it: Canvas from the header, then decodeG00.
+// A file decoded the way the conversion does it.
 struct Decoded {
     Status status = Status::ok;
     Canvas canvas;
@@ -46,9 +46,7 @@ struct Decoded {
 
 inline Decoded decodeFile(std::span<const uint8_t> file) {
     Decoded d;
-    G00Header header = readG00Header(file);
-    d.status = makeCanvas(header.width, header.height, d.canvas);
-    if (d.status == Status::ok) d.status = decodeG00(file, d.canvas);
+    d.status = decodeG00Picture(file, d.canvas).status;
     return d;
 }
 

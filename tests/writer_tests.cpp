@@ -135,22 +135,25 @@ Bytes expectedMerged(const Canvas& canvas) {
 // BMP
 // ---------------------------------------------------------------------------------------
 
-TEST(Bmp, HeaderFields) {
-    Canvas canvas = canvasOf(makeNoisePicture(7, 3, 1));
-    Bytes bmp = writeBmpFile(canvas);
-    const uint32_t s = 24;  // (21 + 3) & ~3
-    ASSERT_EQ(bmp.size(), s * 3 + 54);
-    EXPECT_EQ(bmp[0], 'B');
-    EXPECT_EQ(bmp[1], 'M');
-    EXPECT_EQ(le32(bmp, 2), s * 3 + 54);
-    EXPECT_EQ(le32(bmp, 6), 0u);
-    EXPECT_EQ(le32(bmp, 10), 54u);
-    EXPECT_EQ(le32(bmp, 14), 40u);
-    EXPECT_EQ(le32(bmp, 18), 7u);
-    EXPECT_EQ(le32(bmp, 22), 3u);
-    EXPECT_EQ(le16(bmp, 26), 1u);
-    EXPECT_EQ(le16(bmp, 28), 24u);
-    for (size_t field = 30; field < 54; field += 4) EXPECT_EQ(le32(bmp, field), 0u) << field;
+TEST(Bmp, HeaderAgreesWithThePictureAndTheFile) {
+    // Read as a reader would: the sizes and offsets must lead to the rows that hold the picture.
+    for (auto [w, h] : {std::pair{1u, 1u}, {2u, 3u}, {3u, 2u}, {4u, 1u}, {7u, 3u}, {33u, 5u}}) {
+        TestPicture picture = makeNoisePicture(w, h, w + h);
+        Bytes bmp = writeBmpFile(canvasOf(picture));
+        SCOPED_TRACE(testing::Message() << w << "x" << h);
+        ASSERT_GE(bmp.size(), 54u);
+        EXPECT_EQ(Bytes(bmp.begin(), bmp.begin() + 2), (Bytes{'B', 'M'}));
+        EXPECT_EQ(le32(bmp, 2), bmp.size());
+        EXPECT_EQ(int32_t(le32(bmp, 18)), int32_t(w));
+        EXPECT_EQ(int32_t(le32(bmp, 22)), int32_t(h));  // positive: bottom-up
+        EXPECT_EQ(le16(bmp, 28), 24u);
+        EXPECT_EQ(le32(bmp, 30), 0u);  // uncompressed
+        const size_t stride = (size_t(w) * 3 + 3) / 4 * 4;
+        ASSERT_EQ(bmp.size(), le32(bmp, 10) + stride * h);
+        const uint8_t* top = picture.at(w - 1, 0);
+        const uint8_t* stored = bmp.data() + le32(bmp, 10) + stride * (h - 1) + 3 * (w - 1);
+        EXPECT_EQ(Bytes(stored, stored + 3), Bytes(top, top + 3));
+    }
 }
 
 TEST(Bmp, WidthOneRowsArePaddedWithOneZeroByte) {
@@ -434,49 +437,25 @@ TEST(Flatten, SpecialCasesAndTheExample) {
     EXPECT_EQ(planes, (Bytes{255, 30, 227, 254, 255, 20, 227, 254, 255, 10, 227, 254, 0, 255, 128, 1}));
 }
 
-TEST(Psd, EveryTemplateField) {
-    Canvas canvas = canvasOf(makeSpritePicture(37, 21, 4));
-    PsdFile f = writeAndParsePsd(canvas);
-    const Bytes& b = f.bytes;
-    EXPECT_EQ(Bytes(b.begin(), b.begin() + 4), (Bytes{'8', 'B', 'P', 'S'}));
-    EXPECT_EQ(be16(b, 4), 1u);
-    EXPECT_EQ(Bytes(b.begin() + 6, b.begin() + 12), Bytes(6, 0));
-    EXPECT_EQ(be16(b, 12), 4u);
-    EXPECT_EQ(be32(b, 14), 21u);
-    EXPECT_EQ(be32(b, 18), 37u);
-    EXPECT_EQ(be16(b, 22), 8u);
-    EXPECT_EQ(be16(b, 24), 3u);
-    EXPECT_EQ(be32(b, 26), 0u);
-    EXPECT_EQ(be32(b, 30), 0u);
-    const uint32_t sum = f.channelLength[0] + f.channelLength[1] + f.channelLength[2] + f.channelLength[3];
-    EXPECT_EQ(be32(b, 34), 136 + sum + 8);
-    EXPECT_EQ(be32(b, 38), 136 + sum);
-    EXPECT_EQ(be16(b, 42), 0xFFFFu);
-    EXPECT_EQ(be32(b, 44), 0u);
-    EXPECT_EQ(be32(b, 48), 0u);
-    EXPECT_EQ(be32(b, 52), 21u);
-    EXPECT_EQ(be32(b, 56), 37u);
-    EXPECT_EQ(be16(b, 60), 4u);
-    EXPECT_EQ(be16(b, 62), 0xFFFFu);
-    EXPECT_EQ(be16(b, 68), 0u);
-    EXPECT_EQ(be16(b, 74), 1u);
-    EXPECT_EQ(be16(b, 80), 2u);
-    EXPECT_EQ(Bytes(b.begin() + 86, b.begin() + 94), (Bytes{'8', 'B', 'I', 'M', 'n', 'o', 'r', 'm'}));
-    EXPECT_EQ(b[94], 255);
-    EXPECT_EQ(b[95], 0);
-    EXPECT_EQ(b[96], 8);
-    EXPECT_EQ(b[97], 0);
-    EXPECT_EQ(be32(b, 98), 76u);
-    EXPECT_EQ(be32(b, 102), 0u);
-    EXPECT_EQ(be32(b, 106), 40u);
-    for (size_t r = 0; r < 10; ++r) EXPECT_EQ(be32(b, 110 + 4 * r), 0x0000FFFFu) << r;
-    EXPECT_EQ(b[150], 10);
-    EXPECT_EQ(Bytes(b.begin() + 151, b.begin() + 161), (Bytes{0x83, 0x8C, 0x83, 0x43, 0x83, 0x84, 0x81, 0x5B, 0x20, 0x31}));
-    EXPECT_EQ(b[161], 0);
-    EXPECT_EQ(Bytes(b.begin() + 162, b.begin() + 170), (Bytes{'8', 'B', 'I', 'M', 'l', 'y', 'i', 'd'}));
-    EXPECT_EQ(be32(b, 170), 4u);
-    EXPECT_EQ(be32(b, 174), 2u);
-    EXPECT_EQ(be32(b, f.globalMask), 0u);
+TEST(Psd, HeaderAndLayerAgreeWithThePicture) {
+    // The fields a reader sizes its buffers by: document and layer rectangles, channel count,
+    // and section lengths that lead exactly to the merged image.
+    for (auto [w, h] : {std::pair{1u, 1u}, {37u, 21u}, {300u, 2u}}) {
+        Canvas canvas = canvasOf(makeSpritePicture(w, h, 4));
+        PsdFile f = writeAndParsePsd(canvas);
+        const Bytes& b = f.bytes;
+        SCOPED_TRACE(testing::Message() << w << "x" << h);
+        EXPECT_EQ(Bytes(b.begin(), b.begin() + 4), (Bytes{'8', 'B', 'P', 'S'}));
+        EXPECT_EQ(be32(b, 14), h);
+        EXPECT_EQ(be32(b, 18), w);
+        EXPECT_EQ(be16(b, 12), 4u);  // RGB and alpha
+        EXPECT_EQ(be16(b, 22), 8u);
+        EXPECT_EQ(be32(b, 52), h);  // the layer's bottom and right
+        EXPECT_EQ(be32(b, 56), w);
+        const uint64_t info = be32(b, 38);
+        EXPECT_EQ(be32(b, 34), info + 8);
+        EXPECT_EQ(f.globalMask, 42u + info);
+    }
 }
 
 TEST(Psd, ChannelBlocksDecodeToTheCanvas) {
@@ -511,7 +490,6 @@ TEST(Psd, OneByOneFileIs200Bytes) {
     picture.width = picture.height = 1;
     picture.bgra = {10, 20, 30, 128};
     Canvas canvas = canvasOf(picture);
-    EXPECT_EQ(psdBufferSize(1, 1), 202u);
     PsdFile f = writeAndParsePsd(canvas);
     ASSERT_EQ(f.bytes.size(), 200u);
     EXPECT_EQ(Bytes(f.bytes.begin() + 178, f.bytes.end()),
@@ -551,14 +529,20 @@ TEST(Psd, FullyTransparentCanvasFlattensToWhite) {
     EXPECT_EQ(f.channel[0], Bytes(n, 0));
 }
 
-TEST(Psd, WritingTwiceGivesTheSameBytes) {
-    // The template holds nothing from the previous picture.
-    Canvas big = canvasOf(makePhotoPicture(50, 30, 1));
-    Canvas small = canvasOf(makeSpritePicture(6, 5, 2));
-    PsdFile first = writeAndParsePsd(small);
-    writeAndParsePsd(big);
-    PsdFile again = writeAndParsePsd(small);
-    EXPECT_EQ(first.bytes, again.bytes);
+TEST(Psd, BuffersPriorContentsDoNotReachTheFile) {
+    // Planes and output buffers that held another picture, or any bytes, give the same file.
+    Canvas canvas = canvasOf(makeSpritePicture(61, 13, 2));
+    const uint32_t w = canvas.width, h = canvas.height;
+    Bytes reference;
+    for (uint8_t fill : {0x00, 0xA5, 0xFF}) {
+        Bytes planes(psdPlanesSize(w, h), fill);
+        Bytes out(psdBufferSize(w, h), uint8_t(~fill));
+        const uint32_t size = writePsd(canvas, planes, out);
+        ASSERT_GT(size, 0u);
+        out.resize(size);
+        if (reference.empty()) reference = out;
+        EXPECT_EQ(out, reference) << "fill " << int(fill);
+    }
 }
 
 TEST(Psd, TooSmallBuffersWriteNothing) {

@@ -193,9 +193,9 @@ std::vector<uint8_t> assembleG00FullFrame(uint16_t width, uint16_t height,
                                           std::span<const uint8_t> stream, G00Lengths lengths,
                                           uint8_t type) {
     std::vector<uint8_t> file;
-    file.reserve(13 + stream.size());
+    file.reserve(kFullFrameStreamStart + stream.size());
     appendHeader(file, type, width, height);
-    appendLe32(file, lengths.compressed.value_or(uint32_t(8 + stream.size())));
+    appendLe32(file, lengths.compressed.value_or(uint32_t(kSizePairSize + stream.size())));
     appendLe32(file, lengths.decompressed.value_or(uint32_t(width) * height * 4));
     file.insert(file.end(), stream.begin(), stream.end());
     return file;
@@ -213,27 +213,29 @@ std::vector<uint8_t> encodeG00FullFrame(uint16_t width, uint16_t height,
 std::vector<uint8_t> buildPartData(const G00RegionImage& image) {
     std::vector<uint8_t> data;
     appendLe32(data, image.entryCountField.value_or(uint32_t(image.entries.size())));
-    data.resize(4 + 8 * image.entries.size());
+    data.resize(kPartTableHeaderSize + kPartTableEntrySize * image.entries.size());
     for (size_t i = 0; i < image.entries.size(); ++i) {
-        const G00EntrySpec& entry = image.entries[i];
+        const G00Entry& entry = image.entries[i];
         const size_t start = data.size();
         if (entry.hasBlock) {
-            data.resize(start + kPartBlockHeaderBytes);
-            storeLe16(data.data() + start + 2,
+            data.resize(start + kPartBlockHeaderSize);
+            storeLe16(data.data() + start + kPartCountOffset,
                       entry.partCountField.value_or(uint16_t(entry.parts.size())));
-            for (const G00PartSpec& part : entry.parts) {
+            for (const G00Part& part : entry.parts) {
                 size_t at = data.size();
-                data.resize(at + kPartHeaderBytes);
-                storeLe16(data.data() + at, part.x);
-                storeLe16(data.data() + at + 2, part.y);
-                storeLe16(data.data() + at + 6, part.width);
-                storeLe16(data.data() + at + 8, part.height);
+                data.resize(at + kPartHeaderSize);
+                storeLe16(data.data() + at + kPartX, part.x);
+                storeLe16(data.data() + at + kPartY, part.y);
+                storeLe16(data.data() + at + kPartWidth, part.width);
+                storeLe16(data.data() + at + kPartHeight, part.height);
                 data.insert(data.end(), part.pixels.begin(), part.pixels.end());
             }
         }
-        uint8_t* slot = data.data() + 4 + 8 * i;
-        storeLe32(slot, entry.offsetField.value_or(entry.hasBlock ? uint32_t(start) : 0));
-        storeLe32(slot + 4, entry.lengthField.value_or(uint32_t(data.size() - start)));
+        uint8_t* slot = data.data() + kPartTableHeaderSize + kPartTableEntrySize * i;
+        storeLe32(slot + kEntryOffsetField,
+                  entry.offsetField.value_or(entry.hasBlock ? uint32_t(start) : 0));
+        storeLe32(slot + kEntryLengthField,
+                  entry.lengthField.value_or(uint32_t(data.size() - start)));
     }
     data.insert(data.end(), image.trailer.begin(), image.trailer.end());
     return data;
@@ -243,15 +245,15 @@ std::vector<uint8_t> assembleG00Regions(const G00RegionImage& image,
                                         std::span<const uint8_t> stream, uint32_t dataSize,
                                         G00Lengths lengths) {
     std::vector<uint8_t> file;
-    file.reserve(17 + kRegionRecordBytes * image.regions.size() + stream.size());
+    file.reserve(regionStreamStart(image.regions.size()) + stream.size());
     appendHeader(file, image.type, image.width, image.height);
     appendLe32(file, image.regionCountField.value_or(uint32_t(image.regions.size())));
-    for (const G00RegionSpec& region : image.regions) {
+    for (const G00RegionRecord& region : image.regions) {
         for (uint32_t field : {region.x1, region.y1, region.x2, region.y2, region.unused[0],
                                region.unused[1]})
             appendLe32(file, field);
     }
-    appendLe32(file, lengths.compressed.value_or(uint32_t(8 + stream.size())));
+    appendLe32(file, lengths.compressed.value_or(uint32_t(kSizePairSize + stream.size())));
     appendLe32(file, lengths.decompressed.value_or(dataSize));
     file.insert(file.end(), stream.begin(), stream.end());
     return file;

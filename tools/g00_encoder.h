@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "codec/g00_layout.h"
+
 enum class LzMode : uint8_t {
     compress,      // hash-chain match finder, greedy: the longest match found at each position
     literalsOnly,  // every unit a literal: control bytes of 0xFF (the last one may be partial)
@@ -37,7 +39,6 @@ public:
 
     const std::vector<uint8_t>& stream() const { return stream_; }
     std::vector<uint8_t> take() { return std::move(stream_); }
-    size_t items() const { return items_; }
 
 private:
     void item(bool literal);
@@ -75,16 +76,12 @@ std::vector<uint8_t> assembleG00FullFrame(uint16_t width, uint16_t height,
 
 // ---- Region-based files (type 2) ----
 
-inline constexpr uint32_t kRegionRecordBytes = 24;
-inline constexpr uint32_t kPartBlockHeaderBytes = 116;
-inline constexpr uint32_t kPartHeaderBytes = 92;
-
-struct G00RegionSpec {
+struct G00RegionRecord {
     uint32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;  // whole 32-bit fields; the decoder uses low halves
     uint32_t unused[2] = {0, 0};              // offsets 16 and 20, never read
 };
 
-struct G00PartSpec {
+struct G00Part {
     uint16_t x = 0, y = 0;  // relative to the region origin
     uint16_t width = 0, height = 0;
     // BGRA, written as given: normally width * height * 4 bytes. Fewer or more bytes make the
@@ -92,15 +89,15 @@ struct G00PartSpec {
     std::vector<uint8_t> pixels;
 };
 
-struct G00EntrySpec {
-    std::vector<G00PartSpec> parts;
+struct G00Entry {
+    std::vector<G00Part> parts;
     bool hasBlock = true;                    // false: no PartBlock is written for this entry
     std::optional<uint32_t> offsetField;     // default: where its block was written (0 if none)
     std::optional<uint32_t> lengthField;     // default: the block's size; 0xFFFFFFFF etc. = absent
     std::optional<uint16_t> partCountField;  // default: parts.size()
 
-    static G00EntrySpec absent(uint32_t lengthField = 0xFFFFFFFFu) {
-        G00EntrySpec entry;
+    static G00Entry absent(uint32_t lengthField = 0xFFFFFFFFu) {
+        G00Entry entry;
         entry.hasBlock = false;
         entry.lengthField = lengthField;
         return entry;
@@ -110,9 +107,9 @@ struct G00EntrySpec {
 struct G00RegionImage {
     uint8_t type = 2;
     uint16_t width = 0, height = 0;
-    std::vector<G00RegionSpec> regions;        // every record given is written
+    std::vector<G00RegionRecord> regions;        // every record given is written
     std::optional<uint32_t> regionCountField;  // default: regions.size()
-    std::vector<G00EntrySpec> entries;         // PartTable entries, in order
+    std::vector<G00Entry> entries;         // PartTable entries, in order
     std::optional<uint32_t> entryCountField;   // default: entries.size()
     std::vector<uint8_t> trailer;              // bytes appended to the decompressed data
 };

@@ -132,23 +132,23 @@ bool writeSeeds(const std::string& dir) {
     odd.height = 5;
     odd.regions = {{0, 0, 5, 4, {0, 0}}, {1, 1, 0, 0, {0, 0}}, {2, 1, 0, 1, {0, 0}}};
     auto part = [](uint16_t x, uint16_t y, uint16_t w, uint16_t h, uint8_t fill) {
-        G00PartSpec p{x, y, w, h, {}};
+        G00Part p{x, y, w, h, {}};
         p.pixels.assign(size_t(w) * h * 4, fill);
         return p;
     };
-    G00EntrySpec first;
+    G00Entry first;
     first.parts = {part(0, 0, 3, 2, 0x40), part(1, 1, 3, 3, 0x80), part(4, 3, 4, 4, 0xC0)};
-    G00EntrySpec second;
+    G00Entry second;
     second.parts = {part(0, 0, 2, 2, 0x11)};
-    G00EntrySpec third;
+    G00Entry third;
     third.parts = {part(0, 0, 0, 3, 0x22), part(1, 0, 2, 1, 0x33)};
-    odd.entries = {first, second, third, G00EntrySpec::absent(0x80000000u)};
+    odd.entries = {first, second, third, G00Entry::absent(0x80000000u)};
     put("regions-odd.g00", encodeG00Regions(odd, LzMode::compress));
-    G00EntrySpec none;
+    G00Entry none;
     none.partCountField = 0;
     none.parts = {part(0, 0, 1, 1, 0x55)};
     G00RegionImage zero = odd;
-    zero.entries = {none, G00EntrySpec::absent()};
+    zero.entries = {none, G00Entry::absent()};
     put("regions-zero-parts.g00", encodeG00Regions(zero, LzMode::literalsOnly));
     return ok;
 }

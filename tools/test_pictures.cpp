@@ -277,11 +277,11 @@ G00RegionImage cutIntoParts(const TestPicture& picture, const PartCutting& cutti
         for (uint32_t left = 0; left < picture.width; left += size) {
             const uint32_t right = std::min(left + size, picture.width);
             const uint32_t bottom = std::min(top + size, picture.height);
-            G00RegionSpec region{left, top, right - 1, bottom - 1, {0, 0}};
+            G00RegionRecord region{left, top, right - 1, bottom - 1, {0, 0}};
             if (region.x2 == 0 && region.y2 == 0) region.y2 = 1;
             image.regions.push_back(region);
 
-            G00EntrySpec entry;
+            G00Entry entry;
             for (uint32_t y0 = top; y0 < bottom; y0 += band) {
                 const uint32_t y1 = std::min(y0 + band, bottom);
                 uint32_t minX = right, maxX = left, minY = y1, maxY = y0;
@@ -294,7 +294,7 @@ G00RegionImage cutIntoParts(const TestPicture& picture, const PartCutting& cutti
                             maxY = std::max(maxY, y);
                         }
                 if (minX > maxX || minY > maxY) continue;
-                G00PartSpec part;
+                G00Part part;
                 part.x = uint16_t(minX - left);
                 part.y = uint16_t(minY - top);
                 part.width = uint16_t(maxX - minX + 1);
@@ -305,7 +305,7 @@ G00RegionImage cutIntoParts(const TestPicture& picture, const PartCutting& cutti
                                        picture.at(minX, y) + size_t(part.width) * 4);
                 entry.parts.push_back(std::move(part));
             }
-            if (entry.parts.empty() && cutting.absentEmptyRegions) entry = G00EntrySpec::absent();
+            if (entry.parts.empty() && cutting.absentEmptyRegions) entry = G00Entry::absent();
             image.entries.push_back(std::move(entry));
         }
     }

@@ -222,7 +222,7 @@ bool closeAndExpectExit(Report& report, Program& program, const std::string& how
 
 // ---- scenarios -----------------------------------------------------------------------------
 
-struct ControlSpec {
+struct ControlExpectation {
     const wchar_t* className;
     int id;
     const wchar_t* text;
@@ -368,7 +368,7 @@ void windowScenario(Report& report, const Settings& settings) {
     report.check(GetParent(window) == nullptr && GetWindow(window, GW_OWNER) == nullptr,
                  "window has no parent or owner");
 
-    const ControlSpec expectedControls[] = {
+    const ControlExpectation expectedControls[] = {
         {L"Static", kCountLabel, L"    0 file(s) selected.", 0, 0, {290, 13, 410, 25}},
         {L"Static", kFolderLabel, L"Output folder", 0, 0, {10, 43, 110, 55}},
         {L"Edit", kFolderEdit, L"", ES_AUTOHSCROLL | ES_NOHIDESEL, WS_EX_CLIENTEDGE,
@@ -381,7 +381,7 @@ void windowScenario(Report& report, const Settings& settings) {
     const std::vector<HWND> controls = children(window);
     report.equal(int(controls.size()), 7, "seven controls");
     for (size_t i = 0; i < controls.size() && i < 7; ++i) {
-        const ControlSpec& want = expectedControls[i];
+        const ControlExpectation& want = expectedControls[i];
         HWND child = controls[i];
         const std::string name = "control " + std::to_string(i + 1) + " (" +
                                  narrow(want.className) + " " + std::to_string(want.id) + ")";

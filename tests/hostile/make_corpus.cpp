@@ -40,8 +40,8 @@ G00RegionImage spriteImage(uint16_t width, uint16_t height, uint32_t seed) {
     return cutIntoParts(picture, cutting);
 }
 
-G00PartSpec solidPart(uint16_t x, uint16_t y, uint16_t width, uint16_t height) {
-    G00PartSpec part;
+G00Part solidPart(uint16_t x, uint16_t y, uint16_t width, uint16_t height) {
+    G00Part part;
     part.x = x;
     part.y = y;
     part.width = width;
@@ -50,12 +50,12 @@ G00PartSpec solidPart(uint16_t x, uint16_t y, uint16_t width, uint16_t height) {
     return part;
 }
 
-G00RegionImage oneRegion(uint16_t width, uint16_t height, std::vector<G00PartSpec> parts) {
+G00RegionImage oneRegion(uint16_t width, uint16_t height, std::vector<G00Part> parts) {
     G00RegionImage image;
     image.width = width;
     image.height = height;
     image.regions.push_back({0, 0, uint32_t(width - 1), uint32_t(height - 1)});
-    G00EntrySpec entry;
+    G00Entry entry;
     entry.parts = std::move(parts);
     image.entries.push_back(entry);
     return image;
@@ -164,13 +164,13 @@ int main(int argc, char** argv) {
         none.entryCountField = 0;
         corpus.add("parts-entry-count-0", encodeG00Regions(none, LzMode::compress), "ok");
         G00RegionImage beyond = oneRegion(16, 16, {solidPart(0, 0, 4, 4)});
-        G00EntrySpec extra;
+        G00Entry extra;
         extra.parts.push_back(solidPart(1, 1, 2, 2));
         beyond.entries.push_back(extra);
         corpus.add("parts-entry-beyond-regions", encodeG00Regions(beyond, LzMode::compress),
                    "damagedParts");
         G00RegionImage absent = oneRegion(16, 16, {solidPart(0, 0, 4, 4)});
-        absent.entries.push_back(G00EntrySpec::absent());
+        absent.entries.push_back(G00Entry::absent());
         corpus.add("parts-absent-entry-beyond-regions", encodeG00Regions(absent, LzMode::compress),
                    "ok");
         G00RegionImage table = oneRegion(16, 16, {});
@@ -198,7 +198,7 @@ int main(int argc, char** argv) {
     corpus.add("zip-renamed", {'P', 'K', 3, 4, 20, 0, 0, 0, 8, 0}, "notG00");
     corpus.add("text-renamed", {'h', 'e', 'l', 'l', 'o', '\n'}, "notG00");
     corpus.add("ico-renamed", {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 1, 0, 32, 0}, "truncated");
-    corpus.add("type-1", assembleG00FullFrame(4, 4, {}, {}, 1), "notG00");
+    corpus.add("type-1", assembleG00FullFrame(4, 4, {}, {}, 1), "unsupportedType");
 
     // Random bytes after valid headers: whatever they decode to, nothing leaves its buffers.
     std::mt19937 random(20261208);
