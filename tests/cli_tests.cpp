@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -97,17 +98,30 @@ TEST_F(CliTest, ReportsEachFailureAndStopsUnlessKeepGoing) {
     EXPECT_NE(run.errors.find("a.g00: cannot create the output"), std::string::npos);
 }
 
-TEST_F(CliTest, UsageErrorsExitWithTwo) {
-    for (const char* arguments : {"", "-j 0 a.g00", "-j x a.g00", "-o", "--frobnicate a.g00"}) {
+TEST_F(CliTest, UsageErrorsExitWithTwoOnOneLine) {
+    const char* refused[] = {"", "-j 0 a.g00", "-jx a.g00", "-o", "--output", "--frobnicate a.g00",
+                             "-kx a.g00", "--bmp=1 a.g00", "--max-pixels=-1 a.g00"};
+    for (const char* arguments : refused) {
         CliRun run = cli(arguments);
         EXPECT_EQ(run.status, 2) << arguments;
-        EXPECT_NE(run.errors.find("usage:"), std::string::npos) << arguments;
+        EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
+        EXPECT_NE(run.errors.find("(try --help)"), std::string::npos) << run.errors;
     }
     EXPECT_EQ(cli("--help").status, 0);
     EXPECT_NE(readFile(root / "stdout.txt").size(), 0u);
     EXPECT_EQ(cli("--version").status, 0);
     std::vector<uint8_t> version = readFile(root / "stdout.txt");
     EXPECT_EQ(std::string(version.begin(), version.end()).rfind("tavimore-cli ", 0), 0u);
+    // A standard output that takes nothing fails the run.
+    EXPECT_NE(std::system("\"" TAVIMORE_CLI "\" --version >/dev/full"), 0);
+
+    // Bundled letters, attached values, long forms and "--" before a name that starts with "-".
+    writeFile(root / "-dash.g00", fixtures::fullFrame(2, 2));
+    EXPECT_EQ(cli("-kqj2 -oout -- -dash.g00").status, 0);
+    EXPECT_TRUE(fs::exists(root / "out" / "-dash.bmp"));
+    fs::remove(root / "out" / "-dash.bmp");
+    EXPECT_EQ(cli("--keep-going --quiet --jobs=2 --output=out -- -dash.g00").status, 0);
+    EXPECT_TRUE(fs::exists(root / "out" / "-dash.bmp"));
 }
 
 TEST_F(CliTest, SeveralAtOnceGiveTheResultsOfOneAfterAnother) {
