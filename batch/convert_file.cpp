@@ -12,7 +12,9 @@
 
 namespace {
 
-ConvertResult failed(Status status, uint8_t typeByte = 0) { return ConvertResult{status, typeByte}; }
+ConvertResult failed(Status status, uint8_t typeByte = 0, int systemError = 0) {
+    return ConvertResult{status, typeByte, systemError};
+}
 
 // Writes the Canvas as PSD or BMP into a new output buffer.
 Status writeImage(const Canvas& canvas, bool psd, EncodedImage& image) {
@@ -37,11 +39,12 @@ Status writeImage(const Canvas& canvas, bool psd, EncodedImage& image) {
 
 }  // namespace
 
-ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& image) {
+ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& image,
+                         uint64_t maxPixels) {
     image.bytes.release();
     image.length = 0;
     Status status = openSource(sourcePath, image.source);
-    if (status != Status::ok) return failed(status);
+    if (status != Status::ok) return failed(status, 0, image.source.error);
 
     const uint64_t fileSize = sourceSize(image.source);
     if (fileSize == 0) return failed(Status::empty);
@@ -54,10 +57,10 @@ ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& i
     if (status != Status::ok) return failed(status);
     storeLe32(file.data(), 0xFFFFFFFFu);
     status = readWhole(image.source, file.data(), size);
-    if (status != Status::ok) return failed(status);
+    if (status != Status::ok) return failed(status, 0, image.source.error);
 
     Canvas canvas;
-    const G00Decoded decoded = decodeG00Picture(file.span(), canvas);
+    const G00Decoded decoded = decodeG00Picture(file.span(), canvas, maxPixels);
     file.release();
     if (decoded.status != Status::ok) return failed(decoded.status, decoded.header.type);
 
@@ -67,6 +70,10 @@ ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& i
         return failed(status);
     }
     return {};
+}
+
+std::string outputFileName(std::string_view fileName, const char* extension) {
+    return std::string(fileName.substr(0, fileName.find('.'))) + '.' + extension;
 }
 
 bool buildOutputName(char* outputPath, size_t namePos, const char* fileName,
@@ -92,7 +99,8 @@ ConvertResult placeImage(const char* outputPath, size_t namePos, EncodedImage& i
     Status status = createOutput(outputPath, namePos, image.source, guards, output);
     if (status == Status::ok) status = writeWhole(output.file, image.bytes.data(), image.length);
     if (status == Status::ok) status = placeOutput(output, outputPath);
-    if (status != Status::ok) return failed(status);  // the temporary file is gone with output
+    // The temporary file is gone with output; an older file of the name stays as it was.
+    if (status != Status::ok) return failed(status, 0, output.file.error);
     image.bytes.release();
     image.source.close();
     return {};

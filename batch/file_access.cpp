@@ -145,12 +145,23 @@ bool identifyFile(const char* path, FileIdentity& identity) {
 
 Status openSource(const char* path, FileHandle& source) {
     source.close();
+    source.error = 0;
     if (faults::refuse(faults::Point::open)) return Status::cannotOpen;
     HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return Status::cannotOpen;
+    if (handle == INVALID_HANDLE_VALUE) {
+        source.error = int(GetLastError());
+        DWORD attributes = GetFileAttributesA(path);
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                   ? Status::notRegularFile
+                   : Status::cannotOpen;
+    }
     source.native = handle;
     faults::handleOpened();
+    if (GetFileType(handle) != FILE_TYPE_DISK) {  // a console, a pipe or a device such as NUL
+        source.close();
+        return Status::notRegularFile;
+    }
     return Status::ok;
 }
 
@@ -164,14 +175,14 @@ Status readWhole(FileHandle& source, uint8_t* into, uint32_t size) {
     // A test build may cut the read short, as a file that shrank while open would.
     const uint32_t asked = faults::refuse(faults::Point::read) ? size / 2 : size;
     DWORD got = 0;
-    if (!ReadFile(source.native, into, asked, &got, nullptr) || got != size)
-        return Status::readFailed;
-    return Status::ok;
+    if (!ReadFile(source.native, into, asked, &got, nullptr)) source.error = int(GetLastError());
+    return got == size ? Status::ok : Status::readFailed;
 }
 
 Status createOutput(const char* path, size_t namePos, const FileHandle& source,
                     const OutputGuards& guards, PendingOutput& output) {
     output.discard();
+    output.file.error = 0;
     if (faults::refuse(faults::Point::create)) return Status::cannotCreate;
     if (replacesASource(path, source, guards)) return Status::sameAsSource;
     const DWORD processId = GetCurrentProcessId();
@@ -182,6 +193,7 @@ Status createOutput(const char* path, size_t namePos, const FileHandle& source,
         HANDLE handle = CreateFileA(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         const DWORD error = GetLastError();
+        output.file.error = int(error);
         if (handle != INVALID_HANDLE_VALUE && guards.temporaries != nullptr)
             guards.temporaries->add(temporary);
         if (guards.temporaries != nullptr) guards.temporaries->unlock();
@@ -201,23 +213,43 @@ Status writeWhole(FileHandle& output, const uint8_t* bytes, uint32_t size) {
     // A test build may cut the write short, as a full disk would.
     const uint32_t offered = faults::refuse(faults::Point::write) ? size / 2 : size;
     DWORD put = 0;
-    if (!WriteFile(output.native, bytes, offered, &put, nullptr) || put != size)
-        return Status::writeFailed;
-    return Status::ok;
+    if (!WriteFile(output.native, bytes, offered, &put, nullptr)) output.error = int(GetLastError());
+    else if (put != size) output.error = ERROR_DISK_FULL;
+    return put == size ? Status::ok : Status::writeFailed;
 }
 
 Status closeWritten(FileHandle& output) {
     const bool closed = CloseHandle(output.native) != 0;
+    if (!closed) output.error = int(GetLastError());
     faults::handleClosed();
     output.native = INVALID_HANDLE_VALUE;
     return closed ? Status::ok : Status::writeFailed;
 }
 
 namespace {
-bool renameOver(const char* from, const char* to) {
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+bool renameOver(const char* from, const char* to, int& error) {
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return true;
+    error = int(GetLastError());
+    return false;
 }
 }  // namespace
+
+std::string systemErrorText(int error) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, DWORD(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string utf8;
+    if (length > 0) {
+        const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, int(length), nullptr, 0, nullptr, nullptr);
+        utf8.resize(size_t(bytes));
+        WideCharToMultiByte(CP_UTF8, 0, text, int(length), utf8.data(), bytes, nullptr, nullptr);
+    }
+    LocalFree(text);
+    while (!utf8.empty() && (utf8.back() == '\n' || utf8.back() == '\r' || utf8.back() == '.'))
+        utf8.pop_back();  // the system's text ends in ".\r\n"
+    return utf8.empty() ? "error " + std::to_string(error) : utf8;
+}
 
 #else
 
@@ -247,9 +279,15 @@ bool replacesASource(const char* path, const FileHandle& source, const OutputGua
     return guards.sources != nullptr && guards.sources->contains(identityOf(existing));
 }
 
-bool renameOver(const char* from, const char* to) { return rename(from, to) == 0; }
+bool renameOver(const char* from, const char* to, int& error) {
+    if (rename(from, to) == 0) return true;
+    error = errno;
+    return false;
+}
 
 }  // namespace
+
+std::string systemErrorText(int error) { return std::strerror(error); }
 
 bool identifyFile(const char* path, FileIdentity& identity) {
     struct stat info;
@@ -260,14 +298,20 @@ bool identifyFile(const char* path, FileIdentity& identity) {
 
 Status openSource(const char* path, FileHandle& source) {
     source.close();
+    source.error = 0;
     if (faults::refuse(faults::Point::open)) return Status::cannotOpen;
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return Status::cannotOpen;
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {  // a folder is not a file to read
-        ::close(fd);
-        return Status::cannotOpen;
+    // Without waiting: a FIFO would otherwise block the open until a writer came.
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        source.error = errno;
+        return source.error == ENXIO ? Status::notRegularFile : Status::cannotOpen;
     }
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return Status::notRegularFile;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     source.native = fd;
     faults::handleOpened();
@@ -287,6 +331,7 @@ Status readWhole(FileHandle& source, uint8_t* into, uint32_t size) {
     while (done < asked) {
         ssize_t got = pread(source.native, into + done, asked - done, off_t(done));
         if (got < 0 && errno == EINTR) continue;
+        if (got < 0) source.error = errno;
         if (got <= 0) break;
         done += uint32_t(got);
     }
@@ -296,6 +341,7 @@ Status readWhole(FileHandle& source, uint8_t* into, uint32_t size) {
 Status createOutput(const char* path, size_t namePos, const FileHandle& source,
                     const OutputGuards& guards, PendingOutput& output) {
     output.discard();
+    output.file.error = 0;
     if (faults::refuse(faults::Point::create)) return Status::cannotCreate;
     if (replacesASource(path, source, guards)) return Status::sameAsSource;
     // A file of that name that this user may not write stays, as a read-only file does on
@@ -303,14 +349,17 @@ Status createOutput(const char* path, size_t namePos, const FileHandle& source,
     // replaced by the new file, and what it points to stays as it was.
     struct stat existing;
     if (lstat(path, &existing) == 0 && !S_ISLNK(existing.st_mode) &&
-        faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0)
+        faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0) {
+        output.file.error = errno;
         return Status::cannotCreate;
+    }
     const uint32_t processId = uint32_t(getpid());
     for (uint32_t attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         std::string temporary = temporaryPath(path, namePos, processId, attempt);
         if (guards.temporaries != nullptr) guards.temporaries->lock();
         int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         const int error = errno;
+        output.file.error = error;
         if (fd >= 0 && guards.temporaries != nullptr) guards.temporaries->add(temporary);
         if (guards.temporaries != nullptr) guards.temporaries->unlock();
         if (fd >= 0) {
@@ -332,14 +381,17 @@ Status writeWhole(FileHandle& output, const uint8_t* bytes, uint32_t size) {
     while (done < offered) {
         ssize_t put = ::write(output.native, bytes + done, offered - done);
         if (put < 0 && errno == EINTR) continue;
+        if (put < 0) output.error = errno;
         if (put <= 0) break;
         done += uint32_t(put);
     }
+    if (done != size && output.error == 0) output.error = ENOSPC;
     return done == size ? Status::ok : Status::writeFailed;
 }
 
 Status closeWritten(FileHandle& output) {
     const bool closed = ::close(output.native) == 0;
+    if (!closed) output.error = errno;
     faults::handleClosed();
     output.native = -1;
     return closed ? Status::ok : Status::writeFailed;
@@ -355,8 +407,8 @@ Status placeOutput(PendingOutput& output, const char* path) {
     }
     if (output.temporaries != nullptr) output.temporaries->lock();
     // A test build may refuse the rename, as Windows does while the old file is held open.
-    const bool placed =
-        !faults::refuse(faults::Point::place) && renameOver(output.temporaryPath.c_str(), path);
+    const bool placed = !faults::refuse(faults::Point::place) &&
+                        renameOver(output.temporaryPath.c_str(), path, output.file.error);
     if (placed && output.temporaries != nullptr) output.temporaries->drop(output.temporaryPath);
     if (output.temporaries != nullptr) output.temporaries->unlock();
     if (!placed) {

@@ -24,6 +24,10 @@ public:
     bool isOpen() const;
     void close();  // closing nothing does nothing
 
+    // The system's code (errno, or GetLastError on Windows) of the last failure on this file,
+    // 0 when none: what systemErrorText tells the user.
+    int error = 0;
+
 #ifdef _WIN32
     void* native = reinterpret_cast<void*>(intptr_t(-1));  // a HANDLE; INVALID_HANDLE_VALUE when closed
 #else
@@ -94,7 +98,12 @@ public:
     TemporaryFiles* temporaries = nullptr;
 };
 
-// Opens an existing file for reading, others may read it too: cannotOpen on failure.
+// The system's own words for an error code ("No such file or directory"), UTF-8.
+std::string systemErrorText(int error);
+
+// Opens an existing file for reading, others may read it too: cannotOpen on failure, and
+// notRegularFile for a folder, a FIFO, a device or a socket (opened without waiting for a
+// writer, so a FIFO never hangs the program).
 Status openSource(const char* path, FileHandle& source);
 
 // The file's size in 64 bits (0 when it cannot be asked).

@@ -4,6 +4,7 @@ const char* statusText(Status status) {
     switch (status) {
     case Status::ok: return "converted";
     case Status::cannotOpen: return "cannot open the file";
+    case Status::notRegularFile: return "not a regular file";
     case Status::empty: return "the file is empty";
     case Status::readFailed: return "cannot read the whole file";
     case Status::notG00: return "not a G00 image";
@@ -27,6 +28,7 @@ const char* statusName(Status status) {
     switch (status) {
     case Status::ok: return "ok";
     case Status::cannotOpen: return "cannotOpen";
+    case Status::notRegularFile: return "notRegularFile";
     case Status::empty: return "empty";
     case Status::readFailed: return "readFailed";
     case Status::notG00: return "notG00";

@@ -6,6 +6,7 @@
 enum class Status : uint8_t {
     ok,
     cannotOpen,      // the source file could not be opened
+    notRegularFile,  // the source is a folder, a FIFO, a device or a socket
     empty,           // the source file holds no bytes
     readFailed,      // the source could not be read whole
     notG00,          // the type byte is no G00 type

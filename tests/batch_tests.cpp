@@ -180,7 +180,7 @@ TEST_F(ConvertTest, EveryFailureLeavesNoOutput) {
         }
     }
     EXPECT_EQ(convert(root / "missing.g00").status, Status::cannotOpen);
-    EXPECT_EQ(convert(root).status, Status::cannotOpen);  // a folder
+    EXPECT_EQ(convert(root).status, Status::notRegularFile);  // a folder
     EXPECT_TRUE(fs::is_empty(root / "out"));
 
     setFolder(root / "no-such-folder");

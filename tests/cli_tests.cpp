@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "tests/g00_fixtures.h"
 #include "tests/test_support.h"
 
@@ -89,13 +91,20 @@ TEST_F(CliTest, ReportsEachFailureAndStopsUnlessKeepGoing) {
 
     run = cli("-k -j 1 -o out b.g00 missing.g00 empty.g00 c.g00");
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.errors.find("missing.g00: cannot open the file"), std::string::npos);
+    EXPECT_NE(run.errors.find("missing.g00: cannot open the file: No such file or directory"),
+              std::string::npos)
+        << run.errors;
     EXPECT_NE(run.errors.find("empty.g00: the file is empty"), std::string::npos);
     EXPECT_TRUE(fs::exists(root / "out" / "c.bmp"));
 
-    run = cli("-o no-such-folder a.g00");
+    // An output that cannot be put in place names itself and the system's reason.
+    fs::remove(root / "out" / "a.bmp");
+    fs::create_directories(root / "out" / "a.bmp");
+    run = cli("-o out a.g00");
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.errors.find("a.g00: cannot create the output"), std::string::npos);
+    EXPECT_NE(run.errors.find("a.g00: cannot create the output: out/a.bmp: Is a directory"),
+              std::string::npos)
+        << run.errors;
 }
 
 TEST_F(CliTest, UsageErrorsExitWithTwoOnOneLine) {
@@ -214,4 +223,93 @@ TEST_F(CliTest, AnInterruptLeavesTheOlderOutputOrAWholeNewOne) {
     }
     std::printf("interrupted %d of 12 conversions of %lld us\n", interrupted,
                 static_cast<long long>(took.count()));
+}
+
+TEST_F(CliTest, ReasonsForWhatIsNoPictureFile) {
+    writeFile(root / "pic.g00", fixtures::fullFrame(4, 4));
+    fs::create_directories(root / "pics");
+    ASSERT_EQ(mkfifo((root / "fifo.g00").c_str(), 0644), 0);
+    struct Case {
+        const char* arguments;
+        int status;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"-o pic.g00 pic.g00", 2, "pic.g00 is not a folder (try --help)"},
+        {"-k fifo.g00 /dev/null", 1, "fifo.g00: not a regular file"},
+        {"-k fifo.g00 /dev/null", 1, "/dev/null: not a regular file"},
+        {"pics", 1, "pics: is a folder (use -r)"},
+        {"--max-pixels=15 pic.g00", 1, "pic.g00: larger than 15 pixels (use --max-pixels)"},
+        {TAVIMORE_HOSTILE_DIR "/full-65535x65535.g00", 1,
+         "larger than 178956970 pixels (use --max-pixels)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        CliRun run = cli(std::string("-o out ") + c.arguments);  // a FIFO must not hang it
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_NE(run.errors.find(c.reason), std::string::npos) << run.errors;
+    }
+    EXPECT_EQ(cli("--max-pixels=16 pic.g00").status, 0);
+    // The output folder is made, parents too, before anything is read.
+    EXPECT_EQ(cli("-o made/deeper pic.g00").status, 0);
+    EXPECT_TRUE(fs::exists(root / "made" / "deeper" / "pic.bmp"));
+}
+
+TEST_F(CliTest, FoldersWithRecursionKeepTheirRelativeFolders) {
+    fs::create_directories(root / "pics" / "sub");
+    fs::create_directories(root / "elsewhere");
+    writeFile(root / "pics" / "b.G00", fixtures::fullFrame(2, 2));
+    writeFile(root / "pics" / "a.g00", fixtures::fullFrame(3, 2));
+    writeFile(root / "pics" / "sub" / "c.g00", fixtures::regions(4, 4, 2, 2));
+    writeFile(root / "pics" / "sub" / "notes.txt", {1, 2, 3});
+    writeFile(root / "elsewhere" / "d.g00", fixtures::fullFrame(2, 2));
+    fs::create_directory_symlink(root / "elsewhere", root / "pics" / "link");
+    ASSERT_EQ(mkfifo((root / "pics" / "sub" / "fifo.g00").c_str(), 0644), 0);
+
+    for (const char* jobs : {"-j1", "-j4"}) {
+        fs::remove_all(root / "out");
+        CliRun run = cli(std::string(jobs) + " -r -v -o out pics");
+        EXPECT_EQ(run.status, 0) << run.errors;
+        std::vector<uint8_t> listed = readFile(root / "stdout.txt");
+        EXPECT_EQ(std::string(listed.begin(), listed.end()),
+                  "pics/a.g00 -> out/a.bmp\npics/b.G00 -> out/b.bmp\n"
+                  "pics/sub/c.g00 -> out/sub/c.psd\nconverted 3 of 3 files into out\n");
+        EXPECT_FALSE(fs::exists(root / "out" / "link"));  // a link to a folder is not followed
+    }
+
+    // Two sources of one output name: a warning, the later wins; -n leaves it alone.
+    writeFile(root / "a.b.g00", fixtures::fullFrame(2, 2, 5));
+    writeFile(root / "a.c.g00", fixtures::fullFrame(2, 2, 6));
+    CliRun run = cli("-o out a.b.g00 a.c.g00");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.errors.find("warning: a.c.g00 replaces out/a.bmp, the output of a.b.g00"),
+              std::string::npos)
+        << run.errors;
+    const std::vector<uint8_t> later = readFile(root / "out" / "a.bmp");
+    writeFile(root / "out" / "x.bmp", {7});
+    run = cli("-n -o out a.b.g00");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.errors.find("out/a.bmp: exists, left alone (-n)"), std::string::npos);
+    EXPECT_EQ(readFile(root / "out" / "a.bmp"), later);
+}
+
+TEST_F(CliTest, TheProgressBarFitsTheTerminal) {
+    for (int i = 0; i < 12; ++i) writeFile(root / ("p" + std::to_string(i) + ".g00"), fixtures::fullFrame(2, 2));
+    for (int columns : {30, 80, 8}) {
+        SCOPED_TRACE(columns);
+        // A terminal of that width, from script(1); what it shows is kept in the file.
+        std::string command = "cd \"" + root.string() + "\" && script -qec 'stty cols " +
+                              std::to_string(columns) + "; \"" TAVIMORE_CLI
+                              "\" -j1 -o out p*.g00 >/dev/null' /dev/null >shown.txt";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        std::vector<uint8_t> shown = readFile(root / "shown.txt");
+        std::string text(shown.begin(), shown.end());
+        size_t start = 0, drawn = 0;
+        for (size_t end; (end = text.find('\r', start)) != std::string::npos; start = end + 1) {
+            EXPECT_LT(end - start, size_t(columns)) << text.substr(start, end - start);
+            drawn += text.compare(start, 5, "12/12") == 0 || text.compare(start, 1, "[") == 0;
+        }
+        EXPECT_GT(drawn, 0u) << text;
+        EXPECT_EQ(columns < 20, text.find('[') == std::string::npos) << text;
+    }
 }
