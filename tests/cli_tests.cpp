@@ -253,6 +253,11 @@ TEST_F(CliTest, ReasonsForWhatIsNoPictureFile) {
     // The output folder is made, parents too, before anything is read.
     EXPECT_EQ(cli("-o made/deeper pic.g00").status, 0);
     EXPECT_TRUE(fs::exists(root / "made" / "deeper" / "pic.bmp"));
+    // Paths are not held to the window's 260 bytes.
+    const std::string deep = std::string(120, 'd') + "/" + std::string(120, 'e') + "/" +
+                             std::string(120, 'f');
+    EXPECT_EQ(cli("-o " + deep + " pic.g00").status, 0);
+    EXPECT_TRUE(fs::exists(root / deep / "pic.bmp"));
 }
 
 TEST_F(CliTest, FoldersWithRecursionKeepTheirRelativeFolders) {
