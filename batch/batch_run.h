@@ -30,7 +30,8 @@ struct BatchJob {
 
 // For each file: step the progress, drain messages, put the name into sourcePath (a path that
 // would not fit fails the file: nameTooLong), show it, convert it. The first failure ends the
-// batch and is returned; the remaining files are not opened.
+// batch and is returned; the remaining files are not opened. An output that would replace
+// any file of the list fails as sameAsSource.
 ConvertResult runBatch(BatchJob& job, BatchView& view);
 
 // Makes the typed folder (a NUL-terminated text in kPathSize bytes) end in "\", judged by

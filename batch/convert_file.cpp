@@ -12,7 +12,9 @@
 
 namespace {
 
-ConvertResult failed(Status status, uint8_t typeByte = 0) { return ConvertResult{status, typeByte}; }
+ConvertResult failed(Status status, uint8_t typeByte = 0, int systemError = 0) {
+    return ConvertResult{status, typeByte, systemError};
+}
 
 // Writes the Canvas as PSD or BMP into a new output buffer.
 Status writeImage(const Canvas& canvas, bool psd, EncodedImage& image) {
@@ -37,14 +39,17 @@ Status writeImage(const Canvas& canvas, bool psd, EncodedImage& image) {
 
 }  // namespace
 
-ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& image) {
+ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& image,
+                         uint64_t maxPixels) {
     image.bytes.release();
     image.length = 0;
     Status status = openSource(sourcePath, image.source);
-    if (status != Status::ok) return failed(status);
+    if (status != Status::ok) return failed(status, 0, image.source.error);
 
-    const uint32_t size = sourceSize(image.source);
-    if (size == 0) return failed(Status::empty);
+    const uint64_t fileSize = sourceSize(image.source);
+    if (fileSize == 0) return failed(Status::empty);
+    if (fileSize > kMaxBlockSize) return failed(Status::tooLarge);
+    const uint32_t size = uint32_t(fileSize);
     // Never less than a header: bytes a short file lacks read as the marker or as zero.
     const uint32_t bufferSize = std::max(size, kG00HeaderSize);
     ByteBuffer file;
@@ -52,10 +57,10 @@ ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& i
     if (status != Status::ok) return failed(status);
     storeLe32(file.data(), 0xFFFFFFFFu);
     status = readWhole(image.source, file.data(), size);
-    if (status != Status::ok) return failed(status);
+    if (status != Status::ok) return failed(status, 0, image.source.error);
 
     Canvas canvas;
-    const G00Decoded decoded = decodeG00Picture(file.span(), canvas);
+    const G00Decoded decoded = decodeG00Picture(file.span(), canvas, maxPixels);
     file.release();
     if (decoded.status != Status::ok) return failed(decoded.status, decoded.header.type);
 
@@ -65,6 +70,10 @@ ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& i
         return failed(status);
     }
     return {};
+}
+
+std::string outputFileName(std::string_view fileName, const char* extension) {
+    return std::string(fileName.substr(0, fileName.find('.'))) + '.' + extension;
 }
 
 bool buildOutputName(char* outputPath, size_t namePos, const char* fileName,
@@ -84,28 +93,30 @@ bool buildOutputName(char* outputPath, size_t namePos, const char* fileName,
     return true;
 }
 
-ConvertResult writeOutput(char* outputPath, size_t namePos, const char* fileName,
-                          EncodedImage& image) {
-    if (!buildOutputName(outputPath, namePos, fileName, image.extension))
-        return failed(Status::nameTooLong);
-    FileHandle output;
-    Status status = createOutput(outputPath, image.source, output);
-    if (status != Status::ok) return failed(status);
-    status = writeWhole(output, image.bytes.data(), image.length);
-    output.close();
-    if (status != Status::ok) {
-        removeOutput(outputPath);  // never leave half a file
-        return failed(status);
-    }
+ConvertResult placeImage(const char* outputPath, size_t namePos, EncodedImage& image,
+                         const OutputGuards& guards) {
+    PendingOutput output;
+    Status status = createOutput(outputPath, namePos, image.source, guards, output);
+    if (status == Status::ok) status = writeWhole(output.file, image.bytes.data(), image.length);
+    if (status == Status::ok) status = placeOutput(output, outputPath);
+    // The temporary file is gone with output; an older file of the name stays as it was.
+    if (status != Status::ok) return failed(status, 0, output.file.error);
     image.bytes.release();
     image.source.close();
     return {};
 }
 
+ConvertResult writeOutput(char* outputPath, size_t namePos, const char* fileName,
+                          EncodedImage& image, const OutputGuards& guards) {
+    if (!buildOutputName(outputPath, namePos, fileName, image.extension))
+        return failed(Status::nameTooLong);
+    return placeImage(outputPath, namePos, image, guards);
+}
+
 ConvertResult convertFile(const char* sourcePath, char* outputPath, size_t outputNamePos,
-                          const char* fileName, bool psdWanted) {
+                          const char* fileName, bool psdWanted, const OutputGuards& guards) {
     EncodedImage image;
     ConvertResult result = encodeFile(sourcePath, psdWanted, image);
     if (!result.ok()) return result;
-    return writeOutput(outputPath, outputNamePos, fileName, image);
+    return writeOutput(outputPath, outputNamePos, fileName, image, guards);
 }

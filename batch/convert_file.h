@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "batch/file_access.h"
 #include "common/byte_buffer.h"
@@ -11,6 +13,7 @@
 struct ConvertResult {
     Status status = Status::ok;
     uint8_t typeByte = 0;  // what a notG00 or unsupportedType file held instead of 0 or 2
+    int systemError = 0;   // the system's code behind a failed open, read, create or write
     bool ok() const { return status == Status::ok; }
 };
 
@@ -24,8 +27,14 @@ struct EncodedImage {
 };
 
 // Reads, checks, decodes and writes the picture into memory: type-2 pictures become PSD when
-// psdWanted, everything else BMP. Every buffer but the output is released before it returns.
-ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& image);
+// psdWanted, everything else BMP. A picture of more than maxPixels pixels fails as
+// tooManyPixels (0: no limit). Every buffer but the output is released before it returns.
+ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& image,
+                         uint64_t maxPixels = 0);
+
+// The output's file name for a source's: up to the first "." of fileName, then "." and the
+// extension ("a.b.g00" -> "a.psd", ".name.g00" -> ".psd"; a name without "." gets one).
+std::string outputFileName(std::string_view fileName, const char* extension);
 
 // Puts fileName into outputPath (kPathSize bytes) at namePos with its part from the first "."
 // replaced by the extension ("a.b.g00" -> "a.psd"; a name without "." gets one). False when
@@ -33,10 +42,15 @@ ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& i
 bool buildOutputName(char* outputPath, size_t namePos, const char* fileName,
                      const char* extension);
 
-// Names the output, creates it and writes it in one piece; a failed write removes it.
+// Writes the image to outputPath (its name from namePos) under a temporary name and puts it
+// in place; on failure an existing file of that name is left as it was.
+ConvertResult placeImage(const char* outputPath, size_t namePos, EncodedImage& image,
+                         const OutputGuards& guards = {});
+
+// Names the output (nameTooLong when it does not fit), then placeImage.
 ConvertResult writeOutput(char* outputPath, size_t namePos, const char* fileName,
-                          EncodedImage& image);
+                          EncodedImage& image, const OutputGuards& guards = {});
 
 // encodeFile then writeOutput; everything is released and closed on every path.
 ConvertResult convertFile(const char* sourcePath, char* outputPath, size_t outputNamePos,
-                          const char* fileName, bool psdWanted);
+                          const char* fileName, bool psdWanted, const OutputGuards& guards = {});

@@ -3,27 +3,38 @@
 #include <string>
 #include <thread>
 
+#include "cli/interrupt.h"
 #include "cli/options.h"
 #include "cli/run.h"
+
+namespace {
+
+// A standard output that could not take everything (a full disk, a closed pipe) fails the run.
+int finishOutput() { return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1; }
+
+}  // namespace
 
 int main(int argc, char** argv) {
     CliOptions options;
     std::string error;
     if (!parseOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "tavimore-cli: %s\n%s", error.c_str(), kUsage);
+        std::fprintf(stderr, "tavimore-cli: %s (try --help)\n", error.c_str());
         return 2;
     }
-    if (options.help) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    if (options.version) {
-        std::printf("tavimore-cli %s\n", TAVIMORE_VERSION);
-        return 0;
+    if (options.help || options.version) {
+        if (options.help)
+            std::fputs(usageText().c_str(), stdout);
+        else
+            std::printf("tavimore-cli %s\n", TAVIMORE_VERSION);
+        return finishOutput();
     }
     if (options.jobs == 0) {
         unsigned processors = std::thread::hardware_concurrency();
         options.jobs = processors == 0 ? 1 : processors;
     }
-    return runConversions(options);
+    // Never destroyed: the interrupt's thread may use it until the process is gone.
+    TemporaryFiles& temporaries = *new TemporaryFiles;
+    removeTemporariesOnInterrupt(temporaries);
+    const int status = runConversions(options, temporaries);
+    return finishOutput() == 0 ? status : 1;
 }

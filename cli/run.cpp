@@ -2,122 +2,114 @@
 
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "batch/batch_run.h"
 #include "batch/convert_file.h"
-#include "common/text.h"
-#include "common/work_memory.h"
-
-#ifdef _WIN32
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
+#include "batch/folder_walk.h"
+#include "cli/report.h"
 
 namespace {
 
+// One file of the run: where it is read from, what its failures are called, and the folder
+// its output goes to (the output folder, or the same relative folder below it).
+struct Job {
+    std::string source;
+    std::string outputFolder;
+    const char* refusal = nullptr;  // a reason to fail it without reading it
+};
+
 // The name part of a path: after its last separator.
-const char* baseName(const std::string& path) {
-    const char* text = path.c_str();
-    size_t start = 0;
+std::string baseName(const std::string& path) {
 #ifdef _WIN32
-    ptrdiff_t backslash = lastSeparator(text, path.size());
-    if (backslash >= 0) start = size_t(backslash) + 1;
+    const size_t separator = path.find_last_of("\\/:");
+#else
+    const size_t separator = path.rfind('/');
 #endif
-    const char* slash = std::strrchr(text + start, '/');
-    return slash != nullptr ? slash + 1 : text + start;
+    return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
-// The output folder with its separator, in a path buffer like the window's; names that do
-// not fit after it fail their file.
-struct OutputFolder {
-    char path[kPathSize] = {};
-    size_t namePos = kPathSize;
+// What the user reads for a failed conversion: the program's text, the output for failures
+// on that side, and the system's words where the system refused.
+std::string describe(const ConvertResult& result, const std::string& output,
+                     const CliOptions& options) {
+    std::string text = statusText(result.status);
+    if (result.status == Status::notG00 || result.status == Status::unsupportedType)
+        text += std::string(result.status == Status::unsupportedType ? " (G00 type " : " (type ") +
+                std::to_string(result.typeByte) + ")";
+    if (result.status == Status::tooManyPixels)
+        text = "larger than " + std::to_string(options.maxPixels) + " pixels (use --max-pixels)";
+    const bool outputSide = result.status == Status::cannotCreate ||
+                            result.status == Status::writeFailed ||
+                            result.status == Status::sameAsSource;
+    if (outputSide && !output.empty()) text += ": " + output;
+    if (result.systemError != 0) text += ": " + systemErrorText(result.systemError);
+    return text;
+}
 
-    explicit OutputFolder(const std::string& folder) {
-        if (folder.size() >= kPathSize) return;
-        std::memcpy(path, folder.c_str(), folder.size() + 1);
-#ifdef _WIN32
-        namePos = prepareOutputFolder(path);
-#else
-        namePos = folder.size();
-        if (namePos > 0 && path[namePos - 1] != '/' && namePos + 1 < kPathSize) {
-            path[namePos++] = '/';
-            path[namePos] = '\0';
-        }
-#endif
-    }
-};
-
-class Reporter {
+// The writing side of a run, one file after another in the order of the command line, so the
+// results are those of a one-by-one run whatever -j is: the later of two files with the same
+// output name wins (with a warning) unless -n, and after a failure (without -k) nothing
+// later is written.
+class Writer {
 public:
-    Reporter(const CliOptions& options, size_t total)
-        : total_(total), quiet_(options.quiet),
-          bar_(!options.quiet && total > 1 && isatty(fileno(stderr))) {}
+    Writer(const CliOptions& options, const OutputGuards& guards, Reporter& reporter)
+        : options_(options), guards_(guards), reporter_(reporter) {}
 
-    void failed(const std::string& file, const ConvertResult& result) {
-        clearBar();
-        if (result.status == Status::notG00 || result.status == Status::unsupportedType)
-            std::fprintf(stderr, "tavimore-cli: %s: %s (%stype %u)\n", file.c_str(),
-                         statusText(result.status),
-                         result.status == Status::unsupportedType ? "G00 " : "",
-                         unsigned(result.typeByte));
+    // False when the run stops here.
+    bool finish(const Job& job, const ConvertResult& encoded, EncodedImage& image) {
+        std::string failure;
+        if (job.refusal != nullptr)
+            failure = job.refusal;
+        else if (!encoded.ok())
+            failure = describe(encoded, "", options_);
         else
-            std::fprintf(stderr, "tavimore-cli: %s: %s\n", file.c_str(), statusText(result.status));
-        ++failures_;
-        drawBar();
+            failure = place(job, image);
+        image = EncodedImage();
+        if (!failure.empty()) reporter_.failed(job.source, failure);
+        reporter_.done();
+        return failure.empty() || options_.keepGoing;
     }
-
-    void done() {
-        ++finished_;
-        drawBar();
-    }
-
-    void summary(const std::string& folder) {
-        clearBar();
-        if (quiet_) return;
-        std::printf("converted %zu of %zu file%s into %s\n", finished_ - failures_, total_,
-                    total_ == 1 ? "" : "s", folder.c_str());
-    }
-
-    size_t failures() const { return failures_; }
 
 private:
-    void drawBar() {
-        if (!bar_) return;
-        constexpr size_t kWidth = 40;
-        size_t filled = total_ == 0 ? kWidth : finished_ * kWidth / total_;
-        std::string line(kWidth, '.');
-        line.replace(0, filled, filled, '#');
-        std::fprintf(stderr, "\r[%s] %zu/%zu", line.c_str(), finished_, total_);
-        std::fflush(stderr);
-    }
-    void clearBar() {
-        if (bar_) std::fprintf(stderr, "\r%*s\r", 60, "");
+    // Names the output and puts it in place: the failure's text, or nothing.
+    std::string place(const Job& job, EncodedImage& image) {
+        const std::string output =
+            joinPath(job.outputFolder, outputFileName(baseName(job.source), image.extension));
+        if (options_.noClobber && pathExists(output)) {
+            reporter_.leftAlone(output);
+            return "";
+        }
+        std::string reason;
+        if (job.outputFolder != options_.outputFolder && !makeFolders(job.outputFolder, reason))
+            return "cannot make the folder " + job.outputFolder + ": " + reason;
+        auto earlier = written_.find(output);
+        if (earlier != written_.end())
+            reporter_.notice("warning: " + job.source + " replaces " + output +
+                             ", the output of " + earlier->second);
+        const ConvertResult result =
+            placeImage(output.c_str(), output.size() - baseName(output).size(), image, guards_);
+        if (!result.ok()) return describe(result, output, options_);
+        written_[output] = job.source;
+        reporter_.written(job.source, output);
+        return "";
     }
 
-    size_t total_;
-    size_t finished_ = 0;
-    size_t failures_ = 0;
-    bool quiet_;
-    bool bar_;
+    const CliOptions& options_;
+    const OutputGuards& guards_;
+    Reporter& reporter_;
+    std::map<std::string, std::string> written_;  // output -> the source it came from
 };
 
-// Several files at once. Workers read, decode and encode into memory; the outputs are
-// written here one after another in the order of the command line, so the results are those
-// of a one-by-one run: the later of two files with the same output name wins, and after a
-// failure (without -k) no later file is written.
+// Several files at once: workers read, decode and encode into memory, a few files ahead of
+// the writer, which takes them in order.
 class ParallelRun {
 public:
-    ParallelRun(const CliOptions& options, OutputFolder& folder, Reporter& reporter)
-        : options_(options), folder_(folder), reporter_(reporter), slots_(options.files.size()),
+    ParallelRun(const CliOptions& options, const std::vector<Job>& jobs, Writer& writer)
+        : options_(options), jobs_(jobs), writer_(writer), slots_(jobs.size()),
           window_(2 * size_t(options.jobs)) {}
 
     void run() {
@@ -130,21 +122,14 @@ public:
                 changed_.wait(lock, [&] { return slots_[i].ready; });
                 slot = std::move(slots_[i]);
             }
-            const std::string& file = options_.files[i];
-            ConvertResult result = slot.result;
-            if (result.ok())
-                result = writeOutput(folder_.path, folder_.namePos, baseName(file), slot.image);
-            slot.image = EncodedImage();
-            bool stop = !result.ok() && !options_.keepGoing;
+            const bool goOn = writer_.finish(jobs_[i], slot.result, slot.image);
             {
                 std::lock_guard lock(mutex_);
                 committed_ = i + 1;
-                stop_ = stop;
+                stop_ = !goOn;
             }
             changed_.notify_all();
-            if (!result.ok()) reporter_.failed(file, result);
-            reporter_.done();
-            if (stop) break;
+            if (!goOn) break;
         }
         {
             std::lock_guard lock(mutex_);
@@ -173,7 +158,9 @@ private:
                 i = taken_++;
             }
             Slot slot;
-            slot.result = encodeFile(options_.files[i].c_str(), !options_.bmpOnly, slot.image);
+            if (jobs_[i].refusal == nullptr)
+                slot.result = encodeFile(jobs_[i].source.c_str(), !options_.bmpOnly, slot.image,
+                                         options_.maxPixels);
             slot.ready = true;
             {
                 std::lock_guard lock(mutex_);
@@ -185,8 +172,8 @@ private:
     }
 
     const CliOptions& options_;
-    OutputFolder& folder_;
-    Reporter& reporter_;
+    const std::vector<Job>& jobs_;
+    Writer& writer_;
     std::vector<Slot> slots_;
     const size_t window_;  // encoded files waiting to be written, at most
     std::mutex mutex_;
@@ -196,22 +183,70 @@ private:
     bool stop_ = false;
 };
 
+// The files of the run: each FILE, or with -r the G00 files below each folder. False when an
+// unreadable folder ends the run (without -k).
+bool listJobs(const CliOptions& options, std::vector<Job>& jobs, Reporter& reporter) {
+    for (const std::string& file : options.files) {
+        if (!isFolder(file)) {
+            jobs.push_back({file, options.outputFolder});
+            continue;
+        }
+        if (!options.recursive) {
+            jobs.push_back({file, options.outputFolder, "is a folder (use -r)"});
+            continue;
+        }
+        std::vector<FoundFile> found;
+        std::vector<UnreadableFolder> unreadable;
+        const bool complete = walkFolder(file, !options.keepGoing, found, unreadable);
+        for (const UnreadableFolder& folder : unreadable)
+            reporter.failed(folder.path, "cannot read the folder: " + folder.reason);
+        if (!complete) return false;
+        for (FoundFile& entry : found) {
+            const std::string relativeFolder =
+                entry.relative.substr(0, entry.relative.size() - baseName(entry.relative).size());
+            jobs.push_back({std::move(entry.path), joinPath(options.outputFolder, relativeFolder)});
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
-int runConversions(const CliOptions& options) {
-    OutputFolder folder(options.outputFolder);
-    Reporter reporter(options, options.files.size());
-    if (options.jobs <= 1 || options.files.size() <= 1) {
-        for (const std::string& file : options.files) {
-            ConvertResult result = convertFile(file.c_str(), folder.path, folder.namePos,
-                                               baseName(file), !options.bmpOnly);
-            if (!result.ok()) reporter.failed(file, result);
-            reporter.done();
-            if (!result.ok() && !options.keepGoing) break;
+int runConversions(const CliOptions& options, TemporaryFiles& temporaries) {
+    // The output folder first, before any file is read.
+    if (pathExists(options.outputFolder) && !isFolder(options.outputFolder)) {
+        std::fprintf(stderr, "tavimore-cli: %s is not a folder (try --help)\n",
+                     options.outputFolder.c_str());
+        return 2;
+    }
+    std::string reason;
+    if (options.outputGiven && !makeFolders(options.outputFolder, reason)) {
+        std::fprintf(stderr, "tavimore-cli: cannot make the folder %s: %s\n",
+                     options.outputFolder.c_str(), reason.c_str());
+        return 1;
+    }
+
+    std::vector<Job> jobs;
+    Reporter walking(options.quiet, false, 0);
+    if (!listJobs(options, jobs, walking)) return 1;
+    const bool walkFailed = walking.failures() > 0;
+
+    RunSources sources;
+    for (const Job& job : jobs) sources.add(job.source.c_str());
+    const OutputGuards guards{&sources, &temporaries};
+    Reporter reporter(options.quiet, options.verbose, jobs.size());
+    Writer writer(options, guards, reporter);
+    if (options.jobs <= 1 || jobs.size() <= 1) {
+        for (const Job& job : jobs) {
+            EncodedImage image;
+            ConvertResult result;
+            if (job.refusal == nullptr)
+                result = encodeFile(job.source.c_str(), !options.bmpOnly, image, options.maxPixels);
+            if (!writer.finish(job, result, image)) break;
         }
     } else {
-        ParallelRun(options, folder, reporter).run();
+        ParallelRun(options, jobs, writer).run();
     }
     reporter.summary(options.outputFolder);
-    return reporter.failures() == 0 ? 0 : 1;
+    return reporter.failures() == 0 && !walkFailed ? 0 : 1;
 }

@@ -1,7 +1,9 @@
 // Converting the command line's files, one after another or several at once.
 #pragma once
 
+#include "batch/file_access.h"
 #include "cli/options.h"
 
-// Returns the exit status: 0 when every file was converted, 1 when any failed.
-int runConversions(const CliOptions& options);
+// Returns the exit status: 0 when every file was converted, 1 when any failed. No output
+// replaces one of the files given; temporary outputs are listed in temporaries while they exist.
+int runConversions(const CliOptions& options, TemporaryFiles& temporaries);

@@ -398,7 +398,7 @@ Status readPng(std::span<const uint8_t> file, std::span<uint8_t> work, Canvas& c
         const uint64_t length = facts.rowBytes(w);
         uint8_t* row = rows.data();
         uint8_t* prior = rows.data() + rowSize;
-        std::memset(prior, 0, length + 1);
+        std::memset(prior, 0, size_t(length + 1));
         for (uint64_t y = 0; y < h; ++y) {
             status = data.fill(row, length + 1);
             if (status != Status::ok) return status;

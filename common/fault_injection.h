@@ -1,12 +1,13 @@
-// Test builds can make the Nth allocation, open, read or write fail, and count live page blocks
-// and file handles. In the shipped programs every hook is an empty inline function.
+// Test builds can make the Nth allocation, open, create, read, write or placing of an output
+// fail, and count live page blocks and file handles. In the shipped programs every hook is an
+// empty inline function.
 #pragma once
 
 #include <cstdint>
 
 namespace faults {
 
-enum class Point : uint8_t { allocation, open, create, read, write, count };
+enum class Point : uint8_t { allocation, open, create, read, write, place, count };
 
 #ifdef TAVIMORE_FAULT_INJECTION
 // True when this call is the one chosen to fail at its point (counted from 1).

@@ -4,6 +4,7 @@ const char* statusText(Status status) {
     switch (status) {
     case Status::ok: return "converted";
     case Status::cannotOpen: return "cannot open the file";
+    case Status::notRegularFile: return "not a regular file";
     case Status::empty: return "the file is empty";
     case Status::readFailed: return "cannot read the whole file";
     case Status::notG00: return "not a G00 image";
@@ -17,7 +18,7 @@ const char* statusText(Status status) {
     case Status::damagedParts: return "the part table is damaged";
     case Status::nameTooLong: return "the path is too long";
     case Status::cannotCreate: return "cannot create the output";
-    case Status::sameAsSource: return "the output would replace the source";
+    case Status::sameAsSource: return "the output would replace a source";
     case Status::writeFailed: return "write failed";
     case Status::notPicture: return "not a PNG, BMP or PSD picture";
     case Status::pictureTooLarge: return "too large for a G00 picture";
@@ -33,6 +34,7 @@ const char* statusName(Status status) {
     switch (status) {
     case Status::ok: return "ok";
     case Status::cannotOpen: return "cannotOpen";
+    case Status::notRegularFile: return "notRegularFile";
     case Status::empty: return "empty";
     case Status::readFailed: return "readFailed";
     case Status::notG00: return "notG00";

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -7,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "tests/g00_fixtures.h"
+#include "tests/test_support.h"
 
 namespace fs = std::filesystem;
 using fixtures::readFile;
@@ -86,26 +91,46 @@ TEST_F(CliTest, ReportsEachFailureAndStopsUnlessKeepGoing) {
 
     run = cli("-k -j 1 -o out b.g00 missing.g00 empty.g00 c.g00");
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.errors.find("missing.g00: cannot open the file"), std::string::npos);
+    EXPECT_NE(run.errors.find("missing.g00: cannot open the file: No such file or directory"),
+              std::string::npos)
+        << run.errors;
     EXPECT_NE(run.errors.find("empty.g00: the file is empty"), std::string::npos);
     EXPECT_TRUE(fs::exists(root / "out" / "c.bmp"));
 
-    run = cli("-o no-such-folder a.g00");
+    // An output that cannot be put in place names itself and the system's reason.
+    fs::remove(root / "out" / "a.bmp");
+    fs::create_directories(root / "out" / "a.bmp");
+    run = cli("-o out a.g00");
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.errors.find("a.g00: cannot create the output"), std::string::npos);
+    EXPECT_NE(run.errors.find("a.g00: cannot create the output: out/a.bmp: Is a directory"),
+              std::string::npos)
+        << run.errors;
 }
 
-TEST_F(CliTest, UsageErrorsExitWithTwo) {
-    for (const char* arguments : {"", "-j 0 a.g00", "-j x a.g00", "-o", "--frobnicate a.g00"}) {
+TEST_F(CliTest, UsageErrorsExitWithTwoOnOneLine) {
+    const char* refused[] = {"", "-j 0 a.g00", "-jx a.g00", "-o", "--output", "--frobnicate a.g00",
+                             "-kx a.g00", "--bmp=1 a.g00", "--max-pixels=-1 a.g00"};
+    for (const char* arguments : refused) {
         CliRun run = cli(arguments);
         EXPECT_EQ(run.status, 2) << arguments;
-        EXPECT_NE(run.errors.find("usage:"), std::string::npos) << arguments;
+        EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
+        EXPECT_NE(run.errors.find("(try --help)"), std::string::npos) << run.errors;
     }
     EXPECT_EQ(cli("--help").status, 0);
     EXPECT_NE(readFile(root / "stdout.txt").size(), 0u);
     EXPECT_EQ(cli("--version").status, 0);
     std::vector<uint8_t> version = readFile(root / "stdout.txt");
     EXPECT_EQ(std::string(version.begin(), version.end()).rfind("tavimore-cli ", 0), 0u);
+    // A standard output that takes nothing fails the run.
+    EXPECT_NE(std::system("\"" TAVIMORE_CLI "\" --version >/dev/full"), 0);
+
+    // Bundled letters, attached values, long forms and "--" before a name that starts with "-".
+    writeFile(root / "-dash.g00", fixtures::fullFrame(2, 2));
+    EXPECT_EQ(cli("-kqj2 -oout -- -dash.g00").status, 0);
+    EXPECT_TRUE(fs::exists(root / "out" / "-dash.bmp"));
+    fs::remove(root / "out" / "-dash.bmp");
+    EXPECT_EQ(cli("--keep-going --quiet --jobs=2 --output=out -- -dash.g00").status, 0);
+    EXPECT_TRUE(fs::exists(root / "out" / "-dash.bmp"));
 }
 
 TEST_F(CliTest, SeveralAtOnceGiveTheResultsOfOneAfterAnother) {
@@ -143,4 +168,162 @@ TEST_F(CliTest, SeveralAtOnceGiveTheResultsOfOneAfterAnother) {
     EXPECT_EQ(cli("-j 4 -o many p0.0.g00 bad.g00" + names).status, 1);
     EXPECT_TRUE(fs::exists(root / "many" / "p0.bmp"));
     EXPECT_EQ(std::distance(fs::directory_iterator(root / "many"), fs::directory_iterator()), 1);
+}
+
+TEST_F(CliTest, NoOutputReplacesAFileTheRunReads) {
+    // a.bmp is a G00 file too: a.g00's output would replace it, and so would its own.
+    const std::vector<uint8_t> named = fixtures::fullFrame(4, 4);
+    writeFile(root / "a.g00", fixtures::fullFrame(3, 3));
+    writeFile(root / "a.bmp", named);
+    struct Case {
+        const char* arguments;
+        std::vector<const char*> failed;
+    };
+    const Case cases[] = {
+        {"a.g00 a.bmp", {"a.g00"}},
+        {"a.bmp a.g00", {"a.bmp"}},
+        {"-j 8 -k a.g00 a.bmp", {"a.g00", "a.bmp"}},
+        {"-j 8 -k a.bmp a.g00", {"a.g00", "a.bmp"}},
+        {"-k a.g00 ./a.bmp", {"a.g00", "a.bmp"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        CliRun run = cli(std::string("-o . ") + c.arguments);
+        EXPECT_EQ(run.status, 1);
+        for (const char* file : c.failed)
+            EXPECT_NE(run.errors.find(std::string(file) + ": the output would replace a source"),
+                      std::string::npos)
+                << run.errors;
+        EXPECT_EQ(readFile(root / "a.bmp"), named);
+    }
+}
+
+TEST_F(CliTest, AnInterruptLeavesTheOlderOutputOrAWholeNewOne) {
+    writeFile(root / "big.g00", fixtures::fullFrame(1600, 1200));
+    ASSERT_EQ(cli("-q -o out big.g00").status, 0);
+    auto started = std::chrono::steady_clock::now();  // a second run, with the file cached
+    ASSERT_EQ(cli("-q -o out big.g00").status, 0);
+    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - started);
+    const std::vector<uint8_t> fresh = readFile(root / "out" / "big.bmp");
+    const std::vector<uint8_t> older(5000, 0x5A);
+    support::Rng rng(11);
+    int interrupted = 0;
+    for (int i = 0; i < 12; ++i) {
+        writeFile(root / "out" / "big.bmp", older);
+        // SIGTERM at a random moment of the conversion, or just after it.
+        const double delay = double(rng.below(uint32_t(took.count()) + 1)) / 1e6;
+        const std::string command = "cd \"" + root.string() + "\" && { \"" TAVIMORE_CLI
+                                    "\" -q -o out big.g00 & sleep " + std::to_string(delay) +
+                                    "; kill -TERM $! 2>/dev/null; wait $!; } 2>/dev/null";
+        const int raw = std::system(command.c_str());
+        const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        ASSERT_TRUE(status == 0 || status == 128 + SIGTERM) << status;
+        interrupted += status != 0;
+        auto entries = fs::directory_iterator(root / "out");
+        ASSERT_EQ(std::distance(entries, fs::directory_iterator()), 1) << "a temporary file is left";
+        const std::vector<uint8_t> now = readFile(root / "out" / "big.bmp");
+        EXPECT_TRUE(now == older || now == fresh) << "after " << delay << " s: " << now.size();
+    }
+    std::printf("interrupted %d of 12 conversions of %lld us\n", interrupted,
+                static_cast<long long>(took.count()));
+}
+
+TEST_F(CliTest, ReasonsForWhatIsNoPictureFile) {
+    writeFile(root / "pic.g00", fixtures::fullFrame(4, 4));
+    fs::create_directories(root / "pics");
+    ASSERT_EQ(mkfifo((root / "fifo.g00").c_str(), 0644), 0);
+    struct Case {
+        const char* arguments;
+        int status;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"-o pic.g00 pic.g00", 2, "pic.g00 is not a folder (try --help)"},
+        {"-k fifo.g00 /dev/null", 1, "fifo.g00: not a regular file"},
+        {"-k fifo.g00 /dev/null", 1, "/dev/null: not a regular file"},
+        {"pics", 1, "pics: is a folder (use -r)"},
+        {"--max-pixels=15 pic.g00", 1, "pic.g00: larger than 15 pixels (use --max-pixels)"},
+        {TAVIMORE_HOSTILE_DIR "/full-65535x65535.g00", 1,
+         "larger than 178956970 pixels (use --max-pixels)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        CliRun run = cli(std::string("-o out ") + c.arguments);  // a FIFO must not hang it
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_NE(run.errors.find(c.reason), std::string::npos) << run.errors;
+    }
+    EXPECT_EQ(cli("--max-pixels=16 pic.g00").status, 0);
+    // The output folder is made, parents too, before anything is read.
+    EXPECT_EQ(cli("-o made/deeper pic.g00").status, 0);
+    EXPECT_TRUE(fs::exists(root / "made" / "deeper" / "pic.bmp"));
+    // Paths are not held to the window's 260 bytes.
+    const std::string deep = std::string(120, 'd') + "/" + std::string(120, 'e') + "/" +
+                             std::string(120, 'f');
+    EXPECT_EQ(cli("-o " + deep + " pic.g00").status, 0);
+    EXPECT_TRUE(fs::exists(root / deep / "pic.bmp"));
+}
+
+TEST_F(CliTest, FoldersWithRecursionKeepTheirRelativeFolders) {
+    fs::create_directories(root / "pics" / "sub");
+    fs::create_directories(root / "elsewhere");
+    writeFile(root / "pics" / "b.G00", fixtures::fullFrame(2, 2));
+    writeFile(root / "pics" / "a.g00", fixtures::fullFrame(3, 2));
+    writeFile(root / "pics" / "sub" / "c.g00", fixtures::regions(4, 4, 2, 2));
+    writeFile(root / "pics" / "sub" / "notes.txt", {1, 2, 3});
+    writeFile(root / "elsewhere" / "d.g00", fixtures::fullFrame(2, 2));
+    fs::create_directory_symlink(root / "elsewhere", root / "pics" / "link");
+    ASSERT_EQ(mkfifo((root / "pics" / "sub" / "fifo.g00").c_str(), 0644), 0);
+
+    for (const char* jobs : {"-j1", "-j4"}) {
+        fs::remove_all(root / "out");
+        CliRun run = cli(std::string(jobs) + " -r -v -o out pics");
+        EXPECT_EQ(run.status, 0) << run.errors;
+        std::vector<uint8_t> listed = readFile(root / "stdout.txt");
+        EXPECT_EQ(std::string(listed.begin(), listed.end()),
+                  "pics/a.g00 -> out/a.bmp\npics/b.G00 -> out/b.bmp\n"
+                  "pics/sub/c.g00 -> out/sub/c.psd\nconverted 3 of 3 files into out\n");
+        EXPECT_FALSE(fs::exists(root / "out" / "link"));  // a link to a folder is not followed
+    }
+
+    // Two sources of one output name: a warning, the later wins; -n leaves it alone.
+    writeFile(root / "a.b.g00", fixtures::fullFrame(2, 2, 5));
+    writeFile(root / "a.c.g00", fixtures::fullFrame(2, 2, 6));
+    CliRun run = cli("-o out a.b.g00 a.c.g00");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.errors.find("warning: a.c.g00 replaces out/a.bmp, the output of a.b.g00"),
+              std::string::npos)
+        << run.errors;
+    const std::vector<uint8_t> later = readFile(root / "out" / "a.bmp");
+    writeFile(root / "out" / "x.bmp", {7});
+    run = cli("-n -o out a.b.g00");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.errors.find("out/a.bmp: exists, left alone (-n)"), std::string::npos);
+    EXPECT_EQ(readFile(root / "out" / "a.bmp"), later);
+}
+
+TEST_F(CliTest, TheProgressBarFitsTheTerminal) {
+    for (int i = 0; i < 12; ++i) {
+        std::string name = "p";
+        name += std::to_string(i);
+        name += ".g00";
+        writeFile(root / name, fixtures::fullFrame(2, 2));
+    }
+    for (int columns : {30, 80, 8}) {
+        SCOPED_TRACE(columns);
+        // A terminal of that width, from script(1); what it shows is kept in the file.
+        std::string command = "cd \"" + root.string() + "\" && script -qec 'stty cols " +
+                              std::to_string(columns) + "; \"" TAVIMORE_CLI
+                              "\" -j1 -o out p*.g00 >/dev/null' /dev/null >shown.txt";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        std::vector<uint8_t> shown = readFile(root / "shown.txt");
+        std::string text(shown.begin(), shown.end());
+        size_t start = 0, drawn = 0;
+        for (size_t end; (end = text.find('\r', start)) != std::string::npos; start = end + 1) {
+            EXPECT_LT(end - start, size_t(columns)) << text.substr(start, end - start);
+            drawn += text.compare(start, 5, "12/12") == 0 || text.compare(start, 1, "[") == 0;
+        }
+        EXPECT_GT(drawn, 0u) << text;
+        EXPECT_EQ(columns < 20, text.find('[') == std::string::npos) << text;
+    }
 }

@@ -1,4 +1,5 @@
-// Every allocation, open, create, read and write the conversion makes is failed in turn.
+// Every allocation, open, create, read, write and placing the conversion makes is failed in
+// turn, while an older output of the same name exists: it stays byte for byte as it was.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -22,6 +23,7 @@ struct Picture {
     const char* name;
     std::vector<uint8_t> bytes;
     bool psd;
+    const char* output;
 };
 
 }  // namespace
@@ -39,13 +41,14 @@ TEST(FaultSweep, EveryFaultFailsTheFileAndReleasesEverything) {
     std::memcpy(outputPath, folder.c_str(), folder.size() + 1);
 
     const Picture pictures[] = {
-        {"full.g00", fixtures::fullFrame(33, 17), true},
-        {"parts.g00", fixtures::regions(40, 30, 20, 12), true},
-        {"parts-bmp.g00", fixtures::regions(40, 30, 20, 12), false},
+        {"full.g00", fixtures::fullFrame(33, 17), true, "full.bmp"},
+        {"parts.g00", fixtures::regions(40, 30, 20, 12), true, "parts.psd"},
+        {"parts-bmp.g00", fixtures::regions(40, 30, 20, 12), false, "parts-bmp.bmp"},
     };
     const faults::Point points[] = {faults::Point::allocation, faults::Point::open,
-                                    faults::Point::create, faults::Point::read,
-                                    faults::Point::write};
+                                    faults::Point::create,     faults::Point::read,
+                                    faults::Point::write,      faults::Point::place};
+    const std::vector<uint8_t> older(3000, 0xA5);
     int swept = 0;
     for (const Picture& picture : pictures) {
         fs::path source = root / picture.name;
@@ -65,6 +68,7 @@ TEST(FaultSweep, EveryFaultFailsTheFileAndReleasesEverything) {
             ASSERT_GT(reached, 0u);
             fs::remove_all(root / "out");
             fs::create_directories(root / "out");
+            writeFile(root / "out" / picture.output, older);
             for (uint32_t nth = 1; nth <= reached; ++nth) {
                 SCOPED_TRACE(std::string(picture.name) + " point " +
                              std::to_string(int(point)) + " call " + std::to_string(nth));
@@ -72,15 +76,19 @@ TEST(FaultSweep, EveryFaultFailsTheFileAndReleasesEverything) {
                 EXPECT_FALSE(convert().ok());
                 EXPECT_EQ(faults::liveBlocks(), 0);
                 EXPECT_EQ(faults::liveHandles(), 0);
-                EXPECT_TRUE(fs::is_empty(root / "out"));
+                // The older output alone: no temporary file is left beside it.
+                auto entries = fs::directory_iterator(root / "out");
+                ASSERT_EQ(std::distance(entries, fs::directory_iterator()), 1);
+                EXPECT_EQ(readFile(root / "out" / picture.output), older);
                 EXPECT_EQ(readFile(source), picture.bytes);
                 ++swept;
             }
         }
     }
     faults::disarm();
-    // Three pictures, each with open, create, read and write once and three or four blocks.
-    EXPECT_GE(swept, 3 * 4 + 3 + 4 + 3);
+    // Three pictures, each with open, create, read, write and place once and three or four
+    // blocks.
+    EXPECT_GE(swept, 3 * 5 + 3 + 4 + 3);
     std::printf("fault points swept: %d\n", swept);
     fs::remove_all(root);
 }

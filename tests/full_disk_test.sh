@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Converts into a 1 MiB filesystem that fills up mid-batch: the failing file is reported, the
-# earlier outputs stay intact and no partial file is left. Needs root to mount; skips otherwise.
+# Converts into a 1 MiB filesystem that fills up mid-batch, over older outputs of the same
+# names: the failing file is reported, every output is either the older file byte for byte or
+# the whole new one, and no temporary file is left. Needs root to mount; skips otherwise.
 set -euo pipefail
 cli=$1
 if [ "$(id -u)" != 0 ]; then echo "skipped: mounting a small filesystem needs root"; exit 77; fi
@@ -29,23 +30,27 @@ for n in range(12):
 PY
 
 "$cli" -q -o "$work/reference" "$work"/sources/*.g00
-for jobs in 1 2; do
+head -c 1000 /dev/urandom >"$work/older"
+for keep in "" -k; do
   rm -f "$full"/*
+  for n in $(seq -w 0 11); do cp "$work/older" "$full/pic$n.bmp"; done
   set +e
-  "$cli" -q -j $jobs -o "$full" "$work"/sources/*.g00 2>"$work/errors"
+  "$cli" -q $keep -j 2 -o "$full" "$work"/sources/*.g00 2>"$work/errors"
   status=$?
   set -e
-  [ $status = 1 ] || { echo "FAIL (-j $jobs): exit status $status, expected 1"; exit 1; }
+  [ $status = 1 ] || { echo "FAIL ($keep): exit status $status, expected 1"; exit 1; }
   grep -q 'write failed\|cannot create the output' "$work/errors" ||
-    { echo "FAIL (-j $jobs): no failure reported"; cat "$work/errors"; exit 1; }
-  written=0
+    { echo "FAIL ($keep): no failure reported"; cat "$work/errors"; exit 1; }
+  [ "$(ls -A "$full" | wc -l)" = 12 ] ||
+    { echo "FAIL ($keep): files left beside the outputs:"; ls -A "$full"; exit 1; }
+  written=0 kept=0
   for out in "$full"/*; do
-    [ -e "$out" ] || continue
-    cmp -s "$out" "$work/reference/$(basename "$out")" ||
-      { echo "FAIL (-j $jobs): $(basename "$out") is not intact"; exit 1; }
-    written=$((written + 1))
+    if cmp -s "$out" "$work/reference/$(basename "$out")"; then written=$((written + 1))
+    elif cmp -s "$out" "$work/older"; then kept=$((kept + 1))
+    else echo "FAIL ($keep): $(basename "$out") is neither the older file nor the new one"; exit 1
+    fi
   done
-  [ $written -ge 1 ] && [ $written -lt 12 ] ||
-    { echo "FAIL (-j $jobs): $written outputs, expected some but not all"; exit 1; }
-  echo "-j $jobs: $written outputs intact, then: $(head -n 1 "$work/errors")"
+  [ $written -ge 1 ] && [ $kept -ge 1 ] ||
+    { echo "FAIL ($keep): $written new and $kept older outputs, expected some of each"; exit 1; }
+  echo "${keep:-without -k}: $written new outputs, $kept older ones intact, then: $(head -n 1 "$work/errors")"
 done

@@ -10,9 +10,10 @@ trap 'rm -rf "$work"' EXIT
 source "$completion"
 _tavimore_options "$program" | sort >"$work/help"
 [ -s "$work/help" ] || { echo "no options read from $program --help"; exit 1; }
-# What the manual lists: each item of its OPTIONS section, "*-o* _DIR_" or "*-r*, *--regions*".
+# What the manual lists: each item of its OPTIONS section, "*-o*, *--output*=_DIR_" or
+# "*--bmp*", read as a help line.
 sed -n '/^# OPTIONS/,/^# /p' "$source" | grep '^\*-' |
-  sed -E 's/\*//g; s/_([A-Z][A-Z0-9_]*)_/\1/g; s/, /\n/g' | sort >"$work/manual"
+  sed -E 's/\*//g; s/_([A-Z][A-Z0-9_]*)_/\1/g; s/^/  /' | _tavimore_option_lines | sort >"$work/manual"
 if ! diff -u --label "$program --help" --label "$source" "$work/help" "$work/manual"; then
   echo "the manual's options differ from --help"
   exit 1
@@ -38,7 +39,7 @@ complete_words() {
   _tavimore
   printf '%s\n' "${COMPREPLY[@]}"
 }
-offered=$(complete_words --)
+offered=$(complete_words -- | sort)
 [ "$offered" = "$(sed -n 's/^\(--[^ ]*\).*/\1/p' "$work/help" | sort)" ] ||
   { echo "completion of '--' gave: $offered"; exit 1; }
 [ "$(complete_words -o "")" = folder ] || { echo "completion after -o is not the folder"; exit 1; }

@@ -1,0 +1,32 @@
+// Finding the G00 files below a folder, for a run over whole folders.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct FoundFile {
+    std::string path;      // the folder as given, joined with relative
+    std::string relative;  // below the folder, its parts joined by the system's separator
+};
+
+struct UnreadableFolder {
+    std::string path;
+    std::string reason;  // the system's words
+};
+
+// Lists every regular file below folder (UTF-8) whose name ends in ".g00" in any letter case,
+// in byte order of the relative paths, so that runs are reproducible. Links to folders are not
+// followed; a link to a regular file counts as that file. A subfolder that cannot be read is
+// listed in unreadable and left out; with stopAtFailure the walk ends there (false).
+bool walkFolder(const std::string& folder, bool stopAtFailure, std::vector<FoundFile>& found,
+                std::vector<UnreadableFolder>& unreadable);
+
+// Whether the UTF-8 path names a folder (links followed), or anything at all (links not).
+bool isFolder(const std::string& path);
+bool pathExists(const std::string& path);
+
+// Makes the folder and its parents when missing; false with the system's words in reason.
+bool makeFolders(const std::string& path, std::string& reason);
+
+// folder and part joined by the system's separator (none added after one already there).
+std::string joinPath(const std::string& folder, const std::string& part);

@@ -1,0 +1,53 @@
+#include "cli/interrupt.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+namespace {
+
+// The console calls its handler on a thread of its own, with nothing but the event.
+TemporaryFiles* handlerTemporaries = nullptr;
+
+BOOL WINAPI onConsoleEvent(DWORD) {
+    handlerTemporaries->removeAllAndHold();
+    // What a Ctrl-C gives a program that does not handle it.
+    ExitProcess(STATUS_CONTROL_C_EXIT);
+    return TRUE;
+}
+
+}  // namespace
+
+void removeTemporariesOnInterrupt(TemporaryFiles& temporaries) {
+    handlerTemporaries = &temporaries;
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+#else
+#include <csignal>
+#include <pthread.h>
+#include <thread>
+#include <unistd.h>
+
+void removeTemporariesOnInterrupt(TemporaryFiles& temporaries) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::thread([signals, &temporaries] {
+        int received = 0;
+        if (sigwait(&signals, &received) != 0) return;
+        temporaries.removeAllAndHold();
+        // Ended by the signal itself, so that the caller sees what ended the program.
+        std::signal(received, SIG_DFL);
+        sigset_t only;
+        sigemptyset(&only);
+        sigaddset(&only, received);
+        pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+        raise(received);
+        _exit(128 + received);
+    }).detach();
+}
+
+#endif

@@ -1,0 +1,11 @@
+// An interrupted command line removes its temporary outputs before it ends.
+#pragma once
+
+#include "batch/file_access.h"
+
+// From now on SIGINT, SIGTERM and SIGHUP (Ctrl-C, Ctrl-Break and closing the console on
+// Windows) remove every temporary file listed in temporaries, then end the program as the
+// interrupt would have. On Linux call it before any other thread starts: the signals are
+// blocked in every thread and taken by one thread of their own, so nothing runs inside a
+// signal handler. temporaries must outlive the program.
+void removeTemporariesOnInterrupt(TemporaryFiles& temporaries);

@@ -1,0 +1,40 @@
+// What tavimore-cli tells the user: failures and notices on stderr, the progress bar on a
+// terminal, the files written (-v) and the summary on stdout.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+class Reporter {
+public:
+    Reporter(bool quiet, bool verbose, size_t total);
+
+    void failed(const std::string& file, const std::string& reason);  // counts a failure
+    void notice(const std::string& text);  // not a failure; nothing under -q
+    void written(const std::string& source, const std::string& output);
+    void leftAlone(const std::string& output);
+    void done();  // one file finished, whatever its outcome
+    void summary(const std::string& folder);
+
+    size_t failures() const { return failures_; }
+
+private:
+    void drawBar();
+    void clearBar();
+
+    size_t total_;
+    size_t finished_ = 0;
+    size_t failures_ = 0;
+    size_t leftAlone_ = 0;
+    size_t drawn_ = 0;  // characters of the bar now on the terminal
+    bool quiet_;
+    bool verbose_;
+    bool bar_;
+};
+
+// The width of the terminal that stderr writes to, 0 when it is none.
+size_t terminalWidth();
+
+// The progress line for width columns: "[####....] 3/10", or just "3/10" when a bar of a few
+// characters would not fit; never wider than width - 1, so that it never wraps.
+std::string progressLine(size_t finished, size_t total, size_t width);
