@@ -9,10 +9,11 @@ if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
 
 packages=(
   cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
+  zlib1g-dev libz-mingw-w64-dev
   g++-mingw-w64-i686 gcc-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth x11-apps x11-utils openbox
   locales fonts-ipafont-gothic
-  python3 python3-pil python3-psd-tools python3-numpy imagemagick gimp krita
+  python3 python3-pil python3-psd-tools python3-numpy imagemagick gimp krita pngcheck
   nodejs valgrind time bc
 )
 
@@ -32,7 +33,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     "${sudo[@]}" dpkg --add-architecture i386
   fi
   "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+    --no-install-recommends "${missing[@]}"
 fi
 
 # Wine's programs must see code page 932, which comes from a Japanese locale.
