@@ -38,7 +38,8 @@ Status writeImage(const Canvas& canvas, bool psd, EncodedImage& image) {
 
 }  // namespace
 
-ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& image) {
+ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& image,
+                         ImageWriter writer) {
     image.bytes.release();
     image.length = 0;
     Status status = openSource(sourcePath, image.source);
@@ -72,7 +73,9 @@ ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& i
     file.release();
     if (status != Status::ok) return failed(status);
 
-    status = writeImage(canvas, header.type == kG00Regions && psdWanted, image);
+    const bool regionBased = header.type == kG00Regions;
+    status = writer != nullptr ? writer(canvas, regionBased, image)
+                               : writeImage(canvas, regionBased && psdWanted, image);
     if (status != Status::ok) {
         image.bytes.release();
         return failed(status);
@@ -116,9 +119,9 @@ ConvertResult writeOutput(char* outputPath, size_t namePos, const char* fileName
 }
 
 ConvertResult convertFile(const char* sourcePath, char* outputPath, size_t outputNamePos,
-                          const char* fileName, bool psdWanted) {
+                          const char* fileName, bool psdWanted, ImageWriter writer) {
     EncodedImage image;
-    ConvertResult result = encodeFile(sourcePath, psdWanted, image);
+    ConvertResult result = encodeFile(sourcePath, psdWanted, image, writer);
     if (!result.ok()) return result;
     return writeOutput(outputPath, outputNamePos, fileName, image);
 }

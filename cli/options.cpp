@@ -4,10 +4,11 @@
 #include <cstring>
 
 const char kUsage[] =
-    "usage: tavimore-cli [--bmp] [-o DIR] [-k] [-j N] [-q] FILE...\n"
+    "usage: tavimore-cli [--bmp | --png] [-o DIR] [-k] [-j N] [-q] FILE...\n"
     "Converts G00 images: region-based pictures to layered PSD, full-frame pictures to BMP.\n"
     "\n"
     "  --bmp      write region-based pictures as BMP too (their transparency is dropped)\n"
+    "  --png      write every picture as PNG (region-based with their transparency)\n"
     "  -o DIR     write the outputs into DIR (default: the current directory)\n"
     "  -k         keep going after a file fails (default: stop at the first failure)\n"
     "  -j N       convert up to N files at once (default: one per processor)\n"
@@ -15,8 +16,8 @@ const char kUsage[] =
     "  --help     show this text\n"
     "  --version  show the version\n"
     "\n"
-    "Each output is named after its source up to the first \".\", with the extension bmp or\n"
-    "psd; an existing file of that name is replaced. Exit status: 0 when every file was\n"
+    "Each output is named after its source up to the first \".\", with the extension bmp,\n"
+    "psd or png; an existing file of that name is replaced. Exit status: 0 when every file was\n"
     "converted, 1 when any failed, 2 for a usage error.\n";
 
 bool parseOptions(int argc, char** argv, CliOptions& options, std::string& error) {
@@ -29,6 +30,8 @@ bool parseOptions(int argc, char** argv, CliOptions& options, std::string& error
             onlyFiles = true;
         } else if (std::strcmp(arg, "--bmp") == 0) {
             options.bmpOnly = true;
+        } else if (std::strcmp(arg, "--png") == 0) {
+            options.png = true;
         } else if (std::strcmp(arg, "-k") == 0) {
             options.keepGoing = true;
         } else if (std::strcmp(arg, "-q") == 0) {
@@ -62,6 +65,10 @@ bool parseOptions(int argc, char** argv, CliOptions& options, std::string& error
             error = std::string("unknown option ") + arg;
             return false;
         }
+    }
+    if (options.png && options.bmpOnly) {
+        error = "options --png and --bmp exclude each other";
+        return false;
     }
     if (!options.help && !options.version && options.files.empty()) {
         error = "no files given";

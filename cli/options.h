@@ -6,6 +6,7 @@
 
 struct CliOptions {
     bool bmpOnly = false;     // --bmp: region-based pictures become BMP too
+    bool png = false;         // --png: every picture becomes PNG
     std::string outputFolder = ".";
     bool keepGoing = false;   // -k: convert the remaining files after a failure
     unsigned jobs = 0;        // -j N; 0 means one per processor

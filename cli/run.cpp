@@ -10,6 +10,7 @@
 
 #include "batch/batch_run.h"
 #include "batch/convert_file.h"
+#include "cli/png_output.h"
 #include "common/text.h"
 #include "common/work_memory.h"
 
@@ -55,6 +56,11 @@ struct OutputFolder {
 #endif
     }
 };
+
+// The writer the options ask for beside the built-in BMP and PSD ones.
+ImageWriter imageWriter(const CliOptions& options) {
+    return options.png ? writePngImage : nullptr;
+}
 
 class Reporter {
 public:
@@ -171,7 +177,8 @@ private:
                 i = taken_++;
             }
             Slot slot;
-            slot.result = encodeFile(options_.files[i].c_str(), !options_.bmpOnly, slot.image);
+            slot.result = encodeFile(options_.files[i].c_str(), !options_.bmpOnly, slot.image,
+                                     imageWriter(options_));
             slot.ready = true;
             {
                 std::lock_guard lock(mutex_);
@@ -202,7 +209,8 @@ int runConversions(const CliOptions& options) {
     if (options.jobs <= 1 || options.files.size() <= 1) {
         for (const std::string& file : options.files) {
             ConvertResult result = convertFile(file.c_str(), folder.path, folder.namePos,
-                                               baseName(file), !options.bmpOnly);
+                                               baseName(file), !options.bmpOnly,
+                                               imageWriter(options));
             if (!result.ok()) reporter.failed(file, result);
             reporter.done();
             if (!result.ok() && !options.keepGoing) break;
