@@ -21,7 +21,7 @@ Status writePngImage(const Canvas& canvas, bool regionBased, EncodedImage& image
     const PngDeflate deflate;
     const uint32_t width = canvas.width, height = canvas.height;
     const uint32_t bands = pngBandCount(width, height, colour);
-    const uint64_t bandBound = pngBandBound(width, colour);
+    const size_t bandBound = size_t(pngBandBound(width, colour));
     // Each band is compressed into its own slot at its bound, then moved down behind the one
     // before: the slots are never touched past what a band writes.
     Status status = obtainBlock(pngFileBound(width, height, colour), image.bytes, Fill::inPart);

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "codec/png.h"
 #include "tests/g00_fixtures.h"
+#include "tests/test_support.h"
 
 namespace fs = std::filesystem;
 using fixtures::readFile;
@@ -96,7 +98,8 @@ TEST_F(CliTest, ReportsEachFailureAndStopsUnlessKeepGoing) {
 }
 
 TEST_F(CliTest, UsageErrorsExitWithTwo) {
-    for (const char* arguments : {"", "-j 0 a.g00", "-j x a.g00", "-o", "--frobnicate a.g00"}) {
+    for (const char* arguments :
+         {"", "-j 0 a.g00", "-j x a.g00", "-o", "--frobnicate a.g00", "--png --bmp a.g00"}) {
         CliRun run = cli(arguments);
         EXPECT_EQ(run.status, 2) << arguments;
         EXPECT_NE(run.errors.find("usage:"), std::string::npos) << arguments;
@@ -139,4 +142,33 @@ TEST_F(CliTest, SeveralAtOnceGiveTheResultsOfOneAfterAnother) {
     EXPECT_EQ(cli("-j 4 -o many p0.0.g00 bad.g00" + names).status, 1);
     EXPECT_TRUE(fs::exists(root / "many" / "p0.bmp"));
     EXPECT_EQ(std::distance(fs::directory_iterator(root / "many"), fs::directory_iterator()), 1);
+}
+
+TEST_F(CliTest, PngWritesWhatTheWriterWritesWhateverTheThreads) {
+    // Pictures of several bands, so that the bands are compressed on several threads and put
+    // together; region-based ones keep their alpha, full-frame ones are RGB.
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> file;
+        PngColour colour;
+    };
+    const Case cases[] = {{"parts", fixtures::regions(300, 1000, 280, 990, 3), PngColour::rgba},
+                          {"full", fixtures::fullFrame(500, 900, 4), PngColour::rgb}};
+    std::string names;
+    for (const Case& c : cases) {
+        writeFile(root / (std::string(c.name) + ".g00"), c.file);
+        names += std::string(" ") + c.name + ".g00";
+    }
+    CliRun run = cli("--png -q -o out" + names);
+    ASSERT_EQ(run.status, 0) << run.errors;
+    for (const Case& c : cases) {
+        support::Decoded decoded = support::decodeFile(c.file);
+        ASSERT_EQ(decoded.status, Status::ok);
+        const Canvas& canvas = decoded.canvas;
+        ASSERT_GT(pngBandCount(canvas.width, canvas.height, c.colour), 2u);
+        std::vector<uint8_t> work(pngWorkSize(canvas.width, c.colour));
+        std::vector<uint8_t> png(pngFileBound(canvas.width, canvas.height, c.colour));
+        png.resize(writePng(canvas, c.colour, {}, work, png));
+        EXPECT_EQ(readFile(root / "out" / (std::string(c.name) + ".png")), png) << c.name;
+    }
 }

@@ -786,7 +786,7 @@ TEST(Png, BandsWrittenInAnyOrderMakeTheSameFile) {
     for (PngColour colour : {PngColour::rgba, PngColour::rgb}) {
         const Bytes whole = writePngFile(canvas, colour);
         const uint32_t bands = pngBandCount(canvas.width, canvas.height, colour);
-        const uint64_t bound = pngBandBound(canvas.width, colour);
+        const size_t bound = size_t(pngBandBound(canvas.width, colour));
         ASSERT_EQ(bands, 3u);
         Bytes slots(bands * bound), work(pngWorkSize(canvas.width, colour));
         std::vector<PngBand> written(bands);
