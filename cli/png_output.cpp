@@ -20,6 +20,7 @@ Status writePngImage(const Canvas& canvas, bool regionBased, EncodedImage& image
     const PngColour colour = regionBased ? PngColour::rgba : PngColour::rgb;
     const PngDeflate deflate;
     const uint32_t width = canvas.width, height = canvas.height;
+    if (width == 0 || height == 0) return Status::emptyPicture;
     const uint32_t bands = pngBandCount(width, height, colour);
     const size_t bandBound = size_t(pngBandBound(width, colour));
     // Each band is compressed into its own slot at its bound, then moved down behind the one
