@@ -40,7 +40,7 @@ Status writeImage(const Canvas& canvas, bool psd, EncodedImage& image) {
 }  // namespace
 
 ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& image,
-                         uint64_t maxPixels) {
+                         uint64_t maxPixels, ImageWriter writer) {
     image.bytes.release();
     image.length = 0;
     Status status = openSource(sourcePath, image.source);
@@ -64,7 +64,9 @@ ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& i
     file.release();
     if (decoded.status != Status::ok) return failed(decoded.status, decoded.header.type);
 
-    status = writeImage(canvas, decoded.header.type == kG00Regions && psdWanted, image);
+    const bool regionBased = decoded.header.type == kG00Regions;
+    status = writer != nullptr ? writer(canvas, regionBased, image)
+                               : writeImage(canvas, regionBased && psdWanted, image);
     if (status != Status::ok) {
         image.bytes.release();
         return failed(status);

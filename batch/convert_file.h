@@ -1,4 +1,4 @@
-// Converting one G00 file into one BMP or PSD file.
+// Converting one G00 file into one BMP, PSD or PNG file.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +8,7 @@
 
 #include "batch/file_access.h"
 #include "common/byte_buffer.h"
+#include "common/canvas.h"
 #include "common/status.h"
 
 struct ConvertResult {
@@ -23,14 +24,20 @@ struct EncodedImage {
     FileHandle source;
     ByteBuffer bytes;
     uint32_t length = 0;
-    const char* extension = "bmp";  // "bmp" or "psd"
+    const char* extension = "bmp";  // "bmp", "psd" or "png"
 };
 
-// Reads, checks, decodes and writes the picture into memory: type-2 pictures become PSD when
-// psdWanted, everything else BMP. A picture of more than maxPixels pixels fails as
-// tooManyPixels (0: no limit). Every buffer but the output is released before it returns.
+// Writes the Canvas into image's bytes, length and extension; regionBased says whether it
+// came from a type-2 picture. How the command line writes PNG, whose zlib the window's
+// program does not link.
+using ImageWriter = Status (*)(const Canvas& canvas, bool regionBased, EncodedImage& image);
+
+// Reads, checks, decodes and writes the picture into memory: every picture through writer
+// when one is given; otherwise type-2 pictures become PSD when psdWanted, everything else
+// BMP. A picture of more than maxPixels pixels fails as tooManyPixels (0: no limit). Every
+// buffer but the output is released before it returns.
 ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& image,
-                         uint64_t maxPixels = 0);
+                         uint64_t maxPixels = 0, ImageWriter writer = nullptr);
 
 // The output's file name for a source's: up to the first "." of fileName, then "." and the
 // extension ("a.b.g00" -> "a.psd", ".name.g00" -> ".psd"; a name without "." gets one).

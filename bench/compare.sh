@@ -2,6 +2,9 @@
 # Whole-process timings of tavimore-cli beside programs that do the same amount of work:
 #   G00 -> PSD   against ImageMagick writing an RLE PSD from the same pixels given raw
 #   G00 -> BMP   against cp of the resulting BMP
+#   G00 -> PNG   against Pillow's Image.save(path, "PNG") at its defaults and ImageMagick's
+#                convert, both from the same pixels given raw; the sizes of the three files;
+#                and the command line on one processor against all of them
 #   a batch of 500 files with -j 1 against -j 2
 # Both sides of a pair are run alternately, REPS times each in one run (BATCH_REPS for the
 # batch), and the medians are compared. Peak memory comes from /usr/bin/time -v.
@@ -18,14 +21,21 @@ magick=/usr/bin/convert
 width=1920
 height=1080
 
-for tool in "$cli" "$build/bench-inputs" "$magick" /usr/bin/time; do
+python=/usr/bin/python3  # the interpreter with Pillow
+for tool in "$cli" "$build/bench-inputs" "$magick" /usr/bin/time "$python"; do
   [ -x "$tool" ] || { echo "compare: $tool is missing" >&2; exit 1; }
 done
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$build/bench-inputs" "$work/in"
-mkdir -p "$work/psd" "$work/bmp" "$work/j1" "$work/j2"
+mkdir -p "$work/psd" "$work/bmp" "$work/png" "$work/png1" "$work/j1" "$work/j2"
+cat >"$work/pillow_png.py" <<EOF
+import sys
+from PIL import Image
+with open(sys.argv[1], "rb") as f:
+    Image.frombytes("RGBA", ($width, $height), f.read()).save(sys.argv[2], "PNG")
+EOF
 
 calc() { awk "BEGIN { print $1 }"; }
 
@@ -73,6 +83,16 @@ compare "G00->PSD vs ImageMagick raw RGBA->PSD" "$reps" \
 compare "G00->BMP vs cp of the BMP" "$reps" \
   "'$cli' -q --bmp -o '$work/bmp' '$in/picture.g00'" \
   "cp '$work/bmp/picture.bmp' '$work/copy.bmp'"
+compare "G00->PNG vs Pillow raw RGBA->PNG" "$reps" \
+  "'$cli' -q --png -o '$work/png' '$in/picture.g00'" \
+  "'$python' '$work/pillow_png.py' '$in/picture.rgba' '$work/pillow.png'"
+compare "G00->PNG vs ImageMagick raw RGBA->PNG" "$reps" \
+  "'$cli' -q --png -o '$work/png' '$in/picture.g00'" \
+  "'$magick' -size ${width}x$height -depth 8 rgba:'$in/picture.rgba' '$work/magick.png'"
+compare "G00->PNG: all processors vs one" "$reps" \
+  "'$cli' -q --png -o '$work/png' '$in/picture.g00'" \
+  "taskset -c 0 '$cli' -q --png -o '$work/png1' '$in/picture.g00'"
+cmp -s "$work/png/picture.png" "$work/png1/picture.png" || { echo "compare: the PNG depends on the processors" >&2; exit 1; }
 compare "500 files: -j 2 vs -j 1" "$batch_reps" \
   "'$cli' -q -j 2 -o '$work/j2' '$in'/batch/*.g00" \
   "'$cli' -q -j 1 -o '$work/j1' '$in'/batch/*.g00"
@@ -86,6 +106,7 @@ bmp=$(stat -c %s "$work/bmp/picture.bmp")
 baseline=$(peak "$cli" --version)
 psd_peak=$(peak "$cli" -q -o "$work/psd" "$in/picture.g00")
 bmp_peak=$(peak "$cli" -q --bmp -o "$work/bmp" "$in/picture.g00")
+png_peak=$(peak "$cli" -q --png -o "$work/png" "$in/picture.g00")
 mib() { awk "BEGIN { printf \"%.1f\", $1 / 1048576 }"; }
 ratio() { awk "BEGIN { printf \"%.3f\", $1 / $2 }"; }
 psd_needed=$((file + 2 * canvas + psd))
@@ -99,3 +120,13 @@ printf '%-10s peak %6s MiB, buffers %6s MiB (file %s + Canvas %s + planes %s + o
 printf '%-10s peak %6s MiB, buffers %6s MiB (file %s + Canvas %s + output %s): %sx, %sx without the program alone\n' \
   "G00->BMP" "$(mib "$bmp_peak")" "$(mib "$bmp_needed")" "$(mib "$file")" "$(mib "$canvas")" \
   "$(mib "$bmp")" "$(ratio "$bmp_peak" "$bmp_needed")" "$(ratio "$((bmp_peak - baseline))" "$bmp_needed")"
+printf '%-10s peak %6s MiB (file %s + Canvas %s + output written %s, and a zlib work area per thread)\n' \
+  "G00->PNG" "$(mib "$png_peak")" "$(mib "$file")" "$(mib "$canvas")" \
+  "$(mib "$(stat -c %s "$work/png/picture.png")")"
+
+png=$(stat -c %s "$work/png/picture.png")
+pillow=$(stat -c %s "$work/pillow.png")
+magick_png=$(stat -c %s "$work/magick.png")
+echo
+echo "PNG sizes: tavimore-cli $png bytes, Pillow $pillow ($(ratio "$png" "$pillow")x of it)," \
+  "ImageMagick $magick_png ($(ratio "$png" "$magick_png")x of it)"

@@ -10,7 +10,7 @@
 namespace {
 
 // Options without a letter of their own take a code above every character.
-enum : int { kBmp = 256, kMaxPixels, kVersion };
+enum : int { kBmp = 256, kPng, kMaxPixels, kVersion };
 
 // One row per option: getopt_long's tables and the help text are made from it, so a new option
 // is one row here and one case in applyOption.
@@ -25,6 +25,7 @@ constexpr OptionRow kOptions[] = {
     {"output", 'o', "DIR", "write the outputs into DIR, made when missing (default: .)"},
     {"recursive", 'r', nullptr, "convert the .g00 files of each FILE that is a folder, and below"},
     {"bmp", kBmp, nullptr, "write region-based pictures as BMP too (without transparency)"},
+    {"png", kPng, nullptr, "write every picture as PNG (region-based ones with transparency)"},
     {"keep-going", 'k', nullptr, "go on after a file fails (default: stop at the first)"},
     {"jobs", 'j', "N", "convert up to N files at once (default: one per processor)"},
     {"no-clobber", 'n', nullptr, "leave existing outputs alone"},
@@ -72,6 +73,7 @@ bool applyOption(int code, const char* value, CliOptions& options, std::string& 
         return true;
     case 'r': options.recursive = true; return true;
     case kBmp: options.bmpOnly = true; return true;
+    case kPng: options.png = true; return true;
     case 'k': options.keepGoing = true; return true;
     case 'n': options.noClobber = true; return true;
     case 'q': options.quiet = true; return true;
@@ -129,6 +131,10 @@ bool parseOptions(int argc, char** argv, CliOptions& options, std::string& error
         if (!applyOption(code, optarg != nullptr ? optarg : "", options, error)) return false;
     }
     for (int i = optind; i < argc; ++i) options.files.emplace_back(argv[i]);
+    if (options.png && options.bmpOnly) {
+        error = "options --png and --bmp exclude each other";
+        return false;
+    }
     if (!options.help && !options.version && options.files.empty()) {
         error = "no files given";
         return false;
@@ -152,8 +158,8 @@ std::string usageText() {
     }
     text +=
         "\n"
-        "Each output is named after its source up to the first \".\", with the extension bmp or\n"
-        "psd; an existing file of that name is replaced once the new one is complete, unless -n.\n"
+        "Each output is named after its source up to the first \".\", with the extension bmp,\n"
+        "psd or png; an existing file of that name is replaced once the new one is complete, unless -n.\n"
         "Exit status: 0 when every file was converted, 1 when any failed, 2 for a usage error.\n";
     return text;
 }

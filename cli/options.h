@@ -7,6 +7,7 @@
 
 struct CliOptions {
     bool bmpOnly = false;     // --bmp: region-based pictures become BMP too
+    bool png = false;         // --png: every picture becomes PNG
     std::string outputFolder = ".";
     bool outputGiven = false; // -o: the folder is made when it does not exist
     bool keepGoing = false;   // -k: convert the remaining files after a failure

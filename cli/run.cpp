@@ -10,9 +10,15 @@
 
 #include "batch/convert_file.h"
 #include "batch/folder_walk.h"
+#include "cli/png_output.h"
 #include "cli/report.h"
 
 namespace {
+
+// The writer the options ask for beside the built-in BMP and PSD ones.
+ImageWriter imageWriter(const CliOptions& options) {
+    return options.png ? writePngImage : nullptr;
+}
 
 // One file of the run: where it is read from, what its failures are called, and the folder
 // its output goes to (the output folder, or the same relative folder below it).
@@ -160,7 +166,7 @@ private:
             Slot slot;
             if (jobs_[i].refusal == nullptr)
                 slot.result = encodeFile(jobs_[i].source.c_str(), !options_.bmpOnly, slot.image,
-                                         options_.maxPixels);
+                                         options_.maxPixels, imageWriter(options_));
             slot.ready = true;
             {
                 std::lock_guard lock(mutex_);
@@ -241,7 +247,8 @@ int runConversions(const CliOptions& options, TemporaryFiles& temporaries) {
             EncodedImage image;
             ConvertResult result;
             if (job.refusal == nullptr)
-                result = encodeFile(job.source.c_str(), !options.bmpOnly, image, options.maxPixels);
+                result = encodeFile(job.source.c_str(), !options.bmpOnly, image, options.maxPixels,
+                                    imageWriter(options));
             if (!writer.finish(job, result, image)) break;
         }
     } else {

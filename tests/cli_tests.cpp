@@ -11,6 +11,7 @@
 
 #include <sys/stat.h>
 
+#include "codec/png.h"
 #include "tests/g00_fixtures.h"
 #include "tests/test_support.h"
 
@@ -109,7 +110,7 @@ TEST_F(CliTest, ReportsEachFailureAndStopsUnlessKeepGoing) {
 
 TEST_F(CliTest, UsageErrorsExitWithTwoOnOneLine) {
     const char* refused[] = {"", "-j 0 a.g00", "-jx a.g00", "-o", "--output", "--frobnicate a.g00",
-                             "-kx a.g00", "--bmp=1 a.g00", "--max-pixels=-1 a.g00"};
+                             "-kx a.g00", "--bmp=1 a.g00", "--max-pixels=-1 a.g00", "--png --bmp a.g00"};
     for (const char* arguments : refused) {
         CliRun run = cli(arguments);
         EXPECT_EQ(run.status, 2) << arguments;
@@ -325,5 +326,34 @@ TEST_F(CliTest, TheProgressBarFitsTheTerminal) {
         }
         EXPECT_GT(drawn, 0u) << text;
         EXPECT_EQ(columns < 20, text.find('[') == std::string::npos) << text;
+    }
+}
+
+TEST_F(CliTest, PngWritesWhatTheWriterWritesWhateverTheThreads) {
+    // Pictures of several bands, so that the bands are compressed on several threads and put
+    // together; region-based ones keep their alpha, full-frame ones are RGB.
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> file;
+        PngColour colour;
+    };
+    const Case cases[] = {{"parts", fixtures::regions(300, 1000, 280, 990, 3), PngColour::rgba},
+                          {"full", fixtures::fullFrame(500, 900, 4), PngColour::rgb}};
+    std::string names;
+    for (const Case& c : cases) {
+        writeFile(root / (std::string(c.name) + ".g00"), c.file);
+        names += std::string(" ") + c.name + ".g00";
+    }
+    CliRun run = cli("--png -q -o out" + names);
+    ASSERT_EQ(run.status, 0) << run.errors;
+    for (const Case& c : cases) {
+        support::Decoded decoded = support::decodeFile(c.file);
+        ASSERT_EQ(decoded.status, Status::ok);
+        const Canvas& canvas = decoded.canvas;
+        ASSERT_GT(pngBandCount(canvas.width, canvas.height, c.colour), 2u);
+        std::vector<uint8_t> work(pngWorkSize(canvas.width, c.colour));
+        std::vector<uint8_t> png(pngFileBound(canvas.width, canvas.height, c.colour));
+        png.resize(writePng(canvas, c.colour, {}, work, png));
+        EXPECT_EQ(readFile(root / "out" / (std::string(c.name) + ".png")), png) << c.name;
     }
 }

@@ -1,7 +1,9 @@
-// The output writers (BMP, PackBits, PSD, G00): BMP layout, PackBits blocks against the examples
-// and a plain reference encoder, flattening on white, the PSD layout decoded back to the Canvas,
-// and G00 files written fresh or like an original, decoded back by the plain reference.
+// The output writers (BMP, PackBits, PSD, PNG, G00): BMP layout, PackBits blocks against the
+// examples and a plain reference encoder, flattening on white, the PSD layout decoded back to the
+// Canvas, PNG files inflated and unfiltered back to the Canvas, and G00 files written fresh or
+// like an original, decoded back by the plain reference.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -11,6 +13,7 @@
 #include "codec/g00.h"
 #include "codec/g00_write.h"
 #include "codec/packbits.h"
+#include "codec/png.h"
 #include "codec/psd.h"
 #include "common/bytes.h"
 #include "tests/reference_codec.h"
@@ -130,6 +133,133 @@ Bytes expectedMerged(const Canvas& canvas) {
     }
     return v;
 }
+
+// ---- PNG parsing ----
+
+struct PngFile {
+    uint32_t width = 0, height = 0;
+    uint8_t depth = 0, colourType = 0, interlace = 0;
+    uint32_t idatChunks = 0;
+    Bytes rows;     // the inflated stream: filter byte and filtered pixels of each row
+    Bytes pixels;   // unfiltered R, G, B(, A)
+    std::vector<uint8_t> filters;
+};
+
+uint8_t plainPaeth(int a, int b, int c) {
+    int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    return uint8_t(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+}
+
+// Byte i of a row filtered with type f, from the unfiltered row and the one above.
+uint8_t plainFilter(int f, const uint8_t* x, const uint8_t* above, size_t i, size_t bpp) {
+    const int a = i >= bpp ? x[i - bpp] : 0, b = above[i], c = i >= bpp ? above[i - bpp] : 0;
+    const int predictor = f == 0 ? 0 : f == 1 ? a : f == 2 ? b : f == 3 ? (a + b) / 2 : plainPaeth(a, b, c);
+    return uint8_t(x[i] - predictor);
+}
+
+// Walks the chunks (every CRC checked), inflates the IDATs as one zlib stream (its Adler-32
+// checked by inflate) and undoes the filters. Also checks that each row's filter is the first
+// of the five with the smallest sum of magnitudes.
+PngFile readPng(const Bytes& file) {
+    PngFile png;
+    const uint8_t signature[8] = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
+    EXPECT_TRUE(file.size() > 8 && std::memcmp(file.data(), signature, 8) == 0);
+    Bytes stream;
+    std::vector<std::string> order;
+    size_t at = 8;
+    while (at + 12 <= file.size()) {
+        const uint32_t length = be32(file, at);
+        if (at + 12 + length > file.size()) break;
+        const std::string type(file.begin() + at + 4, file.begin() + at + 8);
+        EXPECT_EQ(be32(file, at + 8 + length), uint32_t(crc32_z(0, file.data() + at + 4, length + 4)))
+            << type << " at " << at;
+        if (type == "IHDR") {
+            EXPECT_EQ(length, 13u);
+            png.width = be32(file, at + 8);
+            png.height = be32(file, at + 12);
+            png.depth = file[at + 16];
+            png.colourType = file[at + 17];
+            EXPECT_EQ(file[at + 18], 0);
+            EXPECT_EQ(file[at + 19], 0);
+            png.interlace = file[at + 20];
+        } else if (type == "IDAT") {
+            ++png.idatChunks;
+            stream.insert(stream.end(), file.begin() + at + 8, file.begin() + at + 8 + length);
+        }
+        if (order.empty() || order.back() != type) order.push_back(type);
+        at += 12 + length;
+    }
+    EXPECT_EQ(at, file.size()) << "chunks end at the end of the file";
+    EXPECT_EQ(order, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
+
+    const size_t bpp = png.colourType == 6 ? 4 : 3;
+    const size_t rowSize = 1 + bpp * png.width;
+    png.rows.assign(rowSize * png.height + 1, 0);  // a byte more: inflate must end before it
+    z_stream z{};
+    EXPECT_EQ(inflateInit(&z), Z_OK);
+    z.next_in = stream.data();
+    z.avail_in = uInt(stream.size());
+    z.next_out = png.rows.data();
+    z.avail_out = uInt(png.rows.size());
+    EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END) << (z.msg ? z.msg : "");
+    EXPECT_EQ(z.avail_in, 0u) << "bytes after the zlib stream";
+    EXPECT_EQ(z.total_out, rowSize * png.height);
+    inflateEnd(&z);
+    png.rows.resize(rowSize * png.height);
+
+    png.pixels.assign(bpp * png.width * png.height, 0);
+    const Bytes zeros(rowSize, 0);
+    for (size_t y = 0; y < png.height; ++y) {
+        const uint8_t* in = png.rows.data() + y * rowSize;
+        uint8_t* x = png.pixels.data() + y * (rowSize - 1);
+        const uint8_t* above = y > 0 ? x - (rowSize - 1) : zeros.data();
+        const int f = in[0];
+        png.filters.push_back(in[0]);
+        if (f > 4) {
+            ADD_FAILURE() << "filter " << f << " in row " << y;
+            return png;
+        }
+        for (size_t i = 0; i < rowSize - 1; ++i) {
+            const int a = i >= bpp ? x[i - bpp] : 0, b = above[i], c = i >= bpp ? above[i - bpp] : 0;
+            const int predictor = f == 0 ? 0 : f == 1 ? a : f == 2 ? b : f == 3 ? (a + b) / 2 : plainPaeth(a, b, c);
+            x[i] = uint8_t(in[1 + i] + predictor);
+        }
+        uint64_t sums[5] = {};
+        for (int g = 0; g < 5; ++g)
+            for (size_t i = 0; i < rowSize - 1; ++i) {
+                const uint8_t v = plainFilter(g, x, above, i, bpp);
+                sums[g] += v < 128 ? v : 256 - v;
+            }
+        EXPECT_EQ(size_t(f), size_t(std::min_element(sums, sums + 5) - sums)) << "row " << y;
+    }
+    return png;
+}
+
+// The Canvas as PNG samples: R, G, B and, for RGBA, its own alpha.
+Bytes pngSamples(const Canvas& canvas, PngColour colour) {
+    Bytes v;
+    const uint8_t* p = canvas.pixels.data();
+    for (size_t i = 0; i < canvas.pixels.size(); i += 4) {
+        v.insert(v.end(), {p[i + 2], p[i + 1], p[i]});
+        if (colour == PngColour::rgba) v.push_back(p[i + 3]);
+    }
+    return v;
+}
+
+// Writes into buffers of exactly the documented sizes, followed by guard bytes.
+Bytes writePngFile(const Canvas& canvas, PngColour colour, PngDeflate deflate = {}) {
+    const size_t bound = pngFileBound(canvas.width, canvas.height, colour);
+    const size_t workSize = pngWorkSize(canvas.width, colour);
+    Bytes out(bound + 16, 0xA5), work(workSize + 16, 0x5A);
+    const uint32_t size = writePng(canvas, colour, deflate, {work.data(), workSize}, {out.data(), bound});
+    EXPECT_GT(size, 0u);
+    EXPECT_LE(size, bound);
+    for (size_t i = bound; i < out.size(); ++i) EXPECT_EQ(out[i], 0xA5) << "written past the bound";
+    for (size_t i = workSize; i < work.size(); ++i) EXPECT_EQ(work[i], 0x5A) << "written past the work area";
+    out.resize(std::min<size_t>(size, bound));
+    return out;
+}
+
 
 }  // namespace
 
@@ -753,4 +883,101 @@ TEST(G00Write, AChangeInsideThePartsComesBackThereAndNowhereElse) {
     Canvas other;
     ASSERT_EQ(makeCanvas(w, decoded.canvas.height + 1, other), Status::ok);
     EXPECT_EQ(likeFile(original, other).result.size, 0u);
+}
+
+// ---------------------------------------------------------------------------------------
+// PNG
+// ---------------------------------------------------------------------------------------
+
+TEST(Png, EveryPixelReadsBackAtEveryShapeKindAndSetting) {
+    struct Case {
+        uint32_t width, height;
+        PictureKind kind;
+        PngColour colour;
+        PngDeflate deflate;
+    };
+    // Widths around the 16-byte filter steps and one pixel; heights across band boundaries.
+    const uint32_t tall = 2 * pngBandRows(100, PngColour::rgba) + 1;
+    const Case cases[] = {
+        {1, 1, PictureKind::noise, PngColour::rgba, {}},
+        {1, 7, PictureKind::noise, PngColour::rgb, {}},
+        {3, 5, PictureKind::sprite, PngColour::rgba, {}},
+        {5, 3, PictureKind::photo, PngColour::rgb, {}},
+        {16, 9, PictureKind::flat, PngColour::rgba, {}},
+        {17, 9, PictureKind::lineArt, PngColour::rgb, {}},
+        {33, 40, PictureKind::sprite, PngColour::rgba, {1, PngStrategy::rle}},
+        {100, tall, PictureKind::sprite, PngColour::rgba, {}},
+        {100, tall, PictureKind::photo, PngColour::rgb, {6, PngStrategy::filtered}},
+        {700, 400, PictureKind::photo, PngColour::rgba, {9, PngStrategy::normal}},
+        {640, 480, PictureKind::noise, PngColour::rgb, {1, PngStrategy::normal}},
+    };
+    bool filterSeen[5] = {};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " " << pictureKindName(c.kind)
+                                        << " type " << int(c.colour) << " level " << c.deflate.level);
+        Canvas canvas = canvasOf(makeTestPicture(c.kind, c.width, c.height, c.width + c.height));
+        const Bytes file = writePngFile(canvas, c.colour, c.deflate);
+        const PngFile png = readPng(file);
+        EXPECT_EQ(png.width, c.width);
+        EXPECT_EQ(png.height, c.height);
+        EXPECT_EQ(png.depth, 8);
+        EXPECT_EQ(png.colourType, uint8_t(c.colour));
+        EXPECT_EQ(png.interlace, 0);
+        // One IDAT per band and one for the Adler-32.
+        EXPECT_EQ(png.idatChunks, pngBandCount(c.width, c.height, c.colour) + 1);
+        ASSERT_EQ(png.pixels, pngSamples(canvas, c.colour));
+        for (uint8_t f : png.filters) filterSeen[f] = true;
+    }
+    for (int f = 0; f < 5; ++f) EXPECT_TRUE(filterSeen[f]) << "no row chose filter " << f;
+}
+
+TEST(Png, BandsWrittenInAnyOrderMakeTheSameFile) {
+    // As the command line does it: each band into its slot, last first, then moved together.
+    Canvas canvas = canvasOf(makeTestPicture(PictureKind::sprite, 300, 3 * pngBandRows(300, PngColour::rgba) - 5, 4));
+    for (PngColour colour : {PngColour::rgba, PngColour::rgb}) {
+        const Bytes whole = writePngFile(canvas, colour);
+        const uint32_t bands = pngBandCount(canvas.width, canvas.height, colour);
+        const size_t bound = size_t(pngBandBound(canvas.width, colour));
+        ASSERT_EQ(bands, 3u);
+        Bytes slots(bands * bound), work(pngWorkSize(canvas.width, colour));
+        std::vector<PngBand> written(bands);
+        for (uint32_t band = bands; band-- > 0;)
+            written[band] = writePngBand(canvas, colour, {}, band, work, {slots.data() + band * bound, bound});
+        Bytes file(kPngHeadSize);
+        writePngHead(canvas.width, canvas.height, colour, file.data());
+        uint32_t adler = 1;
+        for (uint32_t band = 0; band < bands; ++band) {
+            ASSERT_GT(written[band].length, 0u);
+            file.insert(file.end(), slots.begin() + band * bound, slots.begin() + band * bound + written[band].length);
+            adler = combinePngAdler(adler, written[band].adler, written[band].filtered);
+        }
+        file.resize(file.size() + kPngTailSize);
+        writePngTail(adler, file.data() + file.size() - kPngTailSize);
+        EXPECT_EQ(file, whole) << int(colour);
+    }
+}
+
+TEST(Png, IncompressiblePicturesStayInsideTheBound) {
+    // Noise in every byte is deflate's worst case; each shape once at the fastest level and
+    // once at the default.
+    Rng rng(12);
+    for (int trial = 0; trial < 8; ++trial) {
+        const uint32_t w = trial < 2 ? 1 : rng.between(2, 3000), h = rng.between(1, 300);
+        for (PngDeflate deflate : {PngDeflate{1, PngStrategy::normal}, PngDeflate{}}) {
+            Canvas canvas = canvasOf(makeNoisePicture(w, h, rng.next()));
+            for (PngColour colour : {PngColour::rgba, PngColour::rgb})
+                EXPECT_EQ(readPng(writePngFile(canvas, colour, deflate)).pixels, pngSamples(canvas, colour))
+                    << w << "x" << h;
+        }
+    }
+}
+
+TEST(Png, ShortBuffersWriteNothing) {
+    Canvas canvas = canvasOf(makeNoisePicture(40, 30, 13));
+    const PngColour colour = PngColour::rgba;
+    Bytes work(pngWorkSize(40, colour)), out(pngFileBound(40, 30, colour), 0);
+    EXPECT_EQ(writePng(canvas, colour, {}, {work.data(), work.size() - 1}, out), 0u);
+    EXPECT_EQ(writePng(canvas, colour, {}, work, {out.data(), out.size() - 1}), 0u);
+    EXPECT_EQ(out, Bytes(out.size(), 0));
+    EXPECT_EQ(writePngBand(canvas, colour, {}, 1, work, out).length, 0u) << "past the last band";
 }

@@ -9,10 +9,11 @@ if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
 
 packages=(
   cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
+  zlib1g-dev libz-mingw-w64-dev
   g++-mingw-w64-i686 gcc-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth x11-apps x11-utils openbox
   locales fonts-ipafont-gothic
-  python3 python3-pil python3-psd-tools python3-numpy imagemagick gimp krita
+  python3 python3-pil python3-psd-tools python3-numpy imagemagick gimp krita pngcheck
   nodejs valgrind time bc
   zlib1g-dev libz-mingw-w64-dev
   scdoc mandoc lintian

@@ -1,5 +1,6 @@
 """GIMP (gimp-console batch mode, Script-Fu) opens every PSD as one RGBA layer at the origin
-with the Canvas pixels, and its merged image with the written alpha and colours."""
+with the Canvas pixels, and its merged image with the written alpha and colours; and every PNG
+with the written pixels (RGBA with the Canvas's own alpha, RGB)."""
 
 import os
 import shutil
@@ -40,6 +41,24 @@ DUMP = r"""
     (gimp-image-delete merged)))
 """
 
+# Each PNG as one layer of raw bytes (4 or 3 a pixel), and its facts.
+DUMP_PNG = r"""
+(define (dump-png source out)
+  (let* ((image (car (file-png-load RUN-NONINTERACTIVE source source)))
+         (layers (gimp-image-get-layers image))
+         (layer (aref (cadr layers) 0))
+         (port #f))
+    (file-raw-save2 RUN-NONINTERACTIVE image layer out "" 0 0)
+    (set! port (open-output-file (string-append out ".txt")))
+    (write (list (car layers) (car (gimp-image-width image)) (car (gimp-image-height image))
+                 (car (gimp-drawable-bpp layer)) (car (gimp-image-get-precision image)))
+           port)
+    (close-output-port port)
+    (gimp-image-delete image)))
+"""
+
+PNG_KINDS = ((".png", 4), (".rgb.png", 3))
+
 # 150: 8-bit perceptual, the precision in which the bytes come out as stored.
 EXPECTED_PRECISION = 150
 
@@ -68,6 +87,28 @@ def check(sample, out):
         merged = samples.as_pixels(f.read(), sample, "merged image")
     # GIMP takes the white back out of the merged colours when it loads them.
     samples.expect_unmatted(merged, sample, "merged image")
+
+    for suffix, bpp in PNG_KINDS:
+        png_out = out + suffix
+        try:
+            with open(png_out + ".txt") as f:
+                facts = f.read().replace("(", " ").replace(")", " ").split()
+        except FileNotFoundError:
+            raise samples.Mismatch("GIMP did not load the %s file" % suffix)
+        expected = ["1", w, h, str(bpp), str(EXPECTED_PRECISION)]
+        if facts != expected:
+            raise samples.Mismatch("GIMP reports layers, size, bpp, precision = %s for %s, "
+                                   "expected %s" % (facts, suffix, expected))
+        with open(png_out, "rb") as f:
+            data = np.frombuffer(f.read(), np.uint8)
+        if data.size != sample.width * sample.height * bpp:
+            raise samples.Mismatch("%s: %d bytes from GIMP" % (suffix, data.size))
+        if bpp == 4:
+            samples.expect_equal(data.reshape(sample.height, sample.width, 4), sample.layer(), suffix)
+        else:
+            pixels = np.full((sample.height, sample.width, 4), 255, np.uint8)
+            pixels[..., :3] = data.reshape(sample.height, sample.width, 3)
+            samples.expect_equal(pixels, sample.opaque_layer(), suffix)
     return ""
 
 
@@ -77,26 +118,38 @@ def main():
     work = tempfile.mkdtemp(prefix="tavimore-gimp-")
     try:
         env = dict(os.environ, GIMP2_DIRECTORY=os.path.join(work, "profile"))
-        commands = []
+        psd_commands = []
         for sample in pictures:
-            commands.append("(begin %s (dump %s %s))" % (DUMP, quoted(os.path.abspath(sample.psd)),
-                                              quoted(os.path.join(work, sample.name))))
-        commands.append("(gimp-quit 0)")
-        args = [GIMP, "-i", "-d", "-f", "--no-shm"]
-        for command in commands:
-            args += ["-b", command]
-        done = subprocess.run(args, env=env, capture_output=True, timeout=240)
-        log = (done.stdout + done.stderr).decode(errors="replace")
-        errors = [line for line in log.splitlines() if "error" in line.lower()]
-        for line in errors:
-            print("gimp: " + line)
+            psd_commands.append("(begin %s (dump %s %s))" % (
+                DUMP, quoted(os.path.abspath(sample.psd)), quoted(os.path.join(work, sample.name))))
+        # Every PNG in one command: GIMP reads them without trouble, and a file it refused
+        # would leave this and the later ones without a result, which fails them.
+        png_commands = ["(begin %s %s)" % (DUMP_PNG, " ".join(
+            "(dump-png %s %s)" % (quoted(os.path.abspath(sample.path(suffix))),
+                                  quoted(os.path.join(work, sample.name + suffix)))
+            for sample in pictures for suffix, _ in PNG_KINDS))]
+        # The PSD and the PNG files in two runs, each with its own time limit.
+        exits = []
+        # GIMP starts a plug-in process for every file it loads and every raw dump it saves:
+        # on a busy machine each PNG takes seconds.
+        for commands, limit in ((psd_commands, 240), (png_commands, 600)):
+            args = [GIMP, "-i", "-d", "-f", "--no-shm"]
+            for command in commands + ["(gimp-quit 0)"]:
+                args += ["-b", command]
+            done = subprocess.run(args, env=env, capture_output=True, timeout=limit)
+            log = (done.stdout + done.stderr).decode(errors="replace")
+            for line in log.splitlines():
+                if "error" in line.lower():
+                    print("gimp: " + line)
+            exits.append(done.returncode)
 
         run = samples.Run("GIMP")
         for sample in pictures:
             run.check(sample, lambda: check(sample, os.path.join(work, sample.name)))
-        if done.returncode != 0:
-            print("FAIL: gimp-console exited with %d" % done.returncode)
-            run.failed.append("(gimp-console)")
+        for code in exits:
+            if code != 0:
+                print("FAIL: gimp-console exited with %d" % code)
+                run.failed.append("(gimp-console)")
         run.finish()
     finally:
         shutil.rmtree(work, ignore_errors=True)

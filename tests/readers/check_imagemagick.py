@@ -1,5 +1,5 @@
 """ImageMagick 6 opens every PSD with the merged image as [0] and the layer as [1], and every
-BMP, with the written pixels."""
+BMP and PNG, with the written pixels."""
 
 import subprocess
 import sys
@@ -43,6 +43,12 @@ def check(sample):
     layer = sample.layer().copy()
     layer[..., 3] = 255
     samples.expect_equal(bmp, layer, "BMP")
+
+    for path, expected in ((sample.png, sample.layer()), (sample.rgb_png, sample.opaque_layer())):
+        facts = magick(IDENTIFY, "-format", "%m %w %h %z", path).decode().split()
+        if facts != ["PNG", str(sample.width), str(sample.height), "8"]:
+            raise samples.Mismatch("identify shows %s for %s" % (facts, path))
+        samples.expect_equal(rgba(sample, path), expected, path)
     return ""
 
 

@@ -1,4 +1,5 @@
-"""Pillow opens every BMP with the written pixels, and shows the PSD merged image as stored.
+"""Pillow opens every BMP and PNG with the written pixels (the RGBA PNG with the Canvas's own
+alpha, colours under alpha 0 included), and shows the PSD merged image as stored.
 
 Pillow's PSD reader walks the layer channel blocks on open and skips a pad byte after a block
 that ends at an odd offset, which these files do not have; some versions then give up on
@@ -23,8 +24,19 @@ def check_bmp(sample):
     samples.expect_equal(samples.as_pixels(pixels, sample, "BMP"), expected, "BMP")
 
 
+def check_png(sample):
+    for path, mode, expected in ((sample.png, "RGBA", sample.layer()),
+                                 (sample.rgb_png, "RGB", sample.opaque_layer())):
+        with Image.open(path) as image:
+            if image.format != "PNG" or image.mode != mode:
+                raise samples.Mismatch("%s opened as %s %s" % (path, image.format, image.mode))
+            pixels = np.asarray(image.convert("RGBA"))
+        samples.expect_equal(samples.as_pixels(pixels, sample, path), expected, path)
+
+
 def check(sample, run):
     check_bmp(sample)
+    check_png(sample)
     try:
         image = Image.open(sample.psd)
         image.load()

@@ -33,6 +33,15 @@ class Sample:
     def bmp(self):
         return self.path(".bmp")
 
+    @property
+    def png(self):
+        """RGBA, with the Canvas's own alpha."""
+        return self.path(".png")
+
+    @property
+    def rgb_png(self):
+        return self.path(".rgb.png")
+
     def _rgba(self, suffix):
         data = np.fromfile(self.path(suffix), np.uint8)
         return data.reshape(self.height, self.width, 4)
@@ -40,6 +49,12 @@ class Sample:
     def layer(self):
         """The Canvas as straight R, G, B, A."""
         return self._rgba(".layer.rgba")
+
+    def opaque_layer(self):
+        """The Canvas colours with alpha 255, as BMP and RGB PNG readers give them."""
+        layer = self.layer().copy()
+        layer[..., 3] = 255
+        return layer
 
     def merged(self):
         """The layer flattened on white, with its alpha."""

@@ -1,5 +1,5 @@
-// Writes the pictures the reader checks open: for each, NAME.psd and NAME.bmp as the program
-// writes them, NAME.layer.rgba (the Canvas as straight R,G,B,A) and NAME.merged.rgba (the
+// Writes the pictures the reader checks open: for each, NAME.psd, NAME.bmp, NAME.png (RGBA)
+// and NAME.rgb.png (RGB) as the program writes them, NAME.layer.rgba (the Canvas as straight R,G,B,A) and NAME.merged.rgba (the
 // layer flattened on white, with its alpha), plus manifest.json describing every file.
 //
 // The flattened values are computed here on their own, not by flattenOnWhite, so a fault in
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "codec/bmp.h"
+#include "codec/png.h"
 #include "codec/psd.h"
 #include "common/canvas.h"
 
@@ -63,6 +64,7 @@ constexpr Sample kSamples[] = {
     {1000, 24, Colour::mixed, Alpha::partial}, {1000, 6, Colour::noise, Alpha::none},
     {1920, 12, Colour::mixed, Alpha::partial}, {1920, 4, Colour::flat, Alpha::full},
     {1920, 2, Colour::noise, Alpha::none},   {3, 200, Colour::ramp, Alpha::partial},
+    {1000, 150, Colour::mixed, Alpha::partial},  // PNG rows in three bands
 };
 
 struct Random {
@@ -188,7 +190,19 @@ int main(int argc, char** argv) {
             return 1;
         }
         psd.resize(psdSize);
+        std::vector<uint8_t> png[2];
+        const PngColour colours[2] = {PngColour::rgba, PngColour::rgb};
+        for (int k = 0; k < 2; ++k) {
+            std::vector<uint8_t> work(pngWorkSize(s.width, colours[k]));
+            png[k].resize(pngFileBound(s.width, s.height, colours[k]));
+            png[k].resize(writePng(canvas, colours[k], {}, work, png[k]));
+            if (png[k].empty()) {
+                std::fprintf(stderr, "%s: the PNG writer refused the picture\n", name.c_str());
+                return 1;
+            }
+        }
         if (!save(folder / (name + ".psd"), psd) || !save(folder / (name + ".bmp"), bmp) ||
+            !save(folder / (name + ".png"), png[0]) || !save(folder / (name + ".rgb.png"), png[1]) ||
             !save(folder / (name + ".layer.rgba"), layer) ||
             !save(folder / (name + ".merged.rgba"), merged)) {
             std::fprintf(stderr, "%s: cannot write into %s\n", name.c_str(), argv[1]);
