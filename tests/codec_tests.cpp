@@ -1,4 +1,4 @@
-// G00 decoding: the decoders' worked examples, round trips through the
+// G00 decoding: the decoders on hand-written streams, round trips through the
 // encoder, the fast decoders against the plain reference, and the bounds policy of
 // codec/lz.h and codec/g00.h.
 #include <gtest/gtest.h>
@@ -158,7 +158,7 @@ Bytes runsRepeatsAndNoise(Rng& rng, size_t n) {
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
-// The LZ decoders: worked examples
+// The LZ decoders on hand-written streams
 // ---------------------------------------------------------------------------------------
 
 TEST(LzExamples, ByteStreamGivesTwoLiteralsAndACopy) {
@@ -632,8 +632,8 @@ TEST(G00FullFrame, DecodesEveryColourAndLeavesAlphaZero) {
         TestPicture picture = makeTestPicture(kind, 77, 31, 8);
         for (LzMode mode : {LzMode::compress, LzMode::literalsOnly}) {
             Bytes file = encodeG00FullFrame(77, 31, picture.bgra, PixelLayout::bgra, mode);
-            EXPECT_EQ(loadLe32(file.data() + 5), file.size() - 5);
-            EXPECT_EQ(loadLe32(file.data() + 9), 77u * 31 * 4);
+            EXPECT_EQ(loadLe32(file.data() + kFullFrameSizePairOffset), file.size() - kFullFrameSizePairOffset);
+            EXPECT_EQ(loadLe32(file.data() + kFullFrameSizePairOffset + kDecompressedLengthOffset), 77u * 31 * 4);
             support::Decoded d = decodeFile(file);
             ASSERT_EQ(d.status, Status::ok);
             EXPECT_TRUE(d.bytes() == withoutAlpha(picture)) << pictureKindName(kind);
@@ -734,7 +734,7 @@ TEST(G00Regions, RoundTripOfRealisticPictures) {
 }
 
 TEST(G00Regions, RegionCount0x100Means256Records) {
-    // 256 records: the size fields follow at 9 + 24 * 256.
+    // 256 records: the size fields follow the 256th.
     G00RegionImage image;
     image.width = 300;
     image.height = 2;
@@ -744,17 +744,17 @@ TEST(G00Regions, RegionCount0x100Means256Records) {
     image.entries.resize(256, G00Entry::absent());
     image.entries[255] = entryOf({solidPart(3, 0, 1, 1, 0x0A0B0C0D)});
     Bytes file = encodeG00Regions(image, LzMode::compress);
-    EXPECT_EQ(loadLe32(file.data() + 9 + 24 * 256 + 4), buildPartData(image).size());
+    EXPECT_EQ(loadLe32(file.data() + regionSizePairOffset(256) + kDecompressedLengthOffset), buildPartData(image).size());
     support::Decoded d = decodeFile(file);
     ASSERT_EQ(d.status, Status::ok);
     EXPECT_EQ(pixelAt(d.canvas, 0, 1), px(0x01020304));
     EXPECT_EQ(pixelAt(d.canvas, 258, 1), px(0x0A0B0C0D));
 
-    // 0x101: one record, the size fields at 9 + 24.
+    // 0x101: one record, the size fields after it.
     G00RegionImage one = oneRegion(4, 4, {1, 1, 2, 2, {0, 0}}, {entryOf({solidPart(1, 1, 1, 1, 0x11223344)})});
     one.regionCountField = 0x101;
     file = encodeG00Regions(one, LzMode::compress);
-    EXPECT_EQ(file.size(), 9 + 24 + 8 + compressLzBytes(buildPartData(one), LzMode::compress).size());
+    EXPECT_EQ(file.size(), regionStreamStart(1) + compressLzBytes(buildPartData(one), LzMode::compress).size());
     d = decodeFile(file);
     ASSERT_EQ(d.status, Status::ok);
     EXPECT_EQ(pixelAt(d.canvas, 2, 2), px(0x11223344));
@@ -870,10 +870,10 @@ TEST(G00Regions, OtherFieldsAreNotRead) {
     G00RegionImage image = oneRegion(4, 4, {0, 0, 3, 3, {0xFFFFFFFF, 0xFFFFFFFF}}, {entryOf({patternPart(1, 1, 2, 2, 50)})});
     Bytes data = buildPartData(image);
     const size_t block = loadLe32(data.data() + 4);
-    for (size_t i = 0; i < 116; ++i) if (i != 2 && i != 3) data[block + i] = 0xEE;
-    const size_t part = block + 116;
+    for (size_t i = 0; i < kPartBlockHeaderSize; ++i) if (i != kPartCountOffset && i != kPartCountOffset + 1) data[block + i] = 0xEE;
+    const size_t part = block + kPartBlockHeaderSize;
     for (size_t i = 4; i < 6; ++i) data[part + i] = 0xEE;
-    for (size_t i = 10; i < 92; ++i) data[part + i] = 0xEE;
+    for (size_t i = kPartHeight + 2; i < kPartHeaderSize; ++i) data[part + i] = 0xEE;
     Bytes file = assembleG00Regions(image, compressLzBytes(data, LzMode::compress), uint32_t(data.size()));
     support::Decoded d = decodeFile(file);
     ASSERT_EQ(d.status, Status::ok);
@@ -958,7 +958,7 @@ TEST(G00Regions, PartTableBeyondTheData) {
     }
     // A block header that fits but whose part count (read from pixel bytes 01 01) runs past.
     G00RegionImage tail = oneRegion(8, 8, {0, 0, 7, 7, {0, 0}}, {entryOf({solidPart(0, 0, 6, 6, 0x01010101)})});
-    tail.entries[0].offsetField = uint32_t(buildPartData(tail).size() - 116);
+    tail.entries[0].offsetField = uint32_t(buildPartData(tail).size() - kPartBlockHeaderSize);
     EXPECT_EQ(decodeFile(encodeG00Regions(tail, LzMode::compress)).status, Status::damagedParts);
     // A part header or part pixels cut by the end of the data.
     G00RegionImage counted = base;
@@ -971,11 +971,11 @@ TEST(G00Regions, PartTableBeyondTheData) {
     EXPECT_EQ(decodeFile(encodeG00Regions(shortPixels, LzMode::compress)).status, Status::ok);
     // The data is shorter than the stream's output says: the decompressed length D is smaller.
     Bytes file = encodeG00Regions(base, LzMode::compress);
-    storeLe32(file.data() + 9 + 24 + 4, uint32_t(data.size() - 1));
+    storeLe32(file.data() + regionSizePairOffset(1) + kDecompressedLengthOffset, uint32_t(data.size() - 1));
     EXPECT_EQ(decodeFile(file).status, Status::damagedStream);
     // D larger than the stream's output: the zero tail is data like any other.
     file = encodeG00Regions(base, LzMode::compress);
-    storeLe32(file.data() + 9 + 24 + 4, uint32_t(data.size() + 100));
+    storeLe32(file.data() + regionSizePairOffset(1) + kDecompressedLengthOffset, uint32_t(data.size() + 100));
     EXPECT_EQ(decodeFile(file).status, Status::ok);
     // D of 1..3 cannot hold an entry count.
     for (uint32_t size : {1u, 2u, 3u}) EXPECT_EQ(decodeFile(assembleG00Regions(base, {}, size)).status, Status::damagedParts) << size;
@@ -1017,12 +1017,12 @@ TEST(G00Regions, FileBounds) {
         EXPECT_EQ(decodeFile(Bytes(file.begin(), file.begin() + size)).status, Status::truncated) << size;
     // The compressed length reaches past the file.
     Bytes longer = file;
-    storeLe32(longer.data() + 9 + 24, loadLe32(longer.data() + 9 + 24) + 1);
+    storeLe32(longer.data() + regionSizePairOffset(1), loadLe32(longer.data() + regionSizePairOffset(1)) + 1);
     EXPECT_EQ(decodeFile(longer).status, Status::truncated);
     // A shorter compressed length ends the stream early, between items: the rest of the
     // decompression buffer stays zero, so the block's part count reads as 0.
     Bytes literal = encodeG00Regions(image, LzMode::literalsOnly);
-    storeLe32(literal.data() + 9 + 24, 8 + 9 * 2);  // 16 of the data bytes
+    storeLe32(literal.data() + regionSizePairOffset(1), kSizePairSize + 9 * 2);  // 16 of the data bytes
     support::Decoded early = decodeFile(literal);
     EXPECT_EQ(early.status, Status::ok);
     EXPECT_EQ(early.bytes(), Bytes(64, 0));
@@ -1098,7 +1098,7 @@ TEST(G00Reference, RandomRegionFilesMatchTheReference) {
         if (rng.chance(15)) file.resize(std::max<size_t>(5, file.size() - rng.below(20)));
         if (rng.chance(10)) file[5 + rng.below(uint32_t(file.size() - 5))] ^= uint8_t(1u << rng.below(8));
         // A flipped bit may announce gigabytes of data; the reference would fill them all.
-        const size_t sizes = 9 + 24 * size_t(file[5] == 0 ? 256 : file[5]);
+        const size_t sizes = size_t(regionSizePairOffset(file[kRegionCountOffset] == 0 ? 256 : file[kRegionCountOffset]));
         if (sizes + 8 <= file.size() && loadLe32(file.data() + sizes + 4) > (1u << 20)) continue;
         ref::Decoded expected = ref::decodeG00(file);
         support::Decoded d = decodeFile(file);

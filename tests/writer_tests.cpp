@@ -751,7 +751,7 @@ LikeFile likeFile(const Bytes& original, const Canvas& picture) {
 
 // The decompressed data of a region-based file, by the plain reference decoder.
 Bytes partDataOf(const Bytes& file) {
-    const size_t sizes = 9 + 24 * size_t(file[5] == 0 ? 256 : file[5]);
+    const size_t sizes = size_t(regionSizePairOffset(file[kRegionCountOffset] == 0 ? 256 : file[kRegionCountOffset]));
     Bytes data(le32(file, sizes + 4), 0);
     EXPECT_EQ(ref::decodeLzBytes(file, sizes + 8, sizes + le32(file, sizes), data), Status::ok);
     return data;
@@ -787,9 +787,10 @@ Bytes oddRegionFile() {
     Bytes data = buildPartData(image);
     data[data.size() - 1] = 0x99;
     const size_t firstBlock = le32(data, 4);
-    for (size_t i = 4; i < 116; ++i) data[firstBlock + i] = uint8_t(i);            // block header
-    for (size_t i = 10; i < 92; ++i) data[firstBlock + 116 + i] = uint8_t(0x80 | i);  // part header
-    data[firstBlock + 116 + 4] = 0x5A;
+    for (size_t i = kPartCountOffset + 2; i < kPartBlockHeaderSize; ++i) data[firstBlock + i] = uint8_t(i);
+    for (size_t i = kPartHeight + 2; i < kPartHeaderSize; ++i)  // the part header's unread bytes
+        data[firstBlock + kPartBlockHeaderSize + i] = uint8_t(0x80 | i);
+    data[firstBlock + kPartBlockHeaderSize + 4] = 0x5A;
     return assembleG00Regions(image, compressLzBytes(data, LzMode::greedy), uint32_t(data.size()));
 }
 
@@ -842,7 +843,7 @@ TEST(G00Write, LikeTheOriginalsOwnPictureKeepsItsDataByteForByte) {
         ASSERT_EQ(like.result.status, Status::ok);
         ASSERT_FALSE(like.file.empty());
         EXPECT_EQ(like.result.outside.count, 0u);
-        const size_t sizes = original[0] == 0 ? 5 : 9 + 24 * size_t(original[5]);
+        const size_t sizes = original[kG00TypeOffset] == kG00FullFrame ? kFullFrameSizePairOffset : size_t(regionSizePairOffset(original[kRegionCountOffset]));
         EXPECT_TRUE(std::equal(original.begin(), original.begin() + sizes, like.file.begin()));
         EXPECT_EQ(le32(like.file, sizes + 4), le32(original, sizes + 4));
         EXPECT_EQ(le32(like.file, sizes), like.file.size() - sizes);

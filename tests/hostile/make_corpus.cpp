@@ -226,7 +226,7 @@ int main(int argc, char** argv) {
     }
     corpus.add("full-cut-0", {}, "empty");
     std::vector<uint8_t> sprite = encodeG00Regions(spriteImage(64, 48, 2), LzMode::compress);
-    for (size_t cut : {size_t(6), size_t(9), size_t(30), size_t(9 + 24 * 4), sprite.size() / 3,
+    for (size_t cut : {size_t(6), size_t(9), size_t(30), size_t(regionSizePairOffset(4)), sprite.size() / 3,
                        sprite.size() - 1}) {
         std::vector<uint8_t> bytes(sprite.begin(), sprite.begin() + cut);
         corpus.add("parts-cut-" + std::to_string(cut), bytes, "truncated");
@@ -235,9 +235,9 @@ int main(int argc, char** argv) {
     // Stream ends beyond the file.
     {
         std::vector<uint8_t> bytes = full;
-        storeLe32(bytes.data() + 5, loadLe32(bytes.data() + 5) + 1);
+        storeLe32(bytes.data() + kFullFrameSizePairOffset, loadLe32(bytes.data() + kFullFrameSizePairOffset) + 1);
         corpus.add("full-stream-beyond-file", bytes, "truncated");
-        storeLe32(bytes.data() + 5, 0xFFFFFFFF);
+        storeLe32(bytes.data() + kFullFrameSizePairOffset, 0xFFFFFFFF);
         corpus.add("full-stream-length-max", bytes, "truncated");
     }
 
