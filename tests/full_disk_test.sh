@@ -4,6 +4,7 @@
 # the whole new one, and no temporary file is left. Needs root to mount; skips otherwise.
 set -euo pipefail
 cli=$1
+g00make=$2
 if [ "$(id -u)" != 0 ]; then echo "skipped: mounting a small filesystem needs root"; exit 77; fi
 work=$(mktemp -d)
 full=$work/full
@@ -15,19 +16,10 @@ if ! mount -t tmpfs -o size=1m tmpfs "$full" 2>/dev/null; then
 fi
 
 # Twelve full-frame pictures of 200 x 200: each BMP is 120,054 bytes, so eight fit.
-/usr/bin/python3 - "$work/sources" <<'PY'
-import struct, sys
-for n in range(12):
-    w = h = 200
-    stream = bytearray()
-    pixels = [((x * 7 + n) & 255, (y * 3) & 255, (x ^ y) & 255) for y in range(h) for x in range(w)]
-    for i, p in enumerate(pixels):
-        if i % 8 == 0:
-            stream.append(0xFF)
-        stream += bytes(p)
-    data = struct.pack('<BHHII', 0, w, h, 8 + len(stream), w * h * 4) + stream
-    open(f'{sys.argv[1]}/pic{n:02}.g00', 'wb').write(data)
-PY
+for ((n = 0; n < 12; n++)); do
+  "$g00make" --kind photo --type 0 --size 200x200 --seed $((n + 1)) \
+    "$(printf '%s/pic%02d.g00' "$work/sources" $n)" >/dev/null
+done
 
 "$cli" -q -o "$work/reference" "$work"/sources/*.g00
 head -c 1000 /dev/urandom >"$work/older"
