@@ -1,16 +1,25 @@
 #include "batch/convert_file.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <deque>
 
 #include "codec/bmp.h"
 #include "codec/g00.h"
+#include "codec/g00_regions.h"
 #include "codec/psd.h"
 #include "common/bytes.h"
 #include "common/canvas.h"
 #include "common/work_memory.h"
 
 namespace {
+
+#ifdef _WIN32
+constexpr const char* kPathSeparators = "\\/:";
+#else
+constexpr const char* kPathSeparators = "/";
+#endif
 
 ConvertResult failed(Status status, uint8_t typeByte = 0, int systemError = 0) {
     return ConvertResult{status, typeByte, systemError};
@@ -37,45 +46,138 @@ Status writeImage(const Canvas& canvas, bool psd, EncodedImage& image) {
     return image.length == 0 ? Status::outOfMemory : Status::ok;
 }
 
+Status writeWith(const EncodeRequest& request, const Canvas& canvas, bool regionBased,
+                 EncodedImage& image) {
+    return request.writer != nullptr ? request.writer(canvas, regionBased, image)
+                                     : writeImage(canvas, regionBased && request.psdWanted, image);
+}
+
+// Each region that draws a pixel, cut to its box and written on its own.
+Status writeRegions(const EncodeRequest& request, std::span<const uint8_t> file,
+                    std::span<const uint8_t> data, uint32_t width, uint32_t height,
+                    EncodedImage& image) {
+    RegionBoxes boxes;
+    Status status = regionBoxes(file, data, width, height, boxes);
+    if (status != Status::ok) return status;
+    image.byRegion = true;
+    image.extension = request.writer != nullptr ? "png" : request.psdWanted ? "psd" : "bmp";
+    for (uint32_t i = 0; i < boxes.count; ++i) {
+        if (boxes.box[i].empty()) continue;
+        Canvas region;
+        status = cropRegion(file, data, i, width, height, region);
+        if (status != Status::ok) return status;
+        EncodedImage one;
+        status = writeWith(request, region, true, one);
+        if (status != Status::ok) return status;
+        image.extension = one.extension;
+        image.regions.push_back({i, std::move(one.bytes), one.length});
+    }
+    return Status::ok;
+}
+
+// One PSD with a layer per region that draws a pixel, over the whole Canvas's merged image.
+Status writeLayers(std::span<const uint8_t> file, std::span<const uint8_t> data,
+                   const Canvas& canvas, EncodedImage& image) {
+    RegionBoxes boxes;
+    Status status = regionBoxes(file, data, canvas.width, canvas.height, boxes);
+    if (status != Status::ok) return status;
+    std::vector<Canvas> pixels;
+    std::vector<PsdRegionLayer> layers;
+    pixels.reserve(boxes.count);
+    for (uint32_t i = 0; i < boxes.count; ++i) {
+        if (boxes.box[i].empty()) continue;
+        pixels.emplace_back();
+        status = cropRegion(file, data, i, canvas.width, canvas.height, pixels.back());
+        if (status != Status::ok) return status;
+        layers.push_back({&pixels.back(), boxes.box[i].left, boxes.box[i].top, i});
+    }
+    if (layers.empty()) return writeImage(canvas, true, image);
+    ByteBuffer planes;
+    status = obtainBlock(psdPlanesSize(canvas.width, canvas.height), planes, Fill::whole);
+    if (status != Status::ok) return status;
+    status = obtainBlock(layeredPsdBufferSize(canvas.width, canvas.height, layers), image.bytes,
+                         Fill::inPart);
+    if (status != Status::ok) return status;
+    image.length = writeLayeredPsd(canvas, layers, planes.span(), image.bytes.span());
+    image.extension = "psd";
+    return image.length == 0 ? Status::outOfMemory : Status::ok;
+}
+
 }  // namespace
 
-ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& image,
-                         uint64_t maxPixels, ImageWriter writer) {
-    image.bytes.release();
-    image.length = 0;
-    Status status = openSource(sourcePath, image.source);
-    if (status != Status::ok) return failed(status, 0, image.source.error);
-
-    const uint64_t fileSize = sourceSize(image.source);
-    if (fileSize == 0) return failed(Status::empty);
-    if (fileSize > kMaxBlockSize) return failed(Status::tooLarge);
-    const uint32_t size = uint32_t(fileSize);
+ConvertResult readSourceFile(const char* sourcePath, FileHandle& source, ByteBuffer& file,
+                             uint64_t& size) {
+    file.release();
+    size = 0;
+    Status status = openSource(sourcePath, source);
+    if (status != Status::ok) return failed(status, 0, source.error);
+    size = sourceSize(source);
+    if (size == 0) return failed(Status::empty);
+    if (size > kMaxBlockSize) return failed(Status::tooLarge);
     // Never less than a header: bytes a short file lacks read as the marker or as zero.
-    const uint32_t bufferSize = std::max(size, kG00HeaderSize);
-    ByteBuffer file;
+    const uint32_t bufferSize = std::max(uint32_t(size), kG00HeaderSize);
     status = obtainBlock(bufferSize, file, Fill::whole);
     if (status != Status::ok) return failed(status);
     storeLe32(file.data(), 0xFFFFFFFFu);
-    status = readWhole(image.source, file.data(), size);
-    if (status != Status::ok) return failed(status, 0, image.source.error);
+    status = readWhole(source, file.data(), uint32_t(size));
+    if (status != Status::ok) {
+        file.release();
+        return failed(status, 0, source.error);
+    }
+    return {};
+}
+
+ConvertResult encodeFile(const char* sourcePath, const EncodeRequest& request,
+                         EncodedImage& image) {
+    image.bytes.release();
+    image.length = 0;
+    image.byRegion = false;
+    image.regions.clear();
+    ByteBuffer file;
+    uint64_t size = 0;
+    ConvertResult read = readSourceFile(sourcePath, image.source, file, size);
+    if (!read.ok()) return read;
 
     Canvas canvas;
-    const G00Decoded decoded = decodeG00Picture(file.span(), canvas, maxPixels);
-    file.release();
+    ByteBuffer data;
+    const bool byRegion = request.regions != RegionOutput::whole;
+    const G00Decoded decoded =
+        decodeG00Picture(file.span(), canvas, request.maxPixels, byRegion ? &data : nullptr);
     if (decoded.status != Status::ok) return failed(decoded.status, decoded.header.type);
 
     const bool regionBased = decoded.header.type == kG00Regions;
-    status = writer != nullptr ? writer(canvas, regionBased, image)
-                               : writeImage(canvas, regionBased && psdWanted, image);
+    Status status;
+    if (regionBased && request.regions == RegionOutput::each) {
+        const uint32_t width = canvas.width, height = canvas.height;
+        canvas.pixels.release();  // every region is drawn alone, from the data
+        status = writeRegions(request, file.span(), data.span(), width, height, image);
+    } else if (regionBased && request.regions == RegionOutput::layers) {
+        status = writeLayers(file.span(), data.span(), canvas, image);
+    } else {
+        status = writeWith(request, canvas, regionBased, image);
+    }
     if (status != Status::ok) {
         image.bytes.release();
+        image.regions.clear();
         return failed(status);
     }
     return {};
 }
 
+ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& image,
+                         uint64_t maxPixels, ImageWriter writer) {
+    return encodeFile(sourcePath, EncodeRequest{psdWanted, maxPixels, writer, RegionOutput::whole},
+                      image);
+}
+
 std::string outputFileName(std::string_view fileName, const char* extension) {
     return std::string(fileName.substr(0, fileName.find('.'))) + '.' + extension;
+}
+
+std::string regionFileName(std::string_view fileName, uint32_t region, const char* extension) {
+    char number[16];
+    std::snprintf(number, sizeof number, "_%03u", unsigned(region));
+    return std::string(fileName.substr(0, fileName.find('.'))) + number + '.' + extension;
 }
 
 bool buildOutputName(char* outputPath, size_t namePos, const char* fileName,
@@ -105,6 +207,28 @@ ConvertResult placeImage(const char* outputPath, size_t namePos, EncodedImage& i
     if (status != Status::ok) return failed(status, 0, output.file.error);
     image.bytes.release();
     image.source.close();
+    return {};
+}
+
+ConvertResult placeImages(const std::vector<OutputFile>& outputs, const FileHandle& source,
+                          const OutputGuards& guards, size_t& failedAt) {
+    failedAt = 0;
+    std::deque<PendingOutput> pending;  // each discarded with the deque unless put in place
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        failedAt = i;
+        const OutputFile& output = outputs[i];
+        const size_t slash = output.path.find_last_of(kPathSeparators);
+        const size_t namePos = slash == std::string::npos ? 0 : slash + 1;
+        PendingOutput& written = pending.emplace_back();
+        Status status = createOutput(output.path.c_str(), namePos, source, guards, written);
+        if (status == Status::ok) status = writeWhole(written.file, output.bytes, output.length);
+        if (status != Status::ok) return failed(status, 0, written.file.error);
+    }
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        failedAt = i;
+        const Status status = placeOutput(pending[i], outputs[i].path.c_str());
+        if (status != Status::ok) return failed(status, 0, pending[i].file.error);
+    }
     return {};
 }
 

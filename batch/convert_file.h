@@ -1,10 +1,12 @@
-// Converting one G00 file into one BMP, PSD or PNG file.
+// Converting one G00 file into one BMP, PSD or PNG file, one file per region, or a PSD with
+// a layer per region.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "batch/file_access.h"
 #include "common/byte_buffer.h"
@@ -25,6 +27,16 @@ struct EncodedImage {
     ByteBuffer bytes;
     uint32_t length = 0;
     const char* extension = "bmp";  // "bmp", "psd" or "png"
+
+    // A region picture encoded region by region: one picture per region that draws a pixel, in
+    // region order, each in extension's format; bytes is then unused. Empty otherwise.
+    struct Region {
+        uint32_t index = 0;
+        ByteBuffer bytes;
+        uint32_t length = 0;
+    };
+    bool byRegion = false;
+    std::vector<Region> regions;
 };
 
 // Writes the Canvas into image's bytes, length and extension; regionBased says whether it
@@ -32,12 +44,35 @@ struct EncodedImage {
 // program does not link.
 using ImageWriter = Status (*)(const Canvas& canvas, bool regionBased, EncodedImage& image);
 
-// Reads, checks, decodes and writes the picture into memory: every picture through writer
-// when one is given; otherwise type-2 pictures become PSD when psdWanted, everything else
-// BMP. A picture of more than maxPixels pixels fails as tooManyPixels (0: no limit). Every
-// buffer but the output is released before it returns.
+// What becomes of a region picture; full-frame pictures are written whole in every case.
+enum class RegionOutput : uint8_t {
+    whole,    // the whole Canvas as one picture
+    each,     // each region that draws a pixel alone, cut to its box (codec/g00_regions.h)
+    layers,   // one PSD, a layer per region that draws a pixel; the one-layer PSD when none does
+};
+
+struct EncodeRequest {
+    bool psdWanted = true;   // region pictures become PSD, not BMP (when no writer is given)
+    uint64_t maxPixels = 0;  // more pixels fail as tooManyPixels; 0: no limit
+    ImageWriter writer = nullptr;  // every picture through it, when given (not with layers)
+    RegionOutput regions = RegionOutput::whole;
+};
+
+// Reads, checks, decodes and writes the picture into memory: every picture through the
+// request's writer when one is given; otherwise type-2 pictures become PSD when psdWanted,
+// everything else BMP. A file fails with the same result whatever the request's region
+// output, since the whole picture is decoded first in every case. Every buffer but the
+// outputs is released before it returns.
+ConvertResult encodeFile(const char* sourcePath, const EncodeRequest& request,
+                         EncodedImage& image);
 ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& image,
                          uint64_t maxPixels = 0, ImageWriter writer = nullptr);
+
+// Opens the source and reads it whole into file (at least a header's worth of bytes, those a
+// short file lacks zero), as encodeFile does: cannotOpen, notRegularFile, empty, tooLarge,
+// readFailed or an obtainBlock result on failure. size receives the file's own size.
+ConvertResult readSourceFile(const char* sourcePath, FileHandle& source, ByteBuffer& file,
+                             uint64_t& size);
 
 // The output's file name for a source's: up to the first "." of fileName, then "." and the
 // extension ("a.b.g00" -> "a.psd", ".name.g00" -> ".psd"; a name without "." gets one).
@@ -53,6 +88,24 @@ bool buildOutputName(char* outputPath, size_t namePos, const char* fileName,
 // in place; on failure an existing file of that name is left as it was.
 ConvertResult placeImage(const char* outputPath, size_t namePos, EncodedImage& image,
                          const OutputGuards& guards = {});
+
+// The output's file name for region `region` of a source: as outputFileName, with "_" and the
+// region's index in three digits before the extension ("a.g00", 7 -> "a_007.png").
+std::string regionFileName(std::string_view fileName, uint32_t region, const char* extension);
+
+// One output among several of the same source.
+struct OutputFile {
+    std::string path;
+    const uint8_t* bytes = nullptr;
+    uint32_t length = 0;
+};
+
+// Writes every output under its temporary name and, only once all of them are complete, puts
+// them in place in order. On a failure before that, every file of those names is left as it
+// was and failedAt is the output that failed; a failed rename (rare) leaves the outputs before
+// it in place.
+ConvertResult placeImages(const std::vector<OutputFile>& outputs, const FileHandle& source,
+                          const OutputGuards& guards, size_t& failedAt);
 
 // Names the output (nameTooLong when it does not fit), then placeImage.
 ConvertResult writeOutput(char* outputPath, size_t namePos, const char* fileName,

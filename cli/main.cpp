@@ -32,6 +32,10 @@ int main(int argc, char** argv) {
         unsigned processors = std::thread::hardware_concurrency();
         options.jobs = processors == 0 ? 1 : processors;
     }
+    if (options.info) {
+        const int status = runInspection(options);
+        return finishOutput() == 0 ? status : 1;
+    }
     // Never destroyed: the interrupt's thread may use it until the process is gone.
     TemporaryFiles& temporaries = *new TemporaryFiles;
     removeTemporariesOnInterrupt(temporaries);

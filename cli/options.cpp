@@ -10,7 +10,7 @@
 namespace {
 
 // Options without a letter of their own take a code above every character.
-enum : int { kBmp = 256, kPng, kMaxPixels, kVersion };
+enum : int { kBmp = 256, kPng, kRegions, kLayers, kInfo, kJson, kMaxPixels, kVersion };
 
 // One row per option: getopt_long's tables and the help text are made from it, so a new option
 // is one row here and one case in applyOption.
@@ -26,6 +26,10 @@ constexpr OptionRow kOptions[] = {
     {"recursive", 'r', nullptr, "convert the .g00 files of each FILE that is a folder, and below"},
     {"bmp", kBmp, nullptr, "write region-based pictures as BMP too (without transparency)"},
     {"png", kPng, nullptr, "write every picture as PNG (region-based ones with transparency)"},
+    {"regions", kRegions, nullptr, "write each region that draws a pixel alone, as NAME_RRR.EXT"},
+    {"layers", kLayers, nullptr, "write region-based pictures as PSD with a layer per region"},
+    {"info", kInfo, nullptr, "describe each FILE as the decoder reads it; write nothing"},
+    {"json", kJson, nullptr, "with --info: print one JSON array, an object per file"},
     {"keep-going", 'k', nullptr, "go on after a file fails (default: stop at the first)"},
     {"jobs", 'j', "N", "convert up to N files at once (default: one per processor)"},
     {"no-clobber", 'n', nullptr, "leave existing outputs alone"},
@@ -74,6 +78,10 @@ bool applyOption(int code, const char* value, CliOptions& options, std::string& 
     case 'r': options.recursive = true; return true;
     case kBmp: options.bmpOnly = true; return true;
     case kPng: options.png = true; return true;
+    case kRegions: options.regions = true; return true;
+    case kLayers: options.layers = true; return true;
+    case kInfo: options.info = true; return true;
+    case kJson: options.json = true; return true;
     case 'k': options.keepGoing = true; return true;
     case 'n': options.noClobber = true; return true;
     case 'q': options.quiet = true; return true;
@@ -131,8 +139,29 @@ bool parseOptions(int argc, char** argv, CliOptions& options, std::string& error
         if (!applyOption(code, optarg != nullptr ? optarg : "", options, error)) return false;
     }
     for (int i = optind; i < argc; ++i) options.files.emplace_back(argv[i]);
-    if (options.png && options.bmpOnly) {
-        error = "options --png and --bmp exclude each other";
+    // Pairs of options that ask for different outputs.
+    const struct {
+        bool first, second;
+        const char* names;
+    } exclusive[] = {
+        {options.png, options.bmpOnly, "--png and --bmp"},
+        {options.layers, options.bmpOnly, "--layers and --bmp"},
+        {options.layers, options.png, "--layers and --png"},
+        {options.layers, options.regions, "--layers and --regions"},
+    };
+    for (const auto& pair : exclusive) {
+        if (pair.first && pair.second) {
+            error = std::string("options ") + pair.names + " exclude each other";
+            return false;
+        }
+    }
+    if (options.info && (options.bmpOnly || options.png || options.regions || options.layers ||
+                         options.outputGiven || options.noClobber)) {
+        error = "option --info writes nothing: not with --bmp, --png, --regions, --layers, -o, -n";
+        return false;
+    }
+    if (options.json && !options.info) {
+        error = "option --json goes with --info";
         return false;
     }
     if (!options.help && !options.version && options.files.empty()) {
@@ -159,7 +188,8 @@ std::string usageText() {
     text +=
         "\n"
         "Each output is named after its source up to the first \".\", with the extension bmp,\n"
-        "psd or png; an existing file of that name is replaced once the new one is complete, unless -n.\n"
+        "psd or png (with --regions, \"_\" and the region's three digits before it); an\n"
+        "existing file of that name is replaced once the new one is complete, unless -n.\n"
         "Exit status: 0 when every file was converted, 1 when any failed, 2 for a usage error.\n";
     return text;
 }

@@ -8,6 +8,10 @@
 struct CliOptions {
     bool bmpOnly = false;     // --bmp: region-based pictures become BMP too
     bool png = false;         // --png: every picture becomes PNG
+    bool regions = false;     // --regions: each region of a region-based picture its own file
+    bool layers = false;      // --layers: region-based pictures as PSD with a layer per region
+    bool info = false;        // --info: describe the files, write nothing
+    bool json = false;        // --json: --info as one JSON array
     std::string outputFolder = ".";
     bool outputGiven = false; // -o: the folder is made when it does not exist
     bool keepGoing = false;   // -k: convert the remaining files after a failure

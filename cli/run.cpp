@@ -10,14 +10,24 @@
 
 #include "batch/convert_file.h"
 #include "batch/folder_walk.h"
+#include "codec/g00_inspect.h"
+#include "cli/info_format.h"
 #include "cli/png_output.h"
 #include "cli/report.h"
 
 namespace {
 
-// The writer the options ask for beside the built-in BMP and PSD ones.
-ImageWriter imageWriter(const CliOptions& options) {
-    return options.png ? writePngImage : nullptr;
+// What the options ask of each picture: the PNG writer beside the built-in BMP and PSD ones,
+// and what becomes of region pictures.
+EncodeRequest encodeRequest(const CliOptions& options) {
+    EncodeRequest request;
+    request.psdWanted = !options.bmpOnly;
+    request.maxPixels = options.maxPixels;
+    request.writer = options.png ? writePngImage : nullptr;
+    request.regions = options.layers    ? RegionOutput::layers
+                      : options.regions ? RegionOutput::each
+                                        : RegionOutput::whole;
+    return request;
 }
 
 // One file of the run: where it is read from, what its failures are called, and the folder
@@ -81,8 +91,48 @@ public:
     }
 
 private:
+    // Names the outputs of a picture written region by region and puts them in place together:
+    // the failure's text, or nothing.
+    std::string placeRegions(const Job& job, EncodedImage& image) {
+        if (image.regions.empty()) {
+            reporter_.notice(job.source + ": no region draws a pixel; nothing written");
+            return "";
+        }
+        std::vector<OutputFile> outputs;
+        for (const EncodedImage::Region& region : image.regions) {
+            std::string output = joinPath(
+                job.outputFolder, regionFileName(baseName(job.source), region.index, image.extension));
+            if (options_.noClobber && pathExists(output)) {
+                reporter_.leftAlone(output);
+                continue;
+            }
+            outputs.push_back({std::move(output), region.bytes.data(), region.length});
+        }
+        if (outputs.empty()) return "";
+        std::string reason;
+        if (job.outputFolder != options_.outputFolder && !makeFolders(job.outputFolder, reason))
+            return "cannot make the folder " + job.outputFolder + ": " + reason;
+        for (const OutputFile& output : outputs) warnOfEarlier(job, output.path);
+        size_t failedAt = 0;
+        const ConvertResult result = placeImages(outputs, image.source, guards_, failedAt);
+        if (!result.ok()) return describe(result, outputs[failedAt].path, options_);
+        for (const OutputFile& output : outputs) {
+            written_[output.path] = job.source;
+            reporter_.written(job.source, output.path);
+        }
+        return "";
+    }
+
+    void warnOfEarlier(const Job& job, const std::string& output) {
+        auto earlier = written_.find(output);
+        if (earlier != written_.end())
+            reporter_.notice("warning: " + job.source + " replaces " + output +
+                             ", the output of " + earlier->second);
+    }
+
     // Names the output and puts it in place: the failure's text, or nothing.
     std::string place(const Job& job, EncodedImage& image) {
+        if (image.byRegion) return placeRegions(job, image);
         const std::string output =
             joinPath(job.outputFolder, outputFileName(baseName(job.source), image.extension));
         if (options_.noClobber && pathExists(output)) {
@@ -92,10 +142,7 @@ private:
         std::string reason;
         if (job.outputFolder != options_.outputFolder && !makeFolders(job.outputFolder, reason))
             return "cannot make the folder " + job.outputFolder + ": " + reason;
-        auto earlier = written_.find(output);
-        if (earlier != written_.end())
-            reporter_.notice("warning: " + job.source + " replaces " + output +
-                             ", the output of " + earlier->second);
+        warnOfEarlier(job, output);
         const ConvertResult result =
             placeImage(output.c_str(), output.size() - baseName(output).size(), image, guards_);
         if (!result.ok()) return describe(result, output, options_);
@@ -165,8 +212,7 @@ private:
             }
             Slot slot;
             if (jobs_[i].refusal == nullptr)
-                slot.result = encodeFile(jobs_[i].source.c_str(), !options_.bmpOnly, slot.image,
-                                         options_.maxPixels, imageWriter(options_));
+                slot.result = encodeFile(jobs_[i].source.c_str(), encodeRequest(options_), slot.image);
             slot.ready = true;
             {
                 std::lock_guard lock(mutex_);
@@ -216,7 +262,52 @@ bool listJobs(const CliOptions& options, std::vector<Job>& jobs, Reporter& repor
     return true;
 }
 
+// The description of one file: what it holds as far as it can be read, and what its conversion
+// gives, told in the words a conversion's failure uses.
+FileInfo inspectFile(const Job& job, const CliOptions& options) {
+    FileInfo info;
+    info.file = job.source;
+    ConvertResult result;
+    if (job.refusal != nullptr) {
+        info.result = Status::notRegularFile;
+        info.reason = job.refusal;
+        return info;
+    }
+    FileHandle source;
+    ByteBuffer file;
+    uint64_t size = 0;
+    result = readSourceFile(job.source.c_str(), source, file, size);
+    info.sizeKnown = source.isOpen() || size > 0;
+    info.description.fileSize = size;
+    if (result.ok()) {
+        info.read = true;
+        info.description = describeG00(file.span().first(size_t(size)), options.maxPixels);
+        result = ConvertResult{info.description.result, info.description.type};
+    }
+    info.result = result.status;
+    if (!result.ok()) info.reason = describe(result, "", options);
+    return info;
+}
+
 }  // namespace
+
+int runInspection(const CliOptions& options) {
+    std::vector<Job> jobs;
+    Reporter walking(options.quiet, false, 0);
+    const bool complete = listJobs(options, jobs, walking);
+    bool allConvert = complete && walking.failures() == 0;
+    if (options.json) std::fputs("[", stdout);
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        const FileInfo info = inspectFile(jobs[i], options);
+        allConvert = allConvert && info.result == Status::ok;
+        if (options.json)
+            std::printf("%s\n  %s", i == 0 ? "" : ",", infoJson(info).c_str());
+        else
+            std::fputs(infoText(info).c_str(), stdout);
+    }
+    if (options.json) std::fputs(jobs.empty() ? "]\n" : "\n]\n", stdout);
+    return allConvert ? 0 : 1;
+}
 
 int runConversions(const CliOptions& options, TemporaryFiles& temporaries) {
     // The output folder first, before any file is read.
@@ -247,8 +338,7 @@ int runConversions(const CliOptions& options, TemporaryFiles& temporaries) {
             EncodedImage image;
             ConvertResult result;
             if (job.refusal == nullptr)
-                result = encodeFile(job.source.c_str(), !options.bmpOnly, image, options.maxPixels,
-                                    imageWriter(options));
+                result = encodeFile(job.source.c_str(), encodeRequest(options), image);
             if (!writer.finish(job, result, image)) break;
         }
     } else {

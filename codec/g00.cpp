@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codec/g00_regions.h"
 #include "codec/lz.h"
 #include "common/bytes.h"
 
@@ -60,8 +61,7 @@ Status decodeFullFrame(std::span<const uint8_t> file, const StreamPlace& place, 
                           file.data() + file.size(), canvas.pixels.data(), canvas.pixels.end());
 }
 
-Status decodeRegions(std::span<const uint8_t> file, const StreamPlace& place, Canvas& canvas) {
-    ByteBuffer data;
+Status decompress(std::span<const uint8_t> file, const StreamPlace& place, ByteBuffer& data) {
     // Resident at once only when the stream could fill it, not because the file says so.
     const Fill fill = place.dataSize <= lzBytesMostOutput(place.bytes()) ? Fill::whole : Fill::inPart;
     Status status = obtainBlock(place.dataSize, data, fill);
@@ -71,21 +71,14 @@ Status decodeRegions(std::span<const uint8_t> file, const StreamPlace& place, Ca
                                file.data() + file.size(), data.data(), data.end());
         if (status != Status::ok) return status;
     }
-    return composeRegions(file, data.span(), canvas);
+    return Status::ok;
 }
 
-// Copies one part's rows onto the Canvas, dropping what lies outside it.
-void drawPart(const uint8_t* pixels, uint32_t partWidth, uint32_t partHeight, uint64_t left,
-              uint64_t top, Canvas& canvas) {
-    if (left >= canvas.width || top >= canvas.height) return;
-    uint64_t columns = std::min<uint64_t>(partWidth, canvas.width - left);
-    uint64_t rows = std::min<uint64_t>(partHeight, canvas.height - top);
-    uint8_t* destination = canvas.pixels.data() + (top * canvas.width + left) * 4;
-    for (uint64_t row = 0; row < rows; ++row) {
-        std::memcpy(destination, pixels, size_t(columns * 4));
-        pixels += uint64_t(partWidth) * 4;
-        destination += uint64_t(canvas.width) * 4;
-    }
+Status decodeRegions(std::span<const uint8_t> file, const StreamPlace& place, Canvas& canvas,
+                     ByteBuffer& data) {
+    const Status status = decompress(file, place, data);
+    if (status != Status::ok) return status;
+    return composeRegions(file, data.span(), canvas);
 }
 
 }  // namespace
@@ -95,15 +88,31 @@ G00Header readG00Header(std::span<const uint8_t> file) {
                      loadLe16(file.data() + kG00HeightOffset)};
 }
 
+Status decompressRegionData(std::span<const uint8_t> file, ByteBuffer& data) {
+    data.release();
+    if (file.size() < kG00HeaderSize) return Status::truncated;
+    if (file[kG00TypeOffset] != kG00Regions) return Status::notG00;
+    StreamPlace place;
+    Status status = placeRegionStream(file, place);
+    if (status == Status::ok) status = decompress(file, place, data);
+    if (status != Status::ok) data.release();
+    return status;
+}
+
 Status decodeG00(std::span<const uint8_t> file, Canvas& canvas) {
     StreamPlace place;
     Status status = placeStream(file, place);
     if (status != Status::ok) return status;
     if (file[kG00TypeOffset] == kG00FullFrame) return decodeFullFrame(file, place, canvas);
-    return decodeRegions(file, place, canvas);
+    ByteBuffer data;
+    return decodeRegions(file, place, canvas, data);
 }
 
-G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas, uint64_t maxPixels) {
+G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas, uint64_t maxPixels,
+                            ByteBuffer* partData) {
+    ByteBuffer data;
+    ByteBuffer& kept = partData != nullptr ? *partData : data;
+    kept.release();
     canvas.pixels.release();
     canvas.width = canvas.height = 0;
     G00Decoded result;
@@ -114,6 +123,7 @@ G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas, uint6
     result.header = readG00Header(file);
     const G00Header& header = result.header;
     auto refuse = [&](Status status) {
+        kept.release();
         canvas.pixels.release();
         canvas.width = canvas.height = 0;
         result.status = status;
@@ -139,48 +149,7 @@ G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas, uint6
                         streamCouldFill ? Fill::whole : Fill::inPart);
     if (status != Status::ok) return refuse(status);
     status = header.type == kG00FullFrame ? decodeFullFrame(file, place, canvas)
-                                          : decodeRegions(file, place, canvas);
+                                          : decodeRegions(file, place, canvas, kept);
     if (status != Status::ok) return refuse(status);
     return result;
-}
-
-Status composeRegions(std::span<const uint8_t> file, std::span<const uint8_t> data,
-                      Canvas& canvas) {
-    const uint64_t regions = regionCount(file);
-    if (regionSizePairOffset(regions) > file.size()) return Status::truncated;
-    if (data.size() < kPartTableHeaderSize) return Status::damagedParts;
-    const uint64_t entries = loadLe16(data.data());
-    if (kPartTableHeaderSize + kPartTableEntrySize * entries > data.size())
-        return Status::damagedParts;
-
-    for (uint64_t i = 0; i < entries; ++i) {
-        const uint8_t* entry = data.data() + kPartTableHeaderSize + kPartTableEntrySize * i;
-        if (int32_t(loadLe32(entry + kEntryLengthField)) < 0) continue;  // absent entry
-        if (i >= regions) return Status::damagedParts;
-        const uint8_t* region = file.data() + kRegionTableStart + kRegionRecordSize * i;
-        if (loadLe16(region + kRegionX2) == 0 && loadLe16(region + kRegionY2) == 0)
-            continue;  // empty region
-
-        uint64_t block = loadLe32(entry + kEntryOffsetField);
-        if (block + kPartBlockHeaderSize > data.size()) return Status::damagedParts;
-        uint32_t parts = loadLe16(data.data() + block + kPartCountOffset);
-        uint64_t originX = loadLe16(region + kRegionX1);
-        uint64_t originY = loadLe16(region + kRegionY1);
-
-        uint64_t at = block + kPartBlockHeaderSize;
-        for (uint32_t p = 0; p < parts; ++p) {
-            if (at + kPartHeaderSize > data.size()) return Status::damagedParts;
-            const uint8_t* header = data.data() + at;
-            uint32_t x = loadLe16(header + kPartX);
-            uint32_t y = loadLe16(header + kPartY);
-            uint32_t partWidth = loadLe16(header + kPartWidth);
-            uint32_t partHeight = loadLe16(header + kPartHeight);
-            uint64_t pixelBytes = uint64_t(partWidth) * partHeight * 4;
-            at += kPartHeaderSize;
-            if (at + pixelBytes > data.size()) return Status::damagedParts;
-            drawPart(data.data() + at, partWidth, partHeight, originX + x, originY + y, canvas);
-            at += pixelBytes;
-        }
-    }
-    return Status::ok;
 }

@@ -5,6 +5,8 @@
 #include <span>
 
 #include "codec/g00_layout.h"
+#include "codec/g00_regions.h"
+#include "common/byte_buffer.h"
 #include "common/canvas.h"
 #include "common/status.h"
 
@@ -27,9 +29,11 @@ struct G00Decoded {
 // the file holds the streams its fields announce before any buffer is obtained, then makes the
 // Canvas and decodes. Results beyond decodeG00's: truncated for a file shorter than a header;
 // notG00 for a type byte that is no G00 type, unsupportedType for type 1; emptyPicture;
-// tooManyPixels; tooLarge. On failure the Canvas is empty.
+// tooManyPixels; tooLarge. On failure the Canvas is empty. When partData is given, a region
+// picture's decompressed data is kept there (for drawing its regions alone); it is empty for a
+// full frame and on failure.
 G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas,
-                            uint64_t maxPixels = 0);
+                            uint64_t maxPixels = 0, ByteBuffer* partData = nullptr);
 
 // Decodes the file into a zero-filled Canvas of its header's width and height (made by the
 // caller). Results: ok; notG00 or unsupportedType for a type other than 0 and 2; truncated when
@@ -39,15 +43,6 @@ G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas,
 // cannot be obtained; the results of the decompressors and of composeRegions otherwise.
 Status decodeG00(std::span<const uint8_t> file, Canvas& canvas);
 
-// Places the parts of the decompressed data onto the Canvas, entry by entry, region by region.
-// Bounds, chosen so that nothing is read outside the file or the data and nothing is written
-// outside the Canvas:
-//  - an entry count of 0 draws nothing (a fully transparent picture);
-//  - a table, block header or part that runs past the end of the data fails: damagedParts;
-//  - an entry beyond the file's region count fails (damagedParts) unless it is marked absent,
-//    since there is no region record to place it by;
-//  - a part is clipped to the Canvas: pixels right of the last column or below the last row
-//    are dropped, rather than wrapping into the next row or leaving the Canvas;
-//  - a part of width or height 0 draws nothing and the next part follows its header.
-Status composeRegions(std::span<const uint8_t> file, std::span<const uint8_t> data,
-                      Canvas& canvas);
+// A region picture's decompressed data (the part table and blocks) on its own: notG00 for any
+// other type; otherwise decodeG00's results up to the composition. Empty on failure.
+Status decompressRegionData(std::span<const uint8_t> file, ByteBuffer& data);

@@ -1,6 +1,7 @@
 #include "codec/psd.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "codec/packbits.h"
@@ -38,18 +39,25 @@ constexpr uint8_t kPsdTemplate[kPsdTemplateSize] = {
     '8', 'B', 'I', 'M', 'l', 'y', 'i', 'd', 0, 0, 0, 4, 0, 0, 0, 2,     // layer id 2
 };
 
-constexpr uint32_t kHeightFields[] = {14, 52};
-constexpr uint32_t kWidthFields[] = {18, 56};
+// The layer record: the template from offset 44 to its end, the same for every layer a file
+// holds; its fields are given from the record's start.
+constexpr uint32_t kLayerCount = 42;
+constexpr uint32_t kLayerRecordStart = 44;
+constexpr uint32_t kLayerRecordSize = kPsdTemplateSize - kLayerRecordStart;  // 134
+constexpr uint32_t kRecordTop = 0, kRecordLeft = 4, kRecordBottom = 8, kRecordRight = 12;
+constexpr uint32_t kRecordName = 106;     // length byte, 10 bytes, a pad byte
+constexpr uint32_t kRecordLayerId = 130;  // the lyid value
+constexpr uint32_t recordChannelLength(uint32_t channel) { return 20 + 6 * channel; }
+
+constexpr uint32_t kHeightFields[] = {14, kLayerRecordStart + kRecordBottom};
+constexpr uint32_t kWidthFields[] = {18, kLayerRecordStart + kRecordRight};
 constexpr uint32_t kLayerMaskInfoLength = 34;
 constexpr uint32_t kLayerInfoLength = 38;
 // The layer count and the layer record up to the channel data.
-constexpr uint32_t kLayerInfoFixed = 136;
+constexpr uint32_t kLayerInfoFixed = 2 + kLayerRecordSize;
 
-struct LayerChannel {
-    uint32_t canvasByte;   // which byte of each pixel
-    uint32_t lengthField;  // where the block's length goes
-};
-constexpr LayerChannel kLayerChannels[] = {{3, 64}, {2, 70}, {1, 76}, {0, 82}};
+// Which byte of each Canvas pixel the record's channels (transparency, red, green, blue) hold.
+constexpr uint32_t kChannelBytes[] = {3, 2, 1, 0};
 
 // (c * a + (255 - a) * 255) / 255. The sum is at most 255 * 255, so it and the division fit
 // 16 bits; written on 16-bit values, the compiler turns the division into a multiply-high and
@@ -112,18 +120,92 @@ uint32_t writePsd(const Canvas& canvas, std::span<uint8_t> planes, std::span<uin
 
     uint8_t* o = start + kPsdTemplateSize;
     uint64_t layerInfo = kLayerInfoFixed;
-    for (const LayerChannel& channel : kLayerChannels) {
+    for (uint32_t channel = 0; channel < 4; ++channel) {
+        const uint32_t byte = kChannelBytes[channel];
         uint32_t length =
-            channel.canvasByte == 3
-                ? packBitsChannel(alphaPlane, 1, height, width, o)
-                : packBitsChannel(canvas.pixels.data() + channel.canvasByte, 4, height, width, o);
-        storeBe32(start + channel.lengthField, length);
+            byte == 3 ? packBitsChannel(alphaPlane, 1, height, width, o)
+                      : packBitsChannel(canvas.pixels.data() + byte, 4, height, width, o);
+        storeBe32(start + kLayerRecordStart + recordChannelLength(channel), length);
         layerInfo += length;
         o += length;
     }
     storeBe32(o, 0);  // global layer mask information length
     o += 4;
 
+    o += packBitsChannel(planes.data(), 1, 4 * height, width, o);
+
+    storeBe32(start + kLayerInfoLength, uint32_t(layerInfo));
+    storeBe32(start + kLayerMaskInfoLength, uint32_t(layerInfo + 8));
+    return uint32_t(o - start);
+}
+
+uint64_t layeredPsdBufferSize(uint32_t width, uint32_t height, std::span<const PsdRegionLayer> layers) {
+    uint64_t size = kLayerRecordStart + uint64_t(kLayerRecordSize) * layers.size();
+    for (const PsdRegionLayer& layer : layers)
+        size += 4 * packBitsRawSize(layer.pixels->height, layer.pixels->width);
+    // A pad byte, the global layer mask length, the merged image, and the packed bytes of one
+    // row (no layer is wider than the document) past a block's raw end.
+    return size + 1 + 4 + packBitsRawSize(4 * height, width) + width + (uint64_t(width) + 127) / 128;
+}
+
+uint32_t writeLayeredPsd(const Canvas& canvas, std::span<const PsdRegionLayer> layers,
+                         std::span<uint8_t> planes, std::span<uint8_t> out) {
+    const uint32_t width = canvas.width;
+    const uint32_t height = canvas.height;
+    if (width == 0 || height == 0 || layers.empty() || layers.size() > kMostPsdLayers ||
+        planes.size() < psdPlanesSize(width, height) ||
+        out.size() < layeredPsdBufferSize(width, height, layers))
+        return 0;
+    for (const PsdRegionLayer& layer : layers) {
+        const Canvas& pixels = *layer.pixels;
+        if (pixels.width == 0 || pixels.height == 0 || layer.region > 999 ||
+            uint64_t(layer.left) + pixels.width > width || uint64_t(layer.top) + pixels.height > height)
+            return 0;
+    }
+
+    uint8_t* start = out.data();
+    std::memcpy(start, kPsdTemplate, kLayerRecordStart);
+    storeBe32(start + kHeightFields[0], height);
+    storeBe32(start + kWidthFields[0], width);
+    // Negative: the merged image's first alpha channel holds its transparency.
+    storeBe16(start + kLayerCount, uint32_t(-int32_t(layers.size())));
+
+    uint8_t* o = start + kLayerRecordStart;
+    for (size_t i = 0; i < layers.size(); ++i, o += kLayerRecordSize) {
+        const PsdRegionLayer& layer = layers[i];
+        std::memcpy(o, kPsdTemplate + kLayerRecordStart, kLayerRecordSize);
+        storeBe32(o + kRecordTop, layer.top);
+        storeBe32(o + kRecordLeft, layer.left);
+        storeBe32(o + kRecordBottom, layer.top + layer.pixels->height);
+        storeBe32(o + kRecordRight, layer.left + layer.pixels->width);
+        char name[11];
+        std::snprintf(name, sizeof name, "region %03u", unsigned(layer.region));
+        std::memcpy(o + kRecordName + 1, name, 10);  // the same 10 bytes as the template's name
+        storeBe32(o + kRecordLayerId, uint32_t(2 + i));
+    }
+
+    uint64_t layerInfo = 2 + uint64_t(kLayerRecordSize) * layers.size();
+    for (size_t i = 0; i < layers.size(); ++i) {
+        const Canvas& pixels = *layers[i].pixels;
+        uint8_t* record = start + kLayerRecordStart + uint64_t(kLayerRecordSize) * i;
+        for (uint32_t channel = 0; channel < 4; ++channel) {
+            const uint32_t length = packBitsChannel(pixels.pixels.data() + kChannelBytes[channel],
+                                                    4, pixels.height, pixels.width, o);
+            storeBe32(record + recordChannelLength(channel), length);
+            layerInfo += length;
+            o += length;
+        }
+    }
+    // Several layers are new to the readers, so the section keeps the even length the format
+    // asks for.
+    if (layerInfo % 2 != 0) {
+        *o++ = 0;
+        ++layerInfo;
+    }
+    storeBe32(o, 0);  // global layer mask information length
+    o += 4;
+
+    flattenOnWhite(canvas, planes);
     o += packBitsChannel(planes.data(), 1, 4 * height, width, o);
 
     storeBe32(start + kLayerInfoLength, uint32_t(layerInfo));

@@ -11,6 +11,7 @@
 #include "batch/selection.h"
 #include "codec/bmp.h"
 #include "codec/g00.h"
+#include "codec/g00_regions.h"
 #include "codec/psd.h"
 #include "common/bytes.h"
 #include "common/fault_injection.h"
@@ -116,6 +117,104 @@ TEST_F(ConvertTest, WritesEachTypeInItsFormat) {
     EXPECT_EQ(second[0], uint8_t(c));
     EXPECT_EQ(second[2], uint8_t(c >> 16));
     EXPECT_FALSE(fs::exists(root / "full.bmp"));  // outputs go to the folder, not beside the source
+}
+
+TEST_F(ConvertTest, RegionByRegionAndAsLayers) {
+    // Three regions: 0 draws two parts, 1 is absent, 2 draws one part clipped at the edge.
+    G00RegionImage image;
+    image.width = 20;
+    image.height = 10;
+    image.regions = {{2, 1, 9, 9, {0, 0}}, {0, 0, 1, 1, {0, 0}}, {15, 6, 1, 1, {0, 0}}};
+    G00Part a{0, 0, 3, 2, std::vector<uint8_t>(24, 0x40)}, b{4, 3, 1, 1, {1, 2, 3, 255}};
+    G00Part c{0, 0, 9, 9, std::vector<uint8_t>(9 * 9 * 4, 0x80)};
+    image.entries.resize(3);
+    image.entries[0].parts = {a, b};
+    image.entries[1] = G00Entry::absent();
+    image.entries[2].parts = {c};
+    const std::vector<uint8_t> file = encodeG00Regions(image, LzMode::compress);
+    const fs::path path = source("pose.g00", file);
+
+    Canvas canvas;
+    ByteBuffer data;
+    ASSERT_EQ(decodeG00Picture(file, canvas, 0, &data).status, Status::ok);
+    auto bmpOf = [](const Canvas& picture) {
+        std::vector<uint8_t> out(bmpFileSize(picture.width, picture.height));
+        out.resize(writeBmp(picture, out));
+        return out;
+    };
+    EncodedImage each;
+    ASSERT_TRUE(encodeFile(path.string().c_str(), {false, 0, nullptr, RegionOutput::each}, each).ok());
+    ASSERT_TRUE(each.byRegion);
+    EXPECT_STREQ(each.extension, "bmp");
+    ASSERT_EQ(each.regions.size(), 2u);
+    const uint32_t indices[] = {0, 2};
+    const RegionBox boxes[] = {{2, 1, 5, 4}, {15, 6, 5, 4}};
+    for (size_t i = 0; i < 2; ++i) {
+        Canvas cropped;
+        RegionBox box;
+        ASSERT_EQ(cropRegion(file, data.span(), indices[i], 20, 10, cropped, &box), Status::ok);
+        EXPECT_EQ(box, boxes[i]);
+        EXPECT_EQ(each.regions[i].index, indices[i]);
+        EXPECT_EQ(std::vector<uint8_t>(each.regions[i].bytes.data(), each.regions[i].bytes.data() + each.regions[i].length),
+                  bmpOf(cropped));
+    }
+
+    EncodedImage layered;
+    ASSERT_TRUE(encodeFile(path.string().c_str(), {true, 0, nullptr, RegionOutput::layers}, layered).ok());
+    EXPECT_FALSE(layered.byRegion);
+    EXPECT_STREQ(layered.extension, "psd");
+    std::vector<Canvas> crops(2);
+    std::vector<PsdRegionLayer> layers;
+    for (size_t i = 0; i < 2; ++i) {
+        ASSERT_EQ(cropRegion(file, data.span(), indices[i], 20, 10, crops[i]), Status::ok);
+        layers.push_back({&crops[i], boxes[i].left, boxes[i].top, indices[i]});
+    }
+    std::vector<uint8_t> planes(psdPlanesSize(20, 10)), expected(layeredPsdBufferSize(20, 10, layers));
+    expected.resize(writeLayeredPsd(canvas, layers, planes, expected));
+    EXPECT_EQ(std::vector<uint8_t>(layered.bytes.data(), layered.bytes.data() + layered.length), expected);
+
+    // A full frame is written whole in both; a picture none of whose regions draws gives no
+    // picture region by region, and the one-layer file as layers.
+    const fs::path full = source("full.g00", fixtures::fullFrame(4, 3));
+    for (RegionOutput output : {RegionOutput::each, RegionOutput::layers}) {
+        EncodedImage whole;
+        ASSERT_TRUE(encodeFile(full.string().c_str(), {true, 0, nullptr, output}, whole).ok());
+        EXPECT_FALSE(whole.byRegion);
+        EXPECT_EQ(std::vector<uint8_t>(whole.bytes.data(), whole.bytes.data() + whole.length),
+                  expectedOutput(fixtures::fullFrame(4, 3), false));
+    }
+    image.entries = {G00Entry::absent()};
+    const std::vector<uint8_t> blank = encodeG00Regions(image, LzMode::compress);
+    const fs::path nothing = source("blank.g00", blank);
+    EncodedImage none;
+    ASSERT_TRUE(encodeFile(nothing.string().c_str(), {true, 0, nullptr, RegionOutput::each}, none).ok());
+    EXPECT_TRUE(none.byRegion);
+    EXPECT_TRUE(none.regions.empty());
+    ASSERT_TRUE(encodeFile(nothing.string().c_str(), {true, 0, nullptr, RegionOutput::layers}, none).ok());
+    EXPECT_EQ(std::vector<uint8_t>(none.bytes.data(), none.bytes.data() + none.length), expectedOutput(blank, true));
+    EXPECT_EQ(regionFileName("pose.a.g00", 7, "png"), "pose_007.png");
+}
+
+TEST_F(ConvertTest, SeveralOutputsArePutInPlaceOnlyWhenAllAreWritten) {
+    const std::vector<uint8_t> older(100, 0xAB), first(10, 1), second(20, 2);
+    const fs::path a = root / "out" / "a_000.bmp", b = root / "out" / "a_001.bmp";
+    writeFile(a, older);
+    writeFile(b, older);
+    const std::vector<OutputFile> outputs = {{a.string(), first.data(), 10}, {b.string(), second.data(), 20}};
+    FileHandle none;
+    size_t failedAt = 9;
+    faults::arm(faults::Point::write, 2);  // the second output's write falls short
+    ConvertResult result = placeImages(outputs, none, {}, failedAt);
+    faults::disarm();
+    EXPECT_EQ(result.status, Status::writeFailed);
+    EXPECT_EQ(failedAt, 1u);
+    EXPECT_EQ(readFile(a), older) << "nothing is put in place before every output is written";
+    EXPECT_EQ(readFile(b), older);
+    EXPECT_EQ(std::distance(fs::directory_iterator(root / "out"), {}), 2) << "no temporary file stays";
+
+    ASSERT_TRUE(placeImages(outputs, none, {}, failedAt).ok());
+    EXPECT_EQ(readFile(a), first);
+    EXPECT_EQ(readFile(b), second);
 }
 
 TEST_F(ConvertTest, NamesTheOutputUpToTheFirstDot) {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -11,9 +12,13 @@
 
 #include <sys/stat.h>
 
+#include "codec/g00.h"
+#include "codec/g00_regions.h"
 #include "codec/png.h"
+#include "codec/psd.h"
 #include "tests/g00_fixtures.h"
 #include "tests/test_support.h"
+#include "tools/test_pictures.h"
 
 namespace fs = std::filesystem;
 using fixtures::readFile;
@@ -110,7 +115,9 @@ TEST_F(CliTest, ReportsEachFailureAndStopsUnlessKeepGoing) {
 
 TEST_F(CliTest, UsageErrorsExitWithTwoOnOneLine) {
     const char* refused[] = {"", "-j 0 a.g00", "-jx a.g00", "-o", "--output", "--frobnicate a.g00",
-                             "-kx a.g00", "--bmp=1 a.g00", "--max-pixels=-1 a.g00", "--png --bmp a.g00"};
+                             "-kx a.g00", "--bmp=1 a.g00", "--max-pixels=-1 a.g00", "--png --bmp a.g00",
+                             "--layers --bmp a.g00", "--layers --png a.g00", "--layers --regions a.g00",
+                             "--json a.g00", "--info -o out a.g00", "--info --regions a.g00"};
     for (const char* arguments : refused) {
         CliRun run = cli(arguments);
         EXPECT_EQ(run.status, 2) << arguments;
@@ -356,4 +363,142 @@ TEST_F(CliTest, PngWritesWhatTheWriterWritesWhateverTheThreads) {
         png.resize(writePng(canvas, c.colour, {}, work, png));
         EXPECT_EQ(readFile(root / "out" / (std::string(c.name) + ".png")), png) << c.name;
     }
+}
+
+namespace {
+
+// A picture of several regions cut from a sprite, some of which draw nothing (the corners are
+// transparent), so the region numbers written have gaps.
+std::vector<uint8_t> posesFile() {
+    TestPicture picture = makeSpritePicture(96, 60, 5);
+    for (uint32_t y = 0; y < 24; ++y)
+        for (uint32_t x = 24; x < 48; ++x) std::memset(picture.at(x, y), 0, 4);
+    PartCutting cutting;
+    cutting.regionSize = 24;
+    cutting.absentEmptyRegions = false;  // empty regions keep a block of 0 parts
+    return encodeG00Regions(cutIntoParts(picture, cutting), LzMode::compress);
+}
+
+std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+TEST_F(CliTest, RegionsLayersAndInfo) {
+    const std::vector<uint8_t> poses = posesFile();
+    writeFile(root / "pose.g00", poses);
+    writeFile(root / "full.g00", fixtures::fullFrame(5, 3));
+    Canvas canvas;
+    ByteBuffer data;
+    ASSERT_EQ(decodeG00Picture(poses, canvas, 0, &data).status, Status::ok);
+    RegionBoxes boxes;
+    ASSERT_EQ(regionBoxes(poses, data.span(), 96, 60, boxes), Status::ok);
+
+    // One file per region that draws a pixel, cut to its box; a full frame whole.
+    for (const char* format : {"", "--png ", "--bmp "}) {
+        fs::remove_all(root / "out");
+        CliRun run = cli(std::string("--regions ") + format + "-o out pose.g00 full.g00");
+        ASSERT_EQ(run.status, 0) << run.errors;
+        const std::string extension = *format == '\0' ? "psd" : std::string(format + 2, 3);
+        std::vector<std::string> expected = {extension == "png" ? "full.png" : "full.bmp"};
+        size_t empty = 0;
+        for (uint32_t i = 0; i < boxes.count; ++i) {
+            if (boxes.box[i].empty()) {
+                ++empty;
+                continue;
+            }
+            char name[32];
+            std::snprintf(name, sizeof name, "pose_%03u.%s", i, extension.c_str());
+            expected.push_back(name);
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_GT(expected.size(), 3u);
+        EXPECT_GT(empty, 0u) << "some regions draw nothing";
+        EXPECT_EQ(namesIn(root / "out"), expected) << format;
+    }
+    // The PSD of a region is the one-layer file of its crop.
+    for (uint32_t i = 0; i < boxes.count; ++i) {
+        if (boxes.box[i].empty()) continue;
+        Canvas cropped;
+        ASSERT_EQ(cropRegion(poses, data.span(), i, 96, 60, cropped), Status::ok);
+        std::vector<uint8_t> planes(psdPlanesSize(cropped.width, cropped.height));
+        std::vector<uint8_t> psd(psdBufferSize(cropped.width, cropped.height));
+        psd.resize(writePsd(cropped, planes, psd));
+        char name[32];
+        std::snprintf(name, sizeof name, "pose_%03u.psd", i);
+        ASSERT_EQ(cli(std::string("--regions -o out pose.g00")).status, 0);
+        EXPECT_EQ(readFile(root / "out" / name), psd) << name;
+        break;
+    }
+
+    // One PSD of a layer per region that draws; the full frame as ever.
+    fs::remove_all(root / "out");
+    CliRun run = cli("--layers -o out pose.g00 full.g00");
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(namesIn(root / "out"), (std::vector<std::string>{"full.bmp", "pose.psd"}));
+    const std::vector<uint8_t> layered = readFile(root / "out" / "pose.psd");
+    size_t drawn = 0;
+    for (uint32_t i = 0; i < boxes.count; ++i) drawn += boxes.box[i].empty() ? 0 : 1;
+    ASSERT_GT(layered.size(), 44u);
+    EXPECT_EQ(int16_t(layered[42] << 8 | layered[43]), -int(drawn));
+
+    // A damaged file fails alike in every mode, and --info tells the same reason; nothing is
+    // written by any of them.
+    std::vector<uint8_t> damaged = poses;
+    damaged.resize(damaged.size() - 3);
+    writeFile(root / "bad.g00", damaged);
+    fs::remove_all(root / "out");
+    for (const char* mode : {"", "--regions ", "--layers ", "--png --regions "}) {
+        run = cli(std::string(mode) + "-o out bad.g00");
+        EXPECT_EQ(run.status, 1) << mode;
+        EXPECT_EQ(run.errors, "tavimore-cli: bad.g00: the file is cut short\n") << mode;
+        EXPECT_TRUE(namesIn(root / "out").empty()) << mode;
+    }
+    run = cli("--info bad.g00 pose.g00 full.g00");
+    EXPECT_EQ(run.status, 1) << "a file that would fail";
+    const std::vector<uint8_t> text = readFile(root / "stdout.txt");
+    const std::string info(text.begin(), text.end());
+    EXPECT_NE(info.find("bad.g00: " + std::to_string(damaged.size()) + " bytes, region-based picture (type 2), 96 x 60\n"),
+              std::string::npos) << info;
+    EXPECT_NE(info.find("  result: fails: the file is cut short\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("full.g00: "), std::string::npos);
+    EXPECT_TRUE(namesIn(root / "out").empty());
+    EXPECT_EQ(namesIn(root), (std::vector<std::string>{"bad.g00", "full.g00", "out", "pose.g00", "stderr.txt", "stdout.txt"}));
+
+    // The JSON array holds what the decoder reads, numbers as numbers.
+    ASSERT_EQ(cli("--info --json pose.g00 bad.g00 full.g00 missing.g00").status, 1);
+    const fs::path json = root / "stdout.txt";
+    std::string check = "python3 -c 'import json, sys\n"
+                        "files = json.load(open(sys.argv[1]))\n"
+                        "pose, bad, full, missing = files\n"
+                        "assert [f[\"file\"] for f in files] == [\"pose.g00\", \"bad.g00\", \"full.g00\", \"missing.g00\"]\n"
+                        "assert pose[\"type\"] == 2 and pose[\"width\"] == 96 and pose[\"height\"] == 60\n"
+                        "assert pose[\"result\"] == \"ok\" and pose[\"reason\"] is None\n"
+                        "assert len(pose[\"regions\"]) == pose[\"region_count\"] == len(pose[\"entries\"])\n"
+                        "drawn = [e for e in pose[\"entries\"] if e[\"box\"] is not None]\n"
+                        "assert len(drawn) == int(sys.argv[2]) and all(len(e[\"parts\"]) == e[\"part_count\"] for e in drawn)\n"
+                        "assert bad[\"result\"] == \"truncated\" and bad[\"reason\"] == \"the file is cut short\"\n"
+                        "assert bad[\"entries\"] == [] and len(bad[\"regions\"]) == pose[\"region_count\"]\n"
+                        "assert full[\"type\"] == 0 and full[\"region_count\"] is None and full[\"compressed_length\"] > 8\n"
+                        "assert missing[\"file_size\"] is None and missing[\"result\"] == \"cannot_open\"\n"
+                        "' \"" + json.string() + "\" " + std::to_string(drawn);
+    EXPECT_EQ(std::system(check.c_str()), 0);
+}
+
+TEST_F(CliTest, ARegionNameThatDoesNotFitFailsThatFileOnly) {
+    // NAME.psd fits the file system's 255 bytes of a name, NAME_000.psd does not.
+    const std::string stem(248, 'p');
+    writeFile(root / (stem + ".g00"), posesFile());
+    writeFile(root / "full.g00", fixtures::fullFrame(5, 3));
+    CliRun run = cli("--regions -k -o out " + stem + ".g00 full.g00");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.errors.find(stem + ".g00: cannot create the output: out/" + stem + "_"), std::string::npos)
+        << run.errors;
+    EXPECT_EQ(namesIn(root / "out"), (std::vector<std::string>{"full.bmp"})) << "nothing of it is written";
+    EXPECT_EQ(cli("-o out " + stem + ".g00").status, 0);
+    EXPECT_TRUE(fs::exists(root / "out" / (stem + ".psd")));
 }

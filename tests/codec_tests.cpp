@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "codec/g00.h"
+#include "codec/g00_inspect.h"
+#include "codec/g00_regions.h"
 #include "codec/lz.h"
 #include "common/bytes.h"
 #include "common/fault_injection.h"
+#include "tests/g00_fixtures.h"
 #include "tests/reference_codec.h"
 #include "tests/test_support.h"
 #include "tools/g00_encoder.h"
@@ -1190,6 +1193,210 @@ TEST(G00Reference, ComposeRegionsDirectly) {
         ASSERT_EQ(composeRegions(file, data, canvas), expectedStatus) << iteration;
         if (expectedStatus == Status::ok) {
             ASSERT_TRUE(support::canvasBytes(canvas) == expected) << iteration;
+        }
+    }
+}
+
+TEST(G00Reference, RegionsAloneTheirBoxesAndCropsMatchTheReference) {
+    // Each region drawn alone is the reference drawing only its entry; its box is the smallest
+    // rectangle of the pixels the reference writes (whatever their value), its crop that
+    // rectangle of it; regionBoxes fails where composeRegions fails.
+    Rng rng(81);
+    size_t drawn = 0, empty = 0;
+    for (int iteration = 0; iteration < 2000; ++iteration) {
+        G00RegionImage image = randomRegionImage(rng);
+        Bytes data = buildPartData(image);
+        Bytes file = assembleG00Regions(image, {}, uint32_t(data.size()));
+        const uint32_t w = image.width, h = image.height;
+        Bytes whole(size_t(w) * h * 4, 0);
+        const Status expectedStatus = ref::composeRegions(file, data, w, h, whole);
+        RegionBoxes boxes;
+        ASSERT_EQ(regionBoxes(file, data, w, h, boxes), expectedStatus) << iteration;
+        if (expectedStatus != Status::ok) continue;
+        for (uint32_t i = 0; i < boxes.count; ++i) {
+            Bytes alone(whole.size(), 0), mask(size_t(w) * h, 0);
+            ASSERT_EQ(ref::composeRegions(file, data, w, h, alone, i, &mask), Status::ok);
+            RegionBox box;
+            uint32_t right = 0, bottom = 0;
+            box.left = w, box.top = h;
+            for (uint32_t y = 0; y < h; ++y)
+                for (uint32_t x = 0; x < w; ++x)
+                    if (mask[size_t(y) * w + x]) {
+                        box.left = std::min(box.left, x), box.top = std::min(box.top, y);
+                        right = std::max(right, x + 1), bottom = std::max(bottom, y + 1);
+                    }
+            box = right == 0 ? RegionBox{} : RegionBox{box.left, box.top, right - box.left, bottom - box.top};
+            ASSERT_EQ(boxes.box[i], box) << iteration << " region " << i;
+
+            Canvas canvas;
+            ASSERT_EQ(makeCanvas(w, h, canvas), Status::ok);
+            ASSERT_EQ(drawRegion(file, data, i, canvas), Status::ok);
+            ASSERT_TRUE(support::canvasBytes(canvas) == alone) << iteration << " region " << i;
+
+            Canvas cropped;
+            RegionBox cropBox;
+            const Status status = cropRegion(file, data, i, w, h, cropped, &cropBox);
+            EXPECT_EQ(cropBox, box);
+            if (box.empty()) {
+                EXPECT_EQ(status, Status::emptyPicture);
+                EXPECT_TRUE(cropped.pixels.empty());
+                ++empty;
+                continue;
+            }
+            ASSERT_EQ(status, Status::ok);
+            ASSERT_EQ(cropped.width, box.width);
+            ASSERT_EQ(cropped.height, box.height);
+            for (uint32_t y = 0; y < box.height; ++y)
+                ASSERT_TRUE(std::equal(alone.begin() + (size_t(box.top + y) * w + box.left) * 4,
+                                       alone.begin() + (size_t(box.top + y) * w + box.left + box.width) * 4,
+                                       cropped.pixels.data() + size_t(y) * box.width * 4))
+                    << iteration << " region " << i << " row " << y;
+            ++drawn;
+        }
+    }
+    EXPECT_GT(drawn, 100u);
+    EXPECT_GT(empty, 100u);
+}
+
+TEST(G00Regions, WhatARegionDraws) {
+    // On a 40 x 30 picture, region 0 at (10, 20) holds the parts given. A written pixel counts
+    // whatever its value; parts are clipped to the picture before the box is taken.
+    struct Case {
+        const char* name;
+        std::vector<G00Part> parts;
+        RegionBox box;
+    } cases[] = {
+        {"one part", {patternPart(2, 3, 3, 2, 1)}, {12, 23, 3, 2}},
+        {"two parts apart", {solidPart(0, 0, 1, 1, 7), solidPart(5, 4, 2, 1, 7)}, {10, 20, 7, 5}},
+        {"transparent black pixels", {solidPart(1, 1, 2, 2, 0)}, {11, 21, 2, 2}},
+        {"clipped at the corner", {solidPart(28, 8, 5, 5, 7)}, {38, 28, 2, 2}},
+        {"wholly outside", {solidPart(30, 0, 2, 2, 7)}, {}},
+        {"width 0 and height 0", {solidPart(0, 0, 0, 3, 7), solidPart(0, 0, 3, 0, 7)}, {}},
+        {"no parts", {}, {}},
+    };
+    for (const Case& c : cases) {
+        G00RegionImage image = oneRegion(40, 30, {10, 20, 1, 1, {0, 0}}, {entryOf(c.parts)});
+        Bytes file = encodeG00Regions(image, LzMode::compress);
+        Bytes data = buildPartData(image);
+        RegionBoxes boxes;
+        ASSERT_EQ(regionBoxes(file, data, 40, 30, boxes), Status::ok) << c.name;
+        EXPECT_EQ(boxes.count, 1u);
+        EXPECT_EQ(boxes.box[0], c.box) << c.name;
+    }
+    // An absent entry and an empty record draw nothing, even over a well-formed block.
+    G00RegionImage image = oneRegion(40, 30, {10, 20, 1, 1, {0, 0}}, {entryOf({solidPart(0, 0, 2, 2, 7)})});
+    image.entries[0].lengthField = 0xFFFFFFFFu;
+    RegionBoxes boxes;
+    ASSERT_EQ(regionBoxes(encodeG00Regions(image, LzMode::compress), buildPartData(image), 40, 30, boxes), Status::ok);
+    EXPECT_TRUE(boxes.box[0].empty());
+    image = oneRegion(40, 30, {10, 20, 0, 0, {0, 0}}, {entryOf({solidPart(0, 0, 2, 2, 7)})});
+    ASSERT_EQ(regionBoxes(encodeG00Regions(image, LzMode::compress), buildPartData(image), 40, 30, boxes), Status::ok);
+    EXPECT_TRUE(boxes.box[0].empty());
+    // Drawn alone, a region does not read the other entries: a damaged second one fails the
+    // picture (and regionBoxes) but not the first region's drawing.
+    image = oneRegion(40, 30, {10, 20, 1, 1, {0, 0}}, {entryOf({solidPart(0, 0, 2, 2, 7)}), entryOf({})});
+    image.regions.push_back({0, 0, 1, 1, {0, 0}});
+    image.entries[1].offsetField = 0xFFFFFF00u;
+    Bytes file = encodeG00Regions(image, LzMode::compress);
+    EXPECT_EQ(decodeFile(file).status, Status::damagedParts);
+    EXPECT_EQ(regionBoxes(file, buildPartData(image), 40, 30, boxes), Status::damagedParts);
+    Canvas cropped;
+    EXPECT_EQ(cropRegion(file, buildPartData(image), 0, 40, 30, cropped), Status::ok);
+    EXPECT_EQ(cropRegion(file, buildPartData(image), 1, 40, 30, cropped), Status::damagedParts);
+}
+
+// ---------------------------------------------------------------------------------------
+// Describing files
+// ---------------------------------------------------------------------------------------
+
+TEST(G00Inspect, DescribesEveryFieldAsStored) {
+    G00RegionImage image;
+    image.width = 50;
+    image.height = 40;
+    image.regions = {{0x10005, 6, 20, 20, {0xDEADBEEF, 7}}, {1, 2, 3, 4, {5, 6}}, {0, 0, 0, 0, {0, 0}}};
+    image.entries = {entryOf({patternPart(1, 2, 3, 4, 0), solidPart(40, 0, 20, 1, 9)}),
+                     G00Entry::absent(0xFFFFFFFEu), entryOf({solidPart(0, 0, 1, 1, 9)})};
+    Bytes file = encodeG00Regions(image, LzMode::compress);
+    Bytes data = buildPartData(image);
+    const G00Description d = describeG00(file);
+    EXPECT_EQ(d.result, Status::ok);
+    EXPECT_EQ(d.fileSize, file.size());
+    EXPECT_TRUE(d.headerRead);
+    EXPECT_EQ(d.type, 2);
+    EXPECT_EQ(d.width, 50u);
+    EXPECT_EQ(d.height, 40u);
+    EXPECT_EQ(d.compressedLength, loadLe32(file.data() + 9 + 24 * 3));
+    EXPECT_EQ(d.decompressedLength, data.size());
+    EXPECT_EQ(d.regionCount, 3u);
+    ASSERT_EQ(d.regions.size(), 3u);
+    EXPECT_EQ(d.regions[0].x1, 0x10005u);
+    EXPECT_EQ(d.regions[0].unread[0], 0xDEADBEEFu);
+    EXPECT_EQ(d.regions[1].y2, 4u);
+    EXPECT_EQ(d.regions[1].unread[1], 6u);
+    EXPECT_EQ(d.entryCount, 3u);
+    ASSERT_EQ(d.entries.size(), 3u);
+    EXPECT_EQ(d.entries[0].blockOffset, loadLe32(data.data() + 4));
+    EXPECT_EQ(d.entries[0].blockLength, int32_t(loadLe32(data.data() + 8)));
+    EXPECT_EQ(d.entries[0].partCount, 2u);
+    ASSERT_EQ(d.entries[0].parts.size(), 2u);
+    EXPECT_EQ(d.entries[0].parts[0].x, 1u);
+    EXPECT_EQ(d.entries[0].parts[0].y, 2u);
+    EXPECT_EQ(d.entries[0].parts[0].width, 3u);
+    EXPECT_EQ(d.entries[0].parts[0].height, 4u);
+    EXPECT_EQ(d.entries[0].box, (RegionBox{6, 6, 44, 6})) << "origin (5, 6), the second part clipped";
+    EXPECT_TRUE(d.entries[1].absent);
+    EXPECT_EQ(d.entries[1].blockLength, -2);
+    EXPECT_FALSE(d.entries[1].partCount.has_value());
+    EXPECT_TRUE(d.entries[2].emptyRegion);
+    EXPECT_TRUE(d.entries[2].parts.empty());
+
+    const Bytes frame = fixtures::fullFrame(3, 2);
+    const G00Description f = describeG00(frame);
+    EXPECT_EQ(f.result, Status::ok);
+    EXPECT_EQ(f.type, 0);
+    EXPECT_EQ(f.compressedLength, frame.size() - 5);
+    EXPECT_EQ(f.decompressedLength, 3u * 2 * 4);
+    EXPECT_FALSE(f.regionCount.has_value());
+}
+
+TEST(G00Inspect, DamagedFilesAreDescribedAsFarAsTheDecoderReads) {
+    G00RegionImage base = oneRegion(8, 8, {0, 0, 7, 7, {0, 0}}, {entryOf({solidPart(0, 0, 2, 2, 1), solidPart(2, 2, 2, 2, 1)})});
+    const Bytes healthy = encodeG00Regions(base, LzMode::compress);
+    G00RegionImage counted = base;
+    counted.entries[0].partCountField = 3;  // the third part header lies past the data
+    G00RegionImage noRecord = base;
+    noRecord.entries.push_back(entryOf({solidPart(0, 0, 1, 1, 1)}));
+    Bytes typeOne = healthy;
+    typeOne[0] = 1;
+    struct Case {
+        const char* name;
+        Bytes file;
+        uint64_t maxPixels;
+        Status result;
+        bool header;
+        size_t regions, entries, lastParts;
+    } cases[] = {
+        {"shorter than a header", Bytes(healthy.begin(), healthy.begin() + 4), 0, Status::truncated, false, 0, 0, 0},
+        {"type 1", typeOne, 0, Status::unsupportedType, true, 0, 0, 0},
+        {"cut inside the record", Bytes(healthy.begin(), healthy.begin() + 20), 0, Status::truncated, true, 0, 0, 0},
+        {"cut inside the stream", Bytes(healthy.begin(), healthy.end() - 1), 0, Status::truncated, true, 1, 0, 0},
+        {"more parts counted than held", encodeG00Regions(counted, LzMode::compress), 0, Status::damagedParts, true, 1, 1, 2},
+        {"an entry without a record", encodeG00Regions(noRecord, LzMode::compress), 0, Status::damagedParts, true, 1, 2, 0},
+        {"beyond the pixel limit", healthy, 63, Status::tooManyPixels, true, 1, 1, 2},
+    };
+    for (const Case& c : cases) {
+        const G00Description d = describeG00(c.file, c.maxPixels);
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(d.result, c.result);
+        if (c.maxPixels == 0) {
+            EXPECT_EQ(d.result, support::decodeFile(c.file).status);
+        }
+        EXPECT_EQ(d.headerRead, c.header);
+        EXPECT_EQ(d.fileSize, c.file.size());
+        EXPECT_EQ(d.regions.size(), c.regions);
+        ASSERT_EQ(d.entries.size(), c.entries);
+        if (c.entries > 0) {
+            EXPECT_EQ(d.entries.back().parts.size(), c.lastParts);
         }
     }
 }

@@ -110,11 +110,13 @@ inline uint64_t shortestLzLength(const std::vector<uint32_t>& units, bool pixels
 
 // ---- Composing the regions, and the whole decode ----
 
-// composeRegions, with the bounds of codec/g00.h: a table, block header or part past
+// composeRegions, with the bounds of codec/g00_regions.h: a table, block header or part past
 // the data fails, an entry beyond the region count fails unless absent, parts are clipped
-// pixel by pixel to the Canvas.
+// pixel by pixel to the Canvas. With onlyEntry, only that entry's parts are drawn (every entry
+// is still read); drawn, when given, marks with 1 every pixel a part writes.
 inline Status composeRegions(std::span<const uint8_t> file, std::span<const uint8_t> data,
-                             uint32_t width, uint32_t height, std::vector<uint8_t>& canvas) {
+                             uint32_t width, uint32_t height, std::vector<uint8_t>& canvas,
+                             int64_t onlyEntry = -1, std::vector<uint8_t>* drawn = nullptr) {
     uint64_t regions = file[kRegionCountOffset] == 0 ? 256 : file[kRegionCountOffset];
     if (regionSizePairOffset(regions) > file.size()) return Status::truncated;
     if (data.size() < kPartTableHeaderSize) return Status::damagedParts;
@@ -145,9 +147,11 @@ inline Status composeRegions(std::span<const uint8_t> file, std::span<const uint
             for (uint64_t r = 0; r < partHeight; ++r) {
                 for (uint64_t c = 0; c < partWidth; ++c) {
                     const uint64_t cx = originX + x + c, cy = originY + y + r;
-                    if (cx < width && cy < height)
-                        for (int b = 0; b < 4; ++b)
-                            canvas[(cy * width + cx) * 4 + b] = data[at + (r * partWidth + c) * 4 + b];
+                    if (cx >= width || cy >= height || (onlyEntry >= 0 && uint64_t(onlyEntry) != i))
+                        continue;
+                    for (int b = 0; b < 4; ++b)
+                        canvas[(cy * width + cx) * 4 + b] = data[at + (r * partWidth + c) * 4 + b];
+                    if (drawn != nullptr) (*drawn)[cy * width + cx] = 1;
                 }
             }
             at += partWidth * partHeight * 4;

@@ -6,11 +6,16 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
+#include <string>
+#include <tuple>
 #include <cstring>
 #include <vector>
 
 #include "codec/bmp.h"
 #include "codec/g00.h"
+#include "codec/g00_regions.h"
 #include "codec/g00_write.h"
 #include "codec/packbits.h"
 #include "codec/png.h"
@@ -719,6 +724,149 @@ TEST(Psd, FromAG00FileEndToEnd) {
     EXPECT_EQ(f.merged, expectedMerged(d.canvas));
     // The soft edge really is soft: some alpha strictly between 0 and 255.
     EXPECT_TRUE(std::any_of(f.channel[0].begin(), f.channel[0].end(), [](uint8_t a) { return a > 0 && a < 255; }));
+}
+
+// ---- Layered PSD: a layer per region ----
+
+namespace {
+
+struct LayerRecord {
+    int32_t top = 0, left = 0, bottom = 0, right = 0;
+    std::string name;
+    Bytes channel[4];  // decoded: alpha, red, green, blue
+};
+
+struct LayeredFile {
+    Bytes bytes;
+    std::vector<LayerRecord> layers;
+    uint32_t info = 0;
+    Bytes merged;
+};
+
+// Writes into a buffer of exactly the bound and reads every field back, checking the lengths
+// that lead from one section to the next.
+LayeredFile writeAndParseLayered(const Canvas& canvas, const std::vector<PsdRegionLayer>& layers) {
+    LayeredFile f;
+    const uint32_t w = canvas.width, h = canvas.height;
+    Bytes planes(psdPlanesSize(w, h), 0x33);
+    f.bytes.assign(layeredPsdBufferSize(w, h, layers), 0xCC);
+    const uint32_t size = writeLayeredPsd(canvas, layers, planes, f.bytes);
+    EXPECT_GT(size, 0u);
+    f.bytes.resize(size);
+    const Bytes& b = f.bytes;
+    EXPECT_EQ(be32(b, 14), h);
+    EXPECT_EQ(be32(b, 18), w);
+    f.info = be32(b, 38);
+    EXPECT_EQ(be32(b, 34), f.info + 8);
+    EXPECT_EQ(f.info % 2, 0u) << "the layer info keeps an even length";
+    EXPECT_EQ(int16_t(be16(b, 42)), -int(layers.size()));
+    size_t record = 44;
+    std::vector<std::array<uint32_t, 4>> lengths;
+    for (size_t i = 0; i < layers.size(); ++i, record += 134) {
+        LayerRecord layer;
+        layer.top = int32_t(be32(b, record)), layer.left = int32_t(be32(b, record + 4));
+        layer.bottom = int32_t(be32(b, record + 8)), layer.right = int32_t(be32(b, record + 12));
+        EXPECT_EQ(be16(b, record + 16), 4u);
+        std::array<uint32_t, 4> channelLengths{};
+        for (uint32_t c = 0; c < 4; ++c) {
+            EXPECT_EQ(int16_t(be16(b, record + 18 + 6 * c)), int(c) - 1);
+            channelLengths[c] = be32(b, record + 20 + 6 * c);
+        }
+        lengths.push_back(channelLengths);
+        EXPECT_EQ(Bytes(b.begin() + record + 42, b.begin() + record + 50), (Bytes{'8', 'B', 'I', 'M', 'n', 'o', 'r', 'm'}));
+        EXPECT_EQ(be32(b, record + 54), 76u);
+        EXPECT_EQ(b[record + 106], 10u);
+        layer.name.assign(b.begin() + record + 107, b.begin() + record + 117);
+        EXPECT_EQ(b[record + 117], 0u);
+        EXPECT_EQ(Bytes(b.begin() + record + 118, b.begin() + record + 126), (Bytes{'8', 'B', 'I', 'M', 'l', 'y', 'i', 'd'}));
+        f.layers.push_back(std::move(layer));
+    }
+    size_t at = record;
+    for (size_t i = 0; i < layers.size(); ++i) {
+        LayerRecord& layer = f.layers[i];
+        const uint32_t lw = uint32_t(layer.right - layer.left), lh = uint32_t(layer.bottom - layer.top);
+        for (int c = 0; c < 4; ++c) {
+            EXPECT_EQ(ref::unpackBitsBlock(b, at, lh, lw, layer.channel[c]), lengths[i][c]) << "layer " << i;
+            at += lengths[i][c];
+        }
+    }
+    EXPECT_LE(at, 42 + f.info);
+    EXPECT_GE(at + 1, 42 + f.info) << "at most one pad byte";
+    at = 42 + f.info;
+    EXPECT_EQ(be32(b, at), 0u);
+    const uint64_t merged = ref::unpackBitsBlock(b, at + 4, 4 * h, w, f.merged);
+    EXPECT_EQ(at + 4 + merged, size);
+    return f;
+}
+
+}  // namespace
+
+TEST(LayeredPsd, EachRegionIsALayerAtItsBoxAndTheMergedImageIsTheWholeCanvas) {
+    for (PictureKind kind : {PictureKind::sprite, PictureKind::noise, PictureKind::flat}) {
+        for (auto [w, h, regionSize] : {std::tuple{96u, 80u, 40u}, {7u, 5u, 3u}, {300u, 20u, 129u}}) {
+            TestPicture picture = makeTestPicture(kind, w, h, w + h);
+            PartCutting cutting;
+            cutting.regionSize = regionSize;
+            Bytes file = encodeG00Regions(cutIntoParts(picture, cutting), LzMode::compress);
+            Canvas canvas;
+            ByteBuffer data;
+            ASSERT_EQ(decodeG00Picture(file, canvas, 0, &data).status, Status::ok);
+            RegionBoxes boxes;
+            ASSERT_EQ(regionBoxes(file, data.span(), w, h, boxes), Status::ok);
+            std::vector<Canvas> crops(boxes.count);
+            std::vector<PsdRegionLayer> layers;
+            for (uint32_t i = 0; i < boxes.count; ++i) {
+                if (boxes.box[i].empty()) continue;
+                ASSERT_EQ(cropRegion(file, data.span(), i, w, h, crops[i]), Status::ok);
+                layers.push_back({&crops[i], boxes.box[i].left, boxes.box[i].top, i});
+            }
+            ASSERT_GE(layers.size(), 2u);
+            SCOPED_TRACE(testing::Message() << pictureKindName(kind) << " " << w << "x" << h);
+            LayeredFile f = writeAndParseLayered(canvas, layers);
+            ASSERT_EQ(f.layers.size(), layers.size());
+            for (size_t i = 0; i < layers.size(); ++i) {
+                const RegionBox& box = boxes.box[layers[i].region];
+                char name[16];
+                std::snprintf(name, sizeof name, "region %03u", layers[i].region);
+                EXPECT_EQ(f.layers[i].name, name);
+                EXPECT_EQ(f.layers[i].left, int32_t(box.left));
+                EXPECT_EQ(f.layers[i].top, int32_t(box.top));
+                EXPECT_EQ(f.layers[i].right, int32_t(box.left + box.width));
+                EXPECT_EQ(f.layers[i].bottom, int32_t(box.top + box.height));
+                const int bytes[4] = {3, 2, 1, 0};
+                for (int c = 0; c < 4; ++c)
+                    EXPECT_EQ(f.layers[i].channel[c], canvasChannel(*layers[i].pixels, bytes[c])) << "layer " << i;
+            }
+            EXPECT_EQ(f.merged, expectedMerged(canvas));
+        }
+    }
+}
+
+TEST(LayeredPsd, WorstCaseStaysInsideTheBoundAndBadLayersWriteNothing) {
+    // Layers whose every block falls back to raw at its last row, at widths around the limits.
+    Canvas canvas = canvasOf(makeNoisePicture(300, 6, 1));
+    std::vector<Canvas> crops;
+    for (uint32_t w : {4u, 5u, 129u, 300u}) crops.push_back(canvasOf(makeNoisePicture(w, 3, w)));
+    std::vector<PsdRegionLayer> layers;
+    for (uint32_t i = 0; i < crops.size(); ++i) layers.push_back({&crops[i], 0, 3, 250 + i});
+    LayeredFile f = writeAndParseLayered(canvas, layers);
+    EXPECT_EQ(f.layers[3].channel[0], canvasChannel(crops[3], 3));
+    EXPECT_EQ(f.merged, expectedMerged(canvas));
+
+    Bytes planes(psdPlanesSize(300, 6));
+    Bytes out(layeredPsdBufferSize(300, 6, layers));
+    EXPECT_GT(writeLayeredPsd(canvas, layers, planes, out), 0u);
+    Bytes shortOut(out.size() - 1);
+    EXPECT_EQ(writeLayeredPsd(canvas, layers, planes, shortOut), 0u);
+    Bytes shortPlanes(planes.size() - 1);
+    EXPECT_EQ(writeLayeredPsd(canvas, layers, shortPlanes, out), 0u);
+    EXPECT_EQ(writeLayeredPsd(canvas, {}, planes, out), 0u);
+    for (PsdRegionLayer bad : {PsdRegionLayer{&crops[3], 1, 0, 0}, PsdRegionLayer{&crops[0], 0, 4, 0},
+                               PsdRegionLayer{&crops[0], 0, 0, 1000}}) {
+        std::vector<PsdRegionLayer> one = {bad};
+        Bytes enough(layeredPsdBufferSize(300, 6, one));
+        EXPECT_EQ(writeLayeredPsd(canvas, one, planes, enough), 0u) << bad.left << "," << bad.top;
+    }
 }
 
 // ---------------------------------------------------------------------------------------

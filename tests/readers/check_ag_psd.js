@@ -1,6 +1,7 @@
 // ag-psd (default, lenient mode) opens every PSD: one layer at the origin with the Canvas
 // pixels, and the merged image. Strict mode must also accept every file whose layer info
-// length is even; it refuses an odd one, which is recorded.
+// length is even; it refuses an odd one, which is recorded. The files with a layer per region
+// are read in strict mode, each layer with its name and place.
 //
 // usage: node check_ag_psd.js SAMPLE_FOLDER PROJECT_ROOT
 
@@ -109,6 +110,36 @@ for (const sample of manifest) {
     ++failed;
   }
 }
+// The files with a layer per region: every layer, in strict mode too (their layer info length
+// is even), with its name, at its place, with its pixels.
+const layeredFolder = path.join(folder, 'layered');
+for (const sample of JSON.parse(fs.readFileSync(path.join(layeredFolder, 'manifest.json')))) {
+  const label = `layered/${sample.name} (${sample.layers.length} layers)`;
+  try {
+    const file = fs.readFileSync(path.join(layeredFolder, sample.name + '.psd'));
+    const psd = agPsd.readPsd(file, { useImageData: true, strict: true });
+    const layers = psd.children || [];
+    if (psd.width !== sample.width || psd.height !== sample.height)
+      throw new Mismatch(`document ${psd.width}x${psd.height}`);
+    if (layers.length !== sample.layers.length) throw new Mismatch(`${layers.length} layers`);
+    sample.layers.forEach((expected, i) => {
+      const l = layers[i];
+      if (l.name !== expected.name || l.left !== expected.left || l.top !== expected.top ||
+          l.right !== expected.left + expected.width || l.bottom !== expected.top + expected.height)
+        throw new Mismatch(`layer ${i}: ${l.name} at ${l.left},${l.top} to ${l.right},${l.bottom}`);
+      const pixels = new Uint8Array(fs.readFileSync(path.join(layeredFolder, `${sample.name}.${i}.rgba`)));
+      expectEqual(l.imageData.data, pixels, { width: expected.width }, expected.name);
+    });
+    const merged = new Uint8Array(fs.readFileSync(path.join(layeredFolder, sample.name + '.merged.rgba')));
+    expectEqual(psd.imageData.data, unmatted(merged), sample, 'merged image');
+    console.log(`pass ${label}`);
+    ++passed;
+  } catch (e) {
+    console.log(`FAIL ${label}: ${e instanceof Mismatch ? '' : 'ag-psd throws: '}${e.message}`);
+    ++failed;
+  }
+}
+
 console.log(`ag-psd: ${passed} files passed (${odd} with an odd layer info length), ` +
   `${failed} failed`);
 if (!passed || !odd) console.log('FAIL: no file, or no file with an odd layer info length, read');

@@ -1,8 +1,10 @@
 """GIMP (gimp-console batch mode, Script-Fu) opens every PSD as one RGBA layer at the origin
 with the Canvas pixels, and its merged image with the written alpha and colours; and every PNG
-with the written pixels (RGBA with the Canvas's own alpha, RGB)."""
+with the written pixels (RGBA with the Canvas's own alpha, RGB); and every PSD with a layer
+per region as those layers, each with its name, at its place, with its pixels."""
 
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -57,7 +59,59 @@ DUMP_PNG = r"""
     (gimp-image-delete image)))
 """
 
+# Each layer of a PSD with a layer per region as raw bytes, OUT.N top layer first (GIMP's
+# order), and one line per layer: its name, offsets, width, height and bytes per pixel.
+DUMP_LAYERED = r"""
+(define (dump-layered source out)
+  (let* ((image (car (file-psd-load RUN-NONINTERACTIVE source source)))
+         (layers (gimp-image-get-layers image))
+         (port (open-output-file (string-append out ".txt"))))
+    (let loop ((i 0))
+      (if (< i (car layers))
+          (let* ((layer (aref (cadr layers) i))
+                 (alone (car (gimp-image-new (car (gimp-drawable-width layer))
+                                             (car (gimp-drawable-height layer)) RGB)))
+                 (copy (car (gimp-layer-new-from-drawable layer alone))))
+            ; Raw saving writes the whole image: the layer goes alone into one of its size.
+            (gimp-image-insert-layer alone copy 0 0)
+            (gimp-layer-set-offsets copy 0 0)
+            (file-raw-save2 RUN-NONINTERACTIVE alone copy
+                            (string-append out "." (number->string i)) "" 0 0)
+            (gimp-image-delete alone)
+            (write (list (car (gimp-item-get-name layer)) (gimp-drawable-offsets layer)
+                         (car (gimp-drawable-width layer)) (car (gimp-drawable-height layer))
+                         (car (gimp-drawable-bpp layer)))
+                   port)
+            (newline port)
+            (loop (+ i 1)))))
+    (close-output-port port)
+    (gimp-image-delete image)))
+"""
+
 PNG_KINDS = ((".png", 4), (".rgb.png", 3))
+
+
+def check_layered(sample, out):
+    try:
+        with open(out + ".txt") as f:
+            lines = [line for line in f.read().splitlines() if line.strip()]
+    except FileNotFoundError:
+        raise samples.Mismatch("GIMP did not load the file (no batch result)")
+    facts = []
+    for line in lines:
+        found = re.match(r'^\("([^"]*)" \((-?\d+) (-?\d+)\) (\d+) (\d+) (\d+)\)$', line.strip())
+        if not found:
+            raise samples.Mismatch("GIMP reports %r" % line)
+        facts.append((found.group(1),) + tuple(int(v) for v in found.groups()[1:]))
+    facts.reverse()  # GIMP lists the top layer first
+    expected = [(l.name, l.left, l.top, l.width, l.height, 4) for l in sample.layers]
+    if facts != expected:
+        raise samples.Mismatch("GIMP reports name, offsets, size, bpp = %s, expected %s"
+                               % (facts, expected))
+    for i, layer in enumerate(sample.layers):
+        with open("%s.%d" % (out, len(sample.layers) - 1 - i), "rb") as f:
+            samples.expect_layer_pixels(np.frombuffer(f.read(), np.uint8), layer, layer.name)
+    return ""
 
 # 150: 8-bit perceptual, the precision in which the bytes come out as stored.
 EXPECTED_PRECISION = 150
@@ -137,6 +191,11 @@ def main():
         for sample in pictures:
             psd_commands.append("(begin %s (dump %s %s))" % (
                 DUMP, quoted(os.path.abspath(sample.psd)), quoted(os.path.join(work, sample.name))))
+        layered = samples.load_layered(folder)
+        for sample in layered:
+            psd_commands.append("(begin %s (dump-layered %s %s))" % (
+                DUMP_LAYERED, quoted(os.path.abspath(sample.psd)),
+                quoted(os.path.join(work, os.path.basename(sample.name)))))
         # Every PNG in one command: GIMP reads them without trouble, and a file it refused
         # would leave this and the later ones without a result, which fails them.
         png_commands = ["(begin %s %s)" % (DUMP_PNG, " ".join(

@@ -1,8 +1,11 @@
 """ImageMagick 6 opens every PSD with the merged image as [0] and the layer as [1], and every
-BMP and PNG, with the written pixels."""
+BMP and PNG, with the written pixels; a PSD with a layer per region has each layer as a frame
+of its own size at its place, with its name and pixels."""
 
 import subprocess
 import sys
+
+import numpy as np
 
 import samples
 
@@ -52,10 +55,30 @@ def check(sample):
     return ""
 
 
+def check_layered(sample):
+    frames = magick(IDENTIFY, "-format", "%p %w %h %g %l\n", sample.psd).decode().splitlines()
+    expected = ["0 %d %d %dx%d+0+0 " % (sample.width, sample.height, sample.width, sample.height)]
+    expected += ["%d %d %d %dx%d+%d+%d %s" % (i + 1, l.width, l.height, l.width, l.height,
+                                               l.left, l.top, l.name)
+                 for i, l in enumerate(sample.layers)]
+    if [f.rstrip() for f in frames] != [e.rstrip() for e in expected]:
+        raise samples.Mismatch("identify shows %s, expected %s" % (frames, expected))
+    for i, layer in enumerate(sample.layers):
+        data = magick(CONVERT, "%s[%d]" % (sample.psd, i + 1), "-depth", "8", "rgba:-")
+        samples.expect_layer_pixels(np.frombuffer(data, np.uint8), layer, layer.name)
+    merged = magick(CONVERT, "-define", "psd:alpha-unblend=off", sample.psd + "[0]", "-depth", "8",
+                    "rgba:-")
+    samples.expect_equal(samples.as_pixels(merged, sample, "merged image"), sample.merged(),
+                         "merged image")
+    return ""
+
+
 def main():
     run = samples.Run("ImageMagick")
     for sample in samples.load(sys.argv[1]):
         run.check(sample, lambda: check(sample))
+    for sample in samples.load_layered(sys.argv[1]):
+        run.check(sample, lambda: check_layered(sample))
     run.finish()
 
 

@@ -1,5 +1,6 @@
 """psd-tools opens every PSD: one pixel layer at the origin with the four channels, its stored
-channel data exact, and the stored merged image exact."""
+channel data exact, and the stored merged image exact; and every PSD with a layer per region:
+each layer with its name, at its place, with its pixels, in the order written."""
 
 import logging
 import sys
@@ -63,6 +64,30 @@ def check(sample, warnings):
     return "; ".join("known warning: " + m for m in warnings.messages)
 
 
+def check_layered(sample, warnings):
+    warnings.messages.clear()
+    psd = PSDImage.open(sample.psd)
+    if psd.size != (sample.width, sample.height) or psd.channels != 4:
+        raise samples.Mismatch("document %s, %d channels" % (psd.size, psd.channels))
+    layers = list(psd)
+    if len(layers) != len(sample.layers):
+        raise samples.Mismatch("%d layers, expected %d" % (len(layers), len(sample.layers)))
+    for got, layer in zip(layers, sample.layers):
+        if (got.name, got.offset, got.size) != (layer.name, (layer.left, layer.top),
+                                                (layer.width, layer.height)):
+            raise samples.Mismatch("layer %r at %s, size %s; expected %r at %s, size %s" % (
+                got.name, got.offset, got.size, layer.name, (layer.left, layer.top),
+                (layer.width, layer.height)))
+        samples.expect_layer_pixels(got.topil().convert("RGBA"), layer, layer.name)
+    merged = psd._record.image_data.get_data(psd._record.header)
+    merged = np.stack([np.frombuffer(p, np.uint8) for p in merged], axis=-1)
+    samples.expect_equal(merged.reshape(sample.height, sample.width, 4), sample.merged(),
+                         "merged data")
+    if warnings.messages:
+        raise samples.Mismatch("warned: " + "; ".join(warnings.messages))
+    return ""
+
+
 def main():
     warnings = Warnings()
     logging.getLogger("psd_tools").addHandler(warnings)
@@ -70,6 +95,8 @@ def main():
     run = samples.Run("psd-tools")
     for sample in samples.load(sys.argv[1]):
         run.check(sample, lambda: check(sample, warnings))
+    for sample in samples.load_layered(sys.argv[1]):
+        run.check(sample, lambda: check_layered(sample, warnings))
     run.finish()
 
 

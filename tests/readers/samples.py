@@ -171,3 +171,75 @@ class Run:
             print("FAIL: no files")
             self.failed.append("(none)")
         sys.exit(1 if self.failed else 0)
+
+
+class LayeredLayer:
+    def __init__(self, document, number, entry):
+        self.document = document
+        self.number = number
+        self.name = entry["name"]
+        self.left = entry["left"]
+        self.top = entry["top"]
+        self.width = entry["width"]
+        self.height = entry["height"]
+
+    def pixels(self):
+        """The layer's own pixels as straight R, G, B, A."""
+        data = np.fromfile(self.document.path(".%d.rgba" % self.number), np.uint8)
+        return data.reshape(self.height, self.width, 4)
+
+
+class LayeredSample:
+    """A PSD with a layer per region: every layer must be read with its name, at its place."""
+
+    info_parity = "even"  # the layered writer keeps the layer info length even
+
+    def __init__(self, folder, entry):
+        self.folder = folder
+        self.name = "layered/" + entry["name"]
+        self.width = entry["width"]
+        self.height = entry["height"]
+        self.layers = [LayeredLayer(self, i, e) for i, e in enumerate(entry["layers"])]
+
+    def path(self, suffix):
+        return os.path.join(self.folder, os.path.basename(self.name) + suffix)
+
+    @property
+    def psd(self):
+        return self.path(".psd")
+
+    def merged(self):
+        data = np.fromfile(self.path(".merged.rgba"), np.uint8)
+        return data.reshape(self.height, self.width, 4)
+
+    def placed(self):
+        """The layers drawn at their places, bottom to top, on a transparent picture, for
+        documents whose layers do not overlap."""
+        picture = np.zeros((self.height, self.width, 4), np.uint8)
+        for layer in self.layers:
+            picture[layer.top:layer.top + layer.height, layer.left:layer.left + layer.width] = \
+                layer.pixels()
+        return picture
+
+    def overlapping(self):
+        boxes = [(l.left, l.top, l.left + l.width, l.top + l.height) for l in self.layers]
+        return any(a[0] < b[2] and b[0] < a[2] and a[1] < b[3] and b[1] < a[3]
+                   for i, a in enumerate(boxes) for b in boxes[i + 1:])
+
+    def describe(self):
+        return "%s (%d layers)" % (self.name, len(self.layers))
+
+
+def load_layered(folder):
+    folder = os.path.join(folder, "layered")
+    with open(os.path.join(folder, "manifest.json")) as f:
+        return [LayeredSample(folder, entry) for entry in json.load(f)]
+
+
+def expect_layer_pixels(got, layer, what):
+    expected = layer.pixels()
+    data = np.asarray(got)
+    if data.size != expected.size:
+        raise Mismatch("%s: %d bytes where %d x %d RGBA pixels were expected"
+                       % (what, data.size, layer.width, layer.height))
+    expect_equal(data.reshape(expected.shape), expected, what)

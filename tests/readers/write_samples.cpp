@@ -1,12 +1,15 @@
 // Writes the pictures the reader checks open: for each, NAME.psd, NAME.bmp, NAME.png (RGBA)
 // and NAME.rgb.png (RGB) as the program writes them, NAME.layer.rgba (the Canvas as straight R,G,B,A) and NAME.merged.rgba (the
 // layer flattened on white, with its alpha), plus manifest.json describing every file.
+// And a few PSD files with a layer per region, layered/NAME.psd, with NAME.merged.rgba, each
+// layer's pixels NAME.N.rgba, and layered/manifest.json giving every layer's name and place.
 //
 // The flattened values are computed here on their own, not by flattenOnWhite, so a fault in
 // the writer's flattening shows up as a reader mismatch.
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <span>
@@ -141,6 +144,79 @@ uint32_t loadBe32(const uint8_t* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 
+
+// Documents whose layers are rectangles cut from one picture, as the regions of a G00 file
+// are: placed at the edges, overlapping or apart, one pixel small, packed and raw.
+struct LayeredSample {
+    const char* name;
+    uint32_t width, height;
+    Colour colour;
+    struct Box {
+        uint32_t left, top, width, height, region;
+    } boxes[4];
+    uint32_t count;
+};
+
+constexpr LayeredSample kLayeredSamples[] = {
+    {"three_apart", 64, 48, Colour::mixed, {{0, 0, 20, 10, 0}, {30, 20, 34, 28, 2}, {5, 15, 1, 1, 7}}, 3},
+    {"overlapping", 300, 40, Colour::noise, {{0, 0, 129, 40, 1}, {100, 5, 200, 30, 3}, {296, 0, 4, 40, 255}}, 3},
+    {"one_inside", 9, 7, Colour::flat, {{3, 2, 5, 4, 12}}, 1},
+    {"wide_flat", 1920, 12, Colour::flat, {{0, 0, 1920, 6, 0}, {640, 6, 1280, 6, 1}}, 2},
+};
+
+bool writeLayeredSamples(const std::filesystem::path& folder) {
+    std::filesystem::create_directories(folder);
+    std::string manifest = "[\n";
+    uint32_t index = 0;
+    for (const LayeredSample& l : kLayeredSamples) {
+        ++index;
+        Canvas canvas;
+        if (makeCanvas(l.width, l.height, canvas) != Status::ok) return false;
+        fill(Sample{l.width, l.height, l.colour, Alpha::partial}, 100 + index, canvas);
+        std::vector<Canvas> crops(l.count);
+        std::vector<PsdRegionLayer> layers;
+        std::string entries;
+        for (uint32_t i = 0; i < l.count; ++i) {
+            const auto& box = l.boxes[i];
+            if (makeCanvas(box.width, box.height, crops[i]) != Status::ok) return false;
+            std::vector<uint8_t> rgba(uint64_t(box.width) * box.height * 4);
+            for (uint32_t y = 0; y < box.height; ++y)
+                for (uint32_t x = 0; x < box.width; ++x) {
+                    const uint8_t* from = canvas.pixels.data() + ((uint64_t(box.top) + y) * l.width + box.left + x) * 4;
+                    uint8_t* to = crops[i].pixels.data() + (uint64_t(y) * box.width + x) * 4;
+                    std::memcpy(to, from, 4);
+                    uint8_t* out = rgba.data() + (uint64_t(y) * box.width + x) * 4;
+                    out[0] = from[2], out[1] = from[1], out[2] = from[0], out[3] = from[3];
+                }
+            layers.push_back({&crops[i], box.left, box.top, box.region});
+            if (!save(folder / (std::string(l.name) + "." + std::to_string(i) + ".rgba"), rgba)) return false;
+            char name[16];
+            std::snprintf(name, sizeof name, "region %03u", box.region);
+            entries += std::string(i ? ", " : "") + "{\"name\": \"" + name + "\", \"left\": " +
+                       std::to_string(box.left) + ", \"top\": " + std::to_string(box.top) +
+                       ", \"width\": " + std::to_string(box.width) + ", \"height\": " +
+                       std::to_string(box.height) + "}";
+        }
+        std::vector<uint8_t> merged(uint64_t(l.width) * l.height * 4);
+        const uint8_t* p = canvas.pixels.data();
+        for (uint64_t i = 0; i < uint64_t(l.width) * l.height; ++i, p += 4) {
+            for (uint32_t c = 0; c < 3; ++c) merged[i * 4 + c] = uint8_t((p[2 - c] * p[3] + (255 - p[3]) * 255) / 255);
+            merged[i * 4 + 3] = p[3];
+        }
+        std::vector<uint8_t> planes(psdPlanesSize(l.width, l.height));
+        std::vector<uint8_t> psd(layeredPsdBufferSize(l.width, l.height, layers));
+        psd.resize(writeLayeredPsd(canvas, layers, planes, psd));
+        if (psd.empty() || !save(folder / (std::string(l.name) + ".psd"), psd) ||
+            !save(folder / (std::string(l.name) + ".merged.rgba"), merged))
+            return false;
+        manifest += std::string("  {\"name\": \"") + l.name + "\", \"width\": " + std::to_string(l.width) +
+                    ", \"height\": " + std::to_string(l.height) + ", \"layers\": [" + entries + "]}" +
+                    (index < std::size(kLayeredSamples) ? ",\n" : "\n");
+    }
+    manifest += "]\n";
+    return save(folder / "manifest.json", {reinterpret_cast<const uint8_t*>(manifest.data()), manifest.size()});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -243,6 +319,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot write the manifest\n");
         return 1;
     }
+
+    if (!writeLayeredSamples(folder / "layered")) return 1;
 
     // The readers must meet every layout the writer produces, or the set proves little.
     if (!infoOdd || !infoEven || !layerPacked || !layerRaw || !mergedPacked || !mergedRaw) {

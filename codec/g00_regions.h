@@ -1,0 +1,61 @@
+// Region pictures part by part: all regions composed onto the Canvas, one region drawn alone,
+// the box each region covers, and a region cut out on a Canvas of its own.
+//
+// Region i is PartTable entry i placed by RegionRecord i (at most 256 of them). A part draws
+// the pixels of it that fall inside the picture after clipping; a region draws a pixel when at
+// least one of its parts does, whatever the pixel's value (a transparent pixel that is written
+// counts as drawn). Absent entries, empty region records, blocks of 0 parts, parts of width or
+// height 0 and parts wholly outside the picture draw nothing.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "common/canvas.h"
+#include "common/status.h"
+
+// Places the parts of the decompressed data onto the Canvas, entry by entry, region by region.
+// Bounds, chosen so that nothing is read outside the file or the data and nothing is written
+// outside the Canvas:
+//  - an entry count of 0 draws nothing (a fully transparent picture);
+//  - a table, block header or part that runs past the end of the data fails: damagedParts;
+//  - an entry beyond the file's region count fails (damagedParts) unless it is marked absent,
+//    since there is no region record to place it by;
+//  - a part is clipped to the Canvas: pixels right of the last column or below the last row
+//    are dropped, rather than wrapping into the next row or leaving the Canvas;
+//  - a part of width or height 0 draws nothing and the next part follows its header.
+Status composeRegions(std::span<const uint8_t> file, std::span<const uint8_t> data,
+                      Canvas& canvas);
+
+// Draws region `index` alone onto the Canvas (the picture's size, zero-filled by the caller):
+// only its own entry's parts, as if it were the only one, clipped as composeRegions clips.
+// The results are composeRegions' for the table and for that entry; the other entries are not
+// read. An index beyond the table draws nothing.
+Status drawRegion(std::span<const uint8_t> file, std::span<const uint8_t> data, uint32_t index,
+                  Canvas& canvas);
+
+// The pixels a region draws on a width x height picture: the smallest rectangle holding every
+// drawn pixel; empty when the region draws none.
+struct RegionBox {
+    uint32_t left = 0, top = 0, width = 0, height = 0;
+    bool empty() const { return width == 0 || height == 0; }
+    friend bool operator==(const RegionBox&, const RegionBox&) = default;
+};
+
+inline constexpr uint32_t kMostRegions = 256;
+
+struct RegionBoxes {
+    uint32_t count = 0;  // regions that can hold parts: the entries that have a region record
+    std::array<RegionBox, kMostRegions> box{};
+};
+
+// Every region's box, from one walk of the whole table: the same results as composeRegions.
+Status regionBoxes(std::span<const uint8_t> file, std::span<const uint8_t> data, uint32_t width,
+                   uint32_t height, RegionBoxes& boxes);
+
+// Region `index` of a width x height picture drawn alone onto a new Canvas of its box's size,
+// the box's top-left pixel at (0, 0); box (when given) receives the box. emptyPicture (and no
+// Canvas) when the region draws no pixel; drawRegion's results otherwise, and makeCanvas's.
+Status cropRegion(std::span<const uint8_t> file, std::span<const uint8_t> data, uint32_t index,
+                  uint32_t width, uint32_t height, Canvas& cropped, RegionBox* box = nullptr);
