@@ -6,7 +6,6 @@
 #include "codec/bmp.h"
 #include "codec/g00.h"
 #include "codec/psd.h"
-#include "common/bytes.h"
 #include "common/canvas.h"
 #include "common/work_memory.h"
 
@@ -39,25 +38,31 @@ Status writeImage(const Canvas& canvas, bool psd, EncodedImage& image) {
 
 }  // namespace
 
+ConvertResult readSource(const char* path, uint32_t minimumSize, FileHandle& source,
+                         ByteBuffer& file, uint32_t& size) {
+    Status status = openSource(path, source);
+    if (status != Status::ok) return failed(status, 0, source.error);
+    const uint64_t fileSize = sourceSize(source);
+    if (fileSize == 0) return failed(Status::empty);
+    if (fileSize > kMaxBlockSize) return failed(Status::tooLarge);
+    size = uint32_t(fileSize);
+    status = obtainBlock(std::max(size, minimumSize), file, Fill::whole);
+    if (status != Status::ok) return failed(status);
+    status = readWhole(source, file.data(), size);
+    if (status != Status::ok) return failed(status, 0, source.error);
+    return {};
+}
+
 ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& image,
                          uint64_t maxPixels, ImageWriter writer) {
     image.bytes.release();
     image.length = 0;
-    Status status = openSource(sourcePath, image.source);
-    if (status != Status::ok) return failed(status, 0, image.source.error);
-
-    const uint64_t fileSize = sourceSize(image.source);
-    if (fileSize == 0) return failed(Status::empty);
-    if (fileSize > kMaxBlockSize) return failed(Status::tooLarge);
-    const uint32_t size = uint32_t(fileSize);
     // Never less than a header: bytes a short file lacks read as the marker or as zero.
-    const uint32_t bufferSize = std::max(size, kG00HeaderSize);
     ByteBuffer file;
-    status = obtainBlock(bufferSize, file, Fill::whole);
-    if (status != Status::ok) return failed(status);
-    storeLe32(file.data(), 0xFFFFFFFFu);
-    status = readWhole(image.source, file.data(), size);
-    if (status != Status::ok) return failed(status, 0, image.source.error);
+    uint32_t size = 0;
+    const ConvertResult read = readSource(sourcePath, kG00HeaderSize, image.source, file, size);
+    if (!read.ok()) return read;
+    for (uint32_t i = size; i < 4; ++i) file.data()[i] = 0xFF;
 
     Canvas canvas;
     const G00Decoded decoded = decodeG00Picture(file.span(), canvas, maxPixels);
@@ -65,7 +70,7 @@ ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& i
     if (decoded.status != Status::ok) return failed(decoded.status, decoded.header.type);
 
     const bool regionBased = decoded.header.type == kG00Regions;
-    status = writer != nullptr ? writer(canvas, regionBased, image)
+    const Status status = writer != nullptr ? writer(canvas, regionBased, image)
                                : writeImage(canvas, regionBased && psdWanted, image);
     if (status != Status::ok) {
         image.bytes.release();
