@@ -248,9 +248,10 @@ void choosePath(uint32_t count, const Work& w) {
         const uint64_t literal = cost[last % kRing] + Units::literalBits;
         const uint64_t copy = (farReach | nearReach) != 0 ? cost[(end - length) % kRing] + kCopyBits
                                                           : literal;
-        const bool shorter = copy < literal;
-        cost[end % kRing] = shorter ? copy : literal;
-        w.lengths[last] = uint8_t(shorter ? length : 0);  // the item that ends at end
+        // Which is shorter is as unpredictable as the picture: chosen by arithmetic.
+        const uint32_t shorter = 0u - uint32_t(copy < literal);
+        cost[end % kRing] = std::min(copy, literal);
+        w.lengths[last] = uint8_t(length & shorter);  // the item that ends at end
     }
     for (uint64_t end = count; end > 0;) {
         const uint32_t item = w.lengths[end - 1];
