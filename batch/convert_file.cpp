@@ -127,6 +127,21 @@ ConvertResult readSourceFile(const char* sourcePath, FileHandle& source, ByteBuf
     return {};
 }
 
+ConvertResult readSource(const char* path, uint32_t minimumSize, FileHandle& source,
+                         ByteBuffer& file, uint32_t& size) {
+    Status status = openSource(path, source);
+    if (status != Status::ok) return failed(status, 0, source.error);
+    const uint64_t fileSize = sourceSize(source);
+    if (fileSize == 0) return failed(Status::empty);
+    if (fileSize > kMaxBlockSize) return failed(Status::tooLarge);
+    size = uint32_t(fileSize);
+    status = obtainBlock(std::max(size, minimumSize), file, Fill::whole);
+    if (status != Status::ok) return failed(status);
+    status = readWhole(source, file.data(), size);
+    if (status != Status::ok) return failed(status, 0, source.error);
+    return {};
+}
+
 ConvertResult encodeFile(const char* sourcePath, const EncodeRequest& request,
                          EncodedImage& image) {
     image.bytes.release();

@@ -39,6 +39,12 @@ struct EncodedImage {
     std::vector<Region> regions;
 };
 
+// Opens the file at path into source and reads it whole into file, a block of at least
+// minimumSize bytes (the bytes past the file's own stay 0): empty, tooLarge (4 GiB or more),
+// outOfMemory, or the open's and read's failures with the system's code.
+ConvertResult readSource(const char* path, uint32_t minimumSize, FileHandle& source,
+                         ByteBuffer& file, uint32_t& size);
+
 // Writes the Canvas into image's bytes, length and extension; regionBased says whether it
 // came from a type-2 picture. How the command line writes PNG, whose zlib the window's
 // program does not link.

@@ -1,26 +1,12 @@
 #include "cli/options.h"
 
-#include <getopt.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <algorithm>
+#include "cli/option_table.h"
 
 namespace {
 
-// Options without a letter of their own take a code above every character.
-enum : int { kBmp = 256, kPng, kRegions, kLayers, kInfo, kJson, kMaxPixels, kVersion };
+enum : int { kBmp = kFirstLongOnly, kPng, kRegions, kLayers, kInfo, kJson, kMaxPixels, kVersion };
 
-// One row per option: getopt_long's tables and the help text are made from it, so a new option
-// is one row here and one case in applyOption.
-struct OptionRow {
-    const char* name;   // the long form
-    int code;           // its letter, or a code above 255 for a long form only
-    const char* value;  // the value's name in the help text, or nullptr for a switch
-    const char* help;
-};
-
+// One row per option: a new option is one row here and one case in applyOption.
 constexpr OptionRow kOptions[] = {
     {"output", 'o', "DIR", "write the outputs into DIR, made when missing (default: .)"},
     {"recursive", 'r', nullptr, "convert the .g00 files of each FILE that is a folder, and below"},
@@ -39,16 +25,6 @@ constexpr OptionRow kOptions[] = {
     {"help", 'h', nullptr, "show this text"},
     {"version", kVersion, nullptr, "show the version"},
 };
-
-bool parseCount(const char* value, uint64_t low, uint64_t high, uint64_t& count) {
-    if (*value < '0' || *value > '9') return false;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long parsed = std::strtoull(value, &end, 10);
-    if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
-    count = parsed;
-    return true;
-}
 
 bool applyOption(int code, const char* value, CliOptions& options, std::string& error) {
     uint64_t count = 0;
@@ -92,53 +68,13 @@ bool applyOption(int code, const char* value, CliOptions& options, std::string& 
     return false;
 }
 
-const OptionRow* rowFor(int code) {
-    for (const OptionRow& row : kOptions)
-        if (row.code == code) return &row;
-    return nullptr;
-}
-
-// What getopt_long refused, told as the user typed it. After a refused long form, the word
-// before optind is that long form; a refused letter is in optopt.
-std::string describeRefusal(bool valueMissing, const char* lastWord) {
-    const OptionRow* row = optopt != 0 ? rowFor(optopt) : nullptr;
-    std::string word = lastWord;
-    const bool longForm = word.rfind("--", 0) == 0 &&
-                          (row == nullptr || word.compare(2, word.find('=') - 2, row->name) == 0);
-    const std::string typed =
-        longForm ? word.substr(0, word.find('=')) : std::string("-") + char(optopt);
-    if (valueMissing) return "option " + typed + " needs a value";
-    if (row != nullptr && longForm) return "option " + typed + " takes no value";
-    return "unknown option " + typed;
-}
-
 }  // namespace
 
 bool parseOptions(int argc, char** argv, CliOptions& options, std::string& error) {
-    std::string letters = ":";  // a missing value is told apart from an unknown option
-    std::vector<option> longOptions;
-    for (const OptionRow& row : kOptions) {
-        if (row.code < 256) {
-            letters += char(row.code);
-            if (row.value != nullptr) letters += ':';
-        }
-        longOptions.push_back({row.name, row.value != nullptr ? required_argument : no_argument,
-                               nullptr, row.code});
-    }
-    longOptions.push_back({nullptr, 0, nullptr, 0});
-
-    opterr = 0;
-    optind = 0;  // a fresh scan, also when called again
-    for (;;) {
-        const int code = getopt_long(argc, argv, letters.c_str(), longOptions.data(), nullptr);
-        if (code == -1) break;
-        if (code == '?' || code == ':') {
-            error = describeRefusal(code == ':', optind > 0 ? argv[optind - 1] : "");
-            return false;
-        }
-        if (!applyOption(code, optarg != nullptr ? optarg : "", options, error)) return false;
-    }
-    for (int i = optind; i < argc; ++i) options.files.emplace_back(argv[i]);
+    const auto apply = [&options](int code, const char* value, std::string& message) {
+        return applyOption(code, value, options, message);
+    };
+    if (!readOptions(argc, argv, kOptions, apply, options.files, error)) return false;
     // Pairs of options that ask for different outputs.
     const struct {
         bool first, second;
@@ -176,15 +112,7 @@ std::string usageText() {
         "usage: tavimore-cli [OPTION]... FILE...\n"
         "Converts G00 images: region-based pictures to layered PSD, full-frame pictures to BMP.\n"
         "\n";
-    for (const OptionRow& row : kOptions) {
-        std::string left = "  ";
-        if (row.code < 256) left += std::string("-") + char(row.code) + ", ";
-        else left += "    ";
-        left += std::string("--") + row.name;
-        if (row.value != nullptr) left += std::string("=") + row.value;
-        left.resize(std::max<size_t>(left.size() + 2, 24), ' ');
-        text += left + row.help + "\n";
-    }
+    text += optionLines(kOptions);
     text +=
         "\n"
         "Each output is named after its source up to the first \".\", with the extension bmp,\n"

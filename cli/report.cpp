@@ -37,13 +37,13 @@ std::string progressLine(size_t finished, size_t total, size_t width) {
     return line;
 }
 
-Reporter::Reporter(bool quiet, bool verbose, size_t total)
-    : total_(total), quiet_(quiet), verbose_(verbose),
+Reporter::Reporter(const char* program, const char* verb, bool quiet, bool verbose, size_t total)
+    : program_(program), verb_(verb), total_(total), quiet_(quiet), verbose_(verbose),
       bar_(!quiet && total > 1 && terminalWidth() > 0) {}
 
 void Reporter::failed(const std::string& file, const std::string& reason) {
     clearBar();
-    std::fprintf(stderr, "tavimore-cli: %s: %s\n", file.c_str(), reason.c_str());
+    std::fprintf(stderr, "%s: %s: %s\n", program_, file.c_str(), reason.c_str());
     ++failures_;
     drawBar();
 }
@@ -51,7 +51,7 @@ void Reporter::failed(const std::string& file, const std::string& reason) {
 void Reporter::notice(const std::string& text) {
     if (quiet_) return;
     clearBar();
-    std::fprintf(stderr, "tavimore-cli: %s\n", text.c_str());
+    std::fprintf(stderr, "%s: %s\n", program_, text.c_str());
     drawBar();
 }
 
@@ -76,7 +76,7 @@ void Reporter::done() {
 void Reporter::summary(const std::string& folder) {
     clearBar();
     if (quiet_) return;
-    std::printf("converted %zu of %zu file%s into %s", finished_ - failures_ - leftAlone_, total_,
+    std::printf("%s %zu of %zu file%s into %s", verb_, finished_ - failures_ - leftAlone_, total_,
                 total_ == 1 ? "" : "s", folder.c_str());
     if (leftAlone_ > 0) std::printf(", %zu left alone", leftAlone_);
     std::printf("\n");

@@ -1,5 +1,6 @@
-// What tavimore-cli tells the user: failures and notices on stderr, the progress bar on a
-// terminal, the files written (-v) and the summary on stdout.
+// What a command-line program tells the user: failures and notices on stderr, each after the
+// program's name, the progress bar on a terminal, the files written (-v) and the summary on
+// stdout ("converted 3 of 4 files into out", with the program's own verb).
 #pragma once
 
 #include <cstddef>
@@ -7,7 +8,7 @@
 
 class Reporter {
 public:
-    Reporter(bool quiet, bool verbose, size_t total);
+    Reporter(const char* program, const char* verb, bool quiet, bool verbose, size_t total);
 
     void failed(const std::string& file, const std::string& reason);  // counts a failure
     void notice(const std::string& text);  // not a failure; nothing under -q
@@ -22,6 +23,8 @@ private:
     void drawBar();
     void clearBar();
 
+    const char* program_;
+    const char* verb_;
     size_t total_;
     size_t finished_ = 0;
     size_t failures_ = 0;

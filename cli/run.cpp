@@ -293,7 +293,7 @@ FileInfo inspectFile(const Job& job, const CliOptions& options) {
 
 int runInspection(const CliOptions& options) {
     std::vector<Job> jobs;
-    Reporter walking(options.quiet, false, 0);
+    Reporter walking("tavimore-cli", "converted", options.quiet, false, 0);
     const bool complete = listJobs(options, jobs, walking);
     bool allConvert = complete && walking.failures() == 0;
     if (options.json) std::fputs("[", stdout);
@@ -324,14 +324,14 @@ int runConversions(const CliOptions& options, TemporaryFiles& temporaries) {
     }
 
     std::vector<Job> jobs;
-    Reporter walking(options.quiet, false, 0);
+    Reporter walking("tavimore-cli", "converted", options.quiet, false, 0);
     if (!listJobs(options, jobs, walking)) return 1;
     const bool walkFailed = walking.failures() > 0;
 
     RunSources sources;
     for (const Job& job : jobs) sources.add(job.source.c_str());
     const OutputGuards guards{&sources, &temporaries};
-    Reporter reporter(options.quiet, options.verbose, jobs.size());
+    Reporter reporter("tavimore-cli", "converted", options.quiet, options.verbose, jobs.size());
     Writer writer(options, guards, reporter);
     if (options.jobs <= 1 || jobs.size() <= 1) {
         for (const Job& job : jobs) {

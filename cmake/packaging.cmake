@@ -2,7 +2,7 @@
 #   build/win32  -> tavimore-VERSION-win32.zip  (the programs, README.txt, LICENSE.txt, CHANGELOG.txt)
 #   build/native -> tavimore_VERSION_amd64.deb  (/usr/bin, manual pages, completion, /usr/share/doc)
 # Every file in them carries the time of SOURCE_DATE_EPOCH.
-set(TAVIMORE_SUMMARY "G00 image converter to BMP and layered PSD")
+set(TAVIMORE_SUMMARY "G00 image converter to BMP, layered PSD and PNG, and back")
 
 if(WIN32)
   # Texts for Notepad: CRLF lines, and a byte order mark where there is more than ASCII.
@@ -70,7 +70,8 @@ else()
       "Tavimore converts G00 images, the pictures of a game format, into files\n"
       "that ordinary editors open: full-frame pictures become 24-bit BMP,\n"
       "region-based pictures with transparency become a layered PSD that keeps\n"
-      "the transparency.\n"
+      "the transparency, and any picture can become PNG. Edited PNG, BMP and PSD\n"
+      "pictures go back into G00 files, fresh or like the game's own.\n"
       "The programs of this package: ${programs}.")
 endif()
 include(CPack)

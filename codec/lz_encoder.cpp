@@ -1,6 +1,7 @@
 #include "codec/lz_encoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "common/bytes.h"
@@ -18,23 +19,28 @@ constexpr uint32_t kPrefetch = 8;       // positions ahead
 constexpr uint64_t kCopyBits = 1 + 16;
 
 // The work area: the roots of the match trees (positions + 1, 0 for none), the trees' links,
-// then the longest match at every position (distance and length; the length later becomes the
+// for bytes the chains of three-byte hashes and the pair table, then the longest match at every position (distance and length; the length later becomes the
 // chosen item). The links need no clearing: a link is only read at a position already inserted.
 struct Work {
     uint32_t* roots;     // one tree for each hash of the leading units
     uint32_t* children;  // two links (lesser, greater) for each position, by position mod kWindow
+    uint32_t* tripleHeads;  // bytes: the newest position + 1 of each hash of three bytes
+    uint32_t* tripleLinks;  // bytes: the next older one of the same hash, by position mod kWindow
     uint16_t* newest;    // bytes: the newest position of each pair of bytes, its low 16 bits
     uint16_t* distances;
     uint8_t* lengths;
 };
 
-constexpr uint64_t kTableBytes = (uint64_t(kHashSlots) + 2 * kWindow) * 4 + kPairSlots * 2;
+constexpr uint64_t kTableBytes =
+    (2 * uint64_t(kHashSlots) + 3 * kWindow) * 4 + kPairSlots * 2;
 
 Work layOut(uint8_t* work, uint64_t units) {
     Work w;
     w.roots = reinterpret_cast<uint32_t*>(work);
     w.children = w.roots + kHashSlots;
-    w.newest = reinterpret_cast<uint16_t*>(w.children + 2 * kWindow);
+    w.tripleHeads = w.children + 2 * kWindow;
+    w.tripleLinks = w.tripleHeads + kHashSlots;
+    w.newest = reinterpret_cast<uint16_t*>(w.tripleLinks + kWindow);
     w.distances = reinterpret_cast<uint16_t*>(work + kTableBytes);
     w.lengths = work + kTableBytes + 2 * units;
     return w;
@@ -71,20 +77,24 @@ struct PixelUnits {
 
 struct ByteUnits {
     static constexpr uint32_t minMatch = 2;
-    static constexpr uint32_t treeMatch = 3;
+    static constexpr uint32_t treeMatch = 4;
     static constexpr uint32_t maxMatch = 17;
     static constexpr uint64_t literalBits = 1 + 8;
     const uint8_t* base;
 
     uint32_t at(uint32_t i) const { return base[i]; }
-    // Three bytes: trees of a photograph's bytes, where pairs recur all the time but longer
-    // repeats are rare, stay small. A match of two bytes is found by its pair alone.
+    // Four bytes: trees of a photograph's bytes, where pairs and triples recur all the time
+    // but longer repeats are rare, stay small (about one node a position). A match of three
+    // bytes is found along the chain of their hash, one of two by its pair alone.
     uint32_t rootHash(uint32_t i) const {
-        return ((loadLe16(base + i) | uint32_t(base[i + 2]) << 16) * 2654435761u) >> (32 - kHashBits);
+        return (loadLe32(base + i) * 2654435761u) >> (32 - kHashBits);
     }
+    uint32_t triple(uint32_t i) const { return loadLe16(base + i) | uint32_t(base[i + 2]) << 16; }
+    uint32_t tripleHash(uint32_t i) const { return (triple(i) * 2246822519u) >> (32 - kHashBits); }
     uint32_t pair(uint32_t i) const { return loadLe16(base + i); }
     void prefetch(uint32_t i, const Work& w) const {
         __builtin_prefetch(w.roots + rootHash(i));
+        __builtin_prefetch(w.tripleHeads + tripleHash(i));
         __builtin_prefetch(w.newest + pair(i));
     }
     // Eight bytes at a time while the limit (within the input) allows.
@@ -109,6 +119,7 @@ struct ByteUnits {
 template <typename Units>
 void findMatches(const Units& units, uint32_t count, const Work& w) {
     std::memset(w.roots, 0, kHashSlots * 4);
+    if constexpr (Units::treeMatch > 3) std::memset(w.tripleHeads, 0, kHashSlots * 4);
     if constexpr (Units::treeMatch > Units::minMatch) std::memset(w.newest, 0, kPairSlots * 2);
     for (uint32_t pos = 0; pos < count; ++pos) {
         const uint32_t limit = std::min(Units::maxMatch, count - pos);
@@ -152,6 +163,27 @@ void findMatches(const Units& units, uint32_t count, const Work& w) {
                 node = pair[less];
             }
         }
+        if constexpr (Units::treeMatch > 3) {
+            // Three bytes, when the tree found no more: the nearest earlier position with the
+            // same three, along the chain of their hash. Links are followed only while within
+            // reach, so, as in the trees, none is read before its position was placed.
+            if (limit >= 3) {
+                uint32_t* head = w.tripleHeads + units.tripleHash(pos);
+                if (best < 3) {
+                    const uint32_t wanted = units.triple(pos);
+                    for (uint32_t node = *head; node != 0 && pos - (node - 1) <= kMaxDistance;
+                         node = w.tripleLinks[(node - 1) % kWindow]) {
+                        if (units.triple(node - 1) == wanted) {
+                            best = 3;
+                            distance = pos - (node - 1);
+                            break;
+                        }
+                    }
+                }
+                w.tripleLinks[pos % kWindow] = *head;
+                *head = pos + 1;
+            }
+        }
         if constexpr (Units::treeMatch > Units::minMatch) {
             // The newest position of the pair, by its low bits: the nearest earlier position
             // with them. Within reach that is the newest itself; when the newest lies further
@@ -179,46 +211,47 @@ void findMatches(const Units& units, uint32_t count, const Work& w) {
 // copy to its longest match). The cheapest cost never falls from one position to the next (a
 // copy one unit shorter, or a literal in place of the shortest copy, reaches the position
 // before for no more), so the best copy comes from the earliest position that reaches: those
-// positions wait in a queue of rising start and rising reach, where one that starts later and
-// reaches no further than another is never the best and is left out.
+// match lengths of the sixteen starts a copy to this position may come from sit in the lanes of
+// two words, and one subtraction tells, lane by lane, which of them reach; no branch decides.
 // Then the path is traced back from the end, and lengths[start] of each item on it becomes the
 // item: 0 for a literal, else the copy's length.
 template <typename Units>
 void choosePath(uint32_t count, const Work& w) {
+    static_assert(Units::maxMatch - Units::minMatch + 1 == 16, "one lane for each copy length");
     constexpr uint32_t kRing = 32;  // > the longest item, and a power of two
-    uint64_t cost[kRing] = {};      // cheapest cost in bits, by position mod kRing
-    struct Start {
-        uint32_t pos;
-        uint64_t reach;
-    };
-    Start queue[kRing];
-    uint32_t front = 0, back = 0;  // queue[front..back), by index mod kRing
+    constexpr uint64_t kHigh = 0x8080808080808080ull;
+    // Lane k of near (far) stands for the start m + k (m + 8 + k) units before the end, m being
+    // the shortest copy: it holds that start's match length and is compared with k + m (k + 8 +
+    // m), the length a copy from it to the end takes.
+    constexpr uint64_t kNearNeed = 0x0706050403020100ull + 0x0101010101010101ull * Units::minMatch;
+    constexpr uint64_t kFarNeed = kNearNeed + 0x0808080808080808ull;
+    uint64_t cost[kRing] = {};  // cheapest cost in bits, by position mod kRing
+    uint64_t near = 0, far = 0;
     // The match lengths of the latest positions, read before the item ending there overwrites
-    // them; a position becomes a copy's start once the shortest copy from it ends here.
-    uint8_t longest[kRing] = {};
+    // them; a position enters the lanes once the shortest copy from it ends here.
+    uint32_t recent[Units::minMatch] = {};
     for (uint64_t end = 1; end <= count; ++end) {
         const uint32_t last = uint32_t(end - 1);
-        longest[last % kRing] = w.lengths[last];
-        if (end >= Units::minMatch) {
-            const uint32_t start = uint32_t(end - Units::minMatch);
-            const uint64_t reach = uint64_t(start) + longest[start % kRing];
-            if (longest[start % kRing] != 0 && (front == back || queue[(back - 1) % kRing].reach < reach))
-                queue[back++ % kRing] = Start{start, reach};
-        }
-        while (front != back && queue[front % kRing].reach < end) ++front;
-
-        uint64_t best = cost[last % kRing] + Units::literalBits;
-        uint32_t item = 0;
-        if (front != back) {
-            const uint32_t start = queue[front % kRing].pos;
-            const uint64_t c = cost[start % kRing] + kCopyBits;
-            if (c < best) {
-                best = c;
-                item = uint32_t(end - start);
-            }
-        }
-        cost[end % kRing] = best;
-        w.lengths[last] = uint8_t(item);  // the item that ends at end
+        for (uint32_t i = Units::minMatch - 1; i > 0; --i) recent[i] = recent[i - 1];
+        recent[0] = w.lengths[last];
+        far = far << 8 | near >> 56;
+        near = near << 8 | (end >= Units::minMatch ? recent[Units::minMatch - 1] : 0);
+        // A lane reaches the end where its length is at least the copy's (lengths and copies
+        // are below 128, so no lane borrows from the next); the earliest start that reaches
+        // is the furthest lane, and the cheapest, as the cost never falls from one position to
+        // the next.
+        const uint64_t farReach = ((far | kHigh) - kFarNeed) & kHigh;
+        const uint64_t nearReach = ((near | kHigh) - kNearNeed) & kHigh;
+        const uint32_t lane = farReach != 0 ? 8 + uint32_t(std::bit_width(farReach) - 1) / 8
+                                            : uint32_t(std::bit_width(nearReach | 1) - 1) / 8;
+        const uint32_t length = Units::minMatch + lane;
+        const uint64_t literal = cost[last % kRing] + Units::literalBits;
+        const uint64_t copy = (farReach | nearReach) != 0 ? cost[(end - length) % kRing] + kCopyBits
+                                                          : literal;
+        // Which is shorter is as unpredictable as the picture: chosen by arithmetic.
+        const uint32_t shorter = 0u - uint32_t(copy < literal);
+        cost[end % kRing] = std::min(copy, literal);
+        w.lengths[last] = uint8_t(length & shorter);  // the item that ends at end
     }
     for (uint64_t end = count; end > 0;) {
         const uint32_t item = w.lengths[end - 1];

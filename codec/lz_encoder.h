@@ -15,9 +15,11 @@
 // shorter stream.
 //
 // Speed: each position is placed in a binary tree of the positions within reach (ordered by the
-// units that follow them), and the walk that places it meets the longest match. Pictures give
-// shallow walks; input made to defeat the order (many long near-repeats that part just before
-// 16 units) makes them deeper, up to the 4,095 positions within reach.
+// units that follow them), and the walk that places it meets the longest match. For bytes the
+// trees hold the positions that share four leading bytes; shorter matches come from a chain of
+// three-byte hashes and a table of pairs. Pictures give shallow walks; input made to defeat the
+// order (many long near-repeats that part just before 16 units) makes them deeper, up to the
+// 4,095 positions within reach.
 
 // How the pixels handed to encodeLzPixels are laid out: 3 bytes (blue, green, red) or 4 (blue,
 // green, red, alpha; the alpha byte is not stored, the format has none).

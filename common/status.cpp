@@ -26,6 +26,8 @@ const char* statusText(Status status) {
     case Status::damagedPicture: return "the picture is damaged";
     case Status::badChecksum: return "a checksum does not match";
     case Status::severalLayers: return "has several layers: merge them into one first";
+    case Status::sizeDiffers: return "the picture's size is not the original's";
+    case Status::pixelsOutside: return "pixels lie outside the original's parts";
     }
     return "unknown failure";
 }
@@ -56,6 +58,8 @@ const char* statusName(Status status) {
     case Status::damagedPicture: return "damagedPicture";
     case Status::badChecksum: return "badChecksum";
     case Status::severalLayers: return "severalLayers";
+    case Status::sizeDiffers: return "sizeDiffers";
+    case Status::pixelsOutside: return "pixelsOutside";
     }
     return "unknown";
 }

@@ -28,6 +28,8 @@ enum class Status : uint8_t {
     damagedPicture,      // a field holds an impossible value, or the data contradicts it
     badChecksum,         // a PNG chunk's CRC or the zlib stream's Adler-32 does not match
     severalLayers,       // a PSD file with more than one layer (the reader says how many)
+    sizeDiffers,         // the picture's width or height is not the original G00 file's
+    pixelsOutside,       // pixels of the picture that no part of the original can hold
 };
 
 // A short English text for the command line; the window shows one message for any failure.

@@ -18,6 +18,8 @@
 #include "codec/psd.h"
 #include "tests/g00_fixtures.h"
 #include "tests/test_support.h"
+#include "tools/picture_files.h"
+#include "tests/reference_codec.h"
 #include "tools/test_pictures.h"
 
 namespace fs = std::filesystem;
@@ -42,9 +44,12 @@ protected:
     void TearDown() override { fs::remove_all(root); }
 
     // Runs the converter in root with the arguments; stderr is kept, stdout dropped.
-    CliRun cli(const std::string& arguments) {
+    CliRun cli(const std::string& arguments) { return run(TAVIMORE_CLI, arguments); }
+    CliRun pack(const std::string& arguments) { return run(TAVIMORE_PACK, arguments); }
+
+    CliRun run(const char* program, const std::string& arguments) {
         fs::path errors = root / "stderr.txt";
-        std::string command = "cd \"" + root.string() + "\" && \"" TAVIMORE_CLI "\" " + arguments +
+        std::string command = "cd \"" + root.string() + "\" && \"" + program + "\" " + arguments +
                               " >\"" + (root / "stdout.txt").string() + "\" 2>\"" +
                               errors.string() + "\"";
         int raw = std::system(command.c_str());
@@ -501,4 +506,197 @@ TEST_F(CliTest, ARegionNameThatDoesNotFitFailsThatFileOnly) {
     EXPECT_EQ(namesIn(root / "out"), (std::vector<std::string>{"full.bmp"})) << "nothing of it is written";
     EXPECT_EQ(cli("-o out " + stem + ".g00").status, 0);
     EXPECT_TRUE(fs::exists(root / "out" / (stem + ".psd")));
+}
+
+// ---- tavimore-pack ----
+
+namespace {
+
+std::vector<uint8_t> pngOf(const Canvas& canvas) {
+    std::vector<uint8_t> work(pngWorkSize(canvas.width, PngColour::rgba));
+    std::vector<uint8_t> png(pngFileBound(canvas.width, canvas.height, PngColour::rgba));
+    png.resize(writePng(canvas, PngColour::rgba, {}, work, png));
+    return png;
+}
+
+Canvas canvasOf(const TestPicture& picture) {
+    Canvas canvas;
+    EXPECT_EQ(canvasFromPicture(picture, canvas), Status::ok);
+    return canvas;
+}
+
+// The decompressed data of a G00 file (the pixel stream's colours for a full frame), by the
+// plain reference decoder, and the bytes before its stream.
+struct G00Parts {
+    std::vector<uint8_t> kept, data;
+};
+
+G00Parts partsOf(const std::vector<uint8_t>& file) {
+    G00Parts parts;
+    if (file[kG00TypeOffset] == kG00FullFrame) {
+        parts.kept.assign(file.begin(), file.begin() + kFullFrameStreamStart);
+        parts.data = ref::decodeG00(file).canvas;
+        return parts;
+    }
+    const uint64_t sizes = regionSizePairOffset(file[kRegionCountOffset] == 0 ? 256 : file[kRegionCountOffset]);
+    parts.kept.assign(file.begin(), file.begin() + sizes);
+    parts.data.assign(ref::le32(file, sizes + 4), 0);
+    EXPECT_EQ(ref::decodeLzBytes(file, sizes + 8, sizes + ref::le32(file, sizes), parts.data), Status::ok);
+    return parts;
+}
+
+}  // namespace
+
+TEST_F(CliTest, PackedPicturesDecodeToThemselves) {
+    // Opaque pictures become full frames; others decode to every pixel with alpha above 0, the
+    // rest as they were inside the box of those pixels and 0 outside it.
+    TestPicture photo = makePhotoPicture(37, 23, 1);
+    TestPicture sprite = makeSpritePicture(60, 50, 2);
+    for (uint32_t y = 0; y < sprite.height; ++y)  // colour under full transparency
+        for (uint32_t x = 0; x < sprite.width; ++x)
+            if (sprite.at(x, y)[3] == 0) sprite.at(x, y)[0] = uint8_t(x + y);
+    BmpLayout bmp24;
+    bmp24.depth = 24;
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> file;
+        const TestPicture& picture;
+    };
+    const Case cases[] = {
+        {"photo.png", pngOf(canvasOf(photo)), photo},
+        {"photo.bmp", writeBmpFile(photo, bmp24), photo},
+        {"sprite.png", pngOf(canvasOf(sprite)), sprite},
+        {"sprite.psd", writePsdFile(oneLayerDocument(sprite, true)), sprite},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(root / c.name, c.file);
+        CliRun run = pack(std::string("-q -o out ") + c.name);
+        ASSERT_EQ(run.status, 0) << run.errors;
+        const std::string stem(c.name, std::strchr(c.name, '.'));
+        const std::vector<uint8_t> packed = readFile(root / "out" / (stem + ".g00"));
+        const ref::Decoded decoded = ref::decodeG00(packed);
+        ASSERT_EQ(decoded.status, Status::ok);
+        const TestPicture& p = c.picture;
+        uint32_t left = p.width, top = p.height, right = 0, bottom = 0;
+        bool opaque = true;
+        for (uint32_t y = 0; y < p.height; ++y)
+            for (uint32_t x = 0; x < p.width; ++x) {
+                opaque = opaque && p.at(x, y)[3] == 255;
+                if (p.at(x, y)[3] == 0) continue;
+                left = std::min(left, x), right = std::max(right, x);
+                top = std::min(top, y), bottom = std::max(bottom, y);
+            }
+        EXPECT_EQ(packed[0], opaque ? kG00FullFrame : kG00Regions);
+        std::vector<uint8_t> wanted = p.bgra;
+        for (uint32_t y = 0; y < p.height; ++y)
+            for (uint32_t x = 0; x < p.width; ++x)
+                if (opaque) wanted[(uint64_t(y) * p.width + x) * 4 + 3] = 0;  // type 0 stores none
+                else if (x < left || x > right || y < top || y > bottom)
+                    std::memset(&wanted[(uint64_t(y) * p.width + x) * 4], 0, 4);
+        EXPECT_EQ(decoded.canvas, wanted);
+    }
+}
+
+TEST_F(CliTest, PackLikeAnOriginalGivesItsDataBack) {
+    // Several regions with parts, an absent entry among them; and a full frame through BMP.
+    PartCutting cutting;
+    cutting.regionSize = 40;
+    cutting.bandHeight = 16;
+    const std::vector<uint8_t> regions =
+        encodeG00Regions(cutIntoParts(makeSpritePicture(150, 100, 3), cutting), LzMode::literalsOnly);
+    struct Case {
+        const char* original;
+        std::vector<uint8_t> file;
+        const char* convert;  // tavimore-cli's options and its output's name
+        const char* picture;
+    };
+    const Case cases[] = {
+        {"parts.g00", regions, "--png", "parts.png"},
+        {"full.g00", fixtures::fullFrame(70, 40), "", "full.bmp"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.original);
+        writeFile(root / c.original, c.file);
+        ASSERT_EQ(cli(std::string("-q -o pictures ") + c.convert + " " + c.original).status, 0);
+        CliRun run = pack(std::string("-q -o out --like ") + c.original + " pictures/" + c.picture);
+        ASSERT_EQ(run.status, 0) << run.errors;
+        const std::vector<uint8_t> packed = readFile(root / "out" / c.original);
+        const G00Parts got = partsOf(packed), original = partsOf(c.file);
+        EXPECT_EQ(got.kept, original.kept);
+        EXPECT_EQ(got.data, original.data);
+    }
+
+    // A pixel changed inside a part comes back changed there and nowhere else.
+    support::Decoded decoded = support::decodeFile(regions);
+    ASSERT_EQ(decoded.status, Status::ok);
+    uint8_t* pixel = decoded.canvas.pixels.data() + (uint64_t(50) * 150 + 75) * 4;
+    ASSERT_NE(pixel[3], 0);
+    pixel[0] ^= 0xFF;
+    pixel[3] = 255;
+    writeFile(root / "parts.edited.png", pngOf(decoded.canvas));
+    CliRun run = pack("-q -o out --like parts.g00 parts.edited.png");
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(ref::decodeG00(readFile(root / "out" / "parts.g00")).canvas, decoded.bytes());
+}
+
+TEST_F(CliTest, PackFailsEachPictureWithItsReason) {
+    // The original: a 30x20 region-based file with one part of 10x8 at (1, 1).
+    writeFile(root / "orig.g00", fixtures::regions(30, 20, 10, 8));
+    support::Decoded decoded = support::decodeFile(fixtures::regions(30, 20, 10, 8));
+    ASSERT_EQ(decoded.status, Status::ok);
+    writeFile(root / "same.png", pngOf(decoded.canvas));
+    writeFile(root / "orig.png", pngOf(decoded.canvas));  // its output would be orig.g00
+    for (uint32_t x : {20u, 25u}) decoded.canvas.pixels.data()[(uint64_t(15) * 30 + x) * 4 + 3] = 9;
+    writeFile(root / "outside.png", pngOf(decoded.canvas));
+    writeFile(root / "small.png", pngOf(canvasOf(makePhotoPicture(8, 6, 4))));
+    PsdDocument layers = oneLayerDocument(makeSpritePicture(8, 8, 5), false);
+    layers.layerCountField = 3;
+    writeFile(root / "layers.psd", writePsdFile(layers));
+
+    struct Case {
+        const char* arguments;
+        int status;
+        std::vector<const char*> lines;    // each failure's line, in order
+        std::vector<std::string> outputs;  // what out/ holds afterwards
+    };
+    const Case cases[] = {
+        {"--like orig.g00 -o out small.png same.png", 1,
+         {"small.png: the picture is 8x6, orig.g00 is 30x20"}, {}},
+        {"-k --like orig.g00 -o out small.png outside.png missing.png same.png", 1,
+         {"small.png: the picture is 8x6, orig.g00 is 30x20",
+          "outside.png: 2 pixels lie outside the original's parts, within (20, 15) to (25, 15)"
+          " (--drop-outside leaves them out)",
+          "missing.png: cannot open the file: No such file or directory"},
+         {"same.g00"}},
+        {"--like orig.g00 --drop-outside -o out outside.png", 0, {}, {"outside.g00"}},
+        {"--like orig.g00 -o . orig.png", 1, {"orig.png: the output would replace a source: ./orig.g00"}, {}},
+        {"-o out layers.psd", 1, {"layers.psd: has 3 layers: merge them into one first"}, {}},
+        {"--like small.png -o out same.png", 1, {"small.png: not a G00 image (type 137)"}, {}},
+    };
+    const std::vector<uint8_t> original = ref::decodeG00(fixtures::regions(30, 20, 10, 8)).canvas;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        fs::remove_all(root / "out");
+        CliRun run = pack(c.arguments);
+        EXPECT_EQ(run.status, c.status);
+        std::string wanted;
+        for (const char* line : c.lines) wanted += std::string("tavimore-pack: ") + line + "\n";
+        EXPECT_EQ(run.errors, wanted);
+        std::vector<std::string> outputs;
+        if (fs::exists(root / "out"))
+            for (const auto& entry : fs::directory_iterator(root / "out"))
+                outputs.push_back(entry.path().filename().string());
+        EXPECT_EQ(outputs, c.outputs);
+        // Pixels left out decode as the original has them.
+        for (const std::string& output : outputs)
+            EXPECT_EQ(ref::decodeG00(readFile(root / "out" / output)).canvas, original);
+    }
+    EXPECT_EQ(readFile(root / "orig.g00"), fixtures::regions(30, 20, 10, 8));
+
+    for (const char* usage : {"", "--drop-outside same.png", "--like", "-x same.png"}) {
+        CliRun run = pack(usage);
+        EXPECT_EQ(run.status, 2) << usage;
+        EXPECT_NE(run.errors.find("(try --help)"), std::string::npos) << run.errors;
+    }
 }

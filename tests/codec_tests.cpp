@@ -512,9 +512,10 @@ TEST(LzEncoder, NoStreamIsShorterThanItsOwn) {
         for (uint8_t& b : v) b = uint8_t(rng.below(values));
         inputs.push_back(v);
     }
-    // A repeat exactly as far back as a copy reaches, and one a unit further.
-    for (size_t gap : {4095u - 24u, 4096u - 24u}) {
-        Bytes head = rng.bytes(24), v = head, noise = rng.bytes(gap);
+    // A repeat exactly as far back as a copy reaches, and one a unit further: of 24 bytes, and
+    // of 3, which only the chain of three-byte hashes finds, past the noise's other triples.
+    for (size_t gap : {4095u - 24u, 4096u - 24u, 4095u - 3u, 4096u - 3u}) {
+        Bytes head = rng.bytes(gap > 4080 ? 3 : 24), v = head, noise = rng.bytes(gap);
         v.insert(v.end(), noise.begin(), noise.end());
         v.insert(v.end(), head.begin(), head.end());
         inputs.push_back(v);

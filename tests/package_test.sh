@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The release files as a user gets them (made by `make package`).
 # usage: package_test.sh deb|zip|reproducible PACKAGES VERSION NATIVE_CLI
-#   deb           the Debian package: lintian, its files, its tavimore-cli converts the samples,
-#                 its manual page renders
+#   deb           the Debian package: lintian, its files, its tavimore-cli converts the samples
+#                 and its tavimore-pack packs them back, its manual pages render
 #   zip           the Windows zip: its files, Notepad's README.txt, Windows' own DLLs only, the
-#                 version resource, its tavimore-cli.exe converts the samples under Wine
+#                 version resource, its tavimore-cli.exe converts the samples and its
+#                 tavimore-pack.exe packs them back under Wine
 #   reproducible  a second build of both files in fresh trees gives the same bytes
 # Converted samples must equal those of NATIVE_CLI, the build tree's program.
 set -euo pipefail
@@ -30,6 +31,17 @@ converts_samples() {
   diff -r "$work/expected" "$work/got" || fail "$* converts the samples differently"
 }
 
+# Runs a packer on the samples' PNG files like the samples themselves: the same files again (the
+# same data, compressed by the same compressor).
+packs_samples() {
+  rm -rf "$work/png" "$work/packed" && mkdir -p "$work/png" "$work/packed"
+  "$native_cli" -q --png -o "$work/png" "$work"/samples/*.g00
+  (cd "$work" && for sample in samples/*.g00; do
+     name=$(basename "$sample" .g00)
+     "$@" -q --like "$sample" -o packed "png/$name.png" && cmp "$sample" "packed/$name.g00"
+   done) || fail "$* does not pack the samples back"
+}
+
 # The listing of an archive, one path a line, sorted.
 listing() { sort | sed '/\/$/d; s|^\./||'; }
 
@@ -42,12 +54,15 @@ deb)
   dpkg-deb --fsys-tarfile "$deb" | tar -t | listing >"$work/files"
   cat >"$work/wanted" <<LIST
 usr/bin/tavimore-cli
+usr/bin/tavimore-pack
 usr/share/bash-completion/completions/tavimore-cli
+usr/share/bash-completion/completions/tavimore-pack
 usr/share/doc/tavimore/README.md
 usr/share/doc/tavimore/changelog.gz
 usr/share/doc/tavimore/copyright
 usr/share/lintian/overrides/tavimore
 usr/share/man/man1/tavimore-cli.1.gz
+usr/share/man/man1/tavimore-pack.1.gz
 LIST
   diff -u "$work/wanted" "$work/files" || fail "the package's files are not the ones wanted"
   dpkg-deb -x "$deb" "$work/root"
@@ -55,17 +70,20 @@ LIST
   [ "$("$cli" --version)" = "tavimore-cli $version" ] || fail "its --version is not $version"
   ! grep -q -a -F "$here" "$cli" || fail "the program holds the path $here"
   converts_samples "$cli"
-  page=$work/root/usr/share/man/man1/tavimore-cli.1.gz
-  mandoc -T lint "$page" || fail "mandoc warns about the packaged page"
-  mandoc -T utf8 "$page" | sed 's/.\x08//g' | grep -q "^ *tavimore-cli - " ||
-    fail "the packaged page does not render"
+  packs_samples "$work/root/usr/bin/tavimore-pack"
+  for name in tavimore-cli tavimore-pack; do
+    page=$work/root/usr/share/man/man1/$name.1.gz
+    mandoc -T lint "$page" || fail "mandoc warns about the packaged page of $name"
+    mandoc -T utf8 "$page" | sed 's/.\x08//g' | grep -q "^ *$name - " ||
+      fail "the packaged page of $name does not render"
+  done
   ;;
 zip)
   [ -f "$zip" ] || fail "$zip is missing: make package builds it"
   top=tavimore-$version-win32
   /usr/bin/python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' \
     "$zip" | listing >"$work/files"
-  printf "$top/%s\n" CHANGELOG.txt LICENSE.txt README.txt tavimore-cli.exe tavimore.exe >"$work/wanted"
+  printf "$top/%s\n" CHANGELOG.txt LICENSE.txt README.txt tavimore-cli.exe tavimore-pack.exe tavimore.exe >"$work/wanted"
   diff -u "$work/wanted" "$work/files" || fail "the zip's files are not the ones wanted"
   (cd "$work" && cmake -E tar xf "$zip")
   for text in README.txt CHANGELOG.txt; do
@@ -76,7 +94,8 @@ assert data.startswith(b"\xef\xbb\xbf") and b"\r\n" in data and b"\n" not in dat
 data.decode("utf-8")
 PY
   done
-  grep -q "tavimore-cli.exe" "$work/$top/README.txt" && grep -q "変換" "$work/$top/README.txt" ||
+  grep -q "tavimore-cli.exe" "$work/$top/README.txt" && grep -q "tavimore-pack.exe" "$work/$top/README.txt" &&
+    grep -q "変換" "$work/$top/README.txt" ||
     fail "README.txt does not tell of the programs in English and Japanese"
   for exe in "$work/$top"/*.exe; do
     imports=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z')
@@ -99,6 +118,7 @@ PY
     ! grep -q -a -F "$here" "$exe" || fail "$(basename "$exe") holds the path $here"
   done
   converts_samples "$here/tools/wine-run.sh" "$work/$top/tavimore-cli.exe"
+  packs_samples "$here/tools/wine-run.sh" "$work/$top/tavimore-pack.exe"
   ;;
 reproducible)
   [ -f "$deb" ] && [ -f "$zip" ] || fail "make package builds the packages first"
