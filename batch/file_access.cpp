@@ -111,9 +111,56 @@ void FileHandle::close() {
     native = INVALID_HANDLE_VALUE;
 }
 
+#ifdef TAVIMORE_UTF8_PATHS
+std::wstring systemPath(const char* path) {
+    const int units = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
+    if (units <= 0) return std::wstring();
+    std::wstring given(size_t(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, path, -1, given.data(), units);
+    given.pop_back();  // the terminating NUL
+    const DWORD needed = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return given;
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(given.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return given;
+    full.resize(length);
+    // Devices ("\\.\NUL") and paths already in the long form stay as they are.
+    if (full.starts_with(L"\\\\?\\") || full.starts_with(L"\\\\.\\")) return full;
+    if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC" + full.substr(1);
+    return L"\\\\?\\" + full;
+}
+#endif
+
 namespace {
 
+#ifdef TAVIMORE_UTF8_PATHS
+
+HANDLE openFile(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+    return CreateFileW(systemPath(path).c_str(), access, share, nullptr, disposition, flags,
+                       nullptr);
+}
+
+DWORD fileAttributes(const char* path) { return GetFileAttributesW(systemPath(path).c_str()); }
+
+void removeFile(const char* path) { DeleteFileW(systemPath(path).c_str()); }
+
+bool moveOver(const char* from, const char* to) {
+    return MoveFileExW(systemPath(from).c_str(), systemPath(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING) != 0;
+}
+#else
+HANDLE openFile(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+    return CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
+}
+
+DWORD fileAttributes(const char* path) { return GetFileAttributesA(path); }
+
 void removeFile(const char* path) { DeleteFileA(path); }
+
+bool moveOver(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+#endif
 
 bool identifyHandle(HANDLE handle, FileIdentity& identity) {
     BY_HANDLE_FILE_INFORMATION info;
@@ -135,8 +182,8 @@ bool replacesASource(const char* path, const FileHandle& source, const OutputGua
 
 bool identifyFile(const char* path, FileIdentity& identity) {
     // No access asked for: only the file's information, whoever holds it open.
-    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE handle = openFile(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
     if (handle == INVALID_HANDLE_VALUE) return false;
     const bool known = identifyHandle(handle, identity);
     CloseHandle(handle);
@@ -147,11 +194,11 @@ Status openSource(const char* path, FileHandle& source) {
     source.close();
     source.error = 0;
     if (faults::refuse(faults::Point::open)) return Status::cannotOpen;
-    HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE handle =
+        openFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
     if (handle == INVALID_HANDLE_VALUE) {
         source.error = int(GetLastError());
-        DWORD attributes = GetFileAttributesA(path);
+        DWORD attributes = fileAttributes(path);
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
                    ? Status::notRegularFile
                    : Status::cannotOpen;
@@ -190,8 +237,8 @@ Status createOutput(const char* path, size_t namePos, const FileHandle& source,
         std::string temporary = temporaryPath(path, namePos, processId, attempt);
         if (guards.temporaries != nullptr) guards.temporaries->lock();
         // Shared for deletion only, so that an interrupt can remove it while it is written.
-        HANDLE handle = CreateFileA(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE handle = openFile(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL);
         const DWORD error = GetLastError();
         output.file.error = int(error);
         if (handle != INVALID_HANDLE_VALUE && guards.temporaries != nullptr)
@@ -228,7 +275,7 @@ Status closeWritten(FileHandle& output) {
 
 namespace {
 bool renameOver(const char* from, const char* to, int& error) {
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return true;
+    if (moveOver(from, to)) return true;
     error = int(GetLastError());
     return false;
 }

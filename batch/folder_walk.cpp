@@ -4,12 +4,18 @@
 #include <filesystem>
 #include <system_error>
 
+#include "batch/file_access.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
 fs::path pathOf(const std::string& utf8) {
+#if defined(_WIN32) && defined(TAVIMORE_UTF8_PATHS)
+    return fs::path(systemPath(utf8.c_str()));
+#else
     return fs::path(std::u8string(utf8.begin(), utf8.end()));
+#endif
 }
 
 std::string utf8Of(const fs::path& path) {

@@ -18,7 +18,9 @@
 #include "common/work_memory.h"
 #include "tests/g00_fixtures.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -322,13 +324,32 @@ TEST_F(ConvertTest, NeverReplacesItsOwnSource) {
     setFolder(root);
     EXPECT_EQ(convert(file).status, Status::sameAsSource);
     EXPECT_EQ(readFile(file), full);
-#ifndef _WIN32
-    fs::create_symlink(file, root / "out" / "pic.bmp");  // the same file under another name
+    // The same file under another name: a link, or on Windows a second name of the file.
+#ifdef _WIN32
+    fs::create_hard_link(file, root / "out" / "pic.bmp");
+#else
+    fs::create_symlink(file, root / "out" / "pic.bmp");
+#endif
     setFolder(root / "out");
     EXPECT_EQ(convert(file).status, Status::sameAsSource);
     EXPECT_EQ(readFile(file), full);
-#endif
 }
+
+#ifdef _WIN32
+TEST_F(ConvertTest, AnOutputAnotherProgramHoldsOpenStaysAsItWas) {
+    const std::vector<uint8_t> older(300, 0x5A);
+    writeFile(root / "out" / "pic.bmp", older);
+    HANDLE held = CreateFileW((root / "out" / "pic.bmp").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const ConvertResult result = convert(source("pic.g00", fixtures::fullFrame(4, 4)));
+    CloseHandle(held);
+    EXPECT_EQ(result.status, Status::cannotCreate);
+    EXPECT_NE(result.systemError, 0);
+    EXPECT_EQ(readFile(root / "out" / "pic.bmp"), older);
+    EXPECT_EQ(std::distance(fs::directory_iterator(root / "out"), fs::directory_iterator()), 1);
+}
+#endif
 
 TEST_F(ConvertTest, ASourceOf4GiBOrMoreIsTooLarge) {
     // A valid picture followed by a hole: read as 32 bits, the size would be its first bytes.

@@ -18,6 +18,8 @@ import time
 from pathlib import Path
 
 WINE_TIMEOUT = 120
+# The loader: wine, or another (wine64 for a 64-bit build) named by TAVIMORE_WINE.
+WINE = os.environ.get("TAVIMORE_WINE", "wine")
 DRIVER_TIMEOUT = 480
 
 # The load scenario: names of this many bytes, this many files, the first batch's size.
@@ -102,7 +104,7 @@ class Wine:
         env = {k: v for k, v in os.environ.items() if not k.startswith("XDG_")}
         env.update(
             DISPLAY=display, HOME=str(self.home), WINEPREFIX=str(self.prefix),
-            TAVIMORE_WINEPREFIX=str(self.prefix), WINEARCH="win32", WINEDEBUG="-all",
+            TAVIMORE_WINEPREFIX=str(self.prefix), WINEARCH=os.environ.get("TAVIMORE_WINEARCH", "win32"), WINEDEBUG="-all",
             LANG="ja_JP.UTF-8", LC_ALL="ja_JP.UTF-8", WINEDLLOVERRIDES="mscoree,mshtml=")
         if extra_path:
             env["PATH"] = str(extra_path) + os.pathsep + env.get("PATH", "")
@@ -112,11 +114,11 @@ class Wine:
                        check=True, stdout=subprocess.DEVNULL, timeout=600)
 
     def run(self, program, *arguments, timeout=WINE_TIMEOUT, cwd=None):
-        return subprocess.run(["wine", str(program), *map(str, arguments)], env=self.env,
+        return subprocess.run([WINE, str(program), *map(str, arguments)], env=self.env,
                               cwd=cwd, capture_output=True, timeout=timeout)
 
     def start(self, program, *arguments):
-        return subprocess.Popen(["wine", str(program), *map(str, arguments)], env=self.env,
+        return subprocess.Popen([WINE, str(program), *map(str, arguments)], env=self.env,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
     def stop(self):

@@ -301,6 +301,12 @@ bool runProbe(const Program& program, const std::wstring& probeDll, const char* 
     if (!runRemote(process, remoteLoad, memory.at(0), remoteProbe) || remoteProbe == 0)
         return false;
 
+    // The loading thread's exit code holds only the low 32 bits of the probe's address, all of
+    // it in a 32-bit program but not in a 64-bit one: the address comes from the module list.
+    const std::wstring probeName = probeDll.substr(probeDll.find_last_of(L"\\/") + 1);
+    BYTE* remoteBase = remoteModuleBase(program.process.dwProcessId, probeName.c_str(), nullptr);
+    if (remoteBase == nullptr) return false;
+
     HMODULE local = LoadLibraryExW(probeDll.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
     if (!local) return false;
     auto* entry = reinterpret_cast<BYTE*>(GetProcAddress(local, entryName));
@@ -308,7 +314,7 @@ bool runProbe(const Program& program, const std::wstring& probeDll, const char* 
     FreeLibrary(local);
     if (!entry) return false;
     DWORD result = 1;
-    if (!runRemote(process, reinterpret_cast<BYTE*>(uintptr_t(remoteProbe)) + offset,
+    if (!runRemote(process, remoteBase + offset,
                    memory.at(pathBytes), result) ||
         result != 0)
         return false;
