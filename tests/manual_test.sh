@@ -28,7 +28,7 @@ synopsis=$(sed -n '/^# SYNOPSIS/,/^# /p' "$source" | grep '^\*' | sed -E 's/[*]/
 # The page as built is clean for mandoc, and names the program.
 mandoc -T lint "$page"
 name=$(basename "$program")
-mandoc -T utf8 "$page" | sed 's/.\x08//g' | grep -q "^ *$name - " ||
+mandoc -T utf8 "$page" | sed 's/.\x08//g' | grep "^ *$name - " >/dev/null ||
   { echo "$page does not render its NAME line"; exit 1; }
 
 # Completion offers the options for a dash, folders after -o, and nothing after a number value.

@@ -74,7 +74,7 @@ LIST
   for name in tavimore-cli tavimore-pack; do
     page=$work/root/usr/share/man/man1/$name.1.gz
     mandoc -T lint "$page" || fail "mandoc warns about the packaged page of $name"
-    mandoc -T utf8 "$page" | sed 's/.\x08//g' | grep -q "^ *$name - " ||
+    mandoc -T utf8 "$page" | sed 's/.\x08//g' | grep "^ *$name - " >/dev/null ||
       fail "the packaged page of $name does not render"
   done
   ;;
