@@ -2,7 +2,8 @@
 // file, decodeG00Picture, then both writers into buffers of exactly the documented sizes (ASan catches a byte past any of them). Besides the sanitizers, three
 // oracles abort on a wrong result: the plain reference decoder of the tests must agree on the
 // status and the pixels, the BMP must hold the Canvas bottom-up, and every PackBits block of
-// the PSD must decode back to its Canvas channel or to the flattened planes.
+// the PSD must decode back to its Canvas channel or to the flattened planes. Region pictures
+// are also drawn region by region and written as layers, and described.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +13,8 @@
 
 #include "codec/bmp.h"
 #include "codec/g00.h"
+#include "codec/g00_inspect.h"
+#include "codec/g00_regions.h"
 #include "codec/psd.h"
 #include "common/bytes.h"
 #include "common/byte_buffer.h"
@@ -110,6 +113,34 @@ void checkPsd(const Canvas& canvas) {
     if (std::memcmp(samples.data(), planes.data(), samples.size()) != 0) fail("PSD merged samples");
 }
 
+// Every region of a picture that decoded: its box and crop agree, and the layered PSD of the
+// regions stays inside its bound.
+void checkRegions(std::span<const uint8_t> file, std::span<const uint8_t> data,
+                  const Canvas& canvas) {
+    RegionBoxes boxes;
+    if (regionBoxes(file, data, canvas.width, canvas.height, boxes) != Status::ok)
+        fail("region boxes fail where the picture decodes");
+    std::vector<Canvas> crops(boxes.count);
+    std::vector<PsdRegionLayer> layers;
+    for (uint32_t i = 0; i < boxes.count; ++i) {
+        RegionBox box;
+        const Status status = cropRegion(file, data, i, canvas.width, canvas.height, crops[i], &box);
+        if (box != boxes.box[i]) fail("crop box differs from the region's box");
+        if (box.empty() != (status == Status::emptyPicture)) fail("crop of an empty region");
+        if (box.empty()) continue;
+        if (status != Status::ok || crops[i].width != box.width || crops[i].height != box.height ||
+            uint64_t(box.left) + box.width > canvas.width || uint64_t(box.top) + box.height > canvas.height)
+            fail("crop outside the picture");
+        layers.push_back({&crops[i], box.left, box.top, i});
+    }
+    if (layers.empty()) return;
+    ByteBuffer planes, out;
+    if (obtainBlock(psdPlanesSize(canvas.width, canvas.height), planes) != Status::ok) return;
+    if (obtainBlock(layeredPsdBufferSize(canvas.width, canvas.height, layers), out) != Status::ok) return;
+    const uint32_t size = writeLayeredPsd(canvas, layers, planes.span(), out.span());
+    if (size == 0 || size > out.size()) fail("layered PSD size");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -119,9 +150,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(file.data(), data, size);
 
     Canvas canvas;
-    const G00Decoded decoded = decodeG00Picture(file.span(), canvas, kMaxPixels);
+    ByteBuffer partData;
+    const G00Decoded decoded = decodeG00Picture(file.span(), canvas, kMaxPixels, &partData);
     checkAgainstReference(file.span(), decoded, canvas);
+    if (describeG00(file.span(), kMaxPixels).result != decoded.status)
+        fail("the description's result differs from the decoder's");
     if (decoded.status != Status::ok) return 0;
+    if (!partData.empty()) checkRegions(file.span(), partData.span(), canvas);
+    partData.release();
     file.release();
     checkBmp(canvas);
     checkPsd(canvas);
