@@ -13,16 +13,6 @@ namespace {
 
 constexpr const char* kProgram = "tavimore-pack";
 
-// The name part of a path: after its last separator.
-std::string baseName(const std::string& path) {
-#ifdef _WIN32
-    const size_t separator = path.find_last_of("\\/:");
-#else
-    const size_t separator = path.rfind('/');
-#endif
-    return separator == std::string::npos ? path : path.substr(separator + 1);
-}
-
 std::string sizeText(uint32_t width, uint32_t height) {
     return std::to_string(width) + "x" + std::to_string(height);
 }

@@ -38,16 +38,6 @@ struct Job {
     const char* refusal = nullptr;  // a reason to fail it without reading it
 };
 
-// The name part of a path: after its last separator.
-std::string baseName(const std::string& path) {
-#ifdef _WIN32
-    const size_t separator = path.find_last_of("\\/:");
-#else
-    const size_t separator = path.rfind('/');
-#endif
-    return separator == std::string::npos ? path : path.substr(separator + 1);
-}
-
 // What the user reads for a failed conversion: the program's text, the output for failures
 // on that side, and the system's words where the system refused.
 std::string describe(const ConvertResult& result, const std::string& output,
