@@ -29,13 +29,10 @@ ConvertResult failed(Status status, uint8_t typeByte = 0, int systemError = 0) {
 Status writeImage(const Canvas& canvas, bool psd, EncodedImage& image) {
     Status status;
     if (psd) {
-        ByteBuffer planes;
-        status = obtainBlock(psdPlanesSize(canvas.width, canvas.height), planes, Fill::whole);
-        if (status != Status::ok) return status;
         // Sized for every block stored raw; the packed file usually fills a fraction of it.
         status = obtainBlock(psdBufferSize(canvas.width, canvas.height), image.bytes, Fill::inPart);
         if (status != Status::ok) return status;
-        image.length = writePsd(canvas, planes.span(), image.bytes.span());
+        image.length = writePsd(canvas, image.bytes.span());
         image.extension = "psd";
     } else {
         status = obtainBlock(bmpFileSize(canvas.width, canvas.height), image.bytes, Fill::whole);

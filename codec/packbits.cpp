@@ -234,6 +234,16 @@ uint32_t packBlock(const uint8_t* source, uint32_t rows, uint32_t width, uint8_t
 
 }  // namespace
 
+uint8_t* packBitsRow(const uint8_t* row, uint32_t width, uint8_t* out, const uint8_t* end) {
+    EqualBits equal;
+    equal.mark(row, width);
+    return packRow(row, width, equal, out, end);
+}
+
+void gatherEveryFourth(const uint8_t* source, uint64_t count, uint8_t* out) {
+    copyEveryFourth(source, count, count, out);
+}
+
 uint32_t packBitsChannel(const uint8_t* source, uint32_t stride, uint32_t rows, uint32_t width,
                          uint8_t* out) {
     if (stride == 4) return packBlock<4>(source, rows, width, out);

@@ -23,3 +23,14 @@ inline uint64_t packBitsRawSize(uint32_t rows, uint32_t width) {
 inline uint64_t packBitsBound(uint32_t rows, uint32_t width) {
     return packBitsRawSize(rows, width) + width + (uint64_t(width) + 127) / 128;
 }
+
+// The most bytes one packed row of width samples takes.
+inline uint64_t packBitsRowBound(uint32_t width) { return width + (uint64_t(width) + 127) / 128; }
+
+// Packs one row of width contiguous samples (4 to 65,535) to out as packBitsChannel packs each
+// of its rows, and returns the end of the packed bytes. It writes nothing at or past end, which
+// must lie at least packBitsRowBound(width) bytes after out.
+uint8_t* packBitsRow(const uint8_t* row, uint32_t width, uint8_t* out, const uint8_t* end);
+
+// out[k] = source[4 * k] for k below count; nothing past source[4 * (count - 1)] is read.
+void gatherEveryFourth(const uint8_t* source, uint64_t count, uint8_t* out);

@@ -1,5 +1,7 @@
 #include "codec/psd.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -79,7 +81,218 @@ inline void flattenPixels(const uint8_t* __restrict pixel, uint64_t count,
     }
 }
 
+// The header with this picture's size in it.
+void writeTemplate(uint32_t width, uint32_t height, uint8_t* start) {
+    std::memcpy(start, kPsdTemplate, kPsdTemplateSize);
+    for (uint32_t field : kHeightFields) storeBe32(start + field, height);
+    for (uint32_t field : kWidthFields) storeBe32(start + field, width);
+}
+
+// The Canvas byte each part's samples come from: the layer's transparency, red, green, blue,
+// then the merged image's red, green, blue, alpha.
+constexpr uint32_t kPartBytes[kPsdParts] = {3, 2, 1, 0, 2, 1, 0, 3};
+constexpr uint32_t kFirstMergedPart = 4;
+constexpr uint32_t kMergedAlphaPart = 7;
+constexpr uint32_t kMaxPackedWidth = 0xFFFF;
+constexpr uint32_t kMaxRowLength = 0xFFFF;
+
+bool flattenedPart(uint32_t part) { return part >= kFirstMergedPart && part != kMergedAlphaPart; }
+
+// Eight flattened samples of one colour byte as 16-bit lanes, from the eight pixels at q:
+// 65025 - a * (255 - c) is c * a + (255 - a) * 255, and its division by 255 is exact as a
+// multiply-high by 0x8081 and a shift by 7 for every value up to 65025.
+inline __m128i flattenEight(const uint8_t* q, __m128i shift) {
+    const __m128i lowByte = _mm_set1_epi32(0xFF);
+    const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+    const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16));
+    const __m128i colour = _mm_packs_epi32(_mm_and_si128(_mm_srl_epi32(v0, shift), lowByte),
+                                           _mm_and_si128(_mm_srl_epi32(v1, shift), lowByte));
+    const __m128i alpha = _mm_packs_epi32(_mm_srli_epi32(v0, 24), _mm_srli_epi32(v1, 24));
+    const __m128i covered = _mm_mullo_epi16(alpha, _mm_sub_epi16(_mm_set1_epi16(255), colour));
+    const __m128i sum = _mm_sub_epi16(_mm_set1_epi16(int16_t(-511)), covered);  // 65025 as u16
+    return _mm_srli_epi16(_mm_mulhi_epu16(sum, _mm_set1_epi16(int16_t(0x8081))), 7);
+}
+
+// Writes exactly width samples of one colour byte of a Canvas row flattened on white.
+void flattenRow(const uint8_t* pixel, uint32_t width, uint32_t byte, uint8_t* out) {
+    const __m128i shift = _mm_cvtsi32_si128(int(8 * byte));
+    uint32_t x = 0;
+    for (; x + 16 <= width; x += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                         _mm_packus_epi16(flattenEight(pixel + 4 * x, shift),
+                                          flattenEight(pixel + 4 * x + 32, shift)));
+    for (; x < width; ++x) {
+        const uint16_t a = pixel[4 * x + 3];
+        out[x] = overWhite(pixel[4 * x + byte], a, uint16_t((255 - a) * 255));
+    }
+}
+
+// Row y of a part's samples, exactly width bytes.
+void partRow(const Canvas& canvas, uint32_t part, uint32_t y, uint8_t* out) {
+    const uint8_t* pixel = canvas.pixels.data() + uint64_t(y) * canvas.width * 4;
+    if (flattenedPart(part))
+        flattenRow(pixel, canvas.width, kPartBytes[part], out);
+    else
+        gatherEveryFourth(pixel + kPartBytes[part], canvas.width, out);
+}
+
+// One part's rows, each made into row and packed to data with its length in table. Returns
+// the end of the packed bytes, or nullptr as soon as they reach limit or a row passes the
+// 65,535 bytes its length slot holds. end must lie a packed row's bound past limit.
+uint8_t* packPartRows(const Canvas& canvas, uint32_t part, uint8_t* table, uint8_t* data,
+                      const uint8_t* limit, const uint8_t* end) {
+    alignas(16) uint8_t row[kMaxPackedWidth + 1];
+    for (uint32_t y = 0; y < canvas.height; ++y) {
+        partRow(canvas, part, y, row);
+        uint8_t* rowStart = data;
+        data = packBitsRow(row, canvas.width, data, end);
+        if (data >= limit || uint64_t(data - rowStart) > kMaxRowLength) return nullptr;
+        storeBe16(table + 2 * uint64_t(y), uint32_t(data - rowStart));
+    }
+    return data;
+}
+
+bool packable(const Canvas& canvas) {
+    return canvas.width >= 4 && canvas.width <= kMaxPackedWidth;
+}
+
+// A layer block at out: packed when that is smaller, raw otherwise. Returns its length.
+uint32_t writeLayerBlock(const Canvas& canvas, uint32_t part, uint8_t* out, const uint8_t* end) {
+    const uint32_t width = canvas.width, height = canvas.height;
+    uint8_t* table = out + 2;
+    uint8_t* data = table + 2 * uint64_t(height);
+    if (packable(canvas)) {
+        const uint8_t* packed =
+            packPartRows(canvas, part, table, data, table + uint64_t(height) * width, end);
+        if (packed != nullptr) {
+            storeBe16(out, 1);
+            return uint32_t(packed - out);
+        }
+    }
+    storeBe16(out, 0);
+    for (uint32_t y = 0; y < height; ++y) partRow(canvas, part, y, out + 2 + uint64_t(y) * width);
+    return uint32_t(packBitsRawSize(height, width));
+}
+
+// The merged image stored raw at out: its four channels' rows one after another.
+uint32_t writeRawMerged(const Canvas& canvas, uint8_t* out) {
+    const uint32_t width = canvas.width, height = canvas.height;
+    storeBe16(out, 0);
+    uint8_t* o = out + 2;
+    for (uint32_t part = kFirstMergedPart; part < kPsdParts; ++part)
+        for (uint32_t y = 0; y < height; ++y, o += width) partRow(canvas, part, y, o);
+    return uint32_t(o - out);
+}
+
+// The fields that hold the layer blocks' lengths and the sections' lengths.
+void writeLengths(uint8_t* start, const uint32_t (&layerLengths)[4]) {
+    uint64_t layerInfo = kLayerInfoFixed;
+    for (uint32_t c = 0; c < 4; ++c) {
+        storeBe32(start + kLayerChannels[c].lengthField, layerLengths[c]);
+        layerInfo += layerLengths[c];
+    }
+    storeBe32(start + kLayerInfoLength, uint32_t(layerInfo));
+    storeBe32(start + kLayerMaskInfoLength, uint32_t(layerInfo + 8));
+}
+
 }  // namespace
+
+uint32_t writePsd(const Canvas& canvas, std::span<uint8_t> out) {
+    const uint32_t width = canvas.width, height = canvas.height;
+    if (width == 0 || height == 0 || out.size() < psdBufferSize(width, height)) return 0;
+    uint8_t* start = out.data();
+    const uint8_t* end = start + out.size();
+    writeTemplate(width, height, start);
+    uint8_t* o = start + kPsdTemplateSize;
+    uint32_t layerLengths[4];
+    for (uint32_t part = 0; part < kFirstMergedPart; ++part) {
+        layerLengths[part] = writeLayerBlock(canvas, part, o, end);
+        o += layerLengths[part];
+    }
+    writeLengths(start, layerLengths);
+    storeBe32(o, 0);  // global layer mask information length
+    o += 4;
+
+    // The merged image is one block: the four channels' length tables, then their rows.
+    uint8_t* merged = o;
+    uint8_t* table = merged + 2;
+    const uint64_t channelRows = height;
+    uint8_t* data = table + 2 * 4 * channelRows;
+    const uint8_t* limit = table + 4 * channelRows * width;
+    if (packable(canvas)) {
+        for (uint32_t part = kFirstMergedPart; part < kPsdParts && data != nullptr; ++part)
+            data = packPartRows(canvas, part, table + 2 * channelRows * (part - kFirstMergedPart),
+                                data, limit, end);
+    } else {
+        data = nullptr;
+    }
+    if (data == nullptr) return uint32_t(merged + writeRawMerged(canvas, merged) - start);
+    storeBe16(merged, 1);
+    return uint32_t(data - start);
+}
+
+uint32_t packPsdPart(const Canvas& canvas, uint32_t part, std::span<uint8_t> out) {
+    const uint32_t width = canvas.width, height = canvas.height;
+    if (width == 0 || height == 0 || part >= kPsdParts ||
+        out.size() < psdPartsBufferSize(width, height))
+        return 0;
+    const uint64_t stride = psdPartStride(width, height);
+    uint8_t* slot = out.data() + kPsdTemplateSize + part * stride;
+    const uint8_t* slotEnd = slot + stride;
+    if (part < kFirstMergedPart) return writeLayerBlock(canvas, part, slot, slotEnd);
+    if (!packable(canvas)) return 0;
+    // The merged image's raw size is reached only by the four parts together, which the join
+    // judges; one part's rows never fill its slot.
+    uint8_t* data = slot + 2 * uint64_t(height);
+    const uint8_t* packed = packPartRows(canvas, part, slot, data, slotEnd, slotEnd);
+    return packed == nullptr ? 0 : uint32_t(packed - slot);
+}
+
+uint32_t joinPsdParts(const Canvas& canvas, const uint32_t (&lengths)[kPsdParts],
+                      std::span<uint8_t> out) {
+    const uint32_t width = canvas.width, height = canvas.height;
+    if (width == 0 || height == 0 || out.size() < psdPartsBufferSize(width, height)) return 0;
+    const uint64_t stride = psdPartStride(width, height);
+    uint8_t* start = out.data();
+    auto slot = [&](uint32_t part) { return start + kPsdTemplateSize + part * stride; };
+    writeTemplate(width, height, start);
+
+    // Every part moves down to its place or stays: a destination never reaches a slot not
+    // yet moved.
+    uint8_t* o = start + kPsdTemplateSize;
+    uint32_t layerLengths[4];
+    for (uint32_t part = 0; part < kFirstMergedPart; ++part) {
+        if (lengths[part] == 0) return 0;
+        std::memmove(o, slot(part), lengths[part]);
+        layerLengths[part] = lengths[part];
+        o += lengths[part];
+    }
+    writeLengths(start, layerLengths);
+    storeBe32(o, 0);
+    o += 4;
+
+    uint8_t* merged = o;
+    const uint64_t tableBytes = 2 * uint64_t(height);
+    uint64_t total = 0;
+    bool packed = true;
+    for (uint32_t part = kFirstMergedPart; part < kPsdParts; ++part) {
+        packed = packed && lengths[part] != 0;
+        total += lengths[part];
+    }
+    // The rule the one-thread writer applies row by row: the tables and the packed rows
+    // together must stay below the raw size.
+    if (!packed || total >= 4 * uint64_t(height) * width)
+        return uint32_t(merged + writeRawMerged(canvas, merged) - start);
+    storeBe16(merged, 1);
+    for (uint32_t part = kFirstMergedPart; part < kPsdParts; ++part)
+        std::memmove(merged + 2 + tableBytes * (part - kFirstMergedPart), slot(part), tableBytes);
+    uint8_t* data = merged + 2 + 4 * tableBytes;
+    for (uint32_t part = kFirstMergedPart; part < kPsdParts; ++part) {
+        std::memmove(data, slot(part) + tableBytes, lengths[part] - tableBytes);
+        data += lengths[part] - tableBytes;
+    }
+    return uint32_t(data - start);
+}
 
 void flattenOnWhite(const Canvas& canvas, std::span<uint8_t> planes) {
     const uint64_t count = uint64_t(canvas.width) * canvas.height;

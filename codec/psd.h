@@ -51,3 +51,31 @@ uint64_t layeredPsdBufferSize(uint32_t width, uint32_t height, std::span<const P
 // or more than kMostPsdLayers are given, or a layer is empty or leaves the document.
 uint32_t writeLayeredPsd(const Canvas& canvas, std::span<const PsdRegionLayer> layers,
                          std::span<uint8_t> planes, std::span<uint8_t> out);
+
+// The same file without planes: each merged row is flattened into the row PackBits reads, so
+// out (psdBufferSize bytes) is the only memory beyond the Canvas. Returns the file size, or 0
+// when out is too small.
+uint32_t writePsd(const Canvas& canvas, std::span<uint8_t> out);
+
+// The same file again, its eight channel parts packed apart, each on whichever thread the
+// caller likes, then joined. Parts 0 to 3 are the layer's transparency, red, green and blue
+// blocks; 4 to 7 the merged image's red, green, blue and alpha rows (its one block). Part p
+// is packed into its own slot of out, psdPartStride bytes each from kPsdTemplateSize on, so
+// the parts never share a byte; out must hold psdPartsBufferSize bytes.
+inline constexpr uint32_t kPsdParts = 8;
+inline uint64_t psdPartStride(uint32_t width, uint32_t height) {
+    const uint64_t most = 2 + uint64_t(height) * (2 + width + (uint64_t(width) + 127) / 128);
+    return (most + 63) / 64 * 64 + 64;
+}
+inline uint64_t psdPartsBufferSize(uint32_t width, uint32_t height) {
+    return kPsdTemplateSize + kPsdParts * psdPartStride(width, height);
+}
+
+// Packs part into its slot and returns its length; 0 for a merged part whose rows cannot be
+// packed (the merged image is then stored raw), and for a part or buffer out of range.
+uint32_t packPsdPart(const Canvas& canvas, uint32_t part, std::span<uint8_t> out);
+
+// Moves the packed parts, of the lengths packPsdPart gave, into place behind the header.
+// Returns the file size (the bytes writePsd gives), or 0 when out is too small.
+uint32_t joinPsdParts(const Canvas& canvas, const uint32_t (&lengths)[kPsdParts],
+                      std::span<uint8_t> out);

@@ -713,6 +713,45 @@ TEST(Psd, WorstCaseStaysInsideTheBufferSize) {
     }
 }
 
+TEST(Psd, WithoutPlanesAndInPartsInAnyOrderTheSameFile) {
+    // The writer through planes is the reference; the one without planes and the parts joined
+    // (packed last first, as threads may finish) must give its bytes, raw fallbacks included:
+    // noise makes every block raw, a half-noisy picture only some, width 3 is never packed.
+    struct Case {
+        PictureKind kind;
+        uint32_t w, h;
+    };
+    const Case cases[] = {{PictureKind::sprite, 61, 13},  {PictureKind::photo, 300, 40},
+                          {PictureKind::noise, 257, 9},   {PictureKind::flat, 3, 7},
+                          {PictureKind::lineArt, 4, 1},   {PictureKind::sprite, 1, 1},
+                          {PictureKind::noise, 130, 1},   {PictureKind::flat, 1000, 3}};
+    for (const Case& c : cases) {
+        TestPicture picture = makeTestPicture(c.kind, c.w, c.h, 5);
+        if (c.w == 1000)  // noise in the colours only: the layer's colour blocks go raw
+            for (uint32_t i = 0; i < c.w * c.h; ++i) picture.bgra[4 * i + 1] = uint8_t(i * 2654435761u >> 24);
+        Canvas canvas = canvasOf(picture);
+        Bytes planes(psdPlanesSize(c.w, c.h)), reference(psdBufferSize(c.w, c.h));
+        reference.resize(writePsd(canvas, planes, reference));
+        ASSERT_GT(reference.size(), 0u);
+
+        Bytes direct(psdBufferSize(c.w, c.h), 0xA5);
+        direct.resize(writePsd(canvas, direct));
+        EXPECT_EQ(direct, reference) << c.w << "x" << c.h;
+
+        Bytes parts(psdPartsBufferSize(c.w, c.h), 0x5A);
+        uint32_t lengths[kPsdParts];
+        for (uint32_t part = kPsdParts; part-- > 0;) lengths[part] = packPsdPart(canvas, part, parts);
+        parts.resize(joinPsdParts(canvas, lengths, parts));
+        EXPECT_EQ(parts, reference) << c.w << "x" << c.h;
+    }
+    Canvas canvas = canvasOf(makeSpritePicture(6, 5, 2));
+    Bytes out(psdBufferSize(6, 5) - 1), parts(psdPartsBufferSize(6, 5) - 1);
+    uint32_t lengths[kPsdParts] = {};
+    EXPECT_EQ(writePsd(canvas, out), 0u);
+    EXPECT_EQ(packPsdPart(canvas, 0, parts), 0u);
+    EXPECT_EQ(joinPsdParts(canvas, lengths, parts), 0u);
+}
+
 TEST(Psd, FromAG00FileEndToEnd) {
     TestPicture picture = makeSpritePicture(96, 80, 21);
     Bytes file = encodeG00Regions(cutIntoParts(picture), LzMode::compress);
