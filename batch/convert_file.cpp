@@ -25,7 +25,8 @@ ConvertResult failed(Status status, uint8_t typeByte = 0, int systemError = 0) {
     return ConvertResult{status, typeByte, systemError};
 }
 
-// Writes the Canvas as PSD or BMP into a new output buffer.
+}  // namespace
+
 Status writeImage(const Canvas& canvas, bool psd, EncodedImage& image) {
     Status status;
     if (psd) {
@@ -42,6 +43,8 @@ Status writeImage(const Canvas& canvas, bool psd, EncodedImage& image) {
     }
     return image.length == 0 ? Status::outOfMemory : Status::ok;
 }
+
+namespace {
 
 Status writeWith(const EncodeRequest& request, const Canvas& canvas, bool regionBased,
                  EncodedImage& image) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,8 +48,11 @@ ConvertResult readSource(const char* path, uint32_t minimumSize, FileHandle& sou
 
 // Writes the Canvas into image's bytes, length and extension; regionBased says whether it
 // came from a type-2 picture. How the command line writes PNG, whose zlib the window's
-// program does not link.
-using ImageWriter = Status (*)(const Canvas& canvas, bool regionBased, EncodedImage& image);
+// program does not link, and PSD on several threads.
+using ImageWriter = std::function<Status(const Canvas& canvas, bool regionBased, EncodedImage& image)>;
+
+// The built-in writers on one thread: PSD when psd, BMP otherwise, into a new output buffer.
+Status writeImage(const Canvas& canvas, bool psd, EncodedImage& image);
 
 // What becomes of a region picture; full-frame pictures are written whole in every case.
 enum class RegionOutput : uint8_t {
@@ -72,7 +76,7 @@ struct EncodeRequest {
 ConvertResult encodeFile(const char* sourcePath, const EncodeRequest& request,
                          EncodedImage& image);
 ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& image,
-                         uint64_t maxPixels = 0, ImageWriter writer = nullptr);
+                         uint64_t maxPixels = 0, const ImageWriter& writer = nullptr);
 
 // Opens the source and reads it whole into file (at least a header's worth of bytes, those a
 // short file lacks zero), as encodeFile does: cannotOpen, notRegularFile, empty, tooLarge,

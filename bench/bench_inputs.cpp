@@ -1,10 +1,13 @@
 // bench-inputs DIR: writes the inputs of the whole-process comparison (bench/compare.sh).
 //   DIR/picture.g00      a 1920x1080 region-based sprite with soft transparency
 //   DIR/picture.rgba     the same pixels as raw R, G, B, A bytes, rows top to bottom
+//   DIR/noisy.g00        a 1920x1080 region-based photo with strong grain, its stream mostly
+//                        literals; DIR/noisy.rgba its pixels as raw RGBA
 //   DIR/batch/NNN.g00    500 region-based pictures of 640x480, all four realistic kinds
 // The batch repeats 20 distinct pictures (5 seeds of each kind) under 500 names: making 500
 // distinct ones would take longer than converting them, and every file is read from the page
 // cache either way.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +30,21 @@ bool writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& by
     out.close();
     if (!out) std::fprintf(stderr, "bench-inputs: cannot write %s\n", path.c_str());
     return bool(out);
+}
+
+// A photo with grain of up to +-kGrain in every colour byte, as a scan or a noisy camera gives:
+// few repeats are left for the LZ stream to copy.
+constexpr int kGrain = 24;
+TestPicture noisyPhoto(uint32_t width, uint32_t height) {
+    TestPicture picture = makePhotoPicture(width, height, 5);
+    uint32_t state = 0x9E3779B9u;
+    for (size_t i = 0; i < picture.bgra.size(); ++i) {
+        if (i % 4 == 3) continue;
+        state = state * 1664525u + 1013904223u;
+        const int grain = int(state >> 24) % (2 * kGrain + 1) - kGrain;
+        picture.bgra[i] = uint8_t(std::clamp(int(picture.bgra[i]) + grain, 0, 255));
+    }
+    return picture;
 }
 
 std::vector<uint8_t> rgbaBytes(const TestPicture& picture) {
@@ -58,6 +76,10 @@ int main(int argc, char** argv) {
     TestPicture picture = makeSpritePicture(kPictureWidth, kPictureHeight, 3);
     if (!writeFile(dir / "picture.g00", encodeG00Regions(cutIntoParts(picture), LzMode::compress)) ||
         !writeFile(dir / "picture.rgba", rgbaBytes(picture)))
+        return 1;
+    TestPicture noisy = noisyPhoto(kPictureWidth, kPictureHeight);
+    if (!writeFile(dir / "noisy.g00", encodeG00Regions(cutIntoParts(noisy), LzMode::compress)) ||
+        !writeFile(dir / "noisy.rgba", rgbaBytes(noisy)))
         return 1;
 
     std::vector<std::vector<uint8_t>> distinct;

@@ -1,5 +1,6 @@
 #include "cli/run.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <map>
@@ -13,17 +14,21 @@
 #include "codec/g00_inspect.h"
 #include "cli/info_format.h"
 #include "cli/png_output.h"
+#include "cli/psd_output.h"
 #include "cli/report.h"
 
 namespace {
 
 // What the options ask of each picture: the PNG writer beside the built-in BMP and PSD ones,
-// and what becomes of region pictures.
-EncodeRequest encodeRequest(const CliOptions& options) {
+// and what becomes of region pictures. threads is how many a whole PSD's parts may be packed on.
+EncodeRequest encodeRequest(const CliOptions& options, unsigned threads) {
     EncodeRequest request;
     request.psdWanted = !options.bmpOnly;
     request.maxPixels = options.maxPixels;
-    request.writer = options.png ? writePngImage : nullptr;
+    if (options.png)
+        request.writer = writePngImage;
+    else if (!options.regions && !options.layers && threads > 1)
+        request.writer = builtInWriter(request.psdWanted, threads);
     request.regions = options.layers    ? RegionOutput::layers
                       : options.regions ? RegionOutput::each
                                         : RegionOutput::whole;
@@ -190,6 +195,7 @@ private:
     };
 
     void work() {
+        unsigned threads = 1;
         for (;;) {
             size_t i;
             {
@@ -199,13 +205,18 @@ private:
                 });
                 if (stop_ || taken_ >= slots_.size()) return;
                 i = taken_++;
+                ++busy_;
+                // The last files of the run take the processors of the workers left idle.
+                if (taken_ == slots_.size()) threads = options_.jobs - busy_ + 1;
             }
             Slot slot;
             if (jobs_[i].refusal == nullptr)
-                slot.result = encodeFile(jobs_[i].source.c_str(), encodeRequest(options_), slot.image);
+                slot.result = encodeFile(jobs_[i].source.c_str(), encodeRequest(options_, threads),
+                                         slot.image);
             slot.ready = true;
             {
                 std::lock_guard lock(mutex_);
+                --busy_;
                 if (stop_) return;  // the run is over: the slot's buffers go with it
                 slots_[i] = std::move(slot);
             }
@@ -222,6 +233,7 @@ private:
     std::condition_variable changed_;
     size_t taken_ = 0;
     size_t committed_ = 0;
+    unsigned busy_ = 0;  // workers encoding a file
     bool stop_ = false;
 };
 
@@ -324,11 +336,13 @@ int runConversions(const CliOptions& options, TemporaryFiles& temporaries) {
     Reporter reporter("tavimore-cli", "converted", options.quiet, options.verbose, jobs.size());
     Writer writer(options, guards, reporter);
     if (options.jobs <= 1 || jobs.size() <= 1) {
+        // One file: its PSD parts are packed on the processors the other workers would use.
+        const EncodeRequest request = encodeRequest(options, std::max(1u, options.jobs));
         for (const Job& job : jobs) {
             EncodedImage image;
             ConvertResult result;
             if (job.refusal == nullptr)
-                result = encodeFile(job.source.c_str(), encodeRequest(options), image);
+                result = encodeFile(job.source.c_str(), request, image);
             if (!writer.finish(job, result, image)) break;
         }
     } else {
