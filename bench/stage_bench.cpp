@@ -6,7 +6,8 @@
 //   composeRegions                  bytes of decompressed data placed
 //   packBits4                       samples read from the Canvas by the four layer channels
 //   packBits1                       samples of the four flattened planes
-//   writeBmp, flattenOnWhite, writePsd, writePng*, memcpy, pipeline*   bytes of Canvas
+//   writeBmp, flattenOnWhite, writePsd, writePsdPlanes, writePng*, memcpy, pipeline*
+//                                   bytes of Canvas (writePsdPlanes: the writer through planes)
 //   encodeLzPixels, encodeLzBytes   bytes of input (Canvas, decompressed data), 1920x1080 only;
 //                                   the counters give the stream's size and the greedy one's
 // writePng is the command line's setting (RGBA, one thread); writePng-L<level>[-filtered|-rle]
@@ -200,6 +201,12 @@ std::vector<Stage> stages() {
          }},
         {"writePsd", canvasBytes,
          [](Inputs& in) {
+             uint32_t length = writePsd(in.canvas, in.out.span());
+             benchmark::DoNotOptimize(length);
+             benchmark::ClobberMemory();
+         }},
+        {"writePsdPlanes", canvasBytes,
+         [](Inputs& in) {
              uint32_t length = writePsd(in.canvas, in.planes.span(), in.out.span());
              benchmark::DoNotOptimize(length);
              benchmark::ClobberMemory();
@@ -216,11 +223,9 @@ std::vector<Stage> stages() {
          [](Inputs& in) {
              Canvas canvas;
              Status status = decodeFresh(in, canvas);
-             ByteBuffer planes;
-             obtainBlock(psdPlanesSize(canvas.width, canvas.height), planes, Fill::whole);
              ByteBuffer out;
              obtainBlock(psdBufferSize(canvas.width, canvas.height), out);
-             uint32_t length = writePsd(canvas, planes.span(), out.span());
+             uint32_t length = writePsd(canvas, out.span());
              benchmark::DoNotOptimize(status);
              benchmark::DoNotOptimize(length);
          }},

@@ -9,7 +9,7 @@
 #include "codec/psd.h"
 
 Status writePsdOnThreads(const Canvas& canvas, unsigned threads, EncodedImage& image) {
-    threads = std::min(threads, kPsdParts);
+    threads = std::min(threads, kPsdPackedParts);
     // Each part is packed into its own slot, then moved down behind the one before: the
     // slots are touched only as far as a part writes. A picture whose slots the system will
     // not give is packed in place on this thread.
@@ -17,10 +17,10 @@ Status writePsdOnThreads(const Canvas& canvas, unsigned threads, EncodedImage& i
         obtainBlock(psdPartsBufferSize(canvas.width, canvas.height), image.bytes, Fill::inPart) !=
             Status::ok)
         return writeImage(canvas, true, image);
-    uint32_t lengths[kPsdParts] = {};
+    uint32_t lengths[kPsdPackedParts] = {};
     std::atomic<uint32_t> nextPart{0};
     auto pack = [&] {
-        for (uint32_t part; (part = nextPart.fetch_add(1)) < kPsdParts;)
+        for (uint32_t part; (part = nextPart.fetch_add(1)) < kPsdPackedParts;)
             lengths[part] = packPsdPart(canvas, part, image.bytes.span());
     };
     std::vector<std::thread> helpers;

@@ -152,6 +152,18 @@ uint8_t* packPartRows(const Canvas& canvas, uint32_t part, uint8_t* table, uint8
     return data;
 }
 
+// The merged image's alpha rows are the layer's transparency rows: when that block was packed,
+// its table and rows are copied (the rows pack the same wherever they are). Returns the end
+// of the copied rows, or nullptr when the block was stored raw.
+uint8_t* copyTransparencyRows(const uint8_t* layerBlock, uint32_t length, uint32_t height,
+                              uint8_t* table, uint8_t* data) {
+    if (loadBe16(layerBlock) != 1) return nullptr;
+    const uint64_t tableBytes = 2 * uint64_t(height);
+    std::memcpy(table, layerBlock + 2, tableBytes);
+    std::memcpy(data, layerBlock + 2 + tableBytes, length - 2 - tableBytes);
+    return data + (length - 2 - tableBytes);
+}
+
 bool packable(const Canvas& canvas) {
     return canvas.width >= 4 && canvas.width <= kMaxPackedWidth;
 }
@@ -220,9 +232,19 @@ uint32_t writePsd(const Canvas& canvas, std::span<uint8_t> out) {
     uint8_t* data = table + 2 * 4 * channelRows;
     const uint8_t* limit = table + 4 * channelRows * width;
     if (packable(canvas)) {
-        for (uint32_t part = kFirstMergedPart; part < kPsdParts && data != nullptr; ++part)
+        for (uint32_t part = kFirstMergedPart; part < kMergedAlphaPart && data != nullptr; ++part)
             data = packPartRows(canvas, part, table + 2 * channelRows * (part - kFirstMergedPart),
                                 data, limit, end);
+        uint8_t* alphaTable = table + 2 * channelRows * (kMergedAlphaPart - kFirstMergedPart);
+        if (data != nullptr) {
+            // Rows that reach the raw size make the block raw wherever they do so, so whole
+            // copied rows are judged at their end.
+            uint8_t* copied = copyTransparencyRows(start + kPsdTemplateSize, layerLengths[0],
+                                                   height, alphaTable, data);
+            data = copied != nullptr
+                       ? (copied >= limit ? nullptr : copied)
+                       : packPartRows(canvas, kMergedAlphaPart, alphaTable, data, limit, end);
+        }
     } else {
         data = nullptr;
     }
@@ -248,13 +270,25 @@ uint32_t packPsdPart(const Canvas& canvas, uint32_t part, std::span<uint8_t> out
     return packed == nullptr ? 0 : uint32_t(packed - slot);
 }
 
-uint32_t joinPsdParts(const Canvas& canvas, const uint32_t (&lengths)[kPsdParts],
+uint32_t joinPsdParts(const Canvas& canvas, const uint32_t (&packedLengths)[kPsdPackedParts],
                       std::span<uint8_t> out) {
     const uint32_t width = canvas.width, height = canvas.height;
     if (width == 0 || height == 0 || out.size() < psdPartsBufferSize(width, height)) return 0;
     const uint64_t stride = psdPartStride(width, height);
     uint8_t* start = out.data();
     auto slot = [&](uint32_t part) { return start + kPsdTemplateSize + part * stride; };
+    uint32_t lengths[kPsdParts];
+    std::copy(packedLengths, packedLengths + kPsdPackedParts, lengths);
+    if (packable(canvas) && packedLengths[0] != 0) {
+        // The merged alpha: the transparency rows, copied when that block was packed.
+        uint8_t* alpha = slot(kMergedAlphaPart);
+        uint8_t* data = alpha + 2 * uint64_t(height);
+        uint8_t* end = copyTransparencyRows(slot(0), packedLengths[0], height, alpha, data);
+        lengths[kMergedAlphaPart] = end != nullptr ? uint32_t(end - alpha)
+                                                   : packPsdPart(canvas, kMergedAlphaPart, out);
+    } else {
+        lengths[kMergedAlphaPart] = 0;
+    }
     writeTemplate(width, height, start);
 
     // Every part moves down to its place or stays: a destination never reaches a slot not

@@ -75,7 +75,11 @@ inline uint64_t psdPartsBufferSize(uint32_t width, uint32_t height) {
 // packed (the merged image is then stored raw), and for a part or buffer out of range.
 uint32_t packPsdPart(const Canvas& canvas, uint32_t part, std::span<uint8_t> out);
 
+// The parts a caller packs before the join: the merged alpha is the layer's transparency
+// again, which the join copies from part 0 (or packs itself when part 0 went raw).
+inline constexpr uint32_t kPsdPackedParts = 7;
+
 // Moves the packed parts, of the lengths packPsdPart gave, into place behind the header.
 // Returns the file size (the bytes writePsd gives), or 0 when out is too small.
-uint32_t joinPsdParts(const Canvas& canvas, const uint32_t (&lengths)[kPsdParts],
+uint32_t joinPsdParts(const Canvas& canvas, const uint32_t (&packedLengths)[kPsdPackedParts],
                       std::span<uint8_t> out);

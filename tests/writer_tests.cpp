@@ -739,14 +739,14 @@ TEST(Psd, WithoutPlanesAndInPartsInAnyOrderTheSameFile) {
         EXPECT_EQ(direct, reference) << c.w << "x" << c.h;
 
         Bytes parts(psdPartsBufferSize(c.w, c.h), 0x5A);
-        uint32_t lengths[kPsdParts];
-        for (uint32_t part = kPsdParts; part-- > 0;) lengths[part] = packPsdPart(canvas, part, parts);
+        uint32_t lengths[kPsdPackedParts];
+        for (uint32_t part = kPsdPackedParts; part-- > 0;) lengths[part] = packPsdPart(canvas, part, parts);
         parts.resize(joinPsdParts(canvas, lengths, parts));
         EXPECT_EQ(parts, reference) << c.w << "x" << c.h;
     }
     Canvas canvas = canvasOf(makeSpritePicture(6, 5, 2));
     Bytes out(psdBufferSize(6, 5) - 1), parts(psdPartsBufferSize(6, 5) - 1);
-    uint32_t lengths[kPsdParts] = {};
+    uint32_t lengths[kPsdPackedParts] = {};
     EXPECT_EQ(writePsd(canvas, out), 0u);
     EXPECT_EQ(packPsdPart(canvas, 0, parts), 0u);
     EXPECT_EQ(joinPsdParts(canvas, lengths, parts), 0u);
