@@ -1,6 +1,25 @@
 #include "codec/bmp.h"
 
+#include <emmintrin.h>
+
+
 #include "common/bytes.h"
+
+namespace {
+
+// Four pixels' colours, 12 bytes, stored as two 8-byte moves of six: each 64-bit lane holds
+// two pixels, the odd one moved down next to the even one, and two zero bytes above them that
+// the next move (or the row's end) covers.
+inline void putFourPixels(const uint8_t* pixel, uint8_t* o) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixel));
+    const __m128i even = _mm_and_si128(v, _mm_set1_epi64x(0x0000000000FFFFFFll));
+    const __m128i odd = _mm_and_si128(_mm_srli_epi64(v, 8), _mm_set1_epi64x(0x0000FFFFFF000000ll));
+    const __m128i pairs = _mm_or_si128(even, odd);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(o), pairs);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 6), _mm_unpackhi_epi64(pairs, pairs));
+}
+
+}  // namespace
 
 uint32_t writeBmp(const Canvas& canvas, std::span<uint8_t> out) {
     const uint32_t width = canvas.width;
@@ -27,6 +46,10 @@ uint32_t writeBmp(const Canvas& canvas, std::span<uint8_t> out) {
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t* o = row;
         uint32_t x = 0;
+        // Sixteen pixels at a time while the last 8-byte store, two bytes past the pixels,
+        // stays inside the row: the row above is already written.
+        for (; 3 * uint64_t(x + 16) + 2 <= rowSize; x += 16, source += 64, o += 48)
+            for (int k = 0; k < 4; ++k) putFourPixels(source + 16 * k, o + 12 * k);
         // Four pixels at a time: three words out for four in.
         for (; x + 4 <= width; x += 4, source += 16, o += 12) {
             uint32_t p0 = loadWord32(source) & 0xFFFFFF, p1 = loadWord32(source + 4) & 0xFFFFFF;

@@ -2,6 +2,7 @@
 
 #include <emmintrin.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstring>
@@ -219,19 +220,23 @@ Status decodeLzBytes(const uint8_t* stream, const uint8_t* streamEnd, const uint
             uint8_t* const groupStart = o;
             for (std::ptrdiff_t k = 0; k < kByteGroupOutput; k += 16)
                 store16(original + k, load16(o + k));
-            // A literal is taken as a copy of one byte from the stream, so that the kind of
-            // item, as unpredictable as the lengths, needs no branch either.
-            for (int item = 0; item < kItemsPerControl; ++item, control >>= 1) {
-                const uint32_t literal = control & 1;
+            // The literals before each copy are contiguous in the stream: a run of them (at
+            // most eight) is one 16-byte move, then the copy follows.
+            for (uint32_t items = kItemsPerControl;;) {
+                const uint32_t literals = std::min<uint32_t>(uint32_t(std::countr_one(control)), items);
+                store16(o, load16(in));
+                in += literals;
+                o += literals;
+                items -= literals;
+                if (items == 0) break;
+                control >>= literals + 1;
+                --items;
                 const uint32_t word = loadLe16(in);
                 const uint32_t distance = word >> 4;
-                const uint32_t count = literal ? 1 : (word & 0x0F) + 2;
-                const uint8_t* literalByte = in;
-                in += 2 - literal;
+                const uint32_t count = (word & 0x0F) + 2;
+                in += 2;
                 // A copy whose source overlaps it, or reaches before the output, or is empty.
-                const uint32_t unusual =
-                    uint32_t(distance < count) | uint32_t(uint64_t(o - out) < distance);
-                if ((~literal & unusual) != 0) {
+                if (distance < count || uint64_t(o - out) < distance) {
                     if (uint64_t(o - out) < distance) {
                         store16(o, load16(original + (o - groupStart)));
                         return Status::damagedStream;
@@ -241,9 +246,10 @@ Status decodeLzBytes(const uint8_t* stream, const uint8_t* streamEnd, const uint
                     else
                         copyOverlapping(o, distance, count);
                 } else {
-                    copyAhead(o, literal ? literalByte : o - distance, count);
+                    copyAhead(o, o - distance, count);
                 }
                 o += count;
+                if (items == 0) break;
             }
             store16(o, load16(original + (o - groupStart)));
             continue;
