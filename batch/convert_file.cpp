@@ -106,7 +106,7 @@ Status writeLayers(std::span<const uint8_t> file, std::span<const uint8_t> data,
 }  // namespace
 
 ConvertResult readSourceFile(const char* sourcePath, FileHandle& source, ByteBuffer& file,
-                             uint64_t& size) {
+                             uint64_t& size, KeptBlock* kept) {
     file.release();
     size = 0;
     Status status = openSource(sourcePath, source);
@@ -116,11 +116,13 @@ ConvertResult readSourceFile(const char* sourcePath, FileHandle& source, ByteBuf
     if (size > kMaxBlockSize) return failed(Status::tooLarge);
     // Never less than a header: bytes a short file lacks read as the marker or as zero.
     const uint32_t bufferSize = std::max(uint32_t(size), kG00HeaderSize);
-    status = obtainBlock(bufferSize, file, Fill::whole);
+    status = kept != nullptr ? takeKeptBlock(bufferSize, *kept, file, Fill::whole)
+                             : obtainBlock(bufferSize, file, Fill::whole);
     if (status != Status::ok) return failed(status);
     storeLe32(file.data(), 0xFFFFFFFFu);
     status = readWhole(source, file.data(), uint32_t(size));
     if (status != Status::ok) {
+        if (kept != nullptr) keepBlock(file, *kept);
         file.release();
         return failed(status, 0, source.error);
     }
@@ -143,33 +145,45 @@ ConvertResult readSource(const char* path, uint32_t minimumSize, FileHandle& sou
 }
 
 ConvertResult encodeFile(const char* sourcePath, const EncodeRequest& request,
-                         EncodedImage& image) {
+                         EncodedImage& image, KeptBlocks* kept) {
     image.bytes.release();
     image.length = 0;
     image.byRegion = false;
     image.regions.clear();
     ByteBuffer file;
     uint64_t size = 0;
-    ConvertResult read = readSourceFile(sourcePath, image.source, file, size);
+    ConvertResult read = readSourceFile(sourcePath, image.source, file, size,
+                                        kept != nullptr ? &kept->file : nullptr);
     if (!read.ok()) return read;
 
     Canvas canvas;
     ByteBuffer data;
     const bool byRegion = request.regions != RegionOutput::whole;
     const G00Decoded decoded =
-        decodeG00Picture(file.span(), canvas, request.maxPixels, byRegion ? &data : nullptr);
-    if (decoded.status != Status::ok) return failed(decoded.status, decoded.header.type);
+        decodeG00Picture(file.span(), canvas, request.maxPixels, byRegion ? &data : nullptr,
+                         kept != nullptr ? &kept->decode : nullptr);
+    if (decoded.status != Status::ok) {
+        if (kept != nullptr) keepBlock(file, kept->file);
+        return failed(decoded.status, decoded.header.type);
+    }
 
     const bool regionBased = decoded.header.type == kG00Regions;
     Status status;
     if (regionBased && request.regions == RegionOutput::each) {
         const uint32_t width = canvas.width, height = canvas.height;
-        canvas.pixels.release();  // every region is drawn alone, from the data
+        // Every region is drawn alone, from the data.
+        if (kept != nullptr) keepBlock(canvas.pixels, kept->decode.canvas);
+        canvas.pixels.release();
         status = writeRegions(request, file.span(), data.span(), width, height, image);
     } else if (regionBased && request.regions == RegionOutput::layers) {
         status = writeLayers(file.span(), data.span(), canvas, image);
     } else {
         status = writeWith(request, canvas, regionBased, image);
+    }
+    if (kept != nullptr) {
+        keepBlock(file, kept->file);
+        keepBlock(canvas.pixels, kept->decode.canvas);
+        keepBlock(data, kept->decode.data);
     }
     if (status != Status::ok) {
         image.bytes.release();
@@ -180,7 +194,7 @@ ConvertResult encodeFile(const char* sourcePath, const EncodeRequest& request,
 }
 
 ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& image,
-                         uint64_t maxPixels, ImageWriter writer) {
+                         uint64_t maxPixels, const ImageWriter& writer) {
     return encodeFile(sourcePath, EncodeRequest{psdWanted, maxPixels, writer, RegionOutput::whole},
                       image);
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "batch/file_access.h"
+#include "codec/g00.h"
 #include "common/byte_buffer.h"
 #include "common/canvas.h"
 #include "common/status.h"
@@ -68,13 +69,22 @@ struct EncodeRequest {
     RegionOutput regions = RegionOutput::whole;
 };
 
+// Blocks a command-line worker keeps from one file to the next, so that a batch does not
+// pay for fresh pages (their faults and the system's zeroing) on every file; only what the
+// previous file wrote is cleared. The window obtains and releases its blocks per file.
+struct KeptBlocks {
+    KeptBlock file;
+    G00Blocks decode;
+};
+
 // Reads, checks, decodes and writes the picture into memory: every picture through the
 // request's writer when one is given; otherwise type-2 pictures become PSD when psdWanted,
 // everything else BMP. A file fails with the same result whatever the request's region
 // output, since the whole picture is decoded first in every case. Every buffer but the
-// outputs is released before it returns.
+// outputs is released before it returns; with kept, the source's,
+// the Canvas's and the decompression blocks are taken from it and given back to it instead.
 ConvertResult encodeFile(const char* sourcePath, const EncodeRequest& request,
-                         EncodedImage& image);
+                         EncodedImage& image, KeptBlocks* kept = nullptr);
 ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& image,
                          uint64_t maxPixels = 0, const ImageWriter& writer = nullptr);
 
@@ -82,7 +92,7 @@ ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& i
 // short file lacks zero), as encodeFile does: cannotOpen, notRegularFile, empty, tooLarge,
 // readFailed or an obtainBlock result on failure. size receives the file's own size.
 ConvertResult readSourceFile(const char* sourcePath, FileHandle& source, ByteBuffer& file,
-                             uint64_t& size);
+                             uint64_t& size, KeptBlock* kept = nullptr);
 
 // The output's file name for a source's: up to the first "." of fileName, then "." and the
 // extension ("a.b.g00" -> "a.psd", ".name.g00" -> ".psd"; a name without "." gets one).

@@ -196,6 +196,7 @@ private:
 
     void work() {
         unsigned threads = 1;
+        KeptBlocks kept;
         for (;;) {
             size_t i;
             {
@@ -212,7 +213,7 @@ private:
             Slot slot;
             if (jobs_[i].refusal == nullptr)
                 slot.result = encodeFile(jobs_[i].source.c_str(), encodeRequest(options_, threads),
-                                         slot.image);
+                                         slot.image, &kept);
             slot.ready = true;
             {
                 std::lock_guard lock(mutex_);
@@ -338,11 +339,13 @@ int runConversions(const CliOptions& options, TemporaryFiles& temporaries) {
     if (options.jobs <= 1 || jobs.size() <= 1) {
         // One file: its PSD parts are packed on the processors the other workers would use.
         const EncodeRequest request = encodeRequest(options, std::max(1u, options.jobs));
+        KeptBlocks kept;
         for (const Job& job : jobs) {
             EncodedImage image;
             ConvertResult result;
             if (job.refusal == nullptr)
-                result = encodeFile(job.source.c_str(), request, image);
+                result = encodeFile(job.source.c_str(), request, image,
+                                    jobs.size() > 1 ? &kept : nullptr);
             if (!writer.finish(job, result, image)) break;
         }
     } else {

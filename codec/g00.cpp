@@ -61,10 +61,12 @@ Status decodeFullFrame(std::span<const uint8_t> file, const StreamPlace& place, 
                           file.data() + file.size(), canvas.pixels.data(), canvas.pixels.end());
 }
 
-Status decompress(std::span<const uint8_t> file, const StreamPlace& place, ByteBuffer& data) {
+Status decompress(std::span<const uint8_t> file, const StreamPlace& place, ByteBuffer& data,
+                  KeptBlock* kept = nullptr) {
     // Resident at once only when the stream could fill it, not because the file says so.
     const Fill fill = place.dataSize <= lzBytesMostOutput(place.bytes()) ? Fill::whole : Fill::inPart;
-    Status status = obtainBlock(place.dataSize, data, fill);
+    Status status = kept != nullptr ? takeKeptBlock(place.dataSize, *kept, data, fill)
+                                    : obtainBlock(place.dataSize, data, fill);
     if (status != Status::ok) return status;
     if (place.bytes() > 0) {
         status = decodeLzBytes(file.data() + place.start, file.data() + place.end,
@@ -75,8 +77,8 @@ Status decompress(std::span<const uint8_t> file, const StreamPlace& place, ByteB
 }
 
 Status decodeRegions(std::span<const uint8_t> file, const StreamPlace& place, Canvas& canvas,
-                     ByteBuffer& data) {
-    const Status status = decompress(file, place, data);
+                     ByteBuffer& data, KeptBlock* kept) {
+    const Status status = decompress(file, place, data, kept);
     if (status != Status::ok) return status;
     return composeRegions(file, data.span(), canvas);
 }
@@ -105,14 +107,14 @@ Status decodeG00(std::span<const uint8_t> file, Canvas& canvas) {
     if (status != Status::ok) return status;
     if (file[kG00TypeOffset] == kG00FullFrame) return decodeFullFrame(file, place, canvas);
     ByteBuffer data;
-    return decodeRegions(file, place, canvas, data);
+    return decodeRegions(file, place, canvas, data, nullptr);
 }
 
 G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas, uint64_t maxPixels,
-                            ByteBuffer* partData) {
-    ByteBuffer data;
-    ByteBuffer& kept = partData != nullptr ? *partData : data;
-    kept.release();
+                            ByteBuffer* partData, G00Blocks* kept) {
+    ByteBuffer ownData;
+    ByteBuffer& data = partData != nullptr ? *partData : ownData;
+    data.release();
     canvas.pixels.release();
     canvas.width = canvas.height = 0;
     G00Decoded result;
@@ -123,7 +125,11 @@ G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas, uint6
     result.header = readG00Header(file);
     const G00Header& header = result.header;
     auto refuse = [&](Status status) {
-        kept.release();
+        if (kept != nullptr) {
+            keepBlock(data, kept->data);
+            keepBlock(canvas.pixels, kept->canvas);
+        }
+        data.release();
         canvas.pixels.release();
         canvas.width = canvas.height = 0;
         result.status = status;
@@ -146,10 +152,13 @@ G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas, uint6
     const bool streamCouldFill =
         canvasByteSize(header.width, header.height) <= lzPixelsMostOutput(file.size());
     status = makeCanvas(header.width, header.height, canvas,
-                        streamCouldFill ? Fill::whole : Fill::inPart);
+                        streamCouldFill ? Fill::whole : Fill::inPart,
+                        kept != nullptr ? &kept->canvas : nullptr);
     if (status != Status::ok) return refuse(status);
-    status = header.type == kG00FullFrame ? decodeFullFrame(file, place, canvas)
-                                          : decodeRegions(file, place, canvas, kept);
+    status = header.type == kG00FullFrame
+                 ? decodeFullFrame(file, place, canvas)
+                 : decodeRegions(file, place, canvas, data, kept != nullptr ? &kept->data : nullptr);
     if (status != Status::ok) return refuse(status);
+    if (kept != nullptr && partData == nullptr) keepBlock(data, kept->data);
     return result;
 }

@@ -32,8 +32,18 @@ struct G00Decoded {
 // tooManyPixels; tooLarge. On failure the Canvas is empty. When partData is given, a region
 // picture's decompressed data is kept there (for drawing its regions alone); it is empty for a
 // full frame and on failure.
+//
+// With kept, the Canvas and the decompression buffer are taken from its blocks (zero-filled
+// as fresh ones are, see takeKeptBlock) and go back to them on failure; on success the
+// decompression buffer goes back at once unless it is kept in partData, and the caller gives
+// it and the Canvas back with keepBlock when done.
+struct G00Blocks {
+    KeptBlock canvas;
+    KeptBlock data;
+};
 G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas,
-                            uint64_t maxPixels = 0, ByteBuffer* partData = nullptr);
+                            uint64_t maxPixels = 0, ByteBuffer* partData = nullptr,
+                            G00Blocks* kept = nullptr);
 
 // Decodes the file into a zero-filled Canvas of its header's width and height (made by the
 // caller). Results: ok; notG00 or unsupportedType for a type other than 0 and 2; truncated when

@@ -200,7 +200,7 @@ uint32_t writeRawMerged(const Canvas& canvas, uint8_t* out) {
 void writeLengths(uint8_t* start, const uint32_t (&layerLengths)[4]) {
     uint64_t layerInfo = kLayerInfoFixed;
     for (uint32_t c = 0; c < 4; ++c) {
-        storeBe32(start + kLayerChannels[c].lengthField, layerLengths[c]);
+        storeBe32(start + kLayerRecordStart + recordChannelLength(c), layerLengths[c]);
         layerInfo += layerLengths[c];
     }
     storeBe32(start + kLayerInfoLength, uint32_t(layerInfo));

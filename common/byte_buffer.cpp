@@ -1,5 +1,7 @@
 #include "common/byte_buffer.h"
 
+#include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "common/fault_injection.h"
@@ -59,13 +61,15 @@ void unmapPages(uint8_t* bytes, uint32_t size) {
 }  // namespace
 
 ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
-    : bytes_(std::exchange(other.bytes_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+    : bytes_(std::exchange(other.bytes_, nullptr)), size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)) {}
 
 ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
     if (this != &other) {
         release();
         bytes_ = std::exchange(other.bytes_, nullptr);
         size_ = std::exchange(other.size_, 0);
+        capacity_ = std::exchange(other.capacity_, 0);
     }
     return *this;
 }
@@ -83,8 +87,25 @@ Status obtainBlock(uint64_t size, ByteBuffer& block, Fill fill) {
 
 void ByteBuffer::release() {
     if (bytes_ == nullptr) return;
-    unmapPages(bytes_, size_);
+    unmapPages(bytes_, capacity_);
     faults::blockReleased();
     bytes_ = nullptr;
-    size_ = 0;
+    size_ = capacity_ = 0;
+}
+
+Status takeKeptBlock(uint64_t size, KeptBlock& kept, ByteBuffer& block, Fill fill) {
+    block.release();
+    ByteBuffer& own = kept.block;
+    if (!own.empty() && size != 0 && size <= own.capacity_ && own.capacity_ / 2 <= size) {
+        std::memset(own.bytes_, 0, size_t(std::min<uint64_t>(kept.written, size)));
+        own.size_ = uint32_t(size);
+        kept.written = std::max<uint64_t>(kept.written, size);
+        block = std::move(own);
+        return Status::ok;
+    }
+    own.release();
+    kept.written = 0;
+    const Status status = obtainBlock(size, block, fill);
+    if (status == Status::ok) kept.written = size;
+    return status;
 }

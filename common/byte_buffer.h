@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <utility>
 
 #include "common/status.h"
 
@@ -17,9 +18,16 @@ inline constexpr uint64_t kMaxBlockSize = 0xFFFFFFFFu;
 enum class Fill { inPart, whole };
 
 class ByteBuffer;
+struct KeptBlock;
 // Obtains a block with the reason for a refusal: tooLarge beyond kMaxBlockSize, outOfMemory
 // when the size is 0 or the system refuses. Any block already held is released first.
 Status obtainBlock(uint64_t size, ByteBuffer& block, Fill fill = Fill::inPart);
+
+// Gives block a zero-filled block of size bytes from kept: kept's own when it holds that many
+// and at most twice as many (a batch of small files does not keep a large one resident), with
+// only the bytes earlier holders may have written cleared; a newly obtained one otherwise,
+// with obtainBlock's refusals. Give it back with keepBlock when done.
+Status takeKeptBlock(uint64_t size, KeptBlock& kept, ByteBuffer& block, Fill fill = Fill::inPart);
 
 class ByteBuffer {
 public:
@@ -44,8 +52,22 @@ public:
 
 private:
     friend Status obtainBlock(uint64_t size, ByteBuffer& block, Fill fill);
-    ByteBuffer(uint8_t* bytes, uint32_t size) : bytes_(bytes), size_(size) {}
+    friend Status takeKeptBlock(uint64_t size, KeptBlock& kept, ByteBuffer& block, Fill fill);
+    ByteBuffer(uint8_t* bytes, uint32_t size) : bytes_(bytes), size_(size), capacity_(size) {}
 
     uint8_t* bytes_ = nullptr;
     uint32_t size_ = 0;
+    uint32_t capacity_ = 0;  // as obtained; size_ is less when a kept block is used again
 };
+
+// A block a holder keeps from one use to the next (a command-line worker, from file to file),
+// and how far earlier uses may have written into it: every byte from there on is still zero.
+struct KeptBlock {
+    ByteBuffer block;
+    uint64_t written = 0;
+};
+
+// Returns a block taken with takeKeptBlock.
+inline void keepBlock(ByteBuffer& block, KeptBlock& kept) {
+    if (!block.empty()) kept.block = std::move(block);
+}

@@ -1,10 +1,12 @@
 #include "common/canvas.h"
 
-Status makeCanvas(uint32_t width, uint32_t height, Canvas& canvas, Fill fill) {
+Status makeCanvas(uint32_t width, uint32_t height, Canvas& canvas, Fill fill, KeptBlock* kept) {
     canvas.pixels.release();
     canvas.width = canvas.height = 0;
     if (width == 0 || height == 0) return Status::emptyPicture;
-    Status status = obtainBlock(canvasByteSize(width, height), canvas.pixels, fill);
+    const uint64_t size = canvasByteSize(width, height);
+    Status status = kept != nullptr ? takeKeptBlock(size, *kept, canvas.pixels, fill)
+                                    : obtainBlock(size, canvas.pixels, fill);
     if (status != Status::ok) return status;
     canvas.width = width;
     canvas.height = height;
