@@ -52,9 +52,10 @@ seconds() {
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 # Runs two commands alternately (after one untimed run of each) and prints both medians
-# in milliseconds and the ratio of the second to the first.
+# in milliseconds and the ratio of the second to the first, and with a target ratio, whether
+# it was reached.
 compare() {
-  local label=$1 count=$2 ours=$3 theirs=$4
+  local label=$1 count=$2 ours=$3 theirs=$4 target=${5:-}
   local a=() b=()
   eval "$ours" >/dev/null
   eval "$theirs" >/dev/null
@@ -65,8 +66,12 @@ compare() {
   local ma mb
   ma=$(printf '%s\n' "${a[@]}" | median)
   mb=$(printf '%s\n' "${b[@]}" | median)
-  printf '%-40s %9.1f ms  %9.1f ms  %6.2fx\n' "$label" "$(calc "$ma * 1000")" \
-    "$(calc "$mb * 1000")" "$(calc "$mb / $ma")"
+  local verdict=""
+  if [ -n "$target" ]; then
+    verdict=$(awk "BEGIN { print ($mb / $ma >= $target) ? \"target $target: met\" : \"target $target: MISSED\" }")
+  fi
+  printf '%-40s %9.1f ms  %9.1f ms  %6.2fx  %s\n' "$label" "$(calc "$ma * 1000")" \
+    "$(calc "$mb * 1000")" "$(calc "$mb / $ma")" "$verdict"
 }
 
 # Peak resident set of a command, in bytes.
@@ -75,21 +80,22 @@ peak() {
 }
 
 in=$work/in
-echo "whole process, medians of $reps runs (batch: $batch_reps), alternating; ratio = other / ours"
+echo "whole process, medians of $reps runs (batch: $batch_reps), alternating; ratio = other / ours;" \
+  "load average $(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-40s %12s  %12s  %7s\n' "" "ours" "other" "ratio"
 compare "G00->PSD vs ImageMagick raw RGBA->PSD" "$reps" \
   "'$cli' -q -o '$work/psd' '$in/picture.g00'" \
-  "'$magick' -size ${width}x$height -depth 8 rgba:'$in/picture.rgba' -compress RLE '$work/magick.psd'"
+  "'$magick' -size ${width}x$height -depth 8 rgba:'$in/picture.rgba' -compress RLE '$work/magick.psd'" 6
 compare "G00->PSD noisy vs ImageMagick" "$reps" \
   "'$cli' -q -o '$work/psd' '$in/noisy.g00'" \
-  "'$magick' -size ${width}x$height -depth 8 rgba:'$in/noisy.rgba' -compress RLE '$work/magick-noisy.psd'"
+  "'$magick' -size ${width}x$height -depth 8 rgba:'$in/noisy.rgba' -compress RLE '$work/magick-noisy.psd'" 5
 cmp -s "$work/psd/noisy.psd" <("$cli" -q -j 1 -o "$work/j1" "$in/noisy.g00" && cat "$work/j1/noisy.psd") ||
   { echo "compare: the PSD depends on the threads" >&2; exit 1; }
 rm -f "$work/j1/noisy.psd"
 "$cli" -q --bmp -o "$work/bmp" "$in/picture.g00"
 compare "G00->BMP vs cp of the BMP" "$reps" \
   "'$cli' -q --bmp -o '$work/bmp' '$in/picture.g00'" \
-  "cp '$work/bmp/picture.bmp' '$work/copy.bmp'"
+  "cp '$work/bmp/picture.bmp' '$work/copy.bmp'" 0.5
 compare "G00->PNG vs Pillow raw RGBA->PNG" "$reps" \
   "'$cli' -q --png -o '$work/png' '$in/picture.g00'" \
   "'$python' '$work/pillow_png.py' '$in/picture.rgba' '$work/pillow.png'"
@@ -102,7 +108,7 @@ compare "G00->PNG: all processors vs one" "$reps" \
 cmp -s "$work/png/picture.png" "$work/png1/picture.png" || { echo "compare: the PNG depends on the processors" >&2; exit 1; }
 compare "500 files: -j 2 vs -j 1" "$batch_reps" \
   "'$cli' -q -j 2 -o '$work/j2' '$in'/batch/*.g00" \
-  "'$cli' -q -j 1 -o '$work/j1' '$in'/batch/*.g00"
+  "'$cli' -q -j 1 -o '$work/j1' '$in'/batch/*.g00" 1.9
 cmp -s <(cat "$work"/j1/*.psd) <(cat "$work"/j2/*.psd) || { echo "compare: -j 1 and -j 2 differ" >&2; exit 1; }
 
 # The buffers a conversion needs: the file, the Canvas, the output (the file is released

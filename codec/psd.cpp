@@ -159,8 +159,8 @@ uint8_t* copyTransparencyRows(const uint8_t* layerBlock, uint32_t length, uint32
                               uint8_t* table, uint8_t* data) {
     if (loadBe16(layerBlock) != 1) return nullptr;
     const uint64_t tableBytes = 2 * uint64_t(height);
-    std::memcpy(table, layerBlock + 2, tableBytes);
-    std::memcpy(data, layerBlock + 2 + tableBytes, length - 2 - tableBytes);
+    std::memcpy(table, layerBlock + 2, size_t(tableBytes));
+    std::memcpy(data, layerBlock + 2 + tableBytes, size_t(length - 2 - tableBytes));
     return data + (length - 2 - tableBytes);
 }
 
@@ -319,10 +319,11 @@ uint32_t joinPsdParts(const Canvas& canvas, const uint32_t (&packedLengths)[kPsd
         return uint32_t(merged + writeRawMerged(canvas, merged) - start);
     storeBe16(merged, 1);
     for (uint32_t part = kFirstMergedPart; part < kPsdParts; ++part)
-        std::memmove(merged + 2 + tableBytes * (part - kFirstMergedPart), slot(part), tableBytes);
+        std::memmove(merged + 2 + tableBytes * (part - kFirstMergedPart), slot(part),
+                     size_t(tableBytes));
     uint8_t* data = merged + 2 + 4 * tableBytes;
     for (uint32_t part = kFirstMergedPart; part < kPsdParts; ++part) {
-        std::memmove(data, slot(part) + tableBytes, lengths[part] - tableBytes);
+        std::memmove(data, slot(part) + tableBytes, size_t(lengths[part] - tableBytes));
         data += lengths[part] - tableBytes;
     }
     return uint32_t(data - start);
