@@ -138,7 +138,8 @@ void partRow(const Canvas& canvas, uint32_t part, uint32_t y, uint8_t* out) {
 
 // One part's rows, each made into row and packed to data with its length in table. Returns
 // the end of the packed bytes, or nullptr as soon as they reach limit or a row passes the
-// 65,535 bytes its length slot holds. end must lie a packed row's bound past limit.
+// 65,535 bytes its length slot holds. end must lie a packed row's bound past limit, or past
+// all the rows packed at their longest.
 uint8_t* packPartRows(const Canvas& canvas, uint32_t part, uint8_t* table, uint8_t* data,
                       const uint8_t* limit, const uint8_t* end) {
     alignas(16) uint8_t row[kMaxPackedWidth + 1];
