@@ -31,7 +31,7 @@ Status writeImage(const Canvas& canvas, bool psd, EncodedImage& image) {
     Status status;
     if (psd) {
         // Sized for every block stored raw; the packed file usually fills a fraction of it.
-        status = obtainBlock(psdBufferSize(canvas.width, canvas.height), image.bytes, Fill::inPart);
+        status = obtainBlock(psdBufferSize(canvas.width, canvas.height), image.bytes, Fill::fromStart);
         if (status != Status::ok) return status;
         image.length = writePsd(canvas, image.bytes.span());
         image.extension = "psd";
@@ -96,7 +96,7 @@ Status writeLayers(std::span<const uint8_t> file, std::span<const uint8_t> data,
     status = obtainBlock(psdPlanesSize(canvas.width, canvas.height), planes, Fill::whole);
     if (status != Status::ok) return status;
     status = obtainBlock(layeredPsdBufferSize(canvas.width, canvas.height, layers), image.bytes,
-                         Fill::inPart);
+                         Fill::fromStart);
     if (status != Status::ok) return status;
     image.length = writeLayeredPsd(canvas, layers, planes.span(), image.bytes.span());
     image.extension = "psd";

@@ -25,7 +25,7 @@ Status writePngImage(const Canvas& canvas, bool regionBased, EncodedImage& image
     const size_t bandBound = size_t(pngBandBound(width, colour));
     // Each band is compressed into its own slot at its bound, then moved down behind the one
     // before: the slots are never touched past what a band writes.
-    Status status = obtainBlock(pngFileBound(width, height, colour), image.bytes, Fill::inPart);
+    Status status = obtainBlock(pngFileBound(width, height, colour), image.bytes, Fill::fromStart);
     if (status != Status::ok) return status;
 
     const unsigned processors = std::max(1u, std::thread::hardware_concurrency());

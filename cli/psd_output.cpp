@@ -1,37 +1,39 @@
 #include "cli/psd_output.h"
 
-#include <algorithm>
-#include <atomic>
 #include <system_error>
 #include <thread>
-#include <vector>
 
 #include "codec/psd.h"
 
 Status writePsdOnThreads(const Canvas& canvas, unsigned threads, EncodedImage& image) {
-    threads = std::min(threads, kPsdPackedParts);
-    // Each part is packed into its own slot, then moved down behind the one before: the
-    // slots are touched only as far as a part writes. A picture whose slots the system will
-    // not give is packed in place on this thread.
-    if (threads <= 1 ||
-        obtainBlock(psdPartsBufferSize(canvas.width, canvas.height), image.bytes, Fill::inPart) !=
-            Status::ok)
-        return writeImage(canvas, true, image);
-    uint32_t lengths[kPsdPackedParts] = {};
-    std::atomic<uint32_t> nextPart{0};
-    auto pack = [&] {
-        for (uint32_t part; (part = nextPart.fetch_add(1)) < kPsdPackedParts;)
-            lengths[part] = packPsdPart(canvas, part, image.bytes.span());
-    };
-    std::vector<std::thread> helpers;
-    try {
-        for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(pack);
-    } catch (const std::system_error&) {
-        // A thread the system would not start: the others take its parts.
+    if (threads <= 1) return writeImage(canvas, true, image);
+    // The layer's blocks are packed here, in place; the merged image's colour rows on a second
+    // thread into a block of their own, then moved behind the layer (a copy of about a third
+    // of the file). The two halves cost about the same. Both blocks take large pages as they
+    // are written, so neither becomes resident beyond what it holds.
+    const uint32_t width = canvas.width, height = canvas.height;
+    ByteBuffer merged;
+    Status status = obtainBlock(psdBufferSize(width, height), image.bytes, Fill::fromStart);
+    if (status == Status::ok)
+        status = obtainBlock(psdMergedSize(width, height), merged, Fill::fromStart);
+    if (status != Status::ok) {
+        image.bytes.release();
+        return status;
     }
-    pack();
-    for (std::thread& helper : helpers) helper.join();
-    image.length = joinPsdParts(canvas, lengths, image.bytes.span());
+    uint32_t mergedLength = 0;
+    auto packMerged = [&] { mergedLength = packPsdMergedColours(canvas, merged.span()); };
+    std::thread helper;
+    try {
+        helper = std::thread(packMerged);
+    } catch (const std::system_error&) {
+        // A thread the system would not start: this one packs both halves.
+    }
+    const uint32_t layerEnd = packPsdLayer(canvas, image.bytes.span());
+    if (helper.joinable())
+        helper.join();
+    else
+        packMerged();
+    image.length = joinPsdHalves(canvas, layerEnd, merged.span(), mergedLength, image.bytes.span());
     image.extension = "psd";
     return image.length == 0 ? Status::outOfMemory : Status::ok;
 }

@@ -153,18 +153,6 @@ uint8_t* packPartRows(const Canvas& canvas, uint32_t part, uint8_t* table, uint8
     return data;
 }
 
-// The merged image's alpha rows are the layer's transparency rows: when that block was packed,
-// its table and rows are copied (the rows pack the same wherever they are). Returns the end
-// of the copied rows, or nullptr when the block was stored raw.
-uint8_t* copyTransparencyRows(const uint8_t* layerBlock, uint32_t length, uint32_t height,
-                              uint8_t* table, uint8_t* data) {
-    if (loadBe16(layerBlock) != 1) return nullptr;
-    const uint64_t tableBytes = 2 * uint64_t(height);
-    std::memcpy(table, layerBlock + 2, size_t(tableBytes));
-    std::memcpy(data, layerBlock + 2 + tableBytes, size_t(length - 2 - tableBytes));
-    return data + (length - 2 - tableBytes);
-}
-
 bool packable(const Canvas& canvas) {
     return canvas.width >= 4 && canvas.width <= kMaxPackedWidth;
 }
@@ -210,12 +198,11 @@ void writeLengths(uint8_t* start, const uint32_t (&layerLengths)[4]) {
 
 }  // namespace
 
-uint32_t writePsd(const Canvas& canvas, std::span<uint8_t> out) {
-    const uint32_t width = canvas.width, height = canvas.height;
-    if (width == 0 || height == 0 || out.size() < psdBufferSize(width, height)) return 0;
-    uint8_t* start = out.data();
-    const uint8_t* end = start + out.size();
-    writeTemplate(width, height, start);
+namespace {
+
+// The header and the layer's four blocks at start. Returns their end.
+uint8_t* writeHeaderAndLayer(const Canvas& canvas, uint8_t* start, const uint8_t* end) {
+    writeTemplate(canvas.width, canvas.height, start);
     uint8_t* o = start + kPsdTemplateSize;
     uint32_t layerLengths[4];
     for (uint32_t part = 0; part < kFirstMergedPart; ++part) {
@@ -223,111 +210,110 @@ uint32_t writePsd(const Canvas& canvas, std::span<uint8_t> out) {
         o += layerLengths[part];
     }
     writeLengths(start, layerLengths);
-    storeBe32(o, 0);  // global layer mask information length
-    o += 4;
+    return o;
+}
 
-    // The merged image is one block: the four channels' length tables, then their rows.
-    uint8_t* merged = o;
+// The merged image is one block: the compression field, the four channels' length tables,
+// then their rows. These pack its red, green and blue rows at merged, leaving the alpha
+// table's place; they return the end of the rows, or nullptr when the block must be raw (its
+// rows reach the raw size, or the picture cannot be packed). end must lie a packed row's
+// bound past the block's raw end.
+uint8_t* packMergedColours(const Canvas& canvas, uint8_t* merged, const uint8_t* end) {
+    if (!packable(canvas)) return nullptr;
+    const uint64_t channelRows = canvas.height;
     uint8_t* table = merged + 2;
-    const uint64_t channelRows = height;
     uint8_t* data = table + 2 * 4 * channelRows;
+    const uint8_t* limit = table + 4 * channelRows * canvas.width;
+    for (uint32_t part = kFirstMergedPart; part < kMergedAlphaPart && data != nullptr; ++part)
+        data = packPartRows(canvas, part, table + 2 * channelRows * (part - kFirstMergedPart),
+                            data, limit, end);
+    return data;
+}
+
+// Completes the merged block at merged, whose colour rows end at data (nullptr: raw), with
+// the alpha rows; start is the file's, whose layer blocks are in place. Returns the file size.
+uint32_t finishMerged(const Canvas& canvas, uint8_t* start, uint8_t* merged, uint8_t* data,
+                      const uint8_t* end) {
+    const uint32_t width = canvas.width, height = canvas.height;
+    const uint64_t channelRows = height;
+    uint8_t* table = merged + 2;
     const uint8_t* limit = table + 4 * channelRows * width;
-    if (packable(canvas)) {
-        for (uint32_t part = kFirstMergedPart; part < kMergedAlphaPart && data != nullptr; ++part)
-            data = packPartRows(canvas, part, table + 2 * channelRows * (part - kFirstMergedPart),
-                                data, limit, end);
+    if (data != nullptr) {
         uint8_t* alphaTable = table + 2 * channelRows * (kMergedAlphaPart - kFirstMergedPart);
-        if (data != nullptr) {
-            // Rows that reach the raw size make the block raw wherever they do so, so whole
-            // copied rows are judged at their end.
-            uint8_t* copied = copyTransparencyRows(start + kPsdTemplateSize, layerLengths[0],
-                                                   height, alphaTable, data);
-            data = copied != nullptr
-                       ? (copied >= limit ? nullptr : copied)
-                       : packPartRows(canvas, kMergedAlphaPart, alphaTable, data, limit, end);
+        // The merged alpha rows are the layer's transparency rows: when that block was packed,
+        // its table and rows are copied (rows pack the same wherever they are). Rows that
+        // reach the raw size make the block raw wherever they do so, so the copied rows are
+        // judged at their end, before they are written: they may be longer than the room
+        // left past the raw size.
+        const uint8_t* layerBlock = start + kPsdTemplateSize;
+        const uint64_t tableBytes = 2 * channelRows;
+        if (loadBe16(layerBlock) == 1) {
+            const uint64_t rowBytes =
+                loadBe32(start + kLayerRecordStart + recordChannelLength(0)) - 2 - tableBytes;
+            if (rowBytes >= uint64_t(limit - data)) {
+                data = nullptr;
+            } else {
+                std::memcpy(alphaTable, layerBlock + 2, size_t(tableBytes));
+                std::memcpy(data, layerBlock + 2 + tableBytes, size_t(rowBytes));
+                data += rowBytes;
+            }
+        } else {
+            data = packPartRows(canvas, kMergedAlphaPart, alphaTable, data, limit, end);
         }
-    } else {
-        data = nullptr;
     }
     if (data == nullptr) return uint32_t(merged + writeRawMerged(canvas, merged) - start);
     storeBe16(merged, 1);
     return uint32_t(data - start);
 }
 
-uint32_t packPsdPart(const Canvas& canvas, uint32_t part, std::span<uint8_t> out) {
-    const uint32_t width = canvas.width, height = canvas.height;
-    if (width == 0 || height == 0 || part >= kPsdParts ||
-        out.size() < psdPartsBufferSize(width, height))
-        return 0;
-    const uint64_t stride = psdPartStride(width, height);
-    uint8_t* slot = out.data() + kPsdTemplateSize + part * stride;
-    const uint8_t* slotEnd = slot + stride;
-    if (part < kFirstMergedPart) return writeLayerBlock(canvas, part, slot, slotEnd);
-    if (!packable(canvas)) return 0;
-    // The merged image's raw size is reached only by the four parts together, which the join
-    // judges; one part's rows never fill its slot.
-    uint8_t* data = slot + 2 * uint64_t(height);
-    const uint8_t* packed = packPartRows(canvas, part, slot, data, slotEnd, slotEnd);
-    return packed == nullptr ? 0 : uint32_t(packed - slot);
+// Where the merged block starts: behind the layer blocks and the global layer mask length.
+uint8_t* startMerged(uint8_t* layerEnd) {
+    storeBe32(layerEnd, 0);
+    return layerEnd + 4;
 }
 
-uint32_t joinPsdParts(const Canvas& canvas, const uint32_t (&packedLengths)[kPsdPackedParts],
-                      std::span<uint8_t> out) {
+}  // namespace
+
+uint32_t writePsd(const Canvas& canvas, std::span<uint8_t> out) {
     const uint32_t width = canvas.width, height = canvas.height;
-    if (width == 0 || height == 0 || out.size() < psdPartsBufferSize(width, height)) return 0;
-    const uint64_t stride = psdPartStride(width, height);
+    if (width == 0 || height == 0 || out.size() < psdBufferSize(width, height)) return 0;
     uint8_t* start = out.data();
-    auto slot = [&](uint32_t part) { return start + kPsdTemplateSize + part * stride; };
-    uint32_t lengths[kPsdParts];
-    std::copy(packedLengths, packedLengths + kPsdPackedParts, lengths);
-    if (packable(canvas) && packedLengths[0] != 0) {
-        // The merged alpha: the transparency rows, copied when that block was packed.
-        uint8_t* alpha = slot(kMergedAlphaPart);
-        uint8_t* data = alpha + 2 * uint64_t(height);
-        uint8_t* end = copyTransparencyRows(slot(0), packedLengths[0], height, alpha, data);
-        lengths[kMergedAlphaPart] = end != nullptr ? uint32_t(end - alpha)
-                                                   : packPsdPart(canvas, kMergedAlphaPart, out);
-    } else {
-        lengths[kMergedAlphaPart] = 0;
-    }
-    writeTemplate(width, height, start);
+    const uint8_t* end = start + out.size();
+    uint8_t* merged = startMerged(writeHeaderAndLayer(canvas, start, end));
+    return finishMerged(canvas, start, merged, packMergedColours(canvas, merged, end), end);
+}
 
-    // Every part moves down to its place or stays: a destination never reaches a slot not
-    // yet moved.
-    uint8_t* o = start + kPsdTemplateSize;
-    uint32_t layerLengths[4];
-    for (uint32_t part = 0; part < kFirstMergedPart; ++part) {
-        if (lengths[part] == 0) return 0;
-        std::memmove(o, slot(part), lengths[part]);
-        layerLengths[part] = lengths[part];
-        o += lengths[part];
-    }
-    writeLengths(start, layerLengths);
-    storeBe32(o, 0);
-    o += 4;
+uint32_t packPsdLayer(const Canvas& canvas, std::span<uint8_t> out) {
+    const uint32_t width = canvas.width, height = canvas.height;
+    if (width == 0 || height == 0 || out.size() < psdBufferSize(width, height)) return 0;
+    return uint32_t(writeHeaderAndLayer(canvas, out.data(), out.data() + out.size()) - out.data());
+}
 
-    uint8_t* merged = o;
-    const uint64_t tableBytes = 2 * uint64_t(height);
-    uint64_t total = 0;
-    bool packed = true;
-    for (uint32_t part = kFirstMergedPart; part < kPsdParts; ++part) {
-        packed = packed && lengths[part] != 0;
-        total += lengths[part];
+uint32_t packPsdMergedColours(const Canvas& canvas, std::span<uint8_t> merged) {
+    const uint32_t width = canvas.width, height = canvas.height;
+    if (width == 0 || height == 0 || merged.size() < psdMergedSize(width, height)) return 0;
+    const uint8_t* end =
+        packMergedColours(canvas, merged.data(), merged.data() + merged.size());
+    return end == nullptr ? 0 : uint32_t(end - merged.data());
+}
+
+uint32_t joinPsdHalves(const Canvas& canvas, uint32_t layerEnd,
+                       std::span<const uint8_t> merged, uint32_t mergedLength,
+                       std::span<uint8_t> out) {
+    const uint32_t width = canvas.width, height = canvas.height;
+    if (width == 0 || height == 0 || out.size() < psdBufferSize(width, height) ||
+        layerEnd < kPsdTemplateSize || layerEnd > out.size() - 4 || mergedLength > merged.size())
+        return 0;
+    uint8_t* start = out.data();
+    const uint8_t* end = start + out.size();
+    uint8_t* mergedStart = startMerged(start + layerEnd);
+    // The colour rows end below the raw size, so they fit wherever the layer blocks end.
+    uint8_t* data = nullptr;
+    if (mergedLength != 0) {
+        std::memcpy(mergedStart, merged.data(), mergedLength);
+        data = mergedStart + mergedLength;
     }
-    // The rule the one-thread writer applies row by row: the tables and the packed rows
-    // together must stay below the raw size.
-    if (!packed || total >= 4 * uint64_t(height) * width)
-        return uint32_t(merged + writeRawMerged(canvas, merged) - start);
-    storeBe16(merged, 1);
-    for (uint32_t part = kFirstMergedPart; part < kPsdParts; ++part)
-        std::memmove(merged + 2 + tableBytes * (part - kFirstMergedPart), slot(part),
-                     size_t(tableBytes));
-    uint8_t* data = merged + 2 + 4 * tableBytes;
-    for (uint32_t part = kFirstMergedPart; part < kPsdParts; ++part) {
-        std::memmove(data, slot(part) + tableBytes, size_t(lengths[part] - tableBytes));
-        data += lengths[part] - tableBytes;
-    }
-    return uint32_t(data - start);
+    return finishMerged(canvas, start, mergedStart, data, end);
 }
 
 void flattenOnWhite(const Canvas& canvas, std::span<uint8_t> planes) {

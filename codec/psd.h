@@ -57,29 +57,26 @@ uint32_t writeLayeredPsd(const Canvas& canvas, std::span<const PsdRegionLayer> l
 // when out is too small.
 uint32_t writePsd(const Canvas& canvas, std::span<uint8_t> out);
 
-// The same file again, its eight channel parts packed apart, each on whichever thread the
-// caller likes, then joined. Parts 0 to 3 are the layer's transparency, red, green and blue
-// blocks; 4 to 7 the merged image's red, green, blue and alpha rows (its one block). Part p
-// is packed into its own slot of out, psdPartStride bytes each from kPsdTemplateSize on, so
-// the parts never share a byte; out must hold psdPartsBufferSize bytes.
+// The same file in two halves that two threads may pack at once, then joined: the header
+// and the layer's four channel blocks, packed in place in out (psdBufferSize bytes); and the
+// merged image's colour rows, packed into a block of their own (psdMergedSize bytes). The
+// join moves the colour rows behind the layer, adds the alpha rows, and gives the bytes
+// writePsd gives.
 inline constexpr uint32_t kPsdParts = 8;
-inline uint64_t psdPartStride(uint32_t width, uint32_t height) {
-    const uint64_t most = 2 + uint64_t(height) * (2 + width + (uint64_t(width) + 127) / 128);
-    return (most + 63) / 64 * 64 + 64;
-}
-inline uint64_t psdPartsBufferSize(uint32_t width, uint32_t height) {
-    return kPsdTemplateSize + kPsdParts * psdPartStride(width, height);
+inline uint64_t psdMergedSize(uint32_t width, uint32_t height) {
+    return 2 + 4 * uint64_t(height) * width + 2 * 4 * uint64_t(height) + width +
+           (uint64_t(width) + 127) / 128;
 }
 
-// Packs part into its slot and returns its length; 0 for a merged part whose rows cannot be
-// packed (the merged image is then stored raw), and for a part or buffer out of range.
-uint32_t packPsdPart(const Canvas& canvas, uint32_t part, std::span<uint8_t> out);
+// Returns the end of the layer blocks (a length within out), or 0 when out is too small.
+uint32_t packPsdLayer(const Canvas& canvas, std::span<uint8_t> out);
 
-// The parts a caller packs before the join: the merged alpha is the layer's transparency
-// again, which the join copies from part 0 (or packs itself when part 0 went raw).
-inline constexpr uint32_t kPsdPackedParts = 7;
+// Returns the length of the packed colour rows with their block's head, or 0 when the merged
+// image is to be stored raw (its rows reach the raw size, or the picture cannot be packed) or
+// merged is too small.
+uint32_t packPsdMergedColours(const Canvas& canvas, std::span<uint8_t> merged);
 
-// Moves the packed parts, of the lengths packPsdPart gave, into place behind the header.
-// Returns the file size (the bytes writePsd gives), or 0 when out is too small.
-uint32_t joinPsdParts(const Canvas& canvas, const uint32_t (&packedLengths)[kPsdPackedParts],
-                      std::span<uint8_t> out);
+// Returns the file size, or 0 when out is too small or the lengths do not fit the buffers.
+uint32_t joinPsdHalves(const Canvas& canvas, uint32_t layerEnd,
+                       std::span<const uint8_t> merged, uint32_t mergedLength,
+                       std::span<uint8_t> out);

@@ -15,7 +15,10 @@ inline constexpr uint64_t kMaxBlockSize = 0xFFFFFFFFu;
 // may be backed by 2 MB pages), which saves a page fault for every 4 KB; one written in part
 // keeps its pages until they are touched, so that those it never touches never take memory.
 // Only a block the holder will really fill, whatever the input claims, is asked for whole.
-enum class Fill { inPart, whole };
+// A block written from its start onward to an end not known in advance (an output sized for
+// its worst case) takes 2 MB pages as the writing reaches them: a few faults instead of one
+// per 4 KB, and never more than one such page resident past what was written.
+enum class Fill { inPart, whole, fromStart };
 
 class ByteBuffer;
 struct KeptBlock;

@@ -713,10 +713,12 @@ TEST(Psd, WorstCaseStaysInsideTheBufferSize) {
     }
 }
 
-TEST(Psd, WithoutPlanesAndInPartsInAnyOrderTheSameFile) {
-    // The writer through planes is the reference; the one without planes and the parts joined
-    // (packed last first, as threads may finish) must give its bytes, raw fallbacks included:
-    // noise makes every block raw, a half-noisy picture only some, width 3 is never packed.
+TEST(Psd, WithoutPlanesAndInHalvesTheSameFile) {
+    // The writer through planes is the reference; the one without planes and the two halves
+    // joined must give its bytes, raw fallbacks included: noise makes every block raw, a
+    // half-noisy picture only some, width 3 is never packed. Noisy colours over an alpha that
+    // packs just below its raw size make the merged block raw only once its alpha rows are
+    // counted, rows that would not fit the buffer if they were copied first.
     struct Case {
         PictureKind kind;
         uint32_t w, h;
@@ -724,11 +726,15 @@ TEST(Psd, WithoutPlanesAndInPartsInAnyOrderTheSameFile) {
     const Case cases[] = {{PictureKind::sprite, 61, 13},  {PictureKind::photo, 300, 40},
                           {PictureKind::noise, 257, 9},   {PictureKind::flat, 3, 7},
                           {PictureKind::lineArt, 4, 1},   {PictureKind::sprite, 1, 1},
-                          {PictureKind::noise, 130, 1},   {PictureKind::flat, 1000, 3}};
+                          {PictureKind::noise, 130, 1},   {PictureKind::flat, 1000, 3},
+                          {PictureKind::noise, 100, 100}};
     for (const Case& c : cases) {
         TestPicture picture = makeTestPicture(c.kind, c.w, c.h, 5);
         if (c.w == 1000)  // noise in the colours only: the layer's colour blocks go raw
             for (uint32_t i = 0; i < c.w * c.h; ++i) picture.bgra[4 * i + 1] = uint8_t(i * 2654435761u >> 24);
+        if (c.w == 100)  // each alpha row opens with a run of 6, then noise
+            for (uint32_t y = 0; y < c.h; ++y)
+                for (uint32_t x = 0; x < 6; ++x) picture.at(x, y)[3] = 200;
         Canvas canvas = canvasOf(picture);
         Bytes planes(psdPlanesSize(c.w, c.h)), reference(psdBufferSize(c.w, c.h));
         reference.resize(writePsd(canvas, planes, reference));
@@ -738,18 +744,18 @@ TEST(Psd, WithoutPlanesAndInPartsInAnyOrderTheSameFile) {
         direct.resize(writePsd(canvas, direct));
         EXPECT_EQ(direct, reference) << c.w << "x" << c.h;
 
-        Bytes parts(psdPartsBufferSize(c.w, c.h), 0x5A);
-        uint32_t lengths[kPsdPackedParts];
-        for (uint32_t part = kPsdPackedParts; part-- > 0;) lengths[part] = packPsdPart(canvas, part, parts);
-        parts.resize(joinPsdParts(canvas, lengths, parts));
-        EXPECT_EQ(parts, reference) << c.w << "x" << c.h;
+        Bytes halves(psdBufferSize(c.w, c.h), 0x5A), merged(psdMergedSize(c.w, c.h), 0x3C);
+        const uint32_t mergedLength = packPsdMergedColours(canvas, merged);
+        const uint32_t layerEnd = packPsdLayer(canvas, halves);
+        halves.resize(joinPsdHalves(canvas, layerEnd, merged, mergedLength, halves));
+        EXPECT_EQ(halves, reference) << c.w << "x" << c.h;
     }
     Canvas canvas = canvasOf(makeSpritePicture(6, 5, 2));
-    Bytes out(psdBufferSize(6, 5) - 1), parts(psdPartsBufferSize(6, 5) - 1);
-    uint32_t lengths[kPsdPackedParts] = {};
+    Bytes out(psdBufferSize(6, 5) - 1), merged(psdMergedSize(6, 5) - 1);
     EXPECT_EQ(writePsd(canvas, out), 0u);
-    EXPECT_EQ(packPsdPart(canvas, 0, parts), 0u);
-    EXPECT_EQ(joinPsdParts(canvas, lengths, parts), 0u);
+    EXPECT_EQ(packPsdLayer(canvas, out), 0u);
+    EXPECT_EQ(packPsdMergedColours(canvas, merged), 0u);
+    EXPECT_EQ(joinPsdHalves(canvas, kPsdTemplateSize, merged, 0, out), 0u);
 }
 
 TEST(Psd, FromAG00FileEndToEnd) {
