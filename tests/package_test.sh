@@ -5,7 +5,8 @@
 #                 and its tavimore-pack packs them back, its manual pages render
 #   zip           the Windows zip: its files, Notepad's README.txt, Windows' own DLLs only, the
 #                 version resource, its tavimore-cli.exe converts the samples and its
-#                 tavimore-pack.exe packs them back under Wine
+#                 tavimore-pack.exe packs them back under Wine (where this kernel runs
+#                 32-bit programs)
 #   reproducible  a second build of both files in fresh trees gives the same bytes
 # Converted samples must equal those of NATIVE_CLI, the build tree's program.
 set -euo pipefail
@@ -117,8 +118,12 @@ for key, value in (("ProductName", "Tavimore"), ("FileVersion", version),
 PY
     ! grep -q -a -F "$here" "$exe" || fail "$(basename "$exe") holds the path $here"
   done
-  converts_samples "$here/tools/wine-run.sh" "$work/$top/tavimore-cli.exe"
-  packs_samples "$here/tools/wine-run.sh" "$work/$top/tavimore-pack.exe"
+  if "$here/tools/runs-32bit.sh"; then
+    converts_samples "$here/tools/wine-run.sh" "$work/$top/tavimore-cli.exe"
+    packs_samples "$here/tools/wine-run.sh" "$work/$top/tavimore-pack.exe"
+  else
+    echo "zip: this kernel does not run 32-bit programs, so the zip's programs were not run"
+  fi
   ;;
 reproducible)
   [ -f "$deb" ] && [ -f "$zip" ] || fail "make package builds the packages first"

@@ -11,11 +11,11 @@ packages=(
   cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libz-mingw-w64-dev
   g++-mingw-w64-i686 gcc-mingw-w64-i686 binutils-mingw-w64-i686
-  wine wine32:i386 xvfb xauth x11-apps x11-utils openbox
+  g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  wine wine32:i386 wine64 xvfb xauth x11-apps x11-utils openbox
   locales fonts-ipafont-gothic
   python3 python3-pil python3-psd-tools python3-numpy imagemagick gimp krita pngcheck
   nodejs valgrind time bc
-  zlib1g-dev libz-mingw-w64-dev
   scdoc mandoc lintian
 )
 
@@ -34,7 +34,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${sudo[@]}" dpkg --add-architecture i386
   fi
-  "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
+  # A mirror in the middle of a sync fails the update; the lists already here may still serve.
+  "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq || echo "setup: apt-get update failed, installing from the lists at hand"
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 fi
 

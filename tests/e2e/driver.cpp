@@ -665,7 +665,14 @@ void busyScenario(Report& report, const Settings& settings) {
         return;
     report.equal(int(askWindow(progress, PBM_GETRANGE, FALSE, 0)), count,
                  "the progress bar's range is the file count");
-    const std::wstring label = storedText(control(program, kFileLabel));
+    // The bar steps before the label takes the next path: wait for the label, not the bar.
+    std::wstring label;
+    waitUntil(
+        [&] {
+            label = storedText(control(program, kFileLabel));
+            return !label.empty();
+        },
+        kDialogWait);
     report.check(label.rfind(work + L"\\long\\long.", 0) == 0 && label.size() > 4 &&
                      label.substr(label.size() - 4) == L".g00",
                  "the file label shows the path being converted", "got " + narrow(label));
