@@ -185,7 +185,6 @@ def main():
     pictures = samples.load(folder)
     work = tempfile.mkdtemp(prefix="tavimore-gimp-")
     try:
-        env = dict(os.environ, GIMP2_DIRECTORY=os.path.join(work, "profile"))
         png_set = png_pictures(pictures)
         psd_commands = []
         for sample in pictures:
@@ -202,20 +201,29 @@ def main():
             "(dump-png %s %s)" % (quoted(os.path.abspath(sample.path(suffix))),
                                   quoted(os.path.join(work, sample.name + suffix)))
             for sample in png_set for suffix, _ in PNG_KINDS))]
-        # The PSD and the PNG files in two runs, each with its own time limit.
-        exits = []
-        # GIMP starts a plug-in process for every file it loads and every raw dump it saves:
-        # on a busy machine each PNG takes seconds.
-        for commands, limit in ((psd_commands, 240), (png_commands, 300)):
+        # The PSD and the PNG files in two GIMPs at once, each with its own profile and time
+        # limit. GIMP starts a plug-in process for every file it loads and every raw dump it
+        # saves: on a busy machine each PNG takes seconds.
+        runs = []
+        for name, commands, limit in (("psd", psd_commands, 240), ("png", png_commands, 300)):
             args = [GIMP, "-i", "-d", "-f", "--no-shm"]
             for command in commands + ["(gimp-quit 0)"]:
                 args += ["-b", command]
-            done = subprocess.run(args, env=env, capture_output=True, timeout=limit)
-            log = (done.stdout + done.stderr).decode(errors="replace")
-            for line in log.splitlines():
+            env = dict(os.environ, GIMP2_DIRECTORY=os.path.join(work, "profile-" + name))
+            runs.append((subprocess.Popen(args, env=env, stdout=subprocess.PIPE,
+                                          stderr=subprocess.STDOUT), limit))
+        exits = []
+        for process, limit in runs:
+            try:
+                log, _ = process.communicate(timeout=limit)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                log, _ = process.communicate()
+                print("FAIL: gimp-console ran past %d s" % limit)
+            for line in log.decode(errors="replace").splitlines():
                 if "error" in line.lower():
                     print("gimp: " + line)
-            exits.append(done.returncode)
+            exits.append(process.returncode)
 
         run = samples.Run("GIMP")
         for sample in pictures:
