@@ -76,6 +76,19 @@ protected:
         namePos = text.size();
     }
 
+    // A batch over LIST, in the open dialog's form (folder, NUL, each name and NUL, NUL), into
+    // the output folder; sourcePath is the job's path buffer.
+    void prepareBatch(const std::string& list, uint16_t count, char* sourcePath, BatchJob& job) {
+        job.count = count;
+        job.sourcePath = sourcePath;
+        ASSERT_TRUE(prepareSourcePath(list.c_str(), sourcePath, job.sourceNamePos, job.cursor));
+#ifndef _WIN32
+        sourcePath[job.sourceNamePos - 1] = '/';
+#endif
+        job.outputPath = outputPath;
+        job.outputNamePos = namePos;
+    }
+
     fs::path source(const std::string& name, const std::vector<uint8_t>& bytes) {
         fs::path path = root / name;
         writeFile(path, bytes);
@@ -513,14 +526,7 @@ TEST_F(ConvertTest, BatchStopsAtTheFirstFailure) {
 
     char sourcePath[kPathSize];
     BatchJob job;
-    job.count = 3;
-    job.sourcePath = sourcePath;
-    ASSERT_TRUE(prepareSourcePath(list.c_str(), sourcePath, job.sourceNamePos, job.cursor));
-#ifndef _WIN32
-    sourcePath[job.sourceNamePos - 1] = '/';
-#endif
-    job.outputPath = outputPath;
-    job.outputNamePos = namePos;
+    ASSERT_NO_FATAL_FAILURE(prepareBatch(list, 3, sourcePath, job));
     RecordingView view;
     ConvertResult result = runBatch(job, view);
     EXPECT_EQ(result.status, Status::unsupportedType);
@@ -543,15 +549,8 @@ TEST_F(ConvertTest, BatchNeverReplacesOneOfItsSources) {
         std::string list = root.string() + '\0' + std::string(order, 11) + '\0' + '\0';
         char sourcePath[kPathSize];
         BatchJob job;
-        job.count = 2;
-        job.sourcePath = sourcePath;
-        ASSERT_TRUE(prepareSourcePath(list.c_str(), sourcePath, job.sourceNamePos, job.cursor));
-#ifndef _WIN32
-        sourcePath[job.sourceNamePos - 1] = '/';
-#endif
         setFolder(root);
-        job.outputPath = outputPath;
-        job.outputNamePos = namePos;
+        ASSERT_NO_FATAL_FAILURE(prepareBatch(list, 2, sourcePath, job));
         RecordingView view;
         EXPECT_EQ(runBatch(job, view).status, Status::sameAsSource);
         EXPECT_EQ(view.paths.size(), 1u);
