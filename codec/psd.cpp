@@ -90,6 +90,7 @@ void writeTemplate(uint32_t width, uint32_t height, uint8_t* start) {
 
 // The Canvas byte each part's samples come from: the layer's transparency, red, green, blue,
 // then the merged image's red, green, blue, alpha.
+constexpr uint32_t kPsdParts = 8;
 constexpr uint32_t kPartBytes[kPsdParts] = {3, 2, 1, 0, 2, 1, 0, 3};
 constexpr uint32_t kFirstMergedPart = 4;
 constexpr uint32_t kMergedAlphaPart = 7;

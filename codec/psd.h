@@ -62,7 +62,6 @@ uint32_t writePsd(const Canvas& canvas, std::span<uint8_t> out);
 // merged image's colour rows, packed into a block of their own (psdMergedSize bytes). The
 // join moves the colour rows behind the layer, adds the alpha rows, and gives the bytes
 // writePsd gives.
-inline constexpr uint32_t kPsdParts = 8;
 inline uint64_t psdMergedSize(uint32_t width, uint32_t height) {
     return 2 + 4 * uint64_t(height) * width + 2 * 4 * uint64_t(height) + width +
            (uint64_t(width) + 127) / 128;

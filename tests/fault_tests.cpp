@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "batch/convert_file.h"
+#include "cli/psd_output.h"
+#include "codec/g00.h"
 #include "common/fault_injection.h"
 #include "common/work_memory.h"
 #include "tests/g00_fixtures.h"
@@ -91,4 +93,22 @@ TEST(FaultSweep, EveryFaultFailsTheFileAndReleasesEverything) {
     EXPECT_GE(swept, 3 * 5 + 3 + 4 + 3);
     std::printf("fault points swept: %d\n", swept);
     fs::remove_all(root);
+}
+
+TEST(FaultSweep, APsdOnTwoThreadsWithoutRoomForItsSecondBlockIsPackedInPlace) {
+    const std::vector<uint8_t> file = fixtures::regions(40, 30, 20, 12);
+    Canvas canvas;
+    ASSERT_EQ(decodeG00Picture(file, canvas).status, Status::ok);
+    EncodedImage alone, inPlace, noRoom;
+    ASSERT_EQ(writeImage(canvas, true, alone), Status::ok);
+    auto bytesOf = [](const EncodedImage& image) {
+        return std::vector<uint8_t>(image.bytes.span().begin(),
+                                    image.bytes.span().begin() + image.length);
+    };
+    faults::arm(faults::Point::allocation, 2);  // the merged colours' own block
+    EXPECT_EQ(writePsdOnThreads(canvas, 2, inPlace), Status::ok);
+    EXPECT_EQ(bytesOf(inPlace), bytesOf(alone));
+    faults::arm(faults::Point::allocation, 1);  // the file's block
+    EXPECT_EQ(writePsdOnThreads(canvas, 2, noRoom), Status::outOfMemory);
+    faults::disarm();
 }
