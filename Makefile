@@ -9,15 +9,25 @@ FUZZ_SECONDS ?= 600
 
 all: native win32
 
-# The package check runs once, and again when the set-up script or the npm packages change.
-SETUP_STAMP := build/.setup-done
-setup: $(SETUP_STAMP)
-$(SETUP_STAMP): tools/setup.sh package.json package-lock.json
-	@tools/setup.sh
+# The package checks run once, and again when the set-up script or the npm packages change.
+# `make run` installs only what building and converting need; `make test` every test's tools.
+RUN_SETUP := build/.setup-run
+TEST_SETUP := build/.setup-test
+setup: $(TEST_SETUP)
+$(RUN_SETUP): tools/setup.sh
+	@tools/setup.sh run
 	@mkdir -p build && touch $@
+$(TEST_SETUP): tools/setup.sh package.json package-lock.json
+	@tools/setup.sh test
+	@mkdir -p build && touch $@ $(RUN_SETUP)
+
+# The tests run under a Japanese system's locale and under C's: the native suites under the
+# first, the sanitizers' (the same suites but the readers') under the second.
+JA := LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+C := LANG=C.UTF-8 LC_ALL=C.UTF-8
 
 native: setup
-	cmake --preset native >/dev/null
+	cmake --preset native -DTAVIMORE_TESTS=ON >/dev/null
 	cmake --build --preset native -j $(JOBS)
 
 sanitize: setup
@@ -32,26 +42,25 @@ win64: setup
 	cmake --preset win64 >/dev/null
 	cmake --build --preset win64 -j $(JOBS)
 
-run: native
+# Only the converter, without the test framework.
+run: $(RUN_SETUP)
+	cmake --preset native -DTAVIMORE_TESTS=OFF >/dev/null
+	cmake --build --preset native --target tavimore-cli -j $(JOBS)
 	@tools/run-samples.sh
 
 test-native: native
-	ctest --preset native -j $(JOBS)
+	$(JA) ctest --preset native -j $(JOBS)
 
 test-sanitize: sanitize
-	ctest --preset sanitize -j $(JOBS)
+	$(C) ctest --preset sanitize -j $(JOBS)
 
-# The Windows suites run the shipped 32-bit build under Wine. A kernel that cannot start 32-bit
-# programs cannot run 32-bit Wine: there the same suites run on a 64-bit build under wine64,
-# and only the 32-bit programs we ship are built (with warnings as errors).
+# The shipped 32-bit build under 32-bit Wine where this machine runs it, else a 64-bit build
+# under wine64 (tools/windows-tests.sh says which).
 test-win32: setup
-	@if tools/runs-32bit.sh; then $(MAKE) --no-print-directory win32 && ctest --preset win32 -j $(JOBS); \
-	else echo "This kernel does not run 32-bit programs: the Windows suites run on the 64-bit build."; \
-	  cmake --preset win32 >/dev/null && cmake --build --preset win32 --target tavimore-release -j $(JOBS) && \
-	  $(MAKE) --no-print-directory test-win64; fi
+	@JOBS=$(JOBS) tools/windows-tests.sh
 
-test-win64: win64
-	ctest --preset win64 -j $(JOBS)
+test-win64: setup
+	@JOBS=$(JOBS) tools/windows-tests.sh --win64
 
 package: setup
 	@JOBS=$(JOBS) tools/package.sh
@@ -60,10 +69,13 @@ test-package: package
 	ctest --preset package -j $(JOBS)
 
 test: setup
+	@tools/windows-tests.sh --which
 	$(MAKE) --no-print-directory test-native
 	$(MAKE) --no-print-directory test-sanitize
 	$(MAKE) --no-print-directory test-win32
 	$(MAKE) --no-print-directory test-package
+	@echo "All tests passed: native suites under ja_JP.UTF-8, the sanitizers' under C.UTF-8."
+	@cat build/windows-suites
 
 gui: win32
 	@tools/gui.sh

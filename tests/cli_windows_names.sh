@@ -29,7 +29,7 @@ run "$cli" 画像/無い.g00 2>stderr.txt && fail "a missing file converted"
 grep -q '無い.g00: cannot open the file' stderr.txt || fail "message: $(cat stderr.txt)"
 
 (cd 画像 && run "$cli" -q -o ../展開 '*.g00')
-[ "$(ls 展開 | sort | tr '\n' ' ')" = "立ち絵.psd 背景.bmp " ] || fail "wildcard gave: $(ls 展開)"
+[ "$(ls 展開 | LC_ALL=C sort | tr '\n' ' ')" = "立ち絵.psd 背景.bmp " ] || fail "wildcard gave: $(ls 展開)"
 cmp expected/sprite.psd 展開/立ち絵.psd
 
 # 12 folders of 24 characters: the source's path is over 300 characters from the drive on.
