@@ -6,7 +6,8 @@
 # the summary of `make test`.
 #
 # One wineserver serves the whole run in the suites' prefix, so that no test program meets a
-# server that is going away between two others.
+# server that is going away between two others (Debian's wrapper otherwise ends it as soon as its
+# last client exits).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${JOBS:-2}
@@ -41,4 +42,7 @@ export WINEARCH=${TAVIMORE_WINEARCH:-win32}
 "$here/tools/wine-prefix.sh" >/dev/null
 wineserver -p
 trap 'wineserver -k 2>/dev/null || true' EXIT
+# The prefix's own services start now, apart from any test: started by a test program, they would
+# keep its output's pipe open as long as the server lives, and the test would never end.
+"${TAVIMORE_WINE:-wine}" wineboot </dev/null >/dev/null 2>&1
 ctest --preset "$preset" -j "$jobs"

@@ -16,11 +16,10 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
 errors=$(mktemp)
 trap 'rm -f "$errors"' EXIT
+# Standard error goes through tee into $errors; standard output stays apart on descriptor 3.
 run() {
-  "${TAVIMORE_WINE:-wine}" "$@" 2> >(tee "$errors" >&2)
-  local rc=$?
-  wait $! 2>/dev/null
-  return $rc
+  { "${TAVIMORE_WINE:-wine}" "$@" 2>&1 1>&3 | tee "$errors" >&2; } 3>&1
+  return "${PIPESTATUS[0]}"
 }
 run "$@"
 rc=$?
