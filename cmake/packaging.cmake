@@ -23,15 +23,23 @@ else()
   # The licence and the changelog in the places and forms Debian's tools look for.
   file(READ LICENSE licence)
   file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/doc/copyright CONTENT "Tavimore\n\n${licence}")
-  find_package(Python3 REQUIRED COMPONENTS Interpreter)
-  set(changelog ${CMAKE_BINARY_DIR}/doc/changelog.gz)
-  add_custom_command(OUTPUT ${changelog}
-    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/debian-changelog.py
-            ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${TAVIMORE_CONTACT} ${changelog}
-    DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/tools/debian-changelog.py
-    COMMENT "Debian changelog from CHANGELOG.md" VERBATIM)
-  add_custom_target(tavimore-changelog DEPENDS ${changelog})
-  add_dependencies(tavimore-release tavimore-changelog)
+  # The packages need the changelog; a build of the programs alone does without Python.
+  if(TAVIMORE_TESTS)
+    find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  else()
+    find_package(Python3 COMPONENTS Interpreter)
+  endif()
+  set(changelog)
+  if(Python3_FOUND)
+    set(changelog ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+    add_custom_command(OUTPUT ${changelog}
+      COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/debian-changelog.py
+              ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${TAVIMORE_CONTACT} ${changelog}
+      DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/tools/debian-changelog.py
+      COMMENT "Debian changelog from CHANGELOG.md" VERBATIM)
+    add_custom_target(tavimore-changelog DEPENDS ${changelog})
+    add_dependencies(tavimore-release tavimore-changelog)
+  endif()
   install(FILES README.md ${CMAKE_BINARY_DIR}/doc/copyright ${changelog}
           DESTINATION ${TAVIMORE_DOC_DIR})
   # The command-line programs are linked statically on purpose (see cli/CMakeLists.txt). Only the

@@ -86,7 +86,11 @@ function(tavimore_program name)
     return()
   endif()
   if(NOT TAVIMORE_SCDOC OR NOT TAVIMORE_GZIP)
-    message(FATAL_ERROR "scdoc and gzip build the manual pages (tools/setup.sh installs them)")
+    if(TAVIMORE_TESTS)
+      message(FATAL_ERROR "scdoc and gzip build the manual pages (tools/setup.sh installs them)")
+    endif()
+    message(STATUS "${name}: no manual page and completion without scdoc and gzip")
+    return()
   endif()
   string(REGEX REPLACE "\\.scd$" "" page ${ARG_MANUAL})
   set(source ${CMAKE_CURRENT_BINARY_DIR}/${ARG_MANUAL})
@@ -109,7 +113,7 @@ function(tavimore_program name)
   configure_file(${PROJECT_SOURCE_DIR}/cli/completion.bash.in ${completion} @ONLY)
   install(FILES ${completion} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions)
 
-  if(NOT TAVIMORE_SANITIZE)
+  if(TAVIMORE_TESTS AND NOT TAVIMORE_SANITIZE)
     add_test(NAME manual.${name}
              COMMAND ${PROJECT_SOURCE_DIR}/tests/manual_test.sh $<TARGET_FILE:${name}>
                      ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_MANUAL} ${manual} ${completion}
