@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -332,7 +330,7 @@ uint32_t writePng(const Canvas& canvas, PngColour colour, PngDeflate deflate,
     return uint32_t(at + kPngTailSize);
 }
 
-Status encodePng(const Canvas& canvas, PngColour colour, unsigned threads, Encoded& out) {
+Status encodePng(const Canvas& canvas, PngColour colour, const Parallel& parallel, Encoded& out) {
     const PngDeflate deflate;
     const uint32_t width = canvas.width, height = canvas.height;
     if (width == 0 || height == 0) return Status::emptyPicture;
@@ -343,8 +341,8 @@ Status encodePng(const Canvas& canvas, PngColour colour, unsigned threads, Encod
     Status status = obtainBlock(pngFileBound(width, height, colour), out.bytes, Fill::fromStart);
     if (status != Status::ok) return status;
 
-    threads = std::clamp(threads, 1u, bands);
-    std::vector<ByteBuffer> work(threads);
+    const uint32_t tasks = std::clamp(parallel.most, 1u, bands);
+    std::vector<ByteBuffer> work(tasks);
     for (ByteBuffer& area : work) {
         status = obtainBlock(pngWorkSize(width, colour), area, Fill::whole);
         if (status != Status::ok) return status;
@@ -353,19 +351,12 @@ Status encodePng(const Canvas& canvas, PngColour colour, unsigned threads, Encod
     uint8_t* const file = out.bytes.data();
     std::vector<PngBand> written(bands);
     std::atomic<uint32_t> nextBand{0};
-    auto compress = [&](ByteBuffer& area) {
+    // Each task takes the next band not yet taken, so a task that starts late takes fewer.
+    parallel(tasks, [&](uint32_t task) {
         for (uint32_t band; (band = nextBand.fetch_add(1)) < bands;)
-            written[band] = writePngBand(canvas, colour, deflate, band, area.span(),
+            written[band] = writePngBand(canvas, colour, deflate, band, work[task].span(),
                                          {file + kPngHeadSize + band * bandBound, bandBound});
-    };
-    std::vector<std::thread> helpers;
-    try {
-        for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(compress, std::ref(work[t]));
-    } catch (const std::system_error&) {
-        // A thread the system would not start: the others take its bands.
-    }
-    compress(work[0]);
-    for (std::thread& helper : helpers) helper.join();
+    });
 
     writePngHead(width, height, colour, file);
     uint64_t at = kPngHeadSize;

@@ -82,7 +82,7 @@ void writePngTail(uint32_t adler, uint8_t* out);
 uint32_t writePng(const Canvas& canvas, PngColour colour, PngDeflate deflate,
                   std::span<uint8_t> work, std::span<uint8_t> out);
 
-// The whole file into a block of its own, its bands compressed on up to `threads` threads at
-// once (fewer when there are fewer bands); the bytes are writePng's whatever the count.
+// The whole file into a block of its own, its bands compressed in up to parallel.most tasks at
+// once (no more than there are bands); the bytes are the same whatever the count.
 // emptyPicture, obtainBlock's refusals, or outOfMemory when a band's work area is short.
-Status encodePng(const Canvas& canvas, PngColour colour, unsigned threads, Encoded& out);
+Status encodePng(const Canvas& canvas, PngColour colour, const Parallel& parallel, Encoded& out);
