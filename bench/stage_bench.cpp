@@ -5,9 +5,8 @@
 //   decodeLzPixels, decodeLzBytes   bytes of output (Canvas, decompressed data)
 //   composeRegions                  bytes of decompressed data placed
 //   packBits4                       samples read from the Canvas by the four layer channels
-//   packBits1                       samples of the four flattened planes
-//   writeBmp, flattenOnWhite, writePsd, writePsdPlanes, writePng*, memcpy, pipeline*
-//                                   bytes of Canvas (writePsdPlanes: the writer through planes)
+//   writeBmp, writePsd, writePng*, memcpy, pipeline*
+//                                   bytes of Canvas
 //   encodeLzPixels, encodeLzBytes   bytes of input (Canvas, decompressed data), 1920x1080 only;
 //                                   the counters give the stream's size and the greedy one's
 // writePng is the command line's setting (RGBA, one thread); writePng-L<level>[-filtered|-rle]
@@ -77,9 +76,8 @@ struct Inputs {
     StreamSpan byteStream{};
     ByteBuffer data;   // the decompressed part data
     Canvas canvas;     // the decoded picture
-    ByteBuffer planes; // flattened
     Canvas scratch;    // decoding and composing target
-    ByteBuffer out;    // psdBufferSize, enough for the BMP and the PNG too
+    ByteBuffer out;    // psdBound, enough for the BMP and the PNG too
     ByteBuffer pngWork;
 
     Inputs(PictureKind kind, Shape s) : shape(s) {
@@ -105,9 +103,7 @@ struct Inputs {
             std::memcmp(canvas.pixels.data(), picture.bgra.data(), picture.bgra.size()) != 0)
             throw std::runtime_error("the region file does not give back its picture");
         residentCanvas(s.width, s.height, scratch);
-        planes = residentBlock(psdPlanesSize(s.width, s.height));
-        flattenOnWhite(canvas, planes.span());
-        out = residentBlock(psdBufferSize(s.width, s.height));
+        out = residentBlock(psdBound(s.width, s.height));
         pngWork = residentBlock(pngWorkSize(s.width, PngColour::rgba));
     }
 };
@@ -187,27 +183,9 @@ std::vector<Stage> stages() {
              benchmark::DoNotOptimize(o);
              benchmark::ClobberMemory();
          }},
-        {"packBits1", canvasBytes,
-         [](Inputs& in) {
-             uint32_t length = packBitsChannel(in.planes.data(), 1, 4 * in.shape.height,
-                                               in.shape.width, in.out.data());
-             benchmark::DoNotOptimize(length);
-             benchmark::ClobberMemory();
-         }},
-        {"flattenOnWhite", canvasBytes,
-         [](Inputs& in) {
-             flattenOnWhite(in.canvas, in.planes.span());
-             benchmark::ClobberMemory();
-         }},
         {"writePsd", canvasBytes,
          [](Inputs& in) {
              uint32_t length = writePsd(in.canvas, in.out.span());
-             benchmark::DoNotOptimize(length);
-             benchmark::ClobberMemory();
-         }},
-        {"writePsdPlanes", canvasBytes,
-         [](Inputs& in) {
-             uint32_t length = writePsd(in.canvas, in.planes.span(), in.out.span());
              benchmark::DoNotOptimize(length);
              benchmark::ClobberMemory();
          }},
@@ -224,7 +202,7 @@ std::vector<Stage> stages() {
              Canvas canvas;
              Status status = decodeFresh(in, canvas);
              ByteBuffer out;
-             obtainBlock(psdBufferSize(canvas.width, canvas.height), out);
+             obtainBlock(psdBound(canvas.width, canvas.height), out);
              uint32_t length = writePsd(canvas, out.span());
              benchmark::DoNotOptimize(status);
              benchmark::DoNotOptimize(length);

@@ -4,8 +4,10 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "common/bytes.h"
 
@@ -326,4 +328,46 @@ uint32_t writePng(const Canvas& canvas, PngColour colour, PngDeflate deflate,
     }
     writePngTail(adler, out.data() + at);
     return uint32_t(at + kPngTailSize);
+}
+
+Status encodePng(const Canvas& canvas, PngColour colour, const Parallel& parallel, Encoded& out) {
+    const PngDeflate deflate;
+    const uint32_t width = canvas.width, height = canvas.height;
+    if (width == 0 || height == 0) return Status::emptyPicture;
+    const uint32_t bands = pngBandCount(width, height, colour);
+    const size_t bandBound = size_t(pngBandBound(width, colour));
+    // Each band is compressed into its own slot at its bound, then moved down behind the one
+    // before: the slots are never touched past what a band writes.
+    Status status = obtainBlock(pngFileBound(width, height, colour), out.bytes, Fill::fromStart);
+    if (status != Status::ok) return status;
+
+    const uint32_t tasks = std::clamp(parallel.most, 1u, bands);
+    std::vector<ByteBuffer> work(tasks);
+    for (ByteBuffer& area : work) {
+        status = obtainBlock(pngWorkSize(width, colour), area, Fill::whole);
+        if (status != Status::ok) return status;
+    }
+
+    uint8_t* const file = out.bytes.data();
+    std::vector<PngBand> written(bands);
+    std::atomic<uint32_t> nextBand{0};
+    // Each task takes the next band not yet taken, so a task that starts late takes fewer.
+    parallel(tasks, [&](uint32_t task) {
+        for (uint32_t band; (band = nextBand.fetch_add(1)) < bands;)
+            written[band] = writePngBand(canvas, colour, deflate, band, work[task].span(),
+                                         {file + kPngHeadSize + band * bandBound, bandBound});
+    });
+
+    writePngHead(width, height, colour, file);
+    uint64_t at = kPngHeadSize;
+    uint32_t adler = 1;
+    for (uint32_t band = 0; band < bands; ++band) {
+        if (written[band].length == 0) return Status::outOfMemory;
+        std::memmove(file + at, file + kPngHeadSize + band * bandBound, written[band].length);
+        adler = combinePngAdler(adler, written[band].adler, written[band].filtered);
+        at += written[band].length;
+    }
+    writePngTail(adler, file + at);
+    out.length = uint32_t(at + kPngTailSize);
+    return Status::ok;
 }

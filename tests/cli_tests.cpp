@@ -442,9 +442,8 @@ TEST_F(CliTest, RegionsLayersAndInfo) {
         if (boxes.box[i].empty()) continue;
         Canvas cropped;
         ASSERT_EQ(cropRegion(poses, data.span(), i, 96, 60, cropped), Status::ok);
-        std::vector<uint8_t> planes(psdPlanesSize(cropped.width, cropped.height));
-        std::vector<uint8_t> psd(psdBufferSize(cropped.width, cropped.height));
-        psd.resize(writePsd(cropped, planes, psd));
+        std::vector<uint8_t> psd(psdBound(cropped.width, cropped.height));
+        psd.resize(writePsd(cropped, psd));
         char name[32];
         std::snprintf(name, sizeof name, "pose_%03u.psd", i);
         ASSERT_EQ(cli(std::string("--regions -o out pose.g00")).status, 0);
