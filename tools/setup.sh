@@ -19,8 +19,8 @@ if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
 apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600)
 
 declare -A groups=(
-  [build]="cmake make g++ zlib1g-dev pkg-config"
-  [native-tests]="clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev valgrind time bc"
+  [build]="cmake make g++ zlib1g-dev"
+  [native-tests]="pkg-config clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev valgrind time bc"
   [readers]="python3 python3-pil python3-psd-tools python3-numpy imagemagick gimp krita pngcheck nodejs"
   [windows-build]="libz-mingw-w64-dev g++-mingw-w64-i686 gcc-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 binutils-mingw-w64-x86-64"
   [wine]="wine wine64 xvfb xauth x11-apps x11-utils openbox locales fonts-ipafont-gothic"
