@@ -22,9 +22,9 @@
 
 #include "codec/bmp.h"
 #include "codec/g00.h"
-#include "codec/lz.h"
-#include "codec/lz_encoder.h"
-#include "codec/packbits.h"
+#include "codec/internal/lz.h"
+#include "codec/internal/lz_encoder.h"
+#include "codec/internal/packbits.h"
 #include "codec/png.h"
 #include "codec/psd.h"
 #include "common/bytes.h"

@@ -17,7 +17,7 @@
 #include "codec/g00.h"
 #include "codec/g00_regions.h"
 #include "codec/g00_write.h"
-#include "codec/packbits.h"
+#include "codec/internal/packbits.h"
 #include "codec/png.h"
 #include "codec/psd.h"
 #include "common/bytes.h"
