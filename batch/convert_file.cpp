@@ -141,7 +141,7 @@ ConvertResult encodeFile(const char* sourcePath, const EncodeRequest& request,
         return failed(decoded.status, decoded.header.type);
     }
 
-    const bool regionBased = decoded.header.type == kG00Regions;
+    const bool regionBased = decoded.regionCount != 0;
     Status status;
     if (regionBased && request.regions == RegionOutput::each) {
         const uint32_t width = canvas.width, height = canvas.height;

@@ -9,8 +9,7 @@
 //                                   bytes of Canvas
 //   encodeLzPixels, encodeLzBytes   bytes of input (Canvas, decompressed data), 1920x1080 only;
 //                                   the counters give the stream's size and the greedy one's
-// writePng is the command line's setting (RGBA, one thread); writePng-L<level>[-filtered|-rle]
-// are the other zlib levels and strategies, at 1920x1080, each with its file size as a counter.
+// writePng is the command line's setting (RGBA), on one thread.
 // Stage buffers are obtained and touched once, so the stages run on resident memory. The
 // pipeline benchmarks obtain fresh blocks each time, as a conversion does, page faults included.
 #include <benchmark/benchmark.h>
@@ -23,9 +22,9 @@
 
 #include "codec/bmp.h"
 #include "codec/g00.h"
-#include "codec/lz.h"
-#include "codec/lz_encoder.h"
-#include "codec/packbits.h"
+#include "codec/internal/lz.h"
+#include "codec/internal/lz_encoder.h"
+#include "codec/internal/packbits.h"
 #include "codec/png.h"
 #include "codec/psd.h"
 #include "common/bytes.h"
@@ -191,7 +190,7 @@ std::vector<Stage> stages() {
          }},
         {"writePng", canvasBytes,
          [](Inputs& in) {
-             uint32_t length = writePng(in.canvas, PngColour::rgba, {}, in.pngWork.span(), in.out.span());
+             uint32_t length = writePng(in.canvas, PngColour::rgba, in.pngWork.span(), in.out.span());
              benchmark::DoNotOptimize(length);
              benchmark::ClobberMemory();
          }},
@@ -295,49 +294,12 @@ void registerAll(InputCache& cache) {
     }
 }
 
-// zlib's levels and strategies on the PNG writer, with the file size each gives.
-void registerPngSettings(InputCache& cache) {
-    struct Setting {
-        const char* name;
-        PngDeflate deflate;
-    };
-    const Setting settings[] = {
-        {"writePng-L1", {1, PngStrategy::normal}},  {"writePng-L1-rle", {1, PngStrategy::rle}},
-        {"writePng-L2", {2, PngStrategy::normal}},  {"writePng-L3", {3, PngStrategy::normal}},
-        {"writePng-L4", {4, PngStrategy::normal}},  {"writePng-L4-filtered", {4, PngStrategy::filtered}},
-        {"writePng-L5", {5, PngStrategy::normal}},  {"writePng-L5-filtered", {5, PngStrategy::filtered}},
-        {"writePng-L6", {6, PngStrategy::normal}},  {"writePng-L6-filtered", {6, PngStrategy::filtered}},
-    };
-    const Shape shape = kShapes[0];
-    for (PictureKind kind : kKinds) {
-        for (const Setting& setting : settings) {
-            const PngDeflate deflate = setting.deflate;
-            benchmark::RegisterBenchmark(
-                (std::string(setting.name) + "/" + pictureKindName(kind) + "/" + shape.name()).c_str(),
-                [&cache, kind, shape, deflate](benchmark::State& state) {
-                    Inputs& in = cache.get(kind, shape);
-                    uint32_t length = 0;
-                    for (auto _ : state) {
-                        length = writePng(in.canvas, PngColour::rgba, deflate, in.pngWork.span(),
-                                          in.out.span());
-                        benchmark::ClobberMemory();
-                    }
-                    state.counters["file_bytes"] = length;
-                    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(shape.canvasBytes()));
-                })
-                ->UseRealTime()
-                ->Unit(benchmark::kMillisecond);
-        }
-    }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     InputCache cache;
     registerAll(cache);
     registerEncoders(cache);
-    registerPngSettings(cache);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "codec/bmp.h"
-#include "codec/g00_layout.h"
+#include "codec/internal/g00_layout.h"
 #include "codec/g00_regions.h"
 #include "codec/psd.h"
 

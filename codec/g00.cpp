@@ -4,19 +4,12 @@
 #include <cstring>
 
 #include "codec/g00_regions.h"
-#include "codec/lz.h"
+#include "codec/internal/g00_layout.h"
+#include "codec/internal/g00_stream.h"
+#include "codec/internal/lz.h"
 #include "common/bytes.h"
 
 namespace {
-
-// Where a file's LZ stream lies and, for region pictures, how much data it decompresses to;
-// found from the fields alone, so that a file is judged before any buffer is obtained.
-struct StreamPlace {
-    uint64_t start = 0;
-    uint64_t end = 0;
-    uint32_t dataSize = 0;  // region pictures only
-    uint64_t bytes() const { return end > start ? end - start : 0; }
-};
 
 Status placeFullFrameStream(std::span<const uint8_t> file, StreamPlace& place) {
     // The compressed length is read; the decompressed length is not needed.
@@ -38,16 +31,6 @@ Status placeRegionStream(std::span<const uint8_t> file, StreamPlace& place) {
     // An empty decompressed size gives no part table to read; the picture is refused.
     if (place.dataSize == 0) return Status::damagedParts;
     return Status::ok;
-}
-
-Status placeStream(std::span<const uint8_t> file, StreamPlace& place) {
-    if (file.size() < kG00HeaderSize) return Status::truncated;
-    switch (file[kG00TypeOffset]) {
-    case kG00FullFrame: return placeFullFrameStream(file, place);
-    case kG00Regions: return placeRegionStream(file, place);
-    case kG00Paletted: return Status::unsupportedType;
-    default: return Status::notG00;
-    }
 }
 
 Status decodeFullFrame(std::span<const uint8_t> file, const StreamPlace& place, Canvas& canvas) {
@@ -80,6 +63,16 @@ Status decodeRegions(std::span<const uint8_t> file, const StreamPlace& place, Ca
 
 }  // namespace
 
+Status placeStream(std::span<const uint8_t> file, StreamPlace& place) {
+    if (file.size() < kG00HeaderSize) return Status::truncated;
+    switch (file[kG00TypeOffset]) {
+    case kG00FullFrame: return placeFullFrameStream(file, place);
+    case kG00Regions: return placeRegionStream(file, place);
+    case kG00Paletted: return Status::unsupportedType;
+    default: return Status::notG00;
+    }
+}
+
 G00Header readG00Header(std::span<const uint8_t> file) {
     return G00Header{file[kG00TypeOffset], loadLe16(file.data() + kG00WidthOffset),
                      loadLe16(file.data() + kG00HeightOffset)};
@@ -94,15 +87,6 @@ Status decompressRegionData(std::span<const uint8_t> file, ByteBuffer& data) {
     if (status == Status::ok) status = decompress(file, place, data);
     if (status != Status::ok) data.release();
     return status;
-}
-
-Status decodeG00(std::span<const uint8_t> file, Canvas& canvas) {
-    StreamPlace place;
-    Status status = placeStream(file, place);
-    if (status != Status::ok) return status;
-    if (file[kG00TypeOffset] == kG00FullFrame) return decodeFullFrame(file, place, canvas);
-    ByteBuffer data;
-    return decodeRegions(file, place, canvas, data, nullptr);
 }
 
 G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas, uint64_t maxPixels,

@@ -1,14 +1,15 @@
-// G00 images: reading a file held in memory into a new Canvas, and the steps it is made of.
+// G00 images: reading a file held in memory into a new Canvas.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
-#include "codec/g00_layout.h"
 #include "codec/g00_regions.h"
 #include "common/byte_buffer.h"
 #include "common/canvas.h"
 #include "common/status.h"
+
+inline constexpr uint32_t kG00HeaderSize = 5;  // type, width, height
 
 struct G00Header {
     uint8_t type;
@@ -28,11 +29,14 @@ struct G00Decoded {
 // Reads a G00 file into a new Canvas: checks the header (type 0 or 2, width and height not 0,
 // at most maxPixels pixels when maxPixels is not 0, the Canvas within kMaxBlockSize), checks that
 // the file holds the streams its fields announce before any buffer is obtained, then makes the
-// Canvas and decodes. Results beyond decodeG00's: truncated for a file shorter than a header;
-// notG00 for a type byte that is no G00 type, unsupportedType for type 1; emptyPicture;
-// tooManyPixels; tooLarge. On failure the Canvas is empty. When partData is given, a region
-// picture's decompressed data is kept there (for drawing its regions alone); it is empty for a
-// full frame and on failure.
+// Canvas and decodes. Results: ok; truncated for a file shorter than a header, or when the file
+// ends before its fields or its compressed data, or a region picture announces more
+// decompressed data than its stream could give; notG00 for a type byte that is no G00 type,
+// unsupportedType for type 1; emptyPicture; tooManyPixels; tooLarge; damagedParts when the
+// announced decompressed size is 0; outOfMemory when a buffer cannot be obtained; the results
+// of the decompressors and of composeRegions otherwise. On failure the Canvas is empty. When
+// partData is given, a region picture's decompressed data is kept there (for drawing its
+// regions alone); it is empty for a full frame and on failure.
 //
 // With kept, the Canvas and the decompression buffer are taken from its blocks (zero-filled
 // as fresh ones are, see takeKeptBlock) and go back to them on failure; on success the
@@ -45,15 +49,3 @@ struct G00Blocks {
 G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas,
                             uint64_t maxPixels = 0, ByteBuffer* partData = nullptr,
                             G00Blocks* kept = nullptr);
-
-// Decodes the file into a zero-filled Canvas of its header's width and height (made by the
-// caller). Results: ok; notG00 or unsupportedType for a type other than 0 and 2; truncated when
-// the file ends before its fields or its compressed data, or when a region picture announces
-// more decompressed data than its stream could give; damagedParts when the announced
-// decompressed size is 0 (no part table to read); outOfMemory when the decompression buffer
-// cannot be obtained; the results of the decompressors and of composeRegions otherwise.
-Status decodeG00(std::span<const uint8_t> file, Canvas& canvas);
-
-// A region picture's decompressed data (the part table and blocks) on its own: notG00 for any
-// other type; otherwise decodeG00's results up to the composition. Empty on failure.
-Status decompressRegionData(std::span<const uint8_t> file, ByteBuffer& data);

@@ -3,7 +3,8 @@
 #include <algorithm>
 
 #include "codec/g00.h"
-#include "codec/g00_part_walk.h"
+#include "codec/internal/g00_part_walk.h"
+#include "codec/internal/g00_stream.h"
 #include "common/bytes.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "codec/g00_part_walk.h"
+#include "codec/internal/g00_part_walk.h"
 
 namespace {
 
@@ -75,16 +75,6 @@ Status composeRegions(std::span<const uint8_t> file, std::span<const uint8_t> da
         if (status != Status::ok) return status;
     }
     return Status::ok;
-}
-
-Status drawRegion(std::span<const uint8_t> file, std::span<const uint8_t> data, uint32_t index,
-                  Canvas& canvas) {
-    PartTable table;
-    const Status status = openPartTable(file, data, table);
-    if (status != Status::ok) return status;
-    const Area picture = wholePicture(canvas.width, canvas.height);
-    return walkEntryParts(table, entryAt(table, index),
-                          [&](const PartPlace& part) { drawPart(part, picture, canvas); });
 }
 
 Status regionBoxes(std::span<const uint8_t> file, std::span<const uint8_t> data, uint32_t width,

@@ -1,5 +1,5 @@
-// Region pictures part by part: all regions composed onto the Canvas, one region drawn alone,
-// the box each region covers, and a region cut out on a Canvas of its own.
+// Region pictures part by part: all regions composed onto the Canvas, the box each region
+// covers, and a region drawn alone on a Canvas of its box's size.
 //
 // Region i is PartTable entry i placed by RegionRecord i (at most 256 of them). A part draws
 // the pixels of it that fall inside the picture after clipping; a region draws a pixel when at
@@ -28,13 +28,6 @@
 Status composeRegions(std::span<const uint8_t> file, std::span<const uint8_t> data,
                       Canvas& canvas);
 
-// Draws region `index` alone onto the Canvas (the picture's size, zero-filled by the caller):
-// only its own entry's parts, as if it were the only one, clipped as composeRegions clips.
-// The results are composeRegions' for the table and for that entry; the other entries are not
-// read. An index beyond the table draws nothing.
-Status drawRegion(std::span<const uint8_t> file, std::span<const uint8_t> data, uint32_t index,
-                  Canvas& canvas);
-
 // The pixels a region draws on a width x height picture: the smallest rectangle holding every
 // drawn pixel; empty when the region draws none.
 struct RegionBox {
@@ -55,7 +48,9 @@ Status regionBoxes(std::span<const uint8_t> file, std::span<const uint8_t> data,
                    uint32_t height, RegionBoxes& boxes);
 
 // Region `index` of a width x height picture drawn alone onto a new Canvas of its box's size,
-// the box's top-left pixel at (0, 0); box (when given) receives the box. emptyPicture (and no
-// Canvas) when the region draws no pixel; drawRegion's results otherwise, and makeCanvas's.
+// the box's top-left pixel at (0, 0): only its own entry's parts, clipped as composeRegions
+// clips, the other entries unread. box (when given) receives the box. emptyPicture (and no
+// Canvas) when the region draws no pixel (an index beyond the table draws none);
+// composeRegions' results for the table and that entry otherwise, and makeCanvas's.
 Status cropRegion(std::span<const uint8_t> file, std::span<const uint8_t> data, uint32_t index,
                   uint32_t width, uint32_t height, Canvas& cropped, RegionBox* box = nullptr);

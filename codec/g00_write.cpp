@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "codec/lz.h"
-#include "codec/g00_layout.h"
-#include "codec/lz_encoder.h"
+#include "codec/internal/lz.h"
+#include "codec/internal/g00_layout.h"
+#include "codec/internal/g00_part_walk.h"
+#include "codec/internal/g00_stream.h"
+#include "codec/internal/lz_encoder.h"
 #include "common/bytes.h"
 
 namespace {
@@ -146,23 +148,13 @@ G00LikePlan planG00Like(std::span<const uint8_t> original) {
     if (plan.type == kG00Paletted) return refuse(Status::unsupportedType);
     if (plan.type != kG00FullFrame && plan.type != kG00Regions) return refuse(Status::notG00);
     if (plan.width == 0 || plan.height == 0) return refuse(Status::emptyPicture);
-    if (plan.type == kG00FullFrame) {
-        if (original.size() < kFullFrameStreamStart ||
-            kFullFrameSizePairOffset + uint64_t(loadLe32(original.data() + kFullFrameSizePairOffset)) >
-                original.size())
-            return refuse(Status::truncated);
-        plan.prefix = kFullFrameStreamStart;
-        plan.units = uint64_t(plan.width) * plan.height;
-        return plan;
-    }
-    if (original.size() < kRegionTableStart) return refuse(Status::truncated);
-    const uint64_t sizes = regionSizePairOffset(g00RegionCount(original));
-    if (sizes + kSizePairSize > original.size() ||
-        sizes + loadLe32(original.data() + sizes) > original.size())
-        return refuse(Status::truncated);
-    plan.units = loadLe32(original.data() + sizes + kDecompressedLengthOffset);
-    if (plan.units == 0) return refuse(Status::damagedParts);
-    plan.prefix = sizes + kSizePairSize;
+    StreamPlace place;
+    const Status status = placeStream(original, place);
+    if (status != Status::ok) return refuse(status);
+    // The kept prefix must be whole even when the stream is empty.
+    if (original.size() < place.start) return refuse(Status::truncated);
+    plan.prefix = place.start;
+    plan.units = plan.type == kG00FullFrame ? uint64_t(plan.width) * plan.height : place.dataSize;
     return plan;
 }
 
@@ -172,48 +164,30 @@ namespace {
 // draws them from 1 (0: none). 65,535 entries of 65,535 parts are fewer than 2^32.
 uint64_t showsBytes(const G00LikePlan& plan) { return uint64_t(plan.width) * plan.height * 4; }
 
-// One pass over the parts the decoder draws, with the bounds of composeRegions: each drawn
-// part is handed to draw(pixels offset, part width, part height, left, top). The fields read
-// are folded into a digest, so that a second pass can tell whether they stayed the same.
+// One pass over the parts the decoder draws, the decoder's own walk: each drawn part is
+// handed to draw(pixels offset, part width, part height, left, top). The fields read are
+// folded into a digest, so that a second pass can tell whether they stayed the same.
 template <typename Draw>
 Status walkParts(std::span<const uint8_t> file, std::span<const uint8_t> data, uint64_t& digest,
                  Draw draw) {
     digest = 14695981039346656037ull;
     auto fold = [&](uint64_t value) { digest = (digest ^ value) * 1099511628211ull; };
-    const uint64_t regions = g00RegionCount(file);
-    if (data.size() < kPartTableHeaderSize) return Status::damagedParts;
-    const uint64_t entries = loadLe16(data.data());
-    if (kPartTableHeaderSize + kPartTableEntrySize * entries > data.size()) return Status::damagedParts;
-    fold(entries);
-    for (uint64_t i = 0; i < entries; ++i) {
-        const uint8_t* entry = data.data() + kPartTableHeaderSize + kPartTableEntrySize * i;
-        fold(loadLe32(entry + kEntryLengthField));
-        if (int32_t(loadLe32(entry + kEntryLengthField)) < 0) continue;  // absent entry
-        if (i >= regions) return Status::damagedParts;
-        const uint8_t* region = file.data() + kRegionTableStart + kRegionRecordSize * i;
-        if (loadLe16(region + kRegionX2) == 0 && loadLe16(region + kRegionY2) == 0)
-            continue;  // empty region
-        const uint64_t block = loadLe32(entry + kEntryOffsetField);
-        fold(block);
-        if (block + kPartBlockHeaderSize > data.size()) return Status::damagedParts;
-        const uint32_t parts = loadLe16(data.data() + block + kPartCountOffset);
-        fold(parts);
-        const uint64_t originX = loadLe16(region + kRegionX1), originY = loadLe16(region + kRegionY1);
-        uint64_t at = block + kPartBlockHeaderSize;
-        for (uint32_t p = 0; p < parts; ++p) {
-            if (at + kPartHeaderSize > data.size()) return Status::damagedParts;
-            const uint8_t* header = data.data() + at;
-            const uint32_t x = loadLe16(header + kPartX), y = loadLe16(header + kPartY);
-            const uint32_t partWidth = loadLe16(header + kPartWidth);
-            const uint32_t partHeight = loadLe16(header + kPartHeight);
-            fold(uint64_t(x) | uint64_t(y) << 16 | uint64_t(partWidth) << 32 |
-                 uint64_t(partHeight) << 48);
-            at += kPartHeaderSize;
-            const uint64_t pixelBytes = uint64_t(partWidth) * partHeight * 4;
-            if (at + pixelBytes > data.size()) return Status::damagedParts;
-            draw(at, partWidth, partHeight, originX + x, originY + y);
-            at += pixelBytes;
-        }
+    PartTable table;
+    Status status = openPartTable(file, data, table);
+    if (status != Status::ok) return status;
+    fold(table.entries);
+    for (uint32_t i = 0; i < table.entries; ++i) {
+        const PartEntry entry = readPartEntry(table, i);
+        fold(uint32_t(entry.blockLength));
+        uint32_t parts = 0;
+        if (entry.kind == EntryKind::drawn && readPartCount(table, entry, parts) == Status::ok)
+            fold(uint64_t(entry.blockOffset) << 32 | parts);
+        status = walkEntryParts(table, entry, [&](const PartPlace& part) {
+            fold(uint64_t(part.x) | uint64_t(part.y) << 16 | uint64_t(part.width) << 32 |
+                 uint64_t(part.height) << 48);
+            draw(uint64_t(part.pixels - data.data()), part.width, part.height, part.left, part.top);
+        });
+        if (status != Status::ok) return status;
     }
     return Status::ok;
 }

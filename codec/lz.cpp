@@ -1,4 +1,4 @@
-#include "codec/lz.h"
+#include "codec/internal/lz.h"
 
 #include <emmintrin.h>
 

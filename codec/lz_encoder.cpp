@@ -1,4 +1,4 @@
-#include "codec/lz_encoder.h"
+#include "codec/internal/lz_encoder.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "codec/packbits.h"
+#include "codec/internal/packbits.h"
 
 #include <emmintrin.h>
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "codec/packbits.h"
+#include "codec/internal/packbits.h"
 #include "common/bytes.h"
 
 namespace {

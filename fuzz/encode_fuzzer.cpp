@@ -10,8 +10,8 @@
 
 #include "codec/g00.h"
 #include "codec/g00_write.h"
-#include "codec/lz.h"
-#include "codec/lz_encoder.h"
+#include "codec/internal/lz.h"
+#include "codec/internal/lz_encoder.h"
 #include "common/byte_buffer.h"
 #include "common/canvas.h"
 
@@ -67,8 +67,8 @@ void freshFileRoundTrip(const uint8_t* data, size_t size) {
     ByteBuffer work = block(freshG00WorkSize(plan)), file = block(freshG00Bound(plan));
     const uint64_t length = writeFreshG00(canvas, plan, work.span(), file.span());
     if (length == 0) fail("fresh file not written");
-    if (makeCanvas(width, height, decoded) != Status::ok) fail("no Canvas");
-    if (decodeG00({file.data(), size_t(length)}, decoded) != Status::ok) fail("fresh file does not decode");
+    if (decodeG00Picture({file.data(), size_t(length)}, decoded).status != Status::ok)
+        fail("fresh file does not decode");
     for (uint64_t i = 0; i < canvas.pixels.size(); i += 4) {
         const uint8_t* want = canvas.pixels.data() + i;
         const uint8_t* got = decoded.pixels.data() + i;

@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "codec/g00_layout.h"
+#include "codec/internal/g00_layout.h"
 #include "common/status.h"
 
 namespace ref {

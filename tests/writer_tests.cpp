@@ -17,7 +17,7 @@
 #include "codec/g00.h"
 #include "codec/g00_regions.h"
 #include "codec/g00_write.h"
-#include "codec/packbits.h"
+#include "codec/internal/packbits.h"
 #include "codec/png.h"
 #include "codec/psd.h"
 #include "common/bytes.h"
@@ -256,11 +256,16 @@ Bytes pngSamples(const Canvas& canvas, PngColour colour) {
 }
 
 // Writes into buffers of exactly the documented sizes, followed by guard bytes.
-Bytes writePngFile(const Canvas& canvas, PngColour colour, PngDeflate deflate = {}) {
-    const size_t bound = pngFileBound(canvas.width, canvas.height, colour);
-    const size_t workSize = pngWorkSize(canvas.width, colour);
+// tasks above 1: the tasks run one after another from the last, so that the bands are
+// compressed in another order than the file's.
+Bytes writePngFile(const Canvas& canvas, PngColour colour, uint32_t tasks = 1) {
+    const size_t bound = pngBound(canvas.width, canvas.height, colour);
+    const size_t workSize = tasks * pngWorkSize(canvas.width, colour);
     Bytes out(bound + 16, 0xA5), work(workSize + 16, 0x5A);
-    const uint32_t size = writePng(canvas, colour, deflate, {work.data(), workSize}, {out.data(), bound});
+    const Parallel lastFirst{tasks, [](uint32_t count, const std::function<void(uint32_t)>& task) {
+                                 for (uint32_t i = count; i-- > 0;) task(i);
+                             }};
+    const uint32_t size = writePng(canvas, colour, {work.data(), workSize}, {out.data(), bound}, lastFirst);
     EXPECT_GT(size, 0u);
     EXPECT_LE(size, bound);
     for (size_t i = bound; i < out.size(); ++i) EXPECT_EQ(out[i], 0xA5) << "written past the bound";
@@ -1048,95 +1053,74 @@ TEST(G00Write, AChangeInsideThePartsComesBackThereAndNowhereElse) {
 // PNG
 // ---------------------------------------------------------------------------------------
 
-TEST(Png, EveryPixelReadsBackAtEveryShapeKindAndSetting) {
+TEST(Png, EveryPixelReadsBackAtEveryShapeKindAndTaskCount) {
     struct Case {
         uint32_t width, height;
         PictureKind kind;
         PngColour colour;
-        PngDeflate deflate;
+        uint32_t tasks;
     };
-    // Widths around the 16-byte filter steps and one pixel; heights across band boundaries.
-    const uint32_t tall = 2 * pngBandRows(100, PngColour::rgba) + 1;
+    // Widths around the 16-byte filter steps and one pixel; heights across band boundaries
+    // (bands of 256 KiB of filtered rows).
+    const uint32_t tall = 2 * (256 * 1024 / 401 + 1) + 1;
     const Case cases[] = {
-        {1, 1, PictureKind::noise, PngColour::rgba, {}},
-        {1, 7, PictureKind::noise, PngColour::rgb, {}},
-        {3, 5, PictureKind::sprite, PngColour::rgba, {}},
-        {5, 3, PictureKind::photo, PngColour::rgb, {}},
-        {16, 9, PictureKind::flat, PngColour::rgba, {}},
-        {17, 9, PictureKind::lineArt, PngColour::rgb, {}},
-        {33, 40, PictureKind::sprite, PngColour::rgba, {1, PngStrategy::rle}},
-        {100, tall, PictureKind::sprite, PngColour::rgba, {}},
-        {100, tall, PictureKind::photo, PngColour::rgb, {6, PngStrategy::filtered}},
-        {700, 400, PictureKind::photo, PngColour::rgba, {9, PngStrategy::normal}},
-        {640, 480, PictureKind::noise, PngColour::rgb, {1, PngStrategy::normal}},
+        {1, 1, PictureKind::noise, PngColour::rgba, 1},
+        {1, 7, PictureKind::noise, PngColour::rgb, 1},
+        {3, 5, PictureKind::sprite, PngColour::rgba, 1},
+        {5, 3, PictureKind::photo, PngColour::rgb, 2},
+        {16, 9, PictureKind::flat, PngColour::rgba, 1},
+        {17, 9, PictureKind::lineArt, PngColour::rgb, 1},
+        {33, 40, PictureKind::sprite, PngColour::rgba, 1},
+        {100, tall, PictureKind::sprite, PngColour::rgba, 3},
+        {100, tall, PictureKind::photo, PngColour::rgb, 2},
+        {700, 400, PictureKind::photo, PngColour::rgba, 8},
+        {640, 480, PictureKind::noise, PngColour::rgb, 1},
     };
     bool filterSeen[5] = {};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " " << pictureKindName(c.kind)
-                                        << " type " << int(c.colour) << " level " << c.deflate.level);
+                                        << " type " << int(c.colour) << " tasks " << c.tasks);
         Canvas canvas = canvasOf(makeTestPicture(c.kind, c.width, c.height, c.width + c.height));
-        const Bytes file = writePngFile(canvas, c.colour, c.deflate);
+        const Bytes file = writePngFile(canvas, c.colour, c.tasks);
         const PngFile png = readPng(file);
         EXPECT_EQ(png.width, c.width);
         EXPECT_EQ(png.height, c.height);
         EXPECT_EQ(png.depth, 8);
         EXPECT_EQ(png.colourType, uint8_t(c.colour));
         EXPECT_EQ(png.interlace, 0);
-        // One IDAT per band and one for the Adler-32.
-        EXPECT_EQ(png.idatChunks, pngBandCount(c.width, c.height, c.colour) + 1);
+        if (c.height == tall && c.colour == PngColour::rgba) {
+            EXPECT_EQ(png.idatChunks, 3 + 1) << "a chunk per band, one for the Adler-32";
+        }
         ASSERT_EQ(png.pixels, pngSamples(canvas, c.colour));
         for (uint8_t f : png.filters) filterSeen[f] = true;
     }
     for (int f = 0; f < 5; ++f) EXPECT_TRUE(filterSeen[f]) << "no row chose filter " << f;
 }
 
-TEST(Png, BandsWrittenInAnyOrderMakeTheSameFile) {
-    // As the command line does it: each band into its slot, last first, then moved together.
-    Canvas canvas = canvasOf(makeTestPicture(PictureKind::sprite, 300, 3 * pngBandRows(300, PngColour::rgba) - 5, 4));
+TEST(Png, BandsCompressedByAnyNumberOfTasksInAnyOrderMakeTheSameFile) {
+    Canvas canvas = canvasOf(makeTestPicture(PictureKind::sprite, 300, 650, 4));
     for (PngColour colour : {PngColour::rgba, PngColour::rgb}) {
         const Bytes whole = writePngFile(canvas, colour);
-        const uint32_t bands = pngBandCount(canvas.width, canvas.height, colour);
-        const size_t bound = size_t(pngBandBound(canvas.width, colour));
-        ASSERT_EQ(bands, 3u);
-        Bytes slots(bands * bound), work(pngWorkSize(canvas.width, colour));
-        std::vector<PngBand> written(bands);
-        for (uint32_t band = bands; band-- > 0;)
-            written[band] = writePngBand(canvas, colour, {}, band, work, {slots.data() + band * bound, bound});
-        Bytes file(kPngHeadSize);
-        writePngHead(canvas.width, canvas.height, colour, file.data());
-        uint32_t adler = 1;
-        for (uint32_t band = 0; band < bands; ++band) {
-            ASSERT_GT(written[band].length, 0u);
-            file.insert(file.end(), slots.begin() + band * bound, slots.begin() + band * bound + written[band].length);
-            adler = combinePngAdler(adler, written[band].adler, written[band].filtered);
-        }
-        file.resize(file.size() + kPngTailSize);
-        writePngTail(adler, file.data() + file.size() - kPngTailSize);
-        EXPECT_EQ(file, whole) << int(colour);
+        for (uint32_t tasks : {2u, 3u, 8u}) EXPECT_EQ(writePngFile(canvas, colour, tasks), whole) << tasks;
     }
 }
 
 TEST(Png, IncompressiblePicturesStayInsideTheBound) {
-    // Noise in every byte is deflate's worst case; each shape once at the fastest level and
-    // once at the default.
+    // Noise in every byte is deflate's worst case.
     Rng rng(12);
     for (int trial = 0; trial < 8; ++trial) {
         const uint32_t w = trial < 2 ? 1 : rng.between(2, 3000), h = rng.between(1, 300);
-        for (PngDeflate deflate : {PngDeflate{1, PngStrategy::normal}, PngDeflate{}}) {
-            Canvas canvas = canvasOf(makeNoisePicture(w, h, rng.next()));
-            for (PngColour colour : {PngColour::rgba, PngColour::rgb})
-                EXPECT_EQ(readPng(writePngFile(canvas, colour, deflate)).pixels, pngSamples(canvas, colour))
-                    << w << "x" << h;
-        }
+        Canvas canvas = canvasOf(makeNoisePicture(w, h, rng.next()));
+        for (PngColour colour : {PngColour::rgba, PngColour::rgb})
+            EXPECT_EQ(readPng(writePngFile(canvas, colour)).pixels, pngSamples(canvas, colour)) << w << "x" << h;
     }
 }
 
 TEST(Png, ShortBuffersWriteNothing) {
     Canvas canvas = canvasOf(makeNoisePicture(40, 30, 13));
     const PngColour colour = PngColour::rgba;
-    Bytes work(pngWorkSize(40, colour)), out(pngFileBound(40, 30, colour), 0);
-    EXPECT_EQ(writePng(canvas, colour, {}, {work.data(), work.size() - 1}, out), 0u);
-    EXPECT_EQ(writePng(canvas, colour, {}, work, {out.data(), out.size() - 1}), 0u);
+    Bytes work(pngWorkSize(40, colour)), out(pngBound(40, 30, colour), 0);
+    EXPECT_EQ(writePng(canvas, colour, {work.data(), work.size() - 1}, out), 0u);
+    EXPECT_EQ(writePng(canvas, colour, work, {out.data(), out.size() - 1}), 0u);
     EXPECT_EQ(out, Bytes(out.size(), 0));
-    EXPECT_EQ(writePngBand(canvas, colour, {}, 1, work, out).length, 0u) << "past the last band";
 }

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "codec/lz_encoder.h"
+#include "codec/internal/lz_encoder.h"
 #include "common/bytes.h"
 
 // ---- The item writer ----

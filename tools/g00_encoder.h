@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "codec/g00_layout.h"
+#include "codec/internal/g00_layout.h"
 
 enum class LzMode : uint8_t {
     compress,      // the codec's compressor (codec/lz_encoder.h): the shortest stream

@@ -268,8 +268,8 @@ int main(int argc, char** argv) {
         const PngColour colours[2] = {PngColour::rgba, PngColour::rgb};
         for (int k = 0; k < 2; ++k) {
             std::vector<uint8_t> work(pngWorkSize(s.width, colours[k]));
-            png[k].resize(pngFileBound(s.width, s.height, colours[k]));
-            png[k].resize(writePng(canvas, colours[k], {}, work, png[k]));
+            png[k].resize(pngBound(s.width, s.height, colours[k]));
+            png[k].resize(writePng(canvas, colours[k], work, png[k]));
             if (png[k].empty()) {
                 std::fprintf(stderr, "%s: the PNG writer refused the picture\n", name.c_str());
                 return 1;

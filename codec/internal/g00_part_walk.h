@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "codec/g00_layout.h"
+#include "codec/internal/g00_layout.h"
 #include "common/bytes.h"
 #include "common/status.h"
 
