@@ -1,6 +1,7 @@
 #include "batch/folder_walk.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -23,14 +24,23 @@ std::string utf8Of(const fs::path& path) {
     return std::string(text.begin(), text.end());
 }
 
-bool hasG00Extension(const std::string& name) {
-    if (name.size() < 4) return false;
-    const char* end = name.c_str() + name.size() - 4;
-    return end[0] == '.' && (end[1] | 0x20) == 'g' && end[2] == '0' && end[3] == '0';
+char lowerCase(char c) { return c >= 'A' && c <= 'Z' ? char(c | 0x20) : c; }
+
+bool hasExtension(const std::string& name, std::span<const char* const> extensions) {
+    for (const char* extension : extensions) {
+        const size_t length = std::strlen(extension);
+        if (name.size() < length) continue;
+        const char* end = name.c_str() + name.size() - length;
+        size_t i = 0;
+        while (i < length && lowerCase(end[i]) == lowerCase(extension[i])) ++i;
+        if (i == length) return true;
+    }
+    return false;
 }
 
 struct Walk {
     const std::string& folder;
+    std::span<const char* const> extensions;
     bool stopAtFailure;
     std::vector<FoundFile>& found;
     std::vector<UnreadableFolder>& unreadable;
@@ -46,7 +56,7 @@ struct Walk {
             const fs::file_status own = entry.symlink_status(statusError);
             if (fs::is_directory(own)) {
                 if (!below(entry.path(), path)) return false;
-            } else if (hasG00Extension(name) && fs::is_regular_file(entry.status(statusError))) {
+            } else if (hasExtension(name, extensions) && fs::is_regular_file(entry.status(statusError))) {
                 found.push_back({joinPath(folder, path), path});
             }
         }
@@ -59,10 +69,12 @@ struct Walk {
 
 }  // namespace
 
-bool walkFolder(const std::string& folder, bool stopAtFailure, std::vector<FoundFile>& found,
+bool walkFolder(const std::string& folder, std::span<const char* const> extensions,
+                bool stopAtFailure, std::vector<FoundFile>& found,
                 std::vector<UnreadableFolder>& unreadable) {
     const size_t first = found.size();
-    const bool complete = Walk{folder, stopAtFailure, found, unreadable}.below(pathOf(folder), "");
+    const bool complete =
+        Walk{folder, extensions, stopAtFailure, found, unreadable}.below(pathOf(folder), "");
     std::sort(found.begin() + ptrdiff_t(first), found.end(),
               [](const FoundFile& a, const FoundFile& b) { return a.relative < b.relative; });
     return complete;

@@ -1,6 +1,8 @@
-// Finding the G00 files below a folder, for a run over whole folders.
+// Finding the files of a kind below a folder (G00 files, or pictures), for a run over whole
+// folders.
 #pragma once
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -14,11 +16,13 @@ struct UnreadableFolder {
     std::string reason;  // the system's words
 };
 
-// Lists every regular file below folder (UTF-8) whose name ends in ".g00" in any letter case,
-// in byte order of the relative paths, so that runs are reproducible. Links to folders are not
-// followed; a link to a regular file counts as that file. A subfolder that cannot be read is
-// listed in unreadable and left out; with stopAtFailure the walk ends there (false).
-bool walkFolder(const std::string& folder, bool stopAtFailure, std::vector<FoundFile>& found,
+// Lists every regular file below folder (UTF-8) whose name ends in one of extensions (".g00",
+// compared in any ASCII letter case), in byte order of the relative paths, so that runs are
+// reproducible. Links to folders are not followed; a link to a regular file counts as that
+// file. A subfolder that cannot be read is listed in unreadable and left out; with
+// stopAtFailure the walk ends there (false).
+bool walkFolder(const std::string& folder, std::span<const char* const> extensions,
+                bool stopAtFailure, std::vector<FoundFile>& found,
                 std::vector<UnreadableFolder>& unreadable);
 
 // Whether the UTF-8 path names a folder (links followed), or anything at all (links not).

@@ -85,7 +85,7 @@ std::string statusKey(Status status) {
 std::string infoText(const FileInfo& info) {
     const G00Description& d = info.description;
     std::string text = info.file + ":";
-    if (info.sizeKnown) text += " " + number(d.fileSize) + " bytes";
+    if (info.sizeKnown) text += " " + number(d.fileSize) + (d.fileSize == 1 ? " byte" : " bytes");
     if (info.read && d.headerRead)
         text += ", " + std::string(g00TypeName(d.type)) + " (type " + number(uint64_t(d.type)) + "), " +
                 number(uint64_t(d.width)) + " x " + number(uint64_t(d.height));
@@ -94,7 +94,8 @@ std::string infoText(const FileInfo& info) {
         text += "  compressed length " + orNull(d.compressedLength) + ", decompressed length " +
                 orNull(d.decompressedLength) + "\n";
     if (d.regionCount) {
-        text += "  " + number(uint64_t(*d.regionCount)) + " region records";
+        text += "  " + number(uint64_t(*d.regionCount)) +
+                (*d.regionCount == 1 ? " region record" : " region records");
         if (d.regions.size() < *d.regionCount)
             text += ", " + number(uint64_t(d.regions.size())) + " inside the file";
         text += "\n";
@@ -107,7 +108,7 @@ std::string infoText(const FileInfo& info) {
         }
     }
     if (d.entryCount) {
-        text += "  " + number(uint64_t(*d.entryCount)) + " entries";
+        text += "  " + number(uint64_t(*d.entryCount)) + (*d.entryCount == 1 ? " entry" : " entries");
         if (d.entries.size() < *d.entryCount)
             text += ", " + number(uint64_t(d.entries.size())) + " read";
         text += "\n";

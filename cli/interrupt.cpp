@@ -10,8 +10,8 @@ TemporaryFiles* handlerTemporaries = nullptr;
 
 BOOL WINAPI onConsoleEvent(DWORD) {
     handlerTemporaries->removeAllAndHold();
-    // What a Ctrl-C gives a program that does not handle it.
-    ExitProcess(STATUS_CONTROL_C_EXIT);
+    // The status a shell gives a program that Ctrl-C ended, 128 + SIGINT, as on Linux.
+    ExitProcess(130);
     return TRUE;
 }
 

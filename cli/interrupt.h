@@ -5,7 +5,8 @@
 
 // From now on SIGINT, SIGTERM and SIGHUP (Ctrl-C, Ctrl-Break and closing the console on
 // Windows) remove every temporary file listed in temporaries, then end the program as the
-// interrupt would have. On Linux call it before any other thread starts: the signals are
+// interrupt would have: a shell sees 128 plus the signal's number (130 for Ctrl-C); on Windows
+// the exit status is 130 for every console event. On Linux call it before any other thread starts: the signals are
 // blocked in every thread and taken by one thread of their own, so nothing runs inside a
 // signal handler. temporaries must outlive the program.
 void removeTemporariesOnInterrupt(TemporaryFiles& temporaries);

@@ -4,13 +4,13 @@
 
 namespace {
 
-enum : int { kBmp = kFirstLongOnly, kPng, kRegions, kLayers, kInfo, kJson, kMaxPixels, kVersion };
+enum : int { kBmp = kFirstProgramOption, kPng, kRegions, kLayers, kInfo, kJson, kMaxPixels };
 
 // One row per option: a new option is one row here and one case in applyOption.
 constexpr OptionRow kOptions[] = {
     {"output", 'o', "DIR", "write the outputs into DIR, made when missing (default: .)"},
     {"recursive", 'r', nullptr, "convert the .g00 files of each FILE that is a folder, and below"},
-    {"bmp", kBmp, nullptr, "write region-based pictures as BMP too (without transparency)"},
+    {"bmp", kBmp, nullptr, "write region-based pictures as BMP instead of PSD"},
     {"png", kPng, nullptr, "write every picture as PNG (region-based ones with transparency)"},
     {"regions", kRegions, nullptr, "write each region that draws a pixel alone, as NAME_RRR.EXT"},
     {"layers", kLayers, nullptr, "write region-based pictures as PSD with a layer per region"},
@@ -23,20 +23,12 @@ constexpr OptionRow kOptions[] = {
     {"quiet", 'q', nullptr, "print nothing but errors"},
     {"verbose", 'v', nullptr, "list every file written"},
     {"help", 'h', nullptr, "show this text"},
-    {"version", kVersion, nullptr, "show the version"},
+    {"version", kVersionOption, nullptr, "show the version"},
 };
 
 bool applyOption(int code, const char* value, CliOptions& options, std::string& error) {
     uint64_t count = 0;
     switch (code) {
-    case 'o':
-        if (*value == '\0') {
-            error = "option --output needs a folder";
-            return false;
-        }
-        options.outputFolder = value;
-        options.outputGiven = true;
-        return true;
     case 'j':
         if (!parseCount(value, 1, 256, count)) {
             error = std::string("option --jobs needs a number from 1 to 256, not '") + value + "'";
@@ -51,21 +43,14 @@ bool applyOption(int code, const char* value, CliOptions& options, std::string& 
         }
         options.maxPixels = count;
         return true;
-    case 'r': options.recursive = true; return true;
     case kBmp: options.bmpOnly = true; return true;
     case kPng: options.png = true; return true;
     case kRegions: options.regions = true; return true;
     case kLayers: options.layers = true; return true;
     case kInfo: options.info = true; return true;
     case kJson: options.json = true; return true;
-    case 'k': options.keepGoing = true; return true;
-    case 'n': options.noClobber = true; return true;
-    case 'q': options.quiet = true; return true;
-    case 'v': options.verbose = true; return true;
-    case 'h': options.help = true; return true;
-    case kVersion: options.version = true; return true;
     }
-    return false;
+    return applyRunOption(code, value, options, error);
 }
 
 }  // namespace
@@ -118,6 +103,7 @@ std::string usageText() {
         "Each output is named after its source up to the first \".\", with the extension bmp,\n"
         "psd or png (with --regions, \"_\" and the region's three digits before it); an\n"
         "existing file of that name is replaced once the new one is complete, unless -n.\n"
-        "Exit status: 0 when every file was converted, 1 when any failed, 2 for a usage error.\n";
+        "Exit status: 0 when every file was converted (or left alone with -n), 1 when any\n"
+        "failed, 2 for a usage error, 130 when interrupted (Ctrl-C).\n";
     return text;
 }

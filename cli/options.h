@@ -5,25 +5,18 @@
 #include <string>
 #include <vector>
 
-struct CliOptions {
-    bool bmpOnly = false;     // --bmp: region-based pictures become BMP too
+#include "cli/file_run.h"
+
+// The options both programs share (cli/file_run.h), and the converter's own. files are the FILEs.
+struct CliOptions : RunOptions {
+    bool bmpOnly = false;     // --bmp: region-based pictures become BMP instead of PSD
     bool png = false;         // --png: every picture becomes PNG
     bool regions = false;     // --regions: each region of a region-based picture its own file
     bool layers = false;      // --layers: region-based pictures as PSD with a layer per region
     bool info = false;        // --info: describe the files, write nothing
     bool json = false;        // --json: --info as one JSON array
-    std::string outputFolder = ".";
-    bool outputGiven = false; // -o: the folder is made when it does not exist
-    bool keepGoing = false;   // -k: convert the remaining files after a failure
     unsigned jobs = 0;        // -j N; 0 means one per processor
-    bool quiet = false;       // -q: only errors
-    bool verbose = false;     // -v: every file written
-    bool noClobber = false;   // -n: existing outputs are left alone
-    bool recursive = false;   // -r: folders are walked
     uint64_t maxPixels = 178956970;  // --max-pixels N; 0 for no limit
-    bool help = false;
-    bool version = false;
-    std::vector<std::string> files;
 };
 
 // Fills options from argv with getopt_long (short options bundle and take attached values,

@@ -4,16 +4,13 @@
 #include <string>
 #include <vector>
 
-struct PackOptions {
-    std::string outputFolder = ".";
-    bool outputGiven = false;  // -o: the folder is made when it does not exist
+#include "cli/file_run.h"
+
+// The options both programs share (cli/file_run.h), and the packer's own. files are the
+// PICTUREs.
+struct PackOptions : RunOptions {
     std::string like;          // --like: the original G00 file, or empty for fresh files
     bool dropOutside = false;  // --drop-outside: pixels no part holds are left out
-    bool keepGoing = false;    // -k
-    bool quiet = false;        // -q
-    bool help = false;
-    bool version = false;
-    std::vector<std::string> pictures;
 };
 
 // Fills options from argv; false with a one-line message in error on a usage error.

@@ -45,6 +45,7 @@ void Reporter::failed(const std::string& file, const std::string& reason) {
     clearBar();
     std::fprintf(stderr, "%s: %s: %s\n", program_, file.c_str(), reason.c_str());
     ++failures_;
+    fileFailed_ = true;
     drawBar();
 }
 
@@ -56,6 +57,8 @@ void Reporter::notice(const std::string& text) {
 }
 
 void Reporter::written(const std::string& source, const std::string& output) {
+    ++outputsWritten_;
+    fileWrote_ = true;
     if (!verbose_ || quiet_) return;
     clearBar();
     std::printf("%s -> %s\n", source.c_str(), output.c_str());
@@ -64,21 +67,28 @@ void Reporter::written(const std::string& source, const std::string& output) {
 }
 
 void Reporter::leftAlone(const std::string& output) {
-    ++leftAlone_;
+    ++outputsLeftAlone_;
+    fileLeftAlone_ = true;
     notice(output + ": exists, left alone (-n)");
 }
 
 void Reporter::done() {
     ++finished_;
+    if (!fileFailed_ && (fileWrote_ || !fileLeftAlone_)) ++converted_;
+    fileFailed_ = fileWrote_ = fileLeftAlone_ = false;
     drawBar();
 }
 
 void Reporter::summary(const std::string& folder) {
     clearBar();
     if (quiet_) return;
-    std::printf("%s %zu of %zu file%s into %s", verb_, finished_ - failures_ - leftAlone_, total_,
-                total_ == 1 ? "" : "s", folder.c_str());
-    if (leftAlone_ > 0) std::printf(", %zu left alone", leftAlone_);
+    // Files and outputs are each counted as they happen, never one from the other.
+    std::printf("%s %zu of %zu file%s into %s", verb_, converted_, total_, total_ == 1 ? "" : "s",
+                folder.c_str());
+    if (outputsWritten_ != converted_)
+        std::printf(", %zu output%s written", outputsWritten_, outputsWritten_ == 1 ? "" : "s");
+    if (outputsLeftAlone_ > 0)
+        std::printf(", %zu output%s left alone", outputsLeftAlone_, outputsLeftAlone_ == 1 ? "" : "s");
     std::printf("\n");
 }
 

@@ -1,6 +1,7 @@
 // What a command-line program tells the user: failures and notices on stderr, each after the
 // program's name, the progress bar on a terminal, the files written (-v) and the summary on
-// stdout ("converted 3 of 4 files into out", with the program's own verb).
+// stdout ("converted 3 of 4 files into out", with the program's own verb; the outputs written
+// and left alone when they are not one for each file converted).
 #pragma once
 
 #include <cstddef>
@@ -10,11 +11,14 @@ class Reporter {
 public:
     Reporter(const char* program, const char* verb, bool quiet, bool verbose, size_t total);
 
+    // Each of these is counted for the file being finished, until done().
     void failed(const std::string& file, const std::string& reason);  // counts a failure
     void notice(const std::string& text);  // not a failure; nothing under -q
     void written(const std::string& source, const std::string& output);
     void leftAlone(const std::string& output);
-    void done();  // one file finished, whatever its outcome
+    // One file finished, whatever its outcome: converted unless it failed or every output it
+    // had was left alone.
+    void done();
     void summary(const std::string& folder);
 
     size_t failures() const { return failures_; }
@@ -28,7 +32,12 @@ private:
     size_t total_;
     size_t finished_ = 0;
     size_t failures_ = 0;
-    size_t leftAlone_ = 0;
+    size_t converted_ = 0;         // files
+    size_t outputsWritten_ = 0;
+    size_t outputsLeftAlone_ = 0;
+    bool fileFailed_ = false;      // the file being finished
+    bool fileWrote_ = false;
+    bool fileLeftAlone_ = false;
     size_t drawn_ = 0;  // characters of the bar now on the terminal
     bool quiet_;
     bool verbose_;

@@ -21,13 +21,19 @@ int maskByte(uint32_t mask) {
 
 }  // namespace
 
-Status readBmp(std::span<const uint8_t> file, Canvas& canvas) {
+Status readBmp(std::span<const uint8_t> file, Canvas& canvas, PictureFacts& facts) {
+    facts = PictureFacts{};
     if (file.size() < 2 || file[0] != 'B' || file[1] != 'M') return Status::notPicture;
+    facts.format = PictureFormat::bmp;
+    auto refuse = [&](PictureLimit limit) {
+        facts.limit = limit;
+        return Status::unsupportedPicture;
+    };
     if (file.size() < kFileHeaderSize + 4) return Status::truncated;
     const uint8_t* bytes = file.data();
     const uint32_t pixelOffset = loadLe32(bytes + 10);
     const uint32_t infoSize = loadLe32(bytes + 14);
-    if (infoSize < kInfoHeaderSize) return Status::unsupportedPicture;  // OS/2's 12-byte header
+    if (infoSize < kInfoHeaderSize) return refuse(PictureLimit::os2Header);  // OS/2's 12 bytes
     if (infoSize > file.size() - kFileHeaderSize) return Status::truncated;
     const uint8_t* info = bytes + kFileHeaderSize;
     const int32_t width = int32_t(loadLe32(info + 4));
@@ -35,10 +41,12 @@ Status readBmp(std::span<const uint8_t> file, Canvas& canvas) {
     const uint32_t planes = loadLe16(info + 12);
     const uint32_t depth = loadLe16(info + 14);
     const uint32_t compression = loadLe32(info + 16);
+    facts.depth = depth;
+    facts.compression = compression;
     if (planes != 1) return Status::damagedPicture;
-    if (depth != 24 && depth != 32) return Status::unsupportedPicture;
+    if (depth != 24 && depth != 32) return refuse(PictureLimit::depth);
     if (compression != kBiRgb && !(compression == kBiBitfields && depth == 32))
-        return Status::unsupportedPicture;
+        return refuse(PictureLimit::compression);
 
     // Which byte of a stored pixel holds blue, green, red and alpha (-1: none, opaque).
     int blue = 0, green = 1, red = 2, alpha = depth == 32 ? 3 : -1;
@@ -52,14 +60,14 @@ Status readBmp(std::span<const uint8_t> file, Canvas& canvas) {
         green = maskByte(loadLe32(bytes + masksAt + 4));
         blue = maskByte(loadLe32(bytes + masksAt + 8));
         if (red < 0 || green < 0 || blue < 0 || red == green || red == blue || green == blue)
-            return Status::unsupportedPicture;
+            return refuse(PictureLimit::masks);
         alpha = 6 - red - green - blue;  // the byte the colours leave
         if (infoSize >= 56) {
             const uint32_t alphaMask = loadLe32(bytes + masksAt + 12);
             if (alphaMask == 0)
                 alpha = -1;
             else if (maskByte(alphaMask) != alpha)
-                return Status::unsupportedPicture;
+                return refuse(PictureLimit::masks);
         }
     }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 
+#include "codec/picture_facts.h"
 #include "common/canvas.h"
 #include "common/status.h"
 
@@ -15,5 +16,6 @@
 // run past the file; unsupportedPicture for other depths, compressions, masks and the OS/2
 // header; damagedPicture for impossible fields (planes, a pixel offset inside the headers);
 // emptyPicture, pictureTooLarge (beyond 65,535 pixels, checked before the Canvas is obtained),
-// and makeCanvas's refusals.
-Status readBmp(std::span<const uint8_t> file, Canvas& canvas);
+// and makeCanvas's refusals. facts gets the format, the depth and compression fields, and the
+// limit a refused file met.
+Status readBmp(std::span<const uint8_t> file, Canvas& canvas, PictureFacts& facts);

@@ -69,7 +69,7 @@ Status encodeFreshG00(const Canvas& picture, Encoded& out) {
 }
 
 G00LikeResult encodeG00Like(std::span<const uint8_t> original, const G00LikePlan& plan,
-                            const Canvas& picture, Encoded& out) {
+                            const Canvas& picture, LikeAlpha alpha, Encoded& out) {
     G00LikeResult result;
     if (picture.width != plan.width || picture.height != plan.height) {
         result.status = Status::sizeDiffers;
@@ -79,7 +79,7 @@ G00LikeResult encodeG00Like(std::span<const uint8_t> original, const G00LikePlan
     result.status = obtainBlock(g00LikeWorkSize(plan), work, Fill::whole);
     if (result.status == Status::ok) result.status = obtainBlock(g00LikeBound(plan), out.bytes);
     if (result.status != Status::ok) return result;
-    result = writeG00Like(original, plan, picture, work.span(), out.bytes.span());
+    result = writeG00Like(original, plan, picture, alpha, work.span(), out.bytes.span());
     if (result.status == Status::ok && result.size == 0) result.status = Status::outOfMemory;
     out.length = uint32_t(result.size);
     return result;

@@ -33,4 +33,4 @@ Status encodeFreshG00(const Canvas& picture, Encoded& out);
 // of another size is refused (sizeDiffers). Pixels outside the original's parts are reported
 // in result.outside, the file written all the same.
 G00LikeResult encodeG00Like(std::span<const uint8_t> original, const G00LikePlan& plan,
-                            const Canvas& picture, Encoded& out);
+                            const Canvas& picture, LikeAlpha alpha, Encoded& out);

@@ -154,7 +154,8 @@ G00LikePlan planG00Like(std::span<const uint8_t> original) {
     // The kept prefix must be whole even when the stream is empty.
     if (original.size() < place.start) return refuse(Status::truncated);
     plan.prefix = place.start;
-    plan.units = plan.type == kG00FullFrame ? uint64_t(plan.width) * plan.height : place.dataSize;
+    plan.fullFrame = plan.type == kG00FullFrame;
+    plan.units = plan.fullFrame ? uint64_t(plan.width) * plan.height : place.dataSize;
     return plan;
 }
 
@@ -192,8 +193,9 @@ Status walkParts(std::span<const uint8_t> file, std::span<const uint8_t> data, u
     return Status::ok;
 }
 
-// The picture's pixels that no drawn part covers and that do not look like the original's 0.
-OutsidePixels outsidePixels(const Canvas& picture, const uint32_t* shows) {
+// The picture's pixels that no drawn part covers and that do not look like the original's 0:
+// those not fully transparent, or for a picture of colours alone, those not black.
+OutsidePixels outsidePixels(const Canvas& picture, LikeAlpha alpha, const uint32_t* shows) {
     OutsidePixels outside;
     outside.left = picture.width;
     outside.top = picture.height;
@@ -201,7 +203,8 @@ OutsidePixels outsidePixels(const Canvas& picture, const uint32_t* shows) {
     uint64_t i = 0;
     for (uint32_t y = 0; y < picture.height; ++y) {
         for (uint32_t x = 0; x < picture.width; ++x, ++i, p += 4) {
-            if (p[3] == 0 || shows[i] != 0) continue;
+            const bool shown = alpha == LikeAlpha::picture ? p[3] != 0 : (p[0] | p[1] | p[2]) != 0;
+            if (!shown || shows[i] != 0) continue;
             ++outside.count;
             outside.left = std::min(outside.left, x);
             outside.right = std::max(outside.right, x);
@@ -241,7 +244,7 @@ uint64_t g00LikeBound(const G00LikePlan& plan) {
 }
 
 G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan& plan,
-                           const Canvas& picture, std::span<uint8_t> work,
+                           const Canvas& picture, LikeAlpha alpha, std::span<uint8_t> work,
                            std::span<uint8_t> out) {
     G00LikeResult result;
     result.status = plan.status;
@@ -294,7 +297,9 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
                                           uint64_t left, uint64_t top) {
         ++number;
         eachPixelShown(picture, partWidth, partHeight, left, top, [&](uint64_t i, uint64_t offset) {
-            if (shows[i] == number) std::memcpy(data.data() + at + offset, picture.pixels.data() + i * 4, 4);
+            if (shows[i] == number)
+                std::memcpy(data.data() + at + offset, picture.pixels.data() + i * 4,
+                            alpha == LikeAlpha::picture ? 4 : 3);
         });
     });
     // Parts whose pixels lie over the tables or headers would change what the decoder reads:
@@ -304,7 +309,7 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
         result.status = Status::damagedParts;
         return result;
     }
-    result.outside = outsidePixels(picture, shows);
+    result.outside = outsidePixels(picture, alpha, shows);
 
     const uint64_t stream = encodeLzBytes(data, lzWork, out.subspan(size_t(plan.prefix)));
     if (stream == 0) return result;

@@ -54,12 +54,23 @@ uint64_t writeFreshG00(const Canvas& canvas, const G00FreshPlan& plan, std::span
 // as 0 (black, alpha 0); one of them differs unless its alpha is 0 too (a transparent pixel
 // looks the same whatever its colour bytes). Their count and bounding box are reported; the
 // file is written all the same, and the caller decides whether that is a failure.
+//
+// A picture without an alpha of its own (LikeAlpha::original) gives only colours: each part
+// pixel it refills keeps its alpha byte from the original, so that such a picture of an
+// unedited original gives the original's data back. Its pixels that no part covers are then
+// reported when their colour is not black, the original's colour there.
 struct G00LikePlan {
     Status status = Status::ok;  // the original's: truncated, notG00, unsupportedType, ...
     uint8_t type = 0;
+    bool fullFrame = false;  // type 0: colours only, no alpha stored
     uint32_t width = 0, height = 0;
     uint64_t prefix = 0;   // the original's bytes kept before the stream
     uint64_t units = 0;    // what the LZ stream holds: pixels (type 0) or decompressed bytes
+};
+
+enum class LikeAlpha : uint8_t {
+    picture,   // the part pixels take all four bytes from the picture
+    original,  // they take its colours and keep their own alpha
 };
 
 struct OutsidePixels {
@@ -79,5 +90,5 @@ uint64_t g00LikeWorkSize(const G00LikePlan& plan);
 uint64_t g00LikeBound(const G00LikePlan& plan);
 // size is 0 also when out or work is too small or the picture's size differs from the plan's.
 G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan& plan,
-                           const Canvas& picture, std::span<uint8_t> work,
+                           const Canvas& picture, LikeAlpha alpha, std::span<uint8_t> work,
                            std::span<uint8_t> out);

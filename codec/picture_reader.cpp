@@ -7,17 +7,20 @@
 #include "codec/png_reader.h"
 #include "codec/psd_reader.h"
 
+static_assert(kPictureWorkSize >= kPngWorkSize && kPictureWorkSize >= kPsdWorkSize);
+
 PictureRead readPicture(std::span<const uint8_t> file, std::span<uint8_t> work, Canvas& canvas) {
     PictureRead read;
+    PictureFacts& facts = read;
     auto startsWith = [&](const char* signature, size_t length) {
         return file.size() >= length && std::memcmp(file.data(), signature, length) == 0;
     };
     if (startsWith(reinterpret_cast<const char*>(kPngSignature), sizeof kPngSignature))
-        read.status = readPng(file, work, canvas);
+        read.status = readPng(file, work, canvas, facts);
     else if (startsWith("BM", 2))
-        read.status = readBmp(file, canvas);
+        read.status = readBmp(file, canvas, facts);
     else if (startsWith("8BPS", 4))
-        read.status = readPsd(file, canvas, read.layerCount);
+        read.status = readPsd(file, work, canvas, facts);
     else
         read.status = Status::notPicture;
     if (!read.ok()) {

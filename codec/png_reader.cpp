@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codec/internal/inflate_stream.h"
 #include "codec/internal/png_common.h"
 #include "common/bytes.h"
+
+static_assert(kPngWorkSize >= kInflateWorkSize);
 
 namespace {
 
@@ -108,7 +111,7 @@ Status readTransparency(const uint8_t* data, uint32_t length, PngFacts& facts) {
 }
 
 // Walks every chunk up to IEND, checking each CRC, and gathers the facts the rows need.
-Status readChunks(std::span<const uint8_t> file, PngFacts& facts) {
+Status readChunks(std::span<const uint8_t> file, PngFacts& facts, PictureFacts& told) {
     uint64_t at = sizeof kPngSignature;
     uint32_t previous = 0;
     bool idatDone = false;
@@ -140,6 +143,8 @@ Status readChunks(std::span<const uint8_t> file, PngFacts& facts) {
         } else if (type == kIend) {
             break;
         } else if (!(type & kAncillaryBit)) {
+            told.limit = PictureLimit::criticalChunk;
+            told.chunk = type;
             return Status::unsupportedPicture;
         }
         if (status != Status::ok) return status;
@@ -152,95 +157,33 @@ Status readChunks(std::span<const uint8_t> file, PngFacts& facts) {
     return Status::ok;
 }
 
-// Inflates the IDAT chunks' data, one run of output bytes at a time.
-class ImageData {
-public:
-    ImageData(std::span<const uint8_t> file, uint64_t firstIdat, std::span<uint8_t> work)
-        : file_(file), next_(firstIdat) {
-        uint8_t* start = work.data();
-        start += (16 - reinterpret_cast<uintptr_t>(start) % 16) % 16;
-        area_ = {std::min(start, work.data() + work.size()), work.data() + work.size()};
-        useArena(stream_, area_);
-    }
-    ~ImageData() {
-        if (open_) inflateEnd(&stream_);
-    }
-    ImageData(const ImageData&) = delete;
-    ImageData& operator=(const ImageData&) = delete;
+// The IDAT chunks' data, one chunk after another, for the inflate stream (the chunks were
+// checked whole before).
+struct IdatChunks {
+    std::span<const uint8_t> file;
+    uint64_t next;
 
-    Status open() {
-        const int result = inflateInit(&stream_);
-        if (result == Z_MEM_ERROR) return Status::outOfMemory;
-        if (result != Z_OK) return Status::damagedStream;
-        open_ = true;
-        return Status::ok;
-    }
-
-    // Fills out whole; the stream must not end before it.
-    Status fill(uint8_t* out, uint64_t count) {
-        stream_.next_out = out;
-        stream_.avail_out = uInt(count);
-        while (stream_.avail_out > 0) {
-            if (ended_) return Status::damagedStream;
-            Status status = step();
-            if (status != Status::ok) return status;
-        }
-        return Status::ok;
-    }
-
-    // After the last row: the stream must end there, with its Adler-32 checked, and give no
-    // byte more.
-    Status finish() {
-        uint8_t beyond;
-        while (!ended_) {
-            stream_.next_out = &beyond;
-            stream_.avail_out = 1;
-            Status status = step();
-            if (status != Status::ok) return status;
-            if (stream_.avail_out == 0) return Status::damagedStream;
-        }
-        return Status::ok;
-    }
-
-private:
-    Status step() {
-        if (stream_.avail_in == 0 && !feed()) return Status::truncated;
-        const int result = inflate(&stream_, Z_NO_FLUSH);
-        switch (result) {
-        case Z_OK: return Status::ok;
-        case Z_STREAM_END: ended_ = true; return Status::ok;
-        case Z_BUF_ERROR: return stream_.avail_in == 0 ? Status::ok : Status::damagedStream;
-        case Z_MEM_ERROR: return Status::outOfMemory;
-        case Z_DATA_ERROR:
-            if (stream_.msg && std::strcmp(stream_.msg, "incorrect data check") == 0)
-                return Status::badChecksum;
-            return Status::damagedStream;
-        default: return Status::damagedStream;  // a preset dictionary, which PNG does not allow
-        }
-    }
-
-    // The next IDAT chunk's data (the chunks were checked whole before).
-    bool feed() {
-        while (next_ + kChunkOverhead <= file_.size()) {
-            const uint8_t* chunk = file_.data() + next_;
+    static bool nextInput(void* source, const uint8_t*& bytes, uint32_t& length) {
+        IdatChunks& chunks = *static_cast<IdatChunks*>(source);
+        while (chunks.next + kChunkOverhead <= chunks.file.size()) {
+            const uint8_t* chunk = chunks.file.data() + chunks.next;
             if (loadBe32(chunk + 4) != kIdat) return false;
-            const uint32_t length = loadBe32(chunk);
-            next_ += kChunkOverhead + uint64_t(length);
+            length = loadBe32(chunk);
+            chunks.next += kChunkOverhead + uint64_t(length);
             if (length == 0) continue;
-            stream_.next_in = const_cast<Bytef*>(chunk + 8);
-            stream_.avail_in = length;
+            bytes = chunk + 8;
             return true;
         }
         return false;
     }
-
-    std::span<const uint8_t> file_;
-    uint64_t next_;
-    ZlibArena area_{};
-    z_stream stream_{};
-    bool open_ = false;
-    bool ended_ = false;
 };
+
+uint8_t paeth(uint8_t left, uint8_t up, uint8_t upLeft) {
+    const int p = int(left) + up - upLeft;
+    const int pa = std::abs(p - left), pb = std::abs(p - up), pc = std::abs(p - upLeft);
+    if (pa <= pb && pa <= pc) return left;
+    return pb <= pc ? up : upLeft;
+}
 
 // Undoes the row's filter in place; prior is the previous row of the pass (zeros for its first).
 bool unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, uint64_t length, uint32_t step) {
@@ -332,12 +275,15 @@ uint64_t passSize(uint32_t size, uint32_t start, uint32_t step) {
 
 }  // namespace
 
-Status readPng(std::span<const uint8_t> file, std::span<uint8_t> work, Canvas& canvas) {
+Status readPng(std::span<const uint8_t> file, std::span<uint8_t> work, Canvas& canvas,
+               PictureFacts& told) {
+    told = PictureFacts{};
     if (file.size() < sizeof kPngSignature ||
         std::memcmp(file.data(), kPngSignature, sizeof kPngSignature) != 0)
         return Status::notPicture;
+    told.format = PictureFormat::png;
     PngFacts facts;
-    Status status = readChunks(file, facts);
+    Status status = readChunks(file, facts, told);
     if (status != Status::ok) return status;
     if (facts.width == 0 || facts.height == 0) return Status::emptyPicture;
     if (facts.width > kMaxSide || facts.height > kMaxSide) return Status::pictureTooLarge;
@@ -360,7 +306,8 @@ Status readPng(std::span<const uint8_t> file, std::span<uint8_t> work, Canvas& c
     status = makeCanvas(facts.width, facts.height, canvas, Fill::whole);
     if (status != Status::ok) return status;
 
-    ImageData data(file, facts.firstIdat, work);
+    IdatChunks chunks{file, facts.firstIdat};
+    InflateStream data(work, IdatChunks::nextInput, &chunks);
     status = data.open();
     if (status != Status::ok) return status;
     const uint32_t step = std::max(1u, facts.channels * facts.depth / 8);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 
+#include "codec/picture_facts.h"
 #include "common/canvas.h"
 #include "common/status.h"
 
@@ -25,5 +26,7 @@ inline constexpr uint32_t kPngWorkSize = 48 * 1024;
 // fields, a missing palette or image data, a palette index past the palette or a row filter
 // other than 0 to 4; outOfMemory when work is smaller than kPngWorkSize or the rows' block is
 // refused; emptyPicture, pictureTooLarge (beyond 65,535 pixels, before the Canvas is
-// obtained), and makeCanvas's refusals.
-Status readPng(std::span<const uint8_t> file, std::span<uint8_t> work, Canvas& canvas);
+// obtained), and makeCanvas's refusals. facts gets the format and an unknown critical chunk's
+// type.
+Status readPng(std::span<const uint8_t> file, std::span<uint8_t> work, Canvas& canvas,
+               PictureFacts& facts);

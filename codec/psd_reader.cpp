@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codec/internal/inflate_stream.h"
+#include "common/byte_buffer.h"
 #include "common/bytes.h"
+
+static_assert(kPsdWorkSize >= kInflateWorkSize);
 
 namespace {
 
@@ -13,6 +17,10 @@ constexpr uint32_t kMaxChannels = 56;
 constexpr uint16_t kRgbMode = 3;
 constexpr uint16_t kRaw = 0;
 constexpr uint16_t kPackBits = 1;
+constexpr uint16_t kZip = 2;           // one zlib stream of the block's rows
+constexpr uint16_t kZipPredicted = 3;  // the same, each row stored as differences from the left
+// Deflate never gives more than about 1,032 bytes for one byte of its data.
+constexpr uint64_t kMaxInflateRatio = 1032;
 constexpr uint32_t kChannelInfoSize = 6;  // id, length
 // Bytes of a layer record between its channel table and its extra data: blend signature and
 // key, opacity, clipping, flags, filler.
@@ -81,8 +89,70 @@ bool unpackRow(Cursor packed, uint64_t width, const Placement& place, uint8_t* c
     return done == width;
 }
 
+// Copies one row of width samples into the Canvas row (or nowhere, when the row is off the
+// Canvas), clipped to the columns [0, canvas width).
+void placeRow(const uint8_t* samples, uint64_t width, const Placement& place, uint8_t* canvasRow) {
+    if (!canvasRow) return;
+    const int64_t first = std::max<int64_t>(place.left, 0);
+    const int64_t last =
+        std::min<int64_t>(place.left + int64_t(width), int64_t(place.canvas->width));
+    for (int64_t x = first; x < last; ++x)
+        canvasRow[4 * x + place.canvasByte] = samples[x - place.left];
+}
+
+bool isZip(uint16_t compression) { return compression == kZip || compression == kZipPredicted; }
+
+// Whether a zlib stream of compressed bytes could give rows x width samples: checked before the
+// Canvas is obtained, so that a small file cannot claim a large one.
+bool zipCanHold(uint64_t compressed, uint64_t rows, uint64_t width) {
+    return rows * width <= compressed * kMaxInflateRatio + 64;
+}
+
+// A block's bytes as the inflate stream's input, in pieces that fit its 32-bit counts.
+struct BlockInput {
+    const uint8_t* at;
+    const uint8_t* end;
+
+    static bool next(void* source, const uint8_t*& bytes, uint32_t& length) {
+        BlockInput& input = *static_cast<BlockInput*>(source);
+        if (input.at == input.end) return false;
+        const uint64_t left = uint64_t(input.end - input.at);
+        length = uint32_t(std::min<uint64_t>(left, uint64_t(1) << 30));
+        bytes = input.at;
+        input.at += length;
+        return true;
+    }
+};
+
+// Where ZIP rows are inflated: zlib's work area and one row of samples.
+struct ZipRows {
+    std::span<uint8_t> work;
+    uint8_t* row;
+};
+
+// Inflates the zlib stream of a block (after its compression field) into rows of width
+// samples, undoing the prediction, and hands each to put(row number, samples). The stream must
+// end with the last row.
+template <typename Put>
+Status inflateRows(Cursor block, uint16_t compression, uint64_t rows, uint64_t width,
+                   const ZipRows& zip, Put put) {
+    BlockInput input{block.at, block.end};
+    InflateStream stream(zip.work, BlockInput::next, &input);
+    Status status = stream.open();
+    if (status != Status::ok) return status;
+    for (uint64_t r = 0; r < rows; ++r) {
+        status = stream.fill(zip.row, width);
+        if (status != Status::ok) return status;
+        if (compression == kZipPredicted)
+            for (uint64_t x = 1; x < width; ++x) zip.row[x] = uint8_t(zip.row[x] + zip.row[x - 1]);
+        put(r, zip.row);
+    }
+    return stream.finish();
+}
+
 // Reads one block of rows x width samples (its compression field first) into the Canvas.
-Status readChannel(Cursor block, uint64_t rows, uint64_t width, const Placement& place) {
+Status readChannel(Cursor block, uint64_t rows, uint64_t width, const Placement& place,
+                   const ZipRows& zip) {
     const uint8_t* field = nullptr;
     if (!block.take(2, field)) return Status::truncated;
     const uint16_t compression = loadBe16(field);
@@ -94,18 +164,14 @@ Status readChannel(Cursor block, uint64_t rows, uint64_t width, const Placement&
     };
     if (compression == kRaw) {
         if (block.left() < rows * width) return Status::truncated;
-        const int64_t first = std::max<int64_t>(place.left, 0);
-        const int64_t last = std::min<int64_t>(place.left + int64_t(width), int64_t(canvas.width));
-        for (uint64_t row = 0; row < rows; ++row) {
-            uint8_t* out = canvasRow(row);
-            const uint8_t* samples = block.at + row * width;
-            if (out)
-                for (int64_t x = first; x < last; ++x)
-                    out[4 * x + place.canvasByte] = samples[x - place.left];
-        }
+        for (uint64_t row = 0; row < rows; ++row)
+            placeRow(block.at + row * width, width, place, canvasRow(row));
         return Status::ok;
     }
-    if (compression != kPackBits) return Status::unsupportedPicture;  // ZIP, with or without prediction
+    if (isZip(compression))
+        return inflateRows(block, compression, rows, width, zip, [&](uint64_t row, const uint8_t* samples) {
+            placeRow(samples, width, place, canvasRow(row));
+        });
     const uint8_t* table = nullptr;
     if (!block.take(2 * rows, table)) return Status::truncated;
     for (uint64_t row = 0; row < rows; ++row) {
@@ -134,7 +200,23 @@ struct LayerChannel {
     uint32_t length;
 };
 
-Status readLayer(Cursor& info, uint32_t documentWidth, uint32_t documentHeight, Canvas& canvas) {
+// A channel's compression, known before the Canvas is obtained: unsupportedPicture for one
+// the reader does not know, truncated for a ZIP stream too short for its samples.
+Status checkCompression(Cursor block, uint64_t rows, uint64_t width, PictureFacts& facts) {
+    const uint8_t* field = nullptr;
+    if (!block.take(2, field)) return Status::truncated;
+    const uint16_t compression = loadBe16(field);
+    if (compression != kRaw && compression != kPackBits && !isZip(compression)) {
+        facts.limit = PictureLimit::compression;
+        facts.compression = compression;
+        return Status::unsupportedPicture;
+    }
+    if (isZip(compression) && !zipCanHold(block.left(), rows, width)) return Status::truncated;
+    return Status::ok;
+}
+
+Status readLayer(Cursor& info, uint32_t documentWidth, uint32_t documentHeight,
+                 std::span<uint8_t> work, Canvas& canvas, PictureFacts& facts) {
     const uint8_t* record = nullptr;
     if (!info.take(18, record)) return Status::truncated;
     const int64_t top = int32_t(loadBe32(record));
@@ -156,14 +238,26 @@ Status readLayer(Cursor& info, uint32_t documentWidth, uint32_t documentHeight, 
     Cursor extra;
     if (!info.section(extra)) return Status::truncated;
 
-    // Every channel's block lies in the file before anything is obtained.
+    // Every channel's block lies in the file, and the channels read can be read, before
+    // anything is obtained.
+    const uint64_t rows = uint64_t(bottom - top), width = uint64_t(right - left);
     Cursor data = info;
-    for (uint32_t c = 0; c < channelCount; ++c)
-        if (!data.skip(channels[c].length)) return Status::truncated;
+    bool zip = false;
+    for (uint32_t c = 0; c < channelCount; ++c) {
+        const uint8_t* block = nullptr;
+        if (!data.take(channels[c].length, block)) return Status::truncated;
+        if (canvasByteOf(channels[c].id) < 0) continue;
+        const Cursor channel{block, block + channels[c].length};
+        Status status = checkCompression(channel, rows, width, facts);
+        if (status != Status::ok) return status;
+        zip = zip || (channels[c].length >= 2 && isZip(loadBe16(block)));
+    }
 
     Status status = makeCanvas(documentWidth, documentHeight, canvas);
     if (status != Status::ok) return status;
-    const uint64_t rows = uint64_t(bottom - top), width = uint64_t(right - left);
+    ByteBuffer row;
+    if (zip && (status = obtainBlock(std::max<uint64_t>(width, 1), row)) != Status::ok) return status;
+    const ZipRows zipRows{work, row.data()};
     bool hasTransparency = false;
     for (uint32_t c = 0; c < channelCount; ++c) {
         const uint8_t* block = nullptr;
@@ -172,7 +266,7 @@ Status readLayer(Cursor& info, uint32_t documentWidth, uint32_t documentHeight, 
         if (canvasByte < 0) continue;  // masks have their own rectangles; extra channels
         hasTransparency |= canvasByte == 3;
         const Placement place{&canvas, uint32_t(canvasByte), left, top};
-        status = readChannel({block, block + channels[c].length}, rows, width, place);
+        status = readChannel({block, block + channels[c].length}, rows, width, place, zipRows);
         if (status != Status::ok) return status;
     }
 
@@ -193,40 +287,54 @@ Status readLayer(Cursor& info, uint32_t documentWidth, uint32_t documentHeight, 
 }
 
 Status readMerged(Cursor image, uint32_t channelCount, uint32_t width, uint32_t height,
-                  Canvas& canvas) {
-    const uint8_t* field = nullptr;
-    if (!image.take(2, field)) return Status::truncated;
-    const uint16_t compression = loadBe16(field);
+                  std::span<uint8_t> work, Canvas& canvas, PictureFacts& facts) {
     const uint32_t used = std::min(channelCount, 4u);
     const uint64_t rows = uint64_t(height) * channelCount;
-    // Checked before the Canvas is obtained: the raw samples, or the row table, are in the file.
-    if (compression == kRaw) {
-        if (image.left() < rows * width) return Status::truncated;
-    } else if (compression == kPackBits) {
-        if (image.left() < 2 * rows) return Status::truncated;
-    } else {
-        return Status::unsupportedPicture;
-    }
-    Status status = makeCanvas(width, height, canvas, Fill::whole);
+    // Checked before the Canvas is obtained: the raw samples, the row table, or a stream that
+    // could give the samples, are in the file.
+    Status status = checkCompression(image, rows, width, facts);
+    if (status != Status::ok) return status;
+    const uint8_t* field = nullptr;
+    image.take(2, field);
+    const uint16_t compression = loadBe16(field);
+    if (compression == kRaw && image.left() < rows * width) return Status::truncated;
+    if (compression == kPackBits && image.left() < 2 * rows) return Status::truncated;
+    status = makeCanvas(width, height, canvas, Fill::whole);
     if (status != Status::ok) return status;
 
-    const uint8_t* table = image.at;
-    Cursor samples = image;
-    if (compression == kPackBits) samples.skip(2 * rows);
     const uint32_t canvasBytes[4] = {2, 1, 0, 3};
-    for (uint32_t c = 0; c < used; ++c) {
-        const Placement place{&canvas, canvasBytes[c], 0, 0};
-        for (uint64_t y = 0; y < height; ++y) {
-            uint8_t* out = canvas.pixels.data() + y * canvas.stride();
-            const uint8_t* row = nullptr;
-            if (compression == kRaw) {
-                samples.take(width, row);
-                for (uint64_t x = 0; x < width; ++x) out[4 * x + place.canvasByte] = row[x];
-                continue;
+    auto out = [&](uint64_t y) { return canvas.pixels.data() + y * canvas.stride(); };
+    if (isZip(compression)) {
+        // One stream of every channel's rows, those past the fourth channel read and dropped.
+        ByteBuffer row;
+        status = obtainBlock(width, row);
+        if (status != Status::ok) return status;
+        status = inflateRows(image, compression, rows, width, ZipRows{work, row.data()},
+                             [&](uint64_t r, const uint8_t* samples) {
+                                 const uint64_t c = r / height;
+                                 if (c < used)
+                                     placeRow(samples, width, {&canvas, canvasBytes[c], 0, 0},
+                                              out(r % height));
+                             });
+        if (status != Status::ok) return status;
+    } else {
+        const uint8_t* table = image.at;
+        Cursor samples = image;
+        if (compression == kPackBits) samples.skip(2 * rows);
+        for (uint32_t c = 0; c < used; ++c) {
+            const Placement place{&canvas, canvasBytes[c], 0, 0};
+            for (uint64_t y = 0; y < height; ++y) {
+                const uint8_t* row = nullptr;
+                if (compression == kRaw) {
+                    samples.take(width, row);
+                    placeRow(row, width, place, out(y));
+                    continue;
+                }
+                if (!samples.take(loadBe16(table + 2 * (uint64_t(c) * height + y)), row))
+                    return Status::truncated;
+                if (!unpackRow({row, samples.at}, width, place, out(y)))
+                    return Status::damagedPicture;
             }
-            if (!samples.take(loadBe16(table + 2 * (uint64_t(c) * height + y)), row))
-                return Status::truncated;
-            if (!unpackRow({row, samples.at}, width, place, out)) return Status::damagedPicture;
         }
     }
     if (used < 4) {
@@ -238,9 +346,11 @@ Status readMerged(Cursor image, uint32_t channelCount, uint32_t width, uint32_t 
 
 }  // namespace
 
-Status readPsd(std::span<const uint8_t> file, Canvas& canvas, uint32_t& layerCount) {
-    layerCount = 0;
+Status readPsd(std::span<const uint8_t> file, std::span<uint8_t> work, Canvas& canvas,
+               PictureFacts& facts) {
+    facts = PictureFacts{};
     if (file.size() < 4 || std::memcmp(file.data(), "8BPS", 4) != 0) return Status::notPicture;
+    facts.format = PictureFormat::psd;
     if (file.size() < kHeaderSize) return Status::truncated;
     const uint8_t* header = file.data();
     const uint16_t version = loadBe16(header + 4);
@@ -249,10 +359,17 @@ Status readPsd(std::span<const uint8_t> file, Canvas& canvas, uint32_t& layerCou
     const uint32_t width = loadBe32(header + 18);
     const uint16_t depth = loadBe16(header + 22);
     const uint16_t mode = loadBe16(header + 24);
-    if (version == 2) return Status::unsupportedPicture;  // the large document format
+    facts.depth = depth;
+    facts.colourMode = mode;
+    auto refuse = [&](PictureLimit limit) {
+        facts.limit = limit;
+        return Status::unsupportedPicture;
+    };
+    if (version == 2) return refuse(PictureLimit::largeDocument);
     if (version != 1 || channelCount == 0 || channelCount > kMaxChannels)
         return Status::damagedPicture;
-    if (depth != 8 || mode != kRgbMode) return Status::unsupportedPicture;
+    if (mode != kRgbMode) return refuse(PictureLimit::colourMode);
+    if (depth != 8) return refuse(PictureLimit::depth);
     if (channelCount < 3) return Status::damagedPicture;
     if (width == 0 || height == 0) return Status::emptyPicture;
     if (width > kMaxSide || height > kMaxSide) return Status::pictureTooLarge;
@@ -270,9 +387,9 @@ Status readPsd(std::span<const uint8_t> file, Canvas& canvas, uint32_t& layerCou
         if (!layerInfo.take(2, count)) return Status::truncated;
         // A negative count says the merged image's first extra channel is its transparency.
         const int32_t signedCount = int16_t(loadBe16(count));
-        layerCount = uint32_t(signedCount < 0 ? -signedCount : signedCount);
-        if (layerCount > 1) return Status::severalLayers;
-        if (layerCount == 1) return readLayer(layerInfo, width, height, canvas);
+        facts.layerCount = uint32_t(signedCount < 0 ? -signedCount : signedCount);
+        if (facts.layerCount > 1) return Status::severalLayers;
+        if (facts.layerCount == 1) return readLayer(layerInfo, width, height, work, canvas, facts);
     }
-    return readMerged(sections, channelCount, width, height, canvas);
+    return readMerged(sections, channelCount, width, height, work, canvas, facts);
 }

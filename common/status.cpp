@@ -28,6 +28,7 @@ const char* statusText(Status status) {
     case Status::severalLayers: return "has several layers: merge them into one first";
     case Status::sizeDiffers: return "the picture's size is not the original's";
     case Status::pixelsOutside: return "pixels lie outside the original's parts";
+    case Status::transparencyLost: return "has transparency, the original is a full-frame picture without it";
     }
     return "unknown failure";
 }
@@ -60,6 +61,7 @@ const char* statusName(Status status) {
     case Status::severalLayers: return "severalLayers";
     case Status::sizeDiffers: return "sizeDiffers";
     case Status::pixelsOutside: return "pixelsOutside";
+    case Status::transparencyLost: return "transparencyLost";
     }
     return "unknown";
 }

@@ -30,6 +30,7 @@ enum class Status : uint8_t {
     severalLayers,       // a PSD file with more than one layer (the reader says how many)
     sizeDiffers,         // the picture's width or height is not the original G00 file's
     pixelsOutside,       // pixels of the picture that no part of the original can hold
+    transparencyLost,    // a picture with transparency for a full-frame original, which has none
 };
 
 // A short English text for the command line; the window shows one message for any failure.

@@ -1,5 +1,5 @@
 // Fuzzes one picture reader (PICTURE_READER: 1 PNG, 2 BMP, 3 PSD) as packing runs it: the file
-// in a page block of exactly its size, the PNG work area of exactly kPngWorkSize bytes (ASan
+// in a page block of exactly its size, the PNG or PSD work area of exactly its size (ASan
 // catches a byte past either). Besides the sanitizers, the oracles abort on a wrong result: a
 // Canvas read must have its stated size and no more than 65,535 pixels a side, and the
 // program's own writers must give it back (PSD exactly, BMP with its colours, opaque).
@@ -36,8 +36,9 @@ void checkThroughPsd(const Canvas& canvas) {
     if (obtainBlock(psdBound(canvas.width, canvas.height), out) != Status::ok) return;
     const uint32_t size = writePsd(canvas, out.span());
     Canvas again;
-    uint32_t layers = 0;
-    if (readPsd({out.data(), size}, again, layers) != Status::ok || layers != 1)
+    PictureFacts facts;
+    if (obtainBlock(kPsdWorkSize, work) != Status::ok) return;
+    if (readPsd({out.data(), size}, work.span(), again, facts) != Status::ok || facts.layerCount != 1)
         fail("the written PSD does not read back");
     if (again.width != canvas.width || again.height != canvas.height ||
         std::memcmp(again.pixels.data(), canvas.pixels.data(), canvas.pixels.size()) != 0)
@@ -49,7 +50,8 @@ void checkThroughBmp(const Canvas& canvas) {
     if (obtainBlock(bmpFileSize(canvas.width, canvas.height), out) != Status::ok) return;
     writeBmp(canvas, out.span());
     Canvas again;
-    if (readBmp(out.span(), again) != Status::ok) fail("the written BMP does not read back");
+    PictureFacts facts;
+    if (readBmp(out.span(), again, facts) != Status::ok) fail("the written BMP does not read back");
     for (uint64_t i = 0; i < canvas.pixels.size(); i += 4)
         if (std::memcmp(again.pixels.data() + i, canvas.pixels.data() + i, 3) != 0 ||
             again.pixels.data()[i + 3] != 255)
@@ -80,16 +82,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(file.data(), data, size);
     Canvas canvas;
     Status status;
+    PictureFacts facts;
 #if PICTURE_READER == 1
     mendChunkCrcs(file.data(), size);
     ByteBuffer work;
     if (obtainBlock(kPngWorkSize, work) != Status::ok) return 0;
-    status = readPng(file.span(), work.span(), canvas);
+    status = readPng(file.span(), work.span(), canvas, facts);
 #elif PICTURE_READER == 2
-    status = readBmp(file.span(), canvas);
+    status = readBmp(file.span(), canvas, facts);
 #else
-    uint32_t layers = 0;
-    status = readPsd(file.span(), canvas, layers);
+    ByteBuffer work;
+    if (obtainBlock(kPsdWorkSize, work) != Status::ok) return 0;
+    status = readPsd(file.span(), work.span(), canvas, facts);
 #endif
     if (status != Status::ok) return 0;
     if (canvas.width == 0 || canvas.height == 0 || canvas.width > 0xFFFF ||

@@ -49,5 +49,16 @@ int main(int argc, char** argv) {
         document.layerSection = false;
         fixtures::writeFile(folder / "psd" / (std::to_string(n++) + ".psd"), writePsdFile(document));
     }
+    // ZIP channels, without and with prediction, as ImageMagick and Photoshop write them.
+    for (bool predicted : {false, true}) {
+        PsdDocument document = oneLayerDocument(picture, true);
+        for (PsdChannel& channel : document.layers[0].channels) {
+            const uint32_t byte = channel.id == -1 ? 3 : 2 - uint32_t(channel.id);
+            channel.block = psdZipChannelBlock(
+                pictureChannel(picture, byte, 0, 0, picture.width, picture.height), picture.height,
+                picture.width, predicted);
+        }
+        fixtures::writeFile(folder / "psd" / (std::to_string(n++) + ".psd"), writePsdFile(document));
+    }
     return 0;
 }

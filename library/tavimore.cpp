@@ -299,7 +299,7 @@ tavimore_status tavimore_pack_like(const uint8_t* original, size_t original_size
     status = canvasOf(*image, picture);
     if (status != Status::ok) return cStatus(status);
     Encoded encoded;
-    const G00LikeResult written = encodeG00Like(file, plan, picture, encoded);
+    const G00LikeResult written = encodeG00Like(file, plan, picture, LikeAlpha::picture, encoded);
     if (written.status != Status::ok) return cStatus(written.status);
     if (written.outside.count != 0 && outside != TAVIMORE_OUTSIDE_DROPPED)
         return TAVIMORE_PIXELS_OUTSIDE;

@@ -16,6 +16,7 @@
 #include "codec/g00_regions.h"
 #include "codec/png.h"
 #include "codec/psd.h"
+#include "common/bytes.h"
 #include "tests/g00_fixtures.h"
 #include "tests/test_support.h"
 #include "tools/picture_files.h"
@@ -675,8 +676,8 @@ TEST_F(CliTest, PackFailsEachPictureWithItsReason) {
          {"small.png: the picture is 8x6, orig.g00 is 30x20"}, {}},
         {"-k --like orig.g00 -o out small.png outside.png missing.png same.png", 1,
          {"small.png: the picture is 8x6, orig.g00 is 30x20",
-          "outside.png: 2 pixels lie outside the original's parts, within (20, 15) to (25, 15)"
-          " (--drop-outside leaves them out)",
+          "outside.png: 2 pixels lie outside the original's parts, within (20, 15) to (25, 15),"
+          " where orig.g00 shows nothing: make them transparent, or keep the picture inside the parts",
           "missing.png: cannot open the file: No such file or directory"},
          {"same.g00"}},
         {"--like orig.g00 --drop-outside -o out outside.png", 0, {}, {"outside.g00"}},
@@ -708,5 +709,277 @@ TEST_F(CliTest, PackFailsEachPictureWithItsReason) {
         CliRun run = pack(usage);
         EXPECT_EQ(run.status, 2) << usage;
         EXPECT_NE(run.errors.find("(try --help)"), std::string::npos) << run.errors;
+    }
+}
+
+namespace {
+
+std::string textOf(const fs::path& path) {
+    const std::vector<uint8_t> bytes = readFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// A soft-edged sprite cut into regions of parts, as games hold them.
+std::vector<uint8_t> spriteFile(uint32_t width, uint32_t height, uint32_t seed) {
+    PartCutting cutting;
+    cutting.regionSize = 40;
+    cutting.bandHeight = 16;
+    return encodeG00Regions(cutIntoParts(makeSpritePicture(width, height, seed), cutting),
+                            LzMode::compress);
+}
+
+TestPicture pictureOf(const Canvas& canvas) {
+    TestPicture picture;
+    picture.width = canvas.width;
+    picture.height = canvas.height;
+    picture.bgra = support::canvasBytes(canvas);
+    return picture;
+}
+
+}  // namespace
+
+TEST_F(CliTest, PackRefusalsSayWhatToSaveInstead) {
+    const TestPicture picture = makeNoisePicture(6, 4, 9);
+    BmpLayout bmp24;
+    bmp24.depth = 24;
+    const std::vector<uint8_t> bmp = writeBmpFile(picture, bmp24);
+    auto bmpWith = [&](size_t at, uint32_t value, bool wide) {
+        std::vector<uint8_t> file = bmp;
+        wide ? storeLe32(file.data() + at, value) : storeLe16(file.data() + at, value);
+        return file;
+    };
+    auto psdWith = [&](void (*change)(PsdDocument&)) {
+        PsdDocument d = oneLayerDocument(picture, true);
+        change(d);
+        return writePsdFile(d);
+    };
+    PngImage png;
+    png.width = 2;
+    png.height = 1;
+    png.samples = {1, 2, 3, 4, 5, 6, 7, 8};
+    std::vector<uint8_t> chunked = writePngFile(png);
+    const std::vector<uint8_t> unknown = pngChunk("ZZZZ", std::vector<uint8_t>{1});
+    chunked.insert(chunked.begin() + 33, unknown.begin(), unknown.end());
+    const struct {
+        const char* name;
+        std::vector<uint8_t> file;
+        const char* reason;
+    } cases[] = {
+        {"deep.psd", psdWith([](PsdDocument& d) { d.depth = 16; }),
+         "16-bit PSD: save it with 8 bits per channel"},
+        {"grey.psd", psdWith([](PsdDocument& d) { d.mode = 1; }), "grey PSD: save it as RGB"},
+        {"grey16.psd", psdWith([](PsdDocument& d) { d.mode = 1, d.depth = 16; }),
+         "16-bit grey PSD: save it as RGB with 8 bits per channel"},
+        {"print.psd", psdWith([](PsdDocument& d) { d.mode = 4; }), "CMYK PSD: save it as RGB"},
+        {"indexed.psd", psdWith([](PsdDocument& d) { d.mode = 2; }), "indexed PSD: save it as RGB"},
+        {"large.psd", psdWith([](PsdDocument& d) { d.version = 2; }),
+         "large document (PSB): save it as a PSD (Photoshop format)"},
+        {"odd.psd", psdWith([](PsdDocument& d) { d.layers[0].channels[1].block[1] = 7; }),
+         "PSD channel of compression 7, which no known program writes: save it again with RLE or ZIP compression"},
+        {"icon.bmp", bmpWith(28, 8, false), "8-bit BMP (palette): save it as 24 or 32 bits"},
+        {"high.bmp", bmpWith(28, 16, false), "16-bit BMP: save it as 24 or 32 bits"},
+        {"rle.bmp", bmpWith(30, 1, true), "BMP compressed with RLE: save it uncompressed, with 24 or 32 bits"},
+        {"os2.bmp", bmpWith(14, 12, true), "OS/2 BMP: save it as a Windows BMP of 24 or 32 bits"},
+        {"odd.png", chunked, "PNG with the chunk 'ZZZZ', which this program does not know: save it again as a plain PNG"},
+        {"huge.bmp", bmpWith(18, 70000, true), "too large for a G00 picture: make it at most 65,535 pixels wide and high"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(root / c.name, c.file);
+        CliRun run = pack(std::string("-o out ") + c.name);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.errors, std::string("tavimore-pack: ") + c.name + ": " + c.reason + "\n");
+    }
+}
+
+TEST_F(CliTest, PackPicturesWithoutAlphaKeepTheOriginals) {
+    // The translator's round trip through BMP: the soft edges come back exactly, the file too.
+    const std::vector<uint8_t> sprite = spriteFile(150, 100, 7);
+    writeFile(root / "sprite.g00", sprite);
+    ASSERT_EQ(cli("-q --bmp -o edit sprite.g00").status, 0);
+    CliRun run = pack("-q --like sprite.g00 -o out edit/sprite.bmp");
+    ASSERT_EQ(run.status, 0) << run.errors;
+    const std::vector<uint8_t> packed = readFile(root / "out" / "sprite.g00");
+    EXPECT_EQ(partsOf(packed).kept, partsOf(sprite).kept);
+    EXPECT_EQ(partsOf(packed).data, partsOf(sprite).data);
+    const ref::Decoded original = ref::decodeG00(sprite);
+    size_t soft = 0;
+    for (size_t i = 3; i < original.canvas.size(); i += 4) soft += original.canvas[i] != 0 && original.canvas[i] != 255;
+    EXPECT_GT(soft, 100u) << "the sprite has soft edges";
+
+    // The same from an opaque PNG, a 32-bit BMP of alpha 255 and a PSD without transparency;
+    // an edited colour comes back with the original's alpha under it.
+    support::Decoded decoded = support::decodeFile(sprite);
+    ASSERT_EQ(decoded.status, Status::ok);
+    TestPicture opaque = pictureOf(decoded.canvas);
+    size_t edited = 3;
+    while (opaque.bgra[edited] == 0 || opaque.bgra[edited] == 255) edited += 4;
+    opaque.bgra[edited - 3] ^= 0x5A;
+    std::vector<uint8_t> wanted = original.canvas;
+    wanted[edited - 3] ^= 0x5A;
+    for (size_t i = 3; i < opaque.bgra.size(); i += 4) opaque.bgra[i] = 255;
+    PsdDocument psd = oneLayerDocument(opaque, true);
+    psd.layers[0].channels.erase(psd.layers[0].channels.begin());  // no transparency channel
+    const struct {
+        const char* name;
+        std::vector<uint8_t> file;
+    } opaqueCases[] = {
+        {"sprite.png", pngOf(canvasOf(opaque))},
+        {"sprite.32.bmp", writeBmpFile(opaque, {})},
+        {"sprite.psd", writePsdFile(psd)},
+    };
+    for (const auto& c : opaqueCases) {
+        SCOPED_TRACE(c.name);
+        writeFile(root / "edit" / c.name, c.file);
+        run = pack(std::string("-q --like sprite.g00 -o out edit/") + c.name);
+        ASSERT_EQ(run.status, 0) << run.errors;
+        EXPECT_EQ(ref::decodeG00(readFile(root / "out" / "sprite.g00")).canvas, wanted);
+    }
+
+    // Paint outside the parts of an opaque picture fails, offering --drop-outside, which
+    // loses nothing the packed picture shows; outside pixels of a picture with transparency
+    // are visible, and the option is not offered for them.
+    uint32_t ox = 0, oy = 0;  // a pixel no part covers: black with alpha 0
+    for (uint32_t i = 0; i < decoded.canvas.width * decoded.canvas.height; ++i)
+        if (std::all_of(&original.canvas[i * 4], &original.canvas[i * 4 + 4], [](uint8_t b) { return b == 0; })) {
+            ox = i % decoded.canvas.width, oy = i / decoded.canvas.width;
+            break;
+        }
+    BmpLayout bmp24;
+    bmp24.depth = 24;
+    TestPicture painted = opaque;
+    std::memset(painted.at(ox, oy), 0xC0, 3);
+    writeFile(root / "edit" / "painted.bmp", writeBmpFile(painted, bmp24));
+    run = pack("--like sprite.g00 -o out edit/painted.bmp");
+    EXPECT_EQ(run.status, 1);
+    char line[400];
+    std::snprintf(line, sizeof line,
+                  "tavimore-pack: edit/painted.bmp: 1 pixel outside the original's parts is not black, "
+                  "within (%u, %u) to (%u, %u): the picture is opaque and takes sprite.g00's "
+                  "transparency, so they would not show (--drop-outside leaves them out)\n",
+                  ox, oy, ox, oy);
+    EXPECT_EQ(run.errors, line);
+    run = pack("-q --drop-outside --like sprite.g00 -o out edit/painted.bmp");
+    EXPECT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(ref::decodeG00(readFile(root / "out" / "painted.g00")).canvas, wanted);
+    TestPicture visible = pictureOf(decoded.canvas);
+    visible.at(ox, oy)[3] = 40;
+    writeFile(root / "edit" / "visible.png", pngOf(canvasOf(visible)));
+    run = pack("--like sprite.g00 -o out edit/visible.png");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.errors.find("--drop-outside"), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find("1 pixel lies outside the original's parts"), std::string::npos) << run.errors;
+
+    // A full-frame original holds no alpha: a picture with transparency fails with its reason,
+    // an opaque one (whatever its kind) is packed.
+    writeFile(root / "full.g00", fixtures::fullFrame(20, 10));
+    support::Decoded full = support::decodeFile(fixtures::fullFrame(20, 10));
+    ASSERT_EQ(full.status, Status::ok);
+    TestPicture fullPicture = pictureOf(full.canvas);
+    for (size_t i = 3; i < fullPicture.bgra.size(); i += 4) fullPicture.bgra[i] = 255;
+    writeFile(root / "full.png", pngOf(canvasOf(fullPicture)));
+    fullPicture.at(3, 4)[3] = 254;
+    writeFile(root / "full.see.png", pngOf(canvasOf(fullPicture)));
+    run = pack("--like full.g00 -o out full.see.png");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.errors, "tavimore-pack: full.see.png: has transparency, full.g00 is a full-frame "
+                          "picture without it (make the picture opaque)\n");
+    run = pack("-q --like full.g00 -o out full.png");
+    EXPECT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(partsOf(readFile(root / "out" / "full.g00")).data, partsOf(fixtures::fullFrame(20, 10)).data);
+}
+
+TEST_F(CliTest, PackTakesTheConvertersCommandLine) {
+    const TestPicture a = makeSpritePicture(12, 9, 1), b = makePhotoPicture(7, 5, 2);
+    writeFile(root / "a.b.png", pngOf(canvasOf(a)));
+    writeFile(root / "a.c.png", pngOf(canvasOf(b)));
+    // Two pictures of one output: a warning, the later wins.
+    CliRun run = pack("-o out a.b.png a.c.png");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.errors, "tavimore-pack: warning: a.c.png replaces out/a.g00, the output of a.b.png\n");
+    EXPECT_EQ(textOf(root / "stdout.txt"), "packed 2 of 2 files into out\n");
+    const std::vector<uint8_t> later = readFile(root / "out" / "a.g00");
+    EXPECT_EQ(ref::decodeG00(later).canvas.size(), size_t(7 * 5 * 4));
+
+    // The same picture twice, also under another name, is packed once; -v lists it.
+    run = pack("-v -o once a.b.png a.b.png ./a.b.png");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.errors, "");
+    EXPECT_EQ(textOf(root / "stdout.txt"), "a.b.png -> once/a.g00\npacked 1 of 1 file into once\n");
+
+    // -n leaves the existing file alone, and the summary says so apart from the files packed.
+    run = pack("-n -o out a.b.png");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.errors, "tavimore-pack: out/a.g00: exists, left alone (-n)\n");
+    EXPECT_EQ(textOf(root / "stdout.txt"), "packed 0 of 1 file into out, 1 output left alone\n");
+    EXPECT_EQ(readFile(root / "out" / "a.g00"), later);
+
+    // -r: the pictures below a folder into the same relative folders, in byte order.
+    fs::create_directories(root / "pics" / "sub");
+    writeFile(root / "pics" / "b.png", pngOf(canvasOf(a)));
+    BmpLayout bmp24;
+    bmp24.depth = 24;
+    writeFile(root / "pics" / "sub" / "c.BMP", writeBmpFile(b, bmp24));
+    writeFile(root / "pics" / "sub" / "d.psd", writePsdFile(oneLayerDocument(a, true)));
+    writeFile(root / "pics" / "sub" / "notes.txt", {1, 2, 3});
+    writeFile(root / "pics" / "A.g00", fixtures::fullFrame(2, 2));
+    EXPECT_EQ(pack("-o tree pics").errors, "tavimore-pack: pics: is a folder (use -r)\n");
+    run = pack("-r -v -o tree pics");
+    EXPECT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(textOf(root / "stdout.txt"),
+              "pics/b.png -> tree/b.g00\npics/sub/c.BMP -> tree/sub/c.g00\n"
+              "pics/sub/d.psd -> tree/sub/d.g00\npacked 3 of 3 files into tree\n");
+    EXPECT_EQ(ref::decodeG00(readFile(root / "tree" / "sub" / "d.g00")).status, Status::ok);
+}
+
+TEST_F(CliTest, SummariesCountFilesAndOutputsApart) {
+    writeFile(root / "pose.g00", posesFile());
+    writeFile(root / "full.g00", fixtures::fullFrame(5, 3));
+    ASSERT_EQ(cli("--regions -o out pose.g00 full.g00").status, 0);
+    const size_t outputs = namesIn(root / "out").size();
+    ASSERT_GT(outputs, 3u);
+    EXPECT_EQ(textOf(root / "stdout.txt"), "converted 2 of 2 files into out, " +
+                                               std::to_string(outputs) + " outputs written\n");
+    ASSERT_EQ(cli("-n --regions -o out pose.g00 full.g00").status, 0);
+    EXPECT_EQ(textOf(root / "stdout.txt"), "converted 0 of 2 files into out, " +
+                                               std::to_string(outputs) + " outputs left alone\n");
+    fs::remove(root / "out" / "full.bmp");
+    ASSERT_EQ(cli("-n --regions -o out pose.g00 full.g00").status, 0);
+    EXPECT_EQ(textOf(root / "stdout.txt"), "converted 1 of 2 files into out, " +
+                                               std::to_string(outputs - 1) + " outputs left alone\n");
+
+    // One region record and one entry are told in the singular.
+    writeFile(root / "one.g00", fixtures::regions(6, 5, 3, 2));
+    ASSERT_EQ(cli("--info one.g00").status, 0);
+    const std::string info = textOf(root / "stdout.txt");
+    EXPECT_NE(info.find("\n  1 region record\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("\n  1 entry\n"), std::string::npos) << info;
+}
+
+TEST_F(CliTest, PackWhatImageMagickSaves) {
+    if (std::system("command -v convert >/dev/null 2>&1") != 0) GTEST_SKIP() << "no ImageMagick";
+    // ImageMagick writes its PSD layers' channels with ZIP, by default and with -compress Zip.
+    const std::vector<uint8_t> sprite = spriteFile(90, 70, 11);
+    writeFile(root / "sprite.g00", sprite);
+    ASSERT_EQ(cli("-q --png -o edit sprite.g00").status, 0);
+    const std::string commands[] = {"convert edit/sprite.png -compress Zip edit/zip.psd",
+                                    "convert edit/sprite.png edit/plain.psd"};
+    for (const std::string& command : commands)
+        ASSERT_EQ(std::system(("cd \"" + root.string() + "\" && " + command).c_str()), 0) << command;
+    for (const char* name : {"zip", "plain"}) {
+        SCOPED_TRACE(name);
+        const std::vector<uint8_t> psd = readFile(root / "edit" / (std::string(name) + ".psd"));
+        ASSERT_GT(psd.size(), 26u);
+        CliRun run = pack(std::string("-q --like sprite.g00 -o out edit/") + name + ".psd");
+        ASSERT_EQ(run.status, 0) << run.errors;
+        // Every pixel the original shows comes back; ImageMagick may change the colour under
+        // full transparency.
+        const std::vector<uint8_t> got = ref::decodeG00(readFile(root / "out" / (std::string(name) + ".g00"))).canvas;
+        const std::vector<uint8_t> want = ref::decodeG00(sprite).canvas;
+        ASSERT_EQ(got.size(), want.size());
+        size_t differ = 0;
+        for (size_t i = 0; i < want.size(); i += 4)
+            differ += got[i + 3] != want[i + 3] || (want[i + 3] != 0 && !std::equal(&want[i], &want[i + 3], &got[i]));
+        EXPECT_EQ(differ, 0u);
     }
 }

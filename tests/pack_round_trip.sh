@@ -2,6 +2,8 @@
 # tavimore-pack's round trips through files, for the Windows console programs under Wine:
 #   - a G00 file converted to PNG by tavimore-cli and packed back --like itself is the same
 #     file again (the same data compressed by the same compressor), region-based and full-frame;
+#   - the BMP of a soft-edged sprite (no alpha) packed back --like itself is the same file, its
+#     alpha taken from the original;
 #   - pictures packed without --like convert back to the same PNG bytes;
 #   - every G00 file written is the Linux program's, byte for byte.
 #
@@ -27,6 +29,9 @@ for name in sprite photo; do
   cmp "in/$name.g00" "like/$name.g00"
   "$native/tavimore-pack" -q --like "in/$name.g00" -o like-linux "png/$name.png"
 done
+"$@" "$cli" -q --bmp -o bmp in/sprite.g00
+"$@" "$pack" -q --like in/sprite.g00 -o like-bmp bmp/sprite.bmp
+cmp in/sprite.g00 like-bmp/sprite.g00
 "$@" "$pack" -q -o fresh png/sprite.png png/photo.png
 "$native/tavimore-pack" -q -o fresh-linux png/sprite.png png/photo.png
 "$@" "$cli" -q --png -o back fresh/sprite.g00 fresh/photo.g00
@@ -35,4 +40,4 @@ for name in sprite photo; do
   cmp "fresh/$name.g00" "fresh-linux/$name.g00"
   cmp "like/$name.g00" "like-linux/$name.g00"
 done
-echo "pack_round_trip: both pictures come back, as the Linux program writes them"
+echo "pack_round_trip: both pictures and the sprite's BMP come back, as the Linux program writes them"

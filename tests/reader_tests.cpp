@@ -320,29 +320,43 @@ TEST(BmpReader, RefusalsEachWithItsReason) {
     BmpLayout halfMask;
     halfMask.compression = 3;
     halfMask.masks[0] = 0xF00000;
+    const PictureLimit none = PictureLimit::none;
     const struct {
         const char* what;
         Bytes file;
         Status status;
+        PictureLimit limit;  // and the field's value, for a refusal
+        uint32_t value;
     } cases[] = {
-        {"cut in the header", Bytes(good.begin(), good.begin() + 30), Status::truncated},
-        {"cut in the rows", Bytes(good.begin(), good.end() - 1), Status::truncated},
-        {"pixel offset past the end", changed(10, 0xFFFFFFF0), Status::truncated},
-        {"pixel offset inside the header", changed(10, 20), Status::damagedPicture},
-        {"OS/2 header", changed(14, 12), Status::unsupportedPicture},
-        {"16-bit", changed(28, 16, false), Status::unsupportedPicture},
-        {"8-bit", changed(28, 8, false), Status::unsupportedPicture},
-        {"RLE", changed(30, 1), Status::unsupportedPicture},
-        {"mask of half a byte", writeBmpFile(picture, halfMask), Status::unsupportedPicture},
-        {"2 planes", changed(26, 2, false), Status::damagedPicture},
-        {"width 0", changed(18, 0), Status::emptyPicture},
-        {"width 65,536", changed(18, 65536), Status::pictureTooLarge},
-        {"height -65,536", changed(22, uint32_t(-65536)), Status::pictureTooLarge},
-        {"height of the lowest int", changed(22, 0x80000000), Status::pictureTooLarge},
-        {"65,535 x 65,535 from a few bytes", changed(22, 65535), Status::truncated},
+        {"cut in the header", Bytes(good.begin(), good.begin() + 30), Status::truncated, none, 0},
+        {"cut in the rows", Bytes(good.begin(), good.end() - 1), Status::truncated, none, 0},
+        {"pixel offset past the end", changed(10, 0xFFFFFFF0), Status::truncated, none, 0},
+        {"pixel offset inside the header", changed(10, 20), Status::damagedPicture, none, 0},
+        {"OS/2 header", changed(14, 12), Status::unsupportedPicture, PictureLimit::os2Header, 0},
+        {"16-bit", changed(28, 16, false), Status::unsupportedPicture, PictureLimit::depth, 16},
+        {"8-bit", changed(28, 8, false), Status::unsupportedPicture, PictureLimit::depth, 8},
+        {"RLE", changed(30, 1), Status::unsupportedPicture, PictureLimit::compression, 1},
+        {"mask of half a byte", writeBmpFile(picture, halfMask), Status::unsupportedPicture,
+         PictureLimit::masks, 0},
+        {"2 planes", changed(26, 2, false), Status::damagedPicture, none, 0},
+        {"width 0", changed(18, 0), Status::emptyPicture, none, 0},
+        {"width 65,536", changed(18, 65536), Status::pictureTooLarge, none, 0},
+        {"height -65,536", changed(22, uint32_t(-65536)), Status::pictureTooLarge, none, 0},
+        {"height of the lowest int", changed(22, 0x80000000), Status::pictureTooLarge, none, 0},
+        {"65,535 x 65,535 from a few bytes", changed(22, 65535), Status::truncated, none, 0},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(statusOf(c.file), c.status) << c.what << ": " << statusText(statusOf(c.file));
+    for (const auto& c : cases) {
+        const PictureRead read = readFile(c.file).result;
+        EXPECT_EQ(read.status, c.status) << c.what << ": " << statusText(read.status);
+        EXPECT_EQ(read.format, PictureFormat::bmp) << c.what;
+        EXPECT_EQ(read.limit, c.limit) << c.what;
+        if (c.limit == PictureLimit::depth) {
+            EXPECT_EQ(read.depth, c.value) << c.what;
+        }
+        if (c.limit == PictureLimit::compression) {
+            EXPECT_EQ(read.compression, c.value) << c.what;
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -452,7 +466,7 @@ TEST(PsdReader, RefusalsEachWithItsReason) {
         const char* what;
         Bytes file;
         Status status;
-        uint32_t layers;
+        uint32_t layers;  // with severalLayers; with unsupportedPicture, the limit's value
     } cases[] = {
         {"3 layers", changed([](PsdDocument& d) { d.layerCountField = 3; }), Status::severalLayers, 3},
         {"-2 layers", changed([](PsdDocument& d) { d.layerCountField = -2; }), Status::severalLayers, 2},
@@ -460,12 +474,14 @@ TEST(PsdReader, RefusalsEachWithItsReason) {
         {"cut in the header", Bytes(file.begin(), file.begin() + 20), Status::truncated, 0},
         {"cut in the layer record", Bytes(file.begin(), file.begin() + 60), Status::truncated, 0},
         {"cut in the channels", Bytes(file.begin(), file.begin() + 150), Status::truncated, 0},
-        {"PSB", changed([](PsdDocument& d) { d.version = 2; }), Status::unsupportedPicture, 0},
+        {"PSB", changed([](PsdDocument& d) { d.version = 2; }), Status::unsupportedPicture, 2},
         {"version 3", changed([](PsdDocument& d) { d.version = 3; }), Status::damagedPicture, 0},
-        {"16 bits", changed([](PsdDocument& d) { d.depth = 16; }), Status::unsupportedPicture, 0},
-        {"CMYK", changed([](PsdDocument& d) { d.mode = 4; }), Status::unsupportedPicture, 0},
-        {"ZIP channel", changed([](PsdDocument& d) { d.layers[0].channels[1].block[1] = 2; }),
-         Status::unsupportedPicture, 0},
+        {"16 bits", changed([](PsdDocument& d) { d.depth = 16; }), Status::unsupportedPicture, 16},
+        {"CMYK", changed([](PsdDocument& d) { d.mode = 4; }), Status::unsupportedPicture, 4},
+        {"grey of 16 bits", changed([](PsdDocument& d) { d.mode = 1, d.depth = 16; }),
+         Status::unsupportedPicture, 1},
+        {"channel compression 4", changed([](PsdDocument& d) { d.layers[0].channels[1].block[1] = 4; }),
+         Status::unsupportedPicture, 4},
         {"row one sample too long", changed([](PsdDocument& d) {
              Bytes& b = d.layers[0].channels[0].block;
              b = psdChannelBlock(Bytes(4 * 7, 1), 4, 7, true);
@@ -482,10 +498,99 @@ TEST(PsdReader, RefusalsEachWithItsReason) {
     for (const auto& c : cases) {
         Read read = readFile(c.file);
         EXPECT_EQ(read.result.status, c.status) << c.what << ": " << statusText(read.result.status);
+        EXPECT_EQ(read.result.format, PictureFormat::psd) << c.what;
         if (c.status == Status::severalLayers) {
             EXPECT_EQ(read.result.layerCount, c.layers) << c.what;
         }
+        // The field that refused it: the version, the depth, the mode, the compression.
+        const PictureRead& r = read.result;
+        switch (r.limit) {
+        case PictureLimit::largeDocument: EXPECT_EQ(c.layers, 2u) << c.what; break;
+        case PictureLimit::depth: EXPECT_EQ(r.depth, c.layers) << c.what; break;
+        case PictureLimit::colourMode: EXPECT_EQ(r.colourMode, c.layers) << c.what; break;
+        case PictureLimit::compression: EXPECT_EQ(r.compression, c.layers) << c.what; break;
+        default: EXPECT_NE(c.status, Status::unsupportedPicture) << c.what;
+        }
     }
+}
+
+TEST(PsdReader, ZipChannelsWithAndWithoutPrediction) {
+    // A layer at (1, 2) inside the document, and the merged image alone, each with ZIP channels
+    // (2, and 3: every row stored as differences from its left neighbour).
+    const TestPicture picture = makeSpritePicture(13, 9, 12);
+    for (int compression : {2, 3}) {
+        SCOPED_TRACE(compression);
+        PsdDocument d;
+        d.width = 16;
+        d.height = 12;
+        d.layerCountField = -1;
+        PsdLayer layer;
+        layer.top = 2, layer.left = 1, layer.bottom = 11, layer.right = 14;
+        for (auto [id, byte] : {std::pair<int16_t, uint32_t>{-1, 3}, {0, 2}, {1, 1}, {2, 0}})
+            layer.channels.push_back(
+                {id, psdZipChannelBlock(pictureChannel(picture, byte, 0, 0, 13, 9), 9, 13, compression == 3)});
+        d.layers.push_back(layer);
+        d.merged = psdChannelBlock(Bytes(3 * 16 * 12, 9), 36, 16, false);
+        Read read = readFile(writePsdFile(d));
+        ASSERT_EQ(read.result.status, Status::ok) << statusText(read.result.status);
+        Bytes expected(16 * 12 * 4, 0);
+        for (uint32_t y = 0; y < 9; ++y)
+            std::memcpy(&expected[((y + 2) * 16 + 1) * 4], picture.at(0, y), 13 * 4);
+        EXPECT_EQ(read.bytes(), expected);
+
+        PsdDocument merged;
+        merged.width = 13;
+        merged.height = 9;
+        merged.layerSection = false;
+        merged.channelCount = 5;  // the fifth channel is read and dropped
+        Bytes planes;
+        for (uint32_t byte : {2u, 1u, 0u, 3u, 1u}) {
+            Bytes p = pictureChannel(picture, byte, 0, 0, 13, 9);
+            planes.insert(planes.end(), p.begin(), p.end());
+        }
+        merged.merged = psdZipChannelBlock(planes, 45, 13, compression == 3);
+        read = readFile(writePsdFile(merged));
+        ASSERT_EQ(read.result.status, Status::ok) << statusText(read.result.status);
+        EXPECT_EQ(read.bytes(), picture.bgra);
+    }
+
+    // Streams that cannot be the channel's: each fails, and a small file cannot claim a large
+    // layer before the Canvas is obtained.
+    const Bytes samples = pictureChannel(picture, 2, 0, 0, 13, 9);
+    auto withRed = [&](Bytes block, int32_t bottom = 9) {
+        PsdDocument d = oneLayerDocument(picture, true);
+        d.layers[0].channels[1].block = std::move(block);
+        d.layers[0].bottom = bottom;
+        return writePsdFile(d);
+    };
+    Bytes badAdler = psdZipChannelBlock(samples, 9, 13, false);
+    badAdler.back() ^= 1;
+    Bytes longer = samples;
+    longer.push_back(1);
+    Bytes zipped = psdZipChannelBlock(samples, 9, 13, false);
+    const struct {
+        const char* what;
+        Bytes file;
+        Status status;
+    } cases[] = {
+        {"Adler-32", withRed(badAdler), Status::badChecksum},
+        {"one sample more", withRed(psdZipChannelBlock(longer, 1, uint32_t(longer.size()), false)),
+         Status::damagedStream},
+        {"one sample fewer", withRed(psdZipChannelBlock(Bytes(samples.begin(), samples.end() - 1), 1,
+                                                       uint32_t(samples.size() - 1), false)),
+         Status::damagedStream},
+        {"cut stream", withRed(Bytes(zipped.begin(), zipped.end() - 6)), Status::truncated},
+        {"not zlib", withRed(Bytes{0, 2, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}), Status::damagedStream},
+        {"65,535 rows from a few bytes", withRed(zipped, 65535), Status::truncated},
+    };
+    for (const auto& c : cases) {
+        Read read = readFile(c.file);
+        EXPECT_EQ(read.result.status, c.status) << c.what << ": " << statusText(read.result.status);
+        EXPECT_TRUE(read.canvas.pixels.empty()) << c.what;
+    }
+    PsdDocument zipLayer = oneLayerDocument(picture, true);
+    zipLayer.layers[0].channels[1].block = zipped;
+    EXPECT_EQ(readFile(writePsdFile(zipLayer), 1024).result.status, Status::outOfMemory);
 }
 
 TEST(PictureReader, ChoosesByTheSignature) {
@@ -495,7 +600,4 @@ TEST(PictureReader, ChoosesByTheSignature) {
     EXPECT_EQ(statusOf({'B', 'M'}), Status::truncated);
     EXPECT_EQ(statusOf({'8', 'B', 'P', 'S'}), Status::truncated);
     EXPECT_EQ(statusOf({0x89, 'P', 'N', 'G', 13, 10, 26, 10}), Status::truncated);
-    char text[64];
-    std::snprintf(text, sizeof text, kSeveralLayersFormat, 3u);
-    EXPECT_STREQ(text, "has 3 layers: merge them into one first");
 }

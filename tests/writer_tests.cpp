@@ -904,10 +904,11 @@ struct LikeFile {
     Bytes file;
 };
 
-LikeFile likeFile(const Bytes& original, const Canvas& picture) {
+LikeFile likeFile(const Bytes& original, const Canvas& picture,
+                  LikeAlpha alpha = LikeAlpha::picture) {
     const G00LikePlan plan = planG00Like(original);
     Bytes work(g00LikeWorkSize(plan)), out(g00LikeBound(plan));
-    LikeFile like{writeG00Like(original, plan, picture, work, out), {}};
+    LikeFile like{writeG00Like(original, plan, picture, alpha, work, out), {}};
     like.file.assign(out.begin(), out.begin() + like.result.size);
     return like;
 }
@@ -1047,6 +1048,47 @@ TEST(G00Write, AChangeInsideThePartsComesBackThereAndNowhereElse) {
     Canvas other;
     ASSERT_EQ(makeCanvas(w, decoded.canvas.height + 1, other), Status::ok);
     EXPECT_EQ(likeFile(original, other).result.size, 0u);
+}
+
+TEST(G00Write, APictureOfColoursAloneKeepsTheOriginalsAlpha) {
+    // The original's own colours, opaque (as a 24-bit BMP gives them): its data comes back.
+    PartCutting cutting;
+    cutting.regionSize = 32;
+    cutting.bandHeight = 8;
+    const Bytes originals[] = {oddRegionFile(),
+                               encodeG00Regions(cutIntoParts(makeSpritePicture(90, 60, 6), cutting), LzMode::greedy)};
+    for (const Bytes& original : originals) {
+        support::Decoded decoded = support::decodeFile(original);
+        ASSERT_EQ(decoded.status, Status::ok);
+        Bytes opaque = decoded.bytes();
+        for (size_t i = 3; i < opaque.size(); i += 4) opaque[i] = 255;
+        Canvas picture;
+        ASSERT_EQ(makeCanvas(decoded.canvas.width, decoded.canvas.height, picture), Status::ok);
+        std::memcpy(picture.pixels.data(), opaque.data(), opaque.size());
+        LikeFile like = likeFile(original, picture, LikeAlpha::original);
+        ASSERT_EQ(like.result.status, Status::ok);
+        EXPECT_EQ(like.result.outside.count, 0u);
+        EXPECT_EQ(partDataOf(like.file), partDataOf(original));
+
+        // A colour changed in a part changes only its colour; uncovered pixels count when
+        // they are not black, whatever their alpha.
+        const uint32_t w = decoded.canvas.width;
+        Bytes wanted = decoded.bytes();
+        size_t drawn = 3;  // a pixel some part draws visibly
+        while (wanted[drawn] == 0) drawn += 4;
+        picture.pixels.data()[drawn - 2] ^= 0x55;
+        wanted[drawn - 2] ^= 0x55;
+        like = likeFile(original, picture, LikeAlpha::original);
+        EXPECT_EQ(ref::decodeG00(like.file).canvas, wanted);
+        if (original.size() == originals[0].size() && original == originals[0]) {
+            storeLe32(picture.pixels.data() + (8 * w + 0) * 4, 0xFF000000u);  // black: the same
+            storeLe32(picture.pixels.data() + (8 * w + 1) * 4, 0x00000001u);
+            like = likeFile(original, picture, LikeAlpha::original);
+            EXPECT_EQ(like.result.outside.count, 1u);
+            EXPECT_EQ(like.result.outside.left, 1u);
+            EXPECT_EQ(like.result.outside.top, 8u);
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------

@@ -183,6 +183,18 @@ Bytes writeBmpFile(const TestPicture& picture, const BmpLayout& layout) {
     return file;
 }
 
+Bytes psdZipChannelBlock(std::span<const uint8_t> samples, uint32_t rows, uint32_t width, bool predicted) {
+    Bytes block;
+    appendBe16(block, predicted ? 3 : 2);
+    Bytes stored(samples.begin(), samples.end());
+    if (predicted)
+        for (uint32_t r = 0; r < rows; ++r)
+            for (uint32_t x = width; x-- > 1;)
+                stored[size_t(r) * width + x] = uint8_t(stored[size_t(r) * width + x] - stored[size_t(r) * width + x - 1]);
+    append(block, zlibCompress(stored));
+    return block;
+}
+
 Bytes psdChannelBlock(std::span<const uint8_t> samples, uint32_t rows, uint32_t width, bool packed) {
     Bytes block;
     appendBe16(block, packed ? 1 : 0);

@@ -82,6 +82,10 @@ std::vector<uint8_t> writePsdFile(const PsdDocument& document);
 
 // A channel block of rows x width samples: raw, or PackBits rows with their length table.
 std::vector<uint8_t> psdChannelBlock(std::span<const uint8_t> samples, uint32_t rows, uint32_t width, bool packed);
+// A channel block of rows x width samples as one zlib stream: compression 2, or 3 with each
+// row stored as differences from its left neighbour (predicted).
+std::vector<uint8_t> psdZipChannelBlock(std::span<const uint8_t> samples, uint32_t rows, uint32_t width,
+                                        bool predicted);
 // Byte `byte` (0 blue ... 3 alpha) of every pixel of a picture region, as channel samples.
 std::vector<uint8_t> pictureChannel(const TestPicture& picture, uint32_t byte, uint32_t left, uint32_t top,
                      uint32_t width, uint32_t height);

@@ -1,6 +1,7 @@
 """The picture readers open what other programs save: one-layer PSD files saved by GIMP (packed
-and raw) and by Krita, and PNG files written by ImageMagick (interlaced, 16-bit, palette,
-2-bit grey) and Pillow. Each must read back as the picture the program was given."""
+and raw), by Krita and by ImageMagick (its channels ZIP-compressed, by default and with
+-compress Zip), and PNG files written by ImageMagick (interlaced, 16-bit, palette, 2-bit grey)
+and Pillow. Each must read back as the picture the program was given."""
 
 import os
 import shutil
@@ -119,6 +120,14 @@ def main():
             server.wait(timeout=30)
         run.check_named("Krita PSD",
                         lambda: expect(read(reader, krita_psd, work), picture, "Krita PSD"))
+
+        # ImageMagick's PSD encoder: the layer's channels are ZIP-compressed either way.
+        for what, options in (("default", []), ("-compress Zip", ["-compress", "Zip"])):
+            path = os.path.join(work, "imagemagick-%s.psd" % what.strip("-").replace(" ", "-"))
+            subprocess.run(["convert", png] + options + [path], check=True, timeout=60)
+            run.check_named("ImageMagick PSD, " + what,
+                            lambda path=path: expect(read(reader, path, work), picture,
+                                                     "ImageMagick PSD"))
 
         # ImageMagick's PNG encoder: 16-bit samples are the 8-bit ones times 257, so they must
         # round back to them; the palette and grey ones are compared with Pillow's reading.

@@ -1,0 +1,199 @@
+#include "cli/file_run.h"
+
+#include <cstdio>
+#include <set>
+
+#include "batch/folder_walk.h"
+
+bool applyRunOption(int code, const char* value, RunOptions& options, std::string& error) {
+    switch (code) {
+    case 'o':
+        if (*value == '\0') {
+            error = "option --output needs a folder";
+            return false;
+        }
+        options.outputFolder = value;
+        options.outputGiven = true;
+        return true;
+    case 'r': options.recursive = true; return true;
+    case 'k': options.keepGoing = true; return true;
+    case 'n': options.noClobber = true; return true;
+    case 'q': options.quiet = true; return true;
+    case 'v': options.verbose = true; return true;
+    case 'h': options.help = true; return true;
+    case kVersionOption: options.version = true; return true;
+    }
+    error = "unknown option";
+    return false;
+}
+
+namespace {
+
+// What makes two jobs the same: the file (its identity, or its path when it names nothing)
+// and the output it gives (folder and name).
+std::string jobKey(const Job& job) {
+    FileIdentity identity;
+    std::string key = job.refusal == nullptr && identifyFile(job.source.c_str(), identity)
+                          ? std::to_string(identity.volume) + ":" + std::to_string(identity.index)
+                          : "path " + job.source;
+    return key + '\n' + job.outputFolder + '\n' + baseName(job.source);
+}
+
+}  // namespace
+
+bool listJobs(const RunOptions& options, std::span<const char* const> extensions,
+              std::vector<Job>& jobs, Reporter& reporter) {
+    std::set<std::string> taken;
+    auto add = [&](Job job) {
+        if (taken.insert(jobKey(job)).second) jobs.push_back(std::move(job));
+    };
+    for (const std::string& file : options.files) {
+        if (!isFolder(file)) {
+            add({file, options.outputFolder});
+            continue;
+        }
+        if (!options.recursive) {
+            add({file, options.outputFolder, "is a folder (use -r)"});
+            continue;
+        }
+        std::vector<FoundFile> found;
+        std::vector<UnreadableFolder> unreadable;
+        const bool complete = walkFolder(file, extensions, !options.keepGoing, found, unreadable);
+        for (const UnreadableFolder& folder : unreadable)
+            reporter.failed(folder.path, "cannot read the folder: " + folder.reason);
+        if (!complete) return false;
+        for (FoundFile& entry : found) {
+            const std::string relativeFolder =
+                entry.relative.substr(0, entry.relative.size() - baseName(entry.relative).size());
+            add({std::move(entry.path), joinPath(options.outputFolder, relativeFolder)});
+        }
+    }
+    return true;
+}
+
+std::string resultText(const ConvertResult& result, const std::string& output) {
+    std::string text = statusText(result.status);
+    if (result.status == Status::notG00 || result.status == Status::unsupportedType)
+        text += std::string(result.status == Status::unsupportedType ? " (G00 type " : " (type ") +
+                std::to_string(result.typeByte) + ")";
+    const bool outputSide = result.status == Status::cannotCreate ||
+                            result.status == Status::writeFailed ||
+                            result.status == Status::sameAsSource;
+    if (outputSide && !output.empty()) text += ": " + output;
+    if (result.systemError != 0) text += ": " + systemErrorText(result.systemError);
+    return text;
+}
+
+bool OutputWriter::finish(const Job& job, const std::string& failure, EncodedImage& image) {
+    std::string text = job.refusal != nullptr ? std::string(job.refusal) : failure;
+    if (text.empty()) text = place(job, image);
+    image = EncodedImage();
+    if (!text.empty()) reporter_.failed(job.source, text);
+    reporter_.done();
+    return text.empty() || options_.keepGoing;
+}
+
+// The job's own folder below the output folder, made when its first output is written:
+// the failure's text, or nothing.
+std::string OutputWriter::makeFolder(const Job& job) {
+    std::string reason;
+    if (job.outputFolder != options_.outputFolder && !makeFolders(job.outputFolder, reason))
+        return "cannot make the folder " + job.outputFolder + ": " + reason;
+    return "";
+}
+
+void OutputWriter::warnOfEarlier(const Job& job, const std::string& output) {
+    auto earlier = written_.find(output);
+    if (earlier != written_.end())
+        reporter_.notice("warning: " + job.source + " replaces " + output + ", the output of " +
+                         earlier->second);
+}
+
+// Names the outputs of a picture written region by region and puts them in place together:
+// the failure's text, or nothing.
+std::string OutputWriter::placeRegions(const Job& job, EncodedImage& image) {
+    if (image.regions.empty()) {
+        reporter_.notice(job.source + ": no region draws a pixel; nothing written");
+        return "";
+    }
+    std::vector<OutputFile> outputs;
+    for (const EncodedImage::Region& region : image.regions) {
+        std::string output = joinPath(
+            job.outputFolder, regionFileName(baseName(job.source), region.index, image.extension));
+        if (options_.noClobber && pathExists(output)) {
+            reporter_.leftAlone(output);
+            continue;
+        }
+        outputs.push_back({std::move(output), region.bytes.data(), region.length});
+    }
+    if (outputs.empty()) return "";
+    std::string failure = makeFolder(job);
+    if (!failure.empty()) return failure;
+    for (const OutputFile& output : outputs) warnOfEarlier(job, output.path);
+    size_t failedAt = 0;
+    const ConvertResult result = placeImages(outputs, image.source, guards_, failedAt);
+    if (!result.ok()) return resultText(result, outputs[failedAt].path);
+    for (const OutputFile& output : outputs) {
+        written_[output.path] = job.source;
+        reporter_.written(job.source, output.path);
+    }
+    return "";
+}
+
+// Names the output and puts it in place: the failure's text, or nothing.
+std::string OutputWriter::place(const Job& job, EncodedImage& image) {
+    if (image.byRegion) return placeRegions(job, image);
+    const std::string output =
+        joinPath(job.outputFolder, outputFileName(baseName(job.source), image.extension));
+    if (options_.noClobber && pathExists(output)) {
+        reporter_.leftAlone(output);
+        return "";
+    }
+    std::string failure = makeFolder(job);
+    if (!failure.empty()) return failure;
+    warnOfEarlier(job, output);
+    const ConvertResult result =
+        placeImage(output.c_str(), output.size() - baseName(output).size(), image, guards_);
+    if (!result.ok()) return resultText(result, output);
+    written_[output] = job.source;
+    reporter_.written(job.source, output);
+    return "";
+}
+
+FileRun::FileRun(const char* program, const char* verb, const RunOptions& options,
+                 std::span<const char* const> extensions, TemporaryFiles& temporaries)
+    : program_(program), verb_(verb), options_(options), extensions_(extensions),
+      guards_{&sources_, &temporaries} {}
+
+bool FileRun::start(int& status, const std::vector<std::string>& alsoRead) {
+    if (pathExists(options_.outputFolder) && !isFolder(options_.outputFolder)) {
+        std::fprintf(stderr, "%s: %s is not a folder (try --help)\n", program_,
+                     options_.outputFolder.c_str());
+        status = 2;
+        return false;
+    }
+    std::string reason;
+    if (options_.outputGiven && !makeFolders(options_.outputFolder, reason)) {
+        std::fprintf(stderr, "%s: cannot make the folder %s: %s\n", program_,
+                     options_.outputFolder.c_str(), reason.c_str());
+        status = 1;
+        return false;
+    }
+    Reporter walking(program_, verb_, options_.quiet, false, 0);
+    if (!listJobs(options_, extensions_, jobs_, walking)) {
+        status = 1;
+        return false;
+    }
+    walkFailed_ = walking.failures() > 0;
+    // No output may replace a file the run reads, under any name.
+    for (const Job& job : jobs_) sources_.add(job.source.c_str());
+    for (const std::string& path : alsoRead) sources_.add(path.c_str());
+    reporter_.emplace(program_, verb_, options_.quiet, options_.verbose, jobs_.size());
+    writer_.emplace(options_, guards_, *reporter_);
+    return true;
+}
+
+int FileRun::finish() {
+    reporter_->summary(options_.outputFolder);
+    return reporter_->failures() == 0 && !walkFailed_ ? 0 : 1;
+}
