@@ -4,7 +4,7 @@
 #   tavimore_program(tavimore-cli DESCRIPTION "Tavimore G00 image converter (command line)"
 #                    MANUAL tavimore-cli.1.scd)
 #
-# DESCRIPTION is what Windows shows for the .exe. MANUAL names the scdoc source of the program's
+# DESCRIPTION is what Windows shows for the .exe (or the .dll of a shared library). MANUAL names the scdoc source of the program's
 # manual page, beside its CMakeLists.txt; a program with a manual also gets the bash completion
 # (which reads its options from --help) and the test that the manual, the README's usage line,
 # the completion and --help agree.
@@ -64,6 +64,18 @@ function(tavimore_program name)
   if(WIN32)
     set(TAVIMORE_PROGRAM ${name})
     set(TAVIMORE_PROGRAM_DESCRIPTION ${ARG_DESCRIPTION})
+    get_target_property(file_name ${name} OUTPUT_NAME)
+    if(NOT file_name)
+      set(file_name ${name})
+    endif()
+    get_target_property(type ${name} TYPE)
+    if(type STREQUAL "SHARED_LIBRARY")
+      set(TAVIMORE_FILE_TYPE VFT_DLL)
+      set(TAVIMORE_FILE_NAME ${file_name}.dll)
+    else()
+      set(TAVIMORE_FILE_TYPE VFT_APP)
+      set(TAVIMORE_FILE_NAME ${file_name}.exe)
+    endif()
     configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in
                    ${CMAKE_CURRENT_BINARY_DIR}/${name}-version.rc @ONLY)
     target_sources(${name} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${name}-version.rc)
