@@ -87,11 +87,13 @@ const std::array kEntries = {
 };
 
 // Keys that may be left empty once the decoder's keys and values are gone, innermost first.
+// The last ones exist on every Windows for all users, and a per-user registration may have
+// made them for the user.
 constexpr std::array kPrunable = {
     L"Software\\Classes\\.g00\\ShellEx", L"Software\\Classes\\.g00",
     L"Software\\Classes\\CLSID\\{7ED96837-96F0-4812-B211-F13C24117ED3}\\Instance",
-    L"Software\\Classes\\CLSID\\{7ED96837-96F0-4812-B211-F13C24117ED3}",
-    L"Software\\Classes\\CLSID", L"Software\\Classes", kKindMap};
+    L"Software\\Classes\\CLSID\\{7ED96837-96F0-4812-B211-F13C24117ED3}"};
+constexpr std::array kPrunableForUser = {L"Software\\Classes\\CLSID", L"Software\\Classes", kKindMap};
 
 std::wstring fullKey(const Entry& entry) {
     return entry.classes ? std::wstring(kClasses) + entry.key : std::wstring(entry.key);
@@ -186,6 +188,8 @@ HRESULT unregisterIn(HKEY root) {
             hr = fromWin32(status);
     }
     for (const wchar_t* key : kPrunable) removeIfEmpty(root, key);
+    if (root == HKEY_CURRENT_USER)
+        for (const wchar_t* key : kPrunableForUser) removeIfEmpty(root, key);
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
     return hr;
 }

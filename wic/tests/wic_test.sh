@@ -11,7 +11,8 @@ wine_run=$1 dll=$2 check=$3 cli=$4 make=$5 hostile=$6
 here=$(cd "$(dirname "$0")/../.." && pwd)
 export TAVIMORE_WINEPREFIX=${TAVIMORE_WINEPREFIX:-$here/build/wineprefix}-wic
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# A failed run may leave its keys behind: the next run starts from a fresh prefix.
+trap 'status=$?; rm -rf "$work"; [ $status -eq 0 ] || rm -rf "$TAVIMORE_WINEPREFIX"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 run() { "$wine_run" "$@"; }
 
