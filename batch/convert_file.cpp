@@ -5,10 +5,9 @@
 #include <cstring>
 #include <deque>
 
-#include "codec/bmp.h"
+#include "codec/encode.h"
 #include "codec/g00.h"
 #include "codec/g00_regions.h"
-#include "codec/psd.h"
 #include "common/bytes.h"
 #include "common/canvas.h"
 #include "common/work_memory.h"
@@ -28,20 +27,12 @@ ConvertResult failed(Status status, uint8_t typeByte = 0, int systemError = 0) {
 }  // namespace
 
 Status writeImage(const Canvas& canvas, bool psd, EncodedImage& image) {
-    Status status;
-    if (psd) {
-        // Sized for every block stored raw; the packed file usually fills a fraction of it.
-        status = obtainBlock(psdBufferSize(canvas.width, canvas.height), image.bytes, Fill::fromStart);
-        if (status != Status::ok) return status;
-        image.length = writePsd(canvas, image.bytes.span());
-        image.extension = "psd";
-    } else {
-        status = obtainBlock(bmpFileSize(canvas.width, canvas.height), image.bytes, Fill::whole);
-        if (status != Status::ok) return status;
-        image.length = writeBmp(canvas, image.bytes.span());
-        image.extension = "bmp";
-    }
-    return image.length == 0 ? Status::outOfMemory : Status::ok;
+    Encoded out;
+    const Status status = psd ? encodePsd(canvas, out) : encodeBmp(canvas, out);
+    image.bytes = std::move(out.bytes);
+    image.length = out.length;
+    image.extension = psd ? "psd" : "bmp";
+    return status;
 }
 
 namespace {
@@ -78,29 +69,12 @@ Status writeRegions(const EncodeRequest& request, std::span<const uint8_t> file,
 // One PSD with a layer per region that draws a pixel, over the whole Canvas's merged image.
 Status writeLayers(std::span<const uint8_t> file, std::span<const uint8_t> data,
                    const Canvas& canvas, EncodedImage& image) {
-    RegionBoxes boxes;
-    Status status = regionBoxes(file, data, canvas.width, canvas.height, boxes);
-    if (status != Status::ok) return status;
-    std::vector<Canvas> pixels;
-    std::vector<PsdRegionLayer> layers;
-    pixels.reserve(boxes.count);
-    for (uint32_t i = 0; i < boxes.count; ++i) {
-        if (boxes.box[i].empty()) continue;
-        pixels.emplace_back();
-        status = cropRegion(file, data, i, canvas.width, canvas.height, pixels.back());
-        if (status != Status::ok) return status;
-        layers.push_back({&pixels.back(), boxes.box[i].left, boxes.box[i].top, i});
-    }
-    if (layers.empty()) return writeImage(canvas, true, image);
-    ByteBuffer planes;
-    status = obtainBlock(psdPlanesSize(canvas.width, canvas.height), planes, Fill::whole);
-    if (status != Status::ok) return status;
-    status = obtainBlock(layeredPsdBufferSize(canvas.width, canvas.height, layers), image.bytes,
-                         Fill::fromStart);
-    if (status != Status::ok) return status;
-    image.length = writeLayeredPsd(canvas, layers, planes.span(), image.bytes.span());
+    Encoded out;
+    const Status status = encodeRegionLayersPsd(file, data, canvas, out);
+    image.bytes = std::move(out.bytes);
+    image.length = out.length;
     image.extension = "psd";
-    return image.length == 0 ? Status::outOfMemory : Status::ok;
+    return status;
 }
 
 }  // namespace

@@ -9,11 +9,6 @@
 
 namespace {
 
-uint32_t regionCount(std::span<const uint8_t> file) {
-    uint32_t low = file[kRegionCountOffset];
-    return low == 0 ? 256 : low;
-}
-
 // Where a file's LZ stream lies and, for region pictures, how much data it decompresses to;
 // found from the fields alone, so that a file is judged before any buffer is obtained.
 struct StreamPlace {
@@ -34,7 +29,7 @@ Status placeFullFrameStream(std::span<const uint8_t> file, StreamPlace& place) {
 
 Status placeRegionStream(std::span<const uint8_t> file, StreamPlace& place) {
     if (file.size() < kRegionTableStart) return Status::truncated;
-    const uint64_t pair = regionSizePairOffset(regionCount(file));
+    const uint64_t pair = regionSizePairOffset(g00RegionCount(file));
     if (pair + kSizePairSize > file.size()) return Status::truncated;
     place.start = pair + kSizePairSize;
     place.end = pair + loadLe32(file.data() + pair);
@@ -160,5 +155,6 @@ G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas, uint6
                  : decodeRegions(file, place, canvas, data, kept != nullptr ? &kept->data : nullptr);
     if (status != Status::ok) return refuse(status);
     if (kept != nullptr && partData == nullptr) keepBlock(data, kept->data);
+    if (header.type == kG00Regions) result.regionCount = g00RegionCount(file);
     return result;
 }

@@ -22,6 +22,7 @@ G00Header readG00Header(std::span<const uint8_t> file);
 struct G00Decoded {
     Status status = Status::ok;
     G00Header header = {};  // as read, for the type byte of a refusal and the output's choice
+    uint32_t regionCount = 0;  // a decoded region picture's records; 0 for a full frame
 };
 
 // Reads a G00 file into a new Canvas: checks the header (type 0 or 2, width and height not 0,

@@ -16,8 +16,7 @@ void readSizePair(std::span<const uint8_t> file, uint64_t at, G00Description& d)
 
 void readRegionRecords(std::span<const uint8_t> file, G00Description& d) {
     if (file.size() < kRegionTableStart) return;
-    const uint32_t low = file[kRegionCountOffset];
-    const uint32_t count = low == 0 ? 256 : low;
+    const uint32_t count = g00RegionCount(file);
     d.regionCount = count;
     const uint64_t inFile = (file.size() - kRegionTableStart) / kRegionRecordSize;
     for (uint32_t i = 0; i < std::min<uint64_t>(count, inFile); ++i) {

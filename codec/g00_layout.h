@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 // ---- Header, common to both types ----
 inline constexpr uint32_t kG00TypeOffset = 0;    // u8
 inline constexpr uint32_t kG00WidthOffset = 1;   // u16
 inline constexpr uint32_t kG00HeightOffset = 3;  // u16
 inline constexpr uint32_t kG00HeaderSize = 5;
+inline constexpr uint32_t kMaxG00Side = 0xFFFF;  // what the 16-bit width and height hold
 
 inline constexpr uint8_t kG00FullFrame = 0;  // one LZ stream of 3-byte pixels
 inline constexpr uint8_t kG00Paletted = 1;   // a G00 type this program does not convert
@@ -26,6 +28,11 @@ inline constexpr uint32_t kFullFrameStreamStart = kFullFrameSizePairOffset + kSi
 // ---- Type 2 (regions) ----
 inline constexpr uint32_t kRegionCountOffset = kG00HeaderSize;  // u32, low byte used, 0 = 256
 inline constexpr uint32_t kRegionTableStart = kRegionCountOffset + 4;  // 9
+// The file must reach the field.
+inline uint32_t g00RegionCount(std::span<const uint8_t> file) {
+    const uint32_t low = file[kRegionCountOffset];
+    return low == 0 ? 256 : low;
+}
 inline constexpr uint32_t kRegionRecordSize = 24;
 // RegionRecord fields, u32 each; the decoder reads the low halves of the first four.
 inline constexpr uint32_t kRegionX1 = 0;

@@ -25,8 +25,7 @@ inline Status openPartTable(std::span<const uint8_t> file, std::span<const uint8
                             PartTable& table) {
     table = PartTable{file, data};
     if (file.size() <= kRegionCountOffset) return Status::truncated;
-    const uint32_t low = file[kRegionCountOffset];
-    table.regions = low == 0 ? 256 : low;
+    table.regions = g00RegionCount(file);
     if (regionSizePairOffset(table.regions) > file.size()) return Status::truncated;
     if (data.size() < kPartTableHeaderSize) return Status::damagedParts;
     table.entries = loadLe16(data.data());

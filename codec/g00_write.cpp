@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr uint64_t kMaxSide = 65535;  // the header's 16-bit fields
 
 // A fresh region-based file: one region, one PartTable entry, one block of one part.
 constexpr uint64_t kFreshBlockOffset = kPartTableHeaderSize + kPartTableEntrySize;
@@ -18,11 +17,6 @@ constexpr uint64_t kFreshPartOffset = kFreshBlockOffset + kPartBlockHeaderSize;
 constexpr uint64_t kFreshPixelsOffset = kFreshPartOffset + kPartHeaderSize;
 constexpr uint64_t kFreshSizesOffset = regionSizePairOffset(1);
 constexpr uint64_t kFreshStreamStart = regionStreamStart(1);
-
-uint64_t regionCount(std::span<const uint8_t> file) {
-    const uint32_t low = file[kRegionCountOffset];
-    return low == 0 ? 256 : low;
-}
 
 void putHeader(uint8_t* out, uint8_t type, uint32_t width, uint32_t height) {
     out[kG00TypeOffset] = type;
@@ -88,7 +82,7 @@ uint64_t freshG00Bound(const G00FreshPlan& plan) {
 
 uint64_t writeFreshG00(const Canvas& canvas, const G00FreshPlan& plan, std::span<uint8_t> work,
                        std::span<uint8_t> out) {
-    if (canvas.width > kMaxSide || canvas.height > kMaxSide || work.size() < freshG00WorkSize(plan) ||
+    if (canvas.width > kMaxG00Side || canvas.height > kMaxG00Side || work.size() < freshG00WorkSize(plan) ||
         out.size() < freshG00Bound(plan))
         return 0;
     if (plan.type == kG00FullFrame) {
@@ -162,7 +156,7 @@ G00LikePlan planG00Like(std::span<const uint8_t> original) {
         return plan;
     }
     if (original.size() < kRegionTableStart) return refuse(Status::truncated);
-    const uint64_t sizes = regionSizePairOffset(regionCount(original));
+    const uint64_t sizes = regionSizePairOffset(g00RegionCount(original));
     if (sizes + kSizePairSize > original.size() ||
         sizes + loadLe32(original.data() + sizes) > original.size())
         return refuse(Status::truncated);
@@ -186,7 +180,7 @@ Status walkParts(std::span<const uint8_t> file, std::span<const uint8_t> data, u
                  Draw draw) {
     digest = 14695981039346656037ull;
     auto fold = [&](uint64_t value) { digest = (digest ^ value) * 1099511628211ull; };
-    const uint64_t regions = regionCount(file);
+    const uint64_t regions = g00RegionCount(file);
     if (data.size() < kPartTableHeaderSize) return Status::damagedParts;
     const uint64_t entries = loadLe16(data.data());
     if (kPartTableHeaderSize + kPartTableEntrySize * entries > data.size()) return Status::damagedParts;

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <span>
 
+#include "codec/encode.h"
 #include "common/canvas.h"
 
 enum class PngColour : uint8_t { rgb = 2, rgba = 6 };
@@ -80,3 +81,8 @@ void writePngTail(uint32_t adler, uint8_t* out);
 // size, or 0 when the picture is empty or a buffer is too small.
 uint32_t writePng(const Canvas& canvas, PngColour colour, PngDeflate deflate,
                   std::span<uint8_t> work, std::span<uint8_t> out);
+
+// The whole file into a block of its own, its bands compressed on up to `threads` threads at
+// once (fewer when there are fewer bands); the bytes are writePng's whatever the count.
+// emptyPicture, obtainBlock's refusals, or outOfMemory when a band's work area is short.
+Status encodePng(const Canvas& canvas, PngColour colour, unsigned threads, Encoded& out);

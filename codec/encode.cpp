@@ -1,0 +1,83 @@
+#include "codec/encode.h"
+
+#include <vector>
+
+#include "codec/bmp.h"
+#include "codec/g00_layout.h"
+#include "codec/g00_regions.h"
+#include "codec/psd.h"
+
+namespace {
+
+Status written(Encoded& out, uint64_t length) {
+    out.length = uint32_t(length);
+    return length == 0 ? Status::outOfMemory : Status::ok;
+}
+
+}  // namespace
+
+Status encodeBmp(const Canvas& canvas, Encoded& out) {
+    const Status status = obtainBlock(bmpFileSize(canvas.width, canvas.height), out.bytes, Fill::whole);
+    if (status != Status::ok) return status;
+    return written(out, writeBmp(canvas, out.bytes.span()));
+}
+
+Status encodePsd(const Canvas& canvas, Encoded& out) {
+    // Sized for every block stored raw; the packed file usually fills a fraction of it.
+    const Status status =
+        obtainBlock(psdBufferSize(canvas.width, canvas.height), out.bytes, Fill::fromStart);
+    if (status != Status::ok) return status;
+    return written(out, writePsd(canvas, out.bytes.span()));
+}
+
+Status encodeRegionLayersPsd(std::span<const uint8_t> file, std::span<const uint8_t> data,
+                             const Canvas& canvas, Encoded& out) {
+    RegionBoxes boxes;
+    Status status = regionBoxes(file, data, canvas.width, canvas.height, boxes);
+    if (status != Status::ok) return status;
+    std::vector<Canvas> pixels;
+    std::vector<PsdRegionLayer> layers;
+    pixels.reserve(boxes.count);
+    for (uint32_t i = 0; i < boxes.count; ++i) {
+        if (boxes.box[i].empty()) continue;
+        pixels.emplace_back();
+        status = cropRegion(file, data, i, canvas.width, canvas.height, pixels.back());
+        if (status != Status::ok) return status;
+        layers.push_back({&pixels.back(), boxes.box[i].left, boxes.box[i].top, i});
+    }
+    if (layers.empty()) return encodePsd(canvas, out);
+    ByteBuffer planes;
+    status = obtainBlock(psdPlanesSize(canvas.width, canvas.height), planes, Fill::whole);
+    if (status != Status::ok) return status;
+    status = obtainBlock(layeredPsdBufferSize(canvas.width, canvas.height, layers), out.bytes,
+                         Fill::fromStart);
+    if (status != Status::ok) return status;
+    return written(out, writeLayeredPsd(canvas, layers, planes.span(), out.bytes.span()));
+}
+
+Status encodeFreshG00(const Canvas& picture, Encoded& out) {
+    if (picture.width > kMaxG00Side || picture.height > kMaxG00Side) return Status::pictureTooLarge;
+    const G00FreshPlan plan = planFreshG00(picture);
+    ByteBuffer work;
+    Status status = obtainBlock(freshG00WorkSize(plan), work, Fill::whole);
+    if (status == Status::ok) status = obtainBlock(freshG00Bound(plan), out.bytes);
+    if (status != Status::ok) return status;
+    return written(out, writeFreshG00(picture, plan, work.span(), out.bytes.span()));
+}
+
+G00LikeResult encodeG00Like(std::span<const uint8_t> original, const G00LikePlan& plan,
+                            const Canvas& picture, Encoded& out) {
+    G00LikeResult result;
+    if (picture.width != plan.width || picture.height != plan.height) {
+        result.status = Status::sizeDiffers;
+        return result;
+    }
+    ByteBuffer work;
+    result.status = obtainBlock(g00LikeWorkSize(plan), work, Fill::whole);
+    if (result.status == Status::ok) result.status = obtainBlock(g00LikeBound(plan), out.bytes);
+    if (result.status != Status::ok) return result;
+    result = writeG00Like(original, plan, picture, work.span(), out.bytes.span());
+    if (result.status == Status::ok && result.size == 0) result.status = Status::outOfMemory;
+    out.length = uint32_t(result.size);
+    return result;
+}

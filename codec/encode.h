@@ -1,0 +1,34 @@
+// Whole files written into a block of their own, sized by the format's bound: what the
+// programs and the library hand on.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "codec/g00_write.h"
+#include "common/byte_buffer.h"
+#include "common/canvas.h"
+#include "common/status.h"
+
+struct Encoded {
+    ByteBuffer bytes;
+    uint32_t length = 0;
+};
+
+// obtainBlock's refusals, or outOfMemory when the writer finds its block too small.
+Status encodeBmp(const Canvas& canvas, Encoded& out);
+Status encodePsd(const Canvas& canvas, Encoded& out);
+
+// A region picture (its file, its decompressed data and the decoded Canvas) as one PSD with a
+// layer per region that draws a pixel; the one-layer PSD when none does. regionBoxes' and
+// cropRegion's results, and encodePsd's.
+Status encodeRegionLayersPsd(std::span<const uint8_t> file, std::span<const uint8_t> data,
+                             const Canvas& canvas, Encoded& out);
+
+// A fresh G00 file of the Canvas: pictureTooLarge beyond 65,535 pixels either way.
+Status encodeFreshG00(const Canvas& picture, Encoded& out);
+// A G00 file like the original (planned with planG00Like), its size in result.size; a picture
+// of another size is refused (sizeDiffers). Pixels outside the original's parts are reported
+// in result.outside, the file written all the same.
+G00LikeResult encodeG00Like(std::span<const uint8_t> original, const G00LikePlan& plan,
+                            const Canvas& picture, Encoded& out);

@@ -1,0 +1,170 @@
+/* Tavimore: G00 images read and written from C.
+ *
+ * Every function takes the whole file in memory and returns a status. Results are allocated by
+ * the library and given back with tavimore_free; on failure nothing is allocated and the result
+ * pointer is set to NULL. Pictures are RGBA, 4 bytes a pixel, straight alpha, top row first.
+ * The functions keep no state: any thread may call any of them at any time.
+ */
+#ifndef TAVIMORE_H
+#define TAVIMORE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#if defined(TAVIMORE_BUILDING_DLL)
+#define TAVIMORE_API __declspec(dllexport)
+#elif defined(TAVIMORE_STATIC)
+#define TAVIMORE_API
+#else
+#define TAVIMORE_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
+#define TAVIMORE_API __attribute__((visibility("default")))
+#else
+#define TAVIMORE_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef enum tavimore_status {
+    TAVIMORE_OK = 0,
+    TAVIMORE_NOT_G00,             /* the type byte is no G00 type */
+    TAVIMORE_UNSUPPORTED_TYPE,    /* a G00 type that is not converted (type 1) */
+    TAVIMORE_EMPTY_PICTURE,       /* width or height is 0, or the region draws no pixel */
+    TAVIMORE_TOO_LARGE,           /* a buffer the picture needs exceeds 4 GiB - 1 bytes */
+    TAVIMORE_OUT_OF_MEMORY,       /* the system refused a buffer */
+    TAVIMORE_TRUNCATED,           /* the file ends before the data its fields announce */
+    TAVIMORE_DAMAGED_STREAM,      /* the compressed data is damaged */
+    TAVIMORE_DAMAGED_PARTS,       /* the part table points outside the decompressed data */
+    TAVIMORE_NOT_PICTURE,         /* neither a PNG, a BMP nor a PSD file */
+    TAVIMORE_PICTURE_TOO_LARGE,   /* wider or taller than 65,535 pixels */
+    TAVIMORE_UNSUPPORTED_PICTURE, /* a depth, mode or compression the readers do not take */
+    TAVIMORE_DAMAGED_PICTURE,     /* a PNG, BMP or PSD field holds an impossible value */
+    TAVIMORE_BAD_CHECKSUM,        /* a PNG chunk's CRC or the image data's Adler-32 */
+    TAVIMORE_SEVERAL_LAYERS,      /* a PSD file of more than one layer */
+    TAVIMORE_SIZE_DIFFERS,        /* the picture's size is not the original's */
+    TAVIMORE_PIXELS_OUTSIDE,      /* pixels that no part of the original can hold */
+    TAVIMORE_INVALID_ARGUMENT     /* a NULL pointer, or a picture that is not region-based */
+} tavimore_status;
+
+typedef struct tavimore_image {
+    uint32_t width, height;
+    uint32_t region_count; /* regions of a region-based picture; 0 for a full-frame one */
+    uint8_t *rgba;         /* width * height * 4 bytes: red, green, blue, alpha (straight), top row first */
+} tavimore_image;
+
+typedef struct tavimore_box {
+    uint32_t left, top, width, height;
+} tavimore_box;
+
+/* A short English meaning of the status; never NULL. */
+TAVIMORE_API const char *tavimore_status_text(tavimore_status status);
+/* "1.1.0" */
+TAVIMORE_API const char *tavimore_version(void);
+/* Frees any result the library allocated (an image and its pixels are one allocation); NULL is
+ * fine. */
+TAVIMORE_API void tavimore_free(void *result);
+
+/* ---- G00 to pictures ---- */
+
+/* The whole picture. */
+TAVIMORE_API tavimore_status tavimore_decode(const uint8_t *file, size_t size, tavimore_image **image);
+
+/* Region `region` of a region-based picture drawn alone, cut to the box of the pixels it draws;
+ * box receives where that lies on the whole picture. TAVIMORE_EMPTY_PICTURE when it draws no
+ * pixel (or there is no such region). The file must decode whole. */
+TAVIMORE_API tavimore_status tavimore_draw_region(const uint8_t *file, size_t size, uint32_t region,
+                                                  tavimore_image **image, tavimore_box *box);
+
+/* The picture written as a file into one allocation of *out_size bytes: 24-bit BMP (alpha
+ * dropped), one-layer PSD, PNG (RGBA, or RGB dropping alpha). */
+typedef enum tavimore_png_colour { TAVIMORE_PNG_RGB = 2, TAVIMORE_PNG_RGBA = 6 } tavimore_png_colour;
+TAVIMORE_API tavimore_status tavimore_write_bmp(const tavimore_image *image, uint8_t **out, size_t *out_size);
+TAVIMORE_API tavimore_status tavimore_write_psd(const tavimore_image *image, uint8_t **out, size_t *out_size);
+TAVIMORE_API tavimore_status tavimore_write_png(const tavimore_image *image, tavimore_png_colour colour,
+                                                uint8_t **out, size_t *out_size);
+/* A G00 file as a PSD with a layer per region that draws a pixel ("region 007"), over the
+ * merged picture; a full-frame file, or one whose regions draw nothing, as the one-layer PSD. */
+TAVIMORE_API tavimore_status tavimore_write_layered_psd(const uint8_t *file, size_t size, uint8_t **out,
+                                                        size_t *out_size);
+
+/* ---- What a G00 file holds, as far as it can be read ---- */
+
+typedef struct tavimore_part {
+    uint32_t x, y; /* from the region's origin */
+    uint32_t width, height;
+} tavimore_part;
+
+enum {
+    TAVIMORE_ENTRY_ABSENT = 1,          /* a negative block length: not drawn */
+    TAVIMORE_ENTRY_EMPTY_REGION = 2,    /* its record's x2 and y2 are 0: not drawn */
+    TAVIMORE_ENTRY_PART_COUNT_READ = 4  /* part_count holds the block's count */
+};
+
+typedef struct tavimore_entry {
+    uint32_t index;
+    uint32_t block_offset;
+    int32_t block_length;
+    uint32_t flags;
+    uint32_t part_count;
+    uint32_t parts_listed; /* those inside the data */
+    const tavimore_part *parts;
+    tavimore_box box;      /* the pixels it draws on the picture */
+} tavimore_entry;
+
+typedef struct tavimore_region_record {
+    uint32_t x1, y1, x2, y2; /* whole fields; the decoder uses the low halves */
+    uint32_t unread[2];
+} tavimore_region_record;
+
+enum {
+    TAVIMORE_HAS_HEADER = 1,             /* the file holds at least 5 bytes */
+    TAVIMORE_HAS_COMPRESSED_LENGTH = 2,
+    TAVIMORE_HAS_DECOMPRESSED_LENGTH = 4,
+    TAVIMORE_HAS_REGION_COUNT = 8,
+    TAVIMORE_HAS_ENTRY_COUNT = 16        /* the data could be decompressed */
+};
+
+typedef struct tavimore_description {
+    uint64_t file_size;
+    uint32_t fields; /* which of the following were read: TAVIMORE_HAS_* */
+    uint8_t type;
+    uint32_t width, height;
+    uint32_t compressed_length;   /* counted from the size pair's own offset */
+    uint32_t decompressed_length;
+    uint32_t region_count;
+    uint32_t records_listed;      /* the region records inside the file */
+    const tavimore_region_record *records;
+    uint32_t entry_count;
+    uint32_t entries_listed;      /* the entries the decoder reads, in order */
+    const tavimore_entry *entries;
+    tavimore_status result;       /* what tavimore_decode gives */
+} tavimore_description;
+
+/* TAVIMORE_OK whenever the description was made, also for a damaged file. */
+TAVIMORE_API tavimore_status tavimore_describe(const uint8_t *file, size_t size,
+                                               tavimore_description **description);
+
+/* ---- Pictures to G00 ---- */
+
+/* A PNG, BMP or PSD file (of one layer) read; region_count is 0. */
+TAVIMORE_API tavimore_status tavimore_read_picture(const uint8_t *file, size_t size, tavimore_image **image);
+
+/* A fresh G00 file: full-frame when every pixel is opaque, else one region. */
+TAVIMORE_API tavimore_status tavimore_pack(const tavimore_image *image, uint8_t **out, size_t *out_size);
+
+/* A G00 file like the original, keeping its bytes but for the parts' pixels. Pixels that no
+ * part holds fail it as TAVIMORE_PIXELS_OUTSIDE unless they are to be dropped. */
+typedef enum tavimore_outside { TAVIMORE_OUTSIDE_FAILS = 0, TAVIMORE_OUTSIDE_DROPPED = 1 } tavimore_outside;
+TAVIMORE_API tavimore_status tavimore_pack_like(const uint8_t *original, size_t original_size,
+                                                const tavimore_image *image, tavimore_outside outside,
+                                                uint8_t **out, size_t *out_size);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

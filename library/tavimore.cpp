@@ -1,0 +1,307 @@
+// The C face: pictures moved between the caller's RGBA and the codec's Canvas, the codec's
+// blocks copied into allocations the caller frees with tavimore_free.
+#include "tavimore.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <span>
+#include <thread>
+
+#include "codec/encode.h"
+#include "codec/g00.h"
+#include "codec/g00_inspect.h"
+#include "codec/g00_regions.h"
+#include "codec/picture_reader.h"
+#include "codec/png.h"
+#include "codec/png_reader.h"
+
+namespace {
+
+tavimore_status cStatus(Status status) {
+    switch (status) {
+    case Status::ok: return TAVIMORE_OK;
+    case Status::notG00: return TAVIMORE_NOT_G00;
+    case Status::unsupportedType: return TAVIMORE_UNSUPPORTED_TYPE;
+    case Status::emptyPicture: return TAVIMORE_EMPTY_PICTURE;
+    case Status::tooLarge: return TAVIMORE_TOO_LARGE;
+    case Status::outOfMemory: return TAVIMORE_OUT_OF_MEMORY;
+    case Status::truncated: return TAVIMORE_TRUNCATED;
+    case Status::damagedStream: return TAVIMORE_DAMAGED_STREAM;
+    case Status::damagedParts: return TAVIMORE_DAMAGED_PARTS;
+    case Status::notPicture: return TAVIMORE_NOT_PICTURE;
+    case Status::pictureTooLarge: return TAVIMORE_PICTURE_TOO_LARGE;
+    case Status::unsupportedPicture: return TAVIMORE_UNSUPPORTED_PICTURE;
+    case Status::damagedPicture: return TAVIMORE_DAMAGED_PICTURE;
+    case Status::badChecksum: return TAVIMORE_BAD_CHECKSUM;
+    case Status::severalLayers: return TAVIMORE_SEVERAL_LAYERS;
+    case Status::sizeDiffers: return TAVIMORE_SIZE_DIFFERS;
+    case Status::pixelsOutside: return TAVIMORE_PIXELS_OUTSIDE;
+    default: return TAVIMORE_INVALID_ARGUMENT;  // files and limits: the codec never gives them here
+    }
+}
+
+// The Canvas's BGRA as RGBA, in one allocation with the image.
+tavimore_status handOver(const Canvas& canvas, uint32_t regionCount, tavimore_image** image) {
+    const uint64_t bytes = canvasByteSize(canvas.width, canvas.height);
+    if (bytes > SIZE_MAX - sizeof(tavimore_image)) return TAVIMORE_TOO_LARGE;
+    auto* out = static_cast<tavimore_image*>(std::malloc(sizeof(tavimore_image) + size_t(bytes)));
+    if (out == nullptr) return TAVIMORE_OUT_OF_MEMORY;
+    out->width = canvas.width;
+    out->height = canvas.height;
+    out->region_count = regionCount;
+    out->rgba = reinterpret_cast<uint8_t*>(out + 1);
+    const uint8_t* from = canvas.pixels.data();
+    for (uint64_t i = 0; i < bytes; i += 4) {
+        out->rgba[i] = from[i + 2];
+        out->rgba[i + 1] = from[i + 1];
+        out->rgba[i + 2] = from[i];
+        out->rgba[i + 3] = from[i + 3];
+    }
+    *image = out;
+    return TAVIMORE_OK;
+}
+
+tavimore_status handOver(const Encoded& encoded, uint8_t** out, size_t* outSize) {
+    auto* bytes = static_cast<uint8_t*>(std::malloc(std::max<size_t>(encoded.length, 1)));
+    if (bytes == nullptr) return TAVIMORE_OUT_OF_MEMORY;
+    std::memcpy(bytes, encoded.bytes.data(), encoded.length);
+    *out = bytes;
+    *outSize = encoded.length;
+    return TAVIMORE_OK;
+}
+
+Status canvasOf(const tavimore_image& image, Canvas& canvas) {
+    const Status status = makeCanvas(image.width, image.height, canvas, Fill::whole);
+    if (status != Status::ok) return status;
+    uint8_t* to = canvas.pixels.data();
+    const uint64_t bytes = canvasByteSize(image.width, image.height);
+    for (uint64_t i = 0; i < bytes; i += 4) {
+        to[i] = image.rgba[i + 2];
+        to[i + 1] = image.rgba[i + 1];
+        to[i + 2] = image.rgba[i];
+        to[i + 3] = image.rgba[i + 3];
+    }
+    return Status::ok;
+}
+
+std::span<const uint8_t> bytesOf(const uint8_t* file, size_t size) { return {file, size}; }
+
+template <class Result>
+bool cleared(Result** result) {
+    if (result == nullptr) return false;
+    *result = nullptr;
+    return true;
+}
+
+bool outputCleared(uint8_t** out, size_t* outSize) {
+    if (outSize == nullptr || !cleared(out)) return false;
+    *outSize = 0;
+    return true;
+}
+
+// A picture given by the caller, its width, height and pixels present.
+bool validImage(const tavimore_image* image) { return image != nullptr && image->rgba != nullptr; }
+
+template <class Encode>
+tavimore_status writePicture(const tavimore_image* image, uint8_t** out, size_t* outSize,
+                             Encode encode) {
+    if (!outputCleared(out, outSize) || !validImage(image)) return TAVIMORE_INVALID_ARGUMENT;
+    Canvas canvas;
+    Encoded encoded;
+    Status status = canvasOf(*image, canvas);
+    if (status == Status::ok) status = encode(canvas, encoded);
+    if (status != Status::ok) return cStatus(status);
+    return handOver(encoded, out, outSize);
+}
+
+unsigned processors() { return std::max(1u, std::thread::hardware_concurrency()); }
+
+}  // namespace
+
+extern "C" {
+
+const char* tavimore_status_text(tavimore_status status) {
+    switch (status) {
+    case TAVIMORE_OK: return "success";
+    case TAVIMORE_NOT_G00: return "not a G00 image";
+    case TAVIMORE_UNSUPPORTED_TYPE: return "a G00 type that is not converted";
+    case TAVIMORE_EMPTY_PICTURE: return "the picture has no pixels";
+    case TAVIMORE_TOO_LARGE: return "the picture is too large";
+    case TAVIMORE_OUT_OF_MEMORY: return "out of memory";
+    case TAVIMORE_TRUNCATED: return "the file is cut short";
+    case TAVIMORE_DAMAGED_STREAM: return "the compressed data is damaged";
+    case TAVIMORE_DAMAGED_PARTS: return "the part table is damaged";
+    case TAVIMORE_NOT_PICTURE: return "not a PNG, BMP or PSD picture";
+    case TAVIMORE_PICTURE_TOO_LARGE: return "too large for a G00 picture";
+    case TAVIMORE_UNSUPPORTED_PICTURE: return "a kind of picture that cannot be read";
+    case TAVIMORE_DAMAGED_PICTURE: return "the picture is damaged";
+    case TAVIMORE_BAD_CHECKSUM: return "a checksum does not match";
+    case TAVIMORE_SEVERAL_LAYERS: return "a PSD file of several layers";
+    case TAVIMORE_SIZE_DIFFERS: return "the picture's size is not the original's";
+    case TAVIMORE_PIXELS_OUTSIDE: return "pixels lie outside the original's parts";
+    case TAVIMORE_INVALID_ARGUMENT: return "invalid argument";
+    }
+    return "unknown status";
+}
+
+const char* tavimore_version(void) { return TAVIMORE_VERSION; }
+
+void tavimore_free(void* result) { std::free(result); }
+
+tavimore_status tavimore_decode(const uint8_t* file, size_t size, tavimore_image** image) {
+    if (!cleared(image) || file == nullptr) return TAVIMORE_INVALID_ARGUMENT;
+    Canvas canvas;
+    const G00Decoded decoded = decodeG00Picture(bytesOf(file, size), canvas);
+    if (decoded.status != Status::ok) return cStatus(decoded.status);
+    return handOver(canvas, decoded.regionCount, image);
+}
+
+tavimore_status tavimore_draw_region(const uint8_t* file, size_t size, uint32_t region,
+                                     tavimore_image** image, tavimore_box* box) {
+    if (!cleared(image) || file == nullptr || box == nullptr) return TAVIMORE_INVALID_ARGUMENT;
+    *box = {};
+    Canvas canvas;
+    ByteBuffer data;
+    const G00Decoded decoded = decodeG00Picture(bytesOf(file, size), canvas, 0, &data);
+    if (decoded.status != Status::ok) return cStatus(decoded.status);
+    if (decoded.regionCount == 0) return TAVIMORE_INVALID_ARGUMENT;
+    canvas.pixels.release();
+    Canvas cropped;
+    RegionBox where;
+    const Status status = cropRegion(bytesOf(file, size), data.span(), region, canvas.width,
+                                     canvas.height, cropped, &where);
+    if (status != Status::ok) return cStatus(status);
+    *box = {where.left, where.top, where.width, where.height};
+    return handOver(cropped, 0, image);
+}
+
+tavimore_status tavimore_write_bmp(const tavimore_image* image, uint8_t** out, size_t* out_size) {
+    return writePicture(image, out, out_size, encodeBmp);
+}
+
+tavimore_status tavimore_write_psd(const tavimore_image* image, uint8_t** out, size_t* out_size) {
+    return writePicture(image, out, out_size, encodePsd);
+}
+
+tavimore_status tavimore_write_png(const tavimore_image* image, tavimore_png_colour colour,
+                                   uint8_t** out, size_t* out_size) {
+    // An unknown colour is refused as a missing picture is: nothing handed back.
+    const bool known = colour == TAVIMORE_PNG_RGB || colour == TAVIMORE_PNG_RGBA;
+    return writePicture(known ? image : nullptr, out, out_size, [colour](const Canvas& canvas, Encoded& encoded) {
+        return encodePng(canvas, PngColour(colour), processors(), encoded);
+    });
+}
+
+tavimore_status tavimore_write_layered_psd(const uint8_t* file, size_t size, uint8_t** out,
+                                           size_t* out_size) {
+    if (!outputCleared(out, out_size) || file == nullptr) return TAVIMORE_INVALID_ARGUMENT;
+    Canvas canvas;
+    ByteBuffer data;
+    const G00Decoded decoded = decodeG00Picture(bytesOf(file, size), canvas, 0, &data);
+    if (decoded.status != Status::ok) return cStatus(decoded.status);
+    Encoded encoded;
+    const Status status = decoded.regionCount == 0
+                              ? encodePsd(canvas, encoded)
+                              : encodeRegionLayersPsd(bytesOf(file, size), data.span(), canvas, encoded);
+    if (status != Status::ok) return cStatus(status);
+    return handOver(encoded, out, out_size);
+}
+
+tavimore_status tavimore_describe(const uint8_t* file, size_t size,
+                                  tavimore_description** description) {
+    if (!cleared(description) || file == nullptr) return TAVIMORE_INVALID_ARGUMENT;
+    const G00Description d = describeG00(bytesOf(file, size));
+    // One allocation: the description, its entries, its records, then every entry's parts.
+    size_t parts = 0;
+    for (const G00EntryInfo& entry : d.entries) parts += entry.parts.size();
+    const size_t bytes = sizeof(tavimore_description) + d.entries.size() * sizeof(tavimore_entry) +
+                         d.regions.size() * sizeof(tavimore_region_record) +
+                         parts * sizeof(tavimore_part);
+    auto* block = static_cast<uint8_t*>(std::calloc(1, bytes));
+    if (block == nullptr) return TAVIMORE_OUT_OF_MEMORY;
+    auto* out = new (block) tavimore_description{};
+    auto* entries = reinterpret_cast<tavimore_entry*>(out + 1);
+    auto* records = reinterpret_cast<tavimore_region_record*>(entries + d.entries.size());
+    auto* part = reinterpret_cast<tavimore_part*>(records + d.regions.size());
+
+    out->file_size = d.fileSize;
+    out->type = d.type;
+    out->width = d.width;
+    out->height = d.height;
+    out->fields = d.headerRead ? TAVIMORE_HAS_HEADER : 0;
+    auto take = [&](const std::optional<uint32_t>& field, uint32_t flag, uint32_t& to) {
+        if (!field) return;
+        out->fields |= flag;
+        to = *field;
+    };
+    take(d.compressedLength, TAVIMORE_HAS_COMPRESSED_LENGTH, out->compressed_length);
+    take(d.decompressedLength, TAVIMORE_HAS_DECOMPRESSED_LENGTH, out->decompressed_length);
+    take(d.regionCount, TAVIMORE_HAS_REGION_COUNT, out->region_count);
+    take(d.entryCount, TAVIMORE_HAS_ENTRY_COUNT, out->entry_count);
+    out->records_listed = uint32_t(d.regions.size());
+    out->records = records;
+    for (const G00RegionInfo& r : d.regions)
+        *records++ = {r.x1, r.y1, r.x2, r.y2, {r.unread[0], r.unread[1]}};
+    out->entries_listed = uint32_t(d.entries.size());
+    out->entries = entries;
+    for (const G00EntryInfo& e : d.entries) {
+        tavimore_entry& to = *entries++;
+        to.index = e.index;
+        to.block_offset = e.blockOffset;
+        to.block_length = e.blockLength;
+        to.flags = (e.absent ? TAVIMORE_ENTRY_ABSENT : 0) |
+                   (e.emptyRegion ? TAVIMORE_ENTRY_EMPTY_REGION : 0) |
+                   (e.partCount ? TAVIMORE_ENTRY_PART_COUNT_READ : 0);
+        to.part_count = e.partCount.value_or(0);
+        to.parts_listed = uint32_t(e.parts.size());
+        to.parts = part;
+        for (const G00PartInfo& p : e.parts) *part++ = {p.x, p.y, p.width, p.height};
+        to.box = {e.box.left, e.box.top, e.box.width, e.box.height};
+    }
+    out->result = cStatus(d.result);
+    *description = out;
+    return TAVIMORE_OK;
+}
+
+tavimore_status tavimore_read_picture(const uint8_t* file, size_t size, tavimore_image** image) {
+    if (!cleared(image) || file == nullptr) return TAVIMORE_INVALID_ARGUMENT;
+    ByteBuffer work;
+    Status status = obtainBlock(kPngWorkSize, work);
+    if (status != Status::ok) return cStatus(status);
+    Canvas canvas;
+    status = readPicture(bytesOf(file, size), work.span(), canvas).status;
+    if (status != Status::ok) return cStatus(status);
+    return handOver(canvas, 0, image);
+}
+
+tavimore_status tavimore_pack(const tavimore_image* image, uint8_t** out, size_t* out_size) {
+    return writePicture(image, out, out_size, encodeFreshG00);
+}
+
+tavimore_status tavimore_pack_like(const uint8_t* original, size_t original_size,
+                                   const tavimore_image* image, tavimore_outside outside,
+                                   uint8_t** out, size_t* out_size) {
+    if (!outputCleared(out, out_size) || original == nullptr || !validImage(image))
+        return TAVIMORE_INVALID_ARGUMENT;
+    const std::span<const uint8_t> file = bytesOf(original, original_size);
+    const G00LikePlan plan = planG00Like(file);
+    if (plan.status != Status::ok) return cStatus(plan.status);
+    // A damaged stream or part table fails as the decoder finds it.
+    Canvas decoded;
+    Status status = decodeG00Picture(file, decoded).status;
+    if (status != Status::ok) return cStatus(status);
+    decoded.pixels.release();
+    Canvas picture;
+    status = canvasOf(*image, picture);
+    if (status != Status::ok) return cStatus(status);
+    Encoded encoded;
+    const G00LikeResult written = encodeG00Like(file, plan, picture, encoded);
+    if (written.status != Status::ok) return cStatus(written.status);
+    if (written.outside.count != 0 && outside != TAVIMORE_OUTSIDE_DROPPED)
+        return TAVIMORE_PIXELS_OUTSIDE;
+    return handOver(encoded, out, out_size);
+}
+
+}  // extern "C"
