@@ -1,9 +1,14 @@
 # The release files, built by `make package` (tools/package.sh) with CPack:
-#   build/win32  -> tavimore-VERSION-win32.zip  (the programs, README.txt, LICENSE.txt, CHANGELOG.txt)
+#   build/win32  -> tavimore-VERSION-win32.zip  (the programs, tavimore.dll with its header and
+#                   import library, README.txt, LICENSE.txt, CHANGELOG.txt)
 #   build/native -> tavimore_VERSION_amd64.deb  (/usr/bin, manual pages, completion, /usr/share/doc)
+#                   libtavimore1_VERSION_amd64.deb     (libtavimore.so.1)
+#                   libtavimore-dev_VERSION_amd64.deb  (tavimore.h, libtavimore.so, tavimore.pc)
 # Every file in them carries the time of SOURCE_DATE_EPOCH.
 set(TAVIMORE_SUMMARY "G00 image converter to BMP, layered PSD and PNG, and back")
 
+set(TAVIMORE_DEB_library libtavimore1)
+set(TAVIMORE_DEB_development libtavimore-dev)
 if(WIN32)
   # Texts for Notepad: CRLF lines, and a byte order mark where there is more than ASCII.
   set(texts ${CMAKE_BINARY_DIR}/texts)
@@ -18,30 +23,62 @@ else()
   # The licence and the changelog in the places and forms Debian's tools look for.
   file(READ LICENSE licence)
   file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/doc/copyright CONTENT "Tavimore\n\n${licence}")
-  find_package(Python3 REQUIRED COMPONENTS Interpreter)
-  set(changelog ${CMAKE_BINARY_DIR}/doc/changelog.gz)
-  add_custom_command(OUTPUT ${changelog}
-    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/debian-changelog.py
-            ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${TAVIMORE_CONTACT} ${changelog}
-    DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/tools/debian-changelog.py
-    COMMENT "Debian changelog from CHANGELOG.md" VERBATIM)
-  add_custom_target(tavimore-changelog DEPENDS ${changelog})
-  add_dependencies(tavimore-release tavimore-changelog)
+  # The packages need the changelog; a build of the programs alone does without Python.
+  if(TAVIMORE_TESTS)
+    find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  else()
+    find_package(Python3 COMPONENTS Interpreter)
+  endif()
+  set(changelog)
+  if(Python3_FOUND)
+    set(changelog ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+    add_custom_command(OUTPUT ${changelog}
+      COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/debian-changelog.py
+              ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${TAVIMORE_CONTACT} ${changelog}
+      DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/tools/debian-changelog.py
+      COMMENT "Debian changelog from CHANGELOG.md" VERBATIM)
+    add_custom_target(tavimore-changelog DEPENDS ${changelog})
+    add_dependencies(tavimore-release tavimore-changelog)
+  endif()
   install(FILES README.md ${CMAKE_BINARY_DIR}/doc/copyright ${changelog}
           DESTINATION ${TAVIMORE_DOC_DIR})
   # The command-line programs are linked statically on purpose (see cli/CMakeLists.txt). Only the
   # package holds this note for Debian's checker; `cmake --install` leaves it out.
-  install(FILES cmake/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+  install(FILES cmake/debian/tavimore.lintian-overrides
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
           RENAME tavimore COMPONENT debian EXCLUDE_FROM_ALL)
-  set(CPACK_COMPONENTS_ALL Unspecified debian)
+  install(FILES cmake/debian/libtavimore1.lintian-overrides
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+          RENAME libtavimore1 COMPONENT library_debian EXCLUDE_FROM_ALL)
+  # The library's packages carry the same two files under their own names.
+  foreach(component library development)
+    set(package ${TAVIMORE_DEB_${component}})
+    install(FILES ${CMAKE_BINARY_DIR}/doc/copyright ${changelog}
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package}
+            COMPONENT ${component}_debian EXCLUDE_FROM_ALL)
+  endforeach()
+  set(CPACK_COMPONENTS_ALL Unspecified debian library library_debian development development_debian)
   set(CPACK_DEB_COMPONENT_INSTALL ON)
-  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+  set(CPACK_COMPONENTS_GROUPING ONE_PER_GROUP)
+  foreach(component Unspecified debian)
+    string(TOUPPER ${component} component)
+    set(CPACK_COMPONENT_${component}_GROUP tavimore)
+  endforeach()
+  foreach(component library development)
+    string(TOUPPER ${component} upper)
+    set(CPACK_COMPONENT_${upper}_GROUP ${TAVIMORE_DEB_${component}})
+    set(CPACK_COMPONENT_${upper}_DEBIAN_GROUP ${TAVIMORE_DEB_${component}})
+  endforeach()
 endif()
 
 set(CPACK_PACKAGE_NAME tavimore)
 set(CPACK_PACKAGE_VENDOR ${TAVIMORE_MAKER})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY ${TAVIMORE_SUMMARY})
+# Each Debian package's description starts with its own summary line (below); CPack would put
+# this one before every package's.
+if(WIN32)
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY ${TAVIMORE_SUMMARY})
+endif()
 set(CPACK_PACKAGE_HOMEPAGE_URL ${TAVIMORE_HOMEPAGE})
 set(CPACK_PACKAGE_CONTACT ${TAVIMORE_CONTACT})
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
@@ -55,6 +92,7 @@ if(WIN32)
   set(CPACK_GENERATOR External)
   set(CPACK_PACKAGE_FILE_NAME tavimore-${PROJECT_VERSION}-win32)
   set(CPACK_EXTERNAL_ENABLE_STAGING ON)
+  set(CPACK_MONOLITHIC_INSTALL ON)  # one folder, the library's files beside the programs
   set(CPACK_EXTERNAL_PACKAGE_SCRIPT ${PROJECT_SOURCE_DIR}/cmake/write_zip.cmake)
   set(CPACK_TAVIMORE_ZIP_WRITER ${PROJECT_SOURCE_DIR}/tools/write-zip.py)
 else()
@@ -66,12 +104,29 @@ else()
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   get_property(programs GLOBAL PROPERTY TAVIMORE_PROGRAMS)
   list(JOIN programs ", " programs)
-  string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  string(CONCAT about
       "Tavimore converts G00 images, the pictures of a game format, into files\n"
       "that ordinary editors open: full-frame pictures become 24-bit BMP,\n"
       "region-based pictures with transparency become a layered PSD that keeps\n"
       "the transparency, and any picture can become PNG. Edited PNG, BMP and PSD\n"
-      "pictures go back into G00 files, fresh or like the game's own.\n"
+      "pictures go back into G00 files, fresh or like the game's own.\n")
+  string(CONCAT CPACK_DEBIAN_TAVIMORE_DESCRIPTION "${TAVIMORE_SUMMARY}\n" ${about}
       "The programs of this package: ${programs}.")
+  set(CPACK_DEBIAN_TAVIMORE_PACKAGE_NAME tavimore)
+  set(CPACK_DEBIAN_LIBTAVIMORE1_PACKAGE_NAME libtavimore1)
+  set(CPACK_DEBIAN_LIBTAVIMORE1_PACKAGE_SECTION libs)
+  string(CONCAT CPACK_DEBIAN_LIBTAVIMORE1_DESCRIPTION "G00 image library (shared library)\n" ${about}
+      "This package holds the shared library that other programs call to read\n"
+      "and write G00 images.")
+  set(CPACK_DEBIAN_LIBTAVIMORE1_PACKAGE_CONTROL_EXTRA
+      ${PROJECT_SOURCE_DIR}/cmake/debian/libtavimore1/triggers)
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+  set(CPACK_DEBIAN_LIBTAVIMORE-DEV_PACKAGE_NAME libtavimore-dev)
+  set(CPACK_DEBIAN_LIBTAVIMORE-DEV_PACKAGE_SECTION libdevel)
+  set(CPACK_DEBIAN_LIBTAVIMORE-DEV_PACKAGE_DEPENDS "libtavimore1 (= ${PROJECT_VERSION})")
+  string(CONCAT CPACK_DEBIAN_LIBTAVIMORE-DEV_DESCRIPTION "G00 image library (development files)\n"
+      ${about} "This package holds the C header tavimore.h and the pkg-config file\n"
+      "for building programs against libtavimore.")
 endif()
 include(CPack)

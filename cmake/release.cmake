@@ -4,10 +4,15 @@
 #   tavimore_program(tavimore-cli DESCRIPTION "Tavimore G00 image converter (command line)"
 #                    MANUAL tavimore-cli.1.scd)
 #
-# DESCRIPTION is what Windows shows for the .exe (or the .dll of a shared library). MANUAL names the scdoc source of the program's
+# DESCRIPTION is what Windows shows for the .exe. MANUAL names the scdoc source of the program's
 # manual page, beside its CMakeLists.txt; a program with a manual also gets the bash completion
 # (which reads its options from --help) and the test that the manual, the README's usage line,
 # the completion and --help agree.
+# Debian's multiarch folder for the library (lib/x86_64-linux-gnu), which the loader and
+# pkg-config search under /usr and /usr/local alike.
+if(NOT WIN32 AND CMAKE_LIBRARY_ARCHITECTURE)
+  set(CMAKE_INSTALL_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE} CACHE PATH "Object code libraries")
+endif()
 include(GNUInstallDirs)
 
 set(TAVIMORE_COPYRIGHT "Copyright (c) 2026 ${TAVIMORE_MAKER}")
@@ -53,6 +58,17 @@ endif()
 find_program(TAVIMORE_SCDOC scdoc)
 find_program(TAVIMORE_GZIP gzip)
 
+# The version resource Windows shows in a file's properties (type VFT_APP or VFT_DLL).
+function(tavimore_version_resource name file type description)
+  set(TAVIMORE_PROGRAM ${name})
+  set(TAVIMORE_FILE_NAME ${file})
+  set(TAVIMORE_FILE_TYPE ${type})
+  set(TAVIMORE_PROGRAM_DESCRIPTION ${description})
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in
+                 ${CMAKE_CURRENT_BINARY_DIR}/${name}-version.rc @ONLY)
+  target_sources(${name} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${name}-version.rc)
+endfunction()
+
 function(tavimore_program name)
   cmake_parse_arguments(ARG "" "DESCRIPTION;MANUAL" "" ${ARGN})
   target_compile_definitions(${name} PRIVATE
@@ -62,23 +78,7 @@ function(tavimore_program name)
   install(TARGETS ${name} RUNTIME DESTINATION ${TAVIMORE_BIN_DIR})
 
   if(WIN32)
-    set(TAVIMORE_PROGRAM ${name})
-    set(TAVIMORE_PROGRAM_DESCRIPTION ${ARG_DESCRIPTION})
-    get_target_property(file_name ${name} OUTPUT_NAME)
-    if(NOT file_name)
-      set(file_name ${name})
-    endif()
-    get_target_property(type ${name} TYPE)
-    if(type STREQUAL "SHARED_LIBRARY")
-      set(TAVIMORE_FILE_TYPE VFT_DLL)
-      set(TAVIMORE_FILE_NAME ${file_name}.dll)
-    else()
-      set(TAVIMORE_FILE_TYPE VFT_APP)
-      set(TAVIMORE_FILE_NAME ${file_name}.exe)
-    endif()
-    configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in
-                   ${CMAKE_CURRENT_BINARY_DIR}/${name}-version.rc @ONLY)
-    target_sources(${name} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${name}-version.rc)
+    tavimore_version_resource(${name} ${name}.exe VFT_APP "${ARG_DESCRIPTION}")
     return()
   endif()
 
@@ -86,7 +86,11 @@ function(tavimore_program name)
     return()
   endif()
   if(NOT TAVIMORE_SCDOC OR NOT TAVIMORE_GZIP)
-    message(FATAL_ERROR "scdoc and gzip build the manual pages (tools/setup.sh installs them)")
+    if(TAVIMORE_TESTS)
+      message(FATAL_ERROR "scdoc and gzip build the manual pages (tools/setup.sh installs them)")
+    endif()
+    message(STATUS "${name}: no manual page and completion without scdoc and gzip")
+    return()
   endif()
   string(REGEX REPLACE "\\.scd$" "" page ${ARG_MANUAL})
   set(source ${CMAKE_CURRENT_BINARY_DIR}/${ARG_MANUAL})
@@ -109,7 +113,7 @@ function(tavimore_program name)
   configure_file(${PROJECT_SOURCE_DIR}/cli/completion.bash.in ${completion} @ONLY)
   install(FILES ${completion} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions)
 
-  if(NOT TAVIMORE_SANITIZE)
+  if(TAVIMORE_TESTS AND NOT TAVIMORE_SANITIZE)
     add_test(NAME manual.${name}
              COMMAND ${PROJECT_SOURCE_DIR}/tests/manual_test.sh $<TARGET_FILE:${name}>
                      ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_MANUAL} ${manual} ${completion}

@@ -3,7 +3,7 @@
 # built against the installed files alone, its outputs byte for byte those of tavimore-cli and
 # tavimore-pack.
 #   tests/c_library_test.sh native  BUILD_DIR
-#   tests/c_library_test.sh windows BUILD_DIR NATIVE_BUILD_DIR   (mingw, run under Wine)
+#   tests/c_library_test.sh windows BUILD_DIR NATIVE_BUILD_DIR MINGW_GCC   (run under Wine)
 # Windows' check skips (77) when the native build that writes the expected files is absent.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -32,18 +32,17 @@ if [ "$target" = native ]; then
      $(pkg-config --cflags --libs tavimore) -Wl,-rpath,"$(dirname "$so")" -o "$work/tavimore-example"
   run=("$work/tavimore-example")
 else
-  triple=$(basename "$(find "$build" -maxdepth 3 -name CMakeCache.txt -exec grep -h '^CMAKE_C_COMPILER:' {} + |
-                        sed 's/.*=//')" | sed 's/-gcc.*//')
+  compiler=$4 triple=$(basename "$4" | sed 's/-gcc.*//')
   dll=$prefix/tavimore.dll
   imports=$("$triple-objdump" -p "$dll" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z')
   for name in $imports; do
     case $name in kernel32.dll|msvcrt.dll|user32.dll|advapi32.dll) ;;
       *) fail "tavimore.dll imports $name, which Windows does not ship" ;; esac
   done
-  exports=$("$triple-objdump" -p "$dll" | sed -n '/Ordinal\/Name Pointer/,/^$/p' | awk 'NF == 2 {print $2}')
+  exports=$("$triple-objdump" -p "$dll" | sed -n '/Ordinal\/Name Pointer/,/^$/p' | awk '/^\t\[/ {print $NF}')
   others=$(grep -v '^tavimore_' <<<"$exports" || true)
   [ -n "$exports" ] && [ -z "$others" ] || fail "tavimore.dll exports more than tavimore_*: $others"
-  "$triple-gcc" -std=c99 -Wall -Wextra -Werror "$here/examples/tavimore_example.c" -I"$prefix/include" \
+  "$compiler" -std=c99 -Wall -Wextra -Werror "$here/examples/tavimore_example.c" -I"$prefix/include" \
      "$prefix/lib/libtavimore.dll.a" -o "$prefix/tavimore-example.exe"
   run=("$here/tools/wine-run.sh" "$prefix/tavimore-example.exe")
 fi

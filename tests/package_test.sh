@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The release files as a user gets them (made by `make package`).
 # usage: package_test.sh deb|zip|reproducible PACKAGES VERSION NATIVE_CLI
-#   deb           the Debian package: lintian, its files, its tavimore-cli converts the samples
-#                 and its tavimore-pack packs them back, its manual pages render
+#   deb           the Debian packages: lintian, their files, tavimore's tavimore-cli converts the
+#                 samples and its tavimore-pack packs them back, its manual pages render, and a C
+#                 program built against libtavimore-dev alone converts a sample as tavimore-cli
 #   zip           the Windows zip: its files, Notepad's README.txt, Windows' own DLLs only, the
 #                 version resource, its tavimore-cli.exe converts the samples and its
 #                 tavimore-pack.exe packs them back under Wine (where this kernel runs
@@ -13,6 +14,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 check=$1 packages=$(realpath "$2") version=$3 native_cli=$(realpath "$4")
 deb=$packages/tavimore_${version}_amd64.deb
+library_deb=$packages/libtavimore1_${version}_amd64.deb
+dev_deb=$packages/libtavimore-dev_${version}_amd64.deb
 zip=$packages/tavimore-${version}-win32.zip
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -48,8 +51,10 @@ listing() { sort | sed '/\/$/d; s|^\./||'; }
 
 case $check in
 deb)
-  [ -f "$deb" ] || fail "$deb is missing: make package builds it"
-  lintian --fail-on error,warning "$deb" >"$work/lintian" 2>&1 ||
+  for package in "$deb" "$library_deb" "$dev_deb"; do
+    [ -f "$package" ] || fail "$package is missing: make package builds it"
+  done
+  lintian --fail-on error,warning "$deb" "$library_deb" "$dev_deb" >"$work/lintian" 2>&1 ||
     { cat "$work/lintian"; fail "lintian reports errors or warnings"; }
   [ -z "$(dpkg-deb -f "$deb" Depends)" ] || fail "a statically linked program needs no Depends"
   dpkg-deb --fsys-tarfile "$deb" | tar -t | listing >"$work/files"
@@ -72,6 +77,32 @@ LIST
   ! grep -q -a -F "$here" "$cli" || fail "the program holds the path $here"
   converts_samples "$cli"
   packs_samples "$work/root/usr/bin/tavimore-pack"
+  for package in "$library_deb" "$dev_deb"; do
+    dpkg-deb --fsys-tarfile "$package" | tar -t | listing
+  done >"$work/library-files"
+  cat >"$work/library-wanted" <<LIST
+usr/include/tavimore.h
+usr/lib/x86_64-linux-gnu/libtavimore.so
+usr/lib/x86_64-linux-gnu/libtavimore.so.1
+usr/lib/x86_64-linux-gnu/libtavimore.so.$version
+usr/lib/x86_64-linux-gnu/pkgconfig/tavimore.pc
+usr/share/doc/libtavimore-dev/changelog.gz
+usr/share/doc/libtavimore-dev/copyright
+usr/share/doc/libtavimore1/changelog.gz
+usr/share/doc/libtavimore1/copyright
+usr/share/lintian/overrides/libtavimore1
+LIST
+  diff -u "$work/library-wanted" <(sort "$work/library-files") || fail "the library packages' files are not the ones wanted"
+  [ "$(dpkg-deb -f "$dev_deb" Depends)" = "libtavimore1 (= $version)" ] || fail "libtavimore-dev's Depends"
+  mkdir "$work/library"
+  dpkg-deb -x "$library_deb" "$work/library" && dpkg-deb -x "$dev_deb" "$work/library"
+  pc=$work/library/usr/lib/x86_64-linux-gnu/pkgconfig
+  # shellcheck disable=SC2046
+  cc -std=c99 "$here/examples/tavimore_example.c" $(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs tavimore) \
+     -Wl,-rpath,"$work/library/usr/lib/x86_64-linux-gnu" -o "$work/tavimore-example" ||
+    fail "the example does not build against libtavimore-dev"
+  "$work/tavimore-example" convert "$work/samples/sprite.g00" "$work/sprite.psd" &&
+    cmp "$work/expected/psd/sprite.psd" "$work/sprite.psd" || fail "the packaged library converts differently"
   for name in tavimore-cli tavimore-pack; do
     page=$work/root/usr/share/man/man1/$name.1.gz
     mandoc -T lint "$page" || fail "mandoc warns about the packaged page of $name"
@@ -84,7 +115,8 @@ zip)
   top=tavimore-$version-win32
   /usr/bin/python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' \
     "$zip" | listing >"$work/files"
-  printf "$top/%s\n" CHANGELOG.txt LICENSE.txt README.txt tavimore-cli.exe tavimore-pack.exe tavimore.exe >"$work/wanted"
+  printf "$top/%s\n" CHANGELOG.txt LICENSE.txt README.txt include/tavimore.h lib/libtavimore.dll.a \
+    lib/tavimore.def tavimore-cli.exe tavimore-pack.exe tavimore.dll tavimore.exe >"$work/wanted"
   diff -u "$work/wanted" "$work/files" || fail "the zip's files are not the ones wanted"
   (cd "$work" && cmake -E tar xf "$zip")
   for text in README.txt CHANGELOG.txt; do
@@ -98,7 +130,7 @@ PY
   grep -q "tavimore-cli.exe" "$work/$top/README.txt" && grep -q "tavimore-pack.exe" "$work/$top/README.txt" &&
     grep -q "変換" "$work/$top/README.txt" ||
     fail "README.txt does not tell of the programs in English and Japanese"
-  for exe in "$work/$top"/*.exe; do
+  for exe in "$work/$top"/*.exe "$work/$top"/*.dll; do
     imports=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z')
     for dll in $imports; do
       case $dll in
@@ -130,7 +162,7 @@ reproducible)
   second=$here/build/repro
   rm -rf "$second"
   "$here/tools/package.sh" "$second" >/dev/null
-  for f in "$deb" "$zip"; do
+  for f in "$deb" "$library_deb" "$dev_deb" "$zip"; do
     cmp "$f" "$second/packages/$(basename "$f")" || fail "a second build of $(basename "$f") differs"
   done
   rm -rf "$second"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release files into ROOT/packages (default: build/packages):
-#   tavimore-VERSION-win32.zip from the win32 preset, tavimore_VERSION_amd64.deb from the native
-#   one, each tree under ROOT. Only the shipped programs and their texts are built.
+#   tavimore-VERSION-win32.zip from the win32 preset; tavimore_VERSION_amd64.deb,
+#   libtavimore1_VERSION_amd64.deb and libtavimore-dev_VERSION_amd64.deb from the native one;
+#   each tree under ROOT. Only the shipped programs, the library and their texts are built.
 # A second ROOT gives a second, independent build of the same commit (the reproducibility test).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -9,7 +10,7 @@ root=$(realpath -m "${1:-$here/build}")
 jobs=${JOBS:-2}
 cd "$here"
 mkdir -p "$root/packages"
-rm -f "$root/packages"/tavimore[-_]*
+rm -f "$root/packages"/tavimore[-_]* "$root/packages"/libtavimore*
 # Zip times are local times: the same for every builder only in one zone.
 export TZ=UTC
 
