@@ -71,20 +71,26 @@ def prepare(args, work):
         pictures.append((path, g00_type))
     tool([args.cli, "-q", "--png", "-o", os.path.join(work, "png")] + [p for p, _ in pictures],
                    check=True)
-    cache = tool([QUERY_LOADERS, os.path.abspath(args.module)], host=True, check=True,
-                           capture_output=True, text=True).stdout
+    use_loader(args.module, args.mime, work)
+    return pictures
+
+
+def use_loader(module, mime, work):
+    """A loader cache of the module and a MIME database of the entry, in work, for this
+    process and the programs it starts."""
+    cache = tool([QUERY_LOADERS, os.path.abspath(module)], host=True, check=True,
+                 capture_output=True, text=True).stdout
     if '"image/x-g00"' not in cache:
         fail("gdk-pixbuf-query-loaders does not list image/x-g00 for the module:\n" + cache)
     with open(os.path.join(work, "loaders.cache"), "w") as f:
         f.write(cache)
     packages = os.path.join(work, "share", "mime", "packages")
     os.makedirs(packages)
-    shutil.copy(args.mime, packages)
+    shutil.copy(mime, packages)
     tool(["update-mime-database", os.path.dirname(packages)], check=True,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.environ["GDK_PIXBUF_MODULE_FILE"] = os.path.join(work, "loaders.cache")
     os.environ["XDG_DATA_DIRS"] = os.path.join(work, "share") + ":/usr/share"
-    return pictures
 
 
 def pixbuf_module():
@@ -238,4 +244,5 @@ def main():
             globals()["check_" + check](args, work, pictures)
 
 
-main()
+if __name__ == "__main__":
+    main()
