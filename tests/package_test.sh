@@ -144,8 +144,8 @@ data.decode("utf-8")
 PY
   done
   grep -q "tavimore-cli.exe" "$work/$top/README.txt" && grep -q "tavimore-pack.exe" "$work/$top/README.txt" &&
-    grep -q "変換" "$work/$top/README.txt" ||
-    fail "README.txt does not tell of the programs in English and Japanese"
+    grep -q "変換" "$work/$top/README.txt" && grep -q "regsvr32 tavimore-wic-x64.dll" "$work/$top/README.txt" ||
+    fail "README.txt does not tell of the programs and the WIC codec in English and Japanese"
   for exe in "$work/$top"/*.exe "$work/$top"/*.dll; do
     imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z')
     for dll in $imports; do
