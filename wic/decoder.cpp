@@ -57,12 +57,10 @@ struct Picture {
     bool regions = false;  // region-based: BGRA with alpha; full frame: BGR
 };
 
-HRESULT decodeStream(IStream* stream, Picture& picture) {
-    ByteBuffer file;
-    if (HRESULT hr = readStream(stream, file); FAILED(hr)) return hr;
+Status decodeFile(const ByteBuffer& file, Picture& picture) {
     const G00Decoded decoded = decodeG00Picture(file.span(), picture.canvas);
     picture.regions = decoded.header.type == 2;
-    return resultOf(decoded.status);
+    return decoded.status;
 }
 
 class Decoder;
@@ -117,19 +115,22 @@ public:
     HRESULT STDMETHODCALLTYPE QueryCapability(IStream* stream, DWORD* capability) override {
         if (capability == nullptr) return E_INVALIDARG;
         *capability = 0;
+        // Only the type byte marks a G00 file, so the answer is whether it decodes; a stream
+        // that is no G00 picture is an answer, not a failure.
+        ByteBuffer file;
         Picture probe;
-        const HRESULT hr = decodeStream(stream, probe);
-        if (SUCCEEDED(hr)) *capability = WICBitmapDecoderCapabilityCanDecodeAllImages;
-        // A stream that is no G00 picture is an answer, not a failure.
-        return hr == E_INVALIDARG || hr == E_OUTOFMEMORY || HRESULT_FACILITY(hr) == FACILITY_STORAGE
-                   ? hr
-                   : S_OK;
+        if (HRESULT hr = readStream(stream, file); FAILED(hr)) return hr;
+        if (decodeFile(file, probe) == Status::ok)
+            *capability = WICBitmapDecoderCapabilityCanDecodeAllImages;
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Initialize(IStream* stream, WICDecodeOptions) override {
         AcquireSRWLockExclusive(&lock_);
         HRESULT hr = WINCODEC_ERR_WRONGSTATE;
         if (!ready_) {
-            hr = decodeStream(stream, picture_);
+            ByteBuffer file;
+            hr = readStream(stream, file);
+            if (SUCCEEDED(hr)) hr = resultOf(decodeFile(file, picture_));
             ready_ = SUCCEEDED(hr);
             if (!ready_) picture_ = Picture{};
         }
