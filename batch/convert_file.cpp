@@ -28,7 +28,7 @@ ConvertResult failed(Status status, uint8_t typeByte = 0, int systemError = 0) {
 
 Status writeImage(const Canvas& canvas, bool psd, EncodedImage& image) {
     Encoded out;
-    const Status status = psd ? encodePsd(canvas, out) : encodeBmp(canvas, out);
+    const Status status = psd ? encodePsd(canvas, {}, out) : encodeBmp(canvas, out);
     image.bytes = std::move(out.bytes);
     image.length = out.length;
     image.extension = psd ? "psd" : "bmp";

@@ -5,13 +5,11 @@
 //   decodeLzPixels, decodeLzBytes   bytes of output (Canvas, decompressed data)
 //   composeRegions                  bytes of decompressed data placed
 //   packBits4                       samples read from the Canvas by the four layer channels
-//   packBits1                       samples of the four flattened planes
-//   writeBmp, flattenOnWhite, writePsd, writePsdPlanes, writePng*, memcpy, pipeline*
-//                                   bytes of Canvas (writePsdPlanes: the writer through planes)
+//   writeBmp, writePsd, writePng*, memcpy, pipeline*
+//                                   bytes of Canvas
 //   encodeLzPixels, encodeLzBytes   bytes of input (Canvas, decompressed data), 1920x1080 only;
 //                                   the counters give the stream's size and the greedy one's
-// writePng is the command line's setting (RGBA, one thread); writePng-L<level>[-filtered|-rle]
-// are the other zlib levels and strategies, at 1920x1080, each with its file size as a counter.
+// writePng is the command line's setting (RGBA), on one thread.
 // Stage buffers are obtained and touched once, so the stages run on resident memory. The
 // pipeline benchmarks obtain fresh blocks each time, as a conversion does, page faults included.
 #include <benchmark/benchmark.h>
@@ -77,9 +75,8 @@ struct Inputs {
     StreamSpan byteStream{};
     ByteBuffer data;   // the decompressed part data
     Canvas canvas;     // the decoded picture
-    ByteBuffer planes; // flattened
     Canvas scratch;    // decoding and composing target
-    ByteBuffer out;    // psdBufferSize, enough for the BMP and the PNG too
+    ByteBuffer out;    // psdBound, enough for the BMP and the PNG too
     ByteBuffer pngWork;
 
     Inputs(PictureKind kind, Shape s) : shape(s) {
@@ -105,9 +102,7 @@ struct Inputs {
             std::memcmp(canvas.pixels.data(), picture.bgra.data(), picture.bgra.size()) != 0)
             throw std::runtime_error("the region file does not give back its picture");
         residentCanvas(s.width, s.height, scratch);
-        planes = residentBlock(psdPlanesSize(s.width, s.height));
-        flattenOnWhite(canvas, planes.span());
-        out = residentBlock(psdBufferSize(s.width, s.height));
+        out = residentBlock(psdBound(s.width, s.height));
         pngWork = residentBlock(pngWorkSize(s.width, PngColour::rgba));
     }
 };
@@ -187,33 +182,15 @@ std::vector<Stage> stages() {
              benchmark::DoNotOptimize(o);
              benchmark::ClobberMemory();
          }},
-        {"packBits1", canvasBytes,
-         [](Inputs& in) {
-             uint32_t length = packBitsChannel(in.planes.data(), 1, 4 * in.shape.height,
-                                               in.shape.width, in.out.data());
-             benchmark::DoNotOptimize(length);
-             benchmark::ClobberMemory();
-         }},
-        {"flattenOnWhite", canvasBytes,
-         [](Inputs& in) {
-             flattenOnWhite(in.canvas, in.planes.span());
-             benchmark::ClobberMemory();
-         }},
         {"writePsd", canvasBytes,
          [](Inputs& in) {
              uint32_t length = writePsd(in.canvas, in.out.span());
              benchmark::DoNotOptimize(length);
              benchmark::ClobberMemory();
          }},
-        {"writePsdPlanes", canvasBytes,
-         [](Inputs& in) {
-             uint32_t length = writePsd(in.canvas, in.planes.span(), in.out.span());
-             benchmark::DoNotOptimize(length);
-             benchmark::ClobberMemory();
-         }},
         {"writePng", canvasBytes,
          [](Inputs& in) {
-             uint32_t length = writePng(in.canvas, PngColour::rgba, {}, in.pngWork.span(), in.out.span());
+             uint32_t length = writePng(in.canvas, PngColour::rgba, in.pngWork.span(), in.out.span());
              benchmark::DoNotOptimize(length);
              benchmark::ClobberMemory();
          }},
@@ -224,7 +201,7 @@ std::vector<Stage> stages() {
              Canvas canvas;
              Status status = decodeFresh(in, canvas);
              ByteBuffer out;
-             obtainBlock(psdBufferSize(canvas.width, canvas.height), out);
+             obtainBlock(psdBound(canvas.width, canvas.height), out);
              uint32_t length = writePsd(canvas, out.span());
              benchmark::DoNotOptimize(status);
              benchmark::DoNotOptimize(length);
@@ -317,49 +294,12 @@ void registerAll(InputCache& cache) {
     }
 }
 
-// zlib's levels and strategies on the PNG writer, with the file size each gives.
-void registerPngSettings(InputCache& cache) {
-    struct Setting {
-        const char* name;
-        PngDeflate deflate;
-    };
-    const Setting settings[] = {
-        {"writePng-L1", {1, PngStrategy::normal}},  {"writePng-L1-rle", {1, PngStrategy::rle}},
-        {"writePng-L2", {2, PngStrategy::normal}},  {"writePng-L3", {3, PngStrategy::normal}},
-        {"writePng-L4", {4, PngStrategy::normal}},  {"writePng-L4-filtered", {4, PngStrategy::filtered}},
-        {"writePng-L5", {5, PngStrategy::normal}},  {"writePng-L5-filtered", {5, PngStrategy::filtered}},
-        {"writePng-L6", {6, PngStrategy::normal}},  {"writePng-L6-filtered", {6, PngStrategy::filtered}},
-    };
-    const Shape shape = kShapes[0];
-    for (PictureKind kind : kKinds) {
-        for (const Setting& setting : settings) {
-            const PngDeflate deflate = setting.deflate;
-            benchmark::RegisterBenchmark(
-                (std::string(setting.name) + "/" + pictureKindName(kind) + "/" + shape.name()).c_str(),
-                [&cache, kind, shape, deflate](benchmark::State& state) {
-                    Inputs& in = cache.get(kind, shape);
-                    uint32_t length = 0;
-                    for (auto _ : state) {
-                        length = writePng(in.canvas, PngColour::rgba, deflate, in.pngWork.span(),
-                                          in.out.span());
-                        benchmark::ClobberMemory();
-                    }
-                    state.counters["file_bytes"] = length;
-                    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(shape.canvasBytes()));
-                })
-                ->UseRealTime()
-                ->Unit(benchmark::kMillisecond);
-        }
-    }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     InputCache cache;
     registerAll(cache);
     registerEncoders(cache);
-    registerPngSettings(cache);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -10,9 +10,7 @@ from collections import defaultdict
 TARGETS = {
     "decodeLzPixels": ("GB/s", 1.0),
     "decodeLzBytes": ("GB/s", 1.5),
-    "packBits1": ("GB/s", 3.0),
     "packBits4": ("GB/s", 2.0),
-    "flattenOnWhite": ("memcpy", 0.5),
     "encodeLzPixels": ("MB/s", 30),
     "encodeLzBytes": ("MB/s", 30),
 }

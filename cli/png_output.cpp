@@ -16,7 +16,7 @@ Status writePngImage(const Canvas& canvas, bool regionBased, EncodedImage& image
     const unsigned threads = std::min(std::max(1u, std::thread::hardware_concurrency()), kMostThreads);
     Encoded out;
     const Status status =
-        encodePng(canvas, regionBased ? PngColour::rgba : PngColour::rgb, threads, out);
+        encodePng(canvas, regionBased ? PngColour::rgba : PngColour::rgb, onThreads(threads), out);
     image.bytes = std::move(out.bytes);
     if (status != Status::ok) return status;
     image.length = out.length;

@@ -22,12 +22,18 @@ Status encodeBmp(const Canvas& canvas, Encoded& out) {
     return written(out, writeBmp(canvas, out.bytes.span()));
 }
 
-Status encodePsd(const Canvas& canvas, Encoded& out) {
-    // Sized for every block stored raw; the packed file usually fills a fraction of it.
-    const Status status =
-        obtainBlock(psdBufferSize(canvas.width, canvas.height), out.bytes, Fill::fromStart);
+Status encodePsd(const Canvas& canvas, const Parallel& parallel, Encoded& out) {
+    // Sized for every block stored raw; the packed file usually fills a fraction of it. Both
+    // blocks take large pages as they are written, so neither becomes resident beyond what it
+    // holds.
+    const uint32_t width = canvas.width, height = canvas.height;
+    const Status status = obtainBlock(psdBound(width, height), out.bytes, Fill::fromStart);
     if (status != Status::ok) return status;
-    return written(out, writePsd(canvas, out.bytes.span()));
+    ByteBuffer second;
+    // Without room for the second task's block, the file is packed in place in one piece.
+    if (parallel.most >= 2 && obtainBlock(psdSecondBound(width, height), second, Fill::fromStart) != Status::ok)
+        second.release();
+    return written(out, writePsd(canvas, out.bytes.span(), second.span(), parallel));
 }
 
 Status encodeRegionLayersPsd(std::span<const uint8_t> file, std::span<const uint8_t> data,
@@ -45,14 +51,11 @@ Status encodeRegionLayersPsd(std::span<const uint8_t> file, std::span<const uint
         if (status != Status::ok) return status;
         layers.push_back({&pixels.back(), boxes.box[i].left, boxes.box[i].top, i});
     }
-    if (layers.empty()) return encodePsd(canvas, out);
-    ByteBuffer planes;
-    status = obtainBlock(psdPlanesSize(canvas.width, canvas.height), planes, Fill::whole);
-    if (status != Status::ok) return status;
-    status = obtainBlock(layeredPsdBufferSize(canvas.width, canvas.height, layers), out.bytes,
+    if (layers.empty()) return encodePsd(canvas, {}, out);
+    status = obtainBlock(layeredPsdBound(canvas.width, canvas.height, layers), out.bytes,
                          Fill::fromStart);
     if (status != Status::ok) return status;
-    return written(out, writeLayeredPsd(canvas, layers, planes.span(), out.bytes.span()));
+    return written(out, writeLayeredPsd(canvas, layers, out.bytes.span()));
 }
 
 Status encodeFreshG00(const Canvas& picture, Encoded& out) {

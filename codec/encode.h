@@ -8,6 +8,7 @@
 #include "codec/g00_write.h"
 #include "common/byte_buffer.h"
 #include "common/canvas.h"
+#include "common/parallel.h"
 #include "common/status.h"
 
 struct Encoded {
@@ -15,9 +16,10 @@ struct Encoded {
     uint32_t length = 0;
 };
 
-// obtainBlock's refusals, or outOfMemory when the writer finds its block too small.
+// obtainBlock's refusals, or outOfMemory when the writer finds its block too small. The PSD
+// is packed in two tasks at once when parallel allows it (see writePsd).
 Status encodeBmp(const Canvas& canvas, Encoded& out);
-Status encodePsd(const Canvas& canvas, Encoded& out);
+Status encodePsd(const Canvas& canvas, const Parallel& parallel, Encoded& out);
 
 // A region picture (its file, its decompressed data and the decoded Canvas) as one PSD with a
 // layer per region that draws a pixel; the one-layer PSD when none does. regionBoxes' and

@@ -20,16 +20,14 @@ uint32_t packBitsChannel(const uint8_t* source, uint32_t stride, uint32_t rows, 
 inline uint64_t packBitsRawSize(uint32_t rows, uint32_t width) {
     return 2 + uint64_t(rows) * width;
 }
+// The raw size and the most bytes one packed row of width samples takes.
 inline uint64_t packBitsBound(uint32_t rows, uint32_t width) {
     return packBitsRawSize(rows, width) + width + (uint64_t(width) + 127) / 128;
 }
 
-// The most bytes one packed row of width samples takes.
-inline uint64_t packBitsRowBound(uint32_t width) { return width + (uint64_t(width) + 127) / 128; }
-
 // Packs one row of width contiguous samples (4 to 65,535) to out as packBitsChannel packs each
 // of its rows, and returns the end of the packed bytes. It writes nothing at or past end, which
-// must lie at least packBitsRowBound(width) bytes after out.
+// must lie at least packBitsBound(0, width) - 2 bytes after out.
 uint8_t* packBitsRow(const uint8_t* row, uint32_t width, uint8_t* out, const uint8_t* end);
 
 // out[k] = source[4 * k] for k below count; nothing past source[4 * (count - 1)] is read.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "codec/bmp_reader.h"
+#include "codec/internal/png_common.h"
 #include "codec/png_reader.h"
 #include "codec/psd_reader.h"
 
@@ -11,7 +12,7 @@ PictureRead readPicture(std::span<const uint8_t> file, std::span<uint8_t> work, 
     auto startsWith = [&](const char* signature, size_t length) {
         return file.size() >= length && std::memcmp(file.data(), signature, length) == 0;
     };
-    if (startsWith("\x89PNG\r\n\x1a\n", 8))
+    if (startsWith(reinterpret_cast<const char*>(kPngSignature), sizeof kPngSignature))
         read.status = readPng(file, work, canvas);
     else if (startsWith("BM", 2))
         read.status = readBmp(file, canvas);

@@ -6,16 +6,39 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "codec/internal/png_common.h"
 #include "common/bytes.h"
 
 namespace {
 
-constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+constexpr uint32_t kPngHeadSize = 8 + 25;        // signature and IHDR
+constexpr uint32_t kPngTailSize = 16 + 12;       // the Adler-32 IDAT and IEND
+constexpr uint32_t kPngBandBytes = 256 * 1024;   // filtered bytes a band holds at least
+constexpr int kDeflateLevel = 5;
+
+uint32_t pngBytesPerPixel(PngColour colour) { return colour == PngColour::rgba ? 4 : 3; }
+// A filtered row: the filter byte, then the pixels.
+uint64_t pngRowSize(uint32_t width, PngColour colour) {
+    return 1 + uint64_t(width) * pngBytesPerPixel(colour);
+}
+// Band i holds rows [i * R, (i + 1) * R).
+uint32_t pngBandRows(uint32_t width, PngColour colour) {
+    const uint64_t row = pngRowSize(width, colour);
+    return uint32_t((kPngBandBytes + row - 1) / row);
+}
+uint32_t pngBandCount(uint32_t width, uint32_t height, PngColour colour) {
+    const uint32_t rows = pngBandRows(width, colour);
+    return uint32_t((uint64_t(height) + rows - 1) / rows);
+}
+// The most one band's chunk can take: 12 bytes of chunk frame, the 2-byte zlib header, and
+// deflate's bound when every block is stored, with room for the flush.
+uint64_t pngBandBound(uint32_t width, PngColour colour) {
+    const uint64_t n = pngRowSize(width, colour) * pngBandRows(width, colour);
+    return 12 + 2 + n + ((n + 7) >> 3) + ((n + 63) >> 6) + 5 + 16;
+}
 constexpr uint32_t kWindow = 32768;
 // What deflateInit2 takes at window bits 15 and memory level 8: its state, the sliding
 // window, the two hash chains and the pending buffer (some 262 KB), with room to align each.
@@ -32,39 +55,9 @@ uint32_t finishChunk(uint8_t* chunk, const char type[4], uint32_t dataLength) {
     return 12 + dataLength;
 }
 
-// zlib's allocations come from the caller's work area, one after another; nothing is freed
-// before the band ends.
-struct Arena {
-    uint8_t* next;
-    uint8_t* end;
-};
-
-voidpf arenaAlloc(voidpf opaque, uInt items, uInt size) {
-    Arena& arena = *static_cast<Arena*>(opaque);
-    const uint64_t bytes = (uint64_t(items) * size + 15) & ~uint64_t(15);
-    if (bytes > uint64_t(arena.end - arena.next)) return Z_NULL;
-    uint8_t* block = arena.next;
-    arena.next += bytes;
-    return block;
-}
-
-void arenaFree(voidpf, voidpf) {}
-
-int zlibStrategy(PngStrategy strategy) {
-    switch (strategy) {
-    case PngStrategy::filtered: return Z_FILTERED;
-    case PngStrategy::rle: return Z_RLE;
-    case PngStrategy::normal: break;
-    }
-    return Z_DEFAULT_STRATEGY;
-}
-
 // The zlib header as zlib writes it for the level: 32 KiB window, no dictionary.
-void writeZlibHeader(const PngDeflate& deflate, uint8_t* out) {
-    const uint32_t levelFlag = deflate.strategy == PngStrategy::rle || deflate.level < 2 ? 0
-                               : deflate.level < 6                                      ? 1
-                               : deflate.level == 6                                     ? 2
-                                                                                        : 3;
+void writeZlibHeader(uint8_t* out) {
+    const uint32_t levelFlag = kDeflateLevel < 2 ? 0 : kDeflateLevel < 6 ? 1 : kDeflateLevel == 6 ? 2 : 3;
     uint32_t flags = levelFlag << 6;
     flags += 31 - (0x78 * 256 + flags) % 31;
     out[0] = 0x78;
@@ -79,11 +72,6 @@ void loadRow(const uint8_t* bgra, uint32_t width, PngColour colour, uint8_t* out
         const uint32_t p = loadWord32(bgra);
         storeWord32(out, (p & 0xFF00FF00u) | (p >> 16 & 0xFFu) | (p & 0xFFu) << 16);
     }
-}
-
-inline uint8_t paeth(int a, int b, int c) {
-    const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
-    return uint8_t(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
 }
 
 inline uint32_t signedMagnitude(uint8_t v) { return v < 128 ? v : 256u - v; }
@@ -188,17 +176,9 @@ const uint8_t* nextRow(const Canvas& canvas, Rows& rows, uint32_t y) {
     return filtered;
 }
 
-}  // namespace
-
-uint64_t pngWorkSize(uint32_t width, PngColour colour) {
-    const uint64_t row = pngRowSize(width, colour);
-    // Arena alignment, two unfiltered rows with their lead and spare byte, the candidates,
-    // and the whole rows that cover the dictionary.
-    return kZlibWorkSize + 16 + 2 * (kRowLead + row) + kFilterCount * row + kWindow + row;
-}
-
+// Signature and IHDR; out must hold kPngHeadSize bytes.
 void writePngHead(uint32_t width, uint32_t height, PngColour colour, uint8_t* out) {
-    std::memcpy(out, kSignature, 8);
+    std::memcpy(out, kPngSignature, 8);
     uint8_t* data = out + 16;
     storeBe32(data, width);
     storeBe32(data + 4, height);
@@ -208,7 +188,18 @@ void writePngHead(uint32_t width, uint32_t height, PngColour colour, uint8_t* ou
     finishChunk(out + 8, "IHDR", 13);
 }
 
-PngBand writePngBand(const Canvas& canvas, PngColour colour, PngDeflate deflate, uint32_t band,
+struct PngBand {
+    uint32_t length = 0;    // bytes of the chunk written, 0 when the work area or out was short
+    uint32_t adler = 1;     // Adler-32 of the band's filtered rows
+    uint64_t filtered = 0;  // how many bytes those rows are
+};
+
+// Writes band `band` as a whole IDAT chunk into out (at least pngBandBound bytes), using only
+// work (at least pngWorkSize bytes) for every buffer zlib and the filters need. The first
+// band's chunk opens the zlib stream; every band is raw deflate ended on a full flush (the
+// last one with the final block), and every band after the first starts from a dictionary of
+// the 32 KiB of filtered rows before it, so that bands can be compressed in any order.
+PngBand writePngBand(const Canvas& canvas, PngColour colour, uint32_t band,
                      std::span<uint8_t> work, std::span<uint8_t> out) {
     const uint32_t width = canvas.width, height = canvas.height;
     const uint32_t bandRows = pngBandRows(width, colour);
@@ -223,7 +214,7 @@ PngBand writePngBand(const Canvas& canvas, PngColour colour, PngDeflate deflate,
 
     uint8_t* base = work.data();
     base += (16 - reinterpret_cast<uintptr_t>(base) % 16) % 16;
-    Arena arena{base, base + kZlibWorkSize};
+    ZlibArena arena{base, base + kZlibWorkSize};
     Rows rows{width, colour, pngBytesPerPixel(colour), rowSize - 1, nullptr, nullptr, {}};
     uint8_t* next = arena.end;
     std::memset(next, 0, kRowLead);
@@ -256,10 +247,8 @@ PngBand writePngBand(const Canvas& canvas, PngColour colour, PngDeflate deflate,
     const uint32_t dictionaryUsed = std::min(dictionaryLength, kWindow);
 
     z_stream stream{};
-    stream.zalloc = arenaAlloc;
-    stream.zfree = arenaFree;
-    stream.opaque = &arena;
-    if (deflateInit2(&stream, deflate.level, Z_DEFLATED, -15, 8, zlibStrategy(deflate.strategy)) != Z_OK)
+    useArena(stream, arena);
+    if (deflateInit2(&stream, kDeflateLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return {};
     if (dictionaryUsed > 0 &&
         deflateSetDictionary(&stream, dictionary + dictionaryLength - dictionaryUsed,
@@ -272,7 +261,7 @@ PngBand writePngBand(const Canvas& canvas, PngColour colour, PngDeflate deflate,
     uint8_t* data = chunk + 8;
     uint8_t* o = data;
     if (band == 0) {
-        writeZlibHeader(deflate, o);
+        writeZlibHeader(o);
         o += 2;
     }
     stream.next_out = o;
@@ -302,81 +291,70 @@ PngBand writePngBand(const Canvas& canvas, PngColour colour, PngDeflate deflate,
     return result;
 }
 
-uint32_t combinePngAdler(uint32_t first, uint32_t second, uint64_t secondLength) {
-    return uint32_t(adler32_combine(first, second, z_off_t(secondLength)));
-}
-
+// The Adler-32 IDAT and IEND; out must hold kPngTailSize bytes.
 void writePngTail(uint32_t adler, uint8_t* out) {
     storeBe32(out + 8, adler);
     finishChunk(out, "IDAT", 4);
     finishChunk(out + 16, "IEND", 0);
 }
 
-uint32_t writePng(const Canvas& canvas, PngColour colour, PngDeflate deflate,
-                  std::span<uint8_t> work, std::span<uint8_t> out) {
-    const uint32_t width = canvas.width, height = canvas.height;
-    if (width == 0 || height == 0 || work.size() < pngWorkSize(width, colour) ||
-        out.size() < pngFileBound(width, height, colour))
-        return 0;
-    writePngHead(width, height, colour, out.data());
-    uint64_t at = kPngHeadSize;
-    uint32_t adler = 1;
-    const uint32_t bands = pngBandCount(width, height, colour);
-    for (uint32_t band = 0; band < bands; ++band) {
-        const PngBand written = writePngBand(canvas, colour, deflate, band, work, out.subspan(size_t(at)));
-        if (written.length == 0) return 0;
-        adler = combinePngAdler(adler, written.adler, written.filtered);
-        at += written.length;
-    }
-    writePngTail(adler, out.data() + at);
-    return uint32_t(at + kPngTailSize);
+}  // namespace
+
+uint64_t pngWorkSize(uint32_t width, PngColour colour) {
+    const uint64_t row = pngRowSize(width, colour);
+    // Arena alignment, two unfiltered rows with their lead and spare byte, the candidates,
+    // and the whole rows that cover the dictionary.
+    return kZlibWorkSize + 16 + 2 * (kRowLead + row) + kFilterCount * row + kWindow + row;
 }
 
-Status encodePng(const Canvas& canvas, PngColour colour, unsigned threads, Encoded& out) {
-    const PngDeflate deflate;
+uint64_t pngBound(uint32_t width, uint32_t height, PngColour colour) {
+    return kPngHeadSize + uint64_t(pngBandCount(width, height, colour)) * pngBandBound(width, colour) +
+           kPngTailSize;
+}
+
+uint32_t writePng(const Canvas& canvas, PngColour colour, std::span<uint8_t> work,
+                  std::span<uint8_t> out, const Parallel& parallel) {
     const uint32_t width = canvas.width, height = canvas.height;
-    if (width == 0 || height == 0) return Status::emptyPicture;
+    const uint64_t workSize = pngWorkSize(width, colour);
+    if (width == 0 || height == 0 || work.size() < workSize || out.size() < pngBound(width, height, colour))
+        return 0;
     const uint32_t bands = pngBandCount(width, height, colour);
+    const uint32_t tasks = uint32_t(std::min<uint64_t>({parallel.most, bands, work.size() / workSize}));
     const size_t bandBound = size_t(pngBandBound(width, colour));
     // Each band is compressed into its own slot at its bound, then moved down behind the one
-    // before: the slots are never touched past what a band writes.
-    Status status = obtainBlock(pngFileBound(width, height, colour), out.bytes, Fill::fromStart);
-    if (status != Status::ok) return status;
-
-    threads = std::clamp(threads, 1u, bands);
-    std::vector<ByteBuffer> work(threads);
-    for (ByteBuffer& area : work) {
-        status = obtainBlock(pngWorkSize(width, colour), area, Fill::whole);
-        if (status != Status::ok) return status;
-    }
-
-    uint8_t* const file = out.bytes.data();
+    // before: the slots are never touched past what a band writes. Each task takes the next
+    // band not yet taken, so a task that starts late takes fewer.
+    uint8_t* const file = out.data();
     std::vector<PngBand> written(bands);
     std::atomic<uint32_t> nextBand{0};
-    auto compress = [&](ByteBuffer& area) {
+    parallel(tasks, [&](uint32_t task) {
+        const std::span<uint8_t> area = work.subspan(size_t(task * workSize), size_t(workSize));
         for (uint32_t band; (band = nextBand.fetch_add(1)) < bands;)
-            written[band] = writePngBand(canvas, colour, deflate, band, area.span(),
+            written[band] = writePngBand(canvas, colour, band, area,
                                          {file + kPngHeadSize + band * bandBound, bandBound});
-    };
-    std::vector<std::thread> helpers;
-    try {
-        for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(compress, std::ref(work[t]));
-    } catch (const std::system_error&) {
-        // A thread the system would not start: the others take its bands.
-    }
-    compress(work[0]);
-    for (std::thread& helper : helpers) helper.join();
-
+    });
     writePngHead(width, height, colour, file);
     uint64_t at = kPngHeadSize;
     uint32_t adler = 1;
     for (uint32_t band = 0; band < bands; ++band) {
-        if (written[band].length == 0) return Status::outOfMemory;
+        if (written[band].length == 0) return 0;
         std::memmove(file + at, file + kPngHeadSize + band * bandBound, written[band].length);
-        adler = combinePngAdler(adler, written[band].adler, written[band].filtered);
+        adler = uint32_t(adler32_combine(adler, written[band].adler, z_off_t(written[band].filtered)));
         at += written[band].length;
     }
     writePngTail(adler, file + at);
-    out.length = uint32_t(at + kPngTailSize);
-    return Status::ok;
+    return uint32_t(at + kPngTailSize);
+}
+
+Status encodePng(const Canvas& canvas, PngColour colour, const Parallel& parallel, Encoded& out) {
+    const uint32_t width = canvas.width, height = canvas.height;
+    if (width == 0 || height == 0) return Status::emptyPicture;
+    Status status = obtainBlock(pngBound(width, height, colour), out.bytes, Fill::fromStart);
+    if (status != Status::ok) return status;
+    const uint32_t tasks = std::clamp(parallel.most, 1u, pngBandCount(width, height, colour));
+    ByteBuffer work;
+    status = obtainBlock(tasks * pngWorkSize(width, colour), work, Fill::whole);
+    if (status != Status::ok) return status;
+    out.length = writePng(canvas, colour, work.span(), out.bytes.span(), parallel);
+    return out.length == 0 ? Status::outOfMemory : Status::ok;
 }

@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codec/internal/png_common.h"
 #include "common/bytes.h"
 
 namespace {
 
-constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
 constexpr uint32_t kChunkOverhead = 12;  // length, type, CRC
 constexpr uint32_t kMaxChunkLength = 0x7FFFFFFF;
 constexpr uint32_t kMaxSide = 0xFFFF;
@@ -109,7 +109,7 @@ Status readTransparency(const uint8_t* data, uint32_t length, PngFacts& facts) {
 
 // Walks every chunk up to IEND, checking each CRC, and gathers the facts the rows need.
 Status readChunks(std::span<const uint8_t> file, PngFacts& facts) {
-    uint64_t at = sizeof kSignature;
+    uint64_t at = sizeof kPngSignature;
     uint32_t previous = 0;
     bool idatDone = false;
     for (;;) {
@@ -122,7 +122,7 @@ Status readChunks(std::span<const uint8_t> file, PngFacts& facts) {
         const uint8_t* data = chunk + 8;
         if (crc32(crc32(0, nullptr, 0), chunk + 4, length + 4) != loadBe32(data + length))
             return Status::badChecksum;
-        if ((at == sizeof kSignature) != (type == kIhdr)) return Status::damagedPicture;
+        if ((at == sizeof kPngSignature) != (type == kIhdr)) return Status::damagedPicture;
 
         Status status = Status::ok;
         if (type == kIhdr) {
@@ -152,24 +152,6 @@ Status readChunks(std::span<const uint8_t> file, PngFacts& facts) {
     return Status::ok;
 }
 
-// zlib takes its memory from the caller's work area, front to back; nothing is given back
-// before the whole area is dropped with the reading.
-struct WorkArea {
-    uint8_t* next;
-    uint8_t* end;
-};
-
-voidpf takeFromWork(voidpf opaque, uInt items, uInt size) {
-    WorkArea& area = *static_cast<WorkArea*>(opaque);
-    const uint64_t bytes = (uint64_t(items) * size + 15) & ~uint64_t(15);
-    if (bytes > uint64_t(area.end - area.next)) return Z_NULL;
-    void* block = area.next;
-    area.next += bytes;
-    return block;
-}
-
-void keepInWork(voidpf, voidpf) {}
-
 // Inflates the IDAT chunks' data, one run of output bytes at a time.
 class ImageData {
 public:
@@ -178,9 +160,7 @@ public:
         uint8_t* start = work.data();
         start += (16 - reinterpret_cast<uintptr_t>(start) % 16) % 16;
         area_ = {std::min(start, work.data() + work.size()), work.data() + work.size()};
-        stream_.zalloc = takeFromWork;
-        stream_.zfree = keepInWork;
-        stream_.opaque = &area_;
+        useArena(stream_, area_);
     }
     ~ImageData() {
         if (open_) inflateEnd(&stream_);
@@ -256,18 +236,11 @@ private:
 
     std::span<const uint8_t> file_;
     uint64_t next_;
-    WorkArea area_{};
+    ZlibArena area_{};
     z_stream stream_{};
     bool open_ = false;
     bool ended_ = false;
 };
-
-uint8_t paeth(uint8_t left, uint8_t up, uint8_t upLeft) {
-    const int p = int(left) + up - upLeft;
-    const int pa = std::abs(p - left), pb = std::abs(p - up), pc = std::abs(p - upLeft);
-    if (pa <= pb && pa <= pc) return left;
-    return pb <= pc ? up : upLeft;
-}
 
 // Undoes the row's filter in place; prior is the previous row of the pass (zeros for its first).
 bool unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, uint64_t length, uint32_t step) {
@@ -360,8 +333,8 @@ uint64_t passSize(uint32_t size, uint32_t start, uint32_t step) {
 }  // namespace
 
 Status readPng(std::span<const uint8_t> file, std::span<uint8_t> work, Canvas& canvas) {
-    if (file.size() < sizeof kSignature ||
-        std::memcmp(file.data(), kSignature, sizeof kSignature) != 0)
+    if (file.size() < sizeof kPngSignature ||
+        std::memcmp(file.data(), kPngSignature, sizeof kPngSignature) != 0)
         return Status::notPicture;
     PngFacts facts;
     Status status = readChunks(file, facts);

@@ -11,6 +11,8 @@
 
 namespace {
 
+constexpr uint32_t kPsdTemplateSize = 178;
+
 // The fixed part of every file; the fields marked below are filled in for each picture.
 constexpr uint8_t kPsdTemplate[kPsdTemplateSize] = {
     '8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0,  // signature, version 1, reserved
@@ -58,27 +60,11 @@ constexpr uint32_t kLayerInfoLength = 38;
 // The layer count and the layer record up to the channel data.
 constexpr uint32_t kLayerInfoFixed = 2 + kLayerRecordSize;
 
-// Which byte of each Canvas pixel the record's channels (transparency, red, green, blue) hold.
-constexpr uint32_t kChannelBytes[] = {3, 2, 1, 0};
-
 // (c * a + (255 - a) * 255) / 255. The sum is at most 255 * 255, so it and the division fit
 // 16 bits; written on 16-bit values, the compiler turns the division into a multiply-high and
 // a shift over eight lanes at a time.
 inline uint8_t overWhite(uint16_t colour, uint16_t alpha, uint16_t white) {
     return uint8_t(uint16_t(colour * alpha + white) / 255);
-}
-
-inline void flattenPixels(const uint8_t* __restrict pixel, uint64_t count,
-                          uint8_t* __restrict red, uint8_t* __restrict green,
-                          uint8_t* __restrict blue, uint8_t* __restrict alpha) {
-    for (uint64_t i = 0; i < count; ++i) {
-        const uint16_t a = pixel[4 * i + 3];
-        const uint16_t white = uint16_t((255 - a) * 255);
-        blue[i] = overWhite(pixel[4 * i], a, white);
-        green[i] = overWhite(pixel[4 * i + 1], a, white);
-        red[i] = overWhite(pixel[4 * i + 2], a, white);
-        alpha[i] = uint8_t(a);
-    }
 }
 
 // The header with this picture's size in it.
@@ -159,21 +145,8 @@ bool packable(const Canvas& canvas) {
 }
 
 // A layer block at out: packed when that is smaller, raw otherwise. Returns its length.
-uint32_t writeLayerBlock(const Canvas& canvas, uint32_t part, uint8_t* out, const uint8_t* end) {
-    const uint32_t width = canvas.width, height = canvas.height;
-    uint8_t* table = out + 2;
-    uint8_t* data = table + 2 * uint64_t(height);
-    if (packable(canvas)) {
-        const uint8_t* packed =
-            packPartRows(canvas, part, table, data, table + uint64_t(height) * width, end);
-        if (packed != nullptr) {
-            storeBe16(out, 1);
-            return uint32_t(packed - out);
-        }
-    }
-    storeBe16(out, 0);
-    for (uint32_t y = 0; y < height; ++y) partRow(canvas, part, y, out + 2 + uint64_t(y) * width);
-    return uint32_t(packBitsRawSize(height, width));
+uint32_t writeLayerBlock(const Canvas& canvas, uint32_t part, uint8_t* out) {
+    return packBitsChannel(canvas.pixels.data() + kPartBytes[part], 4, canvas.height, canvas.width, out);
 }
 
 // The merged image stored raw at out: its four channels' rows one after another.
@@ -202,12 +175,12 @@ void writeLengths(uint8_t* start, const uint32_t (&layerLengths)[4]) {
 namespace {
 
 // The header and the layer's four blocks at start. Returns their end.
-uint8_t* writeHeaderAndLayer(const Canvas& canvas, uint8_t* start, const uint8_t* end) {
+uint8_t* writeHeaderAndLayer(const Canvas& canvas, uint8_t* start) {
     writeTemplate(canvas.width, canvas.height, start);
     uint8_t* o = start + kPsdTemplateSize;
     uint32_t layerLengths[4];
     for (uint32_t part = 0; part < kFirstMergedPart; ++part) {
-        layerLengths[part] = writeLayerBlock(canvas, part, o, end);
+        layerLengths[part] = writeLayerBlock(canvas, part, o);
         o += layerLengths[part];
     }
     writeLengths(start, layerLengths);
@@ -232,9 +205,11 @@ uint8_t* packMergedColours(const Canvas& canvas, uint8_t* merged, const uint8_t*
 }
 
 // Completes the merged block at merged, whose colour rows end at data (nullptr: raw), with
-// the alpha rows; start is the file's, whose layer blocks are in place. Returns the file size.
+// the alpha rows; start is the file's. alphaBlock, when given, is a layer block of the whole
+// Canvas's transparency (length bytes), whose rows are the merged alpha rows. Returns the file
+// size.
 uint32_t finishMerged(const Canvas& canvas, uint8_t* start, uint8_t* merged, uint8_t* data,
-                      const uint8_t* end) {
+                      const uint8_t* end, const uint8_t* alphaBlock, uint32_t alphaLength) {
     const uint32_t width = canvas.width, height = canvas.height;
     const uint64_t channelRows = height;
     uint8_t* table = merged + 2;
@@ -246,11 +221,10 @@ uint32_t finishMerged(const Canvas& canvas, uint8_t* start, uint8_t* merged, uin
         // reach the raw size make the block raw wherever they do so, so the copied rows are
         // judged at their end, before they are written: they may be longer than the room
         // left past the raw size.
-        const uint8_t* layerBlock = start + kPsdTemplateSize;
         const uint64_t tableBytes = 2 * channelRows;
-        if (loadBe16(layerBlock) == 1) {
-            const uint64_t rowBytes =
-                loadBe32(start + kLayerRecordStart + recordChannelLength(0)) - 2 - tableBytes;
+        if (alphaBlock != nullptr && loadBe16(alphaBlock) == 1) {
+            const uint8_t* layerBlock = alphaBlock;
+            const uint64_t rowBytes = alphaLength - 2 - tableBytes;
             if (rowBytes >= uint64_t(limit - data)) {
                 data = nullptr;
             } else {
@@ -275,122 +249,65 @@ uint8_t* startMerged(uint8_t* layerEnd) {
 
 }  // namespace
 
-uint32_t writePsd(const Canvas& canvas, std::span<uint8_t> out) {
+uint64_t psdBound(uint32_t width, uint32_t height) {
+    return kPsdTemplateSize + 4 * packBitsRawSize(height, width) + 4 +
+           packBitsBound(4 * height, width);
+}
+
+uint64_t psdSecondBound(uint32_t width, uint32_t height) {
+    return packBitsBound(4 * height, width) + 2 * 4 * uint64_t(height);
+}
+
+uint32_t writePsd(const Canvas& canvas, std::span<uint8_t> out, std::span<uint8_t> second,
+                  const Parallel& parallel) {
     const uint32_t width = canvas.width, height = canvas.height;
-    if (width == 0 || height == 0 || out.size() < psdBufferSize(width, height)) return 0;
+    if (width == 0 || height == 0 || out.size() < psdBound(width, height)) return 0;
     uint8_t* start = out.data();
     const uint8_t* end = start + out.size();
-    uint8_t* merged = startMerged(writeHeaderAndLayer(canvas, start, end));
-    return finishMerged(canvas, start, merged, packMergedColours(canvas, merged, end), end);
-}
-
-uint32_t packPsdLayer(const Canvas& canvas, std::span<uint8_t> out) {
-    const uint32_t width = canvas.width, height = canvas.height;
-    if (width == 0 || height == 0 || out.size() < psdBufferSize(width, height)) return 0;
-    return uint32_t(writeHeaderAndLayer(canvas, out.data(), out.data() + out.size()) - out.data());
-}
-
-uint32_t packPsdMergedColours(const Canvas& canvas, std::span<uint8_t> merged) {
-    const uint32_t width = canvas.width, height = canvas.height;
-    if (width == 0 || height == 0 || merged.size() < psdMergedSize(width, height)) return 0;
-    const uint8_t* end =
-        packMergedColours(canvas, merged.data(), merged.data() + merged.size());
-    return end == nullptr ? 0 : uint32_t(end - merged.data());
-}
-
-uint32_t joinPsdHalves(const Canvas& canvas, uint32_t layerEnd,
-                       std::span<const uint8_t> merged, uint32_t mergedLength,
-                       std::span<uint8_t> out) {
-    const uint32_t width = canvas.width, height = canvas.height;
-    if (width == 0 || height == 0 || out.size() < psdBufferSize(width, height) ||
-        layerEnd < kPsdTemplateSize || layerEnd > out.size() - 4 || mergedLength > merged.size())
-        return 0;
-    uint8_t* start = out.data();
-    const uint8_t* end = start + out.size();
-    uint8_t* mergedStart = startMerged(start + layerEnd);
+    const uint8_t* alphaBlock = start + kPsdTemplateSize;
+    auto alphaLength = [&] { return loadBe32(start + kLayerRecordStart + recordChannelLength(0)); };
+    if (parallel.most < 2 || second.size() < psdSecondBound(width, height)) {
+        uint8_t* merged = startMerged(writeHeaderAndLayer(canvas, start));
+        return finishMerged(canvas, start, merged, packMergedColours(canvas, merged, end), end,
+                            alphaBlock, alphaLength());
+    }
+    // The layer's blocks are packed in place while the merged image's colour rows are packed
+    // into second, then moved behind the layer (a copy of about a third of the file); the two
+    // halves cost about the same.
+    uint8_t* layerEnd = nullptr;
+    const uint8_t* colourEnd = nullptr;
+    parallel(2, [&](uint32_t task) {
+        if (task == 0)
+            layerEnd = writeHeaderAndLayer(canvas, start);
+        else
+            colourEnd = packMergedColours(canvas, second.data(), second.data() + second.size());
+    });
+    uint8_t* merged = startMerged(layerEnd);
     // The colour rows end below the raw size, so they fit wherever the layer blocks end.
     uint8_t* data = nullptr;
-    if (mergedLength != 0) {
-        std::memcpy(mergedStart, merged.data(), mergedLength);
-        data = mergedStart + mergedLength;
+    if (colourEnd != nullptr) {
+        const uint64_t length = uint64_t(colourEnd - second.data());
+        std::memmove(merged, second.data(), size_t(length));
+        data = merged + length;
     }
-    return finishMerged(canvas, start, mergedStart, data, end);
+    return finishMerged(canvas, start, merged, data, end, alphaBlock, alphaLength());
 }
 
-void flattenOnWhite(const Canvas& canvas, std::span<uint8_t> planes) {
-    const uint64_t count = uint64_t(canvas.width) * canvas.height;
-    const uint8_t* pixel = canvas.pixels.data();
-    uint8_t* red = planes.data();
-    uint8_t* green = red + count;
-    uint8_t* blue = green + count;
-    uint8_t* alpha = blue + count;
-    // The loads are asked for 4 KB ahead: without that the loop waits on memory at every
-    // page of the Canvas, and runs at about half the speed.
-    constexpr uint64_t kChunk = 64;   // pixels: four cache lines
-    constexpr uint64_t kAhead = 1024;  // pixels
-    for (uint64_t start = 0; start < count; start += kChunk) {
-        if (start + kAhead + kChunk <= count)
-            for (uint64_t line = 0; line < 4 * kChunk; line += 64)
-                __builtin_prefetch(pixel + 4 * (start + kAhead) + line);
-        flattenPixels(pixel + 4 * start, std::min(kChunk, count - start), red + start,
-                      green + start, blue + start, alpha + start);
-    }
-}
-
-uint32_t writePsd(const Canvas& canvas, std::span<uint8_t> planes, std::span<uint8_t> out) {
-    const uint32_t width = canvas.width;
-    const uint32_t height = canvas.height;
-    if (width == 0 || height == 0 || planes.size() < psdPlanesSize(width, height) ||
-        out.size() < psdBufferSize(width, height))
-        return 0;
-
-    uint8_t* start = out.data();
-    std::memcpy(start, kPsdTemplate, kPsdTemplateSize);
-    for (uint32_t field : kHeightFields) storeBe32(start + field, height);
-    for (uint32_t field : kWidthFields) storeBe32(start + field, width);
-
-    // Flattened first: its alpha plane holds the Canvas alpha bytes contiguously, and the
-    // layer's transparency channel packs from there faster than from every fourth byte.
-    flattenOnWhite(canvas, planes);
-    const uint8_t* alphaPlane = planes.data() + 3 * uint64_t(width) * height;
-
-    uint8_t* o = start + kPsdTemplateSize;
-    uint64_t layerInfo = kLayerInfoFixed;
-    for (uint32_t channel = 0; channel < 4; ++channel) {
-        const uint32_t byte = kChannelBytes[channel];
-        uint32_t length =
-            byte == 3 ? packBitsChannel(alphaPlane, 1, height, width, o)
-                      : packBitsChannel(canvas.pixels.data() + byte, 4, height, width, o);
-        storeBe32(start + kLayerRecordStart + recordChannelLength(channel), length);
-        layerInfo += length;
-        o += length;
-    }
-    storeBe32(o, 0);  // global layer mask information length
-    o += 4;
-
-    o += packBitsChannel(planes.data(), 1, 4 * height, width, o);
-
-    storeBe32(start + kLayerInfoLength, uint32_t(layerInfo));
-    storeBe32(start + kLayerMaskInfoLength, uint32_t(layerInfo + 8));
-    return uint32_t(o - start);
-}
-
-uint64_t layeredPsdBufferSize(uint32_t width, uint32_t height, std::span<const PsdRegionLayer> layers) {
+uint64_t layeredPsdBound(uint32_t width, uint32_t height, std::span<const PsdRegionLayer> layers) {
     uint64_t size = kLayerRecordStart + uint64_t(kLayerRecordSize) * layers.size();
     for (const PsdRegionLayer& layer : layers)
         size += 4 * packBitsRawSize(layer.pixels->height, layer.pixels->width);
-    // A pad byte, the global layer mask length, the merged image, and the packed bytes of one
-    // row (no layer is wider than the document) past a block's raw end.
-    return size + 1 + 4 + packBitsRawSize(4 * height, width) + width + (uint64_t(width) + 127) / 128;
+    // A pad byte, the global layer mask length, and the merged image with the packed bytes of
+    // one row (no layer is wider than the document) past its raw end.
+    return size + 1 + 4 + packBitsBound(4 * height, width);
 }
 
 uint32_t writeLayeredPsd(const Canvas& canvas, std::span<const PsdRegionLayer> layers,
-                         std::span<uint8_t> planes, std::span<uint8_t> out) {
+                         std::span<uint8_t> out) {
     const uint32_t width = canvas.width;
     const uint32_t height = canvas.height;
     if (width == 0 || height == 0 || layers.empty() || layers.size() > kMostPsdLayers ||
-        planes.size() < psdPlanesSize(width, height) ||
-        out.size() < layeredPsdBufferSize(width, height, layers))
+        out.size() < layeredPsdBound(width, height, layers))
         return 0;
     for (const PsdRegionLayer& layer : layers) {
         const Canvas& pixels = *layer.pixels;
@@ -425,8 +342,7 @@ uint32_t writeLayeredPsd(const Canvas& canvas, std::span<const PsdRegionLayer> l
         const Canvas& pixels = *layers[i].pixels;
         uint8_t* record = start + kLayerRecordStart + uint64_t(kLayerRecordSize) * i;
         for (uint32_t channel = 0; channel < 4; ++channel) {
-            const uint32_t length = packBitsChannel(pixels.pixels.data() + kChannelBytes[channel],
-                                                    4, pixels.height, pixels.width, o);
+            const uint32_t length = writeLayerBlock(pixels, channel, o);
             storeBe32(record + recordChannelLength(channel), length);
             layerInfo += length;
             o += length;
@@ -438,15 +354,11 @@ uint32_t writeLayeredPsd(const Canvas& canvas, std::span<const PsdRegionLayer> l
         *o++ = 0;
         ++layerInfo;
     }
-    storeBe32(o, 0);  // global layer mask information length
-    o += 4;
-
-    flattenOnWhite(canvas, planes);
-    o += packBitsChannel(planes.data(), 1, 4 * height, width, o);
-
     storeBe32(start + kLayerInfoLength, uint32_t(layerInfo));
     storeBe32(start + kLayerMaskInfoLength, uint32_t(layerInfo + 8));
-    return uint32_t(o - start);
+    uint8_t* merged = startMerged(o);
+    const uint8_t* end = start + out.size();
+    return finishMerged(canvas, start, merged, packMergedColours(canvas, merged, end), end, nullptr, 0);
 }
 
 static_assert(kPsdTemplate[150] == 10 && kPsdTemplate[161] == 0 && kPsdTemplate[162] == '8' &&

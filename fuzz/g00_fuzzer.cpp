@@ -2,7 +2,7 @@
 // file, decodeG00Picture, then both writers into buffers of exactly the documented sizes (ASan catches a byte past any of them). Besides the sanitizers, three
 // oracles abort on a wrong result: the plain reference decoder of the tests must agree on the
 // status and the pixels, the BMP must hold the Canvas bottom-up, and every PackBits block of
-// the PSD must decode back to its Canvas channel or to the flattened planes. Region pictures
+// the PSD must decode back to its Canvas channel or to the Canvas flattened on white. Region pictures
 // are also drawn region by region and written as layers, and described.
 #include <cstddef>
 #include <cstdint>
@@ -87,14 +87,14 @@ void checkBmp(const Canvas& canvas) {
 
 void checkPsd(const Canvas& canvas) {
     const uint32_t w = canvas.width, h = canvas.height;
-    ByteBuffer planes, out;
-    if (obtainBlock(psdPlanesSize(w, h), planes) != Status::ok) return;
-    if (obtainBlock(psdBufferSize(w, h), out) != Status::ok) return;
-    const uint32_t size = writePsd(canvas, planes.span(), out.span());
+    ByteBuffer second, out;
+    if (obtainBlock(psdSecondBound(w, h), second) != Status::ok) return;
+    if (obtainBlock(psdBound(w, h), out) != Status::ok) return;
+    const uint32_t size = writePsd(canvas, out.span(), second.span(), Parallel{2, {}});
     if (size == 0 || size > out.size()) fail("PSD size");
     std::span<const uint8_t> file(out.data(), size);
     std::vector<uint8_t> samples;
-    uint64_t at = kPsdTemplateSize;
+    uint64_t at = 178;  // past the header and the layer record
     const int canvasByte[4] = {3, 2, 1, 0};
     uint64_t channels = 0;
     for (int c = 0; c < 4; ++c) {
@@ -110,7 +110,14 @@ void checkPsd(const Canvas& canvas) {
     if (be32(out.data() + at) != 0) fail("PSD global mask");
     at += 4;
     if (at + ref::unpackBitsBlock(file, at, 4 * h, w, samples) != size) fail("PSD merged block");
-    if (std::memcmp(samples.data(), planes.data(), samples.size()) != 0) fail("PSD merged samples");
+    const uint64_t n = uint64_t(w) * h;
+    for (uint64_t i = 0; i < n; ++i) {
+        const uint8_t* pixel = canvas.pixels.data() + 4 * i;
+        for (uint64_t plane = 0; plane < 3; ++plane)
+            if (samples[plane * n + i] != ref::flatten(pixel[2 - plane], pixel[3]))
+                fail("PSD merged samples");
+        if (samples[3 * n + i] != pixel[3]) fail("PSD merged alpha");
+    }
 }
 
 // Every region of a picture that decoded: its box and crop agree, and the layered PSD of the
@@ -134,10 +141,9 @@ void checkRegions(std::span<const uint8_t> file, std::span<const uint8_t> data,
         layers.push_back({&crops[i], box.left, box.top, i});
     }
     if (layers.empty()) return;
-    ByteBuffer planes, out;
-    if (obtainBlock(psdPlanesSize(canvas.width, canvas.height), planes) != Status::ok) return;
-    if (obtainBlock(layeredPsdBufferSize(canvas.width, canvas.height, layers), out) != Status::ok) return;
-    const uint32_t size = writeLayeredPsd(canvas, layers, planes.span(), out.span());
+    ByteBuffer out;
+    if (obtainBlock(layeredPsdBound(canvas.width, canvas.height, layers), out) != Status::ok) return;
+    const uint32_t size = writeLayeredPsd(canvas, layers, out.span());
     if (size == 0 || size > out.size()) fail("layered PSD size");
 }
 

@@ -32,11 +32,9 @@ namespace {
 constexpr uint64_t kMaxCheckedPixels = uint64_t(1) << 22;
 
 void checkThroughPsd(const Canvas& canvas) {
-    ByteBuffer planes, out, work;
-    if (obtainBlock(psdPlanesSize(canvas.width, canvas.height), planes) != Status::ok ||
-        obtainBlock(psdBufferSize(canvas.width, canvas.height), out) != Status::ok)
-        return;
-    const uint32_t size = writePsd(canvas, planes.span(), out.span());
+    ByteBuffer out, work;
+    if (obtainBlock(psdBound(canvas.width, canvas.height), out) != Status::ok) return;
+    const uint32_t size = writePsd(canvas, out.span());
     Canvas again;
     uint32_t layers = 0;
     if (readPsd({out.data(), size}, again, layers) != Status::ok || layers != 1)

@@ -116,7 +116,7 @@ tavimore_status writePicture(const tavimore_image* image, uint8_t** out, size_t*
     return handOver(encoded, out, outSize);
 }
 
-unsigned processors() { return std::max(1u, std::thread::hardware_concurrency()); }
+uint32_t processors() { return std::max(1u, std::thread::hardware_concurrency()); }
 
 }  // namespace
 
@@ -182,7 +182,9 @@ tavimore_status tavimore_write_bmp(const tavimore_image* image, uint8_t** out, s
 }
 
 tavimore_status tavimore_write_psd(const tavimore_image* image, uint8_t** out, size_t* out_size) {
-    return writePicture(image, out, out_size, encodePsd);
+    return writePicture(image, out, out_size, [](const Canvas& canvas, Encoded& encoded) {
+        return encodePsd(canvas, onThreads(processors()), encoded);
+    });
 }
 
 tavimore_status tavimore_write_png(const tavimore_image* image, tavimore_png_colour colour,
@@ -190,7 +192,7 @@ tavimore_status tavimore_write_png(const tavimore_image* image, tavimore_png_col
     // An unknown colour is refused as a missing picture is: nothing handed back.
     const bool known = colour == TAVIMORE_PNG_RGB || colour == TAVIMORE_PNG_RGBA;
     return writePicture(known ? image : nullptr, out, out_size, [colour](const Canvas& canvas, Encoded& encoded) {
-        return encodePng(canvas, PngColour(colour), processors(), encoded);
+        return encodePng(canvas, PngColour(colour), onThreads(processors()), encoded);
     });
 }
 
@@ -203,7 +205,7 @@ tavimore_status tavimore_write_layered_psd(const uint8_t* file, size_t size, uin
     if (decoded.status != Status::ok) return cStatus(decoded.status);
     Encoded encoded;
     const Status status = decoded.regionCount == 0
-                              ? encodePsd(canvas, encoded)
+                              ? encodePsd(canvas, onThreads(processors()), encoded)
                               : encodeRegionLayersPsd(bytesOf(file, size), data.span(), canvas, encoded);
     if (status != Status::ok) return cStatus(status);
     return handOver(encoded, out, out_size);

@@ -42,9 +42,8 @@ std::vector<uint8_t> expectedOutput(const std::vector<uint8_t>& g00, bool psd) {
     EXPECT_EQ(decodeG00Picture(g00, canvas).status, Status::ok);
     std::vector<uint8_t> out;
     if (psd) {
-        std::vector<uint8_t> planes(psdPlanesSize(canvas.width, canvas.height));
-        out.resize(psdBufferSize(canvas.width, canvas.height));
-        out.resize(writePsd(canvas, planes, out));
+        out.resize(psdBound(canvas.width, canvas.height));
+        out.resize(writePsd(canvas, out));
     } else {
         out.resize(bmpFileSize(canvas.width, canvas.height));
         out.resize(writeBmp(canvas, out));
@@ -184,8 +183,8 @@ TEST_F(ConvertTest, RegionByRegionAndAsLayers) {
         ASSERT_EQ(cropRegion(file, data.span(), indices[i], 20, 10, crops[i]), Status::ok);
         layers.push_back({&crops[i], boxes[i].left, boxes[i].top, indices[i]});
     }
-    std::vector<uint8_t> planes(psdPlanesSize(20, 10)), expected(layeredPsdBufferSize(20, 10, layers));
-    expected.resize(writeLayeredPsd(canvas, layers, planes, expected));
+    std::vector<uint8_t> expected(layeredPsdBound(20, 10, layers));
+    expected.resize(writeLayeredPsd(canvas, layers, expected));
     EXPECT_EQ(std::vector<uint8_t>(layered.bytes.data(), layered.bytes.data() + layered.length), expected);
 
     // A full frame is written whole in both; a picture none of whose regions draws gives no

@@ -374,10 +374,9 @@ TEST_F(CliTest, PngWritesWhatTheWriterWritesWhateverTheThreads) {
         support::Decoded decoded = support::decodeFile(c.file);
         ASSERT_EQ(decoded.status, Status::ok);
         const Canvas& canvas = decoded.canvas;
-        ASSERT_GT(pngBandCount(canvas.width, canvas.height, c.colour), 2u);
         std::vector<uint8_t> work(pngWorkSize(canvas.width, c.colour));
-        std::vector<uint8_t> png(pngFileBound(canvas.width, canvas.height, c.colour));
-        png.resize(writePng(canvas, c.colour, {}, work, png));
+        std::vector<uint8_t> png(pngBound(canvas.width, canvas.height, c.colour));
+        png.resize(writePng(canvas, c.colour, work, png));
         EXPECT_EQ(readFile(root / "out" / (std::string(c.name) + ".png")), png) << c.name;
     }
 }
@@ -442,9 +441,8 @@ TEST_F(CliTest, RegionsLayersAndInfo) {
         if (boxes.box[i].empty()) continue;
         Canvas cropped;
         ASSERT_EQ(cropRegion(poses, data.span(), i, 96, 60, cropped), Status::ok);
-        std::vector<uint8_t> planes(psdPlanesSize(cropped.width, cropped.height));
-        std::vector<uint8_t> psd(psdBufferSize(cropped.width, cropped.height));
-        psd.resize(writePsd(cropped, planes, psd));
+        std::vector<uint8_t> psd(psdBound(cropped.width, cropped.height));
+        psd.resize(writePsd(cropped, psd));
         char name[32];
         std::snprintf(name, sizeof name, "pose_%03u.psd", i);
         ASSERT_EQ(cli(std::string("--regions -o out pose.g00")).status, 0);
@@ -526,8 +524,8 @@ namespace {
 
 std::vector<uint8_t> pngOf(const Canvas& canvas) {
     std::vector<uint8_t> work(pngWorkSize(canvas.width, PngColour::rgba));
-    std::vector<uint8_t> png(pngFileBound(canvas.width, canvas.height, PngColour::rgba));
-    png.resize(writePng(canvas, PngColour::rgba, {}, work, png));
+    std::vector<uint8_t> png(pngBound(canvas.width, canvas.height, PngColour::rgba));
+    png.resize(writePng(canvas, PngColour::rgba, work, png));
     return png;
 }
 

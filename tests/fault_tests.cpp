@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "batch/convert_file.h"
-#include "cli/psd_output.h"
+#include "codec/encode.h"
 #include "codec/g00.h"
 #include "common/fault_injection.h"
 #include "common/work_memory.h"
@@ -99,16 +99,15 @@ TEST(FaultSweep, APsdOnTwoThreadsWithoutRoomForItsSecondBlockIsPackedInPlace) {
     const std::vector<uint8_t> file = fixtures::regions(40, 30, 20, 12);
     Canvas canvas;
     ASSERT_EQ(decodeG00Picture(file, canvas).status, Status::ok);
-    EncodedImage alone, inPlace, noRoom;
-    ASSERT_EQ(writeImage(canvas, true, alone), Status::ok);
-    auto bytesOf = [](const EncodedImage& image) {
-        return std::vector<uint8_t>(image.bytes.span().begin(),
-                                    image.bytes.span().begin() + image.length);
+    Encoded alone, inPlace, noRoom;
+    ASSERT_EQ(encodePsd(canvas, {}, alone), Status::ok);
+    auto bytesOf = [](const Encoded& encoded) {
+        return std::vector<uint8_t>(encoded.bytes.data(), encoded.bytes.data() + encoded.length);
     };
     faults::arm(faults::Point::allocation, 2);  // the merged colours' own block
-    EXPECT_EQ(writePsdOnThreads(canvas, 2, inPlace), Status::ok);
+    EXPECT_EQ(encodePsd(canvas, onThreads(2), inPlace), Status::ok);
     EXPECT_EQ(bytesOf(inPlace), bytesOf(alone));
     faults::arm(faults::Point::allocation, 1);  // the file's block
-    EXPECT_EQ(writePsdOnThreads(canvas, 2, noRoom), Status::outOfMemory);
+    EXPECT_EQ(encodePsd(canvas, onThreads(2), noRoom), Status::outOfMemory);
     faults::disarm();
 }

@@ -356,8 +356,8 @@ TEST(PsdReader, TheProgramsOwnPsdReadsBackAsItsCanvas) {
             TestPicture picture = makeTestPicture(kind, w, 6, w);
             Canvas canvas;
             ASSERT_EQ(canvasFromPicture(picture, canvas), Status::ok);
-            Bytes planes(psdPlanesSize(w, 6)), psd(psdBufferSize(w, 6));
-            psd.resize(writePsd(canvas, planes, psd));
+            Bytes psd(psdBound(w, 6));
+            psd.resize(writePsd(canvas, psd));
             Read read = readFile(psd);
             ASSERT_EQ(read.result.status, Status::ok) << pictureKindName(kind) << " " << w;
             EXPECT_EQ(read.bytes(), picture.bgra) << pictureKindName(kind) << " " << w;

@@ -95,15 +95,19 @@ struct PsdFile {
     size_t end = 0;
 };
 
-PsdFile writeAndParsePsd(const Canvas& canvas) {
+// The header and the layer record of a one-layer file, before the layer's channel blocks.
+constexpr size_t kOneLayerHeader = 178;
+
+// tasks 2: the merged image's colour rows packed apart, as on a second thread.
+PsdFile writeAndParsePsd(const Canvas& canvas, uint32_t tasks = 1) {
     PsdFile f;
     const uint32_t w = canvas.width, h = canvas.height;
-    Bytes planes(psdPlanesSize(w, h));
-    f.bytes.assign(psdBufferSize(w, h), 0xCC);  // exactly the documented size
-    uint32_t size = writePsd(canvas, planes, f.bytes);
+    f.bytes.assign(psdBound(w, h), 0xCC);  // exactly the documented size
+    Bytes second(tasks == 2 ? psdSecondBound(w, h) : 0, 0x3C);
+    uint32_t size = writePsd(canvas, f.bytes, second, Parallel{tasks, {}});
     EXPECT_GT(size, 0u);
     f.bytes.resize(size);
-    size_t at = kPsdTemplateSize;
+    size_t at = kOneLayerHeader;
     for (int c = 0; c < 4; ++c) {
         f.channelLength[c] = be32(f.bytes, 64 + 6 * c);
         uint64_t length = ref::unpackBitsBlock(f.bytes, at, h, w, f.channel[c]);
@@ -252,11 +256,16 @@ Bytes pngSamples(const Canvas& canvas, PngColour colour) {
 }
 
 // Writes into buffers of exactly the documented sizes, followed by guard bytes.
-Bytes writePngFile(const Canvas& canvas, PngColour colour, PngDeflate deflate = {}) {
-    const size_t bound = pngFileBound(canvas.width, canvas.height, colour);
-    const size_t workSize = pngWorkSize(canvas.width, colour);
+// tasks above 1: the tasks run one after another from the last, so that the bands are
+// compressed in another order than the file's.
+Bytes writePngFile(const Canvas& canvas, PngColour colour, uint32_t tasks = 1) {
+    const size_t bound = pngBound(canvas.width, canvas.height, colour);
+    const size_t workSize = tasks * pngWorkSize(canvas.width, colour);
     Bytes out(bound + 16, 0xA5), work(workSize + 16, 0x5A);
-    const uint32_t size = writePng(canvas, colour, deflate, {work.data(), workSize}, {out.data(), bound});
+    const Parallel lastFirst{tasks, [](uint32_t count, const std::function<void(uint32_t)>& task) {
+                                 for (uint32_t i = count; i-- > 0;) task(i);
+                             }};
+    const uint32_t size = writePng(canvas, colour, {work.data(), workSize}, {out.data(), bound}, lastFirst);
     EXPECT_GT(size, 0u);
     EXPECT_LE(size, bound);
     for (size_t i = bound; i < out.size(); ++i) EXPECT_EQ(out[i], 0xA5) << "written past the bound";
@@ -548,8 +557,7 @@ TEST(Flatten, EveryColourAndAlphaAgainstThePlainFormula) {
             p[3] = uint8_t(a);
         }
     Canvas canvas = canvasOf(picture);
-    Bytes planes(psdPlanesSize(256, 256), 0xCC);
-    flattenOnWhite(canvas, planes);
+    const Bytes planes = writeAndParsePsd(canvas).merged;
     const size_t n = 65536;
     auto formula = [](uint32_t c, uint32_t a) { return uint8_t((c * a + (255 - a) * 255) / 255); };
     for (uint32_t a = 0; a < 256; ++a)
@@ -569,9 +577,7 @@ TEST(Flatten, SpecialCasesAndTheExample) {
     picture.height = 1;
     picture.bgra = {10, 20, 30, 0, 10, 20, 30, 255, 200, 200, 200, 128, 0, 0, 0, 1};
     Canvas canvas = canvasOf(picture);
-    Bytes planes(16);
-    flattenOnWhite(canvas, planes);
-    EXPECT_EQ(planes, (Bytes{255, 30, 227, 254, 255, 20, 227, 254, 255, 10, 227, 254, 0, 255, 128, 1}));
+    EXPECT_EQ(writeAndParsePsd(canvas).merged, (Bytes{255, 30, 227, 254, 255, 20, 227, 254, 255, 10, 227, 254, 0, 255, 128, 1}));
 }
 
 TEST(Psd, HeaderAndLayerAgreeWithThePicture) {
@@ -596,17 +602,34 @@ TEST(Psd, HeaderAndLayerAgreeWithThePicture) {
 }
 
 TEST(Psd, ChannelBlocksDecodeToTheCanvas) {
-    for (PictureKind kind : kAllPictureKinds) {
-        for (auto [w, h] : {std::pair{1u, 1u}, {3u, 7u}, {4u, 4u}, {5u, 2u}, {64u, 40u}, {301u, 17u}}) {
-            Canvas canvas = canvasOf(makeTestPicture(kind, w, h, w * h));
-            PsdFile f = writeAndParsePsd(canvas);
+    // In one piece and in two tasks. Besides the kinds of picture: noise in the colours only
+    // (the layer's colour blocks go raw), and alpha rows that open with a run of 6 then noise,
+    // packing just below their raw size, so that the merged block goes raw only once its alpha
+    // rows are counted (rows that would not fit the buffer if they were copied first).
+    std::vector<std::pair<std::string, TestPicture>> pictures;
+    for (PictureKind kind : kAllPictureKinds)
+        for (auto [w, h] : {std::pair{1u, 1u}, {3u, 7u}, {4u, 4u}, {5u, 2u}, {64u, 40u}, {301u, 17u}})
+            pictures.emplace_back(pictureKindName(kind), makeTestPicture(kind, w, h, w * h));
+    TestPicture colourNoise = makeFlatPicture(1000, 3, 5);
+    for (uint32_t i = 0; i < 3000; ++i) colourNoise.bgra[4 * i + 1] = uint8_t(i * 2654435761u >> 24);
+    pictures.emplace_back("colour noise", colourNoise);
+    TestPicture alphaRuns = makeNoisePicture(100, 100, 5);
+    for (uint32_t y = 0; y < 100; ++y)
+        for (uint32_t x = 0; x < 6; ++x) alphaRuns.at(x, y)[3] = 200;
+    pictures.emplace_back("alpha runs", alphaRuns);
+    for (const auto& [name, picture] : pictures) {
+        for (uint32_t tasks : {1u, 2u}) {
+            const char* kind = name.c_str();
+            const uint32_t w = picture.width, h = picture.height;
+            Canvas canvas = canvasOf(picture);
+            PsdFile f = writeAndParsePsd(canvas, tasks);
             const int bytes[4] = {3, 2, 1, 0};  // alpha, red, green, blue
             for (int c = 0; c < 4; ++c)
-                EXPECT_EQ(f.channel[c], canvasChannel(canvas, bytes[c])) << pictureKindName(kind) << " channel " << c;
+                EXPECT_EQ(f.channel[c], canvasChannel(canvas, bytes[c])) << kind << " channel " << c;
             EXPECT_EQ(f.merged.size(), 4u * w * h) << "4H rows of W";
-            EXPECT_EQ(f.merged, expectedMerged(canvas)) << pictureKindName(kind);
+            EXPECT_EQ(f.merged, expectedMerged(canvas)) << kind;
             // Each block is exactly what the encoder makes of its samples.
-            size_t at = kPsdTemplateSize;
+            size_t at = kOneLayerHeader;
             for (int c = 0; c < 4; ++c) {
                 Bytes block = ref::packBitsChannel(canvas.pixels.data() + bytes[c], 4, h, w);
                 EXPECT_EQ(Bytes(f.bytes.begin() + at, f.bytes.begin() + at + f.channelLength[c]), block);
@@ -614,8 +637,8 @@ TEST(Psd, ChannelBlocksDecodeToTheCanvas) {
             }
             Bytes merged = expectedMerged(canvas);
             Bytes block = ref::packBitsChannel(merged.data(), 1, 4 * h, w);
-            EXPECT_EQ(Bytes(f.bytes.begin() + at + 4, f.bytes.end()), block);
-            if (w >= 64 && kind == PictureKind::flat) {
+            EXPECT_EQ(Bytes(f.bytes.begin() + at + 4, f.bytes.end()), block) << kind << " in " << tasks;
+            if (w >= 64 && name == "flat") {
                 EXPECT_EQ(be16(f.bytes, at + 4), 1u) << "merged image packed, one table of 4H rows";
             }
         }
@@ -667,14 +690,14 @@ TEST(Psd, FullyTransparentCanvasFlattensToWhite) {
 }
 
 TEST(Psd, BuffersPriorContentsDoNotReachTheFile) {
-    // Planes and output buffers that held another picture, or any bytes, give the same file.
+    // Buffers that held another picture, or any bytes, give the same file.
     Canvas canvas = canvasOf(makeSpritePicture(61, 13, 2));
     const uint32_t w = canvas.width, h = canvas.height;
     Bytes reference;
     for (uint8_t fill : {uint8_t(0x00), uint8_t(0xA5), uint8_t(0xFF)}) {
-        Bytes planes(psdPlanesSize(w, h), fill);
-        Bytes out(psdBufferSize(w, h), uint8_t(~fill));
-        const uint32_t size = writePsd(canvas, planes, out);
+        Bytes second(psdSecondBound(w, h), fill);
+        Bytes out(psdBound(w, h), uint8_t(~fill));
+        const uint32_t size = writePsd(canvas, out, second, Parallel{2, {}});
         ASSERT_GT(size, 0u);
         out.resize(size);
         if (reference.empty()) reference = out;
@@ -684,17 +707,13 @@ TEST(Psd, BuffersPriorContentsDoNotReachTheFile) {
 
 TEST(Psd, TooSmallBuffersWriteNothing) {
     Canvas canvas = canvasOf(makeSpritePicture(6, 5, 2));
-    Bytes planes(psdPlanesSize(6, 5));
-    Bytes out(psdBufferSize(6, 5) - 1);
-    EXPECT_EQ(writePsd(canvas, planes, out), 0u);
-    Bytes fewPlanes(psdPlanesSize(6, 5) - 1);
-    Bytes enough(psdBufferSize(6, 5));
-    EXPECT_EQ(writePsd(canvas, fewPlanes, enough), 0u);
+    Bytes out(psdBound(6, 5) - 1);
+    EXPECT_EQ(writePsd(canvas, out), 0u);
 }
 
 TEST(Psd, WorstCaseStaysInsideTheBufferSize) {
     // Every block falls back at its last row after packing it: the most the encoder writes
-    // past a block's raw end. The output vector is exactly psdBufferSize long (ASan watches).
+    // past a block's raw end. The output vector is exactly psdBound long (ASan watches).
     for (uint32_t w : {4u, 5u, 127u, 128u, 129u, 1000u}) {
         for (uint32_t h : {1u, 2u, 3u}) {
             TestPicture picture;
@@ -706,56 +725,11 @@ TEST(Psd, WorstCaseStaysInsideTheBufferSize) {
                     for (int b = 0; b < 4; ++b) picture.at(x, y)[b] = uint8_t(x * 7 + b + y * 3);
             Canvas canvas = canvasOf(picture);
             PsdFile f = writeAndParsePsd(canvas);
-            EXPECT_LE(f.bytes.size(), psdBufferSize(w, h));
+            EXPECT_LE(f.bytes.size(), psdBound(w, h));
             EXPECT_EQ(f.channel[0], canvasChannel(canvas, 3));
             EXPECT_EQ(f.merged, expectedMerged(canvas));
         }
     }
-}
-
-TEST(Psd, WithoutPlanesAndInHalvesTheSameFile) {
-    // The writer through planes is the reference; the one without planes and the two halves
-    // joined must give its bytes, raw fallbacks included: noise makes every block raw, a
-    // half-noisy picture only some, width 3 is never packed. Noisy colours over an alpha that
-    // packs just below its raw size make the merged block raw only once its alpha rows are
-    // counted, rows that would not fit the buffer if they were copied first.
-    struct Case {
-        PictureKind kind;
-        uint32_t w, h;
-    };
-    const Case cases[] = {{PictureKind::sprite, 61, 13},  {PictureKind::photo, 300, 40},
-                          {PictureKind::noise, 257, 9},   {PictureKind::flat, 3, 7},
-                          {PictureKind::lineArt, 4, 1},   {PictureKind::sprite, 1, 1},
-                          {PictureKind::noise, 130, 1},   {PictureKind::flat, 1000, 3},
-                          {PictureKind::noise, 100, 100}};
-    for (const Case& c : cases) {
-        TestPicture picture = makeTestPicture(c.kind, c.w, c.h, 5);
-        if (c.w == 1000)  // noise in the colours only: the layer's colour blocks go raw
-            for (uint32_t i = 0; i < c.w * c.h; ++i) picture.bgra[4 * i + 1] = uint8_t(i * 2654435761u >> 24);
-        if (c.w == 100)  // each alpha row opens with a run of 6, then noise
-            for (uint32_t y = 0; y < c.h; ++y)
-                for (uint32_t x = 0; x < 6; ++x) picture.at(x, y)[3] = 200;
-        Canvas canvas = canvasOf(picture);
-        Bytes planes(psdPlanesSize(c.w, c.h)), reference(psdBufferSize(c.w, c.h));
-        reference.resize(writePsd(canvas, planes, reference));
-        ASSERT_GT(reference.size(), 0u);
-
-        Bytes direct(psdBufferSize(c.w, c.h), 0xA5);
-        direct.resize(writePsd(canvas, direct));
-        EXPECT_EQ(direct, reference) << c.w << "x" << c.h;
-
-        Bytes halves(psdBufferSize(c.w, c.h), 0x5A), merged(psdMergedSize(c.w, c.h), 0x3C);
-        const uint32_t mergedLength = packPsdMergedColours(canvas, merged);
-        const uint32_t layerEnd = packPsdLayer(canvas, halves);
-        halves.resize(joinPsdHalves(canvas, layerEnd, merged, mergedLength, halves));
-        EXPECT_EQ(halves, reference) << c.w << "x" << c.h;
-    }
-    Canvas canvas = canvasOf(makeSpritePicture(6, 5, 2));
-    Bytes out(psdBufferSize(6, 5) - 1), merged(psdMergedSize(6, 5) - 1);
-    EXPECT_EQ(writePsd(canvas, out), 0u);
-    EXPECT_EQ(packPsdLayer(canvas, out), 0u);
-    EXPECT_EQ(packPsdMergedColours(canvas, merged), 0u);
-    EXPECT_EQ(joinPsdHalves(canvas, kPsdTemplateSize, merged, 0, out), 0u);
 }
 
 TEST(Psd, FromAG00FileEndToEnd) {
@@ -793,9 +767,8 @@ struct LayeredFile {
 LayeredFile writeAndParseLayered(const Canvas& canvas, const std::vector<PsdRegionLayer>& layers) {
     LayeredFile f;
     const uint32_t w = canvas.width, h = canvas.height;
-    Bytes planes(psdPlanesSize(w, h), 0x33);
-    f.bytes.assign(layeredPsdBufferSize(w, h, layers), 0xCC);
-    const uint32_t size = writeLayeredPsd(canvas, layers, planes, f.bytes);
+    f.bytes.assign(layeredPsdBound(w, h, layers), 0xCC);
+    const uint32_t size = writeLayeredPsd(canvas, layers, f.bytes);
     EXPECT_GT(size, 0u);
     f.bytes.resize(size);
     const Bytes& b = f.bytes;
@@ -898,19 +871,16 @@ TEST(LayeredPsd, WorstCaseStaysInsideTheBoundAndBadLayersWriteNothing) {
     EXPECT_EQ(f.layers[3].channel[0], canvasChannel(crops[3], 3));
     EXPECT_EQ(f.merged, expectedMerged(canvas));
 
-    Bytes planes(psdPlanesSize(300, 6));
-    Bytes out(layeredPsdBufferSize(300, 6, layers));
-    EXPECT_GT(writeLayeredPsd(canvas, layers, planes, out), 0u);
+    Bytes out(layeredPsdBound(300, 6, layers));
+    EXPECT_GT(writeLayeredPsd(canvas, layers, out), 0u);
     Bytes shortOut(out.size() - 1);
-    EXPECT_EQ(writeLayeredPsd(canvas, layers, planes, shortOut), 0u);
-    Bytes shortPlanes(planes.size() - 1);
-    EXPECT_EQ(writeLayeredPsd(canvas, layers, shortPlanes, out), 0u);
-    EXPECT_EQ(writeLayeredPsd(canvas, {}, planes, out), 0u);
+    EXPECT_EQ(writeLayeredPsd(canvas, layers, shortOut), 0u);
+    EXPECT_EQ(writeLayeredPsd(canvas, {}, out), 0u);
     for (PsdRegionLayer bad : {PsdRegionLayer{&crops[3], 1, 0, 0}, PsdRegionLayer{&crops[0], 0, 4, 0},
                                PsdRegionLayer{&crops[0], 0, 0, 1000}}) {
         std::vector<PsdRegionLayer> one = {bad};
-        Bytes enough(layeredPsdBufferSize(300, 6, one));
-        EXPECT_EQ(writeLayeredPsd(canvas, one, planes, enough), 0u) << bad.left << "," << bad.top;
+        Bytes enough(layeredPsdBound(300, 6, one));
+        EXPECT_EQ(writeLayeredPsd(canvas, one, enough), 0u) << bad.left << "," << bad.top;
     }
 }
 
@@ -1083,95 +1053,74 @@ TEST(G00Write, AChangeInsideThePartsComesBackThereAndNowhereElse) {
 // PNG
 // ---------------------------------------------------------------------------------------
 
-TEST(Png, EveryPixelReadsBackAtEveryShapeKindAndSetting) {
+TEST(Png, EveryPixelReadsBackAtEveryShapeKindAndTaskCount) {
     struct Case {
         uint32_t width, height;
         PictureKind kind;
         PngColour colour;
-        PngDeflate deflate;
+        uint32_t tasks;
     };
-    // Widths around the 16-byte filter steps and one pixel; heights across band boundaries.
-    const uint32_t tall = 2 * pngBandRows(100, PngColour::rgba) + 1;
+    // Widths around the 16-byte filter steps and one pixel; heights across band boundaries
+    // (bands of 256 KiB of filtered rows).
+    const uint32_t tall = 2 * (256 * 1024 / 401 + 1) + 1;
     const Case cases[] = {
-        {1, 1, PictureKind::noise, PngColour::rgba, {}},
-        {1, 7, PictureKind::noise, PngColour::rgb, {}},
-        {3, 5, PictureKind::sprite, PngColour::rgba, {}},
-        {5, 3, PictureKind::photo, PngColour::rgb, {}},
-        {16, 9, PictureKind::flat, PngColour::rgba, {}},
-        {17, 9, PictureKind::lineArt, PngColour::rgb, {}},
-        {33, 40, PictureKind::sprite, PngColour::rgba, {1, PngStrategy::rle}},
-        {100, tall, PictureKind::sprite, PngColour::rgba, {}},
-        {100, tall, PictureKind::photo, PngColour::rgb, {6, PngStrategy::filtered}},
-        {700, 400, PictureKind::photo, PngColour::rgba, {9, PngStrategy::normal}},
-        {640, 480, PictureKind::noise, PngColour::rgb, {1, PngStrategy::normal}},
+        {1, 1, PictureKind::noise, PngColour::rgba, 1},
+        {1, 7, PictureKind::noise, PngColour::rgb, 1},
+        {3, 5, PictureKind::sprite, PngColour::rgba, 1},
+        {5, 3, PictureKind::photo, PngColour::rgb, 2},
+        {16, 9, PictureKind::flat, PngColour::rgba, 1},
+        {17, 9, PictureKind::lineArt, PngColour::rgb, 1},
+        {33, 40, PictureKind::sprite, PngColour::rgba, 1},
+        {100, tall, PictureKind::sprite, PngColour::rgba, 3},
+        {100, tall, PictureKind::photo, PngColour::rgb, 2},
+        {700, 400, PictureKind::photo, PngColour::rgba, 8},
+        {640, 480, PictureKind::noise, PngColour::rgb, 1},
     };
     bool filterSeen[5] = {};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " " << pictureKindName(c.kind)
-                                        << " type " << int(c.colour) << " level " << c.deflate.level);
+                                        << " type " << int(c.colour) << " tasks " << c.tasks);
         Canvas canvas = canvasOf(makeTestPicture(c.kind, c.width, c.height, c.width + c.height));
-        const Bytes file = writePngFile(canvas, c.colour, c.deflate);
+        const Bytes file = writePngFile(canvas, c.colour, c.tasks);
         const PngFile png = readPng(file);
         EXPECT_EQ(png.width, c.width);
         EXPECT_EQ(png.height, c.height);
         EXPECT_EQ(png.depth, 8);
         EXPECT_EQ(png.colourType, uint8_t(c.colour));
         EXPECT_EQ(png.interlace, 0);
-        // One IDAT per band and one for the Adler-32.
-        EXPECT_EQ(png.idatChunks, pngBandCount(c.width, c.height, c.colour) + 1);
+        if (c.height == tall && c.colour == PngColour::rgba) {
+            EXPECT_EQ(png.idatChunks, 3 + 1) << "a chunk per band, one for the Adler-32";
+        }
         ASSERT_EQ(png.pixels, pngSamples(canvas, c.colour));
         for (uint8_t f : png.filters) filterSeen[f] = true;
     }
     for (int f = 0; f < 5; ++f) EXPECT_TRUE(filterSeen[f]) << "no row chose filter " << f;
 }
 
-TEST(Png, BandsWrittenInAnyOrderMakeTheSameFile) {
-    // As the command line does it: each band into its slot, last first, then moved together.
-    Canvas canvas = canvasOf(makeTestPicture(PictureKind::sprite, 300, 3 * pngBandRows(300, PngColour::rgba) - 5, 4));
+TEST(Png, BandsCompressedByAnyNumberOfTasksInAnyOrderMakeTheSameFile) {
+    Canvas canvas = canvasOf(makeTestPicture(PictureKind::sprite, 300, 650, 4));
     for (PngColour colour : {PngColour::rgba, PngColour::rgb}) {
         const Bytes whole = writePngFile(canvas, colour);
-        const uint32_t bands = pngBandCount(canvas.width, canvas.height, colour);
-        const size_t bound = size_t(pngBandBound(canvas.width, colour));
-        ASSERT_EQ(bands, 3u);
-        Bytes slots(bands * bound), work(pngWorkSize(canvas.width, colour));
-        std::vector<PngBand> written(bands);
-        for (uint32_t band = bands; band-- > 0;)
-            written[band] = writePngBand(canvas, colour, {}, band, work, {slots.data() + band * bound, bound});
-        Bytes file(kPngHeadSize);
-        writePngHead(canvas.width, canvas.height, colour, file.data());
-        uint32_t adler = 1;
-        for (uint32_t band = 0; band < bands; ++band) {
-            ASSERT_GT(written[band].length, 0u);
-            file.insert(file.end(), slots.begin() + band * bound, slots.begin() + band * bound + written[band].length);
-            adler = combinePngAdler(adler, written[band].adler, written[band].filtered);
-        }
-        file.resize(file.size() + kPngTailSize);
-        writePngTail(adler, file.data() + file.size() - kPngTailSize);
-        EXPECT_EQ(file, whole) << int(colour);
+        for (uint32_t tasks : {2u, 3u, 8u}) EXPECT_EQ(writePngFile(canvas, colour, tasks), whole) << tasks;
     }
 }
 
 TEST(Png, IncompressiblePicturesStayInsideTheBound) {
-    // Noise in every byte is deflate's worst case; each shape once at the fastest level and
-    // once at the default.
+    // Noise in every byte is deflate's worst case.
     Rng rng(12);
     for (int trial = 0; trial < 8; ++trial) {
         const uint32_t w = trial < 2 ? 1 : rng.between(2, 3000), h = rng.between(1, 300);
-        for (PngDeflate deflate : {PngDeflate{1, PngStrategy::normal}, PngDeflate{}}) {
-            Canvas canvas = canvasOf(makeNoisePicture(w, h, rng.next()));
-            for (PngColour colour : {PngColour::rgba, PngColour::rgb})
-                EXPECT_EQ(readPng(writePngFile(canvas, colour, deflate)).pixels, pngSamples(canvas, colour))
-                    << w << "x" << h;
-        }
+        Canvas canvas = canvasOf(makeNoisePicture(w, h, rng.next()));
+        for (PngColour colour : {PngColour::rgba, PngColour::rgb})
+            EXPECT_EQ(readPng(writePngFile(canvas, colour)).pixels, pngSamples(canvas, colour)) << w << "x" << h;
     }
 }
 
 TEST(Png, ShortBuffersWriteNothing) {
     Canvas canvas = canvasOf(makeNoisePicture(40, 30, 13));
     const PngColour colour = PngColour::rgba;
-    Bytes work(pngWorkSize(40, colour)), out(pngFileBound(40, 30, colour), 0);
-    EXPECT_EQ(writePng(canvas, colour, {}, {work.data(), work.size() - 1}, out), 0u);
-    EXPECT_EQ(writePng(canvas, colour, {}, work, {out.data(), out.size() - 1}), 0u);
+    Bytes work(pngWorkSize(40, colour)), out(pngBound(40, 30, colour), 0);
+    EXPECT_EQ(writePng(canvas, colour, {work.data(), work.size() - 1}, out), 0u);
+    EXPECT_EQ(writePng(canvas, colour, work, {out.data(), out.size() - 1}), 0u);
     EXPECT_EQ(out, Bytes(out.size(), 0));
-    EXPECT_EQ(writePngBand(canvas, colour, {}, 1, work, out).length, 0u) << "past the last band";
 }

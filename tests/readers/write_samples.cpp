@@ -203,9 +203,8 @@ bool writeLayeredSamples(const std::filesystem::path& folder) {
             for (uint32_t c = 0; c < 3; ++c) merged[i * 4 + c] = uint8_t((p[2 - c] * p[3] + (255 - p[3]) * 255) / 255);
             merged[i * 4 + 3] = p[3];
         }
-        std::vector<uint8_t> planes(psdPlanesSize(l.width, l.height));
-        std::vector<uint8_t> psd(layeredPsdBufferSize(l.width, l.height, layers));
-        psd.resize(writeLayeredPsd(canvas, layers, planes, psd));
+        std::vector<uint8_t> psd(layeredPsdBound(l.width, l.height, layers));
+        psd.resize(writeLayeredPsd(canvas, layers, psd));
         if (psd.empty() || !save(folder / (std::string(l.name) + ".psd"), psd) ||
             !save(folder / (std::string(l.name) + ".merged.rgba"), merged))
             return false;
@@ -256,9 +255,8 @@ int main(int argc, char** argv) {
             layer[i * 4 + 3] = merged[i * 4 + 3] = uint8_t(a);
         }
 
-        std::vector<uint8_t> planes(psdPlanesSize(s.width, s.height));
-        std::vector<uint8_t> psd(psdBufferSize(s.width, s.height));
-        const uint32_t psdSize = writePsd(canvas, planes, psd);
+        std::vector<uint8_t> psd(psdBound(s.width, s.height));
+        const uint32_t psdSize = writePsd(canvas, psd);
         std::vector<uint8_t> bmp(bmpFileSize(s.width, s.height), 0);
         const uint32_t bmpSize = writeBmp(canvas, bmp);
         if (psdSize == 0 || bmpSize != bmp.size()) {
@@ -270,8 +268,8 @@ int main(int argc, char** argv) {
         const PngColour colours[2] = {PngColour::rgba, PngColour::rgb};
         for (int k = 0; k < 2; ++k) {
             std::vector<uint8_t> work(pngWorkSize(s.width, colours[k]));
-            png[k].resize(pngFileBound(s.width, s.height, colours[k]));
-            png[k].resize(writePng(canvas, colours[k], {}, work, png[k]));
+            png[k].resize(pngBound(s.width, s.height, colours[k]));
+            png[k].resize(writePng(canvas, colours[k], work, png[k]));
             if (png[k].empty()) {
                 std::fprintf(stderr, "%s: the PNG writer refused the picture\n", name.c_str());
                 return 1;
@@ -288,7 +286,7 @@ int main(int argc, char** argv) {
         // Where the blocks start and how each is stored, read back from the written file.
         const uint32_t infoLength = loadBe32(psd.data() + 38);
         std::string blocks, lengths;
-        uint32_t at = kPsdTemplateSize;
+        uint32_t at = 178;  // past the header and the layer record
         for (uint32_t field : {64u, 70u, 76u, 82u}) {
             const char* kind = compression(psd.data() + at);
             (kind[0] == 'p' ? layerPacked : layerRaw) = true;
