@@ -1,7 +1,9 @@
 # The release files, built by `make package` (tools/package.sh) with CPack:
 #   build/win32  -> tavimore-VERSION-win32.zip  (the programs, tavimore.dll with its header and
-#                   import library, README.txt, LICENSE.txt, CHANGELOG.txt)
-#   build/native -> tavimore_VERSION_amd64.deb  (/usr/bin, manual pages, completion, /usr/share/doc)
+#                   import library, the WIC codec DLLs of both bitnesses, README.txt,
+#                   LICENSE.txt, CHANGELOG.txt)
+#   build/native -> tavimore_VERSION_amd64.deb  (/usr/bin, manual pages, completion, /usr/share/doc,
+#                   the gdk-pixbuf loader, the MIME type and the thumbnailer entry)
 #                   libtavimore1_VERSION_amd64.deb     (libtavimore.so.1)
 #                   libtavimore-dev_VERSION_amd64.deb  (tavimore.h, libtavimore.so, tavimore.pc)
 # Every file in them carries the time of SOURCE_DATE_EPOCH.
@@ -19,6 +21,12 @@ if(WIN32)
   file(CONFIGURE OUTPUT ${texts}/CHANGELOG.txt CONTENT "${byte_order_mark}${changelog}"
        NEWLINE_STYLE CRLF)
   install(FILES ${texts}/README.txt ${texts}/LICENSE.txt ${texts}/CHANGELOG.txt DESTINATION .)
+  # The 64-bit WIC codec, for Explorer, comes from the win64 preset's tree (tools/package.sh
+  # builds it first); the 32-bit one is this tree's own.
+  set(TAVIMORE_WIC_X64 "" CACHE FILEPATH "tavimore-wic-x64.dll of the win64 build, for the zip")
+  if(TAVIMORE_WIC_X64)
+    install(FILES ${TAVIMORE_WIC_X64} DESTINATION .)
+  endif()
 else()
   # The licence and the changelog in the places and forms Debian's tools look for.
   file(READ LICENSE licence)
@@ -110,8 +118,14 @@ else()
       "region-based pictures with transparency become a layered PSD that keeps\n"
       "the transparency, and any picture can become PNG. Edited PNG, BMP and PSD\n"
       "pictures go back into G00 files, fresh or like the game's own.\n")
+  # The loader calls the library, which dpkg-shlibdeps is shown in the build tree (it has no
+  # shlibs file there); it finds the rest (gdk-pixbuf, GLib) itself.
+  set(CPACK_DEBIAN_TAVIMORE_PACKAGE_DEPENDS "libtavimore1 (= ${PROJECT_VERSION})")
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/library)
   string(CONCAT CPACK_DEBIAN_TAVIMORE_DESCRIPTION "${TAVIMORE_SUMMARY}\n" ${about}
-      "The programs of this package: ${programs}.")
+      "The programs of this package: ${programs}.\n"
+      "Its gdk-pixbuf loader shows G00 files in GTK image viewers, and their\n"
+      "thumbnails in file managers.")
   set(CPACK_DEBIAN_TAVIMORE_PACKAGE_NAME tavimore)
   set(CPACK_DEBIAN_LIBTAVIMORE1_PACKAGE_NAME libtavimore1)
   set(CPACK_DEBIAN_LIBTAVIMORE1_PACKAGE_SECTION libs)

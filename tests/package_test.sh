@@ -56,11 +56,17 @@ deb)
   done
   lintian --fail-on error,warning "$deb" "$library_deb" "$dev_deb" >"$work/lintian" 2>&1 ||
     { cat "$work/lintian"; fail "lintian reports errors or warnings"; }
-  [ -z "$(dpkg-deb -f "$deb" Depends)" ] || fail "a statically linked program needs no Depends"
+  # The programs are linked statically; the gdk-pixbuf loader calls the library and gdk-pixbuf.
+  depends=$(dpkg-deb -f "$deb" Depends)
+  case $depends in
+    *"libtavimore1 (= $version)"*libgdk-pixbuf*|*libgdk-pixbuf*"libtavimore1 (= $version)"*) ;;
+    *) fail "the package's Depends lack the library or gdk-pixbuf: $depends" ;;
+  esac
   dpkg-deb --fsys-tarfile "$deb" | tar -t | listing >"$work/files"
   cat >"$work/wanted" <<LIST
 usr/bin/tavimore-cli
 usr/bin/tavimore-pack
+usr/lib/x86_64-linux-gnu/gdk-pixbuf-2.0/2.10.0/loaders/libpixbufloader-g00.so
 usr/share/bash-completion/completions/tavimore-cli
 usr/share/bash-completion/completions/tavimore-pack
 usr/share/doc/tavimore/README.md
@@ -69,6 +75,8 @@ usr/share/doc/tavimore/copyright
 usr/share/lintian/overrides/tavimore
 usr/share/man/man1/tavimore-cli.1.gz
 usr/share/man/man1/tavimore-pack.1.gz
+usr/share/mime/packages/tavimore-g00.xml
+usr/share/thumbnailers/g00.thumbnailer
 LIST
   diff -u "$work/wanted" "$work/files" || fail "the package's files are not the ones wanted"
   dpkg-deb -x "$deb" "$work/root"
@@ -103,6 +111,13 @@ LIST
     fail "the example does not build against libtavimore-dev"
   "$work/tavimore-example" convert "$work/samples/sprite.g00" "$work/sprite.psd" &&
     cmp "$work/expected/psd/sprite.psd" "$work/sprite.psd" || fail "the packaged library converts differently"
+  # A file manager's thumbnail of a picture, through the unpacked loader, MIME type and entry.
+  dpkg-deb -x "$library_deb" "$work/root"
+  loaders=$work/root/usr/lib/x86_64-linux-gnu/gdk-pixbuf-2.0/2.10.0/loaders
+  LD_LIBRARY_PATH=$work/root/usr/lib/x86_64-linux-gnu /usr/bin/python3 "$here/gdk-pixbuf/tests/check_loader.py" \
+    --module "$loaders/libpixbufloader-g00.so" --mime "$work/root/usr/share/mime/packages/tavimore-g00.xml" \
+    --entry "$work/root/usr/share/thumbnailers/g00.thumbnailer" --cli "$native_cli" \
+    --make "$(dirname "$native_cli")/g00-make" entry || fail "the packaged loader does not thumbnail"
   for name in tavimore-cli tavimore-pack; do
     page=$work/root/usr/share/man/man1/$name.1.gz
     mandoc -T lint "$page" || fail "mandoc warns about the packaged page of $name"
@@ -116,7 +131,8 @@ zip)
   /usr/bin/python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' \
     "$zip" | listing >"$work/files"
   printf "$top/%s\n" CHANGELOG.txt LICENSE.txt README.txt include/tavimore.h lib/libtavimore.dll.a \
-    lib/tavimore.def tavimore-cli.exe tavimore-pack.exe tavimore.dll tavimore.exe >"$work/wanted"
+    lib/tavimore.def tavimore-cli.exe tavimore-pack.exe tavimore-wic-x64.dll tavimore-wic-x86.dll \
+    tavimore.dll tavimore.exe >"$work/wanted"
   diff -u "$work/wanted" "$work/files" || fail "the zip's files are not the ones wanted"
   (cd "$work" && cmake -E tar xf "$zip")
   for text in README.txt CHANGELOG.txt; do
@@ -128,10 +144,10 @@ data.decode("utf-8")
 PY
   done
   grep -q "tavimore-cli.exe" "$work/$top/README.txt" && grep -q "tavimore-pack.exe" "$work/$top/README.txt" &&
-    grep -q "変換" "$work/$top/README.txt" ||
-    fail "README.txt does not tell of the programs in English and Japanese"
+    grep -q "変換" "$work/$top/README.txt" && grep -q "regsvr32 tavimore-wic-x64.dll" "$work/$top/README.txt" ||
+    fail "README.txt does not tell of the programs and the WIC codec in English and Japanese"
   for exe in "$work/$top"/*.exe "$work/$top"/*.dll; do
-    imports=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z')
+    imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z')
     for dll in $imports; do
       case $dll in
         kernel32.dll|user32.dll|gdi32.dll|comdlg32.dll|comctl32.dll|shell32.dll|ole32.dll|\

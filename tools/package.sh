@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the release files into ROOT/packages (default: build/packages):
-#   tavimore-VERSION-win32.zip from the win32 preset; tavimore_VERSION_amd64.deb,
+#   tavimore-VERSION-win32.zip from the win32 preset (with the win64 one's WIC codec);
+#   tavimore_VERSION_amd64.deb,
 #   libtavimore1_VERSION_amd64.deb and libtavimore-dev_VERSION_amd64.deb from the native one;
 #   each tree under ROOT. Only the shipped programs, the library and their texts are built.
 # A second ROOT gives a second, independent build of the same commit (the reproducibility test).
@@ -14,9 +15,15 @@ rm -f "$root/packages"/tavimore[-_]* "$root/packages"/libtavimore*
 # Zip times are local times: the same for every builder only in one zone.
 export TZ=UTC
 
+# The zip carries the 64-bit WIC codec beside the 32-bit programs.
+cmake --preset win64 -B "$root/win64" >/dev/null
+cmake --build "$root/win64" --target tavimore-wic -j "$jobs"
+wic64=$root/win64/tavimore-wic-x64.dll
+
 for preset in native win32; do
   tree=$root/$preset
-  cmake --preset "$preset" -B "$tree" >/dev/null
+  if [ "$preset" = win32 ]; then extra=(-DTAVIMORE_WIC_X64="$wic64"); else extra=(); fi
+  cmake --preset "$preset" -B "$tree" "${extra[@]}" >/dev/null
   cmake --build "$tree" --target tavimore-release -j "$jobs"
   SOURCE_DATE_EPOCH=$(cat "$tree/source-date-epoch")
   export SOURCE_DATE_EPOCH

@@ -26,10 +26,11 @@ declare -A groups=(
   [wine]="wine wine64 xvfb xauth x11-apps x11-utils openbox locales fonts-ipafont-gothic"
   [wine32]="wine32:i386"
   [packaging]="scdoc mandoc lintian"
+  [plugins]="libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin python3-gi gir1.2-gdkpixbuf-2.0 shared-mime-info pcmanfm libgimp2.0-dev"
 )
 case $want in
   run) order=(build) ;;
-  test) order=(build wine32 native-tests windows-build wine readers packaging) ;;
+  test) order=(build wine32 native-tests windows-build wine readers packaging plugins) ;;
   *) echo "usage: tools/setup.sh [run|test]" >&2; exit 2 ;;
 esac
 
