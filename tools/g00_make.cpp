@@ -3,6 +3,7 @@
 //   g00-make [options] OUTPUT.g00    one picture (see usage below)
 //   g00-make --samples DIR           the bundled samples: landscape.g00 and sprite.g00
 //   g00-make --seeds DIR             a small seed corpus for the fuzzer (a few KB in all)
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,7 @@ struct Options {
     int type = -1;  // -1: 2 for sprites, 0 otherwise
     LzMode mode = LzMode::compress;
     uint32_t levels = 0;  // 0: keep every colour; else quantise each channel to this many levels
+    uint32_t faces = 0;   // a sprite with this many expressions in regions of their own
     PartCutting cutting;
 };
 
@@ -40,6 +42,8 @@ void usage() {
         "  --levels N                                quantise colours to N levels a channel\n"
         "  --literal                                 literal-only LZ stream\n"
         "  --region-size N, --band N                 cutting of region-based pictures\n"
+        "  --expressions N                           a sprite body with N faces over it,\n"
+        "                                            overlapping, in regions of their own\n"
         "  --keep-empty                              empty regions get a 0-part block, not\n"
         "                                            an absent entry\n",
         stderr);
@@ -67,6 +71,7 @@ void quantise(TestPicture& picture, uint32_t levels) {
 }
 
 std::vector<uint8_t> encode(const Options& o) {
+    if (o.faces != 0) return encodeG00Regions(makeExpressionSprite(o.width, o.height, o.seed, o.faces), o.mode);
     TestPicture picture = makeTestPicture(o.kind, o.width, o.height, o.seed);
     quantise(picture, o.levels);
     int type = o.type >= 0 ? o.type : o.kind == PictureKind::sprite ? 2 : 0;
@@ -208,7 +213,7 @@ int main(int argc, char** argv) {
                 return 2;
             }
         } else if (arg == "--seed" || arg == "--type" || arg == "--levels" ||
-                   arg == "--region-size" || arg == "--band") {
+                   arg == "--region-size" || arg == "--band" || arg == "--expressions") {
             uint32_t v = 0;
             if (!parseNumber(takeValue(), v, 0, 0xFFFFFFFFu)) {
                 usage();
@@ -225,6 +230,7 @@ int main(int argc, char** argv) {
             if (arg == "--levels") options.levels = v;
             if (arg == "--region-size") options.cutting.regionSize = v;
             if (arg == "--band") options.cutting.bandHeight = v;
+            if (arg == "--expressions") options.faces = std::min<uint32_t>(v, 255);
         } else if (arg.size() > 1 && arg[0] == '-') {
             usage();
             return 2;
