@@ -4,6 +4,7 @@
 
 #include "codec/bmp.h"
 #include "codec/internal/g00_layout.h"
+#include "codec/g00.h"
 #include "codec/g00_regions.h"
 #include "codec/psd.h"
 
@@ -83,4 +84,36 @@ G00LikeResult encodeG00Like(std::span<const uint8_t> original, const G00LikePlan
     if (result.status == Status::ok && result.size == 0) result.status = Status::outOfMemory;
     out.length = uint32_t(result.size);
     return result;
+}
+
+G00LikeRegionsResult encodeG00LikeRegions(std::span<const uint8_t> original,
+                                          std::span<const RegionPicture> regions, Encoded& out) {
+    G00LikeRegionsResult result;
+    const G00LikePlan plan = planG00Like(original);
+    result.status = plan.status == Status::ok && plan.fullFrame ? Status::notG00 : plan.status;
+    if (result.status != Status::ok) return result;
+    {
+        Canvas decoded;
+        result.status = decodeG00Picture(original, decoded).status;
+        if (result.status != Status::ok) return result;
+    }
+    ByteBuffer work;
+    result.status = obtainBlock(g00LikeWorkSize(plan), work, Fill::whole);
+    if (result.status == Status::ok) result.status = obtainBlock(g00LikeBound(plan), out.bytes);
+    if (result.status != Status::ok) return result;
+    result = writeG00LikeRegions(original, plan, regions, work.span(), out.bytes.span());
+    if (result.status == Status::ok && result.size == 0) result.status = Status::outOfMemory;
+    out.length = uint32_t(result.size);
+    return result;
+}
+
+Status encodeFreshRegionsG00(std::span<const RegionPicture> regions, uint32_t width,
+                             uint32_t height, Encoded& out) {
+    const G00RegionsPlan plan = planFreshRegionsG00(regions, width, height);
+    if (plan.status != Status::ok) return plan.status;
+    ByteBuffer work;
+    Status status = obtainBlock(freshRegionsG00WorkSize(plan), work, Fill::whole);
+    if (status == Status::ok) status = obtainBlock(freshRegionsG00Bound(plan), out.bytes);
+    if (status != Status::ok) return status;
+    return written(out, writeFreshRegionsG00(regions, plan, work.span(), out.bytes.span()));
 }

@@ -34,3 +34,11 @@ Status encodeFreshG00(const Canvas& picture, Encoded& out);
 // in result.outside, the file written all the same.
 G00LikeResult encodeG00Like(std::span<const uint8_t> original, const G00LikePlan& plan,
                             const Canvas& picture, LikeAlpha alpha, Encoded& out);
+// A region-based original refilled region by region (see writeG00LikeRegions); the original's
+// data is checked by decoding it first, so a damaged original fails as the decoder finds it.
+G00LikeRegionsResult encodeG00LikeRegions(std::span<const uint8_t> original,
+                                          std::span<const RegionPicture> regions, Encoded& out);
+// A fresh region-based file of width x height, one region per picture (see
+// writeFreshRegionsG00).
+Status encodeFreshRegionsG00(std::span<const RegionPicture> regions, uint32_t width,
+                             uint32_t height, Encoded& out);

@@ -112,3 +112,30 @@ Status cropRegion(std::span<const uint8_t> file, std::span<const uint8_t> data, 
     return walkEntryParts(table, entryAt(table, index),
                           [&](const PartPlace& part) { drawPart(part, area, cropped); });
 }
+
+Status regionMask(std::span<const uint8_t> file, std::span<const uint8_t> data, uint32_t index,
+                  uint32_t width, uint32_t height, ByteBuffer& mask, RegionBox& box) {
+    mask.release();
+    box = RegionBox{};
+    PartTable table;
+    Status status = openPartTable(file, data, table);
+    const Area picture = wholePicture(width, height);
+    if (status == Status::ok) status = boxOfEntry(table, index, picture, box);
+    if (status != Status::ok) return status;
+    if (box.empty()) return Status::emptyPicture;
+    status = obtainBlock(uint64_t(box.width) * box.height, mask, Fill::whole);
+    if (status != Status::ok) return status;
+    std::memset(mask.data(), 255, mask.size());
+    const Area area{box.left, box.top, uint64_t(box.left) + box.width, uint64_t(box.top) + box.height};
+    for (uint32_t i = index + 1; i < table.entries; ++i) {
+        status = walkEntryParts(table, readPartEntry(table, i), [&](const PartPlace& part) {
+            const Area inside = clipPart(part, area);
+            if (inside.empty()) return;
+            for (uint64_t y = inside.top; y < inside.bottom; ++y)
+                std::memset(mask.data() + (y - area.top) * box.width + (inside.left - area.left), 0,
+                            size_t(inside.right - inside.left));
+        });
+        if (status != Status::ok) return status;
+    }
+    return Status::ok;
+}

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <span>
 
+#include "common/byte_buffer.h"
 #include "common/canvas.h"
 #include "common/status.h"
 
@@ -54,3 +55,11 @@ Status regionBoxes(std::span<const uint8_t> file, std::span<const uint8_t> data,
 // composeRegions' results for the table and that entry otherwise, and makeCanvas's.
 Status cropRegion(std::span<const uint8_t> file, std::span<const uint8_t> data, uint32_t index,
                   uint32_t width, uint32_t height, Canvas& cropped, RegionBox* box = nullptr);
+
+// The mask of region `index` drawn alone, one byte per pixel of its box (cropRegion's box, row
+// by row): 0 where a later region's parts replace its pixels in the whole picture, 255
+// elsewhere, so that its pixels masked and laid over the earlier regions' show what the
+// decoder composes. emptyPicture when the region draws no pixel; composeRegions' results for
+// the table, and obtainBlock's.
+Status regionMask(std::span<const uint8_t> file, std::span<const uint8_t> data, uint32_t index,
+                  uint32_t width, uint32_t height, ByteBuffer& mask, RegionBox& box);

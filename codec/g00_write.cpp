@@ -1,6 +1,7 @@
 #include "codec/g00_write.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "codec/internal/lz.h"
@@ -8,6 +9,7 @@
 #include "codec/internal/g00_part_walk.h"
 #include "codec/internal/g00_stream.h"
 #include "codec/internal/lz_encoder.h"
+#include "codec/g00_regions.h"
 #include "common/bytes.h"
 
 namespace {
@@ -219,15 +221,68 @@ OutsidePixels outsidePixels(const Canvas& picture, LikeAlpha alpha, const uint32
 // The part's rectangle clipped to the picture, row by row: visit(pixel index, offset of the
 // pixel in the part's pixels).
 template <typename Visit>
-void eachPixelShown(const Canvas& picture, uint32_t partWidth, uint32_t partHeight,
+void eachPixelShown(uint32_t width, uint32_t height, uint32_t partWidth, uint32_t partHeight,
                     uint64_t left, uint64_t top, Visit visit) {
-    if (left >= picture.width || top >= picture.height) return;
-    const uint64_t columns = std::min<uint64_t>(partWidth, picture.width - left);
-    const uint64_t rows = std::min<uint64_t>(partHeight, picture.height - top);
+    if (left >= width || top >= height) return;
+    const uint64_t columns = std::min<uint64_t>(partWidth, width - left);
+    const uint64_t rows = std::min<uint64_t>(partHeight, height - top);
     for (uint64_t r = 0; r < rows; ++r) {
-        const uint64_t row = (top + r) * picture.width + left;
+        const uint64_t row = (top + r) * width + left;
         for (uint64_t c = 0; c < columns; ++c) visit(row + c, (r * partWidth + c) * 4);
     }
+}
+
+// The work of a refill: the part shown at each pixel, the compressor's area, and the original's
+// decompressed data, which the refill changes in place.
+struct Refill {
+    uint32_t* shows = nullptr;
+    std::span<uint8_t> lzWork;
+    std::span<uint8_t> data;
+    uint64_t sizes = 0;  // the size pair's offset
+};
+
+Status startRefill(std::span<const uint8_t> original, const G00LikePlan& plan,
+                   std::span<uint8_t> work, Refill& refill) {
+    // Every size below is within work, checked by the caller.
+    refill.shows = reinterpret_cast<uint32_t*>(work.data());
+    refill.lzWork = work.subspan(size_t(showsBytes(plan)), size_t(lzEncodeWorkSize(plan.units)));
+    refill.data = std::span<uint8_t>(refill.lzWork.data() + refill.lzWork.size(), size_t(plan.units));
+    std::memset(refill.shows, 0, size_t(showsBytes(plan)));
+    std::memset(refill.data.data(), 0, refill.data.size());
+    refill.sizes = plan.prefix - kSizePairSize;
+    const uint8_t* streamEnd = original.data() + refill.sizes + loadLe32(original.data() + refill.sizes);
+    if (streamEnd <= original.data() + plan.prefix) return Status::ok;
+    return decodeLzBytes(original.data() + plan.prefix, streamEnd, original.data() + original.size(),
+                         refill.data.data(), refill.data.data() + refill.data.size());
+}
+
+// The refilled data compressed behind the original's kept bytes: the file's length, 0 when the
+// output is too small.
+uint64_t finishRefill(std::span<const uint8_t> original, const G00LikePlan& plan,
+                      const Refill& refill, std::span<uint8_t> out) {
+    const uint64_t stream = encodeLzBytes(refill.data, refill.lzWork, out.subspan(size_t(plan.prefix)));
+    if (stream == 0) return 0;
+    std::memcpy(out.data(), original.data(), size_t(plan.prefix));
+    storeLe32(out.data() + refill.sizes, uint32_t(kSizePairSize + stream));
+    return plan.prefix + stream;
+}
+
+bool workFits(std::span<const uint8_t> original, const G00LikePlan& plan, std::span<uint8_t> work,
+              std::span<uint8_t> out) {
+    return work.size() >= g00LikeWorkSize(plan) && out.size() >= g00LikeBound(plan) &&
+           original.size() >= plan.prefix && reinterpret_cast<uintptr_t>(work.data()) % 4 == 0;
+}
+
+void widen(OutsidePixels& outside, uint32_t x, uint32_t y) {
+    if (outside.count++ == 0) {
+        outside.left = outside.right = x;
+        outside.top = outside.bottom = y;
+        return;
+    }
+    outside.left = std::min(outside.left, x);
+    outside.right = std::max(outside.right, x);
+    outside.top = std::min(outside.top, y);
+    outside.bottom = std::max(outside.bottom, y);
 }
 
 }  // namespace
@@ -250,8 +305,7 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
     result.status = plan.status;
     if (plan.status != Status::ok) return result;
     if (picture.width != plan.width || picture.height != plan.height ||
-        work.size() < g00LikeWorkSize(plan) || out.size() < g00LikeBound(plan) ||
-        original.size() < plan.prefix || reinterpret_cast<uintptr_t>(work.data()) % 4 != 0)
+        !workFits(original, plan, work, out))
         return result;
 
     if (plan.type == kG00FullFrame) {
@@ -264,21 +318,11 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
         return result;
     }
 
-    // Every size below is within work, checked above.
-    uint32_t* shows = reinterpret_cast<uint32_t*>(work.data());
-    const std::span<uint8_t> lzWork =
-        work.subspan(size_t(showsBytes(plan)), size_t(lzEncodeWorkSize(plan.units)));
-    const std::span<uint8_t> data(lzWork.data() + lzWork.size(), size_t(plan.units));
-    std::memset(shows, 0, size_t(showsBytes(plan)));
-    std::memset(data.data(), 0, data.size());
-    const uint64_t sizes = plan.prefix - kSizePairSize;
-    const uint8_t* streamEnd = original.data() + sizes + loadLe32(original.data() + sizes);
-    if (streamEnd > original.data() + plan.prefix) {
-        result.status = decodeLzBytes(original.data() + plan.prefix, streamEnd,
-                                      original.data() + original.size(), data.data(),
-                                      data.data() + data.size());
-        if (result.status != Status::ok) return result;
-    }
+    Refill refill;
+    result.status = startRefill(original, plan, work, refill);
+    if (result.status != Status::ok) return result;
+    uint32_t* shows = refill.shows;
+    const std::span<uint8_t> data = refill.data;
 
     // Each pixel takes its colour anew only in the part that shows it: pixels that a later part
     // hides, like those beyond the picture, stay as the original has them.
@@ -288,7 +332,7 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
                                                           uint32_t partHeight, uint64_t left,
                                                           uint64_t top) {
         ++number;
-        eachPixelShown(picture, partWidth, partHeight, left, top,
+        eachPixelShown(plan.width, plan.height, partWidth, partHeight, left, top,
                        [&](uint64_t i, uint64_t) { shows[i] = number; });
     });
     if (result.status != Status::ok) return result;
@@ -296,7 +340,7 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
     walkParts(original, data, after, [&](uint64_t at, uint32_t partWidth, uint32_t partHeight,
                                           uint64_t left, uint64_t top) {
         ++number;
-        eachPixelShown(picture, partWidth, partHeight, left, top, [&](uint64_t i, uint64_t offset) {
+        eachPixelShown(plan.width, plan.height, partWidth, partHeight, left, top, [&](uint64_t i, uint64_t offset) {
             if (shows[i] == number)
                 std::memcpy(data.data() + at + offset, picture.pixels.data() + i * 4,
                             alpha == LikeAlpha::picture ? 4 : 3);
@@ -310,11 +354,217 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
         return result;
     }
     result.outside = outsidePixels(picture, alpha, shows);
-
-    const uint64_t stream = encodeLzBytes(data, lzWork, out.subspan(size_t(plan.prefix)));
-    if (stream == 0) return result;
-    std::memcpy(out.data(), original.data(), size_t(plan.prefix));
-    storeLe32(out.data() + sizes, uint32_t(kSizePairSize + stream));
-    result.size = plan.prefix + stream;
+    result.size = finishRefill(original, plan, refill, out);
     return result;
+}
+
+G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, const G00LikePlan& plan,
+                                         std::span<const RegionPicture> regions,
+                                         std::span<uint8_t> work, std::span<uint8_t> out) {
+    G00LikeRegionsResult result;
+    result.status = plan.status == Status::ok && plan.fullFrame ? Status::notG00 : plan.status;
+    if (result.status != Status::ok || !workFits(original, plan, work, out)) return result;
+    Refill refill;
+    result.status = startRefill(original, plan, work, refill);
+    if (result.status != Status::ok) return result;
+    PartTable table;
+    result.status = openPartTable(original, refill.data, table);
+    if (result.status != Status::ok) return result;
+    std::array<bool, 256> given{};
+    for (const RegionPicture& picture : regions) {
+        result.region = picture.region;
+        if (picture.region >= table.regions) result.status = Status::noSuchRegion;
+        else if (given[picture.region]) result.status = Status::regionTwice;
+        if (result.status != Status::ok) return result;
+        given[picture.region] = true;
+    }
+    result.region = kNoRegion;
+    uint64_t before = 0, after = 0;
+    result.status = walkParts(original, refill.data, before, [](uint64_t, uint32_t, uint32_t, uint64_t, uint64_t) {});
+    if (result.status != Status::ok) return result;
+
+    const uint32_t width = plan.width, height = plan.height;
+    // Part numbers grow across regions, so the marks one region leaves never match another's.
+    uint32_t number = 0;
+    for (const RegionPicture& picture : regions) {
+        const Canvas& pixels = *picture.pixels;
+        const PartEntry entry =
+            picture.region < table.entriesInData ? readPartEntry(table, picture.region) : PartEntry{};
+        const uint32_t first = number + 1;
+        auto walk = [&](auto visit) {
+            return walkEntryParts(table, entry, [&](const PartPlace& part) {
+                ++number;
+                eachPixelShown(width, height, part.width, part.height, part.left, part.top,
+                               [&](uint64_t i, uint64_t offset) { visit(part, i, offset); });
+            });
+        };
+        result.status = walk([&](const PartPlace&, uint64_t i, uint64_t) { refill.shows[i] = number; });
+        if (result.status != Status::ok) return result;
+        const uint32_t last = number;
+        number = first - 1;
+        const uint8_t transparent[4] = {};
+        auto pixelAt = [&](uint64_t x, uint64_t y) -> const uint8_t* {
+            const int64_t px = int64_t(x) - picture.left, py = int64_t(y) - picture.top;
+            if (px < 0 || py < 0 || px >= int64_t(pixels.width) || py >= int64_t(pixels.height))
+                return transparent;
+            return pixels.pixels.data() + (uint64_t(py) * pixels.width + uint64_t(px)) * 4;
+        };
+        const size_t bytes = picture.alpha == LikeAlpha::picture ? 4 : 3;
+        walk([&](const PartPlace& part, uint64_t i, uint64_t offset) {
+            if (refill.shows[i] != number) return;
+            uint8_t* to = refill.data.data() + (part.pixels - table.data.data()) + offset;
+            std::memcpy(to, pixelAt(i % width, i / width), bytes);
+        });
+        OutsidePixels outside;
+        const int64_t x0 = std::max<int64_t>(picture.left, 0), y0 = std::max<int64_t>(picture.top, 0);
+        const int64_t x1 = std::min<int64_t>(int64_t(picture.left) + pixels.width, width);
+        const int64_t y1 = std::min<int64_t>(int64_t(picture.top) + pixels.height, height);
+        for (int64_t y = y0; y < y1; ++y) {
+            for (int64_t x = x0; x < x1; ++x) {
+                const uint8_t* p = pixelAt(uint64_t(x), uint64_t(y));
+                const bool shown = picture.alpha == LikeAlpha::picture ? p[3] != 0 : (p[0] | p[1] | p[2]) != 0;
+                const uint32_t at = refill.shows[uint64_t(y) * width + uint64_t(x)];
+                if (shown && (at < first || at > last)) widen(outside, uint32_t(x), uint32_t(y));
+            }
+        }
+        if (outside.count != 0 && result.outside.regions++ == 0) {
+            result.outside.region = picture.region;
+            result.outside.pixels = outside;
+        }
+    }
+    walkParts(original, refill.data, after, [](uint64_t, uint32_t, uint32_t, uint64_t, uint64_t) {});
+    if (after != before) {
+        result.status = Status::damagedParts;
+        return result;
+    }
+    result.size = finishRefill(original, plan, refill, out);
+    return result;
+}
+
+// ---- A fresh file of several regions ----
+
+namespace {
+
+// A picture's rectangle on the whole picture, and the box of its pixels whose alpha is not 0
+// (both clipped to it; right and bottom exclusive).
+struct FreshRegion {
+    uint32_t left = 0, top = 0, right = 0, bottom = 0;
+    uint32_t partLeft = 0, partTop = 0, partRight = 0, partBottom = 0;
+    uint64_t blockBytes() const {
+        const uint64_t pixels = uint64_t(partRight - partLeft) * (partBottom - partTop);
+        return kPartBlockHeaderSize + (pixels == 0 ? 0 : kPartHeaderSize + pixels * 4);
+    }
+};
+
+FreshRegion freshRegion(const RegionPicture& picture, uint32_t width, uint32_t height) {
+    const Canvas& pixels = *picture.pixels;
+    FreshRegion region;
+    region.left = uint32_t(std::clamp<int64_t>(picture.left, 0, width));
+    region.top = uint32_t(std::clamp<int64_t>(picture.top, 0, height));
+    region.right = uint32_t(std::clamp<int64_t>(int64_t(picture.left) + pixels.width, 0, width));
+    region.bottom = uint32_t(std::clamp<int64_t>(int64_t(picture.top) + pixels.height, 0, height));
+    uint32_t left = region.right, top = region.bottom, right = 0, bottom = 0;
+    for (uint32_t y = region.top; y < region.bottom; ++y) {
+        const uint8_t* row = pixels.pixels.data() +
+                             (uint64_t(int64_t(y) - picture.top) * pixels.width + uint64_t(int64_t(region.left) - picture.left)) * 4;
+        for (uint32_t x = region.left; x < region.right; ++x, row += 4) {
+            if (row[3] == 0) continue;
+            left = std::min(left, x);
+            right = std::max(right, x + 1);
+            top = std::min(top, y);
+            bottom = std::max(bottom, y + 1);
+        }
+    }
+    if (left < right) {
+        region.partLeft = left;
+        region.partTop = top;
+        region.partRight = right;
+        region.partBottom = bottom;
+    }
+    return region;
+}
+
+uint64_t freshTableBytes(uint64_t regions) {
+    return kPartTableHeaderSize + kPartTableEntrySize * regions;
+}
+
+}  // namespace
+
+G00RegionsPlan planFreshRegionsG00(std::span<const RegionPicture> regions, uint32_t width,
+                                   uint32_t height) {
+    G00RegionsPlan plan;
+    plan.width = width;
+    plan.height = height;
+    plan.regions = uint32_t(std::min<size_t>(regions.size(), UINT32_MAX));
+    if (regions.size() > kMostRegions) plan.status = Status::tooManyRegions;
+    else if (regions.empty() || width == 0 || height == 0) plan.status = Status::emptyPicture;
+    else if (width > kMaxG00Side || height > kMaxG00Side) plan.status = Status::pictureTooLarge;
+    if (plan.status != Status::ok) return plan;
+    plan.units = freshTableBytes(regions.size());
+    for (const RegionPicture& picture : regions)
+        plan.units += freshRegion(picture, width, height).blockBytes();
+    if (plan.units > UINT32_MAX) plan.status = Status::tooLarge;
+    return plan;
+}
+
+uint64_t freshRegionsG00WorkSize(const G00RegionsPlan& plan) {
+    return lzEncodeWorkSize(plan.units) + plan.units;
+}
+
+uint64_t freshRegionsG00Bound(const G00RegionsPlan& plan) {
+    return regionStreamStart(plan.regions) + lzBytesEncodedBound(plan.units);
+}
+
+uint64_t writeFreshRegionsG00(std::span<const RegionPicture> regions, const G00RegionsPlan& plan,
+                              std::span<uint8_t> work, std::span<uint8_t> out) {
+    if (plan.status != Status::ok || regions.size() != plan.regions ||
+        work.size() < freshRegionsG00WorkSize(plan) || out.size() < freshRegionsG00Bound(plan))
+        return 0;
+    const uint64_t lzWork = lzEncodeWorkSize(plan.units);
+    uint8_t* data = work.data() + lzWork;
+    uint8_t* o = out.data();
+    const uint64_t streamStart = regionStreamStart(plan.regions);
+    std::memset(o, 0, size_t(streamStart));
+    putHeader(o, kG00Regions, plan.width, plan.height);
+    storeLe32(o + kRegionCountOffset, plan.regions);  // 256 is stored as its low byte, 0
+
+    std::memset(data, 0, size_t(plan.units));
+    storeLe32(data, plan.regions);
+    uint64_t at = freshTableBytes(plan.regions);
+    for (uint32_t i = 0; i < plan.regions; ++i) {
+        const FreshRegion region = freshRegion(regions[i], plan.width, plan.height);
+        if (at + region.blockBytes() > plan.units) return 0;
+        uint8_t* record = o + kRegionTableStart + uint64_t(kRegionRecordSize) * i;
+        storeLe32(record + kRegionX1, region.left);
+        storeLe32(record + kRegionY1, region.top);
+        storeLe32(record + kRegionX2, region.right);
+        storeLe32(record + kRegionY2, region.bottom);
+        uint8_t* entry = data + kPartTableHeaderSize + uint64_t(kPartTableEntrySize) * i;
+        storeLe32(entry + kEntryOffsetField, uint32_t(at));
+        storeLe32(entry + kEntryLengthField, uint32_t(region.blockBytes()));
+        uint8_t* block = data + at;
+        at += region.blockBytes();
+        if (region.partLeft == region.partRight) continue;  // no pixel to draw: no part
+        storeLe16(block + kPartCountOffset, 1);
+        uint8_t* part = block + kPartBlockHeaderSize;
+        const uint32_t columns = region.partRight - region.partLeft;
+        storeLe16(part + kPartX, region.partLeft - region.left);
+        storeLe16(part + kPartY, region.partTop - region.top);
+        storeLe16(part + kPartWidth, columns);
+        storeLe16(part + kPartHeight, region.partBottom - region.partTop);
+        const Canvas& pixels = *regions[i].pixels;
+        const int64_t left = regions[i].left, top = regions[i].top;
+        for (uint32_t y = region.partTop; y < region.partBottom; ++y)
+            std::memcpy(part + kPartHeaderSize + uint64_t(y - region.partTop) * columns * 4,
+                        pixels.pixels.data() + (uint64_t(y - top) * pixels.width + uint64_t(region.partLeft - left)) * 4,
+                        size_t(columns) * 4);
+    }
+    if (at != plan.units) return 0;
+    const uint64_t stream = encodeLzBytes({data, size_t(plan.units)}, work.first(size_t(lzWork)),
+                                          out.subspan(size_t(streamStart)));
+    if (stream == 0) return 0;
+    const uint64_t sizes = regionSizePairOffset(plan.regions);
+    storeLe32(o + sizes, uint32_t(kSizePairSize + stream));
+    storeLe32(o + sizes + kDecompressedLengthOffset, uint32_t(plan.units));
+    return streamStart + stream;
 }

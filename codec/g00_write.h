@@ -84,6 +84,32 @@ struct G00LikeResult {
     OutsidePixels outside;
 };
 
+// ---- Region by region ----
+//
+// One picture per region, its top-left pixel at (left, top) on the original picture; its
+// pixels outside its rectangle are transparent.
+struct RegionPicture {
+    uint32_t region = 0;
+    int32_t left = 0, top = 0;
+    const Canvas* pixels = nullptr;
+    LikeAlpha alpha = LikeAlpha::picture;
+};
+
+inline constexpr uint32_t kNoRegion = UINT32_MAX;
+
+struct RegionOutside {
+    uint32_t region = kNoRegion;  // the first region with pixels outside its parts
+    OutsidePixels pixels;         // that region's
+    uint32_t regions = 0;         // how many regions have some
+};
+
+struct G00LikeRegionsResult {
+    Status status = Status::ok;
+    uint64_t size = 0;
+    uint32_t region = kNoRegion;  // with noSuchRegion and regionTwice: the region named
+    RegionOutside outside;
+};
+
 // Reads the original's header and size fields (its data is checked by writeG00Like).
 G00LikePlan planG00Like(std::span<const uint8_t> original);
 uint64_t g00LikeWorkSize(const G00LikePlan& plan);
@@ -92,3 +118,35 @@ uint64_t g00LikeBound(const G00LikePlan& plan);
 G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan& plan,
                            const Canvas& picture, LikeAlpha alpha, std::span<uint8_t> work,
                            std::span<uint8_t> out);
+
+// A region-based original refilled region by region: each region given takes the pixels of its
+// parts from its own picture (where a later part of the same region covers a pixel, only that
+// part takes it, as in writeG00Like); parts beyond the original picture and regions not given
+// keep their pixels, so a region hidden under another is edited through its own picture. A
+// region beyond the original's records is noSuchRegion, one given twice regionTwice (result
+// region names it; nothing written). Pixels of a region's picture that are not transparent
+// (for LikeAlpha::original: not black) and lie outside that region's drawn parts are counted
+// per region, the file written all the same. Work and output as for writeG00Like; a
+// full-frame original is notG00.
+G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, const G00LikePlan& plan,
+                                         std::span<const RegionPicture> regions,
+                                         std::span<uint8_t> work, std::span<uint8_t> out);
+
+// ---- A fresh file of several regions ----
+//
+// One region per picture, in order (the first drawn first), each picture clipped to the
+// width x height picture: its record at the clipped rectangle, one part over the box of its
+// pixels whose alpha is not 0 (no part when there is none), so that each region drawn alone
+// gives its picture back. The alpha field of the pictures is not read.
+struct G00RegionsPlan {
+    Status status = Status::ok;  // tooManyRegions beyond 256, pictureTooLarge beyond 65,535
+    uint32_t width = 0, height = 0, regions = 0;
+    uint64_t units = 0;  // the decompressed data's bytes
+};
+G00RegionsPlan planFreshRegionsG00(std::span<const RegionPicture> regions, uint32_t width,
+                                   uint32_t height);
+uint64_t freshRegionsG00WorkSize(const G00RegionsPlan& plan);
+uint64_t freshRegionsG00Bound(const G00RegionsPlan& plan);
+// Returns the file's length, or 0 when out or work is too small or the plan not ok.
+uint64_t writeFreshRegionsG00(std::span<const RegionPicture> regions, const G00RegionsPlan& plan,
+                              std::span<uint8_t> work, std::span<uint8_t> out);

@@ -29,6 +29,9 @@ const char* statusText(Status status) {
     case Status::sizeDiffers: return "the picture's size is not the original's";
     case Status::pixelsOutside: return "pixels lie outside the original's parts";
     case Status::transparencyLost: return "has transparency, the original is a full-frame picture without it";
+    case Status::noSuchRegion: return "names a region the original does not have";
+    case Status::regionTwice: return "names a region that another picture names too";
+    case Status::tooManyRegions: return "more than 256 regions";
     }
     return "unknown failure";
 }
@@ -62,6 +65,9 @@ const char* statusName(Status status) {
     case Status::sizeDiffers: return "sizeDiffers";
     case Status::pixelsOutside: return "pixelsOutside";
     case Status::transparencyLost: return "transparencyLost";
+    case Status::noSuchRegion: return "noSuchRegion";
+    case Status::regionTwice: return "regionTwice";
+    case Status::tooManyRegions: return "tooManyRegions";
     }
     return "unknown";
 }

@@ -31,6 +31,9 @@ enum class Status : uint8_t {
     sizeDiffers,         // the picture's width or height is not the original G00 file's
     pixelsOutside,       // pixels of the picture that no part of the original can hold
     transparencyLost,    // a picture with transparency for a full-frame original, which has none
+    noSuchRegion,        // a region picture names a region the original does not have
+    regionTwice,         // two region pictures name the same region
+    tooManyRegions,      // more than the 256 regions a region-based file can hold
 };
 
 // A short English text for the command line; the window shows one message for any failure.

@@ -163,6 +163,40 @@ TAVIMORE_API tavimore_status tavimore_pack_like(const uint8_t *original, size_t 
                                                 const tavimore_image *image, tavimore_outside outside,
                                                 uint8_t **out, size_t *out_size);
 
+/* One picture per region: the pixels that region's parts take, the picture's top-left pixel
+ * at (left, top) on the original picture; pixels outside the picture's rectangle are
+ * transparent. */
+typedef struct tavimore_region_picture {
+    uint32_t region;
+    int32_t left, top;
+    const tavimore_image *image;
+} tavimore_region_picture;
+
+/* What a refused pack can say beyond its status. */
+typedef struct tavimore_pack_report {
+    uint32_t region;          /* the region concerned, or UINT32_MAX */
+    uint64_t outside_count;   /* pixels that no part of it can hold */
+    tavimore_box outside_box;
+} tavimore_pack_report;
+
+/* A G00 file like the original, each region given refilled from its own picture; regions
+ * not given keep their pixels. A region named twice or not in the original is
+ * TAVIMORE_INVALID_ARGUMENT (report->region says which). report may be NULL. */
+TAVIMORE_API tavimore_status tavimore_pack_like_regions(const uint8_t *original, size_t original_size,
+    const tavimore_region_picture *regions, size_t count, tavimore_outside outside,
+    uint8_t **out, size_t *out_size, tavimore_pack_report *report);
+
+/* A fresh region-based file of width x height with one region per picture, in order (bottom
+ * to top); each region drawn alone gives its picture back exactly. */
+TAVIMORE_API tavimore_status tavimore_pack_regions(const tavimore_region_picture *layers, size_t count,
+    uint32_t width, uint32_t height, uint8_t **out, size_t *out_size);
+
+/* The mask the layered PSD gives region `region`: one byte per pixel of the box that
+ * tavimore_draw_region gives, 255 where the region shows in the decoded picture, 0 where a
+ * later region's parts replace it. */
+TAVIMORE_API tavimore_status tavimore_region_mask(const uint8_t *file, size_t size, uint32_t region,
+    uint8_t **mask, tavimore_box *box);
+
 #ifdef __cplusplus
 }
 #endif

@@ -8,6 +8,7 @@
 #include <new>
 #include <span>
 #include <thread>
+#include <vector>
 
 #include "codec/encode.h"
 #include "codec/g00.h"
@@ -38,6 +39,7 @@ tavimore_status cStatus(Status status) {
     case Status::severalLayers: return TAVIMORE_SEVERAL_LAYERS;
     case Status::sizeDiffers: return TAVIMORE_SIZE_DIFFERS;
     case Status::pixelsOutside: return TAVIMORE_PIXELS_OUTSIDE;
+    case Status::tooManyRegions: return TAVIMORE_TOO_LARGE;
     default: return TAVIMORE_INVALID_ARGUMENT;  // files and limits: the codec never gives them here
     }
 }
@@ -114,6 +116,24 @@ tavimore_status writePicture(const tavimore_image* image, uint8_t** out, size_t*
     if (status == Status::ok) status = encode(canvas, encoded);
     if (status != Status::ok) return cStatus(status);
     return handOver(encoded, out, outSize);
+}
+
+// The caller's region pictures as Canvases, in the given order.
+Status regionPictures(const tavimore_region_picture* given, size_t count, std::vector<Canvas>& canvases,
+                      std::vector<RegionPicture>& pictures) {
+    canvases.resize(count);
+    pictures.resize(count);
+    for (size_t i = 0; i < count; ++i) {
+        const Status status = canvasOf(*given[i].image, canvases[i]);
+        if (status != Status::ok) return status;
+        pictures[i] = {given[i].region, given[i].left, given[i].top, &canvases[i]};
+    }
+    return Status::ok;
+}
+
+bool validRegions(const tavimore_region_picture* given, size_t count) {
+    if (given == nullptr && count != 0) return false;
+    return std::all_of(given, given + count, [](const tavimore_region_picture& p) { return validImage(p.image); });
 }
 
 uint32_t processors() { return std::max(1u, std::thread::hardware_concurrency()); }
@@ -304,6 +324,71 @@ tavimore_status tavimore_pack_like(const uint8_t* original, size_t original_size
     if (written.outside.count != 0 && outside != TAVIMORE_OUTSIDE_DROPPED)
         return TAVIMORE_PIXELS_OUTSIDE;
     return handOver(encoded, out, out_size);
+}
+
+tavimore_status tavimore_pack_like_regions(const uint8_t* original, size_t original_size,
+                                           const tavimore_region_picture* regions, size_t count,
+                                           tavimore_outside outside, uint8_t** out, size_t* out_size,
+                                           tavimore_pack_report* report) {
+    tavimore_pack_report unused;
+    tavimore_pack_report& said = report != nullptr ? *report : unused;
+    said = {UINT32_MAX, 0, {}};
+    if (!outputCleared(out, out_size) || original == nullptr || !validRegions(regions, count))
+        return TAVIMORE_INVALID_ARGUMENT;
+    std::vector<Canvas> canvases;
+    std::vector<RegionPicture> pictures;
+    const Status status = regionPictures(regions, count, canvases, pictures);
+    if (status != Status::ok) return cStatus(status);
+    Encoded encoded;
+    const G00LikeRegionsResult written =
+        encodeG00LikeRegions(bytesOf(original, original_size), pictures, encoded);
+    if (written.status == Status::noSuchRegion || written.status == Status::regionTwice) {
+        said.region = written.region;
+        return TAVIMORE_INVALID_ARGUMENT;
+    }
+    if (written.status != Status::ok) return cStatus(written.status);
+    if (written.outside.regions != 0) {
+        const OutsidePixels& pixels = written.outside.pixels;
+        said = {written.outside.region, pixels.count,
+                {pixels.left, pixels.top, pixels.right - pixels.left + 1, pixels.bottom - pixels.top + 1}};
+        if (outside != TAVIMORE_OUTSIDE_DROPPED) return TAVIMORE_PIXELS_OUTSIDE;
+    }
+    return handOver(encoded, out, out_size);
+}
+
+tavimore_status tavimore_pack_regions(const tavimore_region_picture* layers, size_t count, uint32_t width,
+                                      uint32_t height, uint8_t** out, size_t* out_size) {
+    if (!outputCleared(out, out_size) || !validRegions(layers, count)) return TAVIMORE_INVALID_ARGUMENT;
+    std::vector<Canvas> canvases;
+    std::vector<RegionPicture> pictures;
+    Status status = regionPictures(layers, count, canvases, pictures);
+    Encoded encoded;
+    if (status == Status::ok) status = encodeFreshRegionsG00(pictures, width, height, encoded);
+    if (status != Status::ok) return cStatus(status);
+    return handOver(encoded, out, out_size);
+}
+
+tavimore_status tavimore_region_mask(const uint8_t* file, size_t size, uint32_t region, uint8_t** mask,
+                                     tavimore_box* box) {
+    if (!cleared(mask) || file == nullptr || box == nullptr) return TAVIMORE_INVALID_ARGUMENT;
+    *box = {};
+    Canvas canvas;
+    ByteBuffer data;
+    const G00Decoded decoded = decodeG00Picture(bytesOf(file, size), canvas, 0, &data);
+    if (decoded.status != Status::ok) return cStatus(decoded.status);
+    if (decoded.regionCount == 0) return TAVIMORE_INVALID_ARGUMENT;
+    canvas.pixels.release();
+    ByteBuffer bytes;
+    RegionBox where;
+    const Status status = regionMask(bytesOf(file, size), data.span(), region, canvas.width,
+                                     canvas.height, bytes, where);
+    if (status != Status::ok) return cStatus(status);
+    auto* copy = static_cast<uint8_t*>(std::malloc(bytes.size()));
+    if (copy == nullptr) return TAVIMORE_OUT_OF_MEMORY;
+    std::memcpy(copy, bytes.data(), bytes.size());
+    *mask = copy;
+    *box = {where.left, where.top, where.width, where.height};
+    return TAVIMORE_OK;
 }
 
 }  // extern "C"

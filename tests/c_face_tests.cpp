@@ -225,3 +225,168 @@ TEST(CFace, AnAllocationRefusedIsOutOfMemoryAndLeavesNoBlock) {
     }
     faults::disarm();
 }
+
+namespace {
+
+// The decompressed data of a region-based file, by the reference decoder.
+std::vector<uint8_t> regionData(const std::vector<uint8_t>& file) {
+    const uint64_t sizes = regionSizePairOffset(file[kRegionCountOffset]);
+    std::vector<uint8_t> data(ref::le32(file, sizes + kDecompressedLengthOffset));
+    EXPECT_EQ(ref::decodeLzBytes(file, sizes + kSizePairSize, sizes + ref::le32(file, sizes), data), Status::ok);
+    return data;
+}
+
+// Every region of a file drawn alone, as the pictures that pack it back.
+struct RegionPictures {
+    std::vector<tavimore_image*> images;
+    std::vector<tavimore_region_picture> given;
+    explicit RegionPictures(const std::vector<uint8_t>& file) {
+        for (uint32_t r = 0;; ++r) {
+            tavimore_image* image = nullptr;
+            tavimore_box box{};
+            if (tavimore_draw_region(file.data(), file.size(), r, &image, &box) != TAVIMORE_OK) break;
+            images.push_back(image);
+            given.push_back({r, int32_t(box.left), int32_t(box.top), image});
+        }
+    }
+    ~RegionPictures() {
+        for (tavimore_image* image : images) tavimore_free(image);
+    }
+};
+
+std::vector<uint8_t> expressionFile() {
+    return encodeG00Regions(makeExpressionSprite(64, 56, 5, 3), LzMode::compress);
+}
+
+}  // namespace
+
+TEST(CFace, RegionsPackBackAndAnEditOfAHiddenRegionChangesOnlyItsPart) {
+    const std::vector<uint8_t> file = expressionFile();
+    RegionPictures regions(file);
+    ASSERT_EQ(regions.given.size(), 4u);
+    uint8_t* out = nullptr;
+    size_t size = 0;
+    ASSERT_EQ(tavimore_pack_like_regions(file.data(), file.size(), regions.given.data(), regions.given.size(),
+                                         TAVIMORE_OUTSIDE_FAILS, &out, &size, nullptr),
+              TAVIMORE_OK);
+    EXPECT_EQ(std::vector<uint8_t>(out, out + size), file);
+    tavimore_free(out);
+
+    // Face 1's middle pixel lies under face 2's: the decoded picture does not show it.
+    tavimore_image& hidden = *regions.images[1];
+    uint8_t* pixel = hidden.rgba + (13 * hidden.width + 13) * 4;
+    ASSERT_NE(pixel[3], 0);
+    pixel[0] ^= 0xFF;
+    const tavimore_region_picture only[] = {regions.given[1]};
+    ASSERT_EQ(tavimore_pack_like_regions(file.data(), file.size(), only, 1, TAVIMORE_OUTSIDE_FAILS, &out, &size,
+                                         nullptr),
+              TAVIMORE_OK);
+    const std::vector<uint8_t> before = regionData(file), after = regionData({out, out + size});
+    tavimore_free(out);
+    ASSERT_EQ(before.size(), after.size());
+    std::vector<size_t> changed;
+    for (size_t i = 0; i < before.size(); ++i)
+        if (before[i] != after[i]) changed.push_back(i);
+    // Entry 1's block, its one part's pixels after the block and part headers: (4, 4)'s red byte.
+    const uint32_t block = ref::le32(before, kPartTableHeaderSize + kPartTableEntrySize + kEntryOffsetField);
+    EXPECT_EQ(changed, std::vector<size_t>{block + kPartBlockHeaderSize + kPartHeaderSize +
+                                           (13 * ref::le16(before, block + kPartBlockHeaderSize + kPartWidth) + 13) * 4 + 2});
+}
+
+TEST(CFace, RegionPicturesThatCannotBePackedSayWhichRegion) {
+    const std::vector<uint8_t> file = expressionFile();
+    RegionPictures regions(file);
+    std::vector<uint8_t> opaque(12 * 10 * 4, 255);
+    const tavimore_image block{12, 10, 0, opaque.data()};
+    const struct {
+        const char* name;
+        std::vector<tavimore_region_picture> given;
+        tavimore_status expected;
+        tavimore_pack_report report;
+    } cases[] = {
+        {"a region named twice", {regions.given[2], regions.given[1], regions.given[2]}, TAVIMORE_INVALID_ARGUMENT,
+         {2, 0, {}}},
+        {"a region the original lacks", {{4, 0, 0, regions.images[0]}}, TAVIMORE_INVALID_ARGUMENT, {4, 0, {}}},
+        // Face 3's part covers rows 18 to 35 from x 55 (past the picture's right edge): of the
+        // block at (60, 30), 4 columns of rows 36 to 39 lie on the picture outside it.
+        {"opaque pixels below a face", {regions.given[0], {3, 60, 30, &block}}, TAVIMORE_PIXELS_OUTSIDE,
+         {3, 4 * 4, {60, 36, 4, 4}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        uint8_t* out = nullptr;
+        size_t size = 0;
+        tavimore_pack_report report{};
+        EXPECT_EQ(tavimore_pack_like_regions(file.data(), file.size(), c.given.data(), c.given.size(),
+                                             TAVIMORE_OUTSIDE_FAILS, &out, &size, &report),
+                  c.expected);
+        EXPECT_EQ(out, nullptr);
+        EXPECT_EQ(report.region, c.report.region);
+        EXPECT_EQ(report.outside_count, c.report.outside_count);
+        EXPECT_EQ(report.outside_box.left, c.report.outside_box.left);
+        EXPECT_EQ(report.outside_box.top, c.report.outside_box.top);
+    }
+}
+
+namespace {
+
+// A region picture on a transparent picture of the file's size, pixels of alpha 0 made all 0.
+std::vector<uint8_t> placed(const tavimore_image& image, tavimore_box box, uint32_t width, uint32_t height) {
+    std::vector<uint8_t> picture(size_t(width) * height * 4, 0);
+    for (uint32_t y = 0; y < box.height; ++y)
+        for (uint32_t x = 0; x < box.width; ++x) {
+            const uint8_t* p = image.rgba + (size_t(y) * box.width + x) * 4;
+            if (p[3] != 0) std::memcpy(picture.data() + ((box.top + y) * size_t(width) + box.left + x) * 4, p, 4);
+        }
+    return picture;
+}
+
+}  // namespace
+
+TEST(CFace, FreshRegionsDrawTheirPicturesBackAndMasksLeaveOnlyWhatIsShown) {
+    const std::vector<uint8_t> file = expressionFile();
+    RegionPictures regions(file);
+    uint8_t* fresh = nullptr;
+    size_t size = 0;
+    ASSERT_EQ(tavimore_pack_regions(regions.given.data(), regions.given.size(), 64, 56, &fresh, &size), TAVIMORE_OK);
+    const std::vector<uint8_t> packed(fresh, fresh + size);
+    tavimore_free(fresh);
+    // In both files each mask lets exactly one region's pixel through where the decoded
+    // picture shows one, and that pixel is the picture's.
+    for (const std::vector<uint8_t>* g00 : {&file, &packed}) {
+        SCOPED_TRACE(g00 == &file ? "original" : "fresh");
+        tavimore_image* decoded = nullptr;
+        ASSERT_EQ(tavimore_decode(g00->data(), g00->size(), &decoded), TAVIMORE_OK);
+        const std::vector<uint8_t> picture = pixelsOf(decoded);
+        tavimore_free(decoded);
+        std::vector<uint8_t> composite(picture.size(), 0);
+        std::vector<int> shown(64 * 56, 0);
+        for (const tavimore_region_picture& region : regions.given) {
+            SCOPED_TRACE(region.region);
+            tavimore_image* alone = nullptr;
+            tavimore_box box{};
+            ASSERT_EQ(tavimore_draw_region(g00->data(), g00->size(), region.region, &alone, &box), TAVIMORE_OK);
+            const tavimore_box given{uint32_t(region.left), uint32_t(region.top), region.image->width,
+                                     region.image->height};
+            EXPECT_EQ(placed(*alone, box, 64, 56), placed(*region.image, given, 64, 56));
+            uint8_t* mask = nullptr;
+            tavimore_box maskBox{};
+            ASSERT_EQ(tavimore_region_mask(g00->data(), g00->size(), region.region, &mask, &maskBox), TAVIMORE_OK);
+            EXPECT_EQ(maskBox.width * maskBox.height, box.width * box.height);
+            for (uint32_t y = 0; y < box.height; ++y)
+                for (uint32_t x = 0; x < box.width; ++x) {
+                    const uint8_t* p = alone->rgba + (y * box.width + x) * 4;
+                    if (mask[y * box.width + x] == 0 || p[3] == 0) continue;
+                    const size_t at = (box.top + y) * 64 + box.left + x;
+                    ++shown[at];
+                    std::memcpy(composite.data() + at * 4, p, 4);
+                }
+            tavimore_free(mask);
+            tavimore_free(alone);
+        }
+        for (size_t i = 3; i < picture.size(); i += 4)
+            if (picture[i] == 0) std::memset(&composite[i - 3], 0, 4), std::memset(const_cast<uint8_t*>(&picture[i - 3]), 0, 4);
+        EXPECT_EQ(composite, picture);
+        EXPECT_EQ(*std::max_element(shown.begin(), shown.end()), 1);
+    }
+}

@@ -24,8 +24,8 @@ struct Options {
     int type = -1;  // -1: 2 for sprites, 0 otherwise
     LzMode mode = LzMode::compress;
     uint32_t levels = 0;  // 0: keep every colour; else quantise each channel to this many levels
+    uint32_t faces = 0;   // a sprite with this many expressions in regions of their own
     PartCutting cutting;
-    uint32_t stacked = 0;  // sprites drawn over the first as regions of their own
 };
 
 void usage() {
@@ -42,11 +42,10 @@ void usage() {
         "  --levels N                                quantise colours to N levels a channel\n"
         "  --literal                                 literal-only LZ stream\n"
         "  --region-size N, --band N                 cutting of region-based pictures\n"
+        "  --expressions N                           a sprite body with N faces over it,\n"
+        "                                            overlapping, in regions of their own\n"
         "  --keep-empty                              empty regions get a 0-part block, not\n"
-        "                                            an absent entry\n"
-        "  --stacked N                               a sprite as one region, then N smaller\n"
-        "                                            sprites over it and each other, a region\n"
-        "                                            each (as a character's expressions)\n",
+        "                                            an absent entry\n",
         stderr);
 }
 
@@ -71,30 +70,8 @@ void quantise(TestPicture& picture, uint32_t levels) {
     }
 }
 
-// Later regions replace the pixels of earlier ones where they overlap, soft edges included: the
-// case where layer editors and the game disagree.
-G00RegionImage stackedSprites(const Options& o) {
-    PartCutting whole = o.cutting;
-    whole.regionSize = std::max(o.width, o.height);
-    G00RegionImage image = cutIntoParts(makeSpritePicture(o.width, o.height, o.seed), whole);
-    const uint32_t width = std::max(1u, o.width / 2), height = std::max(1u, o.height / 2);
-    whole.regionSize = std::max(width, height);
-    for (uint32_t k = 0; k < o.stacked; ++k) {
-        G00RegionImage face = cutIntoParts(makeSpritePicture(width, height, o.seed + k + 1), whole);
-        const uint32_t x = o.width / 4 + k * o.width / 16, y = o.height / 8 + k * o.height / 16;
-        G00RegionRecord record = face.regions[0];
-        record.x1 += x;
-        record.x2 += x;
-        record.y1 += y;
-        record.y2 += y;
-        image.regions.push_back(record);
-        image.entries.push_back(std::move(face.entries[0]));
-    }
-    return image;
-}
-
 std::vector<uint8_t> encode(const Options& o) {
-    if (o.stacked != 0) return encodeG00Regions(stackedSprites(o), o.mode);
+    if (o.faces != 0) return encodeG00Regions(makeExpressionSprite(o.width, o.height, o.seed, o.faces), o.mode);
     TestPicture picture = makeTestPicture(o.kind, o.width, o.height, o.seed);
     quantise(picture, o.levels);
     int type = o.type >= 0 ? o.type : o.kind == PictureKind::sprite ? 2 : 0;
@@ -236,7 +213,7 @@ int main(int argc, char** argv) {
                 return 2;
             }
         } else if (arg == "--seed" || arg == "--type" || arg == "--levels" ||
-                   arg == "--region-size" || arg == "--band" || arg == "--stacked") {
+                   arg == "--region-size" || arg == "--band" || arg == "--expressions") {
             uint32_t v = 0;
             if (!parseNumber(takeValue(), v, 0, 0xFFFFFFFFu)) {
                 usage();
@@ -253,13 +230,7 @@ int main(int argc, char** argv) {
             if (arg == "--levels") options.levels = v;
             if (arg == "--region-size") options.cutting.regionSize = v;
             if (arg == "--band") options.cutting.bandHeight = v;
-            if (arg == "--stacked") {
-                if (v > 255) {
-                    usage();
-                    return 2;
-                }
-                options.stacked = v;
-            }
+            if (arg == "--expressions") options.faces = std::min<uint32_t>(v, 255);
         } else if (arg.size() > 1 && arg[0] == '-') {
             usage();
             return 2;

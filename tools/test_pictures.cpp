@@ -311,3 +311,24 @@ G00RegionImage cutIntoParts(const TestPicture& picture, const PartCutting& cutti
     }
     return image;
 }
+
+G00RegionImage makeExpressionSprite(uint32_t width, uint32_t height, uint32_t seed, uint32_t faces) {
+    G00RegionImage image;
+    image.width = uint16_t(width);
+    image.height = uint16_t(height);
+    const TestPicture body = makeSpritePicture(width, height, seed);
+    image.regions.push_back({0, 0, width - 1, height - 1, {0, 0}});
+    image.entries.push_back({});
+    image.entries.back().parts.push_back({0, 0, uint16_t(width), uint16_t(height), body.bgra});
+    const uint32_t side = std::max<uint32_t>(6, std::min(width, height) / 3);
+    for (uint32_t f = 0; f < faces; ++f) {
+        const bool last = f + 1 == faces;
+        const uint32_t x = last ? width - side / 2 : width / 3 + 3 * f;
+        const uint32_t y = height / 4 + 2 * f;
+        const TestPicture face = makeSpritePicture(side, side, seed + 1 + f);
+        image.regions.push_back({x, y, x + side - 1, y + side - 1, {0, 0}});
+        image.entries.push_back({});
+        image.entries.back().parts.push_back({0, 0, uint16_t(side), uint16_t(side), face.bgra});
+    }
+    return image;
+}

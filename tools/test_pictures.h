@@ -64,3 +64,8 @@ struct PartCutting {
 // Region records hold inclusive corners (x2 = x1 + width - 1); a 1 x 1 region at the origin,
 // which would read as empty, gets y2 = 1.
 G00RegionImage cutIntoParts(const TestPicture& picture, const PartCutting& cutting = {});
+
+// A character sprite with expressions: region 0 the body (the sprite picture, one part), then
+// `faces` regions at nearly one place whose soft-edged faces partly replace one another and
+// the body; the last face reaches past the picture's right edge. At least 16 x 16.
+G00RegionImage makeExpressionSprite(uint32_t width, uint32_t height, uint32_t seed, uint32_t faces);
