@@ -324,15 +324,29 @@ def check_fresh(args, work, found, log):
     print(f"fresh: {len(FRESH_LAYERS)} layers come back region by region; one opaque layer full-frame")
 
 
+def session(profile):
+    """GIMP's own first session, its window at the screen's corner and of the screen's size, the
+    Layers dock given most of the right side."""
+    with open("/etc/gimp/2.0/sessionrc") as f:
+        text = f.read()
+    text = text.replace("(position 200 100)\n    (size 1024 768)", "(position 0 0)\n    (size 1024 640)")
+    with open(os.path.join(profile, "sessionrc"), "w") as f:
+        f.write(text.replace("(position 336)", "(position 120)")
+                    .replace('(right-docks-width "205")', '(right-docks-width "290")'))
+
+
 def screenshot(args, work, profile, out):
-    """GIMP with the stacked sprite open, its layers in the dock, under Xvfb and openbox."""
+    """GIMP with a sprite's regions open as layers, under Xvfb and openbox."""
+    session(profile)
+    sprite = os.path.join(work, "sprite.g00")
+    run([args.make, "--expressions", "3", "--size", "420x400", "--seed", "5", sprite])
     display = ":%d" % (90 + os.getpid() % 100)
     env = dict(os.environ, DISPLAY=display, GIMP2_DIRECTORY=profile)
     started = [subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x640x24", "-nolisten", "tcp"])]
     try:
         time.sleep(2)
         started.append(subprocess.Popen(["openbox"], env=env, stderr=subprocess.DEVNULL))
-        started.append(subprocess.Popen(["gimp", "--no-splash", "--no-shm", os.path.join(work, "stack.g00")],
+        started.append(subprocess.Popen(["gimp", "--no-splash", "--no-shm", sprite],
                                         env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
         for _ in range(180):
             time.sleep(1)
