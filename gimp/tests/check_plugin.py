@@ -9,7 +9,8 @@ profile of its own whose plug-in folder holds the plug-in:
           thumbnail procedure gives the picture's size
   edit    a layer hidden under others, made invisible and painted, then exported: the
           decompressed data differs from the original's only in that region's parts' pixels
-  xcf     saved as XCF, opened again and exported without an edit: the same decompressed data
+  xcf     a layer grown to the image's size, saved as XCF, opened again and exported: the same
+          decompressed data
   refuse  a layer that is not a region, an opacity below 100%, pixels outside the parts: GIMP says
           why, and the older file stays as it was
   fresh   a new image of three overlapping layers exported: each region drawn alone is its
@@ -134,6 +135,7 @@ def batch(work):
   (gimp-selection-none image)
   (checked 'edit (lambda () (save image %s))))""" % (at("stack.g00"), EDITED_REGION, at("edited.g00")))
     lines.append("""(let ((image (load %s)))
+  (gimp-layer-resize-to-image-size (layer-named image "region 002"))
   (gimp-xcf-save 0 image (car (layers-of image)) %s %s)
   (gimp-image-delete image)
   (set! image (car (gimp-xcf-load 0 %s %s)))
