@@ -327,14 +327,13 @@ def check_fresh(args, work, found, log):
 
 
 def session(profile):
-    """GIMP's own first session, its window at the screen's corner and of the screen's size, the
-    Layers dock given most of the right side."""
+    """GIMP's own first session, its window on the screen (as big as folder_view's), the docks
+    wide enough for the layers' names."""
     with open("/etc/gimp/2.0/sessionrc") as f:
         text = f.read()
-    text = text.replace("(position 200 100)\n    (size 1024 768)", "(position 0 0)\n    (size 1024 640)")
+    text = text.replace("(position 200 100)\n    (size 1024 768)", "(position 0 0)\n    (size 1024 768)")
     with open(os.path.join(profile, "sessionrc"), "w") as f:
-        f.write(text.replace("(position 336)", "(position 120)")
-                    .replace('(right-docks-width "205")', '(right-docks-width "290")'))
+        f.write(text.replace('(right-docks-width "205")', '(right-docks-width "290")'))
 
 
 def screenshot(args, work, profile, out):
@@ -342,12 +341,11 @@ def screenshot(args, work, profile, out):
     session(profile)
     sprite = os.path.join(work, "sprite.g00")
     run([args.make, "--expressions", "3", "--size", "420x400", "--seed", "5", sprite])
-    display = ":%d" % (90 + os.getpid() % 100)
-    env = dict(os.environ, DISPLAY=display, GIMP2_DIRECTORY=profile)
-    started = [subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x640x24", "-nolisten", "tcp"])]
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "gdk-pixbuf", "tests"))
+    from folder_view import start_screen
+    env = dict(os.environ, GIMP2_DIRECTORY=profile)
+    started = start_screen(env)
     try:
-        time.sleep(2)
-        started.append(subprocess.Popen(["openbox"], env=env, stderr=subprocess.DEVNULL))
         started.append(subprocess.Popen(["gimp", "--no-splash", "--no-shm", sprite],
                                         env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
         for _ in range(180):
@@ -358,7 +356,7 @@ def screenshot(args, work, profile, out):
         else:
             fail("GIMP did not show the sprite's 4 layers within 180 s")
         time.sleep(5)
-        run(["import", "-display", display, "-window", "root", out])
+        run(["import", "-display", env["DISPLAY"], "-window", "root", out])
     finally:
         for process in reversed(started):
             process.terminate()
