@@ -8,7 +8,6 @@ to compile). Pictures are RGBA, 4 bytes a pixel, straight alpha, top row first.
 `import tavimore.pillow` lets Pillow open and save G00 files.
 """
 import ctypes
-import ctypes.util
 import os
 from typing import Mapping, NamedTuple, Optional, Sequence, Tuple, Union
 

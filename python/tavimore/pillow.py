@@ -19,7 +19,7 @@ FORMAT = "G00"
 
 def _accept(prefix):
     # The header holds only a type byte and the size: the decoder decides.
-    return len(prefix) >= 5 and prefix[0] in (0, 2)
+    return len(prefix) >= 5 and prefix[0] in (0, 1, 2)
 
 
 class G00ImageFile(ImageFile.ImageFile):
