@@ -2,7 +2,8 @@
 """The Python module and its Pillow plug-in, with Debian's Pillow, against the converter and the
 packer:
 
-  every test picture opens as the converter's PNG (mode and pixels), its regions and their boxes
+  tavimore.describe gives the fields of --info --json; every test picture opens as the
+  converter's PNG (mode and pixels), its regions and their boxes
   as --info --json gives them, each frame after the first the region's --regions file at its box;
   an edited picture saved like the original is tavimore-pack --like's file byte for byte, and one
   saved fresh is tavimore-pack's; a region edited through tavimore.pack(regions=...) comes back
@@ -79,6 +80,10 @@ def main():
 
 
 def check_open(work, path, name, info):
+    with open(path, "rb") as f:
+        fields = tavimore.describe(f.read())
+    if {key: info[key] for key in fields} != fields:
+        fail(f"{name}: tavimore.describe differs from --info --json: {fields}")
     im = Image.open(path)
     want = Image.open(os.path.join(work, "png", name + ".png"))
     if im.mode != want.mode or im.tobytes() != want.tobytes():
