@@ -63,10 +63,11 @@ std::string packUsageText() {
         "existing file of that name is replaced once the new one is complete (unless -n), but\n"
         "never a PICTURE or ORIGINAL. Without --like, an opaque picture becomes a full-frame\n"
         "file and any other a region-based file of one part. With it, the picture must have\n"
-        "ORIGINAL's size; only the pixels of ORIGINAL's parts are taken, and every other pixel\n"
-        "must look as ORIGINAL shows it, fully transparent (of any colour). An opaque picture\n"
-        "(a 24-bit BMP) gives only colours: the parts keep ORIGINAL's alpha, and its pixels\n"
-        "outside them must be black.\n"
+        "ORIGINAL's size, and only the pixels of ORIGINAL's parts are taken; a pixel outside\n"
+        "them must be fully transparent, of any colour (--drop-outside leaves out the others).\n"
+        "An opaque picture, such as a 24-bit BMP, gives only colours: the parts keep ORIGINAL's\n"
+        "alpha, and its pixels outside them must be black. Any other picture gives its alpha,\n"
+        "which a full-frame ORIGINAL cannot hold.\n"
         "Exit status: 0 when every picture was packed (or left alone with -n), 1 when any\n"
         "failed, 2 for a usage error, 130 when interrupted (Ctrl-C).\n";
     return text;
