@@ -26,7 +26,8 @@ ConvertResult failed(Status status, uint8_t typeByte = 0, int systemError = 0) {
 
 }  // namespace
 
-Status writeImage(const Canvas& canvas, bool psd, EncodedImage& image) {
+Status writeImage(const Canvas& canvas, BuiltInFormat format, EncodedImage& image) {
+    const bool psd = format == BuiltInFormat::psd;
     Encoded out;
     const Status status = psd ? encodePsd(canvas, {}, out) : encodeBmp(canvas, out);
     image.bytes = std::move(out.bytes);
@@ -40,7 +41,10 @@ namespace {
 Status writeWith(const EncodeRequest& request, const Canvas& canvas, bool regionBased,
                  EncodedImage& image) {
     return request.writer != nullptr ? request.writer(canvas, regionBased, image)
-                                     : writeImage(canvas, regionBased && request.psdWanted, image);
+                                     : writeImage(canvas,
+                                                  regionBased && request.psdWanted ? BuiltInFormat::psd
+                                                                                   : BuiltInFormat::bmp,
+                                                  image);
 }
 
 // Each region that draws a pixel, cut to its box and written on its own.

@@ -162,7 +162,7 @@ namespace {
 
 // Which drawn part shows at each pixel of the picture, by its number in the order the decoder
 // draws them from 1 (0: none). 65,535 entries of 65,535 parts are fewer than 2^32.
-uint64_t showsBytes(const G00LikePlan& plan) { return uint64_t(plan.width) * plan.height * 4; }
+uint64_t visiblePartMapBytes(const G00LikePlan& plan) { return uint64_t(plan.width) * plan.height * 4; }
 
 // One pass over the parts the decoder draws, the decoder's own walk: each drawn part is
 // handed to draw(pixels offset, part width, part height, left, top). The fields read are
@@ -193,7 +193,7 @@ Status walkParts(std::span<const uint8_t> file, std::span<const uint8_t> data, u
 }
 
 // The picture's pixels that no drawn part covers and that do not look like the original's 0.
-OutsidePixels outsidePixels(const Canvas& picture, const uint32_t* shows) {
+OutsidePixels outsidePixels(const Canvas& picture, const uint32_t* visiblePart) {
     OutsidePixels outside;
     outside.left = picture.width;
     outside.top = picture.height;
@@ -201,7 +201,7 @@ OutsidePixels outsidePixels(const Canvas& picture, const uint32_t* shows) {
     uint64_t i = 0;
     for (uint32_t y = 0; y < picture.height; ++y) {
         for (uint32_t x = 0; x < picture.width; ++x, ++i, p += 4) {
-            if (p[3] == 0 || shows[i] != 0) continue;
+            if (p[3] == 0 || visiblePart[i] != 0) continue;
             ++outside.count;
             outside.left = std::min(outside.left, x);
             outside.right = std::max(outside.right, x);
@@ -232,7 +232,7 @@ void eachPixelShown(const Canvas& picture, uint32_t partWidth, uint32_t partHeig
 uint64_t g00LikeWorkSize(const G00LikePlan& plan) {
     // Regions: the part shown at each pixel, the compressor's work area, the decompressed data.
     if (plan.type == kG00FullFrame) return lzEncodeWorkSize(plan.units);
-    return showsBytes(plan) + lzEncodeWorkSize(plan.units) + plan.units;
+    return visiblePartMapBytes(plan) + lzEncodeWorkSize(plan.units) + plan.units;
 }
 
 uint64_t g00LikeBound(const G00LikePlan& plan) {
@@ -262,14 +262,14 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
     }
 
     // Every size below is within work, checked above.
-    uint32_t* shows = reinterpret_cast<uint32_t*>(work.data());
+    uint32_t* visiblePart = reinterpret_cast<uint32_t*>(work.data());
     const std::span<uint8_t> lzWork =
-        work.subspan(size_t(showsBytes(plan)), size_t(lzEncodeWorkSize(plan.units)));
+        work.subspan(size_t(visiblePartMapBytes(plan)), size_t(lzEncodeWorkSize(plan.units)));
     const std::span<uint8_t> data(lzWork.data() + lzWork.size(), size_t(plan.units));
-    std::memset(shows, 0, size_t(showsBytes(plan)));
+    std::memset(visiblePart, 0, size_t(visiblePartMapBytes(plan)));
     std::memset(data.data(), 0, data.size());
-    const uint64_t sizes = plan.prefix - kSizePairSize;
-    const uint8_t* streamEnd = original.data() + sizes + loadLe32(original.data() + sizes);
+    const uint64_t sizePair = plan.prefix - kSizePairSize;
+    const uint8_t* streamEnd = original.data() + sizePair + loadLe32(original.data() + sizePair);
     if (streamEnd > original.data() + plan.prefix) {
         result.status = decodeLzBytes(original.data() + plan.prefix, streamEnd,
                                       original.data() + original.size(), data.data(),
@@ -286,7 +286,7 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
                                                           uint64_t top) {
         ++number;
         eachPixelShown(picture, partWidth, partHeight, left, top,
-                       [&](uint64_t i, uint64_t) { shows[i] = number; });
+                       [&](uint64_t i, uint64_t) { visiblePart[i] = number; });
     });
     if (result.status != Status::ok) return result;
     number = 0;
@@ -294,7 +294,7 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
                                           uint64_t left, uint64_t top) {
         ++number;
         eachPixelShown(picture, partWidth, partHeight, left, top, [&](uint64_t i, uint64_t offset) {
-            if (shows[i] == number) std::memcpy(data.data() + at + offset, picture.pixels.data() + i * 4, 4);
+            if (visiblePart[i] == number) std::memcpy(data.data() + at + offset, picture.pixels.data() + i * 4, 4);
         });
     });
     // Parts whose pixels lie over the tables or headers would change what the decoder reads:
@@ -304,12 +304,12 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
         result.status = Status::damagedParts;
         return result;
     }
-    result.outside = outsidePixels(picture, shows);
+    result.outside = outsidePixels(picture, visiblePart);
 
     const uint64_t stream = encodeLzBytes(data, lzWork, out.subspan(size_t(plan.prefix)));
     if (stream == 0) return result;
     std::memcpy(out.data(), original.data(), size_t(plan.prefix));
-    storeLe32(out.data() + sizes, uint32_t(kSizePairSize + stream));
+    storeLe32(out.data() + sizePair, uint32_t(kSizePairSize + stream));
     result.size = plan.prefix + stream;
     return result;
 }

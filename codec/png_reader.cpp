@@ -6,13 +6,13 @@
 #include <cstring>
 
 #include "codec/internal/png_common.h"
+#include "codec/g00.h"
 #include "common/bytes.h"
 
 namespace {
 
 constexpr uint32_t kChunkOverhead = 12;  // length, type, CRC
 constexpr uint32_t kMaxChunkLength = 0x7FFFFFFF;
-constexpr uint32_t kMaxSide = 0xFFFF;
 // Deflate never gives more than about 1,032 bytes for one byte of its data.
 constexpr uint64_t kMaxInflateRatio = 1032;
 
@@ -340,7 +340,7 @@ Status readPng(std::span<const uint8_t> file, std::span<uint8_t> work, Canvas& c
     Status status = readChunks(file, facts);
     if (status != Status::ok) return status;
     if (facts.width == 0 || facts.height == 0) return Status::emptyPicture;
-    if (facts.width > kMaxSide || facts.height > kMaxSide) return Status::pictureTooLarge;
+    if (facts.width > kMaxG00Side || facts.height > kMaxG00Side) return Status::pictureTooLarge;
 
     const std::span<const Pass> passes = facts.interlace ? std::span<const Pass>(kAdam7)
                                                          : std::span<const Pass>(kWhole);

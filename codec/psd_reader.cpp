@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codec/g00.h"
 #include "common/bytes.h"
 
 namespace {
 
 constexpr uint32_t kHeaderSize = 26;
-constexpr uint32_t kMaxSide = 0xFFFF;
 constexpr uint32_t kMaxChannels = 56;
 constexpr uint16_t kRgbMode = 3;
 constexpr uint16_t kRaw = 0;
@@ -255,7 +255,7 @@ Status readPsd(std::span<const uint8_t> file, Canvas& canvas, uint32_t& layerCou
     if (depth != 8 || mode != kRgbMode) return Status::unsupportedPicture;
     if (channelCount < 3) return Status::damagedPicture;
     if (width == 0 || height == 0) return Status::emptyPicture;
-    if (width > kMaxSide || height > kMaxSide) return Status::pictureTooLarge;
+    if (width > kMaxG00Side || height > kMaxG00Side) return Status::pictureTooLarge;
 
     Cursor sections{header + kHeaderSize, header + file.size()};
     Cursor colourModeData, resources, layersAndMasks;
