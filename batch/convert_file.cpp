@@ -10,7 +10,7 @@
 #include "codec/g00_regions.h"
 #include "common/bytes.h"
 #include "common/canvas.h"
-#include "common/work_memory.h"
+#include "batch/file_access.h"
 
 namespace {
 
