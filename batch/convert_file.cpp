@@ -83,21 +83,23 @@ Status writeLayers(std::span<const uint8_t> file, std::span<const uint8_t> data,
 
 }  // namespace
 
-ConvertResult readSourceFile(const char* sourcePath, FileHandle& source, ByteBuffer& file,
-                             uint64_t& size, KeptBlock* kept) {
+namespace {
+
+// Opens the file at path into source and reads it whole into file, a block of at least
+// minimumSize bytes (taken from kept when given) whose bytes past the file's own stay 0.
+ConvertResult readWholeFile(const char* path, uint32_t minimumSize, FileHandle& source,
+                            ByteBuffer& file, uint64_t& size, KeptBlock* kept) {
     file.release();
     size = 0;
-    Status status = openSource(sourcePath, source);
+    Status status = openSource(path, source);
     if (status != Status::ok) return failed(status, 0, source.error);
     size = sourceSize(source);
     if (size == 0) return failed(Status::empty);
     if (size > kMaxBlockSize) return failed(Status::tooLarge);
-    // Never less than a header: bytes a short file lacks read as the marker or as zero.
-    const uint32_t bufferSize = std::max(uint32_t(size), kG00HeaderSize);
+    const uint32_t bufferSize = std::max(uint32_t(size), minimumSize);
     status = kept != nullptr ? takeKeptBlock(bufferSize, *kept, file, Fill::whole)
                              : obtainBlock(bufferSize, file, Fill::whole);
     if (status != Status::ok) return failed(status);
-    storeLe32(file.data(), 0xFFFFFFFFu);
     status = readWhole(source, file.data(), uint32_t(size));
     if (status != Status::ok) {
         if (kept != nullptr) keepBlock(file, *kept);
@@ -107,19 +109,22 @@ ConvertResult readSourceFile(const char* sourcePath, FileHandle& source, ByteBuf
     return {};
 }
 
+}  // namespace
+
+ConvertResult readSourceFile(const char* sourcePath, FileHandle& source, ByteBuffer& file,
+                             uint64_t& size, KeptBlock* kept) {
+    // Never less than a header: bytes a short file lacks read as the marker or as zero.
+    const ConvertResult read = readWholeFile(sourcePath, kG00HeaderSize, source, file, size, kept);
+    if (read.ok() && size < 4) std::memset(file.data() + size, 0xFF, size_t(4 - size));
+    return read;
+}
+
 ConvertResult readSource(const char* path, uint32_t minimumSize, FileHandle& source,
                          ByteBuffer& file, uint32_t& size) {
-    Status status = openSource(path, source);
-    if (status != Status::ok) return failed(status, 0, source.error);
-    const uint64_t fileSize = sourceSize(source);
-    if (fileSize == 0) return failed(Status::empty);
-    if (fileSize > kMaxBlockSize) return failed(Status::tooLarge);
+    uint64_t fileSize = 0;
+    const ConvertResult read = readWholeFile(path, minimumSize, source, file, fileSize, nullptr);
     size = uint32_t(fileSize);
-    status = obtainBlock(std::max(size, minimumSize), file, Fill::whole);
-    if (status != Status::ok) return failed(status);
-    status = readWhole(source, file.data(), size);
-    if (status != Status::ok) return failed(status, 0, source.error);
-    return {};
+    return read;
 }
 
 ConvertResult encodeFile(const char* sourcePath, const EncodeRequest& request,
