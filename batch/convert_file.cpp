@@ -182,30 +182,36 @@ ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& i
                       image);
 }
 
+namespace {
+
+// An output is named after its source up to the first ".".
+std::string_view outputStem(std::string_view fileName) { return fileName.substr(0, fileName.find('.')); }
+
+}  // namespace
+
 std::string outputFileName(std::string_view fileName, const char* extension) {
-    return std::string(fileName.substr(0, fileName.find('.'))) + '.' + extension;
+    return std::string(outputStem(fileName)) + '.' + extension;
 }
 
 std::string regionFileName(std::string_view fileName, uint32_t region, const char* extension) {
     char number[16];
     std::snprintf(number, sizeof number, "_%03u", unsigned(region));
-    return std::string(fileName.substr(0, fileName.find('.'))) + number + '.' + extension;
+    return std::string(outputStem(fileName)) + number + '.' + extension;
 }
 
 bool buildOutputName(char* outputPath, size_t namePos, const char* fileName,
                      const char* extension) {
     const size_t nameLength = strnlen(fileName, kPathSize);
-    const char* dot = static_cast<const char*>(std::memchr(fileName, '.', nameLength));
-    const size_t stem = dot != nullptr ? size_t(dot - fileName) : nameLength;
+    const std::string_view stem = outputStem({fileName, nameLength});
     const size_t extensionLength = std::strlen(extension);
     // Stem, ".", extension and NUL must all fit; nothing is written otherwise.
     if (nameLength >= kPathSize || namePos >= kPathSize ||
-        stem + 2 + extensionLength > kPathSize - namePos)
+        stem.size() + 2 + extensionLength > kPathSize - namePos)
         return false;
     char* name = outputPath + namePos;
-    std::memcpy(name, fileName, stem);
-    name[stem] = '.';
-    std::memcpy(name + stem + 1, extension, extensionLength + 1);
+    std::memcpy(name, stem.data(), stem.size());
+    name[stem.size()] = '.';
+    std::memcpy(name + stem.size() + 1, extension, extensionLength + 1);
     return true;
 }
 
