@@ -20,9 +20,6 @@ struct G00Header {
     uint16_t height;
 };
 
-// The file must hold at least kG00HeaderSize bytes.
-G00Header readG00Header(std::span<const uint8_t> file);
-
 struct G00Decoded {
     Status status = Status::ok;
     G00Header header = {};  // as read, for the type byte of a refusal and the output's choice
