@@ -54,10 +54,10 @@ TEST(HostileCorpus, EveryFileGetsItsOutcome) {
         struct Mode {
             const char* name;
             EncodeRequest request;
-        } modes[] = {{"as PSD", {true, 0, nullptr, RegionOutput::whole}},
-                     {"as BMP", {false, 0, nullptr, RegionOutput::whole}},
-                     {"region by region", {true, 0, nullptr, RegionOutput::each}},
-                     {"as layers", {true, 0, nullptr, RegionOutput::layers}}};
+        } modes[] = {{"as PSD", {BuiltInFormat::psd, 0, nullptr, RegionOutput::whole}},
+                     {"as BMP", {BuiltInFormat::bmp, 0, nullptr, RegionOutput::whole}},
+                     {"region by region", {BuiltInFormat::psd, 0, nullptr, RegionOutput::each}},
+                     {"as layers", {BuiltInFormat::psd, 0, nullptr, RegionOutput::layers}}};
         ConvertResult first;
         for (const Mode& mode : modes) {
             SCOPED_TRACE(name + " " + mode.name);
