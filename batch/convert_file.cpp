@@ -11,14 +11,9 @@
 #include "common/bytes.h"
 #include "common/canvas.h"
 #include "batch/file_access.h"
+#include "batch/folder_walk.h"
 
 namespace {
-
-#ifdef _WIN32
-constexpr const char* kPathSeparators = "\\/:";
-#else
-constexpr const char* kPathSeparators = "/";
-#endif
 
 ConvertResult failed(Status status, uint8_t typeByte = 0, int systemError = 0) {
     return ConvertResult{status, typeByte, systemError};
@@ -230,8 +225,7 @@ ConvertResult placeImages(const std::vector<OutputFile>& outputs, const FileHand
     for (size_t i = 0; i < outputs.size(); ++i) {
         failedAt = i;
         const OutputFile& output = outputs[i];
-        const size_t slash = output.path.find_last_of(kPathSeparators);
-        const size_t namePos = slash == std::string::npos ? 0 : slash + 1;
+        const size_t namePos = output.path.size() - baseName(output.path).size();
         PendingOutput& written = pending.emplace_back();
         Status status = createOutput(output.path.c_str(), namePos, source, guards, written);
         if (status == Status::ok) status = writeWhole(written.file, output.bytes, output.length);
