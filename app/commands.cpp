@@ -53,10 +53,11 @@ void chooseFiles() {
     dialog.nMaxFile = kSelectionDialogSize;
     dialog.lpstrTitle = kOpenTitle;
     dialog.Flags = kOpenFlags;
-    const bool chosen = GetOpenFileNameA(&dialog) != FALSE;
+    const DialogOutcome outcome =
+        GetOpenFileNameA(&dialog) != FALSE ? DialogOutcome::chosen : DialogOutcome::cancelled;
     // Only what lies within the size the dialog was told counts: a list that does not end there
     // was cut short (Wine then still reports success) and is refused.
-    app.fileCount = parseSelection(selection, kSelectionDialogSize, chosen);
+    app.fileCount = parseSelection(selection, kSelectionDialogSize, outcome);
     formatCount(app.fileCount, app.countText);
     SetWindowTextA(app.countLabel, app.countText);
 }
@@ -100,7 +101,9 @@ LRESULT convert() {
     job.sourcePath = app.work.sourcePath();
     // A directory that does not fit leaves no room for a name: the first file then fails.
     prepareSourcePath(app.work.selection(), job.sourcePath, job.sourceNamePos, job.cursor);
-    job.psdWanted = SendMessageA(app.psdCheck, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    job.regionFormat = SendMessageA(app.psdCheck, BM_GETCHECK, 0, 0) == BST_CHECKED
+                           ? BuiltInFormat::psd
+                           : BuiltInFormat::bmp;
 
     DestroyWindow(app.convertButton);
     app.convertButton = nullptr;

@@ -33,7 +33,7 @@ ConvertResult runBatch(BatchJob& job, BatchView& view) {
         if (!joinSourcePath(job, job.cursor)) return ConvertResult{Status::nameTooLong, 0};
         view.showPath(job.sourcePath);
         ConvertResult result = convertFile(job.sourcePath, job.outputPath, job.outputNamePos,
-                                           job.cursor, job.psdWanted, guards);
+                                           job.cursor, job.regionFormat, guards);
         if (!result.ok()) return result;
         job.cursor = nextName(job.cursor);
     }

@@ -25,7 +25,7 @@ struct BatchJob {
     const char* cursor = nullptr;  // the first name of the list
     char* outputPath = nullptr;    // kPathSize bytes; the folder ending in its separator
     size_t outputNamePos = 0;
-    bool psdWanted = true;
+    BuiltInFormat regionFormat = BuiltInFormat::psd;
 };
 
 // For each file: step the progress, drain messages, put the name into sourcePath (a path that

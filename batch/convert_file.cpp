@@ -11,14 +11,9 @@
 #include "common/bytes.h"
 #include "common/canvas.h"
 #include "batch/file_access.h"
+#include "batch/folder_walk.h"
 
 namespace {
-
-#ifdef _WIN32
-constexpr const char* kPathSeparators = "\\/:";
-#else
-constexpr const char* kPathSeparators = "/";
-#endif
 
 ConvertResult failed(Status status, uint8_t typeByte = 0, int systemError = 0) {
     return ConvertResult{status, typeByte, systemError};
@@ -38,13 +33,11 @@ Status writeImage(const Canvas& canvas, BuiltInFormat format, EncodedImage& imag
 
 namespace {
 
-Status writeWith(const EncodeRequest& request, const Canvas& canvas, bool regionBased,
+Status writeWith(const EncodeRequest& request, const Canvas& canvas, G00Layout layout,
                  EncodedImage& image) {
-    return request.writer != nullptr ? request.writer(canvas, regionBased, image)
-                                     : writeImage(canvas,
-                                                  regionBased && request.psdWanted ? BuiltInFormat::psd
-                                                                                   : BuiltInFormat::bmp,
-                                                  image);
+    if (request.writer != nullptr) return request.writer(canvas, layout, image);
+    return writeImage(canvas, layout == G00Layout::regions ? request.regionFormat : BuiltInFormat::bmp,
+                      image);
 }
 
 // Each region that draws a pixel, cut to its box and written on its own.
@@ -55,14 +48,16 @@ Status writeRegions(const EncodeRequest& request, std::span<const uint8_t> file,
     Status status = regionBoxes(file, data, width, height, boxes);
     if (status != Status::ok) return status;
     image.byRegion = true;
-    image.extension = request.writer != nullptr ? "png" : request.psdWanted ? "psd" : "bmp";
+    image.extension = request.writer != nullptr                        ? "png"
+                      : request.regionFormat == BuiltInFormat::psd ? "psd"
+                                                                   : "bmp";
     for (uint32_t i = 0; i < boxes.count; ++i) {
         if (boxes.box[i].empty()) continue;
         Canvas region;
         status = cropRegion(file, data, i, width, height, region);
         if (status != Status::ok) return status;
         EncodedImage one;
-        status = writeWith(request, region, true, one);
+        status = writeWith(request, region, G00Layout::regions, one);
         if (status != Status::ok) return status;
         image.extension = one.extension;
         image.regions.push_back({i, std::move(one.bytes), one.length});
@@ -94,7 +89,7 @@ ConvertResult readWholeFile(const char* path, uint32_t minimumSize, FileHandle& 
     Status status = openSource(path, source);
     if (status != Status::ok) return failed(status, 0, source.error);
     size = sourceSize(source);
-    if (size == 0) return failed(Status::empty);
+    if (size == 0) return failed(Status::emptyFile);
     if (size > kMaxBlockSize) return failed(Status::tooLarge);
     const uint32_t bufferSize = std::max(uint32_t(size), minimumSize);
     status = kept != nullptr ? takeKeptBlock(bufferSize, *kept, file, Fill::whole)
@@ -161,7 +156,8 @@ ConvertResult encodeFile(const char* sourcePath, const EncodeRequest& request,
     } else if (regionBased && request.regions == RegionOutput::layers) {
         status = writeLayers(file.span(), data.span(), canvas, image);
     } else {
-        status = writeWith(request, canvas, regionBased, image);
+        status = writeWith(request, canvas, regionBased ? G00Layout::regions : G00Layout::fullFrame,
+                           image);
     }
     if (kept != nullptr) {
         keepBlock(file, kept->file);
@@ -174,12 +170,6 @@ ConvertResult encodeFile(const char* sourcePath, const EncodeRequest& request,
         return failed(status);
     }
     return {};
-}
-
-ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& image,
-                         uint64_t maxPixels, const ImageWriter& writer) {
-    return encodeFile(sourcePath, EncodeRequest{psdWanted, maxPixels, writer, RegionOutput::whole},
-                      image);
 }
 
 namespace {
@@ -235,8 +225,7 @@ ConvertResult placeImages(const std::vector<OutputFile>& outputs, const FileHand
     for (size_t i = 0; i < outputs.size(); ++i) {
         failedAt = i;
         const OutputFile& output = outputs[i];
-        const size_t slash = output.path.find_last_of(kPathSeparators);
-        const size_t namePos = slash == std::string::npos ? 0 : slash + 1;
+        const size_t namePos = output.path.size() - baseName(output.path).size();
         PendingOutput& written = pending.emplace_back();
         Status status = createOutput(output.path.c_str(), namePos, source, guards, written);
         if (status == Status::ok) status = writeWhole(written.file, output.bytes, output.length);
@@ -258,9 +247,12 @@ ConvertResult writeOutput(char* outputPath, size_t namePos, const char* fileName
 }
 
 ConvertResult convertFile(const char* sourcePath, char* outputPath, size_t outputNamePos,
-                          const char* fileName, bool psdWanted, const OutputGuards& guards) {
+                          const char* fileName, BuiltInFormat regionFormat,
+                          const OutputGuards& guards) {
     EncodedImage image;
-    ConvertResult result = encodeFile(sourcePath, psdWanted, image);
+    EncodeRequest request;
+    request.regionFormat = regionFormat;
+    ConvertResult result = encodeFile(sourcePath, request, image);
     if (!result.ok()) return result;
     return writeOutput(outputPath, outputNamePos, fileName, image, guards);
 }

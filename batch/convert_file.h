@@ -42,15 +42,17 @@ struct EncodedImage {
 };
 
 // Opens the file at path into source and reads it whole into file, a block of at least
-// minimumSize bytes (the bytes past the file's own stay 0): empty, tooLarge (4 GiB or more),
+// minimumSize bytes (the bytes past the file's own stay 0): emptyFile, tooLarge (4 GiB or more),
 // outOfMemory, or the open's and read's failures with the system's code.
 ConvertResult readSource(const char* path, uint32_t minimumSize, FileHandle& source,
                          ByteBuffer& file, uint32_t& size);
 
-// Writes the Canvas into image's bytes, length and extension; regionBased says whether it
-// came from a type-2 picture. How the command line writes PNG, whose zlib the window's
-// program does not link, and PSD on several threads.
-using ImageWriter = std::function<Status(const Canvas& canvas, bool regionBased, EncodedImage& image)>;
+// Which kind of G00 picture a Canvas came from: type 0 or 2 (type-2 files have regions).
+enum class G00Layout : uint8_t { fullFrame, regions };
+
+// Writes the Canvas into image's bytes, length and extension. How the command line writes PNG,
+// whose zlib the window's program does not link, and PSD on several threads.
+using ImageWriter = std::function<Status(const Canvas& canvas, G00Layout layout, EncodedImage& image)>;
 
 enum class BuiltInFormat : uint8_t { bmp, psd };
 
@@ -65,7 +67,7 @@ enum class RegionOutput : uint8_t {
 };
 
 struct EncodeRequest {
-    bool psdWanted = true;   // region pictures become PSD, not BMP (when no writer is given)
+    BuiltInFormat regionFormat = BuiltInFormat::psd;  // of region pictures, when no writer is given
     uint64_t maxPixels = 0;  // more pixels fail as tooManyPixels; 0: no limit
     ImageWriter writer = nullptr;  // every picture through it, when given (not with layers)
     RegionOutput regions = RegionOutput::whole;
@@ -80,18 +82,16 @@ struct KeptBlocks {
 };
 
 // Reads, checks, decodes and writes the picture into memory: every picture through the
-// request's writer when one is given; otherwise type-2 pictures become PSD when psdWanted,
+// request's writer when one is given; otherwise type-2 pictures in the request's regionFormat,
 // everything else BMP. A file fails with the same result whatever the request's region
 // output, since the whole picture is decoded first in every case. Every buffer but the
 // outputs is released before it returns; with kept, the source's,
 // the Canvas's and the decompression blocks are taken from it and given back to it instead.
 ConvertResult encodeFile(const char* sourcePath, const EncodeRequest& request,
                          EncodedImage& image, KeptBlocks* kept = nullptr);
-ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& image,
-                         uint64_t maxPixels = 0, const ImageWriter& writer = nullptr);
 
 // Opens the source and reads it whole into file (at least a header's worth of bytes, those a
-// short file lacks zero), as encodeFile does: cannotOpen, notRegularFile, empty, tooLarge,
+// short file lacks zero), as encodeFile does: cannotOpen, notRegularFile, emptyFile, tooLarge,
 // readFailed or an obtainBlock result on failure. size receives the file's own size.
 ConvertResult readSourceFile(const char* sourcePath, FileHandle& source, ByteBuffer& file,
                              uint64_t& size, KeptBlock* kept = nullptr);
@@ -135,4 +135,5 @@ ConvertResult writeOutput(char* outputPath, size_t namePos, const char* fileName
 
 // encodeFile then writeOutput; everything is released and closed on every path.
 ConvertResult convertFile(const char* sourcePath, char* outputPath, size_t outputNamePos,
-                          const char* fileName, bool psdWanted, const OutputGuards& guards = {});
+                          const char* fileName, BuiltInFormat regionFormat,
+                          const OutputGuards& guards = {});

@@ -105,6 +105,10 @@ Status createTemporary(const char* path, size_t namePos, uint32_t processId,
 // Fails the output when it would replace the open source or a source of the run.
 bool replacesASource(const char* path, const FileHandle& source, const OutputGuards& guards);
 
+// The system's part of createOutput: its own refusals, then the temporary file.
+Status createOnSystem(const char* path, size_t namePos, const OutputGuards& guards,
+                      PendingOutput& output);
+
 }  // namespace
 
 void TemporaryFiles::removeAllAndHold() {
@@ -251,12 +255,10 @@ Status readWhole(FileHandle& source, uint8_t* into, uint32_t size) {
     return got == size ? Status::ok : Status::readFailed;
 }
 
-Status createOutput(const char* path, size_t namePos, const FileHandle& source,
-                    const OutputGuards& guards, PendingOutput& output) {
-    output.discard();
-    output.file.error = 0;
-    if (faults::refuse(faults::Point::create)) return Status::cannotCreate;
-    if (replacesASource(path, source, guards)) return Status::sameAsSource;
+namespace {
+
+Status createOnSystem(const char* path, size_t namePos, const OutputGuards& guards,
+                      PendingOutput& output) {
     return createTemporary(
         path, namePos, uint32_t(GetCurrentProcessId()), guards, output,
         [](const std::string& temporary, FileHandle& file) {
@@ -270,6 +272,8 @@ Status createOutput(const char* path, size_t namePos, const FileHandle& source,
         },
         [](int error) { return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS; });
 }
+
+}  // namespace
 
 Status writeWhole(FileHandle& output, const uint8_t* bytes, uint32_t size) {
     // A test build may cut the write short, as a full disk would.
@@ -400,12 +404,10 @@ Status readWhole(FileHandle& source, uint8_t* into, uint32_t size) {
     return done == size ? Status::ok : Status::readFailed;
 }
 
-Status createOutput(const char* path, size_t namePos, const FileHandle& source,
-                    const OutputGuards& guards, PendingOutput& output) {
-    output.discard();
-    output.file.error = 0;
-    if (faults::refuse(faults::Point::create)) return Status::cannotCreate;
-    if (replacesASource(path, source, guards)) return Status::sameAsSource;
+namespace {
+
+Status createOnSystem(const char* path, size_t namePos, const OutputGuards& guards,
+                      PendingOutput& output) {
     // A file of that name that this user may not write stays, as a read-only file does on
     // Windows; renaming over it would otherwise replace it. A symbolic link is itself
     // replaced by the new file, and what it points to stays as it was.
@@ -426,6 +428,8 @@ Status createOutput(const char* path, size_t namePos, const FileHandle& source,
         },
         [](int error) { return error == EEXIST; });
 }
+
+}  // namespace
 
 Status writeWhole(FileHandle& output, const uint8_t* bytes, uint32_t size) {
     // A test build may cut the write short, as a full disk would.
@@ -451,6 +455,15 @@ Status closeWritten(FileHandle& output) {
 }
 
 #endif
+
+Status createOutput(const char* path, size_t namePos, const FileHandle& source,
+                    const OutputGuards& guards, PendingOutput& output) {
+    output.discard();
+    output.file.error = 0;
+    if (faults::refuse(faults::Point::create)) return Status::cannotCreate;
+    if (replacesASource(path, source, guards)) return Status::sameAsSource;
+    return createOnSystem(path, namePos, guards, output);
+}
 
 Status placeOutput(PendingOutput& output, const char* path) {
     Status status = closeWritten(output.file);

@@ -104,3 +104,12 @@ std::string joinPath(const std::string& folder, const std::string& part) {
     if (last == '/' || last == char(fs::path::preferred_separator)) return folder + part;
     return folder + char(fs::path::preferred_separator) + part;
 }
+
+std::string baseName(const std::string& path) {
+#ifdef _WIN32
+    const size_t separator = path.find_last_of("\\/:");
+#else
+    const size_t separator = path.rfind('/');
+#endif
+    return separator == std::string::npos ? path : path.substr(separator + 1);
+}

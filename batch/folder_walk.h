@@ -34,3 +34,6 @@ bool makeFolders(const std::string& path, std::string& reason);
 
 // folder and part joined by the system's separator (none added after one already there).
 std::string joinPath(const std::string& folder, const std::string& part);
+
+// The name part of a path: after its last separator (also "\\" and ":" on Windows).
+std::string baseName(const std::string& path);

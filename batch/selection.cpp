@@ -17,9 +17,9 @@ uint16_t refuse(char* selection) {
 
 }  // namespace
 
-uint16_t parseSelection(char* selection, size_t selectionSize, bool dialogReturned) {
+uint16_t parseSelection(char* selection, size_t selectionSize, DialogOutcome outcome) {
     if (selectionSize < 2) return 0;
-    if (!dialogReturned) return refuse(selection);
+    if (outcome == DialogOutcome::cancelled) return refuse(selection);
     size_t first = strnlen(selection, selectionSize < kStringLimit ? selectionSize : kStringLimit);
     if (first == 0 || first >= kStringLimit || first + 1 >= selectionSize) return refuse(selection);
 

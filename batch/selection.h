@@ -7,8 +7,9 @@
 // Brings the dialog's result into list shape and counts the names. The dialog writes either
 // "directory\0name\0name\0\0" (several files) or "full path\0\0" (one file, split here at its
 // last "\"). Strings of 260 bytes or more, a list that does not end inside the buffer, and a
-// single path without "\" are refused: the count is 0.
-uint16_t parseSelection(char* selection, size_t selectionSize, bool dialogReturned);
+// single path without "\" are refused: the count is 0, as for a cancelled dialog.
+enum class DialogOutcome : uint8_t { cancelled, chosen };
+uint16_t parseSelection(char* selection, size_t selectionSize, DialogOutcome outcome);
 
 // The five characters of the count label: leading zeros as spaces, units always shown.
 void formatCount(uint16_t count, char digits[5]);

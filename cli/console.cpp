@@ -2,6 +2,14 @@
 
 #include <cstdio>
 
+namespace {
+
+int withOutputFinished(int status) {
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? status : 1;
+}
+
+}  // namespace
+
 #ifdef _WIN32
 #include <windows.h>
 
@@ -27,7 +35,7 @@ std::string utf8Of(const wchar_t* text) {
 
 }  // namespace
 
-int runConsoleProgram(int argc, wchar_t** wideArgv, ProgramMain program) {
+int wmain(int argc, wchar_t** wideArgv) {
     std::vector<std::string> arguments;
     for (int i = 0; i < argc; ++i) arguments.push_back(utf8Of(wideArgv[i]));
     std::vector<char*> argv;
@@ -35,15 +43,13 @@ int runConsoleProgram(int argc, wchar_t** wideArgv, ProgramMain program) {
     argv.push_back(nullptr);
     const UINT consolePage = GetConsoleOutputCP();
     if (consolePage != 0) SetConsoleOutputCP(CP_UTF8);
-    const int status = program(argc, argv.data());
+    const int status = withOutputFinished(programMain(argc, argv.data()));
     if (consolePage != 0) SetConsoleOutputCP(consolePage);
     return status;
 }
 
 #else
 
-int runConsoleProgram(int argc, char** argv, ProgramMain program) { return program(argc, argv); }
+int main(int argc, char** argv) { return withOutputFinished(programMain(argc, argv)); }
 
 #endif
-
-int finishOutput() { return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1; }

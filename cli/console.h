@@ -6,15 +6,7 @@
 // characters.
 #pragma once
 
-// The program itself, over UTF-8 arguments: its exit status.
-using ProgramMain = int (*)(int argc, char** argv);
-
-#ifdef _WIN32
-int runConsoleProgram(int argc, wchar_t** argv, ProgramMain program);
-#else
-int runConsoleProgram(int argc, char** argv, ProgramMain program);
-#endif
-
-// After the program has written to standard output: 1 when it could not take everything (a
-// full disk, a closed pipe), which fails the run, 0 otherwise.
-int finishOutput();
+// The program itself, over UTF-8 arguments: its exit status. Each program defines it; main (wmain
+// on Windows), in console.cpp, flushes standard output after it, and a run whose output could
+// not all be written (a full disk, a closed pipe) exits 1.
+int programMain(int argc, char** argv);

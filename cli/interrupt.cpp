@@ -15,12 +15,12 @@ BOOL WINAPI onConsoleEvent(DWORD) {
     return TRUE;
 }
 
-}  // namespace
-
-void removeTemporariesOnInterrupt(TemporaryFiles& temporaries) {
+void removeOnInterrupt(TemporaryFiles& temporaries) {
     handlerTemporaries = &temporaries;
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
+
+}  // namespace
 
 #else
 #include <csignal>
@@ -28,7 +28,9 @@ void removeTemporariesOnInterrupt(TemporaryFiles& temporaries) {
 #include <thread>
 #include <unistd.h>
 
-void removeTemporariesOnInterrupt(TemporaryFiles& temporaries) {
+namespace {
+
+void removeOnInterrupt(TemporaryFiles& temporaries) {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
@@ -50,4 +52,13 @@ void removeTemporariesOnInterrupt(TemporaryFiles& temporaries) {
     }).detach();
 }
 
+}  // namespace
+
 #endif
+
+TemporaryFiles& temporariesRemovedOnInterrupt() {
+    // Never destroyed: the interrupt's thread may use it until the process is gone.
+    TemporaryFiles& temporaries = *new TemporaryFiles;
+    removeOnInterrupt(temporaries);
+    return temporaries;
+}

@@ -8,9 +8,7 @@
 #include "cli/options.h"
 #include "cli/run.h"
 
-namespace {
-
-int runMain(int argc, char** argv) {
+int programMain(int argc, char** argv) {
     CliOptions options;
     std::string error;
     if (!parseOptions(argc, argv, options, error)) {
@@ -22,27 +20,12 @@ int runMain(int argc, char** argv) {
             std::fputs(usageText().c_str(), stdout);
         else
             std::printf("tavimore-cli %s\n", TAVIMORE_VERSION);
-        return finishOutput();
+        return 0;
     }
     if (options.jobs == 0) {
         unsigned processors = std::thread::hardware_concurrency();
         options.jobs = processors == 0 ? 1 : processors;
     }
-    if (options.info) {
-        const int status = runInspection(options);
-        return finishOutput() == 0 ? status : 1;
-    }
-    // Never destroyed: the interrupt's thread may use it until the process is gone.
-    TemporaryFiles& temporaries = *new TemporaryFiles;
-    removeTemporariesOnInterrupt(temporaries);
-    const int status = runConversions(options, temporaries);
-    return finishOutput() == 0 ? status : 1;
+    if (options.info) return runInspection(options);
+    return runConversions(options, temporariesRemovedOnInterrupt());
 }
-
-}  // namespace
-
-#ifdef _WIN32
-int wmain(int argc, wchar_t** argv) { return runConsoleProgram(argc, argv, runMain); }
-#else
-int main(int argc, char** argv) { return runConsoleProgram(argc, argv, runMain); }
-#endif

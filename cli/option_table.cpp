@@ -15,17 +15,17 @@ const OptionRow* rowFor(std::span<const OptionRow> rows, int code) {
     return nullptr;
 }
 
-// What getopt_long refused, told as the user typed it. After a refused long form, the word
-// before optind is that long form; a refused letter is in optopt.
-std::string describeRefusal(std::span<const OptionRow> rows, bool valueMissing,
-                            const char* lastWord) {
+// What getopt_long refused (code ':' for a missing value, '?' otherwise), told as the user
+// typed it. After a refused long form, the word before optind is that long form; a refused
+// letter is in optopt.
+std::string describeRefusal(std::span<const OptionRow> rows, int code, const char* lastWord) {
     const OptionRow* row = optopt != 0 ? rowFor(rows, optopt) : nullptr;
     std::string word = lastWord;
     const bool longForm = word.rfind("--", 0) == 0 &&
                           (row == nullptr || word.compare(2, word.find('=') - 2, row->name) == 0);
     const std::string typed =
         longForm ? word.substr(0, word.find('=')) : std::string("-") + char(optopt);
-    if (valueMissing) return "option " + typed + " needs a value";
+    if (code == ':') return "option " + typed + " needs a value";
     if (row != nullptr && longForm) return "option " + typed + " takes no value";
     return "unknown option " + typed;
 }
@@ -62,7 +62,7 @@ bool readOptions(int argc, char** argv, std::span<const OptionRow> rows, const A
         const int code = getopt_long(argc, argv, letters.c_str(), longOptions.data(), nullptr);
         if (code == -1) break;
         if (code == '?' || code == ':') {
-            error = describeRefusal(rows, code == ':', optind > 0 ? argv[optind - 1] : "");
+            error = describeRefusal(rows, code, optind > 0 ? argv[optind - 1] : "");
             return false;
         }
         if (!apply(code, optarg != nullptr ? optarg : "", error)) return false;

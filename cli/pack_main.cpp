@@ -42,7 +42,9 @@ int packAll(const PackOptions& options, TemporaryFiles& temporaries) {
     return run.finish();
 }
 
-int runMain(int argc, char** argv) {
+}  // namespace
+
+int programMain(int argc, char** argv) {
     PackOptions options;
     std::string error;
     if (!parsePackOptions(argc, argv, options, error)) {
@@ -54,19 +56,7 @@ int runMain(int argc, char** argv) {
             std::fputs(packUsageText().c_str(), stdout);
         else
             std::printf("%s %s\n", kProgram, TAVIMORE_VERSION);
-        return finishOutput();
+        return 0;
     }
-    // Never destroyed: the interrupt's thread may use it until the process is gone.
-    TemporaryFiles& temporaries = *new TemporaryFiles;
-    removeTemporariesOnInterrupt(temporaries);
-    const int status = packAll(options, temporaries);
-    return finishOutput() == 0 ? status : 1;
+    return packAll(options, temporariesRemovedOnInterrupt());
 }
-
-}  // namespace
-
-#ifdef _WIN32
-int wmain(int argc, wchar_t** argv) { return runConsoleProgram(argc, argv, runMain); }
-#else
-int main(int argc, char** argv) { return runConsoleProgram(argc, argv, runMain); }
-#endif

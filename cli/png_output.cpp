@@ -12,11 +12,12 @@ constexpr unsigned kMostThreads = 8;
 
 }  // namespace
 
-Status writePngImage(const Canvas& canvas, bool regionBased, EncodedImage& image) {
+Status writePngImage(const Canvas& canvas, G00Layout layout, EncodedImage& image) {
     const unsigned threads = std::min(std::max(1u, std::thread::hardware_concurrency()), kMostThreads);
     Encoded out;
     const Status status =
-        encodePng(canvas, regionBased ? PngColour::rgba : PngColour::rgb, onThreads(threads), out);
+        encodePng(canvas, layout == G00Layout::regions ? PngColour::rgba : PngColour::rgb,
+                  onThreads(threads), out);
     image.bytes = std::move(out.bytes);
     if (status != Status::ok) return status;
     image.length = out.length;

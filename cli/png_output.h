@@ -6,4 +6,4 @@
 
 // An ImageWriter: region-based pictures become RGBA PNG, full-frame ones RGB PNG. The file is
 // byte for byte what writePng gives, however many threads there are.
-Status writePngImage(const Canvas& canvas, bool regionBased, EncodedImage& image);
+Status writePngImage(const Canvas& canvas, G00Layout layout, EncodedImage& image);

@@ -11,9 +11,10 @@ Status writePsdOnThreads(const Canvas& canvas, unsigned threads, EncodedImage& i
     return status;
 }
 
-ImageWriter builtInWriter(bool psdWanted, unsigned threads) {
-    return [psdWanted, threads](const Canvas& canvas, bool regionBased, EncodedImage& image) {
-        if (regionBased && psdWanted) return writePsdOnThreads(canvas, threads, image);
+ImageWriter builtInWriter(BuiltInFormat regionFormat, unsigned threads) {
+    return [regionFormat, threads](const Canvas& canvas, G00Layout layout, EncodedImage& image) {
+        if (layout == G00Layout::regions && regionFormat == BuiltInFormat::psd)
+            return writePsdOnThreads(canvas, threads, image);
         return writeImage(canvas, BuiltInFormat::bmp, image);
     };
 }

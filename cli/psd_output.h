@@ -10,5 +10,5 @@
 Status writePsdOnThreads(const Canvas& canvas, unsigned threads, EncodedImage& image);
 
 // An ImageWriter for the built-in formats that may pack a PSD on threads threads: PSD for
-// region pictures when psdWanted, BMP for everything else.
-ImageWriter builtInWriter(bool psdWanted, unsigned threads);
+// region pictures in regionFormat, BMP for everything else.
+ImageWriter builtInWriter(BuiltInFormat regionFormat, unsigned threads);

@@ -107,13 +107,3 @@ void Reporter::clearBar() {
     std::fprintf(stderr, "\r%*s\r", int(drawn_), "");
     drawn_ = 0;
 }
-
-// The name part of a path: after its last separator.
-std::string baseName(const std::string& path) {
-#ifdef _WIN32
-    const size_t separator = path.find_last_of("\\/:");
-#else
-    const size_t separator = path.rfind('/');
-#endif
-    return separator == std::string::npos ? path : path.substr(separator + 1);
-}

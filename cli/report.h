@@ -50,6 +50,3 @@ size_t terminalWidth();
 // The progress line for width columns: "[####....] 3/10", or just "3/10" when a bar of a few
 // characters would not fit; never wider than width - 1, so that it never wraps.
 std::string progressLine(size_t finished, size_t total, size_t width);
-
-// The name part of a path: after its last separator (also "\\" and ":" on Windows).
-std::string baseName(const std::string& path);

@@ -22,12 +22,12 @@ namespace {
 // and what becomes of region pictures. threads is how many a whole PSD's parts may be packed on.
 EncodeRequest encodeRequest(const CliOptions& options, unsigned threads) {
     EncodeRequest request;
-    request.psdWanted = !options.bmpOnly;
+    request.regionFormat = options.bmpOnly ? BuiltInFormat::bmp : BuiltInFormat::psd;
     request.maxPixels = options.maxPixels;
     if (options.png)
         request.writer = writePngImage;
     else if (!options.regions && !options.layers && threads > 1)
-        request.writer = builtInWriter(request.psdWanted, threads);
+        request.writer = builtInWriter(request.regionFormat, threads);
     request.regions = options.layers    ? RegionOutput::layers
                       : options.regions ? RegionOutput::each
                                         : RegionOutput::whole;

@@ -5,7 +5,7 @@ const char* statusText(Status status) {
     case Status::ok: return "converted";
     case Status::cannotOpen: return "cannot open the file";
     case Status::notRegularFile: return "not a regular file";
-    case Status::empty: return "the file is empty";
+    case Status::emptyFile: return "the file is empty";
     case Status::readFailed: return "cannot read the whole file";
     case Status::notG00: return "not a G00 image";
     case Status::unsupportedType: return "not a picture this program converts";
@@ -41,7 +41,7 @@ const char* statusName(Status status) {
     case Status::ok: return "ok";
     case Status::cannotOpen: return "cannotOpen";
     case Status::notRegularFile: return "notRegularFile";
-    case Status::empty: return "empty";
+    case Status::emptyFile: return "empty";  // the --info --json result scripts already read
     case Status::readFailed: return "readFailed";
     case Status::notG00: return "notG00";
     case Status::unsupportedType: return "unsupportedType";

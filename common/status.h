@@ -7,7 +7,7 @@ enum class Status : uint8_t {
     ok,
     cannotOpen,      // the source file could not be opened
     notRegularFile,  // the source is a folder, a FIFO, a device or a socket
-    empty,           // the source file holds no bytes
+    emptyFile,       // the source file holds no bytes
     readFailed,      // the source could not be read whole
     notG00,          // the type byte is no G00 type
     unsupportedType, // a G00 type this program does not convert (type 1)
@@ -38,5 +38,6 @@ enum class Status : uint8_t {
 
 // A short English text for the command line; the window shows one message for any failure.
 const char* statusText(Status status);
-// The value's name as written in the code ("damagedParts"), for test expectations and logs.
+// The value's name as written in the code ("damagedParts"; "empty" for emptyFile), for test
+// expectations, logs and the --info --json result.
 const char* statusName(Status status);

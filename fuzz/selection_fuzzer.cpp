@@ -11,7 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
-    const bool dialogReturned = data[0] & 1;
+    const DialogOutcome outcome = data[0] & 1 ? DialogOutcome::chosen : DialogOutcome::cancelled;
     ++data;
     --size;
     // Exactly the selection buffer, so that any read past it is caught; the dialog writes at
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(buffer.get(), data, written);
     if (written < kSelectionDialogSize) buffer[written] = '\0';
 
-    uint16_t count = parseSelection(buffer.get(), kSelectionBufferSize, dialogReturned);
+    uint16_t count = parseSelection(buffer.get(), kSelectionBufferSize, outcome);
     char digits[5];
     formatCount(count, digits);
     if (count == 0) return 0;

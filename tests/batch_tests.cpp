@@ -37,11 +37,11 @@ constexpr char kSeparator = '/';
 #endif
 
 // What the pipeline must write for these G00 bytes, made in memory.
-std::vector<uint8_t> expectedOutput(const std::vector<uint8_t>& g00, bool psd) {
+std::vector<uint8_t> expectedOutput(const std::vector<uint8_t>& g00, BuiltInFormat format) {
     Canvas canvas;
     EXPECT_EQ(decodeG00Picture(g00, canvas).status, Status::ok);
     std::vector<uint8_t> out;
-    if (psd) {
+    if (format == BuiltInFormat::psd) {
         out.resize(psdBound(canvas.width, canvas.height));
         out.resize(writePsd(canvas, out));
     } else {
@@ -94,10 +94,10 @@ protected:
         return path;
     }
 
-    ConvertResult convert(const fs::path& path, bool psdWanted = true) {
+    ConvertResult convert(const fs::path& path, BuiltInFormat regionFormat = BuiltInFormat::psd) {
         std::string file = path.string();
         std::string name = path.filename().string();
-        return convertFile(file.c_str(), outputPath, namePos, name.c_str(), psdWanted);
+        return convertFile(file.c_str(), outputPath, namePos, name.c_str(), regionFormat);
     }
 
     fs::path root;
@@ -111,16 +111,16 @@ TEST_F(ConvertTest, WritesEachTypeInItsFormat) {
     std::vector<uint8_t> full = fixtures::fullFrame(7, 5);
     std::vector<uint8_t> parts = fixtures::regions(9, 6, 5, 4);
 
-    ASSERT_TRUE(convert(source("full.g00", full), true).ok());  // full frame: BMP even for PSD
-    EXPECT_EQ(readFile(root / "out" / "full.bmp"), expectedOutput(full, false));
+    ASSERT_TRUE(convert(source("full.g00", full), BuiltInFormat::psd).ok());  // full frame: BMP even for PSD
+    EXPECT_EQ(readFile(root / "out" / "full.bmp"), expectedOutput(full, BuiltInFormat::bmp));
     EXPECT_FALSE(fs::exists(root / "out" / "full.psd"));
 
-    ASSERT_TRUE(convert(source("parts.g00", parts), true).ok());
-    EXPECT_EQ(readFile(root / "out" / "parts.psd"), expectedOutput(parts, true));
+    ASSERT_TRUE(convert(source("parts.g00", parts), BuiltInFormat::psd).ok());
+    EXPECT_EQ(readFile(root / "out" / "parts.psd"), expectedOutput(parts, BuiltInFormat::psd));
 
-    ASSERT_TRUE(convert(source("parts.g00", parts), false).ok());
+    ASSERT_TRUE(convert(source("parts.g00", parts), BuiltInFormat::bmp).ok());
     std::vector<uint8_t> bmp = readFile(root / "out" / "parts.bmp");
-    EXPECT_EQ(bmp, expectedOutput(parts, false));
+    EXPECT_EQ(bmp, expectedOutput(parts, BuiltInFormat::bmp));
     // Without PSD the alpha is dropped: undrawn pixels are black, drawn ones keep their colour
     // whatever their alpha (the part's first column has alpha 0).
     const size_t row = bmpRowSize(9);
@@ -157,7 +157,7 @@ TEST_F(ConvertTest, RegionByRegionAndAsLayers) {
         return out;
     };
     EncodedImage each;
-    ASSERT_TRUE(encodeFile(path.string().c_str(), {false, 0, nullptr, RegionOutput::each}, each).ok());
+    ASSERT_TRUE(encodeFile(path.string().c_str(), {BuiltInFormat::bmp, 0, nullptr, RegionOutput::each}, each).ok());
     ASSERT_TRUE(each.byRegion);
     EXPECT_STREQ(each.extension, "bmp");
     ASSERT_EQ(each.regions.size(), 2u);
@@ -174,7 +174,7 @@ TEST_F(ConvertTest, RegionByRegionAndAsLayers) {
     }
 
     EncodedImage layered;
-    ASSERT_TRUE(encodeFile(path.string().c_str(), {true, 0, nullptr, RegionOutput::layers}, layered).ok());
+    ASSERT_TRUE(encodeFile(path.string().c_str(), {BuiltInFormat::psd, 0, nullptr, RegionOutput::layers}, layered).ok());
     EXPECT_FALSE(layered.byRegion);
     EXPECT_STREQ(layered.extension, "psd");
     std::vector<Canvas> crops(2);
@@ -192,20 +192,20 @@ TEST_F(ConvertTest, RegionByRegionAndAsLayers) {
     const fs::path full = source("full.g00", fixtures::fullFrame(4, 3));
     for (RegionOutput output : {RegionOutput::each, RegionOutput::layers}) {
         EncodedImage whole;
-        ASSERT_TRUE(encodeFile(full.string().c_str(), {true, 0, nullptr, output}, whole).ok());
+        ASSERT_TRUE(encodeFile(full.string().c_str(), {BuiltInFormat::psd, 0, nullptr, output}, whole).ok());
         EXPECT_FALSE(whole.byRegion);
         EXPECT_EQ(std::vector<uint8_t>(whole.bytes.data(), whole.bytes.data() + whole.length),
-                  expectedOutput(fixtures::fullFrame(4, 3), false));
+                  expectedOutput(fixtures::fullFrame(4, 3), BuiltInFormat::bmp));
     }
     image.entries = {G00Entry::absent()};
     const std::vector<uint8_t> blank = encodeG00Regions(image, LzMode::compress);
     const fs::path nothing = source("blank.g00", blank);
     EncodedImage none;
-    ASSERT_TRUE(encodeFile(nothing.string().c_str(), {true, 0, nullptr, RegionOutput::each}, none).ok());
+    ASSERT_TRUE(encodeFile(nothing.string().c_str(), {BuiltInFormat::psd, 0, nullptr, RegionOutput::each}, none).ok());
     EXPECT_TRUE(none.byRegion);
     EXPECT_TRUE(none.regions.empty());
-    ASSERT_TRUE(encodeFile(nothing.string().c_str(), {true, 0, nullptr, RegionOutput::layers}, none).ok());
-    EXPECT_EQ(std::vector<uint8_t>(none.bytes.data(), none.bytes.data() + none.length), expectedOutput(blank, true));
+    ASSERT_TRUE(encodeFile(nothing.string().c_str(), {BuiltInFormat::psd, 0, nullptr, RegionOutput::layers}, none).ok());
+    EXPECT_EQ(std::vector<uint8_t>(none.bytes.data(), none.bytes.data() + none.length), expectedOutput(blank, BuiltInFormat::psd));
     EXPECT_EQ(regionFileName("pose.a.g00", 7, "png"), "pose_007.png");
 }
 
@@ -244,14 +244,14 @@ TEST_F(ConvertTest, NamesTheOutputUpToTheFirstDot) {
     // Two names that agree up to their first ".": the later conversion replaces the earlier.
     std::vector<uint8_t> other = fixtures::regions(4, 4, 3, 3, 9);
     EXPECT_TRUE(convert(source("a.c.g00", other)).ok());
-    EXPECT_EQ(readFile(root / "out" / "a.psd"), expectedOutput(other, true));
+    EXPECT_EQ(readFile(root / "out" / "a.psd"), expectedOutput(other, BuiltInFormat::psd));
 }
 
 TEST_F(ConvertTest, ReplacesAnExistingOutput) {
     writeFile(root / "out" / "pic.bmp", std::vector<uint8_t>(5000, 0xAB));
     std::vector<uint8_t> full = fixtures::fullFrame(3, 3);
     ASSERT_TRUE(convert(source("pic.g00", full)).ok());
-    EXPECT_EQ(readFile(root / "out" / "pic.bmp"), expectedOutput(full, false));
+    EXPECT_EQ(readFile(root / "out" / "pic.bmp"), expectedOutput(full, BuiltInFormat::bmp));
 }
 
 TEST_F(ConvertTest, EveryFailureLeavesNoOutput) {
@@ -272,7 +272,7 @@ TEST_F(ConvertTest, EveryFailureLeavesNoOutput) {
     std::vector<uint8_t> cut = fixtures::fullFrame(8, 8);
     cut.resize(cut.size() - 10);
     const Case cases[] = {
-        {"empty.g00", {}, Status::empty},
+        {"empty.g00", {}, Status::emptyFile},
         {"type1.g00", typeOne, Status::unsupportedType},
         {"type7.g00", {7, 1, 0, 1, 0}, Status::notG00},
         // Header bytes a short file lacks read as the 0xFF marker in the first four, else 0.
@@ -324,7 +324,7 @@ TEST_F(ConvertTest, AnOutputNamedByALinkReplacesTheLinkNotWhatItPointsTo) {
     std::vector<uint8_t> full = fixtures::fullFrame(4, 4);
     ASSERT_TRUE(convert(source("pic.g00", full)).ok());
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(root / "out" / "pic.bmp")));
-    EXPECT_EQ(readFile(root / "out" / "pic.bmp"), expectedOutput(full, false));
+    EXPECT_EQ(readFile(root / "out" / "pic.bmp"), expectedOutput(full, BuiltInFormat::bmp));
     EXPECT_EQ(readFile(root / "elsewhere.bin"), elsewhere);
 }
 #endif
@@ -394,7 +394,7 @@ TEST_F(ConvertTest, PathsThatDoNotFitFailBeforeAnythingIsWritten) {
     std::memset(folder, 'a', 259);
     EXPECT_EQ(prepareOutputFolder(folder), kPathSize);
     EXPECT_EQ(folder[259], '\\');
-    EXPECT_EQ(convertFile(file.string().c_str(), folder, kPathSize, "picture.g00", true).status,
+    EXPECT_EQ(convertFile(file.string().c_str(), folder, kPathSize, "picture.g00", BuiltInFormat::psd).status,
               Status::nameTooLong);
 }
 
@@ -419,7 +419,7 @@ TEST(Selection, BringsBothDialogShapesIntoOneList) {
     const char* cursor;
 
     fill(std::string("C:\\pics\\a.g00"));
-    ASSERT_EQ(parseSelection(buffer.data(), buffer.size(), true), 1);
+    ASSERT_EQ(parseSelection(buffer.data(), buffer.size(), DialogOutcome::chosen), 1);
     EXPECT_STREQ(buffer.data(), "C:\\pics");
     ASSERT_TRUE(prepareSourcePath(buffer.data(), sourcePath, namePos, cursor));
     EXPECT_STREQ(sourcePath, "C:\\pics\\");
@@ -428,13 +428,13 @@ TEST(Selection, BringsBothDialogShapesIntoOneList) {
     EXPECT_STREQ(nextName(cursor), "");
 
     fill(std::string("C:\\a.g00"));  // a drive root
-    ASSERT_EQ(parseSelection(buffer.data(), buffer.size(), true), 1);
+    ASSERT_EQ(parseSelection(buffer.data(), buffer.size(), DialogOutcome::chosen), 1);
     ASSERT_TRUE(prepareSourcePath(buffer.data(), sourcePath, namePos, cursor));
     EXPECT_STREQ(sourcePath, "C:\\");
     EXPECT_STREQ(cursor, "a.g00");
 
     fill(std::string("C:\\\0b.g00\0a.g00\0c.g00\0", 21));  // several files, at a root
-    ASSERT_EQ(parseSelection(buffer.data(), buffer.size(), true), 3);
+    ASSERT_EQ(parseSelection(buffer.data(), buffer.size(), DialogOutcome::chosen), 3);
     ASSERT_TRUE(prepareSourcePath(buffer.data(), sourcePath, namePos, cursor));
     EXPECT_STREQ(sourcePath, "C:\\\\");  // the doubled separator the file system accepts
     EXPECT_STREQ(cursor, "b.g00");
@@ -443,14 +443,14 @@ TEST(Selection, BringsBothDialogShapesIntoOneList) {
 
     // A name whose last character has 0x5C as its trail byte ("表"), in a folder named "ソ".
     fill(std::string("C:\\\x83\x5C\\\x95\x5C"));
-    ASSERT_EQ(parseSelection(buffer.data(), buffer.size(), true), 1);
+    ASSERT_EQ(parseSelection(buffer.data(), buffer.size(), DialogOutcome::chosen), 1);
     EXPECT_STREQ(buffer.data(), "C:\\\x83\x5C");
     EXPECT_STREQ(buffer.data() + 6, "\x95\x5C");
 
     fill(std::string("a.g00"));  // a single path without "\"
-    EXPECT_EQ(parseSelection(buffer.data(), buffer.size(), true), 0);
+    EXPECT_EQ(parseSelection(buffer.data(), buffer.size(), DialogOutcome::chosen), 0);
     fill(std::string("C:\\pics\\a.g00"));
-    EXPECT_EQ(parseSelection(buffer.data(), buffer.size(), false), 0);  // cancelled
+    EXPECT_EQ(parseSelection(buffer.data(), buffer.size(), DialogOutcome::cancelled), 0);  // cancelled
 }
 
 TEST(Selection, RefusesStringsOf260BytesOrMore) {
@@ -458,24 +458,24 @@ TEST(Selection, RefusesStringsOf260BytesOrMore) {
     std::string directory = "C:\\" + std::string(255, 'd');  // 258 bytes
     std::string list = directory + '\0' + std::string(259, 'n') + '\0' + "b.g00" + '\0';
     std::memcpy(buffer.data(), list.data(), list.size());
-    EXPECT_EQ(parseSelection(buffer.data(), buffer.size(), true), 2);
+    EXPECT_EQ(parseSelection(buffer.data(), buffer.size(), DialogOutcome::chosen), 2);
 
     std::string longName = directory + '\0' + std::string(260, 'n') + '\0';
     std::fill(buffer.begin(), buffer.end(), '\0');
     std::memcpy(buffer.data(), longName.data(), longName.size());
-    EXPECT_EQ(parseSelection(buffer.data(), buffer.size(), true), 0);
+    EXPECT_EQ(parseSelection(buffer.data(), buffer.size(), DialogOutcome::chosen), 0);
 
     std::string longPath = "C:\\" + std::string(257, 'p');  // 260 bytes
     std::fill(buffer.begin(), buffer.end(), '\0');
     std::memcpy(buffer.data(), longPath.data(), longPath.size());
-    EXPECT_EQ(parseSelection(buffer.data(), buffer.size(), true), 0);
+    EXPECT_EQ(parseSelection(buffer.data(), buffer.size(), DialogOutcome::chosen), 0);
 
     // A list that runs to the end of the buffer without its empty string.
     std::fill(buffer.begin(), buffer.end(), 'x');
     buffer[0] = 'C';
     buffer[1] = '\0';
     for (size_t i = 100; i < buffer.size(); i += 100) buffer[i] = '\0';
-    EXPECT_EQ(parseSelection(buffer.data(), buffer.size(), true), 0);
+    EXPECT_EQ(parseSelection(buffer.data(), buffer.size(), DialogOutcome::chosen), 0);
 
     // A directory so long that no name fits after it.
     char sourcePath[kPathSize];
@@ -578,7 +578,7 @@ TEST(ResidentMemory, FollowsWhatTheStreamCanWriteNotWhatTheFileClaims) {
             std::fclose(refs);
         }
         EncodedImage image;
-        const ConvertResult result = encodeFile(path.c_str(), true, image);
+        const ConvertResult result = encodeFile(path.c_str(), EncodeRequest{}, image);
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
         // ok, or outOfMemory where 4 GiB of address space is refused; ru_maxrss is in KiB.

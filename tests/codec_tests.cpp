@@ -619,15 +619,6 @@ TEST(LzReference, FastDecodersMatchTheReferenceOnRandomStreams) {
     }
 }
 
-TEST(LzReference, ReferenceAgreesWithTheExamples) {
-    Bytes out(4);
-    EXPECT_EQ(ref::decodeLzBytes(Bytes{0x03, 0x41, 0x42, 0x20, 0x00}, 0, 5, out), Status::ok);
-    EXPECT_EQ(out, (Bytes{0x41, 0x42, 0x41, 0x42}));
-    Bytes pixels(16);
-    EXPECT_EQ(ref::decodeLzPixels(Bytes{0x01, 0x10, 0x20, 0x30, 0x12, 0x00}, 0, 6, pixels), Status::ok);
-    EXPECT_EQ(pixels, (Bytes{0x10, 0x20, 0x30, 0, 0x10, 0x20, 0x30, 0, 0x10, 0x20, 0x30, 0, 0x10, 0x20, 0x30, 0}));
-}
-
 // ---------------------------------------------------------------------------------------
 // Decoding full-frame files
 // ---------------------------------------------------------------------------------------

@@ -24,7 +24,7 @@ namespace {
 struct Picture {
     const char* name;
     std::vector<uint8_t> bytes;
-    bool psd;
+    BuiltInFormat regionFormat;
     const char* output;
 };
 
@@ -43,9 +43,9 @@ TEST(FaultSweep, EveryFaultFailsTheFileAndReleasesEverything) {
     std::memcpy(outputPath, folder.c_str(), folder.size() + 1);
 
     const Picture pictures[] = {
-        {"full.g00", fixtures::fullFrame(33, 17), true, "full.bmp"},
-        {"parts.g00", fixtures::regions(40, 30, 20, 12), true, "parts.psd"},
-        {"parts-bmp.g00", fixtures::regions(40, 30, 20, 12), false, "parts-bmp.bmp"},
+        {"full.g00", fixtures::fullFrame(33, 17), BuiltInFormat::psd, "full.bmp"},
+        {"parts.g00", fixtures::regions(40, 30, 20, 12), BuiltInFormat::psd, "parts.psd"},
+        {"parts-bmp.g00", fixtures::regions(40, 30, 20, 12), BuiltInFormat::bmp, "parts-bmp.bmp"},
     };
     const faults::Point points[] = {faults::Point::allocation, faults::Point::open,
                                     faults::Point::create,     faults::Point::read,
@@ -61,7 +61,7 @@ TEST(FaultSweep, EveryFaultFailsTheFileAndReleasesEverything) {
         }
         auto convert = [&] {
             return convertFile(source.string().c_str(), outputPath, folder.size(), picture.name,
-                               picture.psd);
+                               picture.regionFormat);
         };
         for (faults::Point point : points) {
             faults::disarm();

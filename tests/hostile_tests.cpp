@@ -16,7 +16,6 @@
 namespace {
 
 bool matches(const std::string& expected, Status status) {
-    if (expected == "any") return true;  // random data: only safety is checked
     if (expected == "ok-or-outOfMemory")  // a 4 GiB decompression buffer, where the system has it
         return status == Status::ok || status == Status::outOfMemory;
     return expected == statusName(status);
@@ -55,10 +54,10 @@ TEST(HostileCorpus, EveryFileGetsItsOutcome) {
         struct Mode {
             const char* name;
             EncodeRequest request;
-        } modes[] = {{"as PSD", {true, 0, nullptr, RegionOutput::whole}},
-                     {"as BMP", {false, 0, nullptr, RegionOutput::whole}},
-                     {"region by region", {true, 0, nullptr, RegionOutput::each}},
-                     {"as layers", {true, 0, nullptr, RegionOutput::layers}}};
+        } modes[] = {{"as PSD", {BuiltInFormat::psd, 0, nullptr, RegionOutput::whole}},
+                     {"as BMP", {BuiltInFormat::bmp, 0, nullptr, RegionOutput::whole}},
+                     {"region by region", {BuiltInFormat::psd, 0, nullptr, RegionOutput::each}},
+                     {"as layers", {BuiltInFormat::psd, 0, nullptr, RegionOutput::layers}}};
         ConvertResult first;
         for (const Mode& mode : modes) {
             SCOPED_TRACE(name + " " + mode.name);

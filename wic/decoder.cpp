@@ -19,7 +19,7 @@ HRESULT resultOf(Status status) {
     case Status::tooLarge:
     case Status::tooManyPixels: return WINCODEC_ERR_IMAGESIZEOUTOFRANGE;
     case Status::outOfMemory: return E_OUTOFMEMORY;
-    case Status::empty:
+    case Status::emptyFile:
     case Status::truncated: return WINCODEC_ERR_STREAMREAD;
     default: return WINCODEC_ERR_BADIMAGE;
     }
@@ -31,7 +31,7 @@ HRESULT readStream(IStream* stream, ByteBuffer& file) {
     STATSTG stat = {};
     HRESULT hr = stream->Stat(&stat, STATFLAG_NONAME);
     if (FAILED(hr)) return hr;
-    if (stat.cbSize.QuadPart == 0) return resultOf(Status::empty);
+    if (stat.cbSize.QuadPart == 0) return resultOf(Status::emptyFile);
     if (stat.cbSize.QuadPart > kMaxBlockSize) return resultOf(Status::tooLarge);
     ULARGE_INTEGER position = {};
     hr = stream->Seek({}, STREAM_SEEK_CUR, &position);

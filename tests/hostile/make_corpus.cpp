@@ -170,8 +170,9 @@ void addPictures(Corpus& corpus) {
     }
     {
         PsdDocument document = oneLayerDocument(picture, true);
-        document.layerCountField = 0;  // the layer records are there, the count says none
-        corpus.add("psd-layers-0-with-records", writePsdFile(document), "any", ".psd");
+        // The layer records are there, the count says none: the merged image is the picture.
+        document.layerCountField = 0;
+        corpus.add("psd-layers-0-with-records", writePsdFile(document), "ok", ".psd");
         document = oneLayerDocument(picture, true);
         document.layers[0].left = -0x7FFFFFFF;  // a layer wider than any file could fill
         corpus.add("psd-layer-2g-wide", writePsdFile(document), "damagedPicture", ".psd");
@@ -189,20 +190,21 @@ void addPictures(Corpus& corpus) {
         corpus.add("psd-row-past-width", writePsdFile(document), "damagedPicture", ".psd");
     }
 
-    // Random bytes after valid headers.
+    // Random bytes after valid headers. A PNG's first chunk length and a PSD's layer info length
+    // then lie past the file's end; a BMP has nothing to check its rows against.
     std::mt19937 random(20261209);
     for (int i = 0; i < 3; ++i) {
         std::vector<uint8_t> noise(1500 + 700 * i);
         for (uint8_t& byte : noise) byte = uint8_t(random());
         std::vector<uint8_t> bytes = cut(pngFile, 33);
         bytes.insert(bytes.end(), noise.begin(), noise.end());
-        corpus.add("png-random-" + std::to_string(i), bytes, "any", ".png");
+        corpus.add("png-random-" + std::to_string(i), bytes, "truncated", ".png");
         bytes = cut(bmp, 54);
         bytes.insert(bytes.end(), noise.begin(), noise.end());
-        corpus.add("bmp-random-" + std::to_string(i), bytes, "any", ".bmp");
+        corpus.add("bmp-random-" + std::to_string(i), bytes, "ok", ".bmp");
         bytes = cut(psd, 38);
         bytes.insert(bytes.end(), noise.begin(), noise.end());
-        corpus.add("psd-random-" + std::to_string(i), bytes, "any", ".psd");
+        corpus.add("psd-random-" + std::to_string(i), bytes, "truncated", ".psd");
     }
 }
 
@@ -345,16 +347,17 @@ int main(int argc, char** argv) {
     corpus.add("ico-renamed", {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 1, 0, 32, 0}, "truncated");
     corpus.add("type-1", assembleG00FullFrame(4, 4, {}, {}, 1), "unsupportedType");
 
-    // Random bytes after valid headers: whatever they decode to, nothing leaves its buffers.
+    // Random bytes after valid headers: copies reach before the output's start or past its end.
     std::mt19937 random(20261208);
     for (int i = 0; i < 6; ++i) {
         std::vector<uint8_t> noise(2000 + 500 * i);
         for (uint8_t& byte : noise) byte = uint8_t(random());
         corpus.add("full-random-" + std::to_string(i), assembleG00FullFrame(40, 30, noise),
-                   "any");
+                   "damagedStream");
         G00RegionImage image = oneRegion(40, 30, {});
         corpus.add("parts-random-" + std::to_string(i),
-                   assembleG00Regions(image, noise, uint32_t(noise.size() * 2)), "any");
+                   assembleG00Regions(image, noise, uint32_t(noise.size() * 2)),
+                   "damagedStream");
     }
     addPictures(corpus);
     return 0;
