@@ -109,7 +109,7 @@ G00LikeRegionsResult encodeG00LikeRegions(std::span<const uint8_t> original,
         if (result.status != Status::ok) return result;
     }
     ByteBuffer work;
-    result.status = obtainBlock(g00LikeWorkSize(plan), work, Fill::whole);
+    result.status = obtainBlock(g00LikeRegionsWorkSize(plan), work, Fill::whole);
     if (result.status == Status::ok) result.status = obtainBlock(g00LikeBound(plan), out.bytes);
     if (result.status != Status::ok) return result;
     result = writeG00LikeRegions(original, plan, regions, work.span(), out.bytes.span());
