@@ -1,7 +1,7 @@
 #include "cli/file_run.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <set>
 #include <thread>
 
 #include "batch/folder_walk.h"
@@ -45,31 +45,71 @@ void settleJobs(RunOptions& options) {
 
 namespace {
 
-// What makes two jobs the same: the file (its identity, or its path when it names nothing)
-// and the output it gives (folder and name).
-std::string jobKey(const Job& job) {
-    FileIdentity identity;
-    std::string key = job.refusal == nullptr && identifyFile(job.source.c_str(), identity)
-                          ? std::to_string(identity.volume) + ":" + std::to_string(identity.index)
-                          : "path " + job.source;
-    return key + '\n' + job.outputFolder + '\n' + baseName(job.source);
+// Leaves out the jobs that repeat an earlier one: the same file (the same identity, or the same
+// path for one that names nothing or is refused) for the same output folder and name. Sorted
+// small entries rather than a set of keys: a run of thousands of files stays as small as it was.
+void dropRepeats(std::vector<Job>& jobs) {
+    struct Entry {
+        bool known;
+        FileIdentity identity;
+        size_t index;
+    };
+    std::vector<Entry> entries(jobs.size());
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        entries[i].index = i;
+        entries[i].known = jobs[i].refusal == nullptr &&
+                           identifyFile(jobs[i].source.c_str(), entries[i].identity);
+    }
+    auto sameFile = [&](const Entry& a, const Entry& b) {
+        return a.known == b.known && (a.known ? a.identity == b.identity
+                                              : jobs[a.index].source == jobs[b.index].source);
+    };
+    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+        if (a.known != b.known) return a.known;
+        if (a.known && a.identity != b.identity) return a.identity < b.identity;
+        if (!a.known) {
+            const int order = jobs[a.index].source.compare(jobs[b.index].source);
+            if (order != 0) return order < 0;
+        }
+        return a.index < b.index;
+    });
+    std::vector<bool> repeat(jobs.size(), false);
+    for (size_t start = 0, end; start < entries.size(); start = end) {
+        // A group of the same file, in the order given: each later one against those before it.
+        for (end = start + 1; end < entries.size() && sameFile(entries[start], entries[end]);
+             ++end) {
+            const Job& later = jobs[entries[end].index];
+            for (size_t earlier = start; earlier < end; ++earlier) {
+                const Job& job = jobs[entries[earlier].index];
+                if (!repeat[entries[earlier].index] && job.outputFolder == later.outputFolder &&
+                    baseName(job.source) == baseName(later.source)) {
+                    repeat[entries[end].index] = true;
+                    break;
+                }
+            }
+        }
+    }
+    size_t kept = 0;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        if (repeat[i]) continue;
+        if (kept != i) jobs[kept] = std::move(jobs[i]);
+        ++kept;
+    }
+    jobs.resize(kept);
 }
 
 }  // namespace
 
 bool listJobs(const RunOptions& options, std::span<const char* const> extensions,
               std::vector<Job>& jobs, Reporter& reporter) {
-    std::set<std::string> taken;
-    auto add = [&](Job job) {
-        if (taken.insert(jobKey(job)).second) jobs.push_back(std::move(job));
-    };
+    jobs.clear();
     for (const std::string& file : options.files) {
         if (!isFolder(file)) {
-            add({file, options.outputFolder, nullptr, {}});
+            jobs.push_back({file, options.outputFolder, nullptr, {}});
             continue;
         }
         if (!options.recursive) {
-            add({file, options.outputFolder, "is a folder (use -r)", {}});
+            jobs.push_back({file, options.outputFolder, "is a folder (use -r)", {}});
             continue;
         }
         std::vector<FoundFile> found;
@@ -81,9 +121,10 @@ bool listJobs(const RunOptions& options, std::span<const char* const> extensions
         for (FoundFile& entry : found) {
             const std::string relativeFolder =
                 entry.relative.substr(0, entry.relative.size() - baseName(entry.relative).size());
-            add({std::move(entry.path), joinPath(options.outputFolder, relativeFolder), nullptr, {}});
+            jobs.push_back({std::move(entry.path), joinPath(options.outputFolder, relativeFolder), nullptr, {}});
         }
     }
+    dropRepeats(jobs);
     return true;
 }
 

@@ -50,7 +50,8 @@ struct Job {
 // The files of the run: each FILE, or with -r each regular file below a FILE that is a folder
 // whose name ends in one of extensions (".g00"; any letter case), in byte order of the paths.
 // A file given twice (also under another name, or found by two wildcards) for the same output
-// is taken once. Unreadable folders are reported; false when one ends the run (without -k).
+// is taken once. jobs is filled anew. Unreadable folders are reported; false when one ends the
+// run (without -k).
 bool listJobs(const RunOptions& options, std::span<const char* const> extensions,
               std::vector<Job>& jobs, Reporter& reporter);
 

@@ -6,11 +6,17 @@
 #                   the gdk-pixbuf loader, the MIME type and the thumbnailer entry)
 #                   libtavimore1_VERSION_amd64.deb     (libtavimore.so.1)
 #                   libtavimore-dev_VERSION_amd64.deb  (tavimore.h, libtavimore.so, tavimore.pc)
+#                   gimp-tavimore_VERSION_amd64.deb    (GIMP's G00 file plug-in)
+#                   python3-tavimore_VERSION_all.deb   (the Python module and Pillow plug-in)
 # Every file in them carries the time of SOURCE_DATE_EPOCH.
 set(TAVIMORE_SUMMARY "G00 image converter to BMP, layered PSD and PNG, and back")
 
 set(TAVIMORE_DEB_library libtavimore1)
 set(TAVIMORE_DEB_development libtavimore-dev)
+# The GIMP plug-in has a package of its own, so that the converter does not bring GIMP's
+# libraries to machines without GIMP.
+set(TAVIMORE_DEB_gimp gimp-tavimore)
+set(TAVIMORE_DEB_python python3-tavimore)
 if(WIN32)
   # Texts for Notepad: CRLF lines, and a byte order mark where there is more than ASCII.
   set(texts ${CMAKE_BINARY_DIR}/texts)
@@ -59,20 +65,24 @@ else()
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
           RENAME libtavimore1 COMPONENT library_debian EXCLUDE_FROM_ALL)
   # The library's packages carry the same two files under their own names.
-  foreach(component library development)
+  foreach(component library development gimp python)
     set(package ${TAVIMORE_DEB_${component}})
     install(FILES ${CMAKE_BINARY_DIR}/doc/copyright ${changelog}
             DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package}
             COMPONENT ${component}_debian EXCLUDE_FROM_ALL)
   endforeach()
   set(CPACK_COMPONENTS_ALL Unspecified debian library library_debian development development_debian)
+  if(TARGET file-g00)
+    list(APPEND CPACK_COMPONENTS_ALL gimp gimp_debian)
+  endif()
+  list(APPEND CPACK_COMPONENTS_ALL python python_debian)
   set(CPACK_DEB_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_GROUPING ONE_PER_GROUP)
   foreach(component Unspecified debian)
     string(TOUPPER ${component} component)
     set(CPACK_COMPONENT_${component}_GROUP tavimore)
   endforeach()
-  foreach(component library development)
+  foreach(component library development gimp python)
     string(TOUPPER ${component} upper)
     set(CPACK_COMPONENT_${upper}_GROUP ${TAVIMORE_DEB_${component}})
     set(CPACK_COMPONENT_${upper}_DEBIAN_GROUP ${TAVIMORE_DEB_${component}})
@@ -142,5 +152,19 @@ else()
   string(CONCAT CPACK_DEBIAN_LIBTAVIMORE-DEV_DESCRIPTION "G00 image library (development files)\n"
       ${about} "This package holds the C header tavimore.h and the pkg-config file\n"
       "for building programs against libtavimore.")
+  set(CPACK_DEBIAN_GIMP-TAVIMORE_PACKAGE_NAME gimp-tavimore)
+  set(CPACK_DEBIAN_GIMP-TAVIMORE_PACKAGE_DEPENDS "libtavimore1 (= ${PROJECT_VERSION})")
+  set(CPACK_DEBIAN_GIMP-TAVIMORE_PACKAGE_ENHANCES gimp)
+  string(CONCAT CPACK_DEBIAN_GIMP-TAVIMORE_DESCRIPTION "G00 image plug-in for GIMP\n" ${about}
+      "This package holds GIMP's G00 file plug-in: a region-based picture opens\n"
+      "with a layer per region, and is exported back like the original file.")
+  set(CPACK_DEBIAN_PYTHON3-TAVIMORE_PACKAGE_NAME python3-tavimore)
+  set(CPACK_DEBIAN_PYTHON3-TAVIMORE_PACKAGE_SECTION python)
+  set(CPACK_DEBIAN_PYTHON3-TAVIMORE_PACKAGE_ARCHITECTURE all)
+  set(CPACK_DEBIAN_PYTHON3-TAVIMORE_PACKAGE_DEPENDS "libtavimore1 (>= ${PROJECT_VERSION}), python3")
+  set(CPACK_DEBIAN_PYTHON3-TAVIMORE_PACKAGE_RECOMMENDS python3-pil)
+  string(CONCAT CPACK_DEBIAN_PYTHON3-TAVIMORE_DESCRIPTION "G00 image module for Python 3\n" ${about}
+      "This package holds the Python module tavimore, over the C library, and\n"
+      "its Pillow plug-in, with which Image.open reads G00 files.")
 endif()
 include(CPack)

@@ -156,6 +156,9 @@ Status readChannel(Cursor block, uint64_t rows, uint64_t width, const Placement&
     const uint8_t* field = nullptr;
     if (!block.take(2, field)) return Status::truncated;
     const uint16_t compression = loadBe16(field);
+    // A layer of no pixels has no samples, however many rows or columns it claims: nothing is
+    // read (and no row is visited) for it.
+    if (rows == 0 || width == 0) return Status::ok;
     Canvas& canvas = *place.canvas;
     auto canvasRow = [&](uint64_t row) -> uint8_t* {
         const int64_t y = place.top + int64_t(row);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "codec/g00.h"
 #include "codec/g00_regions.h"
@@ -39,7 +40,9 @@ class CliTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root = fs::temp_directory_path() / (std::string("tavimore-cli-") + info->name());
+        // The process id too: test runs of other build trees may run at the same time.
+        root = fs::temp_directory_path() /
+               (std::string("tavimore-cli-") + info->name() + "-" + std::to_string(getpid()));
         fs::remove_all(root);
         fs::create_directories(root / "out");
     }

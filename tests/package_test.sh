@@ -2,8 +2,9 @@
 # The release files as a user gets them (made by `make package`).
 # usage: package_test.sh deb|zip|reproducible PACKAGES VERSION NATIVE_CLI
 #   deb           the Debian packages: lintian, their files, tavimore's tavimore-cli converts the
-#                 samples and its tavimore-pack packs them back, its manual pages render, and a C
-#                 program built against libtavimore-dev alone converts a sample as tavimore-cli
+#                 samples and its tavimore-pack packs them back, its manual pages render, a C
+#                 program built against libtavimore-dev alone converts a sample as tavimore-cli,
+#                 and GIMP's plug-in and the Python module pass their checks from the packages
 #   zip           the Windows zip: its files, Notepad's README.txt, Windows' own DLLs only, the
 #                 version resource, its tavimore-cli.exe converts the samples and its
 #                 tavimore-pack.exe packs them back under Wine (where this kernel runs
@@ -16,6 +17,8 @@ check=$1 packages=$(realpath "$2") version=$3 native_cli=$(realpath "$4")
 deb=$packages/tavimore_${version}_amd64.deb
 library_deb=$packages/libtavimore1_${version}_amd64.deb
 dev_deb=$packages/libtavimore-dev_${version}_amd64.deb
+gimp_deb=$packages/gimp-tavimore_${version}_amd64.deb
+python_deb=$packages/python3-tavimore_${version}_all.deb
 zip=$packages/tavimore-${version}-win32.zip
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -51,10 +54,10 @@ listing() { sort | sed '/\/$/d; s|^\./||'; }
 
 case $check in
 deb)
-  for package in "$deb" "$library_deb" "$dev_deb"; do
+  for package in "$deb" "$library_deb" "$dev_deb" "$gimp_deb" "$python_deb"; do
     [ -f "$package" ] || fail "$package is missing: make package builds it"
   done
-  lintian --fail-on error,warning "$deb" "$library_deb" "$dev_deb" >"$work/lintian" 2>&1 ||
+  lintian --fail-on error,warning "$deb" "$library_deb" "$dev_deb" "$gimp_deb" "$python_deb" >"$work/lintian" 2>&1 ||
     { cat "$work/lintian"; fail "lintian reports errors or warnings"; }
   # The programs are linked statically; the gdk-pixbuf loader calls the library and gdk-pixbuf.
   depends=$(dpkg-deb -f "$deb" Depends)
@@ -118,6 +121,30 @@ LIST
     --module "$loaders/libpixbufloader-g00.so" --mime "$work/root/usr/share/mime/packages/tavimore-g00.xml" \
     --entry "$work/root/usr/share/thumbnailers/g00.thumbnailer" --cli "$native_cli" \
     --make "$(dirname "$native_cli")/g00-make" entry || fail "the packaged loader does not thumbnail"
+  # GIMP's plug-in and the Python module as installed, over the packaged library.
+  for package in "$gimp_deb" "$python_deb"; do
+    dpkg-deb --fsys-tarfile "$package" | tar -t | listing
+  done >"$work/plug-in-files"
+  cat >"$work/plug-in-wanted" <<LIST
+usr/lib/gimp/2.0/plug-ins/file-g00/file-g00
+usr/lib/python3/dist-packages/tavimore/__init__.py
+usr/lib/python3/dist-packages/tavimore/pillow.py
+usr/share/doc/gimp-tavimore/changelog.gz
+usr/share/doc/gimp-tavimore/copyright
+usr/share/doc/python3-tavimore/changelog.gz
+usr/share/doc/python3-tavimore/copyright
+LIST
+  diff -u "$work/plug-in-wanted" <(sort "$work/plug-in-files") || fail "the plug-in packages' files are not the ones wanted"
+  dpkg-deb -x "$gimp_deb" "$work/root" && dpkg-deb -x "$python_deb" "$work/root"
+  built=$(dirname "$native_cli")
+  export LD_LIBRARY_PATH=$work/root/usr/lib/x86_64-linux-gnu
+  PYTHONPATH=$work/root/usr/lib/python3/dist-packages /usr/bin/python3 "$here/python/tests/check_module.py" \
+    --cli "$native_cli" --pack "$built/tavimore-pack" --make "$built/g00-make" --samples "$here/samples" ||
+    fail "the packaged Python module does not pass its check"
+  /usr/bin/python3 "$here/gimp/tests/check_plugin.py" --plug-in "$work/root/usr/lib/gimp/2.0/plug-ins/file-g00/file-g00" \
+    --cli "$native_cli" --make "$built/g00-make" --data "$built/g00-data" ||
+    fail "the packaged GIMP plug-in does not pass its check"
+  unset LD_LIBRARY_PATH
   for name in tavimore-cli tavimore-pack; do
     page=$work/root/usr/share/man/man1/$name.1.gz
     mandoc -T lint "$page" || fail "mandoc warns about the packaged page of $name"

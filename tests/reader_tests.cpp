@@ -591,6 +591,19 @@ TEST(PsdReader, ZipChannelsWithAndWithoutPrediction) {
     PsdDocument zipLayer = oneLayerDocument(picture, true);
     zipLayer.layers[0].channels[1].block = zipped;
     EXPECT_EQ(readFile(writePsdFile(zipLayer), 1024).result.status, Status::outOfMemory);
+
+    // A layer of no columns and 2^31 - 1 rows has no samples: nothing is read, at once (the
+    // fuzzer's finding fuzz/findings/psd/timeout-a2e4...).
+    for (int compression : {0, 2}) {
+        PsdDocument empty = oneLayerDocument(picture, false);
+        empty.layers[0].right = 0;
+        empty.layers[0].bottom = INT32_MAX;
+        for (PsdChannel& channel : empty.layers[0].channels)
+            channel.block = compression == 0 ? Bytes{0, 0} : psdZipChannelBlock({}, 0, 0, false);
+        Read read = readFile(writePsdFile(empty));
+        ASSERT_EQ(read.result.status, Status::ok) << compression;
+        EXPECT_EQ(read.bytes(), Bytes(13 * 9 * 4, 0)) << compression;
+    }
 }
 
 TEST(PictureReader, ChoosesByTheSignature) {

@@ -2,7 +2,8 @@
 # Builds the release files into ROOT/packages (default: build/packages):
 #   tavimore-VERSION-win32.zip from the win32 preset (with the win64 one's WIC codec);
 #   tavimore_VERSION_amd64.deb,
-#   libtavimore1_VERSION_amd64.deb and libtavimore-dev_VERSION_amd64.deb from the native one;
+#   libtavimore1_VERSION_amd64.deb, libtavimore-dev_VERSION_amd64.deb,
+#   gimp-tavimore_VERSION_amd64.deb and python3-tavimore_VERSION_all.deb from the native one;
 #   each tree under ROOT. Only the shipped programs, the library and their texts are built.
 # A second ROOT gives a second, independent build of the same commit (the reproducibility test).
 set -euo pipefail
@@ -11,7 +12,8 @@ root=$(realpath -m "${1:-$here/build}")
 jobs=${JOBS:-2}
 cd "$here"
 mkdir -p "$root/packages"
-rm -f "$root/packages"/tavimore[-_]* "$root/packages"/libtavimore*
+rm -f "$root/packages"/tavimore[-_]* "$root/packages"/libtavimore* "$root/packages"/gimp-tavimore_* \
+  "$root/packages"/python3-tavimore_*
 # Zip times are local times: the same for every builder only in one zone.
 export TZ=UTC
 

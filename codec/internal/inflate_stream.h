@@ -37,6 +37,8 @@ public:
 
 private:
     Status step();
+    bool feed();                   // the next non-empty piece of input; false at its end
+    bool takeByte(uint8_t& byte);  // a byte of the zlib wrapper, outside the deflate data
 
     NextInput next_;
     void* source_;
@@ -44,4 +46,5 @@ private:
     z_stream stream_{};
     bool open_ = false;
     bool ended_ = false;
+    uLong adler_ = 0;
 };
