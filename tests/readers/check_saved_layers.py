@@ -1,5 +1,6 @@
 """A sprite's --layers PSD opened and saved again by GIMP and by ImageMagick (which applies the
-layer masks to the pixels it saves), unedited and with one pixel of a hidden face changed, then
+layer masks to the pixels it saves), unedited and with one pixel of a hidden face changed, and
+by Krita unedited (it has no batch edits), then
 packed --like the sprite: unedited, the same file; edited, every region drawn alone is the
 original's but that face, which differs at that one pixel.
 
@@ -14,6 +15,8 @@ import tempfile
 
 import numpy as np
 from PIL import Image
+
+import check_krita
 
 # The edit: (9, 9) of face 1's layer, under the middle of face 2.
 GIMP_SAVE = r"""
@@ -39,6 +42,20 @@ def imagemagick(psd, out, edit, work):
     subprocess.run(["convert", psd] + (draw if edit else []) + [out], check=True, timeout=60)
 
 
+def krita(psd, out, edit, work):
+    server, display = check_krita.start_display()
+    home = os.path.join(work, "home")
+    env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
+               XDG_DATA_HOME=os.path.join(home, ".local", "share"),
+               XDG_CACHE_HOME=os.path.join(home, ".cache"), DISPLAY=display)
+    try:
+        subprocess.run(["krita", "--nosplash", "--export", "--export-filename", out, psd], env=env,
+                       capture_output=True, timeout=120)
+    finally:
+        server.terminate()
+        server.wait(timeout=30)
+
+
 def regions(cli, g00, folder):
     subprocess.run([cli, "-q", "--regions", "--png", "-o", folder, g00], check=True)
     return {name: np.asarray(Image.open(os.path.join(folder, name))) for name in sorted(os.listdir(folder))}
@@ -54,8 +71,9 @@ def main():
                        capture_output=True)
         subprocess.run([cli, "-q", "--layers", "-o", work, g00], check=True)
         original = regions(cli, g00, os.path.join(work, "regions"))
-        for name, save in (("GIMP", gimp), ("ImageMagick", imagemagick)):
-            for edit in (False, True):
+        for name, save, edits in (("GIMP", gimp, (False, True)), ("ImageMagick", imagemagick, (False, True)),
+                                  ("Krita", krita, (False,))):
+            for edit in edits:
                 label = "%s, %s" % (name, "one hidden pixel edited" if edit else "unedited")
                 folder = os.path.join(work, "%s-%d" % (name, edit))
                 os.makedirs(folder)
