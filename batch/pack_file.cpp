@@ -24,6 +24,15 @@ PackResult failedRead(const ConvertResult& read) {
     return result;
 }
 
+PackResult sizeDiffers(uint32_t width, uint32_t height, const G00LikePlan& plan) {
+    PackResult result = failed(Status::sizeDiffers);
+    result.width = width;
+    result.height = height;
+    result.originalWidth = plan.width;
+    result.originalHeight = plan.height;
+    return result;
+}
+
 bool isOpaque(const Canvas& picture) {
     const uint8_t* pixels = picture.pixels.data();
     for (uint64_t i = 3; i < picture.pixels.size(); i += 4)
@@ -70,14 +79,8 @@ PackResult writeG00(const Canvas& picture, const PackOriginal* like, bool dropOu
     }
 
     const G00LikePlan& plan = like->plan;
-    if (picture.width != plan.width || picture.height != plan.height) {
-        PackResult result = failed(Status::sizeDiffers);
-        result.width = picture.width;
-        result.height = picture.height;
-        result.originalWidth = plan.width;
-        result.originalHeight = plan.height;
-        return result;
-    }
+    if (picture.width != plan.width || picture.height != plan.height)
+        return sizeDiffers(picture.width, picture.height, plan);
     const bool opaque = isOpaque(picture);
     if (!opaque && plan.fullFrame) return failed(Status::transparencyLost);
     Status status = obtainBlock(g00LikeWorkSize(plan), work, Fill::whole);
@@ -169,14 +172,8 @@ PackResult packLayers(const PsdLayers& read, const PackOriginal* like, bool drop
         return {};
     }
     const G00LikePlan& plan = like->plan;
-    if (read.width != plan.width || read.height != plan.height) {
-        PackResult result = failed(Status::sizeDiffers);
-        result.width = read.width;
-        result.height = read.height;
-        result.originalWidth = plan.width;
-        result.originalHeight = plan.height;
-        return result;
-    }
+    if (read.width != plan.width || read.height != plan.height)
+        return sizeDiffers(read.width, read.height, plan);
     if (plan.fullFrame) {
         PackResult result = failed(Status::severalLayers);
         result.picture.layerCount = uint32_t(read.layers.size());

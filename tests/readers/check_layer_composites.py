@@ -34,17 +34,7 @@ def gimp(psd, out, work):
 
 
 def krita(psd, out, work):
-    server, display = check_krita.start_display()
-    home = os.path.join(work, "home")
-    env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
-               XDG_DATA_HOME=os.path.join(home, ".local", "share"),
-               XDG_CACHE_HOME=os.path.join(home, ".cache"), DISPLAY=display)
-    try:
-        subprocess.run(["krita", "--nosplash", "--export", "--export-filename", out, psd],
-                       env=env, capture_output=True, timeout=120)
-    finally:
-        server.terminate()
-        server.wait(timeout=30)
+    check_krita.export(psd, out, work)
 
 
 def psd_tools(psd, out, work):
