@@ -1043,6 +1043,25 @@ TEST_F(CliTest, LayersAndRegionFilesPackBackRegionByRegion) {
     writeFile(root / "faint.psd", patched(psd, std::string("8BIMnorm\xFF", 9), std::string("8BIMnorm\x80", 9), 2));
     writeFile(root / "multiply.psd", patched(psd, "8BIMnorm", "8BIMmul ", 1));
     writeFile(root / "chara_003.png", pngOf(canvasOf(makePhotoPicture(5, 5, 1))));
+    {  // Face 3's layer (9 x 18 at (55, 18)) grown by 4 opaque rows below its part.
+        Canvas decoded, grown;
+        ByteBuffer data;
+        ASSERT_EQ(decodeG00Picture(sprite, decoded, 0, &data).status, Status::ok);
+        std::vector<Canvas> alone(4);
+        std::vector<PsdRegionLayer> layers;
+        for (uint32_t r = 0; r < 4; ++r) {
+            RegionBox box;
+            ASSERT_EQ(cropRegion(sprite, data.span(), r, 64, 56, alone[r], &box), Status::ok);
+            layers.push_back({&alone[r], box.left, box.top, r});
+        }
+        ASSERT_EQ(makeCanvas(9, 22, grown), Status::ok);
+        std::memcpy(grown.pixels.data(), alone[3].pixels.data(), alone[3].pixels.size());
+        std::memset(grown.pixels.data() + alone[3].pixels.size(), 0xFF, 9 * 4 * 4);
+        layers[3].pixels = &grown;
+        std::vector<uint8_t> file(layeredPsdBound(64, 56, layers));
+        file.resize(writeLayeredPsd(decoded, layers, file));
+        writeFile(root / "outside.psd", file);
+    }
 
     struct Case {
         const char* arguments;
@@ -1065,6 +1084,12 @@ TEST_F(CliTest, LayersAndRegionFilesPackBackRegionByRegion) {
          "multiply.psd: layer 'region 001' has the blend mode 'mul ': set it to normal, since the game shows the "
          "layer's pixels as they are", {}},
         {"chara_003.png", "chara_003.png: chara_003.png is 5x5, region 003 of chara.g00 is 9x18", {}},
+        {"outside.psd",
+         "outside.psd: 36 pixels lie outside the parts of region 003, within (55, 36) to (63, 39), where "
+         "chara.g00 shows nothing of it: make them transparent, or keep the region inside its parts "
+         "(--drop-outside leaves them out)",
+         {}},
+        {"--drop-outside outside.psd", nullptr, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -1072,7 +1097,10 @@ TEST_F(CliTest, LayersAndRegionFilesPackBackRegionByRegion) {
         const CliRun run = pack(std::string("-o out --like chara.g00 ") + c.arguments);
         EXPECT_EQ(run.errors, c.failure ? std::string("tavimore-pack: ") + c.failure + "\n" : "");
         if (c.failure != nullptr) continue;
-        const G00Parts got = partsOf(readFile(root / "out" / "chara.g00"));
+        // One output, named after the original (region files) or the picture.
+        const std::vector<std::string> outputs = namesIn(root / "out");
+        ASSERT_EQ(outputs.size(), 1u);
+        const G00Parts got = partsOf(readFile(root / "out" / outputs[0]));
         EXPECT_EQ(got.kept, original.kept);
         ASSERT_EQ(got.data.size(), original.data.size());
         std::vector<size_t> changed;
