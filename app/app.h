@@ -9,7 +9,7 @@
 
 #include "app/resource_ids.h"
 #include "batch/selection.h"
-#include "common/work_memory.h"
+#include "app/work_memory.h"
 
 // Control identifiers; buttons and menu items share the command identifiers.
 enum : int {

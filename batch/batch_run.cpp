@@ -4,7 +4,7 @@
 
 #include "batch/selection.h"
 #include "common/text.h"
-#include "common/work_memory.h"
+#include "batch/file_access.h"
 
 namespace {
 

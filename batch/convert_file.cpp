@@ -10,7 +10,7 @@
 #include "codec/g00_regions.h"
 #include "common/bytes.h"
 #include "common/canvas.h"
-#include "common/work_memory.h"
+#include "batch/file_access.h"
 
 namespace {
 
@@ -26,7 +26,8 @@ ConvertResult failed(Status status, uint8_t typeByte = 0, int systemError = 0) {
 
 }  // namespace
 
-Status writeImage(const Canvas& canvas, bool psd, EncodedImage& image) {
+Status writeImage(const Canvas& canvas, BuiltInFormat format, EncodedImage& image) {
+    const bool psd = format == BuiltInFormat::psd;
     Encoded out;
     const Status status = psd ? encodePsd(canvas, {}, out) : encodeBmp(canvas, out);
     image.bytes = std::move(out.bytes);
@@ -40,7 +41,10 @@ namespace {
 Status writeWith(const EncodeRequest& request, const Canvas& canvas, bool regionBased,
                  EncodedImage& image) {
     return request.writer != nullptr ? request.writer(canvas, regionBased, image)
-                                     : writeImage(canvas, regionBased && request.psdWanted, image);
+                                     : writeImage(canvas,
+                                                  regionBased && request.psdWanted ? BuiltInFormat::psd
+                                                                                   : BuiltInFormat::bmp,
+                                                  image);
 }
 
 // Each region that draws a pixel, cut to its box and written on its own.
@@ -80,21 +84,23 @@ Status writeLayers(std::span<const uint8_t> file, std::span<const uint8_t> data,
 
 }  // namespace
 
-ConvertResult readSourceFile(const char* sourcePath, FileHandle& source, ByteBuffer& file,
-                             uint64_t& size, KeptBlock* kept) {
+namespace {
+
+// Opens the file at path into source and reads it whole into file, a block of at least
+// minimumSize bytes (taken from kept when given) whose bytes past the file's own stay 0.
+ConvertResult readWholeFile(const char* path, uint32_t minimumSize, FileHandle& source,
+                            ByteBuffer& file, uint64_t& size, KeptBlock* kept) {
     file.release();
     size = 0;
-    Status status = openSource(sourcePath, source);
+    Status status = openSource(path, source);
     if (status != Status::ok) return failed(status, 0, source.error);
     size = sourceSize(source);
     if (size == 0) return failed(Status::empty);
     if (size > kMaxBlockSize) return failed(Status::tooLarge);
-    // Never less than a header: bytes a short file lacks read as the marker or as zero.
-    const uint32_t bufferSize = std::max(uint32_t(size), kG00HeaderSize);
+    const uint32_t bufferSize = std::max(uint32_t(size), minimumSize);
     status = kept != nullptr ? takeKeptBlock(bufferSize, *kept, file, Fill::whole)
                              : obtainBlock(bufferSize, file, Fill::whole);
     if (status != Status::ok) return failed(status);
-    storeLe32(file.data(), 0xFFFFFFFFu);
     status = readWhole(source, file.data(), uint32_t(size));
     if (status != Status::ok) {
         if (kept != nullptr) keepBlock(file, *kept);
@@ -104,19 +110,22 @@ ConvertResult readSourceFile(const char* sourcePath, FileHandle& source, ByteBuf
     return {};
 }
 
+}  // namespace
+
+ConvertResult readSourceFile(const char* sourcePath, FileHandle& source, ByteBuffer& file,
+                             uint64_t& size, KeptBlock* kept) {
+    // Never less than a header: bytes a short file lacks read as the marker or as zero.
+    const ConvertResult read = readWholeFile(sourcePath, kG00HeaderSize, source, file, size, kept);
+    if (read.ok() && size < 4) std::memset(file.data() + size, 0xFF, size_t(4 - size));
+    return read;
+}
+
 ConvertResult readSource(const char* path, uint32_t minimumSize, FileHandle& source,
                          ByteBuffer& file, uint32_t& size) {
-    Status status = openSource(path, source);
-    if (status != Status::ok) return failed(status, 0, source.error);
-    const uint64_t fileSize = sourceSize(source);
-    if (fileSize == 0) return failed(Status::empty);
-    if (fileSize > kMaxBlockSize) return failed(Status::tooLarge);
+    uint64_t fileSize = 0;
+    const ConvertResult read = readWholeFile(path, minimumSize, source, file, fileSize, nullptr);
     size = uint32_t(fileSize);
-    status = obtainBlock(std::max(size, minimumSize), file, Fill::whole);
-    if (status != Status::ok) return failed(status);
-    status = readWhole(source, file.data(), size);
-    if (status != Status::ok) return failed(status, 0, source.error);
-    return {};
+    return read;
 }
 
 ConvertResult encodeFile(const char* sourcePath, const EncodeRequest& request,
@@ -174,30 +183,36 @@ ConvertResult encodeFile(const char* sourcePath, bool psdWanted, EncodedImage& i
                       image);
 }
 
+namespace {
+
+// An output is named after its source up to the first ".".
+std::string_view outputStem(std::string_view fileName) { return fileName.substr(0, fileName.find('.')); }
+
+}  // namespace
+
 std::string outputFileName(std::string_view fileName, const char* extension) {
-    return std::string(fileName.substr(0, fileName.find('.'))) + '.' + extension;
+    return std::string(outputStem(fileName)) + '.' + extension;
 }
 
 std::string regionFileName(std::string_view fileName, uint32_t region, const char* extension) {
     char number[16];
     std::snprintf(number, sizeof number, "_%03u", unsigned(region));
-    return std::string(fileName.substr(0, fileName.find('.'))) + number + '.' + extension;
+    return std::string(outputStem(fileName)) + number + '.' + extension;
 }
 
 bool buildOutputName(char* outputPath, size_t namePos, const char* fileName,
                      const char* extension) {
     const size_t nameLength = strnlen(fileName, kPathSize);
-    const char* dot = static_cast<const char*>(std::memchr(fileName, '.', nameLength));
-    const size_t stem = dot != nullptr ? size_t(dot - fileName) : nameLength;
+    const std::string_view stem = outputStem({fileName, nameLength});
     const size_t extensionLength = std::strlen(extension);
     // Stem, ".", extension and NUL must all fit; nothing is written otherwise.
     if (nameLength >= kPathSize || namePos >= kPathSize ||
-        stem + 2 + extensionLength > kPathSize - namePos)
+        stem.size() + 2 + extensionLength > kPathSize - namePos)
         return false;
     char* name = outputPath + namePos;
-    std::memcpy(name, fileName, stem);
-    name[stem] = '.';
-    std::memcpy(name + stem + 1, extension, extensionLength + 1);
+    std::memcpy(name, stem.data(), stem.size());
+    name[stem.size()] = '.';
+    std::memcpy(name + stem.size() + 1, extension, extensionLength + 1);
     return true;
 }
 

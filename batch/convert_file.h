@@ -54,8 +54,10 @@ ConvertResult readSource(const char* path, uint32_t minimumSize, FileHandle& sou
 // program does not link, and PSD on several threads.
 using ImageWriter = std::function<Status(const Canvas& canvas, bool regionBased, EncodedImage& image)>;
 
-// The built-in writers on one thread: PSD when psd, BMP otherwise, into a new output buffer.
-Status writeImage(const Canvas& canvas, bool psd, EncodedImage& image);
+enum class BuiltInFormat : uint8_t { bmp, psd };
+
+// The built-in writers on one thread, into a new output buffer.
+Status writeImage(const Canvas& canvas, BuiltInFormat format, EncodedImage& image);
 
 // What becomes of a region picture; full-frame pictures are written whole in every case.
 enum class RegionOutput : uint8_t {

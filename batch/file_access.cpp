@@ -77,6 +77,31 @@ std::string temporaryPath(const char* path, size_t namePos, uint32_t processId,
 
 constexpr uint32_t kTemporaryAttempts = 256;
 
+// Creates the output's temporary file under the first free temporary name. tryCreate(name,
+// file) opens it, setting file.native when it does and file.error either way, and returns
+// whether it did; nameTaken(error) tells a name that another file holds, which the next
+// attempt avoids. The name joins the run's temporaries as it is created.
+template <class TryCreate, class NameTaken>
+Status createTemporary(const char* path, size_t namePos, uint32_t processId,
+                       const OutputGuards& guards, PendingOutput& output, TryCreate tryCreate,
+                       NameTaken nameTaken) {
+    for (uint32_t attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+        std::string temporary = temporaryPath(path, namePos, processId, attempt);
+        if (guards.temporaries != nullptr) guards.temporaries->lock();
+        const bool created = tryCreate(temporary, output.file);
+        if (created && guards.temporaries != nullptr) guards.temporaries->add(temporary);
+        if (guards.temporaries != nullptr) guards.temporaries->unlock();
+        if (created) {
+            faults::handleOpened();
+            output.temporaryPath = std::move(temporary);
+            output.temporaries = guards.temporaries;
+            return Status::ok;
+        }
+        if (!nameTaken(output.file.error)) break;
+    }
+    return Status::cannotCreate;
+}
+
 // Fails the output when it would replace the open source or a source of the run.
 bool replacesASource(const char* path, const FileHandle& source, const OutputGuards& guards);
 
@@ -232,28 +257,18 @@ Status createOutput(const char* path, size_t namePos, const FileHandle& source,
     output.file.error = 0;
     if (faults::refuse(faults::Point::create)) return Status::cannotCreate;
     if (replacesASource(path, source, guards)) return Status::sameAsSource;
-    const DWORD processId = GetCurrentProcessId();
-    for (uint32_t attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-        std::string temporary = temporaryPath(path, namePos, processId, attempt);
-        if (guards.temporaries != nullptr) guards.temporaries->lock();
-        // Shared for deletion only, so that an interrupt can remove it while it is written.
-        HANDLE handle = openFile(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL);
-        const DWORD error = GetLastError();
-        output.file.error = int(error);
-        if (handle != INVALID_HANDLE_VALUE && guards.temporaries != nullptr)
-            guards.temporaries->add(temporary);
-        if (guards.temporaries != nullptr) guards.temporaries->unlock();
-        if (handle != INVALID_HANDLE_VALUE) {
-            output.file.native = handle;
-            faults::handleOpened();
-            output.temporaryPath = std::move(temporary);
-            output.temporaries = guards.temporaries;
-            return Status::ok;
-        }
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
-    }
-    return Status::cannotCreate;
+    return createTemporary(
+        path, namePos, uint32_t(GetCurrentProcessId()), guards, output,
+        [](const std::string& temporary, FileHandle& file) {
+            // Shared for deletion only, so that an interrupt can remove it while it is written.
+            HANDLE handle = openFile(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
+                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+            file.error = int(GetLastError());
+            if (handle == INVALID_HANDLE_VALUE) return false;
+            file.native = handle;
+            return true;
+        },
+        [](int error) { return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS; });
 }
 
 Status writeWhole(FileHandle& output, const uint8_t* bytes, uint32_t size) {
@@ -400,25 +415,16 @@ Status createOutput(const char* path, size_t namePos, const FileHandle& source,
         output.file.error = errno;
         return Status::cannotCreate;
     }
-    const uint32_t processId = uint32_t(getpid());
-    for (uint32_t attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-        std::string temporary = temporaryPath(path, namePos, processId, attempt);
-        if (guards.temporaries != nullptr) guards.temporaries->lock();
-        int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        const int error = errno;
-        output.file.error = error;
-        if (fd >= 0 && guards.temporaries != nullptr) guards.temporaries->add(temporary);
-        if (guards.temporaries != nullptr) guards.temporaries->unlock();
-        if (fd >= 0) {
-            output.file.native = fd;
-            faults::handleOpened();
-            output.temporaryPath = std::move(temporary);
-            output.temporaries = guards.temporaries;
-            return Status::ok;
-        }
-        if (error != EEXIST) break;
-    }
-    return Status::cannotCreate;
+    return createTemporary(
+        path, namePos, uint32_t(getpid()), guards, output,
+        [](const std::string& temporary, FileHandle& file) {
+            const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            file.error = errno;
+            if (fd < 0) return false;
+            file.native = fd;
+            return true;
+        },
+        [](int error) { return error == EEXIST; });
 }
 
 Status writeWhole(FileHandle& output, const uint8_t* bytes, uint32_t size) {

@@ -12,6 +12,10 @@
 
 #include "common/status.h"
 
+// The longest path the programs take, NUL included, as the window's open dialog and its
+// working block hold it.
+inline constexpr uint32_t kPathSize = 260;
+
 class FileHandle {
 public:
     FileHandle() = default;

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "common/text.h"
-#include "common/work_memory.h"
+#include "batch/file_access.h"
 
 namespace {
 

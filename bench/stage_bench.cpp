@@ -22,6 +22,7 @@
 
 #include "codec/bmp.h"
 #include "codec/g00.h"
+#include "codec/internal/g00_stream.h"
 #include "codec/internal/lz.h"
 #include "codec/internal/lz_encoder.h"
 #include "codec/internal/packbits.h"

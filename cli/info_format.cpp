@@ -8,7 +8,7 @@ namespace {
 std::string number(uint64_t value) { return std::to_string(value); }
 std::string number(int64_t value) { return std::to_string(value); }
 
-std::string three(uint32_t index) {
+std::string threeDigits(uint32_t index) {
     char text[16];
     std::snprintf(text, sizeof text, "%03u", unsigned(index));
     return text;
@@ -101,7 +101,7 @@ std::string infoText(const FileInfo& info) {
         text += "\n";
         for (size_t i = 0; i < d.regions.size(); ++i) {
             const G00RegionInfo& r = d.regions[i];
-            text += "    region " + three(uint32_t(i)) + ": x1 " + number(uint64_t(r.x1)) + ", y1 " +
+            text += "    region " + threeDigits(uint32_t(i)) + ": x1 " + number(uint64_t(r.x1)) + ", y1 " +
                     number(uint64_t(r.y1)) + ", x2 " + number(uint64_t(r.x2)) + ", y2 " +
                     number(uint64_t(r.y2)) + "; unread " + number(uint64_t(r.unread[0])) + ", " +
                     number(uint64_t(r.unread[1])) + "\n";
@@ -113,7 +113,7 @@ std::string infoText(const FileInfo& info) {
             text += ", " + number(uint64_t(d.entries.size())) + " read";
         text += "\n";
         for (const G00EntryInfo& e : d.entries) {
-            text += "    entry " + three(e.index) + ": block at " + number(uint64_t(e.blockOffset)) +
+            text += "    entry " + threeDigits(e.index) + ": block at " + number(uint64_t(e.blockOffset)) +
                     ", length " + number(int64_t(e.blockLength));
             if (e.absent) text += ", absent";
             else if (e.emptyRegion) text += ", empty region";

@@ -14,6 +14,6 @@ Status writePsdOnThreads(const Canvas& canvas, unsigned threads, EncodedImage& i
 ImageWriter builtInWriter(bool psdWanted, unsigned threads) {
     return [psdWanted, threads](const Canvas& canvas, bool regionBased, EncodedImage& image) {
         if (regionBased && psdWanted) return writePsdOnThreads(canvas, threads, image);
-        return writeImage(canvas, false, image);
+        return writeImage(canvas, BuiltInFormat::bmp, image);
     };
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "codec/g00.h"
 #include "common/bytes.h"
 
 namespace {
@@ -10,7 +11,6 @@ constexpr uint32_t kFileHeaderSize = 14;
 constexpr uint32_t kInfoHeaderSize = 40;  // BITMAPINFOHEADER; V2 52, V3 56, V4 108, V5 124
 constexpr uint32_t kBiRgb = 0;
 constexpr uint32_t kBiBitfields = 3;
-constexpr uint32_t kMaxSide = 0xFFFF;
 
 // The byte of a pixel that a mask selects, or -1 for a mask that is not one whole byte.
 int maskByte(uint32_t mask) {
@@ -76,7 +76,7 @@ Status readBmp(std::span<const uint8_t> file, Canvas& canvas, PictureFacts& fact
     }
     const bool topDown = storedHeight < 0;
     const uint64_t height = topDown ? uint64_t(-int64_t(storedHeight)) : uint64_t(storedHeight);
-    if (uint32_t(width) > kMaxSide || height > kMaxSide) return Status::pictureTooLarge;
+    if (uint32_t(width) > kMaxG00Side || height > kMaxG00Side) return Status::pictureTooLarge;
     if (pixelOffset < headersEnd) return Status::damagedPicture;
     const uint32_t pixelSize = depth / 8;
     const uint64_t rowSize = (uint64_t(width) * pixelSize + 3) & ~uint64_t(3);

@@ -10,15 +10,15 @@
 #include "common/status.h"
 
 inline constexpr uint32_t kG00HeaderSize = 5;  // type, width, height
+// The widest and tallest picture, what the header's 16-bit fields hold: every picture read for
+// packing is refused (pictureTooLarge) beyond it.
+inline constexpr uint32_t kMaxG00Side = 0xFFFF;
 
 struct G00Header {
     uint8_t type;
     uint16_t width;
     uint16_t height;
 };
-
-// The file must hold at least kG00HeaderSize bytes.
-G00Header readG00Header(std::span<const uint8_t> file);
 
 struct G00Decoded {
     Status status = Status::ok;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "codec/internal/g00_part_walk.h"
+#include "codec/internal/g00_stream.h"
 
 namespace {
 

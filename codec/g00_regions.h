@@ -1,5 +1,5 @@
-// Region pictures part by part: all regions composed onto the Canvas, the box each region
-// covers, and a region drawn alone on a Canvas of its box's size.
+// Region pictures part by part: the box each region covers, and a region drawn alone on a
+// Canvas of its box's size.
 //
 // Region i is PartTable entry i placed by RegionRecord i (at most 256 of them). A part draws
 // the pixels of it that fall inside the picture after clipping; a region draws a pixel when at
@@ -16,19 +16,6 @@
 #include "common/canvas.h"
 #include "common/status.h"
 
-// Places the parts of the decompressed data onto the Canvas, entry by entry, region by region.
-// Bounds, chosen so that nothing is read outside the file or the data and nothing is written
-// outside the Canvas:
-//  - an entry count of 0 draws nothing (a fully transparent picture);
-//  - a table, block header or part that runs past the end of the data fails: damagedParts;
-//  - an entry beyond the file's region count fails (damagedParts) unless it is marked absent,
-//    since there is no region record to place it by;
-//  - a part is clipped to the Canvas: pixels right of the last column or below the last row
-//    are dropped, rather than wrapping into the next row or leaving the Canvas;
-//  - a part of width or height 0 draws nothing and the next part follows its header.
-Status composeRegions(std::span<const uint8_t> file, std::span<const uint8_t> data,
-                      Canvas& canvas);
-
 // The pixels a region draws on a width x height picture: the smallest rectangle holding every
 // drawn pixel; empty when the region draws none.
 struct RegionBox {
@@ -44,7 +31,7 @@ struct RegionBoxes {
     std::array<RegionBox, kMostRegions> box{};
 };
 
-// Every region's box, from one walk of the whole table: the same results as composeRegions.
+// Every region's box, from one walk of the whole table: the same results as the decoder's.
 Status regionBoxes(std::span<const uint8_t> file, std::span<const uint8_t> data, uint32_t width,
                    uint32_t height, RegionBoxes& boxes);
 
@@ -52,7 +39,7 @@ Status regionBoxes(std::span<const uint8_t> file, std::span<const uint8_t> data,
 // the box's top-left pixel at (0, 0): only its own entry's parts, clipped as composeRegions
 // clips, the other entries unread. box (when given) receives the box. emptyPicture (and no
 // Canvas) when the region draws no pixel (an index beyond the table draws none);
-// composeRegions' results for the table and that entry otherwise, and makeCanvas's.
+// the decoder's results for the table and that entry otherwise, and makeCanvas's.
 Status cropRegion(std::span<const uint8_t> file, std::span<const uint8_t> data, uint32_t index,
                   uint32_t width, uint32_t height, Canvas& cropped, RegionBox* box = nullptr);
 

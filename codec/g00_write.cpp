@@ -165,7 +165,7 @@ namespace {
 
 // Which drawn part shows at each pixel of the picture, by its number in the order the decoder
 // draws them from 1 (0: none). 65,535 entries of 65,535 parts are fewer than 2^32.
-uint64_t showsBytes(const G00LikePlan& plan) { return uint64_t(plan.width) * plan.height * 4; }
+uint64_t visiblePartMapBytes(const G00LikePlan& plan) { return uint64_t(plan.width) * plan.height * 4; }
 
 // One pass over the parts the decoder draws, the decoder's own walk: each drawn part is
 // handed to draw(pixels offset, part width, part height, left, top). The fields read are
@@ -245,9 +245,9 @@ Status startRefill(std::span<const uint8_t> original, const G00LikePlan& plan,
                    std::span<uint8_t> work, Refill& refill) {
     // Every size below is within work, checked by the caller.
     refill.shows = reinterpret_cast<uint32_t*>(work.data());
-    refill.lzWork = work.subspan(size_t(showsBytes(plan)), size_t(lzEncodeWorkSize(plan.units)));
+    refill.lzWork = work.subspan(size_t(visiblePartMapBytes(plan)), size_t(lzEncodeWorkSize(plan.units)));
     refill.data = std::span<uint8_t>(refill.lzWork.data() + refill.lzWork.size(), size_t(plan.units));
-    std::memset(refill.shows, 0, size_t(showsBytes(plan)));
+    std::memset(refill.shows, 0, size_t(visiblePartMapBytes(plan)));
     std::memset(refill.data.data(), 0, refill.data.size());
     refill.sizes = plan.prefix - kSizePairSize;
     const uint8_t* streamEnd = original.data() + refill.sizes + loadLe32(original.data() + refill.sizes);
@@ -290,7 +290,7 @@ void widen(OutsidePixels& outside, uint32_t x, uint32_t y) {
 uint64_t g00LikeWorkSize(const G00LikePlan& plan) {
     // Regions: the part shown at each pixel, the compressor's work area, the decompressed data.
     if (plan.type == kG00FullFrame) return lzEncodeWorkSize(plan.units);
-    return showsBytes(plan) + lzEncodeWorkSize(plan.units) + plan.units;
+    return visiblePartMapBytes(plan) + lzEncodeWorkSize(plan.units) + plan.units;
 }
 
 uint64_t g00LikeBound(const G00LikePlan& plan) {

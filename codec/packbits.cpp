@@ -10,9 +10,8 @@
 namespace {
 
 constexpr uint32_t kMaxRun = 128;
-constexpr uint32_t kMaxRowLength = 0xFFFF;
-// Canvas widths are 16-bit fields; the per-row scratch below is sized for the widest row.
-constexpr uint32_t kMaxWidth = 0xFFFF;
+// The per-row scratch below is sized for the widest picture.
+constexpr uint32_t kMaxWidth = kMaxG00Side;
 constexpr uint32_t kAhead = 1024;  // samples
 
 // A row's equal-neighbour bits: bit k is set when sample k equals sample k + 1, so the last
@@ -225,7 +224,7 @@ uint32_t packBlock(const uint8_t* source, uint32_t rows, uint32_t width, uint8_t
         equal.mark(row, width);
         uint8_t* rowStart = o;
         o = packRow(row, width, equal, o, end);
-        if (o >= limit || uint64_t(o - rowStart) > kMaxRowLength)
+        if (o >= limit || uint64_t(o - rowStart) > kMaxPackedRowLength)
             return writeRaw<Stride>(source, rows, width, out);
         storeBe16(table + 2 * r, uint32_t(o - rowStart));
     }

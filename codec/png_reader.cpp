@@ -7,6 +7,7 @@
 
 #include "codec/internal/inflate_stream.h"
 #include "codec/internal/png_common.h"
+#include "codec/g00.h"
 #include "common/bytes.h"
 
 static_assert(kPngWorkSize >= kInflateWorkSize);
@@ -15,7 +16,6 @@ namespace {
 
 constexpr uint32_t kChunkOverhead = 12;  // length, type, CRC
 constexpr uint32_t kMaxChunkLength = 0x7FFFFFFF;
-constexpr uint32_t kMaxSide = 0xFFFF;
 // Deflate never gives more than about 1,032 bytes for one byte of its data.
 constexpr uint64_t kMaxInflateRatio = 1032;
 
@@ -286,7 +286,7 @@ Status readPng(std::span<const uint8_t> file, std::span<uint8_t> work, Canvas& c
     Status status = readChunks(file, facts, told);
     if (status != Status::ok) return status;
     if (facts.width == 0 || facts.height == 0) return Status::emptyPicture;
-    if (facts.width > kMaxSide || facts.height > kMaxSide) return Status::pictureTooLarge;
+    if (facts.width > kMaxG00Side || facts.height > kMaxG00Side) return Status::pictureTooLarge;
 
     const std::span<const Pass> passes = facts.interlace ? std::span<const Pass>(kAdam7)
                                                          : std::span<const Pass>(kWhole);

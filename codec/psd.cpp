@@ -90,8 +90,6 @@ constexpr uint32_t kPsdParts = 8;
 constexpr uint32_t kPartBytes[kPsdParts] = {3, 2, 1, 0, 2, 1, 0, 3};
 constexpr uint32_t kFirstMergedPart = 4;
 constexpr uint32_t kMergedAlphaPart = 7;
-constexpr uint32_t kMaxPackedWidth = 0xFFFF;
-constexpr uint32_t kMaxRowLength = 0xFFFF;
 
 bool flattenedPart(uint32_t part) { return part >= kFirstMergedPart && part != kMergedAlphaPart; }
 
@@ -139,19 +137,19 @@ void partRow(const Canvas& canvas, uint32_t part, uint32_t y, uint8_t* out) {
 // all the rows packed at their longest.
 uint8_t* packPartRows(const Canvas& canvas, uint32_t part, uint8_t* table, uint8_t* data,
                       const uint8_t* limit, const uint8_t* end) {
-    alignas(16) uint8_t row[kMaxPackedWidth + 1];
+    alignas(16) uint8_t row[kMaxG00Side + 1];
     for (uint32_t y = 0; y < canvas.height; ++y) {
         partRow(canvas, part, y, row);
         uint8_t* rowStart = data;
         data = packBitsRow(row, canvas.width, data, end);
-        if (data >= limit || uint64_t(data - rowStart) > kMaxRowLength) return nullptr;
+        if (data >= limit || uint64_t(data - rowStart) > kMaxPackedRowLength) return nullptr;
         storeBe16(table + 2 * uint64_t(y), uint32_t(data - rowStart));
     }
     return data;
 }
 
 bool packable(const Canvas& canvas) {
-    return canvas.width >= 4 && canvas.width <= kMaxPackedWidth;
+    return canvas.width >= 4 && canvas.width <= kMaxG00Side;
 }
 
 // A layer block at out: packed when that is smaller, raw otherwise. Returns its length.

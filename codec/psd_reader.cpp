@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codec/g00.h"
 #include "codec/internal/inflate_stream.h"
 #include "common/byte_buffer.h"
 #include "common/bytes.h"
@@ -12,7 +13,6 @@ static_assert(kPsdWorkSize >= kInflateWorkSize);
 namespace {
 
 constexpr uint32_t kHeaderSize = 26;
-constexpr uint32_t kMaxSide = 0xFFFF;
 constexpr uint32_t kMaxChannels = 56;
 constexpr uint16_t kRgbMode = 3;
 constexpr uint16_t kRaw = 0;
@@ -425,7 +425,7 @@ Status readPsd(std::span<const uint8_t> file, std::span<uint8_t> work, Canvas& c
     if (depth != 8) return refuse(PictureLimit::depth);
     if (channelCount < 3) return Status::damagedPicture;
     if (width == 0 || height == 0) return Status::emptyPicture;
-    if (width > kMaxSide || height > kMaxSide) return Status::pictureTooLarge;
+    if (width > kMaxG00Side || height > kMaxG00Side) return Status::pictureTooLarge;
 
     Cursor sections{header + kHeaderSize, header + file.size()};
     Cursor colourModeData, resources, layersAndMasks;
@@ -467,7 +467,7 @@ Status readPsdLayers(std::span<const uint8_t> file, std::span<uint8_t> work, Psd
     for (LayerRecord& record : records) {
         Status status = readLayerRecord(layerInfo, record);
         if (status != Status::ok) return status;
-        if (record.rows() > kMaxSide || record.width() > kMaxSide) return Status::pictureTooLarge;
+        if (record.rows() > kMaxG00Side || record.width() > kMaxG00Side) return Status::pictureTooLarge;
     }
     Cursor data = layerInfo;
     bool zip = false;

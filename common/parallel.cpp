@@ -4,14 +4,6 @@
 #include <thread>
 #include <vector>
 
-void Parallel::operator()(uint32_t count, const std::function<void(uint32_t)>& task) const {
-    if (run) {
-        run(count, task);
-        return;
-    }
-    for (uint32_t i = 0; i < count; ++i) task(i);
-}
-
 Parallel onThreads(uint32_t most) {
     Parallel parallel;
     parallel.most = most < 1 ? 1 : most;

@@ -11,9 +11,16 @@ struct Parallel {
     uint32_t most = 1;  // tasks that may run at once; 1: the writer does its work in one piece
     Run run;            // empty: one task after another on the calling thread
 
-    void operator()(uint32_t count, const std::function<void(uint32_t)>& task) const;
+    void operator()(uint32_t count, const std::function<void(uint32_t)>& task) const {
+        if (run) {
+            run(count, task);
+            return;
+        }
+        for (uint32_t i = 0; i < count; ++i) task(i);
+    }
 };
 
 // Up to `most` tasks at once: the calling thread runs task 0 and a thread of its own each of
-// the others; a task whose thread the system will not start runs on the calling thread.
+// the others; a task whose thread the system will not start runs on the calling thread. (Its
+// own file, so that a program that never calls it, the window, links no threads.)
 Parallel onThreads(uint32_t most);

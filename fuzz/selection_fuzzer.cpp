@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "batch/selection.h"
-#include "common/work_memory.h"
+#include "app/work_memory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;

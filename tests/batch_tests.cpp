@@ -15,7 +15,7 @@
 #include "codec/psd.h"
 #include "common/bytes.h"
 #include "common/fault_injection.h"
-#include "common/work_memory.h"
+#include "app/work_memory.h"
 #include "tests/g00_fixtures.h"
 
 #ifdef _WIN32

@@ -12,7 +12,7 @@
 #include "codec/encode.h"
 #include "codec/g00.h"
 #include "common/fault_injection.h"
-#include "common/work_memory.h"
+#include "batch/file_access.h"
 #include "tests/g00_fixtures.h"
 
 namespace fs = std::filesystem;

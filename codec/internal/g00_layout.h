@@ -11,7 +11,6 @@
 inline constexpr uint32_t kG00TypeOffset = 0;    // u8
 inline constexpr uint32_t kG00WidthOffset = 1;   // u16
 inline constexpr uint32_t kG00HeightOffset = 3;  // u16
-inline constexpr uint32_t kMaxG00Side = 0xFFFF;  // what the 16-bit width and height hold
 
 inline constexpr uint8_t kG00FullFrame = 0;  // one LZ stream of 3-byte pixels
 inline constexpr uint8_t kG00Paletted = 1;   // a G00 type this program does not convert

@@ -4,6 +4,11 @@
 
 #include <cstdint>
 
+#include "codec/g00.h"
+
+// The longest packed row a block's u16 length slot records.
+inline constexpr uint32_t kMaxPackedRowLength = 0xFFFF;
+
 // Sample j of row r is at source[(r * width + j) * stride]; stride is 4 (one byte of every
 // Canvas pixel) or 1 (contiguous planes).
 //

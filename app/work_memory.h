@@ -3,10 +3,10 @@
 
 #include <cstdint>
 
+#include "batch/file_access.h"  // kPathSize
 #include "common/byte_buffer.h"
 
 inline constexpr uint32_t kWorkMemorySize = 65536;
-inline constexpr uint32_t kPathSize = 260;  // OutputPath and SourcePath, NUL included
 inline constexpr uint32_t kOutputPathOffset = 0;
 inline constexpr uint32_t kSourcePathOffset = 260;
 inline constexpr uint32_t kSelectionOffset = 520;
