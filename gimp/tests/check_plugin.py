@@ -343,7 +343,9 @@ def screenshot(args, work, profile, out):
     run([args.make, "--expressions", "3", "--size", "420x400", "--seed", "5", sprite])
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "gdk-pixbuf", "tests"))
     from folder_view import start_screen
-    env = dict(os.environ, GIMP2_DIRECTORY=profile)
+    # English words on the screen, whatever the system's locale: the title is how the window is
+    # found, and the README shows it.
+    env = dict(os.environ, GIMP2_DIRECTORY=profile, LANG="C.UTF-8", LC_ALL="C.UTF-8", LANGUAGE="C")
     started = start_screen(env)
     try:
         started.append(subprocess.Popen(["gimp", "--no-splash", "--no-shm", sprite],
