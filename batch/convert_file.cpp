@@ -57,6 +57,7 @@ Status writeRegions(const EncodeRequest& request, std::span<const uint8_t> file,
         status = cropRegion(file, data, i, width, height, region);
         if (status != Status::ok) return status;
         EncodedImage one;
+        one.place = &boxes.box[i];
         status = writeWith(request, region, G00Layout::regions, one);
         if (status != Status::ok) return status;
         image.extension = one.extension;

@@ -29,6 +29,8 @@ struct EncodedImage {
     ByteBuffer bytes;
     uint32_t length = 0;
     const char* extension = "bmp";  // "bmp", "psd" or "png"
+    // A region's box on its picture, given to the writer: a PNG records its place (oFFs).
+    const RegionBox* place = nullptr;
 
     // A region picture encoded region by region: one picture per region that draws a pixel, in
     // region order, each in extension's format; bytes is then unused. Empty otherwise.

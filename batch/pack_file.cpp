@@ -1,10 +1,14 @@
 #include "batch/pack_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
+#include <vector>
 
 #include "codec/g00.h"
+#include "codec/encode.h"
 #include "codec/picture_reader.h"
+#include "codec/psd_reader.h"
 
 namespace {
 
@@ -20,11 +24,45 @@ PackResult failedRead(const ConvertResult& read) {
     return result;
 }
 
+PackResult sizeDiffers(uint32_t width, uint32_t height, const G00LikePlan& plan) {
+    PackResult result = failed(Status::sizeDiffers);
+    result.width = width;
+    result.height = height;
+    result.originalWidth = plan.width;
+    result.originalHeight = plan.height;
+    return result;
+}
+
 bool isOpaque(const Canvas& picture) {
     const uint8_t* pixels = picture.pixels.data();
     for (uint64_t i = 3; i < picture.pixels.size(); i += 4)
         if (pixels[i] != 255) return false;
     return true;
+}
+
+// What a G00 file decodes to, for telling whether a pack changed anything: a region picture's
+// decompressed data (which holds hidden regions too), a full frame's pixels; and a region
+// picture's boxes.
+Status g00Content(std::span<const uint8_t> file, ByteBuffer& content, RegionBoxes* boxes = nullptr) {
+    Canvas canvas;
+    ByteBuffer data;
+    const G00Decoded decoded = decodeG00Picture(file, canvas, 0, &data);
+    if (decoded.status != Status::ok) return decoded.status;
+    if (decoded.regionCount == 0) {
+        content = std::move(canvas.pixels);
+        return Status::ok;
+    }
+    Status status = Status::ok;
+    if (boxes != nullptr) status = regionBoxes(file, data.span(), canvas.width, canvas.height, *boxes);
+    content = std::move(data);
+    return status;
+}
+
+bool sameContent(const PackOriginal& like, const EncodedImage& image) {
+    ByteBuffer content;
+    return g00Content(image.bytes.span().first(image.length), content) == Status::ok &&
+           content.size() == like.content.size() &&
+           std::equal(content.data(), content.data() + content.size(), like.content.data());
 }
 
 // The G00 file for the picture, written into image's bytes.
@@ -41,14 +79,8 @@ PackResult writeG00(const Canvas& picture, const PackOriginal* like, bool dropOu
     }
 
     const G00LikePlan& plan = like->plan;
-    if (picture.width != plan.width || picture.height != plan.height) {
-        PackResult result = failed(Status::sizeDiffers);
-        result.width = picture.width;
-        result.height = picture.height;
-        result.originalWidth = plan.width;
-        result.originalHeight = plan.height;
-        return result;
-    }
+    if (picture.width != plan.width || picture.height != plan.height)
+        return sizeDiffers(picture.width, picture.height, plan);
     const bool opaque = isOpaque(picture);
     if (!opaque && plan.fullFrame) return failed(Status::transparencyLost);
     Status status = obtainBlock(g00LikeWorkSize(plan), work, Fill::whole);
@@ -66,7 +98,99 @@ PackResult writeG00(const Canvas& picture, const PackOriginal* like, bool dropOu
         return result;
     }
     image.length = uint32_t(written.size);
-    return {};
+    PackResult result;
+    result.unchanged = sameContent(*like, image);
+    return result;
+}
+
+PackResult failedLayer(Status status, const PsdStoredLayer& layer, LayerRefusal refusal = LayerRefusal::none,
+                       uint32_t value = 0) {
+    PackResult result = failed(status);
+    result.layer.assign(layer.name, layer.nameLength);
+    result.layerRefusal = refusal;
+    result.layerValue = value;
+    return result;
+}
+
+constexpr uint32_t kNormalBlend = uint32_t('n') << 24 | uint32_t('o') << 16 | uint32_t('r') << 8 | 'm';
+
+// "region RRR", as --layers names the layers: RRR, or kNoRegion.
+uint32_t regionOfLayerName(const PsdStoredLayer& layer) {
+    const std::string name(layer.name, layer.nameLength);
+    if (name.size() != 10 || name.compare(0, 7, "region ") != 0) return kNoRegion;
+    uint32_t region = 0;
+    for (size_t i = 7; i < 10; ++i) {
+        if (name[i] < '0' || name[i] > '9') return kNoRegion;
+        region = region * 10 + uint32_t(name[i] - '0');
+    }
+    return region;
+}
+
+// Region pictures written like the original into image: a refusal with the region it names.
+PackResult writeRegionsLike(std::span<const RegionPicture> pictures, const PackOriginal& like,
+                            bool dropOutside, EncodedImage& image) {
+    Encoded encoded;
+    const G00LikeRegionsResult written =
+        encodeG00LikeRegions(like.bytes.span().first(like.size), pictures, encoded);
+    PackResult result = failed(written.status);
+    result.region = written.region;
+    result.regionCount = like.boxes.count;
+    if (!result.ok()) return result;
+    if (written.outside.regions != 0 && !dropOutside) {
+        result.status = Status::pixelsOutside;
+        result.region = written.outside.region;
+        result.outside = written.outside.pixels;
+        result.outsideRegions = written.outside.regions;
+        return result;
+    }
+    image.bytes = std::move(encoded.bytes);
+    image.length = encoded.length;
+    result.unchanged = sameContent(like, image);
+    return result;
+}
+
+// A layered PSD: like the original region by region, or a fresh file of a region per layer.
+PackResult packLayers(const PsdLayers& read, const PackOriginal* like, bool dropOutside,
+                      EncodedImage& image) {
+    std::vector<RegionPicture> pictures;
+    for (uint32_t i = 0; i < read.layers.size(); ++i) {
+        const PsdStoredLayer& layer = read.layers[i];
+        if (layer.opacity != 255) return failedLayer(Status::unsupportedPicture, layer, LayerRefusal::opacity, layer.opacity);
+        if (layer.blendMode != kNormalBlend)
+            return failedLayer(Status::unsupportedPicture, layer, LayerRefusal::blendMode, layer.blendMode);
+        uint32_t region = i;
+        if (like != nullptr && (region = regionOfLayerName(layer)) == kNoRegion)
+            return failedLayer(Status::unsupportedPicture, layer, LayerRefusal::notRegion);
+        pictures.push_back({region, layer.left, layer.top, &layer.pixels});
+    }
+    if (like == nullptr) {
+        Encoded encoded;
+        const Status status = encodeFreshRegionsG00(pictures, read.width, read.height, encoded);
+        if (status != Status::ok) return failed(status);
+        image.bytes = std::move(encoded.bytes);
+        image.length = encoded.length;
+        return {};
+    }
+    const G00LikePlan& plan = like->plan;
+    if (read.width != plan.width || read.height != plan.height)
+        return sizeDiffers(read.width, read.height, plan);
+    if (plan.fullFrame) {
+        PackResult result = failed(Status::severalLayers);
+        result.picture.layerCount = uint32_t(read.layers.size());
+        return result;
+    }
+    PackResult result = writeRegionsLike(pictures, *like, dropOutside, image);
+    if (result.status == Status::noSuchRegion || result.status == Status::regionTwice) {
+        // The layer that names it: the first for a region it lacks, the second for one named twice.
+        bool seen = false;
+        for (const PsdStoredLayer& layer : read.layers) {
+            if (regionOfLayerName(layer) != result.region) continue;
+            result.layer.assign(layer.name, layer.nameLength);
+            if (result.status == Status::noSuchRegion || seen) break;
+            seen = true;
+        }
+    }
+    return result;
 }
 
 std::string printed(const char* pattern, auto... values) {
@@ -148,8 +272,7 @@ PackResult readOriginal(const char* path, PackOriginal& original) {
     result.typeByte = original.plan.type;
     if (!result.ok()) return result;
     // A damaged stream or part table fails here once, not for every picture.
-    Canvas canvas;
-    result.status = decodeG00Picture(file, canvas).status;
+    result.status = g00Content(file, original.content, &original.boxes);
     return result;
 }
 
@@ -168,6 +291,20 @@ PackResult packFile(const char* picturePath, const PackOriginal* like, bool drop
     if (status != Status::ok) return failed(status);
     Canvas picture;
     const PictureRead pictureRead = readPicture(file.span().first(size), work.span(), picture);
+    if (pictureRead.status == Status::severalLayers) {
+        PsdLayers layers;
+        PictureFacts facts;
+        const Status status = readPsdLayers(file.span().first(size), work.span(), layers, facts);
+        file.release();
+        work.release();
+        PackResult result = status == Status::ok ? packLayers(layers, like, dropOutside, image) : failed(status);
+        if (status != Status::ok) result.picture = facts;
+        if (!result.ok()) {
+            image.bytes.release();
+            image.length = 0;
+        }
+        return result;
+    }
     file.release();
     work.release();
     if (!pictureRead.ok()) {
@@ -183,25 +320,143 @@ PackResult packFile(const char* picturePath, const PackOriginal* like, bool drop
     return result;
 }
 
+PackResult packRegionFiles(std::span<const RegionFile> files, const PackOriginal& like,
+                           bool dropOutside, EncodedImage& image) {
+    image.bytes.release();
+    image.length = 0;
+    image.extension = "g00";
+    std::vector<Canvas> canvases(files.size());
+    std::vector<RegionPicture> pictures;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const RegionFile& file = files[i];
+        auto refuse = [&](PackResult result) {
+            result.file = file.path;
+            result.region = file.region;
+            result.regionCount = like.boxes.count;
+            image.bytes.release();
+            image.length = 0;
+            return result;
+        };
+        if (like.plan.fullFrame) return refuse(failed(Status::noSuchRegion));
+        FileHandle source;
+        ByteBuffer bytes;
+        uint32_t size = 0;
+        const ConvertResult read = readSource(file.path.c_str(), 1, i == 0 ? image.source : source, bytes, size);
+        if (!read.ok()) return refuse(failedRead(read));
+        ByteBuffer work;
+        Status status = obtainBlock(kPictureWorkSize, work);
+        if (status != Status::ok) return refuse(failed(status));
+        const PictureRead pictureRead = readPicture(bytes.span().first(size), work.span(), canvases[i]);
+        if (!pictureRead.ok()) {
+            PackResult result = failed(pictureRead.status);
+            result.picture = pictureRead;
+            return refuse(result);
+        }
+        if (file.region >= like.boxes.count) return refuse(failed(Status::noSuchRegion));
+        const RegionBox& box = like.boxes.box[file.region];
+        if (box.empty()) {
+            PackResult result = failed(Status::noSuchRegion);
+            result.layerRefusal = LayerRefusal::regionEmpty;
+            return refuse(result);
+        }
+        const Canvas& picture = canvases[i];
+        if (picture.width != box.width || picture.height != box.height) {
+            PackResult result = failed(Status::sizeDiffers);
+            result.width = picture.width;
+            result.height = picture.height;
+            result.originalWidth = box.width;
+            result.originalHeight = box.height;
+            return refuse(result);
+        }
+        pictures.push_back({file.region, int32_t(box.left), int32_t(box.top), &picture,
+                            isOpaque(picture) ? LikeAlpha::original : LikeAlpha::picture});
+    }
+    PackResult result = writeRegionsLike(pictures, like, dropOutside, image);
+    if (!result.ok()) {
+        for (const RegionFile& file : files)
+            if (file.region == result.region) result.file = file.path;
+        image.bytes.release();
+        image.length = 0;
+    }
+    return result;
+}
+
+uint32_t regionOfFileName(const std::string& fileName, std::string& base) {
+    const std::string name = fileName.substr(0, fileName.find('.'));
+    if (name.size() < 5 || name[name.size() - 4] != '_') return kNoRegion;
+    uint32_t region = 0;
+    for (size_t i = name.size() - 3; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9') return kNoRegion;
+        region = region * 10 + uint32_t(name[i] - '0');
+    }
+    base = name.substr(0, name.size() - 4);
+    return region;
+}
+
 std::string packFailureText(const PackResult& result, const std::string& originalName) {
     switch (result.status) {
     case Status::notG00:
         return std::string(statusText(result.status)) + printed(" (type %u)", unsigned(result.typeByte));
     case Status::unsupportedType:
         return std::string(statusText(result.status)) + printed(" (G00 type %u)", unsigned(result.typeByte));
-    case Status::unsupportedPicture: return refusalText(result.picture);
+    case Status::unsupportedPicture:
+        switch (result.layerRefusal) {
+        case LayerRefusal::notRegion:
+            return "layer '" + result.layer +
+                   "' is not a region: merge it into the region layer it belongs to, or remove it";
+        case LayerRefusal::opacity:
+            return "layer '" + result.layer + printed("' has an opacity of %u%%", result.layerValue * 100 / 255) +
+                   ": set it to 100%, since the game shows the layer's pixels as they are";
+        case LayerRefusal::blendMode: {
+            std::string key;
+            for (int shift = 24; shift >= 0; shift -= 8) key += char(result.layerValue >> shift);
+            return "layer '" + result.layer + "' has the blend mode '" + key +
+                   "': set it to normal, since the game shows the layer's pixels as they are";
+        }
+        default: return refusalText(result.picture);
+        }
     case Status::severalLayers:
-        return printed("has %u layers: merge them into one first", unsigned(result.picture.layerCount));
+        return printed("has %u layers, and ", unsigned(result.picture.layerCount)) + originalName +
+               " is a full-frame picture: merge them into one first";
     case Status::pictureTooLarge:
         return "too large for a G00 picture: make it at most 65,535 pixels wide and high";
     case Status::sizeDiffers:
+        if (result.region != kNoRegion)
+            return result.file + printed(" is %ux%u, region %03u of ", result.width, result.height, result.region) +
+                   originalName + printed(" is %ux%u", result.originalWidth, result.originalHeight);
         return printed("the picture is %ux%u, ", result.width, result.height) + originalName +
                printed(" is %ux%u", result.originalWidth, result.originalHeight);
+    case Status::noSuchRegion: {
+        const std::string what = !result.layer.empty() ? "layer '" + result.layer + "'" : result.file;
+        if (result.layerRefusal == LayerRefusal::regionEmpty)
+            return what + printed(" gives region %03u, which draws no pixel in ", result.region) + originalName;
+        if (result.regionCount == 0)
+            return what + " gives a region, but " + originalName + " is a full-frame picture";
+        return what + printed(" names region %03u, but ", result.region) + originalName +
+               printed(" has %u (%03u to %03u)", result.regionCount, 0u, result.regionCount - 1);
+    }
+    case Status::regionTwice:
+        return (!result.layer.empty() ? "layer '" + result.layer + "'" : result.file) +
+               printed(" names region %03u, which another %s names too: keep one", result.region,
+                       result.layer.empty() ? "file" : "layer");
     case Status::transparencyLost:
         return "has transparency, " + originalName +
                " is a full-frame picture without it (make the picture opaque)";
     case Status::pixelsOutside: {
         const OutsidePixels& o = result.outside;
+        if (result.region != kNoRegion) {
+            const unsigned long long count = o.count;
+            std::string text = (result.file.empty() ? std::string() : result.file + ": ") +
+                               printed("%llu %s outside the parts of region %03u, within (%u, %u) to (%u, %u), ",
+                                       count, plural(count, "pixel lies", "pixels lie"), result.region,
+                                       o.left, o.top, o.right, o.bottom) +
+                               "where " + originalName +
+                               " shows nothing of it: make them transparent, or keep the region inside its parts "
+                               "(--drop-outside leaves them out)";
+            if (result.outsideRegions > 1)
+                text += printed("; %u more regions have such pixels", result.outsideRegions - 1);
+            return text;
+        }
         const unsigned long long count = o.count;
         const std::string where = printed("within (%u, %u) to (%u, %u)", o.left, o.top, o.right, o.bottom);
         // The option is offered only where leaving them out loses nothing the picture shows:

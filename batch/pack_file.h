@@ -3,11 +3,16 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "batch/convert_file.h"
+#include "codec/g00_regions.h"
 #include "codec/g00_write.h"
 #include "codec/picture_facts.h"
+
+// Why a layer of a layered PSD cannot be packed, beyond the Status.
+enum class LayerRefusal : uint8_t { none, notRegion, opacity, blendMode, regionEmpty };
 
 struct PackResult {
     Status status = Status::ok;
@@ -19,6 +24,15 @@ struct PackResult {
     OutsidePixels outside;        // pixelsOutside: those no part can hold
     bool coloursOnly = false;     // pixelsOutside: the picture is opaque, so its alpha is the
                                   // original's and the pixels outside would not show anyway
+    // Pictures region by region: the layer or file a refusal names, and the region concerned.
+    std::string layer;
+    std::string file;
+    uint32_t region = kNoRegion;
+    uint32_t regionCount = 0;     // noSuchRegion: the original's
+    uint32_t outsideRegions = 0;  // pixelsOutside by region: how many regions have some
+    LayerRefusal layerRefusal = LayerRefusal::none;
+    uint32_t layerValue = 0;      // the opacity or the blend mode's key a refusal names
+    bool unchanged = false;       // the file written holds the original's data as it was
     bool ok() const { return status == Status::ok; }
 };
 
@@ -29,6 +43,8 @@ struct PackOriginal {
     ByteBuffer bytes;
     uint32_t size = 0;
     G00LikePlan plan;
+    RegionBoxes boxes;   // a region-based original's
+    ByteBuffer content;  // what it decodes to: its decompressed data, or a full frame's pixels
 };
 
 // Reads the original and checks that it decodes: every failure it would give each picture.
@@ -43,8 +59,28 @@ PackResult readOriginal(const char* path, PackOriginal& original);
 // hold (transparencyLost). Pixels that no part of the original holds and that the original
 // would not show the same fail it as pixelsOutside unless dropOutside. Every buffer but the
 // output is released before it returns.
+//
+// A PSD of several layers is packed region by region. With like, each layer named "region RRR"
+// refills that region of the original (noSuchRegion, regionTwice; a layer of another name, of
+// an opacity below 100% or a blend mode other than normal is refused, since the game shows
+// the pixels as they are); without it, the layers make a fresh file of one region each.
+// With like, the result says whether the file holds the original's data unchanged.
 PackResult packFile(const char* picturePath, const PackOriginal* like, bool dropOutside,
                     EncodedImage& image);
+
+// Region files as --regions writes them (NAME_RRR.png, .bmp or .psd), each refilling its region
+// of the original from that region's box; all of them make one file. A file whose size is not
+// its region's box fails (sizeDiffers), and so does one of a region that draws nothing.
+struct RegionFile {
+    std::string path;
+    uint32_t region = 0;
+};
+PackResult packRegionFiles(std::span<const RegionFile> files, const PackOriginal& like,
+                           bool dropOutside, EncodedImage& image);
+
+// The region a file name gives ("a_007.png" -> 7, its base "a"), or kNoRegion when the name up
+// to its first "." does not end in "_" and three digits.
+uint32_t regionOfFileName(const std::string& fileName, std::string& base);
 
 // What the user reads for a picture (or the original, named originalName) that could not be
 // packed: the reason, and for a picture the readers refuse, what to save it as instead.

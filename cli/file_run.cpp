@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <thread>
 
 #include "batch/folder_walk.h"
 
@@ -21,10 +22,25 @@ bool applyRunOption(int code, const char* value, RunOptions& options, std::strin
     case 'q': options.quiet = true; return true;
     case 'v': options.verbose = true; return true;
     case 'h': options.help = true; return true;
+    case 'j': {
+        uint64_t count = 0;
+        if (!parseCount(value, 1, 256, count)) {
+            error = std::string("option --jobs needs a number from 1 to 256, not '") + value + "'";
+            return false;
+        }
+        options.jobs = unsigned(count);
+        return true;
+    }
     case kVersionOption: options.version = true; return true;
     }
     error = "unknown option";
     return false;
+}
+
+void settleJobs(RunOptions& options) {
+    if (options.jobs != 0) return;
+    const unsigned processors = std::thread::hardware_concurrency();
+    options.jobs = processors == 0 ? 1 : processors;
 }
 
 namespace {
@@ -89,11 +105,11 @@ bool listJobs(const RunOptions& options, std::span<const char* const> extensions
     jobs.clear();
     for (const std::string& file : options.files) {
         if (!isFolder(file)) {
-            jobs.push_back({file, options.outputFolder});
+            jobs.push_back({file, options.outputFolder, nullptr, {}});
             continue;
         }
         if (!options.recursive) {
-            jobs.push_back({file, options.outputFolder, "is a folder (use -r)"});
+            jobs.push_back({file, options.outputFolder, "is a folder (use -r)", {}});
             continue;
         }
         std::vector<FoundFile> found;
@@ -105,7 +121,7 @@ bool listJobs(const RunOptions& options, std::span<const char* const> extensions
         for (FoundFile& entry : found) {
             const std::string relativeFolder =
                 entry.relative.substr(0, entry.relative.size() - baseName(entry.relative).size());
-            jobs.push_back({std::move(entry.path), joinPath(options.outputFolder, relativeFolder)});
+            jobs.push_back({std::move(entry.path), joinPath(options.outputFolder, relativeFolder), nullptr, {}});
         }
     }
     dropRepeats(jobs);
@@ -184,8 +200,9 @@ std::string OutputWriter::placeRegions(const Job& job, EncodedImage& image) {
 // Names the output and puts it in place: the failure's text, or nothing.
 std::string OutputWriter::place(const Job& job, EncodedImage& image) {
     if (image.byRegion) return placeRegions(job, image);
-    const std::string output =
-        joinPath(job.outputFolder, outputFileName(baseName(job.source), image.extension));
+    const std::string output = joinPath(
+        job.outputFolder,
+        outputFileName(job.outputName.empty() ? baseName(job.source) : job.outputName, image.extension));
     if (options_.noClobber && pathExists(output)) {
         reporter_.leftAlone(output);
         return "";
@@ -232,6 +249,12 @@ bool FileRun::start(int& status, const std::vector<std::string>& alsoRead) {
     reporter_.emplace(program_, verb_, options_.quiet, options_.verbose, jobs_.size());
     writer_.emplace(options_, guards_, *reporter_);
     return true;
+}
+
+void FileRun::regroup(std::vector<Job> jobs) {
+    jobs_ = std::move(jobs);
+    reporter_.emplace(program_, verb_, options_.quiet, options_.verbose, jobs_.size());
+    writer_.emplace(options_, guards_, *reporter_);
 }
 
 int FileRun::finish() {

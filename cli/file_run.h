@@ -24,14 +24,18 @@ struct RunOptions {
     bool verbose = false;      // -v: every file written
     bool help = false;
     bool version = false;
+    unsigned jobs = 0;         // -j N: files made at once; 0 means one per processor
     std::vector<std::string> files;
 };
+
+// -j's 0 made one per processor.
+void settleJobs(RunOptions& options);
 
 // --version's code; each program's own long options take codes from kFirstProgramOption.
 inline constexpr int kVersionOption = kFirstLongOnly;
 inline constexpr int kFirstProgramOption = kFirstLongOnly + 1;
 
-// Takes one of the options both programs have: -o, -r, -k, -n, -q, -v, -h and --version.
+// Takes one of the options both programs have: -o, -r, -k, -n, -j, -q, -v, -h and --version.
 bool applyRunOption(int code, const char* value, RunOptions& options, std::string& error);
 
 // One file of the run: where it is read from, and the folder its output goes to (the output
@@ -40,6 +44,7 @@ struct Job {
     std::string source;
     std::string outputFolder;
     const char* refusal = nullptr;  // a reason to fail it without reading it
+    std::string outputName;         // the name its output is named after, when not the source's
 };
 
 // The files of the run: each FILE, or with -r each regular file below a FILE that is a folder
@@ -93,6 +98,9 @@ public:
     bool start(int& status, const std::vector<std::string>& alsoRead = {});
 
     const std::vector<Job>& jobs() const { return jobs_; }
+    // Replaces the files of the run by what they make together (several files that give one
+    // output), before any is finished; the sources stay guarded.
+    void regroup(std::vector<Job> jobs);
     Reporter& reporter() { return *reporter_; }
     OutputWriter& writer() { return *writer_; }
 

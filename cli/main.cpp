@@ -1,7 +1,6 @@
 // tavimore-cli: the converter's pipeline for scripts, on Linux and Windows.
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include "cli/console.h"
 #include "cli/interrupt.h"
@@ -22,10 +21,7 @@ int programMain(int argc, char** argv) {
             std::printf("tavimore-cli %s\n", TAVIMORE_VERSION);
         return 0;
     }
-    if (options.jobs == 0) {
-        unsigned processors = std::thread::hardware_concurrency();
-        options.jobs = processors == 0 ? 1 : processors;
-    }
+    settleJobs(options);
     if (options.info) return runInspection(options);
     return runConversions(options, temporariesRemovedOnInterrupt());
 }

@@ -29,13 +29,6 @@ constexpr OptionRow kOptions[] = {
 bool applyOption(int code, const char* value, CliOptions& options, std::string& error) {
     uint64_t count = 0;
     switch (code) {
-    case 'j':
-        if (!parseCount(value, 1, 256, count)) {
-            error = std::string("option --jobs needs a number from 1 to 256, not '") + value + "'";
-            return false;
-        }
-        options.jobs = unsigned(count);
-        return true;
     case kMaxPixels:
         if (!parseCount(value, 0, UINT64_MAX, count)) {
             error = std::string("option --max-pixels needs a number, not '") + value + "'";

@@ -15,7 +15,6 @@ struct CliOptions : RunOptions {
     bool layers = false;      // --layers: region-based pictures as PSD with a layer per region
     bool info = false;        // --info: describe the files, write nothing
     bool json = false;        // --json: --info as one JSON array
-    unsigned jobs = 0;        // -j N; 0 means one per processor
     uint64_t maxPixels = 178956970;  // --max-pixels N; 0 for no limit
 };
 

@@ -10,7 +10,9 @@
 // PICTUREs.
 struct PackOptions : RunOptions {
     std::string like;          // --like: the original G00 file, or empty for fresh files
+    std::string likeDir;       // --like-dir: the folder of the originals, by the pictures' names
     bool dropOutside = false;  // --drop-outside: pixels no part holds are left out
+    bool changedOnly = false;  // --changed-only: pictures that change nothing are not written
 };
 
 // Fills options from argv; false with a one-line message in error on a usage error.

@@ -72,6 +72,11 @@ void Reporter::leftAlone(const std::string& output) {
     notice(output + ": exists, left alone (-n)");
 }
 
+void Reporter::unchanged() {
+    ++unchanged_;
+    fileLeftAlone_ = true;
+}
+
 void Reporter::done() {
     ++finished_;
     if (!fileFailed_ && (fileWrote_ || !fileLeftAlone_)) ++converted_;
@@ -89,6 +94,8 @@ void Reporter::summary(const std::string& folder) {
         std::printf(", %zu output%s written", outputsWritten_, outputsWritten_ == 1 ? "" : "s");
     if (outputsLeftAlone_ > 0)
         std::printf(", %zu output%s left alone", outputsLeftAlone_, outputsLeftAlone_ == 1 ? "" : "s");
+    if (unchanged_ > 0)
+        std::printf(", %zu unchanged left out", unchanged_);
     std::printf("\n");
 }
 

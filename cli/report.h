@@ -1,7 +1,8 @@
 // What a command-line program tells the user: failures and notices on stderr, each after the
 // program's name, the progress bar on a terminal, the files written (-v) and the summary on
 // stdout ("converted 3 of 4 files into out", with the program's own verb; the outputs written
-// and left alone when they are not one for each file converted).
+// and left alone when they are not one for each file converted, and the files left out
+// unchanged).
 #pragma once
 
 #include <cstddef>
@@ -16,6 +17,7 @@ public:
     void notice(const std::string& text);  // not a failure; nothing under -q
     void written(const std::string& source, const std::string& output);
     void leftAlone(const std::string& output);
+    void unchanged();  // the file changes nothing in its original and is not written
     // One file finished, whatever its outcome: converted unless it failed or every output it
     // had was left alone.
     void done();
@@ -35,6 +37,7 @@ private:
     size_t converted_ = 0;         // files
     size_t outputsWritten_ = 0;
     size_t outputsLeftAlone_ = 0;
+    size_t unchanged_ = 0;
     bool fileFailed_ = false;      // the file being finished
     bool fileWrote_ = false;
     bool fileLeftAlone_ = false;

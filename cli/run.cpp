@@ -1,16 +1,14 @@
 #include "cli/run.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "batch/convert_file.h"
 #include "cli/file_run.h"
 #include "cli/info_format.h"
+#include "cli/ordered_run.h"
 #include "cli/png_output.h"
 #include "cli/psd_output.h"
 #include "cli/report.h"
@@ -49,90 +47,10 @@ bool finishJob(OutputWriter& writer, const Job& job, const ConvertResult& encode
     return writer.finish(job, encoded.ok() ? std::string() : describe(encoded, options), image);
 }
 
-// Several files at once: workers read, decode and encode into memory, a few files ahead of
-// the writer, which takes them in order.
-class ParallelRun {
-public:
-    ParallelRun(const CliOptions& options, const std::vector<Job>& jobs, OutputWriter& writer)
-        : options_(options), jobs_(jobs), writer_(writer), slots_(jobs.size()),
-          window_(2 * size_t(options.jobs)) {}
-
-    void run() {
-        std::vector<std::thread> workers;
-        for (unsigned w = 0; w < options_.jobs; ++w) workers.emplace_back([this] { work(); });
-        for (size_t i = 0; i < slots_.size(); ++i) {
-            Slot slot;
-            {
-                std::unique_lock lock(mutex_);
-                changed_.wait(lock, [&] { return slots_[i].ready; });
-                slot = std::move(slots_[i]);
-            }
-            const bool goOn = finishJob(writer_, jobs_[i], slot.result, slot.image, options_);
-            {
-                std::lock_guard lock(mutex_);
-                committed_ = i + 1;
-                stop_ = !goOn;
-            }
-            changed_.notify_all();
-            if (!goOn) break;
-        }
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        changed_.notify_all();
-        for (std::thread& worker : workers) worker.join();
-    }
-
-private:
-    struct Slot {
-        EncodedImage image;
-        ConvertResult result;
-        bool ready = false;
-    };
-
-    void work() {
-        unsigned threads = 1;
-        KeptBlocks kept;
-        for (;;) {
-            size_t i;
-            {
-                std::unique_lock lock(mutex_);
-                changed_.wait(lock, [&] {
-                    return stop_ || taken_ >= slots_.size() || taken_ < committed_ + window_;
-                });
-                if (stop_ || taken_ >= slots_.size()) return;
-                i = taken_++;
-                ++busy_;
-                // The last files of the run take the processors of the workers left idle.
-                if (taken_ == slots_.size()) threads = options_.jobs - busy_ + 1;
-            }
-            Slot slot;
-            if (jobs_[i].refusal == nullptr)
-                slot.result = encodeFile(jobs_[i].source.c_str(), encodeRequest(options_, threads),
-                                         slot.image, &kept);
-            slot.ready = true;
-            {
-                std::lock_guard lock(mutex_);
-                --busy_;
-                if (stop_) return;  // the run is over: the slot's buffers go with it
-                slots_[i] = std::move(slot);
-            }
-            changed_.notify_all();
-        }
-    }
-
-    const CliOptions& options_;
-    const std::vector<Job>& jobs_;
-    OutputWriter& writer_;
-    std::vector<Slot> slots_;
-    const size_t window_;  // encoded files waiting to be written, at most
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    size_t taken_ = 0;
-    size_t committed_ = 0;
-    unsigned busy_ = 0;  // workers encoding a file
-    bool stop_ = false;
+// A converted file waiting to be written.
+struct Converted {
+    EncodedImage image;
+    ConvertResult result;
 };
 
 // The description of one file: what it holds as far as it can be read, and what its conversion
@@ -200,7 +118,16 @@ int runConversions(const CliOptions& options, TemporaryFiles& temporaries) {
             if (!finishJob(run.writer(), job, result, image, options)) break;
         }
     } else {
-        ParallelRun(options, jobs, run.writer()).run();
+        runInOrder<Converted, KeptBlocks>(
+            jobs.size(), options.jobs,
+            [&](size_t i, unsigned threads, KeptBlocks& kept, Converted& slot) {
+                if (jobs[i].refusal == nullptr)
+                    slot.result = encodeFile(jobs[i].source.c_str(), encodeRequest(options, threads),
+                                             slot.image, &kept);
+            },
+            [&](size_t i, Converted& slot) {
+                return finishJob(run.writer(), jobs[i], slot.result, slot.image, options);
+            });
     }
     return run.finish();
 }

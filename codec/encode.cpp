@@ -1,5 +1,6 @@
 #include "codec/encode.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "codec/bmp.h"
@@ -43,14 +44,24 @@ Status encodeRegionLayersPsd(std::span<const uint8_t> file, std::span<const uint
     Status status = regionBoxes(file, data, canvas.width, canvas.height, boxes);
     if (status != Status::ok) return status;
     std::vector<Canvas> pixels;
+    std::vector<ByteBuffer> masks;
     std::vector<PsdRegionLayer> layers;
     pixels.reserve(boxes.count);
+    masks.reserve(boxes.count);
     for (uint32_t i = 0; i < boxes.count; ++i) {
         if (boxes.box[i].empty()) continue;
         pixels.emplace_back();
+        masks.emplace_back();
         status = cropRegion(file, data, i, canvas.width, canvas.height, pixels.back());
+        RegionBox box;
+        if (status == Status::ok)
+            status = regionMask(file, data, i, canvas.width, canvas.height, masks.back(), box);
         if (status != Status::ok) return status;
-        layers.push_back({&pixels.back(), boxes.box[i].left, boxes.box[i].top, i});
+        // Readers blend a layer over those below, where the game replaces them: a layer some
+        // later region covers gets a mask that hides what it replaces.
+        const ByteBuffer& mask = masks.back();
+        const bool hides = std::find(mask.data(), mask.data() + mask.size(), 0) != mask.data() + mask.size();
+        layers.push_back({&pixels.back(), boxes.box[i].left, boxes.box[i].top, i, hides ? mask.data() : nullptr});
     }
     if (layers.empty()) return encodePsd(canvas, {}, out);
     status = obtainBlock(layeredPsdBound(canvas.width, canvas.height, layers), out.bytes,
@@ -98,7 +109,7 @@ G00LikeRegionsResult encodeG00LikeRegions(std::span<const uint8_t> original,
         if (result.status != Status::ok) return result;
     }
     ByteBuffer work;
-    result.status = obtainBlock(g00LikeWorkSize(plan), work, Fill::whole);
+    result.status = obtainBlock(g00LikeRegionsWorkSize(plan), work, Fill::whole);
     if (result.status == Status::ok) result.status = obtainBlock(g00LikeBound(plan), out.bytes);
     if (result.status != Status::ok) return result;
     result = writeG00LikeRegions(original, plan, regions, work.span(), out.bytes.span());

@@ -358,12 +358,28 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
     return result;
 }
 
+namespace {
+
+uint64_t lastRegionOffset(const G00LikePlan& plan) { return (g00LikeWorkSize(plan) + 1) / 2 * 2; }
+
+}  // namespace
+
+uint64_t g00LikeRegionsWorkSize(const G00LikePlan& plan) {
+    // The last region drawn at each pixel, by its number from 1, after writeG00Like's work at
+    // an even offset.
+    return lastRegionOffset(plan) + uint64_t(plan.width) * plan.height * 2;
+}
+
 G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, const G00LikePlan& plan,
                                          std::span<const RegionPicture> regions,
                                          std::span<uint8_t> work, std::span<uint8_t> out) {
     G00LikeRegionsResult result;
     result.status = plan.status == Status::ok && plan.fullFrame ? Status::notG00 : plan.status;
-    if (result.status != Status::ok || !workFits(original, plan, work, out)) return result;
+    if (result.status != Status::ok || work.size() < g00LikeRegionsWorkSize(plan) ||
+        !workFits(original, plan, work, out))
+        return result;
+    uint16_t* lastRegion = reinterpret_cast<uint16_t*>(work.data() + lastRegionOffset(plan));
+    std::memset(lastRegion, 0, size_t(uint64_t(plan.width) * plan.height * 2));
     Refill refill;
     result.status = startRefill(original, plan, work, refill);
     if (result.status != Status::ok) return result;
@@ -384,6 +400,11 @@ G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, cons
     if (result.status != Status::ok) return result;
 
     const uint32_t width = plan.width, height = plan.height;
+    for (uint32_t r = 0; r < table.entriesInData; ++r)
+        walkEntryParts(table, readPartEntry(table, r), [&](const PartPlace& part) {
+            eachPixelShown(width, height, part.width, part.height, part.left, part.top,
+                           [&](uint64_t i, uint64_t) { lastRegion[i] = uint16_t(r + 1); });
+        });
     // Part numbers grow across regions, so the marks one region leaves never match another's.
     uint32_t number = 0;
     for (const RegionPicture& picture : regions) {
@@ -412,8 +433,10 @@ G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, cons
         const size_t bytes = picture.alpha == LikeAlpha::picture ? 4 : 3;
         walk([&](const PartPlace& part, uint64_t i, uint64_t offset) {
             if (refill.shows[i] != number) return;
+            const uint8_t* from = pixelAt(i % width, i / width);
+            if (from[3] == 0 && picture.alpha == LikeAlpha::picture && lastRegion[i] > picture.region + 1) return;
             uint8_t* to = refill.data.data() + (part.pixels - table.data.data()) + offset;
-            std::memcpy(to, pixelAt(i % width, i / width), bytes);
+            std::memcpy(to, from, bytes);
         });
         OutsidePixels outside;
         const int64_t x0 = std::max<int64_t>(picture.left, 0), y0 = std::max<int64_t>(picture.top, 0);

@@ -126,8 +126,12 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
 // region beyond the original's records is noSuchRegion, one given twice regionTwice (result
 // region names it; nothing written). Pixels of a region's picture that are not transparent
 // (for LikeAlpha::original: not black) and lie outside that region's drawn parts are counted
-// per region, the file written all the same. Work and output as for writeG00Like; a
-// full-frame original is notG00.
+// per region, the file written all the same. A pixel a picture leaves fully transparent where
+// a later region's parts replace its region keeps the original's: editors that apply the
+// layered PSD's masks to the pixels (ImageMagick) make exactly those transparent, and the game
+// shows the region alone too. Output as for writeG00Like, work of g00LikeRegionsWorkSize
+// bytes; a full-frame original is notG00.
+uint64_t g00LikeRegionsWorkSize(const G00LikePlan& plan);
 G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, const G00LikePlan& plan,
                                          std::span<const RegionPicture> regions,
                                          std::span<uint8_t> work, std::span<uint8_t> out);

@@ -346,6 +346,24 @@ uint32_t writePng(const Canvas& canvas, PngColour colour, std::span<uint8_t> wor
     return uint32_t(at + kPngTailSize);
 }
 
+Status encodePngAt(std::span<const uint8_t> png, int32_t x, int32_t y, Encoded& out) {
+    constexpr uint32_t kOffsetSize = 12 + 9;  // length, type, x, y, unit, CRC
+    if (png.size() < kPngHeadSize || png.size() > UINT32_MAX - kOffsetSize ||
+        std::memcmp(png.data() + 12, "IHDR", 4) != 0)
+        return Status::damagedPicture;
+    const Status status = obtainBlock(png.size() + kOffsetSize, out.bytes);
+    if (status != Status::ok) return status;
+    uint8_t* o = out.bytes.data();
+    std::memcpy(o, png.data(), kPngHeadSize);
+    storeBe32(o + kPngHeadSize + 8, uint32_t(x));
+    storeBe32(o + kPngHeadSize + 12, uint32_t(y));
+    o[kPngHeadSize + 16] = 0;  // pixels
+    finishChunk(o + kPngHeadSize, "oFFs", 9);
+    std::memcpy(o + kPngHeadSize + kOffsetSize, png.data() + kPngHeadSize, png.size() - kPngHeadSize);
+    out.length = uint32_t(png.size() + kOffsetSize);
+    return Status::ok;
+}
+
 Status encodePng(const Canvas& canvas, PngColour colour, const Parallel& parallel, Encoded& out) {
     const uint32_t width = canvas.width, height = canvas.height;
     if (width == 0 || height == 0) return Status::emptyPicture;

@@ -25,6 +25,11 @@ uint64_t pngWorkSize(uint32_t width, PngColour colour);
 uint32_t writePng(const Canvas& canvas, PngColour colour, std::span<uint8_t> work,
                   std::span<uint8_t> out, const Parallel& parallel = {});
 
+// A PNG file written by writePng copied into a block of its own with an oFFs chunk after its
+// IHDR: the picture's place (x, y) in pixels on a larger one, which GIMP and ImageMagick read.
+// damagedPicture when png does not start with a signature and an IHDR.
+Status encodePngAt(std::span<const uint8_t> png, int32_t x, int32_t y, Encoded& out);
+
 // writePng into a block of its own, with a work area for each task: emptyPicture,
 // obtainBlock's refusals, or outOfMemory when the writer finds a buffer short.
 Status encodePng(const Canvas& canvas, PngColour colour, const Parallel& parallel, Encoded& out);

@@ -52,6 +52,16 @@ constexpr uint32_t kRecordTop = 0, kRecordLeft = 4, kRecordBottom = 8, kRecordRi
 constexpr uint32_t kRecordName = 106;     // length byte, 10 bytes, a pad byte
 constexpr uint32_t kRecordLayerId = 130;  // the lyid value
 constexpr uint32_t recordChannelLength(uint32_t channel) { return 20 + 6 * channel; }
+// A layer with a mask: a fifth channel (the user mask, id -2) after the four in the table, and
+// the mask's rectangle, default colour and flags as the layer mask data in the extra data.
+constexpr uint32_t kRecordChannelCount = 16;
+constexpr uint32_t kRecordChannelsEnd = 42;    // the four channels' table
+constexpr uint32_t kRecordExtraLength = 54;
+constexpr uint32_t kRecordMaskLength = 58;
+constexpr uint32_t kRecordMaskEnd = 62;
+constexpr uint32_t kChannelInfoSize = 6;
+constexpr uint32_t kMaskDataSize = 20;
+constexpr uint32_t kMaskGrowth = kChannelInfoSize + kMaskDataSize;
 
 constexpr uint32_t kHeightFields[] = {14, kLayerRecordStart + kRecordBottom};
 constexpr uint32_t kWidthFields[] = {18, kLayerRecordStart + kRecordRight};
@@ -293,8 +303,11 @@ uint32_t writePsd(const Canvas& canvas, std::span<uint8_t> out, std::span<uint8_
 
 uint64_t layeredPsdBound(uint32_t width, uint32_t height, std::span<const PsdRegionLayer> layers) {
     uint64_t size = kLayerRecordStart + uint64_t(kLayerRecordSize) * layers.size();
-    for (const PsdRegionLayer& layer : layers)
-        size += 4 * packBitsRawSize(layer.pixels->height, layer.pixels->width);
+    for (const PsdRegionLayer& layer : layers) {
+        const uint32_t channels = layer.mask != nullptr ? 5 : 4;
+        size += channels * packBitsRawSize(layer.pixels->height, layer.pixels->width);
+        if (layer.mask != nullptr) size += kMaskGrowth;
+    }
     // A pad byte, the global layer mask length, and the merged image with the packed bytes of
     // one row (no layer is wider than the document) past its raw end.
     return size + 1 + 4 + packBitsBound(4 * height, width);
@@ -322,29 +335,56 @@ uint32_t writeLayeredPsd(const Canvas& canvas, std::span<const PsdRegionLayer> l
     storeBe16(start + kLayerCount, uint32_t(-int32_t(layers.size())));
 
     uint8_t* o = start + kLayerRecordStart;
-    for (size_t i = 0; i < layers.size(); ++i, o += kLayerRecordSize) {
+    for (size_t i = 0; i < layers.size(); ++i) {
         const PsdRegionLayer& layer = layers[i];
-        std::memcpy(o, kPsdTemplate + kLayerRecordStart, kLayerRecordSize);
+        const uint32_t shift = layer.mask != nullptr ? kMaskGrowth : 0;
+        uint8_t* record = o;
+        if (layer.mask == nullptr) {
+            std::memcpy(o, kPsdTemplate + kLayerRecordStart, kLayerRecordSize);
+        } else {
+            const uint8_t* from = kPsdTemplate + kLayerRecordStart;
+            std::memcpy(o, from, kRecordChannelsEnd);
+            storeBe16(o + kRecordChannelCount, 5);
+            storeBe16(o + kRecordChannelsEnd, 0xFFFE);  // the user mask
+            std::memcpy(o + kRecordChannelsEnd + kChannelInfoSize, from + kRecordChannelsEnd,
+                        kRecordMaskEnd - kRecordChannelsEnd);
+            uint8_t* mask = o + kRecordMaskEnd + kChannelInfoSize;
+            storeBe32(o + kRecordExtraLength + kChannelInfoSize,
+                      loadBe32(from + kRecordExtraLength) + kMaskDataSize);
+            storeBe32(o + kRecordMaskLength + kChannelInfoSize, kMaskDataSize);
+            storeBe32(mask, layer.top);
+            storeBe32(mask + 4, layer.left);
+            storeBe32(mask + 8, layer.top + layer.pixels->height);
+            storeBe32(mask + 12, layer.left + layer.pixels->width);
+            std::memset(mask + 16, 0, 4);
+            mask[16] = 255;  // outside the rectangle the layer shows; no flags
+            std::memcpy(mask + kMaskDataSize, from + kRecordMaskEnd, kLayerRecordSize - kRecordMaskEnd);
+            record = o + kMaskGrowth;  // the fields after the mask data lie that much later
+        }
         storeBe32(o + kRecordTop, layer.top);
         storeBe32(o + kRecordLeft, layer.left);
         storeBe32(o + kRecordBottom, layer.top + layer.pixels->height);
         storeBe32(o + kRecordRight, layer.left + layer.pixels->width);
         char name[11];
         std::snprintf(name, sizeof name, "region %03u", unsigned(layer.region));
-        std::memcpy(o + kRecordName + 1, name, 10);  // the same 10 bytes as the template's name
-        storeBe32(o + kRecordLayerId, uint32_t(2 + i));
+        std::memcpy(record + kRecordName + 1, name, 10);  // the same 10 bytes as the template's name
+        storeBe32(record + kRecordLayerId, uint32_t(2 + i));
+        o += kLayerRecordSize + shift;
     }
 
-    uint64_t layerInfo = 2 + uint64_t(kLayerRecordSize) * layers.size();
-    for (size_t i = 0; i < layers.size(); ++i) {
-        const Canvas& pixels = *layers[i].pixels;
-        uint8_t* record = start + kLayerRecordStart + uint64_t(kLayerRecordSize) * i;
-        for (uint32_t channel = 0; channel < 4; ++channel) {
-            const uint32_t length = writeLayerBlock(pixels, channel, o);
+    uint64_t layerInfo = 2 + uint64_t(o - (start + kLayerRecordStart));
+    uint8_t* record = start + kLayerRecordStart;
+    for (const PsdRegionLayer& layer : layers) {
+        const Canvas& pixels = *layer.pixels;
+        const uint32_t channels = layer.mask != nullptr ? 5 : 4;
+        for (uint32_t channel = 0; channel < channels; ++channel) {
+            const uint32_t length = channel < 4 ? writeLayerBlock(pixels, channel, o)
+                                                : packBitsChannel(layer.mask, 1, pixels.height, pixels.width, o);
             storeBe32(record + recordChannelLength(channel), length);
             layerInfo += length;
             o += length;
         }
+        record += kLayerRecordSize + (layer.mask != nullptr ? kMaskGrowth : 0);
     }
     // Several layers are new to the readers, so the section keeps the even length the format
     // asks for.

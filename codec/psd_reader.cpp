@@ -218,75 +218,125 @@ Status checkCompression(Cursor block, uint64_t rows, uint64_t width, PictureFact
     return Status::ok;
 }
 
-Status readLayer(Cursor& info, uint32_t documentWidth, uint32_t documentHeight,
-                 std::span<uint8_t> work, Canvas& canvas, PictureFacts& facts) {
+// A layer record, up to its channel data.
+struct LayerRecord {
+    int64_t top = 0, left = 0, bottom = 0, right = 0;
+    uint32_t channelCount = 0;
+    LayerChannel channels[kMaxChannels];
+    uint8_t opacity = 255;
+    uint32_t blendMode = 0;
+    Cursor extra{nullptr, nullptr};
+    uint64_t rows() const { return uint64_t(bottom - top); }
+    uint64_t width() const { return uint64_t(right - left); }
+};
+
+Status readLayerRecord(Cursor& info, LayerRecord& layer) {
     const uint8_t* record = nullptr;
     if (!info.take(18, record)) return Status::truncated;
-    const int64_t top = int32_t(loadBe32(record));
-    const int64_t left = int32_t(loadBe32(record + 4));
-    const int64_t bottom = int32_t(loadBe32(record + 8));
-    const int64_t right = int32_t(loadBe32(record + 12));
-    const uint32_t channelCount = loadBe16(record + 16);
-    if (bottom < top || right < left || channelCount > kMaxChannels) return Status::damagedPicture;
-    LayerChannel channels[kMaxChannels];
-    for (uint32_t c = 0; c < channelCount; ++c) {
+    layer.top = int32_t(loadBe32(record));
+    layer.left = int32_t(loadBe32(record + 4));
+    layer.bottom = int32_t(loadBe32(record + 8));
+    layer.right = int32_t(loadBe32(record + 12));
+    layer.channelCount = loadBe16(record + 16);
+    if (layer.bottom < layer.top || layer.right < layer.left || layer.channelCount > kMaxChannels)
+        return Status::damagedPicture;
+    for (uint32_t c = 0; c < layer.channelCount; ++c) {
         const uint8_t* entry = nullptr;
         if (!info.take(kChannelInfoSize, entry)) return Status::truncated;
-        channels[c] = {int16_t(loadBe16(entry)), loadBe32(entry + 2)};
+        layer.channels[c] = {int16_t(loadBe16(entry)), loadBe32(entry + 2)};
     }
     const uint8_t* blend = nullptr;
     if (!info.take(kBlendFieldsSize, blend)) return Status::truncated;
     if (std::memcmp(blend, "8BIM", 4) != 0) return Status::damagedPicture;
-    const uint8_t opacity = blend[8];
-    Cursor extra;
-    if (!info.section(extra)) return Status::truncated;
+    layer.blendMode = loadBe32(blend + 4);
+    layer.opacity = blend[8];
+    return info.section(layer.extra) ? Status::ok : Status::truncated;
+}
 
-    // Every channel's block lies in the file, and the channels read can be read, before
-    // anything is obtained.
-    const uint64_t rows = uint64_t(bottom - top), width = uint64_t(right - left);
-    Cursor data = info;
-    bool zip = false;
-    for (uint32_t c = 0; c < channelCount; ++c) {
+// Checks that every channel's block lies in the file and the channels read can be read,
+// before anything is obtained; data moves past the blocks. zip says whether one is ZIP.
+Status checkLayerChannels(Cursor& data, const LayerRecord& layer, PictureFacts& facts, bool& zip) {
+    for (uint32_t c = 0; c < layer.channelCount; ++c) {
         const uint8_t* block = nullptr;
-        if (!data.take(channels[c].length, block)) return Status::truncated;
-        if (canvasByteOf(channels[c].id) < 0) continue;
-        const Cursor channel{block, block + channels[c].length};
-        Status status = checkCompression(channel, rows, width, facts);
+        if (!data.take(layer.channels[c].length, block)) return Status::truncated;
+        if (canvasByteOf(layer.channels[c].id) < 0) continue;
+        const Cursor channel{block, block + layer.channels[c].length};
+        Status status = checkCompression(channel, layer.rows(), layer.width(), facts);
         if (status != Status::ok) return status;
-        zip = zip || (channels[c].length >= 2 && isZip(loadBe16(block)));
+        zip = zip || (layer.channels[c].length >= 2 && isZip(loadBe16(block)));
     }
+    return Status::ok;
+}
 
-    Status status = makeCanvas(documentWidth, documentHeight, canvas);
-    if (status != Status::ok) return status;
+// Reads the layer's channels from data (checked with checkLayerChannels) onto the Canvas, the
+// layer's top-left corner at (left, top) of it; its pixels there get the transparency as alpha,
+// or 255 when it has none. zip: a row's block for ZIP channels is needed.
+Status readLayerChannels(Cursor& data, const LayerRecord& layer, int64_t left, int64_t top,
+                         bool zip, std::span<uint8_t> work, Canvas& canvas, bool& hasTransparency) {
     ByteBuffer row;
-    if (zip && (status = obtainBlock(std::max<uint64_t>(width, 1), row)) != Status::ok) return status;
+    Status status = Status::ok;
+    if (zip && (status = obtainBlock(std::max<uint64_t>(layer.width(), 1), row)) != Status::ok)
+        return status;
     const ZipRows zipRows{work, row.data()};
-    bool hasTransparency = false;
-    for (uint32_t c = 0; c < channelCount; ++c) {
+    hasTransparency = false;
+    for (uint32_t c = 0; c < layer.channelCount; ++c) {
         const uint8_t* block = nullptr;
-        info.take(channels[c].length, block);
-        const int canvasByte = canvasByteOf(channels[c].id);
+        data.take(layer.channels[c].length, block);
+        const int canvasByte = canvasByteOf(layer.channels[c].id);
         if (canvasByte < 0) continue;  // masks have their own rectangles; extra channels
         hasTransparency |= canvasByte == 3;
         const Placement place{&canvas, uint32_t(canvasByte), left, top};
-        status = readChannel({block, block + channels[c].length}, rows, width, place, zipRows);
+        status = readChannel({block, block + layer.channels[c].length}, layer.rows(), layer.width(),
+                             place, zipRows);
         if (status != Status::ok) return status;
     }
+    if (hasTransparency) return Status::ok;
+    const uint64_t x0 = uint64_t(std::clamp<int64_t>(left, 0, canvas.width));
+    const uint64_t x1 = uint64_t(std::clamp<int64_t>(left + int64_t(layer.width()), 0, canvas.width));
+    const uint64_t y0 = uint64_t(std::clamp<int64_t>(top, 0, canvas.height));
+    const uint64_t y1 = uint64_t(std::clamp<int64_t>(top + int64_t(layer.rows()), 0, canvas.height));
+    for (uint64_t y = y0; y < y1; ++y)
+        for (uint64_t x = x0; x < x1; ++x) canvas.pixels.data()[y * canvas.stride() + 4 * x + 3] = 255;
+    return Status::ok;
+}
 
-    // The layer's pixels on the Canvas get their alpha: the transparency, or 255, by opacity.
-    const uint64_t x0 = uint64_t(std::clamp<int64_t>(left, 0, documentWidth));
-    const uint64_t x1 = uint64_t(std::clamp<int64_t>(right, 0, documentWidth));
-    const uint64_t y0 = uint64_t(std::clamp<int64_t>(top, 0, documentHeight));
-    const uint64_t y1 = uint64_t(std::clamp<int64_t>(bottom, 0, documentHeight));
-    if (hasTransparency && opacity == 255) return Status::ok;
+Status readLayer(Cursor& info, uint32_t documentWidth, uint32_t documentHeight,
+                 std::span<uint8_t> work, Canvas& canvas, PictureFacts& facts) {
+    LayerRecord layer;
+    Status status = readLayerRecord(info, layer);
+    if (status != Status::ok) return status;
+    Cursor data = info;
+    bool zip = false;
+    status = checkLayerChannels(data, layer, facts, zip);
+    if (status != Status::ok) return status;
+    status = makeCanvas(documentWidth, documentHeight, canvas);
+    if (status != Status::ok) return status;
+    bool hasTransparency = false;
+    status = readLayerChannels(info, layer, layer.left, layer.top, zip, work, canvas, hasTransparency);
+    if (status != Status::ok || layer.opacity == 255) return status;
+    // The layer's pixels on the Canvas get their alpha scaled by the opacity.
+    const uint64_t x0 = uint64_t(std::clamp<int64_t>(layer.left, 0, documentWidth));
+    const uint64_t x1 = uint64_t(std::clamp<int64_t>(layer.right, 0, documentWidth));
+    const uint64_t y0 = uint64_t(std::clamp<int64_t>(layer.top, 0, documentHeight));
+    const uint64_t y1 = uint64_t(std::clamp<int64_t>(layer.bottom, 0, documentHeight));
     for (uint64_t y = y0; y < y1; ++y) {
         uint8_t* pixel = canvas.pixels.data() + y * canvas.stride() + 4 * x0;
-        for (uint64_t x = x0; x < x1; ++x, pixel += 4) {
-            const uint32_t alpha = hasTransparency ? pixel[3] : 255;
-            pixel[3] = uint8_t((alpha * opacity + 127) / 255);
-        }
+        for (uint64_t x = x0; x < x1; ++x, pixel += 4)
+            pixel[3] = uint8_t((uint32_t(pixel[3]) * layer.opacity + 127) / 255);
     }
     return Status::ok;
+}
+
+// The layer's name: the Pascal string after its mask and blending ranges in the extra data.
+void readLayerName(Cursor extra, PsdStoredLayer& layer) {
+    Cursor skipped;
+    const uint8_t* length = nullptr;
+    const uint8_t* name = nullptr;
+    if (!extra.section(skipped) || !extra.section(skipped) || !extra.take(1, length) ||
+        !extra.take(length[0], name))
+        return;
+    layer.nameLength = length[0];
+    std::memcpy(layer.name, name, length[0]);
 }
 
 Status readMerged(Cursor image, uint32_t channelCount, uint32_t width, uint32_t height,
@@ -395,4 +445,57 @@ Status readPsd(std::span<const uint8_t> file, std::span<uint8_t> work, Canvas& c
         if (facts.layerCount == 1) return readLayer(layerInfo, width, height, work, canvas, facts);
     }
     return readMerged(sections, channelCount, width, height, work, canvas, facts);
+}
+
+Status readPsdLayers(std::span<const uint8_t> file, std::span<uint8_t> work, PsdLayers& read,
+                     PictureFacts& facts) {
+    read = PsdLayers{};
+    std::vector<PsdStoredLayer>& layers = read.layers;
+    Canvas unused;
+    const Status status = readPsd(file, work, unused, facts);
+    if (status != Status::severalLayers) return status == Status::ok ? Status::notPicture : status;
+    // readPsd has checked the header and found the layer count in whole sections.
+    Cursor sections{file.data() + kHeaderSize, file.data() + file.size()};
+    Cursor skipped{nullptr, nullptr}, layersAndMasks{nullptr, nullptr}, layerInfo{nullptr, nullptr};
+    const uint8_t* count = nullptr;
+    if (!sections.section(skipped) || !sections.section(skipped) || !sections.section(layersAndMasks) ||
+        !layersAndMasks.section(layerInfo) || !layerInfo.take(2, count))
+        return Status::truncated;
+    read.height = loadBe32(file.data() + 14);
+    read.width = loadBe32(file.data() + 18);
+    std::vector<LayerRecord> records(facts.layerCount);
+    for (LayerRecord& record : records) {
+        Status status = readLayerRecord(layerInfo, record);
+        if (status != Status::ok) return status;
+        if (record.rows() > kMaxG00Side || record.width() > kMaxG00Side) return Status::pictureTooLarge;
+    }
+    Cursor data = layerInfo;
+    bool zip = false;
+    for (const LayerRecord& record : records) {
+        Status checked = checkLayerChannels(data, record, facts, zip);
+        if (checked != Status::ok) return checked;
+    }
+    layers.resize(records.size());
+    for (size_t i = 0; i < records.size(); ++i) {
+        const LayerRecord& record = records[i];
+        PsdStoredLayer& layer = layers[i];
+        layer.left = int32_t(record.left);
+        layer.top = int32_t(record.top);
+        layer.opacity = record.opacity;
+        layer.blendMode = record.blendMode;
+        readLayerName(record.extra, layer);
+        Status status = Status::ok;
+        // An empty layer keeps an empty Canvas: it shows nothing.
+        if (record.rows() != 0 && record.width() != 0)
+            status = makeCanvas(uint32_t(record.width()), uint32_t(record.rows()), layer.pixels);
+        if (status != Status::ok) return status;
+        bool hasTransparency = false;
+        Cursor blocks = layerInfo;
+        if (layer.pixels.width != 0) {
+            status = readLayerChannels(blocks, record, 0, 0, zip, work, layer.pixels, hasTransparency);
+            if (status != Status::ok) return status;
+        }
+        for (uint32_t c = 0; c < record.channelCount; ++c) layerInfo.skip(record.channels[c].length);
+    }
+    return Status::ok;
 }

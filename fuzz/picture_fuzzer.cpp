@@ -94,6 +94,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ByteBuffer work;
     if (obtainBlock(kPsdWorkSize, work) != Status::ok) return 0;
     status = readPsd(file.span(), work.span(), canvas, facts);
+    if (status == Status::severalLayers) {
+        PsdLayers layers;
+        if (readPsdLayers(file.span(), work.span(), layers, facts) != Status::ok) return 0;
+        for (const PsdStoredLayer& layer : layers.layers)
+            if (layer.pixels.pixels.size() != canvasByteSize(layer.pixels.width, layer.pixels.height))
+                fail("a layer read has the wrong size");
+        return 0;
+    }
 #endif
     if (status != Status::ok) return 0;
     if (canvas.width == 0 || canvas.height == 0 || canvas.width > 0xFFFF ||

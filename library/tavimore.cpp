@@ -136,6 +136,16 @@ bool validRegions(const tavimore_region_picture* given, size_t count) {
     return std::all_of(given, given + count, [](const tavimore_region_picture& p) { return validImage(p.image); });
 }
 
+// A region-based file's decompressed data, and its size in canvas (without pixels): a
+// full-frame file is no argument for the functions of regions.
+tavimore_status regionData(const uint8_t* file, size_t size, Canvas& canvas, ByteBuffer& data) {
+    const G00Decoded decoded = decodeG00Picture(bytesOf(file, size), canvas, 0, &data);
+    if (decoded.status != Status::ok) return cStatus(decoded.status);
+    if (decoded.regionCount == 0) return TAVIMORE_INVALID_ARGUMENT;
+    canvas.pixels.release();
+    return TAVIMORE_OK;
+}
+
 uint32_t processors() { return std::max(1u, std::thread::hardware_concurrency()); }
 
 }  // namespace
@@ -184,10 +194,8 @@ tavimore_status tavimore_draw_region(const uint8_t* file, size_t size, uint32_t 
     *box = {};
     Canvas canvas;
     ByteBuffer data;
-    const G00Decoded decoded = decodeG00Picture(bytesOf(file, size), canvas, 0, &data);
-    if (decoded.status != Status::ok) return cStatus(decoded.status);
-    if (decoded.regionCount == 0) return TAVIMORE_INVALID_ARGUMENT;
-    canvas.pixels.release();
+    const tavimore_status read = regionData(file, size, canvas, data);
+    if (read != TAVIMORE_OK) return read;
     Canvas cropped;
     RegionBox where;
     const Status status = cropRegion(bytesOf(file, size), data.span(), region, canvas.width,
@@ -374,10 +382,8 @@ tavimore_status tavimore_region_mask(const uint8_t* file, size_t size, uint32_t 
     *box = {};
     Canvas canvas;
     ByteBuffer data;
-    const G00Decoded decoded = decodeG00Picture(bytesOf(file, size), canvas, 0, &data);
-    if (decoded.status != Status::ok) return cStatus(decoded.status);
-    if (decoded.regionCount == 0) return TAVIMORE_INVALID_ARGUMENT;
-    canvas.pixels.release();
+    const tavimore_status read = regionData(file, size, canvas, data);
+    if (read != TAVIMORE_OK) return read;
     ByteBuffer bytes;
     RegionBox where;
     const Status status = regionMask(bytesOf(file, size), data.span(), region, canvas.width,

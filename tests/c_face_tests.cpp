@@ -207,6 +207,21 @@ TEST(CFace, AnAllocationRefusedIsOutOfMemoryAndLeavesNoBlock) {
             return tavimore_pack_like(file.data(), file.size(), &sprite.image, TAVIMORE_OUTSIDE_FAILS,
                                       reinterpret_cast<uint8_t**>(r), &size);
         },
+        [&](void** r) {
+            size_t size;
+            const tavimore_region_picture regions[] = {{3, 32, 0, &sprite.image}, {0, 0, 0, &sprite.image}};
+            return tavimore_pack_like_regions(file.data(), file.size(), regions, 2, TAVIMORE_OUTSIDE_DROPPED,
+                                              reinterpret_cast<uint8_t**>(r), &size, nullptr);
+        },
+        [&](void** r) {
+            size_t size;
+            const tavimore_region_picture layers[] = {{0, 0, 0, &sprite.image}, {1, 5, 7, &sprite.image}};
+            return tavimore_pack_regions(layers, 2, 64, 64, reinterpret_cast<uint8_t**>(r), &size);
+        },
+        [&](void** r) {
+            tavimore_box box;
+            return tavimore_region_mask(file.data(), file.size(), 0, reinterpret_cast<uint8_t**>(r), &box);
+        },
     };
     for (const auto& call : calls) {
         faults::arm(faults::Point::allocation, 0);

@@ -86,8 +86,13 @@ done
 count=0
 for region in cli/regions/regions_*.png; do
   index=$(basename "$region" .png) index=$((10#${index#regions_}))
-  "${run[@]}" region in/regions.g00 "$index" "example/region.png" >/dev/null
-  same "$region" example/region.png "region $index differs"
+  place=$("${run[@]}" region in/regions.g00 "$index" "example/region.png" | tr -d '\r' | sed -n 's/.* at (\([0-9]*\), \([0-9]*\))/\1 \2/p')
+  # The converter's region PNG records its place in an oFFs chunk after IHDR; the rest is the
+  # library's PNG.
+  [ "$(od -An -tu1 -j41 -N8 "$region" | awk '{print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8}')" = "$place" ] ||
+    fail "region $index: its oFFs is not at $place"
+  { head -c 33 "$region"; tail -c +55 "$region"; } >cli/region.png
+  same cli/region.png example/region.png "region $index differs"
   count=$((count + 1))
 done
 [ "$count" -gt 1 ] || fail "the picture of regions drew $count regions"

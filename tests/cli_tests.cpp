@@ -15,6 +15,7 @@
 
 #include "codec/g00.h"
 #include "codec/g00_regions.h"
+#include "codec/picture_reader.h"
 #include "codec/png.h"
 #include "codec/psd.h"
 #include "common/bytes.h"
@@ -685,7 +686,7 @@ TEST_F(CliTest, PackFailsEachPictureWithItsReason) {
          {"same.g00"}},
         {"--like orig.g00 --drop-outside -o out outside.png", 0, {}, {"outside.g00"}},
         {"--like orig.g00 -o . orig.png", 1, {"orig.png: the output would replace a source: ./orig.g00"}, {}},
-        {"-o out layers.psd", 1, {"layers.psd: has 3 layers: merge them into one first"}, {}},
+        {"-o out layers.psd", 1, {"layers.psd: the picture is damaged"}, {}},
         {"--like small.png -o out same.png", 1, {"small.png: not a G00 image (type 137)"}, {}},
     };
     const std::vector<uint8_t> original = ref::decodeG00(fixtures::regions(30, 20, 10, 8)).canvas;
@@ -984,5 +985,127 @@ TEST_F(CliTest, PackWhatImageMagickSaves) {
         for (size_t i = 0; i < want.size(); i += 4)
             differ += got[i + 3] != want[i + 3] || (want[i + 3] != 0 && !std::equal(&want[i], &want[i + 3], &got[i]));
         EXPECT_EQ(differ, 0u);
+    }
+}
+
+namespace {
+
+// A copy of bytes with the first `occurrence` (from 0) of from replaced by to (of its length).
+std::vector<uint8_t> patched(std::vector<uint8_t> bytes, const std::string& text, const std::string& to,
+                             int occurrence = 0) {
+    const std::vector<uint8_t> from(text.begin(), text.end());
+    auto at = bytes.begin();
+    for (int i = 0; i <= occurrence; ++i) {
+        if (i > 0) ++at;
+        at = std::search(at, bytes.end(), from.begin(), from.end());
+        EXPECT_NE(at, bytes.end()) << text;
+        if (at == bytes.end()) return bytes;
+    }
+    std::copy(to.begin(), to.end(), at);
+    return bytes;
+}
+
+// A picture file read back as a Canvas.
+Canvas pictureFile(const fs::path& path) {
+    const std::vector<uint8_t> file = readFile(path);
+    std::vector<uint8_t> work(kPictureWorkSize);
+    Canvas canvas;
+    EXPECT_EQ(readPicture(file, work, canvas).status, Status::ok) << path;
+    return canvas;
+}
+
+}  // namespace
+
+TEST_F(CliTest, LayersAndRegionFilesPackBackRegionByRegion) {
+    // A body and three faces over one another, soft-edged, the last past the right edge.
+    const std::vector<uint8_t> sprite = encodeG00Regions(makeExpressionSprite(64, 56, 5, 3), LzMode::compress);
+    writeFile(root / "chara.g00", sprite);
+    ASSERT_EQ(cli("-q --layers -o layers chara.g00").status, 0);
+    ASSERT_EQ(cli("-q --regions --png -o regions chara.g00").status, 0);
+    ASSERT_EQ(cli("-q --regions --bmp -o bmp chara.g00").status, 0);
+    const std::vector<uint8_t> psd = readFile(root / "layers" / "chara.psd");
+    // Region PNGs say where they lie: face 3 at (55, 18), in pixels.
+    const std::vector<uint8_t> facePng = readFile(root / "regions" / "chara_003.png");
+    const std::vector<uint8_t> offset = {0, 0, 0, 9, 'o', 'F', 'F', 's', 0, 0, 0, 55, 0, 0, 0, 18, 0};
+    ASSERT_GT(facePng.size(), 33 + offset.size());
+    EXPECT_EQ(std::vector<uint8_t>(facePng.begin() + 33, facePng.begin() + 33 + offset.size()), offset);
+    // Face 1's middle pixel, under face 2: edited in its region file alone.
+    Canvas face = pictureFile(root / "regions" / "chara_001.png");
+    face.pixels.data()[(9 * face.width + 9) * 4] ^= 0xFF;
+    fs::create_directories(root / "edited");
+    writeFile(root / "edited" / "chara_001.png", pngOf(face));
+    const G00Parts original = partsOf(sprite);
+    const size_t facePixel = ref::le32(original.data, kPartTableHeaderSize + kPartTableEntrySize) +
+                             kPartBlockHeaderSize + kPartHeaderSize + (9 * face.width + 9) * 4;
+    writeFile(root / "renamed.psd", patched(psd, "region 002", "face two  "));
+    writeFile(root / "beyond.psd", patched(psd, "region 003", "region 004"));
+    writeFile(root / "twice.psd", patched(psd, "region 003", "region 002"));
+    writeFile(root / "faint.psd", patched(psd, std::string("8BIMnorm\xFF", 9), std::string("8BIMnorm\x80", 9), 2));
+    writeFile(root / "multiply.psd", patched(psd, "8BIMnorm", "8BIMmul ", 1));
+    writeFile(root / "chara_003.png", pngOf(canvasOf(makePhotoPicture(5, 5, 1))));
+    {  // Face 3's layer (9 x 18 at (55, 18)) grown by 4 opaque rows below its part.
+        Canvas decoded, grown;
+        ByteBuffer data;
+        ASSERT_EQ(decodeG00Picture(sprite, decoded, 0, &data).status, Status::ok);
+        std::vector<Canvas> alone(4);
+        std::vector<PsdRegionLayer> layers;
+        for (uint32_t r = 0; r < 4; ++r) {
+            RegionBox box;
+            ASSERT_EQ(cropRegion(sprite, data.span(), r, 64, 56, alone[r], &box), Status::ok);
+            layers.push_back({&alone[r], box.left, box.top, r});
+        }
+        ASSERT_EQ(makeCanvas(9, 22, grown), Status::ok);
+        std::memcpy(grown.pixels.data(), alone[3].pixels.data(), alone[3].pixels.size());
+        std::memset(grown.pixels.data() + alone[3].pixels.size(), 0xFF, 9 * 4 * 4);
+        layers[3].pixels = &grown;
+        std::vector<uint8_t> file(layeredPsdBound(64, 56, layers));
+        file.resize(writeLayeredPsd(decoded, layers, file));
+        writeFile(root / "outside.psd", file);
+    }
+
+    struct Case {
+        const char* arguments;
+        const char* failure;  // the line after "tavimore-pack: ", or none
+        std::vector<size_t> changed;  // the data's bytes that differ from the original's
+    };
+    const Case cases[] = {
+        {"layers/chara.psd", nullptr, {}},
+        {"regions/chara_000.png regions/chara_001.png regions/chara_002.png regions/chara_003.png", nullptr, {}},
+        {"bmp/chara_002.bmp bmp/chara_003.bmp", nullptr, {}},
+        {"edited/chara_001.png", nullptr, {facePixel}},
+        {"renamed.psd",
+         "renamed.psd: layer 'face two  ' is not a region: merge it into the region layer it belongs to, or remove it", {}},
+        {"beyond.psd", "beyond.psd: layer 'region 004' names region 004, but chara.g00 has 4 (000 to 003)", {}},
+        {"twice.psd", "twice.psd: layer 'region 002' names region 002, which another layer names too: keep one", {}},
+        {"faint.psd",
+         "faint.psd: layer 'region 002' has an opacity of 50%: set it to 100%, since the game shows the layer's "
+         "pixels as they are", {}},
+        {"multiply.psd",
+         "multiply.psd: layer 'region 001' has the blend mode 'mul ': set it to normal, since the game shows the "
+         "layer's pixels as they are", {}},
+        {"chara_003.png", "chara_003.png: chara_003.png is 5x5, region 003 of chara.g00 is 9x18", {}},
+        {"outside.psd",
+         "outside.psd: 36 pixels lie outside the parts of region 003, within (55, 36) to (63, 39), where "
+         "chara.g00 shows nothing of it: make them transparent, or keep the region inside its parts "
+         "(--drop-outside leaves them out)",
+         {}},
+        {"--drop-outside outside.psd", nullptr, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        fs::remove_all(root / "out");
+        const CliRun run = pack(std::string("-o out --like chara.g00 ") + c.arguments);
+        EXPECT_EQ(run.errors, c.failure ? std::string("tavimore-pack: ") + c.failure + "\n" : "");
+        if (c.failure != nullptr) continue;
+        // One output, named after the original (region files) or the picture.
+        const std::vector<std::string> outputs = namesIn(root / "out");
+        ASSERT_EQ(outputs.size(), 1u);
+        const G00Parts got = partsOf(readFile(root / "out" / outputs[0]));
+        EXPECT_EQ(got.kept, original.kept);
+        ASSERT_EQ(got.data.size(), original.data.size());
+        std::vector<size_t> changed;
+        for (size_t i = 0; i < got.data.size(); ++i)
+            if (got.data[i] != original.data[i]) changed.push_back(i);
+        EXPECT_EQ(changed, c.changed);
     }
 }

@@ -65,6 +65,21 @@ def start_display():
     return server, ":" + number
 
 
+def export(source, out, work):
+    """krita --export of source to out (its format by its extension), on a display of its own."""
+    server, display = start_display()
+    home = os.path.join(work, "home")
+    env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
+               XDG_DATA_HOME=os.path.join(home, ".local", "share"),
+               XDG_CACHE_HOME=os.path.join(home, ".cache"), DISPLAY=display)
+    try:
+        subprocess.run(["krita", "--nosplash", "--export", "--export-filename", out, source], env=env,
+                       capture_output=True, timeout=120)
+    finally:
+        server.terminate()
+        server.wait(timeout=30)
+
+
 def check(sample, work, display, expected=None):
     out = os.path.join(work, os.path.basename(sample.name) + ".png")
     home = os.path.join(work, "home")
