@@ -33,12 +33,6 @@ PackResult sizeDiffers(uint32_t width, uint32_t height, const G00LikePlan& plan)
     return result;
 }
 
-bool isOpaque(const Canvas& picture) {
-    const uint8_t* pixels = picture.pixels.data();
-    for (uint64_t i = 3; i < picture.pixels.size(); i += 4)
-        if (pixels[i] != 255) return false;
-    return true;
-}
 
 // What a G00 file decodes to, for telling whether a pack changed anything: a region picture's
 // decompressed data (which holds hidden regions too), a full frame's pixels; and a region
@@ -68,36 +62,28 @@ bool sameContent(const PackOriginal& like, const EncodedImage& image) {
 // The G00 file for the picture, written into image's bytes.
 PackResult writeG00(const Canvas& picture, const PackOriginal* like, bool dropOutside,
                     EncodedImage& image) {
-    ByteBuffer work;
+    Encoded encoded;
     if (like == nullptr) {
-        const G00FreshPlan plan = planFreshG00(picture);
-        Status status = obtainBlock(freshG00WorkSize(plan), work, Fill::whole);
-        if (status == Status::ok) status = obtainBlock(freshG00Bound(plan), image.bytes);
-        if (status != Status::ok) return failed(status);
-        image.length = uint32_t(writeFreshG00(picture, plan, work.span(), image.bytes.span()));
-        return failed(image.length == 0 ? Status::outOfMemory : Status::ok);
+        const Status status = encodeFreshG00(picture, encoded);
+        image.bytes = std::move(encoded.bytes);
+        image.length = encoded.length;
+        return failed(status);
     }
 
     const G00LikePlan& plan = like->plan;
     if (picture.width != plan.width || picture.height != plan.height)
         return sizeDiffers(picture.width, picture.height, plan);
-    const bool opaque = isOpaque(picture);
-    if (!opaque && plan.fullFrame) return failed(Status::transparencyLost);
-    Status status = obtainBlock(g00LikeWorkSize(plan), work, Fill::whole);
-    if (status == Status::ok) status = obtainBlock(g00LikeBound(plan), image.bytes);
-    if (status != Status::ok) return failed(status);
     const G00LikeResult written =
-        writeG00Like(like->bytes.span().first(like->size), plan, picture,
-                     opaque ? LikeAlpha::original : LikeAlpha::picture, work.span(), image.bytes.span());
+        encodeG00Like(like->bytes.span().first(like->size), plan, picture, encoded);
     if (written.status != Status::ok) return failed(written.status);
-    if (written.size == 0) return failed(Status::outOfMemory);
     if (written.outside.count != 0 && !dropOutside) {
         PackResult result = failed(Status::pixelsOutside);
         result.outside = written.outside;
-        result.coloursOnly = opaque;
+        result.coloursOnly = likeAlphaOf(picture) == LikeAlpha::original;
         return result;
     }
-    image.length = uint32_t(written.size);
+    image.bytes = std::move(encoded.bytes);
+    image.length = encoded.length;
     PackResult result;
     result.unchanged = sameContent(*like, image);
     return result;
@@ -369,7 +355,7 @@ PackResult packRegionFiles(std::span<const RegionFile> files, const PackOriginal
             return refuse(result);
         }
         pictures.push_back({file.region, int32_t(box.left), int32_t(box.top), &picture,
-                            isOpaque(picture) ? LikeAlpha::original : LikeAlpha::picture});
+                            likeAlphaOf(picture)});
     }
     PackResult result = writeRegionsLike(pictures, like, dropOutside, image);
     if (!result.ok()) {

@@ -81,12 +81,14 @@ Status encodeFreshG00(const Canvas& picture, Encoded& out) {
 }
 
 G00LikeResult encodeG00Like(std::span<const uint8_t> original, const G00LikePlan& plan,
-                            const Canvas& picture, LikeAlpha alpha, Encoded& out) {
+                            const Canvas& picture, Encoded& out) {
     G00LikeResult result;
-    if (picture.width != plan.width || picture.height != plan.height) {
+    const LikeAlpha alpha = likeAlphaOf(picture);
+    if (picture.width != plan.width || picture.height != plan.height)
         result.status = Status::sizeDiffers;
-        return result;
-    }
+    else if (alpha == LikeAlpha::picture && plan.fullFrame)
+        result.status = Status::transparencyLost;
+    if (result.status != Status::ok) return result;
     ByteBuffer work;
     result.status = obtainBlock(g00LikeWorkSize(plan), work, Fill::whole);
     if (result.status == Status::ok) result.status = obtainBlock(g00LikeBound(plan), out.bytes);

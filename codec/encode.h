@@ -29,11 +29,12 @@ Status encodeRegionLayersPsd(std::span<const uint8_t> file, std::span<const uint
 
 // A fresh G00 file of the Canvas: pictureTooLarge beyond 65,535 pixels either way.
 Status encodeFreshG00(const Canvas& picture, Encoded& out);
-// A G00 file like the original (planned with planG00Like), its size in result.size; a picture
-// of another size is refused (sizeDiffers). Pixels outside the original's parts are reported
-// in result.outside, the file written all the same.
+// A G00 file like the original (planned with planG00Like), its size in result.size; the
+// picture's alpha is taken as likeAlphaOf says. A picture of another size is refused
+// (sizeDiffers), one with transparency for a full-frame original too (transparencyLost). Pixels
+// outside the original's parts are reported in result.outside, the file written all the same.
 G00LikeResult encodeG00Like(std::span<const uint8_t> original, const G00LikePlan& plan,
-                            const Canvas& picture, LikeAlpha alpha, Encoded& out);
+                            const Canvas& picture, Encoded& out);
 // A region-based original refilled region by region (see writeG00LikeRegions); the original's
 // data is checked by decoding it first, so a damaged original fails as the decoder finds it.
 G00LikeRegionsResult encodeG00LikeRegions(std::span<const uint8_t> original,

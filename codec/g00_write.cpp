@@ -137,6 +137,13 @@ uint64_t writeFreshG00(const Canvas& canvas, const G00FreshPlan& plan, std::span
 
 // ---- A file like an original ----
 
+LikeAlpha likeAlphaOf(const Canvas& picture) {
+    const uint8_t* pixels = picture.pixels.data();
+    for (uint64_t i = 3; i < picture.pixels.size(); i += 4)
+        if (pixels[i] != 255) return LikeAlpha::picture;
+    return LikeAlpha::original;
+}
+
 G00LikePlan planG00Like(std::span<const uint8_t> original) {
     G00LikePlan plan;
     auto refuse = [&](Status status) {

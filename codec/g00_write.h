@@ -72,6 +72,9 @@ enum class LikeAlpha : uint8_t {
     picture,   // the part pixels take all four bytes from the picture
     original,  // they take its colours and keep their own alpha
 };
+// A picture whose alpha is 255 everywhere is taken as one without alpha (a 24-bit BMP, a
+// flattened export): it gives colours only. Any other gives its alpha too.
+LikeAlpha likeAlphaOf(const Canvas& picture);
 
 struct OutsidePixels {
     uint64_t count = 0;

@@ -47,7 +47,8 @@ typedef enum tavimore_status {
     TAVIMORE_SEVERAL_LAYERS,      /* a PSD file of more than one layer */
     TAVIMORE_SIZE_DIFFERS,        /* the picture's size is not the original's */
     TAVIMORE_PIXELS_OUTSIDE,      /* pixels that no part of the original can hold */
-    TAVIMORE_INVALID_ARGUMENT     /* a NULL pointer, or a picture that is not region-based */
+    TAVIMORE_INVALID_ARGUMENT,    /* a NULL pointer, or a picture that is not region-based */
+    TAVIMORE_TRANSPARENCY_LOST    /* a picture with transparency for a full-frame original */
 } tavimore_status;
 
 typedef struct tavimore_image {

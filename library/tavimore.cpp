@@ -40,6 +40,7 @@ tavimore_status cStatus(Status status) {
     case Status::sizeDiffers: return TAVIMORE_SIZE_DIFFERS;
     case Status::pixelsOutside: return TAVIMORE_PIXELS_OUTSIDE;
     case Status::tooManyRegions: return TAVIMORE_TOO_LARGE;
+    case Status::transparencyLost: return TAVIMORE_TRANSPARENCY_LOST;
     default: return TAVIMORE_INVALID_ARGUMENT;  // files and limits: the codec never gives them here
     }
 }
@@ -172,6 +173,7 @@ const char* tavimore_status_text(tavimore_status status) {
     case TAVIMORE_SIZE_DIFFERS: return "the picture's size is not the original's";
     case TAVIMORE_PIXELS_OUTSIDE: return "pixels lie outside the original's parts";
     case TAVIMORE_INVALID_ARGUMENT: return "invalid argument";
+    case TAVIMORE_TRANSPARENCY_LOST: return "the picture has transparency, the original is a full-frame picture without it";
     }
     return "unknown status";
 }
@@ -327,7 +329,7 @@ tavimore_status tavimore_pack_like(const uint8_t* original, size_t original_size
     status = canvasOf(*image, picture);
     if (status != Status::ok) return cStatus(status);
     Encoded encoded;
-    const G00LikeResult written = encodeG00Like(file, plan, picture, LikeAlpha::picture, encoded);
+    const G00LikeResult written = encodeG00Like(file, plan, picture, encoded);
     if (written.status != Status::ok) return cStatus(written.status);
     if (written.outside.count != 0 && outside != TAVIMORE_OUTSIDE_DROPPED)
         return TAVIMORE_PIXELS_OUTSIDE;

@@ -124,6 +124,7 @@ TEST(CFace, EveryFailureGivesItsStatusAndHandsBackNothing) {
     paletted[0] = 1;
     const Picture opaque(makePhotoPicture(12, 10, 1));
     const Picture small(makePhotoPicture(4, 4, 1));
+    const Picture soft(makeSpritePicture(8, 8, 3));
     uint8_t* out = nullptr;
     size_t size = 0;
     tavimore_image* image = nullptr;
@@ -166,6 +167,11 @@ TEST(CFace, EveryFailureGivesItsStatusAndHandsBackNothing) {
              return out_(tavimore_pack_like(parts.data(), parts.size(), &opaque.image, TAVIMORE_OUTSIDE_FAILS, &out, &size));
          },
          TAVIMORE_PIXELS_OUTSIDE},
+        {"transparency packed like a full frame",
+         [&] {
+             return out_(tavimore_pack_like(full.data(), full.size(), &soft.image, TAVIMORE_OUTSIDE_DROPPED, &out, &size));
+         },
+         TAVIMORE_TRANSPARENCY_LOST},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -184,9 +190,9 @@ TEST(CFace, EveryFailureGivesItsStatusAndHandsBackNothing) {
 
 TEST(CFace, EachStatusHasAText) {
     std::set<std::string> texts;
-    for (int s = TAVIMORE_OK; s <= TAVIMORE_INVALID_ARGUMENT; ++s)
+    for (int s = TAVIMORE_OK; s <= TAVIMORE_TRANSPARENCY_LOST; ++s)
         texts.insert(tavimore_status_text(tavimore_status(s)));
-    EXPECT_EQ(texts.size(), size_t(TAVIMORE_INVALID_ARGUMENT) + 1);
+    EXPECT_EQ(texts.size(), size_t(TAVIMORE_TRANSPARENCY_LOST) + 1);
 }
 
 TEST(CFace, AnAllocationRefusedIsOutOfMemoryAndLeavesNoBlock) {
