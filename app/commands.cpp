@@ -14,8 +14,8 @@
 
 namespace {
 
-constexpr DWORD kOpenFlags = OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST | OFN_EXPLORER |
-                             OFN_LONGNAMES;
+constexpr DWORD kOpenFlags =
+    OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST | OFN_EXPLORER | OFN_LONGNAMES;
 
 // What the batch shows between files: the progress bar steps and the file label names the
 // file; between files the window's queue is drained so that it repaints and takes input.
@@ -109,8 +109,8 @@ LRESULT convert() {
     app.convertButton = nullptr;
     app.fileLabel = createControl(0, "STATIC", "", 0, 10, 63, 490, 12, kIdFileLabel);
     setControlFont(app.fileLabel);
-    app.progressBar = createControl(0, PROGRESS_CLASSA, nullptr, 0, 50, 80, 392, 20,
-                                    kIdProgressBar);
+    app.progressBar =
+        createControl(0, PROGRESS_CLASSA, nullptr, 0, 50, 80, 392, 20, kIdProgressBar);
     SendMessageA(app.progressBar, PBM_SETRANGE32, 0, job.count);
     SendMessageA(app.progressBar, PBM_SETSTEP, 1, 0);
 
@@ -131,25 +131,15 @@ LRESULT convert() {
 
 LRESULT handleCommand() {
     switch (app.current.wParam) {
-    case kCmdChooseFiles:
-        chooseFiles();
-        break;
-    case kCmdChooseFolder:
-        chooseFolder();
-        break;
-    case kCmdConvert:
-        return convert();
-    case kCmdExit:
-        SendMessageA(app.current.window, WM_SYSCOMMAND, SC_CLOSE, 0);
-        break;
-    case kCmdAbout:
-        showMessage(kAboutText);
-        break;
+    case kCmdChooseFiles: chooseFiles(); break;
+    case kCmdChooseFolder: chooseFolder(); break;
+    case kCmdConvert: return convert();
+    case kCmdExit: SendMessageA(app.current.window, WM_SYSCOMMAND, SC_CLOSE, 0); break;
+    case kCmdAbout: showMessage(kAboutText); break;
     case kCmdHomepage:
         ShellExecuteA(app.window, nullptr, kHomepage, nullptr, nullptr, SW_SHOWNORMAL);
         break;
-    default:
-        break;
+    default: break;
     }
     return defaultHandling();
 }

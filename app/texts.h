@@ -24,6 +24,6 @@ inline constexpr char kConversionFailed[] = "変換に失敗しました";
 inline constexpr char kHomepage[] = TAVIMORE_HOMEPAGE;
 inline constexpr char kAboutText[] =
     "G00画像変換ソフト Tavimore\n"
-    "バージョン " TAVIMORE_VERSION "\n"
-    "製作: " TAVIMORE_MAKER "\n"
-    TAVIMORE_HOMEPAGE;
+    "バージョン " TAVIMORE_VERSION
+    "\n"
+    "製作: " TAVIMORE_MAKER "\n" TAVIMORE_HOMEPAGE;

@@ -13,21 +13,21 @@ constexpr int kWindowHeight = 180;
 constexpr WORD kIconResource = 500;
 
 LRESULT handleCreate() {
-    app.font = CreateFontA(12, 0, 0, 0, 0, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0,
-                           kFontFace);
+    app.font =
+        CreateFontA(12, 0, 0, 0, 0, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, kFontFace);
 
     std::memcpy(app.countText, kCountLabelTemplate, sizeof app.countText);
     app.countLabel = createControl(0, "STATIC", app.countText, 0, 290, 13, 120, 12, kIdCountLabel);
     setControlFont(app.countLabel);
-    setControlFont(createControl(0, "STATIC", kFolderLabelText, 0, 10, 43, 100, 12,
-                                 kIdFolderLabel));
-    app.folderEdit = createControl(WS_EX_CLIENTEDGE, "EDIT", "", ES_AUTOHSCROLL | ES_NOHIDESEL,
-                                   80, 40, 370, 18, kIdFolderEdit);
+    setControlFont(
+        createControl(0, "STATIC", kFolderLabelText, 0, 10, 43, 100, 12, kIdFolderLabel));
+    app.folderEdit = createControl(WS_EX_CLIENTEDGE, "EDIT", "", ES_AUTOHSCROLL | ES_NOHIDESEL, 80,
+                                   40, 370, 18, kIdFolderEdit);
     setControlFont(app.folderEdit);
     setControlFont(createControl(0, "button", kChooseFilesText, BS_PUSHBUTTON, 10, 10, 120, 18,
                                  kCmdChooseFiles));
-    app.psdCheck = createControl(0, "button", kPsdCheckText, BS_AUTOCHECKBOX, 410, 10, 80, 18,
-                                 kIdPsdCheck);
+    app.psdCheck =
+        createControl(0, "button", kPsdCheckText, BS_AUTOCHECKBOX, 410, 10, 80, 18, kIdPsdCheck);
     setControlFont(app.psdCheck);
     SendMessageA(app.psdCheck, BM_SETCHECK, BST_CHECKED, 0);
     setControlFont(createControl(0, "button", kChooseFolderText, BS_PUSHBUTTON, 460, 40, 18, 18,
@@ -43,16 +43,13 @@ LRESULT handleCreate() {
 
 LRESULT handleMessage() {
     switch (app.current.message) {
-    case WM_CREATE:
-        return handleCreate();
+    case WM_CREATE: return handleCreate();
     case WM_DESTROY:
         app.work.release();
         PostQuitMessage(0);
         return 0;
-    case WM_COMMAND:
-        return handleCommand();
-    default:
-        return defaultHandling();
+    case WM_COMMAND: return handleCommand();
+    default: return defaultHandling();
     }
 }
 
@@ -88,8 +85,8 @@ HWND createControl(DWORD exStyle, const char* className, const char* text, DWORD
 }
 
 HWND createConvertButton() {
-    HWND button = createControl(0, "button", kConvertText, BS_PUSHBUTTON, 200, 70, 120, 18,
-                                kCmdConvert);
+    HWND button =
+        createControl(0, "button", kConvertText, BS_PUSHBUTTON, 200, 70, 120, 18, kCmdConvert);
     setControlFont(button);
     return button;
 }

@@ -36,8 +36,8 @@ namespace {
 Status writeWith(const EncodeRequest& request, const Canvas& canvas, G00Layout layout,
                  EncodedImage& image) {
     if (request.writer != nullptr) return request.writer(canvas, layout, image);
-    return writeImage(canvas, layout == G00Layout::regions ? request.regionFormat : BuiltInFormat::bmp,
-                      image);
+    return writeImage(
+        canvas, layout == G00Layout::regions ? request.regionFormat : BuiltInFormat::bmp, image);
 }
 
 // Each region that draws a pixel, cut to its box and written on its own.
@@ -48,7 +48,7 @@ Status writeRegions(const EncodeRequest& request, std::span<const uint8_t> file,
     Status status = regionBoxes(file, data, width, height, boxes);
     if (status != Status::ok) return status;
     image.byRegion = true;
-    image.extension = request.writer != nullptr                        ? "png"
+    image.extension = request.writer != nullptr                    ? "png"
                       : request.regionFormat == BuiltInFormat::psd ? "psd"
                                                                    : "bmp";
     for (uint32_t i = 0; i < boxes.count; ++i) {
@@ -123,8 +123,8 @@ ConvertResult readSource(const char* path, uint32_t minimumSize, FileHandle& sou
     return read;
 }
 
-ConvertResult encodeFile(const char* sourcePath, const EncodeRequest& request,
-                         EncodedImage& image, KeptBlocks* kept) {
+ConvertResult encodeFile(const char* sourcePath, const EncodeRequest& request, EncodedImage& image,
+                         KeptBlocks* kept) {
     image.bytes.release();
     image.length = 0;
     image.byRegion = false;
@@ -176,7 +176,9 @@ ConvertResult encodeFile(const char* sourcePath, const EncodeRequest& request,
 namespace {
 
 // An output is named after its source up to the first ".".
-std::string_view outputStem(std::string_view fileName) { return fileName.substr(0, fileName.find('.')); }
+std::string_view outputStem(std::string_view fileName) {
+    return fileName.substr(0, fileName.find('.'));
+}
 
 }  // namespace
 

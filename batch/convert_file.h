@@ -54,7 +54,8 @@ enum class G00Layout : uint8_t { fullFrame, regions };
 
 // Writes the Canvas into image's bytes, length and extension. How the command line writes PNG,
 // whose zlib the window's program does not link, and PSD on several threads.
-using ImageWriter = std::function<Status(const Canvas& canvas, G00Layout layout, EncodedImage& image)>;
+using ImageWriter =
+    std::function<Status(const Canvas& canvas, G00Layout layout, EncodedImage& image)>;
 
 enum class BuiltInFormat : uint8_t { bmp, psd };
 
@@ -63,14 +64,14 @@ Status writeImage(const Canvas& canvas, BuiltInFormat format, EncodedImage& imag
 
 // What becomes of a region picture; full-frame pictures are written whole in every case.
 enum class RegionOutput : uint8_t {
-    whole,    // the whole Canvas as one picture
-    each,     // each region that draws a pixel alone, cut to its box (codec/g00_regions.h)
-    layers,   // one PSD, a layer per region that draws a pixel; the one-layer PSD when none does
+    whole,   // the whole Canvas as one picture
+    each,    // each region that draws a pixel alone, cut to its box (codec/g00_regions.h)
+    layers,  // one PSD, a layer per region that draws a pixel; the one-layer PSD when none does
 };
 
 struct EncodeRequest {
     BuiltInFormat regionFormat = BuiltInFormat::psd;  // of region pictures, when no writer is given
-    uint64_t maxPixels = 0;  // more pixels fail as tooManyPixels; 0: no limit
+    uint64_t maxPixels = 0;        // more pixels fail as tooManyPixels; 0: no limit
     ImageWriter writer = nullptr;  // every picture through it, when given (not with layers)
     RegionOutput regions = RegionOutput::whole;
 };
@@ -89,8 +90,8 @@ struct KeptBlocks {
 // output, since the whole picture is decoded first in every case. Every buffer but the
 // outputs is released before it returns; with kept, the source's,
 // the Canvas's and the decompression blocks are taken from it and given back to it instead.
-ConvertResult encodeFile(const char* sourcePath, const EncodeRequest& request,
-                         EncodedImage& image, KeptBlocks* kept = nullptr);
+ConvertResult encodeFile(const char* sourcePath, const EncodeRequest& request, EncodedImage& image,
+                         KeptBlocks* kept = nullptr);
 
 // Opens the source and reads it whole into file (at least a header's worth of bytes, those a
 // short file lacks zero), as encodeFile does: cannotOpen, notRegularFile, emptyFile, tooLarge,
@@ -105,8 +106,7 @@ std::string outputFileName(std::string_view fileName, const char* extension);
 // Puts fileName into outputPath (kPathSize bytes) at namePos with its part from the first "."
 // replaced by the extension ("a.b.g00" -> "a.psd"; a name without "." gets one). False when
 // the result would not fit; nothing is then written past the buffer.
-bool buildOutputName(char* outputPath, size_t namePos, const char* fileName,
-                     const char* extension);
+bool buildOutputName(char* outputPath, size_t namePos, const char* fileName, const char* extension);
 
 // Writes the image to outputPath (its name from namePos) under a temporary name and puts it
 // in place; on failure an existing file of that name is left as it was.

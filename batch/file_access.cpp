@@ -39,8 +39,7 @@ bool RunSources::contains(const FileIdentity& identity) const {
 }
 
 void TemporaryFiles::lock() {
-    while (busy_.test_and_set(std::memory_order_acquire)) {
-    }
+    while (busy_.test_and_set(std::memory_order_acquire)) {}
 }
 
 void TemporaryFiles::unlock() { busy_.clear(std::memory_order_release); }
@@ -62,8 +61,7 @@ void removeFile(const char* path);
 // from the process id and the attempt, lower case for file systems that ignore case. Outputs
 // of one run are put in place one after another, so attempts beyond the first only meet other
 // programs' files or leftovers of a killed run.
-std::string temporaryPath(const char* path, size_t namePos, uint32_t processId,
-                          uint32_t attempt) {
+std::string temporaryPath(const char* path, size_t namePos, uint32_t processId, uint32_t attempt) {
     static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuv";
     const size_t nameLength = std::strlen(path + namePos);
     const size_t digits = std::clamp<size_t>(nameLength, 2, 9) - 1;
@@ -279,8 +277,10 @@ Status writeWhole(FileHandle& output, const uint8_t* bytes, uint32_t size) {
     // A test build may cut the write short, as a full disk would.
     const uint32_t offered = faults::refuse(faults::Point::write) ? size / 2 : size;
     DWORD put = 0;
-    if (!WriteFile(output.native, bytes, offered, &put, nullptr)) output.error = int(GetLastError());
-    else if (put != size) output.error = ERROR_DISK_FULL;
+    if (!WriteFile(output.native, bytes, offered, &put, nullptr))
+        output.error = int(GetLastError());
+    else if (put != size)
+        output.error = ERROR_DISK_FULL;
     return put == size ? Status::ok : Status::writeFailed;
 }
 
@@ -307,7 +307,8 @@ std::string systemErrorText(int error) {
         nullptr, DWORD(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::string utf8;
     if (length > 0) {
-        const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, int(length), nullptr, 0, nullptr, nullptr);
+        const int bytes =
+            WideCharToMultiByte(CP_UTF8, 0, text, int(length), nullptr, 0, nullptr, nullptr);
         utf8.resize(size_t(bytes));
         WideCharToMultiByte(CP_UTF8, 0, text, int(length), utf8.data(), bytes, nullptr, nullptr);
     }

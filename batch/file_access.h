@@ -33,7 +33,8 @@ public:
     int error = 0;
 
 #ifdef _WIN32
-    void* native = reinterpret_cast<void*>(intptr_t(-1));  // a HANDLE; INVALID_HANDLE_VALUE when closed
+    void* native =
+        reinterpret_cast<void*>(intptr_t(-1));  // a HANDLE; INVALID_HANDLE_VALUE when closed
 #else
     int native = -1;
 #endif

@@ -56,13 +56,14 @@ struct Walk {
             const fs::file_status own = entry.symlink_status(statusError);
             if (fs::is_directory(own)) {
                 if (!below(entry.path(), path)) return false;
-            } else if (hasExtension(name, extensions) && fs::is_regular_file(entry.status(statusError))) {
+            } else if (hasExtension(name, extensions) &&
+                       fs::is_regular_file(entry.status(statusError))) {
                 found.push_back({joinPath(folder, path), path});
             }
         }
         if (!error) return true;
-        unreadable.push_back({relative.empty() ? folder : joinPath(folder, relative),
-                              error.message()});
+        unreadable.push_back(
+            {relative.empty() ? folder : joinPath(folder, relative), error.message()});
         return !stopAtFailure;
     }
 };

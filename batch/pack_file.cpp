@@ -33,11 +33,11 @@ PackResult sizeDiffers(uint32_t width, uint32_t height, const G00LikePlan& plan)
     return result;
 }
 
-
 // What a G00 file decodes to, for telling whether a pack changed anything: a region picture's
 // decompressed data (which holds hidden regions too), a full frame's pixels; and a region
 // picture's boxes.
-Status g00Content(std::span<const uint8_t> file, ByteBuffer& content, RegionBoxes* boxes = nullptr) {
+Status g00Content(std::span<const uint8_t> file, ByteBuffer& content,
+                  RegionBoxes* boxes = nullptr) {
     Canvas canvas;
     ByteBuffer data;
     const G00Decoded decoded = decodeG00Picture(file, canvas, 0, &data);
@@ -47,7 +47,8 @@ Status g00Content(std::span<const uint8_t> file, ByteBuffer& content, RegionBoxe
         return Status::ok;
     }
     Status status = Status::ok;
-    if (boxes != nullptr) status = regionBoxes(file, data.span(), canvas.width, canvas.height, *boxes);
+    if (boxes != nullptr)
+        status = regionBoxes(file, data.span(), canvas.width, canvas.height, *boxes);
     content = std::move(data);
     return status;
 }
@@ -89,8 +90,8 @@ PackResult writeG00(const Canvas& picture, const PackOriginal* like, bool dropOu
     return result;
 }
 
-PackResult failedLayer(Status status, const PsdStoredLayer& layer, LayerRefusal refusal = LayerRefusal::none,
-                       uint32_t value = 0) {
+PackResult failedLayer(Status status, const PsdStoredLayer& layer,
+                       LayerRefusal refusal = LayerRefusal::none, uint32_t value = 0) {
     PackResult result = failed(status);
     result.layer.assign(layer.name, layer.nameLength);
     result.layerRefusal = refusal;
@@ -98,7 +99,8 @@ PackResult failedLayer(Status status, const PsdStoredLayer& layer, LayerRefusal 
     return result;
 }
 
-constexpr uint32_t kNormalBlend = uint32_t('n') << 24 | uint32_t('o') << 16 | uint32_t('r') << 8 | 'm';
+constexpr uint32_t kNormalBlend =
+    uint32_t('n') << 24 | uint32_t('o') << 16 | uint32_t('r') << 8 | 'm';
 
 // "region RRR", as --layers names the layers: RRR, or kNoRegion.
 uint32_t regionOfLayerName(const PsdStoredLayer& layer) {
@@ -141,9 +143,12 @@ PackResult packLayers(const PsdLayers& read, const PackOriginal* like, bool drop
     std::vector<RegionPicture> pictures;
     for (uint32_t i = 0; i < read.layers.size(); ++i) {
         const PsdStoredLayer& layer = read.layers[i];
-        if (layer.opacity != 255) return failedLayer(Status::unsupportedPicture, layer, LayerRefusal::opacity, layer.opacity);
+        if (layer.opacity != 255)
+            return failedLayer(Status::unsupportedPicture, layer, LayerRefusal::opacity,
+                               layer.opacity);
         if (layer.blendMode != kNormalBlend)
-            return failedLayer(Status::unsupportedPicture, layer, LayerRefusal::blendMode, layer.blendMode);
+            return failedLayer(Status::unsupportedPicture, layer, LayerRefusal::blendMode,
+                               layer.blendMode);
         uint32_t region = i;
         if (like != nullptr && (region = regionOfLayerName(layer)) == kNoRegion)
             return failedLayer(Status::unsupportedPicture, layer, LayerRefusal::notRegion);
@@ -191,9 +196,8 @@ const char* plural(uint64_t count, const char* one, const char* many) {
 
 // A PSD colour mode's name, as Photoshop calls it.
 std::string colourModeName(uint32_t mode) {
-    static constexpr const char* kNames[] = {"bitmap", "grey",        "indexed", "RGB",  "CMYK",
-                                             nullptr,  nullptr,       "multichannel", "duotone",
-                                             "Lab"};
+    static constexpr const char* kNames[] = {"bitmap", "grey",  "indexed",      "RGB",     "CMYK",
+                                             nullptr,  nullptr, "multichannel", "duotone", "Lab"};
     if (mode < std::size(kNames) && kNames[mode] != nullptr) return kNames[mode];
     return printed("colour mode %u", mode);
 }
@@ -216,10 +220,12 @@ std::string refusalText(const PictureFacts& facts) {
     case PictureLimit::os2Header: return "OS/2 BMP: save it as a Windows BMP of 24 or 32 bits";
     case PictureLimit::depth:
         if (facts.format == PictureFormat::bmp) {
-            if (facts.compression == 4) return "BMP holding a JPEG: save it as a BMP of 24 or 32 bits";
-            if (facts.compression == 5) return "BMP holding a PNG: save it as a PNG, or a BMP of 24 or 32 bits";
+            if (facts.compression == 4)
+                return "BMP holding a JPEG: save it as a BMP of 24 or 32 bits";
+            if (facts.compression == 5)
+                return "BMP holding a PNG: save it as a PNG, or a BMP of 24 or 32 bits";
             return printed("%u-bit BMP%s: save it as 24 or 32 bits", facts.depth,
-                          facts.depth <= 8 ? " (palette)" : "");
+                           facts.depth <= 8 ? " (palette)" : "");
         }
         return printed("%u-bit PSD: save it with 8 bits per channel", facts.depth);
     case PictureLimit::colourMode:
@@ -228,12 +234,14 @@ std::string refusalText(const PictureFacts& facts) {
                (facts.depth != 8 ? " with 8 bits per channel" : "");
     case PictureLimit::compression:
         if (facts.format == PictureFormat::psd)
-            return printed("PSD channel of compression %u, which no known program writes: save it "
-                          "again with RLE or ZIP compression", facts.compression);
+            return printed(
+                "PSD channel of compression %u, which no known program writes: save it "
+                "again with RLE or ZIP compression",
+                facts.compression);
         if (facts.compression == 1 || facts.compression == 2)
             return "BMP compressed with RLE: save it uncompressed, with 24 or 32 bits";
         return printed("BMP of compression %u: save it uncompressed, with 24 or 32 bits",
-                      facts.compression);
+                       facts.compression);
     case PictureLimit::masks:
         return "BMP with colour masks other than 8 bits a channel: save it as 24 or 32 bits "
                "without masks";
@@ -283,7 +291,8 @@ PackResult packFile(const char* picturePath, const PackOriginal* like, bool drop
         const Status status = readPsdLayers(file.span().first(size), work.span(), layers, facts);
         file.release();
         work.release();
-        PackResult result = status == Status::ok ? packLayers(layers, like, dropOutside, image) : failed(status);
+        PackResult result =
+            status == Status::ok ? packLayers(layers, like, dropOutside, image) : failed(status);
         if (status != Status::ok) result.picture = facts;
         if (!result.ok()) {
             image.bytes.release();
@@ -327,12 +336,14 @@ PackResult packRegionFiles(std::span<const RegionFile> files, const PackOriginal
         FileHandle source;
         ByteBuffer bytes;
         uint32_t size = 0;
-        const ConvertResult read = readSource(file.path.c_str(), 1, i == 0 ? image.source : source, bytes, size);
+        const ConvertResult read =
+            readSource(file.path.c_str(), 1, i == 0 ? image.source : source, bytes, size);
         if (!read.ok()) return refuse(failedRead(read));
         ByteBuffer work;
         Status status = obtainBlock(kPictureWorkSize, work);
         if (status != Status::ok) return refuse(failed(status));
-        const PictureRead pictureRead = readPicture(bytes.span().first(size), work.span(), canvases[i]);
+        const PictureRead pictureRead =
+            readPicture(bytes.span().first(size), work.span(), canvases[i]);
         if (!pictureRead.ok()) {
             PackResult result = failed(pictureRead.status);
             result.picture = pictureRead;
@@ -354,8 +365,8 @@ PackResult packRegionFiles(std::span<const RegionFile> files, const PackOriginal
             result.originalHeight = box.height;
             return refuse(result);
         }
-        pictures.push_back({file.region, int32_t(box.left), int32_t(box.top), &picture,
-                            likeAlphaOf(picture)});
+        pictures.push_back(
+            {file.region, int32_t(box.left), int32_t(box.top), &picture, likeAlphaOf(picture)});
     }
     PackResult result = writeRegionsLike(pictures, like, dropOutside, image);
     if (!result.ok()) {
@@ -382,16 +393,19 @@ uint32_t regionOfFileName(const std::string& fileName, std::string& base) {
 std::string packFailureText(const PackResult& result, const std::string& originalName) {
     switch (result.status) {
     case Status::notG00:
-        return std::string(statusText(result.status)) + printed(" (type %u)", unsigned(result.typeByte));
+        return std::string(statusText(result.status)) +
+               printed(" (type %u)", unsigned(result.typeByte));
     case Status::unsupportedType:
-        return std::string(statusText(result.status)) + printed(" (G00 type %u)", unsigned(result.typeByte));
+        return std::string(statusText(result.status)) +
+               printed(" (G00 type %u)", unsigned(result.typeByte));
     case Status::unsupportedPicture:
         switch (result.layerRefusal) {
         case LayerRefusal::notRegion:
             return "layer '" + result.layer +
                    "' is not a region: merge it into the region layer it belongs to, or remove it";
         case LayerRefusal::opacity:
-            return "layer '" + result.layer + printed("' has an opacity of %u%%", result.layerValue * 100 / 255) +
+            return "layer '" + result.layer +
+                   printed("' has an opacity of %u%%", result.layerValue * 100 / 255) +
                    ": set it to 100%, since the game shows the layer's pixels as they are";
         case LayerRefusal::blendMode: {
             std::string key;
@@ -408,14 +422,18 @@ std::string packFailureText(const PackResult& result, const std::string& origina
         return "too large for a G00 picture: make it at most 65,535 pixels wide and high";
     case Status::sizeDiffers:
         if (result.region != kNoRegion)
-            return result.file + printed(" is %ux%u, region %03u of ", result.width, result.height, result.region) +
+            return result.file +
+                   printed(" is %ux%u, region %03u of ", result.width, result.height,
+                           result.region) +
                    originalName + printed(" is %ux%u", result.originalWidth, result.originalHeight);
         return printed("the picture is %ux%u, ", result.width, result.height) + originalName +
                printed(" is %ux%u", result.originalWidth, result.originalHeight);
     case Status::noSuchRegion: {
-        const std::string what = !result.layer.empty() ? "layer '" + result.layer + "'" : result.file;
+        const std::string what =
+            !result.layer.empty() ? "layer '" + result.layer + "'" : result.file;
         if (result.layerRefusal == LayerRefusal::regionEmpty)
-            return what + printed(" gives region %03u, which draws no pixel in ", result.region) + originalName;
+            return what + printed(" gives region %03u, which draws no pixel in ", result.region) +
+                   originalName;
         if (result.regionCount == 0)
             return what + " gives a region, but " + originalName + " is a full-frame picture";
         return what + printed(" names region %03u, but ", result.region) + originalName +
@@ -432,28 +450,30 @@ std::string packFailureText(const PackResult& result, const std::string& origina
         const OutsidePixels& o = result.outside;
         if (result.region != kNoRegion) {
             const unsigned long long count = o.count;
-            std::string text = (result.file.empty() ? std::string() : result.file + ": ") +
-                               printed("%llu %s outside the parts of region %03u, within (%u, %u) to (%u, %u), ",
-                                       count, plural(count, "pixel lies", "pixels lie"), result.region,
-                                       o.left, o.top, o.right, o.bottom) +
-                               "where " + originalName +
-                               " shows nothing of it: make them transparent, or keep the region inside its parts "
-                               "(--drop-outside leaves them out)";
+            std::string text =
+                (result.file.empty() ? std::string() : result.file + ": ") +
+                printed("%llu %s outside the parts of region %03u, within (%u, %u) to (%u, %u), ",
+                        count, plural(count, "pixel lies", "pixels lie"), result.region, o.left,
+                        o.top, o.right, o.bottom) +
+                "where " + originalName +
+                " shows nothing of it: make them transparent, or keep the region inside its parts "
+                "(--drop-outside leaves them out)";
             if (result.outsideRegions > 1)
                 text += printed("; %u more regions have such pixels", result.outsideRegions - 1);
             return text;
         }
         const unsigned long long count = o.count;
-        const std::string where = printed("within (%u, %u) to (%u, %u)", o.left, o.top, o.right, o.bottom);
+        const std::string where =
+            printed("within (%u, %u) to (%u, %u)", o.left, o.top, o.right, o.bottom);
         // The option is offered only where leaving them out loses nothing the picture shows:
         // an opaque picture takes the original's alpha, 0 where no part lies.
         if (result.coloursOnly)
             return printed("%llu %s outside the original's parts %s not black, ", count,
-                          plural(count, "pixel", "pixels"), plural(count, "is", "are")) +
+                           plural(count, "pixel", "pixels"), plural(count, "is", "are")) +
                    where + ": the picture is opaque and takes " + originalName +
                    "'s transparency, so they would not show (--drop-outside leaves them out)";
         return printed("%llu %s outside the original's parts, ", count,
-                      plural(count, "pixel lies", "pixels lie")) +
+                       plural(count, "pixel lies", "pixels lie")) +
                where + ", where " + originalName +
                " shows nothing: make them transparent, or keep the picture inside the parts";
     }

@@ -16,14 +16,14 @@ enum class LayerRefusal : uint8_t { none, notRegion, opacity, blendMode, regionE
 
 struct PackResult {
     Status status = Status::ok;
-    int systemError = 0;          // the system's code behind a failed open or read
-    uint8_t typeByte = 0;         // the original's, for notG00 and unsupportedType
-    PictureFacts picture;         // what the reader told of the picture (its limit, its layers)
+    int systemError = 0;             // the system's code behind a failed open or read
+    uint8_t typeByte = 0;            // the original's, for notG00 and unsupportedType
+    PictureFacts picture;            // what the reader told of the picture (its limit, its layers)
     uint32_t width = 0, height = 0;  // sizeDiffers: the picture's
     uint32_t originalWidth = 0, originalHeight = 0;  // sizeDiffers: the original's
-    OutsidePixels outside;        // pixelsOutside: those no part can hold
-    bool coloursOnly = false;     // pixelsOutside: the picture is opaque, so its alpha is the
-                                  // original's and the pixels outside would not show anyway
+    OutsidePixels outside;                           // pixelsOutside: those no part can hold
+    bool coloursOnly = false;  // pixelsOutside: the picture is opaque, so its alpha is the
+                               // original's and the pixels outside would not show anyway
     // Pictures region by region: the layer or file a refusal names, and the region concerned.
     std::string layer;
     std::string file;
@@ -31,8 +31,8 @@ struct PackResult {
     uint32_t regionCount = 0;     // noSuchRegion: the original's
     uint32_t outsideRegions = 0;  // pixelsOutside by region: how many regions have some
     LayerRefusal layerRefusal = LayerRefusal::none;
-    uint32_t layerValue = 0;      // the opacity or the blend mode's key a refusal names
-    bool unchanged = false;       // the file written holds the original's data as it was
+    uint32_t layerValue = 0;  // the opacity or the blend mode's key a refusal names
+    bool unchanged = false;   // the file written holds the original's data as it was
     bool ok() const { return status == Status::ok; }
 };
 

@@ -21,8 +21,8 @@ namespace {
 
 constexpr uint32_t kPictureWidth = 1920, kPictureHeight = 1080;
 constexpr uint32_t kBatchFiles = 500, kBatchWidth = 640, kBatchHeight = 480, kBatchSeeds = 5;
-constexpr PictureKind kBatchKinds[] = {PictureKind::photo, PictureKind::flat,
-                                       PictureKind::lineArt, PictureKind::sprite};
+constexpr PictureKind kBatchKinds[] = {PictureKind::photo, PictureKind::flat, PictureKind::lineArt,
+                                       PictureKind::sprite};
 
 bool writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -74,7 +74,8 @@ int main(int argc, char** argv) {
     }
 
     TestPicture picture = makeSpritePicture(kPictureWidth, kPictureHeight, 3);
-    if (!writeFile(dir / "picture.g00", encodeG00Regions(cutIntoParts(picture), LzMode::compress)) ||
+    if (!writeFile(dir / "picture.g00",
+                   encodeG00Regions(cutIntoParts(picture), LzMode::compress)) ||
         !writeFile(dir / "picture.rgba", rgbaBytes(picture)))
         return 1;
     TestPicture noisy = noisyPhoto(kPictureWidth, kPictureHeight);

@@ -74,10 +74,10 @@ struct Inputs {
     std::vector<uint8_t> regions;    // type 2, cut into parts
     StreamSpan pixelStream{};
     StreamSpan byteStream{};
-    ByteBuffer data;   // the decompressed part data
-    Canvas canvas;     // the decoded picture
-    Canvas scratch;    // decoding and composing target
-    ByteBuffer out;    // psdBound, enough for the BMP and the PNG too
+    ByteBuffer data;  // the decompressed part data
+    Canvas canvas;    // the decoded picture
+    Canvas scratch;   // decoding and composing target
+    ByteBuffer out;   // psdBound, enough for the BMP and the PNG too
     ByteBuffer pngWork;
 
     Inputs(PictureKind kind, Shape s) : shape(s) {
@@ -191,7 +191,8 @@ std::vector<Stage> stages() {
          }},
         {"writePng", canvasBytes,
          [](Inputs& in) {
-             uint32_t length = writePng(in.canvas, PngColour::rgba, in.pngWork.span(), in.out.span());
+             uint32_t length =
+                 writePng(in.canvas, PngColour::rgba, in.pngWork.span(), in.out.span());
              benchmark::DoNotOptimize(length);
              benchmark::ClobberMemory();
          }},
@@ -240,8 +241,9 @@ void registerEncoders(InputCache& cache) {
                                                           : lzBytesEncodedBound(units));
                     uint64_t length = 0;
                     for (auto _ : state) {
-                        length = pixels ? encodeLzPixels(input, PixelUnit::bgra, work.span(), out.span())
-                                        : encodeLzBytes(input, work.span(), out.span());
+                        length =
+                            pixels ? encodeLzPixels(input, PixelUnit::bgra, work.span(), out.span())
+                                   : encodeLzBytes(input, work.span(), out.span());
                         benchmark::DoNotOptimize(length);
                         benchmark::ClobberMemory();
                     }
@@ -278,8 +280,8 @@ void registerAll(InputCache& cache) {
     for (Shape shape : kShapes) {
         for (PictureKind kind : kKinds) {
             for (const Stage& stage : stages()) {
-                std::string name = std::string(stage.name) + "/" + pictureKindName(kind) + "/" +
-                                   shape.name();
+                std::string name =
+                    std::string(stage.name) + "/" + pictureKindName(kind) + "/" + shape.name();
                 benchmark::RegisterBenchmark(
                     name.c_str(),
                     [&cache, kind, shape, stage](benchmark::State& state) {

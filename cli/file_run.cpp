@@ -57,12 +57,12 @@ void dropRepeats(std::vector<Job>& jobs) {
     std::vector<Entry> entries(jobs.size());
     for (size_t i = 0; i < jobs.size(); ++i) {
         entries[i].index = i;
-        entries[i].known = jobs[i].refusal == nullptr &&
-                           identifyFile(jobs[i].source.c_str(), entries[i].identity);
+        entries[i].known =
+            jobs[i].refusal == nullptr && identifyFile(jobs[i].source.c_str(), entries[i].identity);
     }
     auto sameFile = [&](const Entry& a, const Entry& b) {
-        return a.known == b.known && (a.known ? a.identity == b.identity
-                                              : jobs[a.index].source == jobs[b.index].source);
+        return a.known == b.known &&
+               (a.known ? a.identity == b.identity : jobs[a.index].source == jobs[b.index].source);
     };
     std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
         if (a.known != b.known) return a.known;
@@ -121,7 +121,10 @@ bool listJobs(const RunOptions& options, std::span<const char* const> extensions
         for (FoundFile& entry : found) {
             const std::string relativeFolder =
                 entry.relative.substr(0, entry.relative.size() - baseName(entry.relative).size());
-            jobs.push_back({std::move(entry.path), joinPath(options.outputFolder, relativeFolder), nullptr, {}});
+            jobs.push_back({std::move(entry.path),
+                            joinPath(options.outputFolder, relativeFolder),
+                            nullptr,
+                            {}});
         }
     }
     dropRepeats(jobs);
@@ -200,9 +203,10 @@ std::string OutputWriter::placeRegions(const Job& job, EncodedImage& image) {
 // Names the output and puts it in place: the failure's text, or nothing.
 std::string OutputWriter::place(const Job& job, EncodedImage& image) {
     if (image.byRegion) return placeRegions(job, image);
-    const std::string output = joinPath(
-        job.outputFolder,
-        outputFileName(job.outputName.empty() ? baseName(job.source) : job.outputName, image.extension));
+    const std::string output =
+        joinPath(job.outputFolder,
+                 outputFileName(job.outputName.empty() ? baseName(job.source) : job.outputName,
+                                image.extension));
     if (options_.noClobber && pathExists(output)) {
         reporter_.leftAlone(output);
         return "";
@@ -220,7 +224,10 @@ std::string OutputWriter::place(const Job& job, EncodedImage& image) {
 
 FileRun::FileRun(const char* program, const char* verb, const RunOptions& options,
                  std::span<const char* const> extensions, TemporaryFiles& temporaries)
-    : program_(program), verb_(verb), options_(options), extensions_(extensions),
+    : program_(program),
+      verb_(verb),
+      options_(options),
+      extensions_(extensions),
       guards_{&sources_, &temporaries} {}
 
 bool FileRun::start(int& status, const std::vector<std::string>& alsoRead) {

@@ -24,7 +24,7 @@ struct RunOptions {
     bool verbose = false;      // -v: every file written
     bool help = false;
     bool version = false;
-    unsigned jobs = 0;         // -j N: files made at once; 0 means one per processor
+    unsigned jobs = 0;  // -j N: files made at once; 0 means one per processor
     std::vector<std::string> files;
 };
 

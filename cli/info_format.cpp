@@ -39,11 +39,15 @@ std::string quoted(const std::string& text) {
             uint32_t value = more == 3 ? c & 0x07u : more == 2 ? c & 0x0Fu : c & 0x1Fu;
             bool valid = more > 0 && i + more < n;
             for (size_t k = 1; valid && k <= more; ++k) {
-                if ((s[i + k] & 0xC0) != 0x80) valid = false;
-                else value = value << 6 | (s[i + k] & 0x3Fu);
+                if ((s[i + k] & 0xC0) != 0x80)
+                    valid = false;
+                else
+                    value = value << 6 | (s[i + k] & 0x3Fu);
             }
             valid = valid && value <= 0x10FFFF && !(value >= 0xD800 && value <= 0xDFFF) &&
-                    value >= (more == 3 ? 0x10000u : more == 2 ? 0x800u : 0x80u);
+                    value >= (more == 3   ? 0x10000u
+                              : more == 2 ? 0x800u
+                                          : 0x80u);
             if (valid) {
                 out.append(text, i, more + 1);
                 i += more + 1;
@@ -62,9 +66,10 @@ std::string orNull(const std::optional<T>& value) {
 }
 
 std::string boxText(const RegionBox& box) {
-    return box.empty() ? "draws no pixel"
-                       : "draws " + number(uint64_t(box.width)) + " x " + number(uint64_t(box.height)) +
-                             " at (" + number(uint64_t(box.left)) + ", " + number(uint64_t(box.top)) + ")";
+    return box.empty()
+               ? "draws no pixel"
+               : "draws " + number(uint64_t(box.width)) + " x " + number(uint64_t(box.height)) +
+                     " at (" + number(uint64_t(box.left)) + ", " + number(uint64_t(box.top)) + ")";
 }
 
 }  // namespace
@@ -87,8 +92,8 @@ std::string infoText(const FileInfo& info) {
     std::string text = info.file + ":";
     if (info.sizeKnown) text += " " + number(d.fileSize) + (d.fileSize == 1 ? " byte" : " bytes");
     if (info.read && d.headerRead)
-        text += ", " + std::string(g00TypeName(d.type)) + " (type " + number(uint64_t(d.type)) + "), " +
-                number(uint64_t(d.width)) + " x " + number(uint64_t(d.height));
+        text += ", " + std::string(g00TypeName(d.type)) + " (type " + number(uint64_t(d.type)) +
+                "), " + number(uint64_t(d.width)) + " x " + number(uint64_t(d.height));
     text += "\n";
     if (d.compressedLength || d.decompressedLength)
         text += "  compressed length " + orNull(d.compressedLength) + ", decompressed length " +
@@ -101,32 +106,37 @@ std::string infoText(const FileInfo& info) {
         text += "\n";
         for (size_t i = 0; i < d.regions.size(); ++i) {
             const G00RegionInfo& r = d.regions[i];
-            text += "    region " + threeDigits(uint32_t(i)) + ": x1 " + number(uint64_t(r.x1)) + ", y1 " +
-                    number(uint64_t(r.y1)) + ", x2 " + number(uint64_t(r.x2)) + ", y2 " +
+            text += "    region " + threeDigits(uint32_t(i)) + ": x1 " + number(uint64_t(r.x1)) +
+                    ", y1 " + number(uint64_t(r.y1)) + ", x2 " + number(uint64_t(r.x2)) + ", y2 " +
                     number(uint64_t(r.y2)) + "; unread " + number(uint64_t(r.unread[0])) + ", " +
                     number(uint64_t(r.unread[1])) + "\n";
         }
     }
     if (d.entryCount) {
-        text += "  " + number(uint64_t(*d.entryCount)) + (*d.entryCount == 1 ? " entry" : " entries");
+        text +=
+            "  " + number(uint64_t(*d.entryCount)) + (*d.entryCount == 1 ? " entry" : " entries");
         if (d.entries.size() < *d.entryCount)
             text += ", " + number(uint64_t(d.entries.size())) + " read";
         text += "\n";
         for (const G00EntryInfo& e : d.entries) {
-            text += "    entry " + threeDigits(e.index) + ": block at " + number(uint64_t(e.blockOffset)) +
-                    ", length " + number(int64_t(e.blockLength));
-            if (e.absent) text += ", absent";
-            else if (e.emptyRegion) text += ", empty region";
+            text += "    entry " + threeDigits(e.index) + ": block at " +
+                    number(uint64_t(e.blockOffset)) + ", length " + number(int64_t(e.blockLength));
+            if (e.absent)
+                text += ", absent";
+            else if (e.emptyRegion)
+                text += ", empty region";
             if (e.partCount)
-                text += ", " + number(uint64_t(*e.partCount)) + (*e.partCount == 1 ? " part, " : " parts, ") +
-                        boxText(e.box);
+                text += ", " + number(uint64_t(*e.partCount)) +
+                        (*e.partCount == 1 ? " part, " : " parts, ") + boxText(e.box);
             text += "\n";
             for (const G00PartInfo& p : e.parts)
-                text += "      part at (" + number(uint64_t(p.x)) + ", " + number(uint64_t(p.y)) + "), " +
-                        number(uint64_t(p.width)) + " x " + number(uint64_t(p.height)) + "\n";
+                text += "      part at (" + number(uint64_t(p.x)) + ", " + number(uint64_t(p.y)) +
+                        "), " + number(uint64_t(p.width)) + " x " + number(uint64_t(p.height)) +
+                        "\n";
         }
     }
-    text += "  result: " + (info.result == Status::ok ? std::string("converts") : "fails: " + info.reason) + "\n";
+    text += "  result: " +
+            (info.result == Status::ok ? std::string("converts") : "fails: " + info.reason) + "\n";
     return text;
 }
 
@@ -163,18 +173,20 @@ std::string infoJson(const FileInfo& info) {
         for (size_t k = 0; k < e.parts.size(); ++k) {
             const G00PartInfo& p = e.parts[k];
             json += std::string(k ? ", " : "") + "{\"x\": " + number(uint64_t(p.x)) +
-                    ", \"y\": " + number(uint64_t(p.y)) + ", \"width\": " + number(uint64_t(p.width)) +
+                    ", \"y\": " + number(uint64_t(p.y)) +
+                    ", \"width\": " + number(uint64_t(p.width)) +
                     ", \"height\": " + number(uint64_t(p.height)) + "}";
         }
         json += "], \"box\": ";
         json += e.box.empty() ? std::string("null")
-                              : "{\"left\": " + number(uint64_t(e.box.left)) + ", \"top\": " +
-                                    number(uint64_t(e.box.top)) + ", \"width\": " +
-                                    number(uint64_t(e.box.width)) + ", \"height\": " +
-                                    number(uint64_t(e.box.height)) + "}";
+                              : "{\"left\": " + number(uint64_t(e.box.left)) +
+                                    ", \"top\": " + number(uint64_t(e.box.top)) +
+                                    ", \"width\": " + number(uint64_t(e.box.width)) +
+                                    ", \"height\": " + number(uint64_t(e.box.height)) + "}";
         json += "}";
     }
     json += "], \"result\": " + quoted(statusKey(info.result));
-    json += ", \"reason\": " + (info.result == Status::ok ? std::string("null") : quoted(info.reason));
+    json +=
+        ", \"reason\": " + (info.result == Status::ok ? std::string("null") : quoted(info.reason));
     return json + "}";
 }

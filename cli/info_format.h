@@ -7,12 +7,12 @@
 #include "codec/g00_inspect.h"
 
 struct FileInfo {
-    std::string file;           // as given on the command line
-    bool sizeKnown = false;     // the file was opened: description.fileSize holds its size
-    bool read = false;          // false: the file could not be read, the rest is empty
+    std::string file;        // as given on the command line
+    bool sizeKnown = false;  // the file was opened: description.fileSize holds its size
+    bool read = false;       // false: the file could not be read, the rest is empty
     G00Description description;
-    Status result = Status::ok; // of reading, or of the conversion
-    std::string reason;         // the failure as a conversion reports it; empty when ok
+    Status result = Status::ok;  // of reading, or of the conversion
+    std::string reason;          // the failure as a conversion reports it; empty when ok
 };
 
 std::string infoText(const FileInfo& info);

@@ -51,8 +51,8 @@ bool readOptions(int argc, char** argv, std::span<const OptionRow> rows, const A
             letters += char(row.code);
             if (row.value != nullptr) letters += ':';
         }
-        longOptions.push_back({row.name, row.value != nullptr ? required_argument : no_argument,
-                               nullptr, row.code});
+        longOptions.push_back(
+            {row.name, row.value != nullptr ? required_argument : no_argument, nullptr, row.code});
     }
     longOptions.push_back({nullptr, 0, nullptr, 0});
 
@@ -75,8 +75,10 @@ std::string optionLines(std::span<const OptionRow> rows) {
     std::string text;
     for (const OptionRow& row : rows) {
         std::string left = "  ";
-        if (row.code < kFirstLongOnly) left += std::string("-") + char(row.code) + ", ";
-        else left += "    ";
+        if (row.code < kFirstLongOnly)
+            left += std::string("-") + char(row.code) + ", ";
+        else
+            left += "    ";
         left += std::string("--") + row.name;
         if (row.value != nullptr) left += std::string("=") + row.value;
         left.resize(std::max<size_t>(left.size() + 2, 24), ' ');

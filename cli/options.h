@@ -9,12 +9,12 @@
 
 // The options both programs share (cli/file_run.h), and the converter's own. files are the FILEs.
 struct CliOptions : RunOptions {
-    bool bmpOnly = false;     // --bmp: region-based pictures become BMP instead of PSD
-    bool png = false;         // --png: every picture becomes PNG
-    bool regions = false;     // --regions: each region of a region-based picture its own file
-    bool layers = false;      // --layers: region-based pictures as PSD with a layer per region
-    bool info = false;        // --info: describe the files, write nothing
-    bool json = false;        // --json: --info as one JSON array
+    bool bmpOnly = false;  // --bmp: region-based pictures become BMP instead of PSD
+    bool png = false;      // --png: every picture becomes PNG
+    bool regions = false;  // --regions: each region of a region-based picture its own file
+    bool layers = false;   // --layers: region-based pictures as PSD with a layer per region
+    bool info = false;     // --info: describe the files, write nothing
+    bool json = false;     // --json: --info as one JSON array
     uint64_t maxPixels = 178956970;  // --max-pixels N; 0 for no limit
 };
 

@@ -30,7 +30,8 @@ void runInOrder(size_t count, unsigned workers, Make make, Finish finish) {
             size_t i;
             {
                 std::unique_lock lock(mutex);
-                changed.wait(lock, [&] { return stop || taken >= count || taken < committed + window; });
+                changed.wait(lock,
+                             [&] { return stop || taken >= count || taken < committed + window; });
                 if (stop || taken >= count) return;
                 i = taken++;
                 ++busy;

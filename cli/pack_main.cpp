@@ -20,9 +20,9 @@ const char* const kPictureExtensions[] = {".png", ".bmp", ".psd"};
 
 // What one output is made of: a picture, or the region files of one original.
 struct PackUnit {
-    std::string original;            // empty: a fresh file
+    std::string original;             // empty: a fresh file
     std::vector<RegionFile> regions;  // region files, or none for one picture
-    std::string failure;             // why it fails before anything is read
+    std::string failure;              // why it fails before anything is read
 };
 
 std::string stemOf(const std::string& path) {
@@ -34,7 +34,8 @@ std::string stemOf(const std::string& path) {
 std::string relativeFolder(const PackOptions& options, const Job& job) {
     if (job.outputFolder.size() <= options.outputFolder.size()) return "";
     std::string relative = job.outputFolder.substr(options.outputFolder.size());
-    while (!relative.empty() && (relative.front() == '/' || relative.front() == '\\')) relative.erase(0, 1);
+    while (!relative.empty() && (relative.front() == '/' || relative.front() == '\\'))
+        relative.erase(0, 1);
     return relative;
 }
 
@@ -46,7 +47,8 @@ void planUnits(const PackOptions& options, const std::vector<Job>& jobs, std::ve
     for (const Job& job : jobs) {
         PackUnit unit;
         std::string base;
-        const uint32_t region = job.refusal == nullptr ? regionOfFileName(baseName(job.source), base) : kNoRegion;
+        const uint32_t region =
+            job.refusal == nullptr ? regionOfFileName(baseName(job.source), base) : kNoRegion;
         bool regionFile = false;
         if (job.refusal != nullptr) {
         } else if (!options.like.empty()) {
@@ -62,7 +64,8 @@ void planUnits(const PackOptions& options, const std::vector<Job>& jobs, std::ve
                 unit.original = ofRegions;
                 regionFile = true;
             } else {
-                unit.failure = "no original " + whole + (region != kNoRegion ? " or " + ofRegions : "");
+                unit.failure =
+                    "no original " + whole + (region != kNoRegion ? " or " + ofRegions : "");
             }
         }
         if (!regionFile) {
@@ -70,7 +73,8 @@ void planUnits(const PackOptions& options, const std::vector<Job>& jobs, std::ve
             units.push_back(std::move(unit));
             continue;
         }
-        const auto [at, added] = groups.try_emplace(unit.original + '\n' + job.outputFolder, units.size());
+        const auto [at, added] =
+            groups.try_emplace(unit.original + '\n' + job.outputFolder, units.size());
         if (added) {
             Job first = job;
             first.outputName = baseName(unit.original);
@@ -88,8 +92,8 @@ struct Packed {
     bool unchanged = false;
 };
 
-void packUnit(const Job& job, const PackUnit& unit, const PackOriginal* shared, const PackOptions& options,
-              Packed& packed) {
+void packUnit(const Job& job, const PackUnit& unit, const PackOriginal* shared,
+              const PackOptions& options, Packed& packed) {
     if (job.refusal != nullptr) return;
     if (!unit.failure.empty()) {
         packed.failure = unit.failure;
@@ -105,9 +109,10 @@ void packUnit(const Job& job, const PackUnit& unit, const PackOriginal* shared, 
         }
         like = &own;
     }
-    const PackResult result = unit.regions.empty()
-                                  ? packFile(job.source.c_str(), like, options.dropOutside, packed.image)
-                                  : packRegionFiles(unit.regions, *like, options.dropOutside, packed.image);
+    const PackResult result =
+        unit.regions.empty()
+            ? packFile(job.source.c_str(), like, options.dropOutside, packed.image)
+            : packRegionFiles(unit.regions, *like, options.dropOutside, packed.image);
     if (!result.ok()) packed.failure = packFailureText(result, unit.original);
     packed.unchanged = result.ok() && result.unchanged;
 }
@@ -137,7 +142,8 @@ int packAll(const PackOptions& options, TemporaryFiles& temporaries) {
 
     auto finish = [&](size_t i, Packed& packed) {
         const Job& job = grouped[i];
-        if (options.changedOnly && packed.unchanged && packed.failure.empty() && job.refusal == nullptr) {
+        if (options.changedOnly && packed.unchanged && packed.failure.empty() &&
+            job.refusal == nullptr) {
             run.reporter().unchanged();
             run.reporter().done();
             return true;

@@ -13,7 +13,8 @@ constexpr unsigned kMostThreads = 8;
 }  // namespace
 
 Status writePngImage(const Canvas& canvas, G00Layout layout, EncodedImage& image) {
-    const unsigned threads = std::min(std::max(1u, std::thread::hardware_concurrency()), kMostThreads);
+    const unsigned threads =
+        std::min(std::max(1u, std::thread::hardware_concurrency()), kMostThreads);
     Encoded out;
     Status status =
         encodePng(canvas, layout == G00Layout::regions ? PngColour::rgba : PngColour::rgb,

@@ -38,7 +38,11 @@ std::string progressLine(size_t finished, size_t total, size_t width) {
 }
 
 Reporter::Reporter(const char* program, const char* verb, bool quiet, bool verbose, size_t total)
-    : program_(program), verb_(verb), total_(total), quiet_(quiet), verbose_(verbose),
+    : program_(program),
+      verb_(verb),
+      total_(total),
+      quiet_(quiet),
+      verbose_(verbose),
       bar_(!quiet && total > 1 && terminalWidth() > 0) {}
 
 void Reporter::failed(const std::string& file, const std::string& reason) {
@@ -93,9 +97,9 @@ void Reporter::summary(const std::string& folder) {
     if (outputsWritten_ != converted_)
         std::printf(", %zu output%s written", outputsWritten_, outputsWritten_ == 1 ? "" : "s");
     if (outputsLeftAlone_ > 0)
-        std::printf(", %zu output%s left alone", outputsLeftAlone_, outputsLeftAlone_ == 1 ? "" : "s");
-    if (unchanged_ > 0)
-        std::printf(", %zu unchanged left out", unchanged_);
+        std::printf(", %zu output%s left alone", outputsLeftAlone_,
+                    outputsLeftAlone_ == 1 ? "" : "s");
+    if (unchanged_ > 0) std::printf(", %zu unchanged left out", unchanged_);
     std::printf("\n");
 }
 
@@ -103,8 +107,8 @@ void Reporter::drawBar() {
     if (!bar_) return;
     // Asked each time, so that a resized terminal gets a line of its new width.
     const std::string line = progressLine(finished_, total_, terminalWidth());
-    std::fprintf(stderr, "\r%s%*s\r%s", line.c_str(), int(drawn_ > line.size() ? drawn_ - line.size() : 0),
-                 "", line.c_str());
+    std::fprintf(stderr, "\r%s%*s\r%s", line.c_str(),
+                 int(drawn_ > line.size() ? drawn_ - line.size() : 0), "", line.c_str());
     std::fflush(stderr);
     drawn_ = line.size();
 }

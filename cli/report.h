@@ -34,11 +34,11 @@ private:
     size_t total_;
     size_t finished_ = 0;
     size_t failures_ = 0;
-    size_t converted_ = 0;         // files
+    size_t converted_ = 0;  // files
     size_t outputsWritten_ = 0;
     size_t outputsLeftAlone_ = 0;
     size_t unchanged_ = 0;
-    bool fileFailed_ = false;      // the file being finished
+    bool fileFailed_ = false;  // the file being finished
     bool fileWrote_ = false;
     bool fileLeftAlone_ = false;
     size_t drawn_ = 0;  // characters of the bar now on the terminal

@@ -122,8 +122,8 @@ int runConversions(const CliOptions& options, TemporaryFiles& temporaries) {
             jobs.size(), options.jobs,
             [&](size_t i, unsigned threads, KeptBlocks& kept, Converted& slot) {
                 if (jobs[i].refusal == nullptr)
-                    slot.result = encodeFile(jobs[i].source.c_str(), encodeRequest(options, threads),
-                                             slot.image, &kept);
+                    slot.result = encodeFile(jobs[i].source.c_str(),
+                                             encodeRequest(options, threads), slot.image, &kept);
             },
             [&](size_t i, Converted& slot) {
                 return finishJob(run.writer(), jobs[i], slot.result, slot.image, options);

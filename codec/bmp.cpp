@@ -2,7 +2,6 @@
 
 #include <emmintrin.h>
 
-
 #include "common/bytes.h"
 
 namespace {
@@ -53,7 +52,8 @@ uint32_t writeBmp(const Canvas& canvas, std::span<uint8_t> out) {
         // Four pixels at a time: three words out for four in.
         for (; x + 4 <= width; x += 4, source += 16, o += 12) {
             uint32_t p0 = loadWord32(source) & 0xFFFFFF, p1 = loadWord32(source + 4) & 0xFFFFFF;
-            uint32_t p2 = loadWord32(source + 8) & 0xFFFFFF, p3 = loadWord32(source + 12) & 0xFFFFFF;
+            uint32_t p2 = loadWord32(source + 8) & 0xFFFFFF,
+                     p3 = loadWord32(source + 12) & 0xFFFFFF;
             storeWord32(o, p0 | p1 << 24);
             storeWord32(o + 4, p1 >> 8 | p2 << 16);
             storeWord32(o + 8, p2 >> 16 | p3 << 8);

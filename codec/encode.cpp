@@ -19,7 +19,8 @@ Status written(Encoded& out, uint64_t length) {
 }  // namespace
 
 Status encodeBmp(const Canvas& canvas, Encoded& out) {
-    const Status status = obtainBlock(bmpFileSize(canvas.width, canvas.height), out.bytes, Fill::whole);
+    const Status status =
+        obtainBlock(bmpFileSize(canvas.width, canvas.height), out.bytes, Fill::whole);
     if (status != Status::ok) return status;
     return written(out, writeBmp(canvas, out.bytes.span()));
 }
@@ -33,7 +34,8 @@ Status encodePsd(const Canvas& canvas, const Parallel& parallel, Encoded& out) {
     if (status != Status::ok) return status;
     ByteBuffer second;
     // Without room for the second task's block, the file is packed in place in one piece.
-    if (parallel.most >= 2 && obtainBlock(psdSecondBound(width, height), second, Fill::fromStart) != Status::ok)
+    if (parallel.most >= 2 &&
+        obtainBlock(psdSecondBound(width, height), second, Fill::fromStart) != Status::ok)
         second.release();
     return written(out, writePsd(canvas, out.bytes.span(), second.span(), parallel));
 }
@@ -60,8 +62,10 @@ Status encodeRegionLayersPsd(std::span<const uint8_t> file, std::span<const uint
         // Readers blend a layer over those below, where the game replaces them: a layer some
         // later region covers gets a mask that hides what it replaces.
         const ByteBuffer& mask = masks.back();
-        const bool hides = std::find(mask.data(), mask.data() + mask.size(), 0) != mask.data() + mask.size();
-        layers.push_back({&pixels.back(), boxes.box[i].left, boxes.box[i].top, i, hides ? mask.data() : nullptr});
+        const bool hides =
+            std::find(mask.data(), mask.data() + mask.size(), 0) != mask.data() + mask.size();
+        layers.push_back({&pixels.back(), boxes.box[i].left, boxes.box[i].top, i,
+                          hides ? mask.data() : nullptr});
     }
     if (layers.empty()) return encodePsd(canvas, {}, out);
     status = obtainBlock(layeredPsdBound(canvas.width, canvas.height, layers), out.bytes,

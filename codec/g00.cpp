@@ -15,7 +15,8 @@ Status placeFullFrameStream(std::span<const uint8_t> file, StreamPlace& place) {
     // The compressed length is read; the decompressed length is not needed.
     if (file.size() < kFullFrameSizePairOffset + 4) return Status::truncated;
     place.start = kFullFrameStreamStart;
-    place.end = kFullFrameSizePairOffset + uint64_t(loadLe32(file.data() + kFullFrameSizePairOffset));
+    place.end =
+        kFullFrameSizePairOffset + uint64_t(loadLe32(file.data() + kFullFrameSizePairOffset));
     if (place.end > file.size()) return Status::truncated;
     return Status::ok;
 }
@@ -42,7 +43,8 @@ Status decodeFullFrame(std::span<const uint8_t> file, const StreamPlace& place, 
 Status decompress(std::span<const uint8_t> file, const StreamPlace& place, ByteBuffer& data,
                   KeptBlock* kept = nullptr) {
     // Resident at once only when the stream could fill it, not because the file says so.
-    const Fill fill = place.dataSize <= lzBytesMostOutput(place.bytes()) ? Fill::whole : Fill::inPart;
+    const Fill fill =
+        place.dataSize <= lzBytesMostOutput(place.bytes()) ? Fill::whole : Fill::inPart;
     Status status = kept != nullptr ? takeKeptBlock(place.dataSize, *kept, data, fill)
                                     : obtainBlock(place.dataSize, data, fill);
     if (status != Status::ok) return status;
@@ -119,7 +121,8 @@ G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas, uint6
     if (header.width == 0 || header.height == 0) return refuse(Status::emptyPicture);
     const uint64_t pixels = uint64_t(header.width) * header.height;
     if (maxPixels != 0 && pixels > maxPixels) return refuse(Status::tooManyPixels);
-    if (canvasByteSize(header.width, header.height) > kMaxBlockSize) return refuse(Status::tooLarge);
+    if (canvasByteSize(header.width, header.height) > kMaxBlockSize)
+        return refuse(Status::tooLarge);
 
     StreamPlace place;
     Status status = placeStream(file, place);
@@ -134,9 +137,9 @@ G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas, uint6
                         streamCouldFill ? Fill::whole : Fill::inPart,
                         kept != nullptr ? &kept->canvas : nullptr);
     if (status != Status::ok) return refuse(status);
-    status = header.type == kG00FullFrame
-                 ? decodeFullFrame(file, place, canvas)
-                 : decodeRegions(file, place, canvas, data, kept != nullptr ? &kept->data : nullptr);
+    status = header.type == kG00FullFrame ? decodeFullFrame(file, place, canvas)
+                                          : decodeRegions(file, place, canvas, data,
+                                                          kept != nullptr ? &kept->data : nullptr);
     if (status != Status::ok) return refuse(status);
     if (kept != nullptr && partData == nullptr) keepBlock(data, kept->data);
     if (header.type == kG00Regions) result.regionCount = g00RegionCount(file);

@@ -22,7 +22,7 @@ struct G00Header {
 
 struct G00Decoded {
     Status status = Status::ok;
-    G00Header header = {};  // as read, for the type byte of a refusal and the output's choice
+    G00Header header = {};     // as read, for the type byte of a refusal and the output's choice
     uint32_t regionCount = 0;  // a decoded region picture's records; 0 for a full frame
 };
 
@@ -46,6 +46,5 @@ struct G00Blocks {
     KeptBlock canvas;
     KeptBlock data;
 };
-G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas,
-                            uint64_t maxPixels = 0, ByteBuffer* partData = nullptr,
-                            G00Blocks* kept = nullptr);
+G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas, uint64_t maxPixels = 0,
+                            ByteBuffer* partData = nullptr, G00Blocks* kept = nullptr);

@@ -22,8 +22,10 @@ void readRegionRecords(std::span<const uint8_t> file, G00Description& d) {
     const uint64_t inFile = (file.size() - kRegionTableStart) / kRegionRecordSize;
     for (uint32_t i = 0; i < std::min<uint64_t>(count, inFile); ++i) {
         const uint8_t* r = file.data() + kRegionTableStart + uint64_t(kRegionRecordSize) * i;
-        d.regions.push_back({loadLe32(r + kRegionX1), loadLe32(r + kRegionY1),
-                             loadLe32(r + kRegionX2), loadLe32(r + kRegionY2),
+        d.regions.push_back({loadLe32(r + kRegionX1),
+                             loadLe32(r + kRegionY1),
+                             loadLe32(r + kRegionX2),
+                             loadLe32(r + kRegionY2),
                              {loadLe32(r + kRegionUnread1), loadLe32(r + kRegionUnread2)}});
     }
     readSizePair(file, regionSizePairOffset(count), d);

@@ -25,8 +25,8 @@ struct G00EntryInfo {
     uint32_t index = 0;
     uint32_t blockOffset = 0;
     int32_t blockLength = 0;
-    bool absent = false;       // a negative length: not drawn
-    bool emptyRegion = false;  // its record's x2 and y2 are 0: not drawn
+    bool absent = false;                // a negative length: not drawn
+    bool emptyRegion = false;           // its record's x2 and y2 are 0: not drawn
     std::optional<uint32_t> partCount;  // read for an entry that is drawn, when its block fits
     std::vector<G00PartInfo> parts;     // as many as lie inside the data
     RegionBox box;                      // the pixels it draws on the picture

@@ -127,7 +127,8 @@ Status regionMask(std::span<const uint8_t> file, std::span<const uint8_t> data, 
     status = obtainBlock(uint64_t(box.width) * box.height, mask, Fill::whole);
     if (status != Status::ok) return status;
     std::memset(mask.data(), 255, mask.size());
-    const Area area{box.left, box.top, uint64_t(box.left) + box.width, uint64_t(box.top) + box.height};
+    const Area area{box.left, box.top, uint64_t(box.left) + box.width,
+                    uint64_t(box.top) + box.height};
     for (uint32_t i = index + 1; i < table.entries; ++i) {
         status = walkEntryParts(table, readPartEntry(table, i), [&](const PartPlace& part) {
             const Area inside = clipPart(part, area);

@@ -14,7 +14,6 @@
 
 namespace {
 
-
 // A fresh region-based file: one region, one PartTable entry, one block of one part.
 constexpr uint64_t kFreshBlockOffset = kPartTableHeaderSize + kPartTableEntrySize;
 constexpr uint64_t kFreshPartOffset = kFreshBlockOffset + kPartBlockHeaderSize;
@@ -33,7 +32,8 @@ void copyBox(const Canvas& canvas, uint64_t left, uint64_t top, uint64_t columns
              uint8_t* to, uint64_t rowPixels) {
     for (uint64_t r = 0; r < rows; ++r)
         std::memcpy(to + r * rowPixels * 4,
-                    canvas.pixels.data() + ((top + r) * canvas.width + left) * 4, size_t(columns * 4));
+                    canvas.pixels.data() + ((top + r) * canvas.width + left) * 4,
+                    size_t(columns * 4));
 }
 
 }  // namespace
@@ -86,8 +86,8 @@ uint64_t freshG00Bound(const G00FreshPlan& plan) {
 
 uint64_t writeFreshG00(const Canvas& canvas, const G00FreshPlan& plan, std::span<uint8_t> work,
                        std::span<uint8_t> out) {
-    if (canvas.width > kMaxG00Side || canvas.height > kMaxG00Side || work.size() < freshG00WorkSize(plan) ||
-        out.size() < freshG00Bound(plan))
+    if (canvas.width > kMaxG00Side || canvas.height > kMaxG00Side ||
+        work.size() < freshG00WorkSize(plan) || out.size() < freshG00Bound(plan))
         return 0;
     if (plan.type == kG00FullFrame) {
         if (plan.units != uint64_t(canvas.width) * canvas.height) return 0;
@@ -172,7 +172,9 @@ namespace {
 
 // Which drawn part shows at each pixel of the picture, by its number in the order the decoder
 // draws them from 1 (0: none). 65,535 entries of 65,535 parts are fewer than 2^32.
-uint64_t visiblePartMapBytes(const G00LikePlan& plan) { return uint64_t(plan.width) * plan.height * 4; }
+uint64_t visiblePartMapBytes(const G00LikePlan& plan) {
+    return uint64_t(plan.width) * plan.height * 4;
+}
 
 // One pass over the parts the decoder draws, the decoder's own walk: each drawn part is
 // handed to draw(pixels offset, part width, part height, left, top). The fields read are
@@ -252,22 +254,27 @@ Status startRefill(std::span<const uint8_t> original, const G00LikePlan& plan,
                    std::span<uint8_t> work, Refill& refill) {
     // Every size below is within work, checked by the caller.
     refill.shows = reinterpret_cast<uint32_t*>(work.data());
-    refill.lzWork = work.subspan(size_t(visiblePartMapBytes(plan)), size_t(lzEncodeWorkSize(plan.units)));
-    refill.data = std::span<uint8_t>(refill.lzWork.data() + refill.lzWork.size(), size_t(plan.units));
+    refill.lzWork =
+        work.subspan(size_t(visiblePartMapBytes(plan)), size_t(lzEncodeWorkSize(plan.units)));
+    refill.data =
+        std::span<uint8_t>(refill.lzWork.data() + refill.lzWork.size(), size_t(plan.units));
     std::memset(refill.shows, 0, size_t(visiblePartMapBytes(plan)));
     std::memset(refill.data.data(), 0, refill.data.size());
     refill.sizes = plan.prefix - kSizePairSize;
-    const uint8_t* streamEnd = original.data() + refill.sizes + loadLe32(original.data() + refill.sizes);
+    const uint8_t* streamEnd =
+        original.data() + refill.sizes + loadLe32(original.data() + refill.sizes);
     if (streamEnd <= original.data() + plan.prefix) return Status::ok;
-    return decodeLzBytes(original.data() + plan.prefix, streamEnd, original.data() + original.size(),
-                         refill.data.data(), refill.data.data() + refill.data.size());
+    return decodeLzBytes(original.data() + plan.prefix, streamEnd,
+                         original.data() + original.size(), refill.data.data(),
+                         refill.data.data() + refill.data.size());
 }
 
 // The refilled data compressed behind the original's kept bytes: the file's length, 0 when the
 // output is too small.
 uint64_t finishRefill(std::span<const uint8_t> original, const G00LikePlan& plan,
                       const Refill& refill, std::span<uint8_t> out) {
-    const uint64_t stream = encodeLzBytes(refill.data, refill.lzWork, out.subspan(size_t(plan.prefix)));
+    const uint64_t stream =
+        encodeLzBytes(refill.data, refill.lzWork, out.subspan(size_t(plan.prefix)));
     if (stream == 0) return 0;
     std::memcpy(out.data(), original.data(), size_t(plan.prefix));
     storeLe32(out.data() + refill.sizes, uint32_t(kSizePairSize + stream));
@@ -316,8 +323,8 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
         return result;
 
     if (plan.type == kG00FullFrame) {
-        const uint64_t stream =
-            encodeLzPixels(picture.pixels.span(), PixelUnit::bgra, work, out.subspan(size_t(plan.prefix)));
+        const uint64_t stream = encodeLzPixels(picture.pixels.span(), PixelUnit::bgra, work,
+                                               out.subspan(size_t(plan.prefix)));
         if (stream == 0) return result;
         std::memcpy(out.data(), original.data(), size_t(plan.prefix));
         storeLe32(out.data() + kFullFrameSizePairOffset, uint32_t(kSizePairSize + stream));
@@ -335,24 +342,27 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
     // hides, like those beyond the picture, stay as the original has them.
     uint32_t number = 0;
     uint64_t before = 0, after = 0;
-    result.status = walkParts(original, data, before, [&](uint64_t, uint32_t partWidth,
-                                                          uint32_t partHeight, uint64_t left,
-                                                          uint64_t top) {
-        ++number;
-        eachPixelShown(plan.width, plan.height, partWidth, partHeight, left, top,
-                       [&](uint64_t i, uint64_t) { shows[i] = number; });
-    });
+    result.status = walkParts(
+        original, data, before,
+        [&](uint64_t, uint32_t partWidth, uint32_t partHeight, uint64_t left, uint64_t top) {
+            ++number;
+            eachPixelShown(plan.width, plan.height, partWidth, partHeight, left, top,
+                           [&](uint64_t i, uint64_t) { shows[i] = number; });
+        });
     if (result.status != Status::ok) return result;
     number = 0;
-    walkParts(original, data, after, [&](uint64_t at, uint32_t partWidth, uint32_t partHeight,
-                                          uint64_t left, uint64_t top) {
-        ++number;
-        eachPixelShown(plan.width, plan.height, partWidth, partHeight, left, top, [&](uint64_t i, uint64_t offset) {
-            if (shows[i] == number)
-                std::memcpy(data.data() + at + offset, picture.pixels.data() + i * 4,
-                            alpha == LikeAlpha::picture ? 4 : 3);
+    walkParts(
+        original, data, after,
+        [&](uint64_t at, uint32_t partWidth, uint32_t partHeight, uint64_t left, uint64_t top) {
+            ++number;
+            eachPixelShown(plan.width, plan.height, partWidth, partHeight, left, top,
+                           [&](uint64_t i, uint64_t offset) {
+                               if (shows[i] == number)
+                                   std::memcpy(data.data() + at + offset,
+                                               picture.pixels.data() + i * 4,
+                                               alpha == LikeAlpha::picture ? 4 : 3);
+                           });
         });
-    });
     // Parts whose pixels lie over the tables or headers would change what the decoder reads:
     // such an original cannot be refilled in place.
     walkParts(original, data, after, [](uint64_t, uint32_t, uint32_t, uint64_t, uint64_t) {});
@@ -396,14 +406,17 @@ G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, cons
     std::array<bool, 256> given{};
     for (const RegionPicture& picture : regions) {
         result.region = picture.region;
-        if (picture.region >= table.regions) result.status = Status::noSuchRegion;
-        else if (given[picture.region]) result.status = Status::regionTwice;
+        if (picture.region >= table.regions)
+            result.status = Status::noSuchRegion;
+        else if (given[picture.region])
+            result.status = Status::regionTwice;
         if (result.status != Status::ok) return result;
         given[picture.region] = true;
     }
     result.region = kNoRegion;
     uint64_t before = 0, after = 0;
-    result.status = walkParts(original, refill.data, before, [](uint64_t, uint32_t, uint32_t, uint64_t, uint64_t) {});
+    result.status = walkParts(original, refill.data, before,
+                              [](uint64_t, uint32_t, uint32_t, uint64_t, uint64_t) {});
     if (result.status != Status::ok) return result;
 
     const uint32_t width = plan.width, height = plan.height;
@@ -416,8 +429,9 @@ G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, cons
     uint32_t number = 0;
     for (const RegionPicture& picture : regions) {
         const Canvas& pixels = *picture.pixels;
-        const PartEntry entry =
-            picture.region < table.entriesInData ? readPartEntry(table, picture.region) : PartEntry{};
+        const PartEntry entry = picture.region < table.entriesInData
+                                    ? readPartEntry(table, picture.region)
+                                    : PartEntry{};
         const uint32_t first = number + 1;
         auto walk = [&](auto visit) {
             return walkEntryParts(table, entry, [&](const PartPlace& part) {
@@ -426,7 +440,8 @@ G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, cons
                                [&](uint64_t i, uint64_t offset) { visit(part, i, offset); });
             });
         };
-        result.status = walk([&](const PartPlace&, uint64_t i, uint64_t) { refill.shows[i] = number; });
+        result.status =
+            walk([&](const PartPlace&, uint64_t i, uint64_t) { refill.shows[i] = number; });
         if (result.status != Status::ok) return result;
         const uint32_t last = number;
         number = first - 1;
@@ -441,18 +456,22 @@ G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, cons
         walk([&](const PartPlace& part, uint64_t i, uint64_t offset) {
             if (refill.shows[i] != number) return;
             const uint8_t* from = pixelAt(i % width, i / width);
-            if (from[3] == 0 && picture.alpha == LikeAlpha::picture && lastRegion[i] > picture.region + 1) return;
+            if (from[3] == 0 && picture.alpha == LikeAlpha::picture &&
+                lastRegion[i] > picture.region + 1)
+                return;
             uint8_t* to = refill.data.data() + (part.pixels - table.data.data()) + offset;
             std::memcpy(to, from, bytes);
         });
         OutsidePixels outside;
-        const int64_t x0 = std::max<int64_t>(picture.left, 0), y0 = std::max<int64_t>(picture.top, 0);
+        const int64_t x0 = std::max<int64_t>(picture.left, 0),
+                      y0 = std::max<int64_t>(picture.top, 0);
         const int64_t x1 = std::min<int64_t>(int64_t(picture.left) + pixels.width, width);
         const int64_t y1 = std::min<int64_t>(int64_t(picture.top) + pixels.height, height);
         for (int64_t y = y0; y < y1; ++y) {
             for (int64_t x = x0; x < x1; ++x) {
                 const uint8_t* p = pixelAt(uint64_t(x), uint64_t(y));
-                const bool shown = picture.alpha == LikeAlpha::picture ? p[3] != 0 : (p[0] | p[1] | p[2]) != 0;
+                const bool shown =
+                    picture.alpha == LikeAlpha::picture ? p[3] != 0 : (p[0] | p[1] | p[2]) != 0;
                 const uint32_t at = refill.shows[uint64_t(y) * width + uint64_t(x)];
                 if (shown && (at < first || at > last)) widen(outside, uint32_t(x), uint32_t(y));
             }
@@ -462,7 +481,8 @@ G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, cons
             result.outside.pixels = outside;
         }
     }
-    walkParts(original, refill.data, after, [](uint64_t, uint32_t, uint32_t, uint64_t, uint64_t) {});
+    walkParts(original, refill.data, after,
+              [](uint64_t, uint32_t, uint32_t, uint64_t, uint64_t) {});
     if (after != before) {
         result.status = Status::damagedParts;
         return result;
@@ -495,8 +515,10 @@ FreshRegion freshRegion(const RegionPicture& picture, uint32_t width, uint32_t h
     region.bottom = uint32_t(std::clamp<int64_t>(int64_t(picture.top) + pixels.height, 0, height));
     uint32_t left = region.right, top = region.bottom, right = 0, bottom = 0;
     for (uint32_t y = region.top; y < region.bottom; ++y) {
-        const uint8_t* row = pixels.pixels.data() +
-                             (uint64_t(int64_t(y) - picture.top) * pixels.width + uint64_t(int64_t(region.left) - picture.left)) * 4;
+        const uint8_t* row =
+            pixels.pixels.data() + (uint64_t(int64_t(y) - picture.top) * pixels.width +
+                                    uint64_t(int64_t(region.left) - picture.left)) *
+                                       4;
         for (uint32_t x = region.left; x < region.right; ++x, row += 4) {
             if (row[3] == 0) continue;
             left = std::min(left, x);
@@ -526,9 +548,12 @@ G00RegionsPlan planFreshRegionsG00(std::span<const RegionPicture> regions, uint3
     plan.width = width;
     plan.height = height;
     plan.regions = uint32_t(std::min<size_t>(regions.size(), UINT32_MAX));
-    if (regions.size() > kMostRegions) plan.status = Status::tooManyRegions;
-    else if (regions.empty() || width == 0 || height == 0) plan.status = Status::emptyPicture;
-    else if (width > kMaxG00Side || height > kMaxG00Side) plan.status = Status::pictureTooLarge;
+    if (regions.size() > kMostRegions)
+        plan.status = Status::tooManyRegions;
+    else if (regions.empty() || width == 0 || height == 0)
+        plan.status = Status::emptyPicture;
+    else if (width > kMaxG00Side || height > kMaxG00Side)
+        plan.status = Status::pictureTooLarge;
     if (plan.status != Status::ok) return plan;
     plan.units = freshTableBytes(regions.size());
     for (const RegionPicture& picture : regions)
@@ -585,9 +610,11 @@ uint64_t writeFreshRegionsG00(std::span<const RegionPicture> regions, const G00R
         const Canvas& pixels = *regions[i].pixels;
         const int64_t left = regions[i].left, top = regions[i].top;
         for (uint32_t y = region.partTop; y < region.partBottom; ++y)
-            std::memcpy(part + kPartHeaderSize + uint64_t(y - region.partTop) * columns * 4,
-                        pixels.pixels.data() + (uint64_t(y - top) * pixels.width + uint64_t(region.partLeft - left)) * 4,
-                        size_t(columns) * 4);
+            std::memcpy(
+                part + kPartHeaderSize + uint64_t(y - region.partTop) * columns * 4,
+                pixels.pixels.data() +
+                    (uint64_t(y - top) * pixels.width + uint64_t(region.partLeft - left)) * 4,
+                size_t(columns) * 4);
     }
     if (at != plan.units) return 0;
     const uint64_t stream = encodeLzBytes({data, size_t(plan.units)}, work.first(size_t(lzWork)),

@@ -64,8 +64,8 @@ struct G00LikePlan {
     uint8_t type = 0;
     bool fullFrame = false;  // type 0: colours only, no alpha stored
     uint32_t width = 0, height = 0;
-    uint64_t prefix = 0;   // the original's bytes kept before the stream
-    uint64_t units = 0;    // what the LZ stream holds: pixels (type 0) or decompressed bytes
+    uint64_t prefix = 0;  // the original's bytes kept before the stream
+    uint64_t units = 0;   // what the LZ stream holds: pixels (type 0) or decompressed bytes
 };
 
 enum class LikeAlpha : uint8_t {

@@ -133,8 +133,8 @@ inline void copyPixelsWide(uint8_t* o, uint32_t distanceBytes, uint32_t count) {
         const __m128i repeated = _mm_set1_epi32(int(loadWord32(from)));
         for (uint32_t k = 0; k < count; k += 4) {
             const uint32_t group = count - k < 4 ? count - k : 4;
-            const __m128i mask = _mm_loadu_si128(
-                reinterpret_cast<const __m128i*>(kLeadingColours + 4 - group));
+            const __m128i mask =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(kLeadingColours + 4 - group));
             blend16(o + 4 * k, distanceBytes == 4 ? repeated : load16(from + 4 * k), mask);
         }
     } else {
@@ -223,7 +223,8 @@ Status decodeLzBytes(const uint8_t* stream, const uint8_t* streamEnd, const uint
             // The literals before each copy are contiguous in the stream: a run of them (at
             // most eight) is one 16-byte move, then the copy follows.
             for (uint32_t items = kItemsPerControl;;) {
-                const uint32_t literals = std::min<uint32_t>(uint32_t(std::countr_one(control)), items);
+                const uint32_t literals =
+                    std::min<uint32_t>(uint32_t(std::countr_one(control)), items);
                 store16(o, load16(in));
                 in += literals;
                 o += literals;

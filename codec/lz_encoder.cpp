@@ -19,20 +19,20 @@ constexpr uint32_t kPrefetch = 8;       // positions ahead
 constexpr uint64_t kCopyBits = 1 + 16;
 
 // The work area: the roots of the match trees (positions + 1, 0 for none), the trees' links,
-// for bytes the chains of three-byte hashes and the pair table, then the longest match at every position (distance and length; the length later becomes the
-// chosen item). The links need no clearing: a link is only read at a position already inserted.
+// for bytes the chains of three-byte hashes and the pair table, then the longest match at every
+// position (distance and length; the length later becomes the chosen item). The links need no
+// clearing: a link is only read at a position already inserted.
 struct Work {
     uint32_t* roots;     // one tree for each hash of the leading units
     uint32_t* children;  // two links (lesser, greater) for each position, by position mod kWindow
     uint32_t* tripleHeads;  // bytes: the newest position + 1 of each hash of three bytes
     uint32_t* tripleLinks;  // bytes: the next older one of the same hash, by position mod kWindow
-    uint16_t* newest;    // bytes: the newest position of each pair of bytes, its low 16 bits
+    uint16_t* newest;       // bytes: the newest position of each pair of bytes, its low 16 bits
     uint16_t* distances;
     uint8_t* lengths;
 };
 
-constexpr uint64_t kTableBytes =
-    (2 * uint64_t(kHashSlots) + 3 * kWindow) * 4 + kPairSlots * 2;
+constexpr uint64_t kTableBytes = (2 * uint64_t(kHashSlots) + 3 * kWindow) * 4 + kPairSlots * 2;
 
 Work layOut(uint8_t* work, uint64_t units) {
     Work w;
@@ -140,7 +140,8 @@ void findMatches(const Units& units, uint32_t count, const Work& w) {
                     break;
                 }
                 uint32_t* pair = w.children + 2 * (from % kWindow);
-                const uint32_t n = units.extend(from, pos, std::min(lesserLength, greaterLength), limit);
+                const uint32_t n =
+                    units.extend(from, pos, std::min(lesserLength, greaterLength), limit);
                 if (n == limit) {  // the node's place is taken: its subtrees become this one's
                     best = n;
                     distance = pos - from;
@@ -246,8 +247,8 @@ void choosePath(uint32_t count, const Work& w) {
                                             : uint32_t(std::bit_width(nearReach | 1) - 1) / 8;
         const uint32_t length = Units::minMatch + lane;
         const uint64_t literal = cost[last % kRing] + Units::literalBits;
-        const uint64_t copy = (farReach | nearReach) != 0 ? cost[(end - length) % kRing] + kCopyBits
-                                                          : literal;
+        const uint64_t copy =
+            (farReach | nearReach) != 0 ? cost[(end - length) % kRing] + kCopyBits : literal;
         // Which is shorter is as unpredictable as the picture: chosen by arithmetic.
         const uint32_t shorter = 0u - uint32_t(copy < literal);
         cost[end % kRing] = std::min(copy, literal);
@@ -288,8 +289,8 @@ uint64_t writeStream(const Units& units, uint32_t count, const Work& w, uint8_t*
 template <typename Units>
 uint64_t encode(const Units& units, uint64_t count, std::span<uint8_t> work, std::span<uint8_t> out,
                 uint64_t bound) {
-    if (count >= (uint64_t(1) << 32) || work.size() < lzEncodeWorkSize(count) || out.size() < bound ||
-        reinterpret_cast<uintptr_t>(work.data()) % 4 != 0)
+    if (count >= (uint64_t(1) << 32) || work.size() < lzEncodeWorkSize(count) ||
+        out.size() < bound || reinterpret_cast<uintptr_t>(work.data()) % 4 != 0)
         return 0;
     const Work w = layOut(work.data(), count);
     findMatches(units, uint32_t(count), w);
@@ -305,7 +306,8 @@ uint64_t encodeLzPixels(std::span<const uint8_t> pixels, PixelUnit unit, std::sp
                         std::span<uint8_t> out) {
     const uint64_t count = pixels.size() / uint32_t(unit);
     const uint64_t bound = lzPixelsEncodedBound(count);
-    if (unit == PixelUnit::bgra) return encode(PixelUnits<4>{pixels.data()}, count, work, out, bound);
+    if (unit == PixelUnit::bgra)
+        return encode(PixelUnits<4>{pixels.data()}, count, work, out, bound);
     return encode(PixelUnits<3>{pixels.data()}, count, work, out, bound);
 }
 

@@ -44,9 +44,13 @@ struct EqualBits {
         return e[0] & (e[0] >> 1 | e[1] << 63);
     }
     // The positions where the equal samples of a run of three or more begin.
-    uint64_t runStarts(uint32_t w) const { return triples(w) & ~(triples(w) << 1 | triples(int64_t(w) - 1) >> 63); }
+    uint64_t runStarts(uint32_t w) const {
+        return triples(w) & ~(triples(w) << 1 | triples(int64_t(w) - 1) >> 63);
+    }
     // The positions two before a run's last sample.
-    uint64_t runEnds(uint32_t w) const { return triples(w) & ~(triples(w) >> 1 | triples(w + 1) << 63); }
+    uint64_t runEnds(uint32_t w) const {
+        return triples(w) & ~(triples(w) >> 1 | triples(w + 1) << 63);
+    }
 };
 
 // Walks the set bits of one kind of word of a row, in order. next() returns width when no
@@ -75,7 +79,8 @@ private:
 };
 
 inline void copySixteen(const uint8_t* s, uint8_t* o) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
 }
 
 // Copies count bytes, no byte more or fewer: literal runs are short, and a library call or

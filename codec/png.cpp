@@ -14,9 +14,9 @@
 
 namespace {
 
-constexpr uint32_t kPngHeadSize = 8 + 25;        // signature and IHDR
-constexpr uint32_t kPngTailSize = 16 + 12;       // the Adler-32 IDAT and IEND
-constexpr uint32_t kPngBandBytes = 256 * 1024;   // filtered bytes a band holds at least
+constexpr uint32_t kPngHeadSize = 8 + 25;       // signature and IHDR
+constexpr uint32_t kPngTailSize = 16 + 12;      // the Adler-32 IDAT and IEND
+constexpr uint32_t kPngBandBytes = 256 * 1024;  // filtered bytes a band holds at least
 constexpr int kDeflateLevel = 5;
 
 uint32_t pngBytesPerPixel(PngColour colour) { return colour == PngColour::rgba ? 4 : 3; }
@@ -57,7 +57,10 @@ uint32_t finishChunk(uint8_t* chunk, const char type[4], uint32_t dataLength) {
 
 // The zlib header as zlib writes it for the level: 32 KiB window, no dictionary.
 void writeZlibHeader(uint8_t* out) {
-    const uint32_t levelFlag = kDeflateLevel < 2 ? 0 : kDeflateLevel < 6 ? 1 : kDeflateLevel == 6 ? 2 : 3;
+    const uint32_t levelFlag = kDeflateLevel < 2    ? 0
+                               : kDeflateLevel < 6  ? 1
+                               : kDeflateLevel == 6 ? 2
+                                                    : 3;
     uint32_t flags = levelFlag << 6;
     flags += 31 - (0x78 * 256 + flags) % 31;
     out[0] = 0x78;
@@ -76,7 +79,9 @@ void loadRow(const uint8_t* bgra, uint32_t width, PngColour colour, uint8_t* out
 
 inline uint32_t signedMagnitude(uint8_t v) { return v < 128 ? v : 256u - v; }
 
-inline __m128i load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline __m128i load16(const uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
 inline void store16(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
 // The bytes' magnitudes as signed values, summed into the two halves of `sum`.
@@ -99,10 +104,10 @@ inline __m128i paeth8(__m128i a, __m128i b, __m128i c) {
 
 inline __m128i paeth16(__m128i a, __m128i b, __m128i c) {
     const __m128i zero = _mm_setzero_si128();
-    const __m128i low = paeth8(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero),
-                               _mm_unpacklo_epi8(c, zero));
-    const __m128i high = paeth8(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero),
-                                _mm_unpackhi_epi8(c, zero));
+    const __m128i low =
+        paeth8(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero), _mm_unpacklo_epi8(c, zero));
+    const __m128i high =
+        paeth8(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero), _mm_unpackhi_epi8(c, zero));
     return _mm_packus_epi16(low, high);
 }
 
@@ -110,7 +115,7 @@ struct Rows {
     uint32_t width;
     PngColour colour;
     uint32_t bpp;
-    uint32_t length;   // bytes of pixels in a row
+    uint32_t length;  // bytes of pixels in a row
     // Unfiltered rows, each after kRowLead zero bytes: the pixels left of the first one read
     // as zero, as the filters take them. `above` is zero over the first row.
     uint8_t* above;
@@ -136,7 +141,8 @@ const uint8_t* filterRow(Rows& rows) {
     for (__m128i& sum : sums) sum = _mm_setzero_si128();
     uint32_t i = 0;
     for (; i + 16 <= n; i += 16) {
-        const __m128i vx = load16(x + i), va = load16(a + i), vb = load16(b + i), vc = load16(c + i);
+        const __m128i vx = load16(x + i), va = load16(a + i), vb = load16(b + i),
+                      vc = load16(c + i);
         // The floor of (a + b) / 2: the rounded-up average less the bit both halves lose.
         const __m128i mean = _mm_sub_epi8(_mm_avg_epu8(va, vb),
                                           _mm_and_si128(_mm_xor_si128(va, vb), _mm_set1_epi8(1)));
@@ -158,7 +164,8 @@ const uint8_t* filterRow(Rows& rows) {
         up[i] = uint8_t(x[i] - b[i]);
         average[i] = uint8_t(x[i] - ((a[i] + b[i]) >> 1));
         paethRow[i] = uint8_t(x[i] - paeth(a[i], b[i], c[i]));
-        for (uint32_t f = 0; f < kFilterCount; ++f) total[f] += signedMagnitude(rows.candidate[f][1 + i]);
+        for (uint32_t f = 0; f < kFilterCount; ++f)
+            total[f] += signedMagnitude(rows.candidate[f][1 + i]);
     }
 
     uint32_t best = 0;
@@ -199,13 +206,14 @@ struct PngBand {
 // band's chunk opens the zlib stream; every band is raw deflate ended on a full flush (the
 // last one with the final block), and every band after the first starts from a dictionary of
 // the 32 KiB of filtered rows before it, so that bands can be compressed in any order.
-PngBand writePngBand(const Canvas& canvas, PngColour colour, uint32_t band,
-                     std::span<uint8_t> work, std::span<uint8_t> out) {
+PngBand writePngBand(const Canvas& canvas, PngColour colour, uint32_t band, std::span<uint8_t> work,
+                     std::span<uint8_t> out) {
     const uint32_t width = canvas.width, height = canvas.height;
     const uint32_t bandRows = pngBandRows(width, colour);
     const uint64_t first = uint64_t(band) * bandRows;
     if (width == 0 || first >= height || work.size() < pngWorkSize(width, colour) ||
-        out.size() < pngBandBound(width, colour) || canvas.pixels.size() < canvasByteSize(width, height))
+        out.size() < pngBandBound(width, colour) ||
+        canvas.pixels.size() < canvasByteSize(width, height))
         return {};
     const uint32_t start = uint32_t(first);
     const uint32_t end = uint32_t(std::min<uint64_t>(height, first + bandRows));
@@ -279,8 +287,9 @@ PngBand writePngBand(const Canvas& canvas, PngColour colour, uint32_t band,
         const bool lastRow = y + 1 == end;
         const int flush = !lastRow ? Z_NO_FLUSH : lastBand ? Z_FINISH : Z_FULL_FLUSH;
         const int status = ::deflate(&stream, flush);
-        complete = stream.avail_in == 0 && (flush == Z_FINISH ? status == Z_STREAM_END
-                                                              : status == Z_OK && stream.avail_out > 0);
+        complete =
+            stream.avail_in == 0 &&
+            (flush == Z_FINISH ? status == Z_STREAM_END : status == Z_OK && stream.avail_out > 0);
     }
     deflateEnd(&stream);
     if (!complete) return {};
@@ -308,7 +317,8 @@ uint64_t pngWorkSize(uint32_t width, PngColour colour) {
 }
 
 uint64_t pngBound(uint32_t width, uint32_t height, PngColour colour) {
-    return kPngHeadSize + uint64_t(pngBandCount(width, height, colour)) * pngBandBound(width, colour) +
+    return kPngHeadSize +
+           uint64_t(pngBandCount(width, height, colour)) * pngBandBound(width, colour) +
            kPngTailSize;
 }
 
@@ -316,10 +326,12 @@ uint32_t writePng(const Canvas& canvas, PngColour colour, std::span<uint8_t> wor
                   std::span<uint8_t> out, const Parallel& parallel) {
     const uint32_t width = canvas.width, height = canvas.height;
     const uint64_t workSize = pngWorkSize(width, colour);
-    if (width == 0 || height == 0 || work.size() < workSize || out.size() < pngBound(width, height, colour))
+    if (width == 0 || height == 0 || work.size() < workSize ||
+        out.size() < pngBound(width, height, colour))
         return 0;
     const uint32_t bands = pngBandCount(width, height, colour);
-    const uint32_t tasks = uint32_t(std::min<uint64_t>({parallel.most, bands, work.size() / workSize}));
+    const uint32_t tasks =
+        uint32_t(std::min<uint64_t>({parallel.most, bands, work.size() / workSize}));
     const size_t bandBound = size_t(pngBandBound(width, colour));
     // Each band is compressed into its own slot at its bound, then moved down behind the one
     // before: the slots are never touched past what a band writes. Each task takes the next
@@ -339,7 +351,8 @@ uint32_t writePng(const Canvas& canvas, PngColour colour, std::span<uint8_t> wor
     for (uint32_t band = 0; band < bands; ++band) {
         if (written[band].length == 0) return 0;
         std::memmove(file + at, file + kPngHeadSize + band * bandBound, written[band].length);
-        adler = uint32_t(adler32_combine(adler, written[band].adler, z_off_t(written[band].filtered)));
+        adler =
+            uint32_t(adler32_combine(adler, written[band].adler, z_off_t(written[band].filtered)));
         at += written[band].length;
     }
     writePngTail(adler, file + at);
@@ -359,7 +372,8 @@ Status encodePngAt(std::span<const uint8_t> png, int32_t x, int32_t y, Encoded& 
     storeBe32(o + kPngHeadSize + 12, uint32_t(y));
     o[kPngHeadSize + 16] = 0;  // pixels
     finishChunk(o + kPngHeadSize, "oFFs", 9);
-    std::memcpy(o + kPngHeadSize + kOffsetSize, png.data() + kPngHeadSize, png.size() - kPngHeadSize);
+    std::memcpy(o + kPngHeadSize + kOffsetSize, png.data() + kPngHeadSize,
+                png.size() - kPngHeadSize);
     out.length = uint32_t(png.size() + kOffsetSize);
     return Status::ok;
 }

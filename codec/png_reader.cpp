@@ -47,13 +47,11 @@ struct PngFacts {
     uint8_t palette[256][4] = {};  // blue, green, red, alpha
     uint32_t paletteCount = 0;
     bool hasKey = false;
-    uint16_t key[3] = {};  // the tRNS colour: grey, or red, green, blue
+    uint16_t key[3] = {};    // the tRNS colour: grey, or red, green, blue
     uint64_t firstIdat = 0;  // offset of the first IDAT chunk
     uint64_t idatBytes = 0;
 
-    uint64_t rowBytes(uint64_t pixels) const {
-        return (pixels * channels * depth + 7) / 8;
-    }
+    uint64_t rowBytes(uint64_t pixels) const { return (pixels * channels * depth + 7) / 8; }
 };
 
 bool validDepth(uint8_t colourType, uint8_t depth) {
@@ -245,7 +243,8 @@ bool placeRow(const PngFacts& facts, const uint8_t* row, uint64_t pixels, uint8_
             out[1] = toEightBits(g, depth);
             out[2] = toEightBits(r, depth);
             out[3] = facts.hasKey && r == facts.key[0] && g == facts.key[1] && b == facts.key[2]
-                         ? 0 : 255;
+                         ? 0
+                         : 255;
             break;
         }
         case palette: {
@@ -288,8 +287,8 @@ Status readPng(std::span<const uint8_t> file, std::span<uint8_t> work, Canvas& c
     if (facts.width == 0 || facts.height == 0) return Status::emptyPicture;
     if (facts.width > kMaxG00Side || facts.height > kMaxG00Side) return Status::pictureTooLarge;
 
-    const std::span<const Pass> passes = facts.interlace ? std::span<const Pass>(kAdam7)
-                                                         : std::span<const Pass>(kWhole);
+    const std::span<const Pass> passes =
+        facts.interlace ? std::span<const Pass>(kAdam7) : std::span<const Pass>(kWhole);
     uint64_t imageBytes = 0;
     for (const Pass& pass : passes) {
         const uint64_t w = passSize(facts.width, pass.x0, pass.dx);

@@ -15,32 +15,35 @@ constexpr uint32_t kPsdTemplateSize = 178;
 
 // The fixed part of every file; the fields marked below are filled in for each picture.
 constexpr uint8_t kPsdTemplate[kPsdTemplateSize] = {
-    '8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0,  // signature, version 1, reserved
-    0, 4,                                        // 4 channels in the merged image
-    0, 0, 0, 0,                                  // 14: height
-    0, 0, 0, 0,                                  // 18: width
-    0, 8, 0, 3,                                  // 8 bits per channel, RGB
-    0, 0, 0, 0,                                  // colour mode data length
-    0, 0, 0, 0,                                  // image resources length
-    0, 0, 0, 0,                                  // 34: layer and mask information length
-    0, 0, 0, 0,                                  // 38: layer info length
-    0xFF, 0xFF,                                  // layer count -1: merged alpha is transparency
-    0, 0, 0, 0, 0, 0, 0, 0,                      // layer top, left
-    0, 0, 0, 0, 0, 0, 0, 0,                      // 52: layer bottom, 56: right
-    0, 4,                                        // 4 channels in the layer
-    0xFF, 0xFF, 0, 0, 0, 0,                      // 62: transparency, 64: its length
-    0, 0, 0, 0, 0, 0,                            // 68: red, 70: its length
-    0, 1, 0, 0, 0, 0,                            // 74: green, 76: its length
-    0, 2, 0, 0, 0, 0,                            // 80: blue, 82: its length
-    '8', 'B', 'I', 'M', 'n', 'o', 'r', 'm',      // blend mode normal
-    255, 0, 8, 0,                                // opacity, clipping base, flags, filler
-    0, 0, 0, 76,                                 // extra data length
-    0, 0, 0, 0,                                  // layer mask data length
-    0, 0, 0, 40,                                 // blending ranges length
-    0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF,
-    0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF,
-    10, 0x83, 0x8C, 0x83, 0x43, 0x83, 0x84, 0x81, 0x5B, 0x20, 0x31, 0,  // name "レイヤー 1" in code page 932
-    '8', 'B', 'I', 'M', 'l', 'y', 'i', 'd', 0, 0, 0, 4, 0, 0, 0, 2,     // layer id 2
+    '8',  'B',  'P',  'S',  0,    1,    0,    0,    0,    0,    0,    0,  // signature, version 1,
+                                                                          // reserved
+    0,    4,                                        // 4 channels in the merged image
+    0,    0,    0,    0,                            // 14: height
+    0,    0,    0,    0,                            // 18: width
+    0,    8,    0,    3,                            // 8 bits per channel, RGB
+    0,    0,    0,    0,                            // colour mode data length
+    0,    0,    0,    0,                            // image resources length
+    0,    0,    0,    0,                            // 34: layer and mask information length
+    0,    0,    0,    0,                            // 38: layer info length
+    0xFF, 0xFF,                                     // layer count -1: merged alpha is transparency
+    0,    0,    0,    0,    0,    0,    0,    0,    // layer top, left
+    0,    0,    0,    0,    0,    0,    0,    0,    // 52: layer bottom, 56: right
+    0,    4,                                        // 4 channels in the layer
+    0xFF, 0xFF, 0,    0,    0,    0,                // 62: transparency, 64: its length
+    0,    0,    0,    0,    0,    0,                // 68: red, 70: its length
+    0,    1,    0,    0,    0,    0,                // 74: green, 76: its length
+    0,    2,    0,    0,    0,    0,                // 80: blue, 82: its length
+    '8',  'B',  'I',  'M',  'n',  'o',  'r',  'm',  // blend mode normal
+    255,  0,    8,    0,                            // opacity, clipping base, flags, filler
+    0,    0,    0,    76,                           // extra data length
+    0,    0,    0,    0,                            // layer mask data length
+    0,    0,    0,    40,                           // blending ranges length
+    0,    0,    0xFF, 0xFF, 0,    0,    0xFF, 0xFF, 0,    0,    0xFF, 0xFF, 0,    0,
+    0xFF, 0xFF, 0,    0,    0xFF, 0xFF, 0,    0,    0xFF, 0xFF, 0,    0,    0xFF, 0xFF,
+    0,    0,    0xFF, 0xFF, 0,    0,    0xFF, 0xFF, 0,    0,    0xFF, 0xFF, 10,   0x83,
+    0x8C, 0x83, 0x43, 0x83, 0x84, 0x81, 0x5B, 0x20, 0x31, 0,  // name "レイヤー 1" in code page 932
+    '8',  'B',  'I',  'M',  'l',  'y',  'i',  'd',  0,    0,    0,    4,    0,    0,
+    0,    2,  // layer id 2
 };
 
 // The layer record: the template from offset 44 to its end, the same for every layer a file
@@ -55,7 +58,7 @@ constexpr uint32_t recordChannelLength(uint32_t channel) { return 20 + 6 * chann
 // A layer with a mask: a fifth channel (the user mask, id -2) after the four in the table, and
 // the mask's rectangle, default colour and flags as the layer mask data in the extra data.
 constexpr uint32_t kRecordChannelCount = 16;
-constexpr uint32_t kRecordChannelsEnd = 42;    // the four channels' table
+constexpr uint32_t kRecordChannelsEnd = 42;  // the four channels' table
 constexpr uint32_t kRecordExtraLength = 54;
 constexpr uint32_t kRecordMaskLength = 58;
 constexpr uint32_t kRecordMaskEnd = 62;
@@ -148,13 +151,12 @@ uint8_t* packPartRows(const Canvas& canvas, uint32_t part, uint8_t* table, uint8
     return data;
 }
 
-bool packable(const Canvas& canvas) {
-    return canvas.width >= 4 && canvas.width <= kMaxG00Side;
-}
+bool packable(const Canvas& canvas) { return canvas.width >= 4 && canvas.width <= kMaxG00Side; }
 
 // A layer block at out: packed when that is smaller, raw otherwise. Returns its length.
 uint32_t writeLayerBlock(const Canvas& canvas, uint32_t part, uint8_t* out) {
-    return packBitsChannel(canvas.pixels.data() + kPartBytes[part], 4, canvas.height, canvas.width, out);
+    return packBitsChannel(canvas.pixels.data() + kPartBytes[part], 4, canvas.height, canvas.width,
+                           out);
 }
 
 // The merged image stored raw at out: its four channels' rows one after another.
@@ -207,8 +209,8 @@ uint8_t* packMergedColours(const Canvas& canvas, uint8_t* merged, const uint8_t*
     uint8_t* data = table + 2 * 4 * channelRows;
     const uint8_t* limit = table + 4 * channelRows * canvas.width;
     for (uint32_t part = kFirstMergedPart; part < kMergedAlphaPart && data != nullptr; ++part)
-        data = packPartRows(canvas, part, table + 2 * channelRows * (part - kFirstMergedPart),
-                            data, limit, end);
+        data = packPartRows(canvas, part, table + 2 * channelRows * (part - kFirstMergedPart), data,
+                            limit, end);
     return data;
 }
 
@@ -323,7 +325,8 @@ uint32_t writeLayeredPsd(const Canvas& canvas, std::span<const PsdRegionLayer> l
     for (const PsdRegionLayer& layer : layers) {
         const Canvas& pixels = *layer.pixels;
         if (pixels.width == 0 || pixels.height == 0 || layer.region > 999 ||
-            uint64_t(layer.left) + pixels.width > width || uint64_t(layer.top) + pixels.height > height)
+            uint64_t(layer.left) + pixels.width > width ||
+            uint64_t(layer.top) + pixels.height > height)
             return 0;
     }
 
@@ -358,7 +361,8 @@ uint32_t writeLayeredPsd(const Canvas& canvas, std::span<const PsdRegionLayer> l
             storeBe32(mask + 12, layer.left + layer.pixels->width);
             std::memset(mask + 16, 0, 4);
             mask[16] = 255;  // outside the rectangle the layer shows; no flags
-            std::memcpy(mask + kMaskDataSize, from + kRecordMaskEnd, kLayerRecordSize - kRecordMaskEnd);
+            std::memcpy(mask + kMaskDataSize, from + kRecordMaskEnd,
+                        kLayerRecordSize - kRecordMaskEnd);
             record = o + kMaskGrowth;  // the fields after the mask data lie that much later
         }
         storeBe32(o + kRecordTop, layer.top);
@@ -367,7 +371,8 @@ uint32_t writeLayeredPsd(const Canvas& canvas, std::span<const PsdRegionLayer> l
         storeBe32(o + kRecordRight, layer.left + layer.pixels->width);
         char name[11];
         std::snprintf(name, sizeof name, "region %03u", unsigned(layer.region));
-        std::memcpy(record + kRecordName + 1, name, 10);  // the same 10 bytes as the template's name
+        std::memcpy(record + kRecordName + 1, name,
+                    10);  // the same 10 bytes as the template's name
         storeBe32(record + kRecordLayerId, uint32_t(2 + i));
         o += kLayerRecordSize + shift;
     }
@@ -378,8 +383,9 @@ uint32_t writeLayeredPsd(const Canvas& canvas, std::span<const PsdRegionLayer> l
         const Canvas& pixels = *layer.pixels;
         const uint32_t channels = layer.mask != nullptr ? 5 : 4;
         for (uint32_t channel = 0; channel < channels; ++channel) {
-            const uint32_t length = channel < 4 ? writeLayerBlock(pixels, channel, o)
-                                                : packBitsChannel(layer.mask, 1, pixels.height, pixels.width, o);
+            const uint32_t length =
+                channel < 4 ? writeLayerBlock(pixels, channel, o)
+                            : packBitsChannel(layer.mask, 1, pixels.height, pixels.width, o);
             storeBe32(record + recordChannelLength(channel), length);
             layerInfo += length;
             o += length;
@@ -396,7 +402,8 @@ uint32_t writeLayeredPsd(const Canvas& canvas, std::span<const PsdRegionLayer> l
     storeBe32(start + kLayerMaskInfoLength, uint32_t(layerInfo + 8));
     uint8_t* merged = startMerged(o);
     const uint8_t* end = start + out.size();
-    return finishMerged(canvas, start, merged, packMergedColours(canvas, merged, end), end, nullptr, 0);
+    return finishMerged(canvas, start, merged, packMergedColours(canvas, merged, end), end, nullptr,
+                        0);
 }
 
 static_assert(kPsdTemplate[150] == 10 && kPsdTemplate[161] == 0 && kPsdTemplate[162] == '8' &&

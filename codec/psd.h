@@ -39,8 +39,9 @@ uint64_t layeredPsdBound(uint32_t width, uint32_t height, std::span<const PsdReg
 
 // Writes a document of the Canvas's size whose layers are the given ones, bottom to top in the
 // order given, each with the four channels and record of writePsd's one layer, and a user mask
-// over the layer's rectangle when it has one; the merged image is writePsd's. Unlike writePsd's, the layer info length is kept even with a pad byte. out
-// must hold layeredPsdBound bytes. Returns the file size, or 0 when out is too small, no layer
-// or more than kMostPsdLayers are given, or a layer is empty or leaves the document.
+// over the layer's rectangle when it has one; the merged image is writePsd's. Unlike writePsd's,
+// the layer info length is kept even with a pad byte. out must hold layeredPsdBound bytes. Returns
+// the file size, or 0 when out is too small, no layer or more than kMostPsdLayers are given, or a
+// layer is empty or leaves the document.
 uint32_t writeLayeredPsd(const Canvas& canvas, std::span<const PsdRegionLayer> layers,
                          std::span<uint8_t> out);

@@ -172,9 +172,10 @@ Status readChannel(Cursor block, uint64_t rows, uint64_t width, const Placement&
         return Status::ok;
     }
     if (isZip(compression))
-        return inflateRows(block, compression, rows, width, zip, [&](uint64_t row, const uint8_t* samples) {
-            placeRow(samples, width, place, canvasRow(row));
-        });
+        return inflateRows(block, compression, rows, width, zip,
+                           [&](uint64_t row, const uint8_t* samples) {
+                               placeRow(samples, width, place, canvasRow(row));
+                           });
     const uint8_t* table = nullptr;
     if (!block.take(2 * rows, table)) return Status::truncated;
     for (uint64_t row = 0; row < rows; ++row) {
@@ -292,11 +293,14 @@ Status readLayerChannels(Cursor& data, const LayerRecord& layer, int64_t left, i
     }
     if (hasTransparency) return Status::ok;
     const uint64_t x0 = uint64_t(std::clamp<int64_t>(left, 0, canvas.width));
-    const uint64_t x1 = uint64_t(std::clamp<int64_t>(left + int64_t(layer.width()), 0, canvas.width));
+    const uint64_t x1 =
+        uint64_t(std::clamp<int64_t>(left + int64_t(layer.width()), 0, canvas.width));
     const uint64_t y0 = uint64_t(std::clamp<int64_t>(top, 0, canvas.height));
-    const uint64_t y1 = uint64_t(std::clamp<int64_t>(top + int64_t(layer.rows()), 0, canvas.height));
+    const uint64_t y1 =
+        uint64_t(std::clamp<int64_t>(top + int64_t(layer.rows()), 0, canvas.height));
     for (uint64_t y = y0; y < y1; ++y)
-        for (uint64_t x = x0; x < x1; ++x) canvas.pixels.data()[y * canvas.stride() + 4 * x + 3] = 255;
+        for (uint64_t x = x0; x < x1; ++x)
+            canvas.pixels.data()[y * canvas.stride() + 4 * x + 3] = 255;
     return Status::ok;
 }
 
@@ -312,7 +316,8 @@ Status readLayer(Cursor& info, uint32_t documentWidth, uint32_t documentHeight,
     status = makeCanvas(documentWidth, documentHeight, canvas);
     if (status != Status::ok) return status;
     bool hasTransparency = false;
-    status = readLayerChannels(info, layer, layer.left, layer.top, zip, work, canvas, hasTransparency);
+    status =
+        readLayerChannels(info, layer, layer.left, layer.top, zip, work, canvas, hasTransparency);
     if (status != Status::ok || layer.opacity == 255) return status;
     // The layer's pixels on the Canvas get their alpha scaled by the opacity.
     const uint64_t x0 = uint64_t(std::clamp<int64_t>(layer.left, 0, documentWidth));
@@ -362,13 +367,13 @@ Status readMerged(Cursor image, uint32_t channelCount, uint32_t width, uint32_t 
         ByteBuffer row;
         status = obtainBlock(width, row);
         if (status != Status::ok) return status;
-        status = inflateRows(image, compression, rows, width, ZipRows{work, row.data()},
-                             [&](uint64_t r, const uint8_t* samples) {
-                                 const uint64_t c = r / height;
-                                 if (c < used)
-                                     placeRow(samples, width, {&canvas, canvasBytes[c], 0, 0},
-                                              out(r % height));
-                             });
+        status = inflateRows(
+            image, compression, rows, width, ZipRows{work, row.data()},
+            [&](uint64_t r, const uint8_t* samples) {
+                const uint64_t c = r / height;
+                if (c < used)
+                    placeRow(samples, width, {&canvas, canvasBytes[c], 0, 0}, out(r % height));
+            });
         if (status != Status::ok) return status;
     } else {
         const uint8_t* table = image.at;
@@ -458,8 +463,9 @@ Status readPsdLayers(std::span<const uint8_t> file, std::span<uint8_t> work, Psd
     Cursor sections{file.data() + kHeaderSize, file.data() + file.size()};
     Cursor skipped{nullptr, nullptr}, layersAndMasks{nullptr, nullptr}, layerInfo{nullptr, nullptr};
     const uint8_t* count = nullptr;
-    if (!sections.section(skipped) || !sections.section(skipped) || !sections.section(layersAndMasks) ||
-        !layersAndMasks.section(layerInfo) || !layerInfo.take(2, count))
+    if (!sections.section(skipped) || !sections.section(skipped) ||
+        !sections.section(layersAndMasks) || !layersAndMasks.section(layerInfo) ||
+        !layerInfo.take(2, count))
         return Status::truncated;
     read.height = loadBe32(file.data() + 14);
     read.width = loadBe32(file.data() + 18);
@@ -467,7 +473,8 @@ Status readPsdLayers(std::span<const uint8_t> file, std::span<uint8_t> work, Psd
     for (LayerRecord& record : records) {
         Status status = readLayerRecord(layerInfo, record);
         if (status != Status::ok) return status;
-        if (record.rows() > kMaxG00Side || record.width() > kMaxG00Side) return Status::pictureTooLarge;
+        if (record.rows() > kMaxG00Side || record.width() > kMaxG00Side)
+            return Status::pictureTooLarge;
     }
     Cursor data = layerInfo;
     bool zip = false;
@@ -492,10 +499,12 @@ Status readPsdLayers(std::span<const uint8_t> file, std::span<uint8_t> work, Psd
         bool hasTransparency = false;
         Cursor blocks = layerInfo;
         if (layer.pixels.width != 0) {
-            status = readLayerChannels(blocks, record, 0, 0, zip, work, layer.pixels, hasTransparency);
+            status =
+                readLayerChannels(blocks, record, 0, 0, zip, work, layer.pixels, hasTransparency);
             if (status != Status::ok) return status;
         }
-        for (uint32_t c = 0; c < record.channelCount; ++c) layerInfo.skip(record.channels[c].length);
+        for (uint32_t c = 0; c < record.channelCount; ++c)
+            layerInfo.skip(record.channels[c].length);
     }
     return Status::ok;
 }

@@ -40,15 +40,15 @@ Status readPsd(std::span<const uint8_t> file, std::span<uint8_t> work, Canvas& c
 struct PsdStoredLayer {
     int32_t left = 0, top = 0;  // its rectangle's top-left corner on the document
     uint8_t opacity = 255;
-    uint32_t blendMode = 0;     // the key's four letters, big-endian ('norm' is normal)
+    uint32_t blendMode = 0;  // the key's four letters, big-endian ('norm' is normal)
     uint8_t nameLength = 0;
-    char name[255] = {};        // the Pascal name, as its bytes are stored
-    Canvas pixels;              // empty for a layer of no pixels
+    char name[255] = {};  // the Pascal name, as its bytes are stored
+    Canvas pixels;        // empty for a layer of no pixels
 };
 
 struct PsdLayers {
-    uint32_t width = 0, height = 0;  // the document's
-    std::vector<PsdStoredLayer> layers;    // bottom first
+    uint32_t width = 0, height = 0;      // the document's
+    std::vector<PsdStoredLayer> layers;  // bottom first
 };
 
 // The layers of a file with several, read as readPsd reads one, each at most 65,535 pixels

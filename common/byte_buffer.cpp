@@ -33,7 +33,8 @@ uint64_t mappedSize(uint32_t size) {
 uint8_t* mapPages(uint32_t size, Fill fill) {
 #ifdef _WIN32
     (void)fill;  // large pages need a privilege the programs do not ask for
-    return static_cast<uint8_t*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    return static_cast<uint8_t*>(
+        VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
 #else
     const uint64_t mapped = mappedSize(size);
     void* block = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -44,10 +45,10 @@ uint8_t* mapPages(uint32_t size, Fill fill) {
     // fields can ask for, never make more than their own pages resident. Only advice: without
     // it the block works the same.
     if (fill != Fill::inPart && mapped != size) madvise(block, mapped, MADV_HUGEPAGE);
-    // A block filled whole is made resident in one call, instead of a fault for each page:
-    // a decoder that reads a pixel before it writes it would otherwise fault twice per page
-    // (first mapping the shared zero page, then replacing it, which with two threads
-    // interrupts the other processor every time).
+        // A block filled whole is made resident in one call, instead of a fault for each page:
+        // a decoder that reads a pixel before it writes it would otherwise fault twice per page
+        // (first mapping the shared zero page, then replacing it, which with two threads
+        // interrupts the other processor every time).
 #ifdef MADV_POPULATE_WRITE
     if (fill == Fill::whole) madvise(block, size, MADV_POPULATE_WRITE);
 #endif
@@ -67,7 +68,8 @@ void unmapPages(uint8_t* bytes, uint32_t size) {
 }  // namespace
 
 ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
-    : bytes_(std::exchange(other.bytes_, nullptr)), size_(std::exchange(other.size_, 0)),
+    : bytes_(std::exchange(other.bytes_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
       capacity_(std::exchange(other.capacity_, 0)) {}
 
 ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {

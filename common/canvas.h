@@ -1,4 +1,5 @@
-// The decoded picture: width x height pixels of 4 bytes (blue, green, red, alpha), rows top to bottom.
+// The decoded picture: width x height pixels of 4 bytes (blue, green, red, alpha), rows top to
+// bottom.
 #pragma once
 
 #include <cstdint>

@@ -28,7 +28,8 @@ const char* statusText(Status status) {
     case Status::severalLayers: return "has several layers: merge them into one first";
     case Status::sizeDiffers: return "the picture's size is not the original's";
     case Status::pixelsOutside: return "pixels lie outside the original's parts";
-    case Status::transparencyLost: return "has transparency, the original is a full-frame picture without it";
+    case Status::transparencyLost:
+        return "has transparency, the original is a full-frame picture without it";
     case Status::noSuchRegion: return "names a region the original does not have";
     case Status::regionTwice: return "names a region that another picture names too";
     case Status::tooManyRegions: return "more than 256 regions";

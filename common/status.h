@@ -5,23 +5,23 @@
 
 enum class Status : uint8_t {
     ok,
-    cannotOpen,      // the source file could not be opened
-    notRegularFile,  // the source is a folder, a FIFO, a device or a socket
-    emptyFile,       // the source file holds no bytes
-    readFailed,      // the source could not be read whole
-    notG00,          // the type byte is no G00 type
-    unsupportedType, // a G00 type this program does not convert (type 1)
-    emptyPicture,    // width or height is 0
-    tooLarge,        // a buffer the picture needs exceeds 4 GiB - 1 bytes
-    tooManyPixels,   // more pixels than the caller's limit
-    outOfMemory,     // the system refused a buffer
-    truncated,       // the file ends before the data its header announces
-    damagedStream,   // the compressed data overruns its output or copies from before its start
-    damagedParts,    // the part table points outside the decompressed data
-    nameTooLong,     // the output or source path does not fit in 260 bytes
-    cannotCreate,    // the output file could not be created
-    sameAsSource,    // the output would replace a file the run reads
-    writeFailed,     // the output could not be written whole (an older file of its name stays)
+    cannotOpen,          // the source file could not be opened
+    notRegularFile,      // the source is a folder, a FIFO, a device or a socket
+    emptyFile,           // the source file holds no bytes
+    readFailed,          // the source could not be read whole
+    notG00,              // the type byte is no G00 type
+    unsupportedType,     // a G00 type this program does not convert (type 1)
+    emptyPicture,        // width or height is 0
+    tooLarge,            // a buffer the picture needs exceeds 4 GiB - 1 bytes
+    tooManyPixels,       // more pixels than the caller's limit
+    outOfMemory,         // the system refused a buffer
+    truncated,           // the file ends before the data its header announces
+    damagedStream,       // the compressed data overruns its output or copies from before its start
+    damagedParts,        // the part table points outside the decompressed data
+    nameTooLong,         // the output or source path does not fit in 260 bytes
+    cannotCreate,        // the output file could not be created
+    sameAsSource,        // the output would replace a file the run reads
+    writeFailed,         // the output could not be written whole (an older file of its name stays)
     notPicture,          // the file is neither a PNG, a BMP nor a PSD picture
     pictureTooLarge,     // wider or taller than the 65,535 pixels a G00 header can hold
     unsupportedPicture,  // a kind of picture the readers do not take (depth, mode, compression)

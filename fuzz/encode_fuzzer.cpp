@@ -43,11 +43,12 @@ void pixelsRoundTrip(const uint8_t* data, size_t size, PixelUnit unit) {
     const size_t unitBytes = size_t(unit), pixels = size / unitBytes;
     if (pixels == 0) return;
     ByteBuffer work = block(lzEncodeWorkSize(pixels)), stream = block(lzPixelsEncodedBound(pixels));
-    const uint64_t length = encodeLzPixels({data, pixels * unitBytes}, unit, work.span(), stream.span());
+    const uint64_t length =
+        encodeLzPixels({data, pixels * unitBytes}, unit, work.span(), stream.span());
     if (length == 0 || length > stream.size()) fail("pixel stream length");
     ByteBuffer out = block(pixels * 4);
-    if (decodeLzPixels(stream.data(), stream.data() + length, stream.end(), out.data(), out.end()) !=
-        Status::ok)
+    if (decodeLzPixels(stream.data(), stream.data() + length, stream.end(), out.data(),
+                       out.end()) != Status::ok)
         fail("pixel stream does not decode");
     for (size_t i = 0; i < pixels; ++i)
         if (std::memcmp(out.data() + 4 * i, data + unitBytes * i, 3) != 0)
@@ -86,7 +87,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t* body = data + 1;
     const size_t bodySize = size - 1;
     switch (data[0] % 4) {
-    case 0: if (bodySize > 0) bytesRoundTrip(body, bodySize); break;
+    case 0:
+        if (bodySize > 0) bytesRoundTrip(body, bodySize);
+        break;
     case 1: pixelsRoundTrip(body, bodySize, PixelUnit::bgr); break;
     case 2: pixelsRoundTrip(body, bodySize, PixelUnit::bgra); break;
     default: freshFileRoundTrip(body, bodySize);

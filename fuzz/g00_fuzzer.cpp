@@ -1,9 +1,10 @@
 // Fuzzes the conversion of one G00 file as the conversion runs it: a page block holding exactly the
-// file, decodeG00Picture, then both writers into buffers of exactly the documented sizes (ASan catches a byte past any of them). Besides the sanitizers, three
-// oracles abort on a wrong result: the plain reference decoder of the tests must agree on the
-// status and the pixels, the BMP must hold the Canvas bottom-up, and every PackBits block of
-// the PSD must decode back to its Canvas channel or to the Canvas flattened on white. Region pictures
-// are also drawn region by region and written as layers, and described.
+// file, decodeG00Picture, then both writers into buffers of exactly the documented sizes (ASan
+// catches a byte past any of them). Besides the sanitizers, three oracles abort on a wrong result:
+// the plain reference decoder of the tests must agree on the status and the pixels, the BMP must
+// hold the Canvas bottom-up, and every PackBits block of the PSD must decode back to its Canvas
+// channel or to the Canvas flattened on white. Region pictures are also drawn region by region and
+// written as layers, and described.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -42,8 +43,11 @@ uint32_t be32(const uint8_t* p) {
 // The type-2 decompressed length, when the file holds its field.
 uint64_t announcedData(std::span<const uint8_t> file) {
     if (file[kG00TypeOffset] != kG00Regions || file.size() < kRegionTableStart) return 0;
-    const uint64_t pair = regionSizePairOffset(file[kRegionCountOffset] == 0 ? 256 : file[kRegionCountOffset]);
-    return pair + kSizePairSize <= file.size() ? loadLe32(file.data() + pair + kDecompressedLengthOffset) : 0;
+    const uint64_t pair =
+        regionSizePairOffset(file[kRegionCountOffset] == 0 ? 256 : file[kRegionCountOffset]);
+    return pair + kSizePairSize <= file.size()
+               ? loadLe32(file.data() + pair + kDecompressedLengthOffset)
+               : 0;
 }
 
 // The header decides the refusals made before anything is decoded; past them, the plain
@@ -53,10 +57,14 @@ void checkAgainstReference(std::span<const uint8_t> file, const G00Decoded& deco
     const G00Header& header = decoded.header;
     const uint64_t pixels = uint64_t(header.width) * header.height;
     Status expectedRefusal = Status::ok;
-    if (header.type == kG00Paletted) expectedRefusal = Status::unsupportedType;
-    else if (header.type != kG00FullFrame && header.type != kG00Regions) expectedRefusal = Status::notG00;
-    else if (pixels == 0) expectedRefusal = Status::emptyPicture;
-    else if (pixels > kMaxPixels) expectedRefusal = Status::tooManyPixels;
+    if (header.type == kG00Paletted)
+        expectedRefusal = Status::unsupportedType;
+    else if (header.type != kG00FullFrame && header.type != kG00Regions)
+        expectedRefusal = Status::notG00;
+    else if (pixels == 0)
+        expectedRefusal = Status::emptyPicture;
+    else if (pixels > kMaxPixels)
+        expectedRefusal = Status::tooManyPixels;
     if (expectedRefusal != Status::ok) {
         if (decoded.status != expectedRefusal) fail("header refusal differs");
         return;
@@ -101,7 +109,8 @@ void checkPsd(const Canvas& canvas) {
         const uint32_t length = be32(out.data() + 64 + 6 * c);
         if (ref::unpackBitsBlock(file, at, h, w, samples) != length) fail("PSD channel block");
         for (uint64_t i = 0; i < samples.size(); ++i)
-            if (samples[i] != canvas.pixels.data()[4 * i + canvasByte[c]]) fail("PSD channel sample");
+            if (samples[i] != canvas.pixels.data()[4 * i + canvasByte[c]])
+                fail("PSD channel sample");
         at += length;
         channels += length;
     }
@@ -131,18 +140,21 @@ void checkRegions(std::span<const uint8_t> file, std::span<const uint8_t> data,
     std::vector<PsdRegionLayer> layers;
     for (uint32_t i = 0; i < boxes.count; ++i) {
         RegionBox box;
-        const Status status = cropRegion(file, data, i, canvas.width, canvas.height, crops[i], &box);
+        const Status status =
+            cropRegion(file, data, i, canvas.width, canvas.height, crops[i], &box);
         if (box != boxes.box[i]) fail("crop box differs from the region's box");
         if (box.empty() != (status == Status::emptyPicture)) fail("crop of an empty region");
         if (box.empty()) continue;
         if (status != Status::ok || crops[i].width != box.width || crops[i].height != box.height ||
-            uint64_t(box.left) + box.width > canvas.width || uint64_t(box.top) + box.height > canvas.height)
+            uint64_t(box.left) + box.width > canvas.width ||
+            uint64_t(box.top) + box.height > canvas.height)
             fail("crop outside the picture");
         layers.push_back({&crops[i], box.left, box.top, i});
     }
     if (layers.empty()) return;
     ByteBuffer out;
-    if (obtainBlock(layeredPsdBound(canvas.width, canvas.height, layers), out) != Status::ok) return;
+    if (obtainBlock(layeredPsdBound(canvas.width, canvas.height, layers), out) != Status::ok)
+        return;
     const uint32_t size = writeLayeredPsd(canvas, layers, out.span());
     if (size == 0 || size > out.size()) fail("layered PSD size");
 }

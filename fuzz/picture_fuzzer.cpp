@@ -38,7 +38,8 @@ void checkThroughPsd(const Canvas& canvas) {
     Canvas again;
     PictureFacts facts;
     if (obtainBlock(kPsdWorkSize, work) != Status::ok) return;
-    if (readPsd({out.data(), size}, work.span(), again, facts) != Status::ok || facts.layerCount != 1)
+    if (readPsd({out.data(), size}, work.span(), again, facts) != Status::ok ||
+        facts.layerCount != 1)
         fail("the written PSD does not read back");
     if (again.width != canvas.width || again.height != canvas.height ||
         std::memcmp(again.pixels.data(), canvas.pixels.data(), canvas.pixels.size()) != 0)
@@ -64,10 +65,12 @@ void checkThroughBmp(const Canvas& canvas) {
 void mendChunkCrcs(uint8_t* bytes, uint64_t size) {
     if (size % 2 == 0) return;
     for (uint64_t at = 8; at + 12 <= size;) {
-        const uint64_t length = uint64_t(bytes[at]) << 24 | bytes[at + 1] << 16 | bytes[at + 2] << 8 | bytes[at + 3];
+        const uint64_t length =
+            uint64_t(bytes[at]) << 24 | bytes[at + 1] << 16 | bytes[at + 2] << 8 | bytes[at + 3];
         if (length > size - at - 12) return;
         const uLong crc = crc32(0, bytes + at + 4, uInt(length + 4));
-        for (int i = 0; i < 4; ++i) bytes[at + 8 + length + uint64_t(i)] = uint8_t(crc >> (24 - 8 * i));
+        for (int i = 0; i < 4; ++i)
+            bytes[at + 8 + length + uint64_t(i)] = uint8_t(crc >> (24 - 8 * i));
         at += 12 + length;
     }
 }
@@ -98,14 +101,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         PsdLayers layers;
         if (readPsdLayers(file.span(), work.span(), layers, facts) != Status::ok) return 0;
         for (const PsdStoredLayer& layer : layers.layers)
-            if (layer.pixels.pixels.size() != canvasByteSize(layer.pixels.width, layer.pixels.height))
+            if (layer.pixels.pixels.size() !=
+                canvasByteSize(layer.pixels.width, layer.pixels.height))
                 fail("a layer read has the wrong size");
         return 0;
     }
 #endif
     if (status != Status::ok) return 0;
     if (canvas.width == 0 || canvas.height == 0 || canvas.width > 0xFFFF ||
-        canvas.height > 0xFFFF || canvas.pixels.size() != canvasByteSize(canvas.width, canvas.height))
+        canvas.height > 0xFFFF ||
+        canvas.pixels.size() != canvasByteSize(canvas.width, canvas.height))
         fail("the Canvas read has the wrong size");
     file.release();
     if (uint64_t(canvas.width) * canvas.height > kMaxCheckedPixels) return 0;

@@ -105,8 +105,7 @@ static gboolean stop_load(gpointer data, GError **error) {
             return TRUE;
         }
     }
-    if (callbacks.prepared_func != NULL)
-        callbacks.prepared_func(pixbuf, NULL, callbacks.user_data);
+    if (callbacks.prepared_func != NULL) callbacks.prepared_func(pixbuf, NULL, callbacks.user_data);
     if (callbacks.updated_func != NULL)
         callbacks.updated_func(pixbuf, 0, 0, gdk_pixbuf_get_width(pixbuf),
                                gdk_pixbuf_get_height(pixbuf), callbacks.user_data);

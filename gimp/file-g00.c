@@ -32,9 +32,9 @@ static void fail(GError **error, const char *format, ...) {
 
 static void put_pixels(gint32 drawable, const guint8 *pixels, const char *format) {
     GeglBuffer *buffer = gimp_drawable_get_buffer(drawable);
-    gegl_buffer_set(buffer, GEGL_RECTANGLE(0, 0, gimp_drawable_width(drawable),
-                                           gimp_drawable_height(drawable)),
-                    0, babl_format(format), pixels, GEGL_AUTO_ROWSTRIDE);
+    gegl_buffer_set(
+        buffer, GEGL_RECTANGLE(0, 0, gimp_drawable_width(drawable), gimp_drawable_height(drawable)),
+        0, babl_format(format), pixels, GEGL_AUTO_ROWSTRIDE);
     g_object_unref(buffer);
 }
 
@@ -88,7 +88,8 @@ static tavimore_status add_region_layers(gint32 image, const guint8 *file, gsize
         if (status != TAVIMORE_OK) return status;
         char name[32];
         snprintf(name, sizeof name, "region %03" PRIu32, region);
-        gint32 layer = add_layer(image, name, pixels, GIMP_RGBA_IMAGE, (gint)box.left, (gint)box.top);
+        gint32 layer =
+            add_layer(image, name, pixels, GIMP_RGBA_IMAGE, (gint)box.left, (gint)box.top);
         tavimore_free(pixels);
         ++*added;
         status = add_mask(layer, file, size, region);
@@ -133,8 +134,8 @@ static gint32 load_image(const gchar *filename, GError **error) {
         g_free(file);
         return -1;
     }
-    GimpParasite *original = gimp_parasite_new(ORIGINAL_PARASITE, GIMP_PARASITE_PERSISTENT,
-                                               (guint32)size, file);
+    GimpParasite *original =
+        gimp_parasite_new(ORIGINAL_PARASITE, GIMP_PARASITE_PERSISTENT, (guint32)size, file);
     gimp_image_attach_parasite(image, original);
     gimp_parasite_free(original);
     g_free(file);
@@ -157,8 +158,8 @@ static gint32 load_thumbnail(const gchar *filename, gint size, gint *width, gint
     *width = (gint)whole->width;
     *height = (gint)whole->height;
     gint32 image = gimp_image_new(*width, *height, GIMP_RGB);
-    add_layer(image, "Background", whole, whole->region_count ? GIMP_RGBA_IMAGE : GIMP_RGB_IMAGE,
-              0, 0);
+    add_layer(image, "Background", whole, whole->region_count ? GIMP_RGBA_IMAGE : GIMP_RGB_IMAGE, 0,
+              0);
     tavimore_free(whole);
     if (size > 0 && (*width > size || *height > size)) {
         const double scale = (double)size / MAX(*width, *height);
@@ -175,12 +176,16 @@ static gboolean layer_exportable(gint32 layer, GError **error) {
     if (gimp_item_is_group(layer))
         fail(error, "layer '%s' is a layer group: merge it into one layer", name);
     else if (gimp_layer_get_opacity(layer) < 100.0)
-        fail(error, "layer '%s' has an opacity of %.1f%%: set it to 100%%, since the game shows "
-                    "its pixels as they are", name, gimp_layer_get_opacity(layer));
+        fail(error,
+             "layer '%s' has an opacity of %.1f%%: set it to 100%%, since the game shows "
+             "its pixels as they are",
+             name, gimp_layer_get_opacity(layer));
     else if (gimp_layer_get_mode(layer) != GIMP_LAYER_MODE_NORMAL &&
              gimp_layer_get_mode(layer) != GIMP_LAYER_MODE_NORMAL_LEGACY)
-        fail(error, "layer '%s' is not in the normal mode: set it to normal, since the game shows "
-                    "its pixels as they are", name);
+        fail(error,
+             "layer '%s' is not in the normal mode: set it to normal, since the game shows "
+             "its pixels as they are",
+             name);
     else
         ok = TRUE;
     g_free(name);
@@ -198,13 +203,14 @@ static gboolean region_number(const gchar *name, uint32_t *region) {
 
 typedef struct {
     gint count;
-    gint32 *ids;                 /* GIMP's order: the top layer first */
-    tavimore_image *pixels;      /* the file's order: the bottom layer first */
+    gint32 *ids;            /* GIMP's order: the top layer first */
+    tavimore_image *pixels; /* the file's order: the bottom layer first */
     tavimore_region_picture *regions;
 } Layers;
 
 static void free_layers(Layers *layers) {
-    for (gint i = 0; layers->pixels != NULL && i < layers->count; ++i) g_free(layers->pixels[i].rgba);
+    for (gint i = 0; layers->pixels != NULL && i < layers->count; ++i)
+        g_free(layers->pixels[i].rgba);
     g_free(layers->pixels);
     g_free(layers->regions);
     g_free(layers->ids);
@@ -243,11 +249,13 @@ static gboolean name_regions(const Layers *layers, uint32_t region_count, GError
         uint32_t region = 0;
         gboolean ok = FALSE;
         if (!region_number(name, &region))
-            fail(error, "layer '%s' is not a region: merge it into the region layer it belongs "
-                        "to, or remove it", name);
+            fail(error,
+                 "layer '%s' is not a region: merge it into the region layer it belongs "
+                 "to, or remove it",
+                 name);
         else if (region >= region_count)
-            fail(error, "layer '%s' names no region of the original, which has %" PRIu32,
-                 name, region_count);
+            fail(error, "layer '%s' names no region of the original, which has %" PRIu32, name,
+                 region_count);
         else
             ok = TRUE;
         for (gint j = 0; ok && j < i; ++j)
@@ -298,14 +306,17 @@ static tavimore_status pack_like(const GimpParasite *parasite, const Layers *lay
     if (!regions) {
         tavimore_image picture;
         status = flatten(layers, gimp_image_width(image), gimp_image_height(image), &picture);
-        for (gsize i = 3; status == TAVIMORE_OK && i < (gsize)picture.width * picture.height * 4; i += 4)
+        for (gsize i = 3; status == TAVIMORE_OK && i < (gsize)picture.width * picture.height * 4;
+             i += 4)
             if (picture.rgba[i] != 255) {
-                fail(error, "the image has transparency, and the original is a full-frame picture "
-                            "without it: make it opaque");
+                fail(error,
+                     "the image has transparency, and the original is a full-frame picture "
+                     "without it: make it opaque");
                 status = TAVIMORE_INVALID_ARGUMENT;
             }
         if (status == TAVIMORE_OK)
-            status = tavimore_pack_like(original, size, &picture, TAVIMORE_OUTSIDE_FAILS, out, out_size);
+            status =
+                tavimore_pack_like(original, size, &picture, TAVIMORE_OUTSIDE_FAILS, out, out_size);
         g_free(picture.rgba);
         return status;
     }
@@ -315,18 +326,22 @@ static tavimore_status pack_like(const GimpParasite *parasite, const Layers *lay
                                         TAVIMORE_OUTSIDE_FAILS, out, out_size, &report);
     if (status == TAVIMORE_PIXELS_OUTSIDE) {
         const tavimore_box *box = &report.outside_box;
-        fail(error, "%" PRIu64 " pixels of layer 'region %03" PRIu32 "' lie outside its parts, "
-                    "within (%" PRIu32 ", %" PRIu32 ") to (%" PRIu32 ", %" PRIu32 "), where the game "
-                    "shows nothing: make them transparent, or keep the layer inside its parts",
-             report.outside_count, report.region, box->left, box->top,
-             box->left + box->width - 1, box->top + box->height - 1);
+        fail(error,
+             "%" PRIu64 " pixels of layer 'region %03" PRIu32
+             "' lie outside its parts, "
+             "within (%" PRIu32 ", %" PRIu32 ") to (%" PRIu32 ", %" PRIu32
+             "), where the game "
+             "shows nothing: make them transparent, or keep the layer inside its parts",
+             report.outside_count, report.region, box->left, box->top, box->left + box->width - 1,
+             box->top + box->height - 1);
     }
     return status;
 }
 
 /* One layer that covers the image becomes a full-frame file when opaque; any other layers a
  * region each. */
-static tavimore_status pack_fresh(const Layers *layers, gint32 image, uint8_t **out, size_t *out_size) {
+static tavimore_status pack_fresh(const Layers *layers, gint32 image, uint8_t **out,
+                                  size_t *out_size) {
     const gint width = gimp_image_width(image), height = gimp_image_height(image);
     const tavimore_region_picture *only = &layers->regions[0];
     if (layers->count == 1 && only->left == 0 && only->top == 0 &&
@@ -345,9 +360,9 @@ static gboolean export_image(const gchar *filename, gint32 image, GError **error
     size_t out_size = 0;
     if (ok) {
         GimpParasite *original = gimp_image_get_parasite(image, ORIGINAL_PARASITE);
-        const tavimore_status status = original != NULL
-                                           ? pack_like(original, &layers, image, &out, &out_size, error)
-                                           : pack_fresh(&layers, image, &out, &out_size);
+        const tavimore_status status =
+            original != NULL ? pack_like(original, &layers, image, &out, &out_size, error)
+                             : pack_fresh(&layers, image, &out, &out_size);
         gimp_parasite_free(original);
         if (status != TAVIMORE_OK && (error == NULL || *error == NULL))
             fail(error, "%s", tavimore_status_text(status));
@@ -361,7 +376,8 @@ static gboolean export_image(const gchar *filename, gint32 image, GError **error
 
 static void query(void) {
     static const GimpParamDef load_args[] = {
-        {GIMP_PDB_INT32, "run-mode", "The run mode { RUN-INTERACTIVE (0), RUN-NONINTERACTIVE (1) }"},
+        {GIMP_PDB_INT32, "run-mode",
+         "The run mode { RUN-INTERACTIVE (0), RUN-NONINTERACTIVE (1) }"},
         {GIMP_PDB_STRING, "filename", "The name of the file to load"},
         {GIMP_PDB_STRING, "raw-filename", "The name entered"}};
     static const GimpParamDef load_values[] = {{GIMP_PDB_IMAGE, "image", "Output image"}};
@@ -373,7 +389,8 @@ static void query(void) {
         {GIMP_PDB_INT32, "image-width", "Width of the full-sized image"},
         {GIMP_PDB_INT32, "image-height", "Height of the full-sized image"}};
     static const GimpParamDef save_args[] = {
-        {GIMP_PDB_INT32, "run-mode", "The run mode { RUN-INTERACTIVE (0), RUN-NONINTERACTIVE (1) }"},
+        {GIMP_PDB_INT32, "run-mode",
+         "The run mode { RUN-INTERACTIVE (0), RUN-NONINTERACTIVE (1) }"},
         {GIMP_PDB_IMAGE, "image", "Input image"},
         {GIMP_PDB_DRAWABLE, "drawable", "Drawable to export (every layer is exported)"},
         {GIMP_PDB_STRING, "filename", "The name of the file to export the image in"},
@@ -385,13 +402,15 @@ static void query(void) {
                            "later region replaces it; the file's bytes stay with the image for "
                            "exporting like the original.",
                            author, author, date, "G00 image", NULL, GIMP_PLUGIN,
-                           G_N_ELEMENTS(load_args), G_N_ELEMENTS(load_values), load_args, load_values);
+                           G_N_ELEMENTS(load_args), G_N_ELEMENTS(load_values), load_args,
+                           load_values);
     gimp_register_file_handler_mime(LOAD_PROC, MIME_TYPE);
     gimp_register_load_handler(LOAD_PROC, "g00", "");
 
-    gimp_install_procedure(THUMB_PROC, "Loads a preview of a G00 image", "The whole picture, scaled.",
-                           author, author, date, NULL, NULL, GIMP_PLUGIN, G_N_ELEMENTS(thumb_args),
-                           G_N_ELEMENTS(thumb_values), thumb_args, thumb_values);
+    gimp_install_procedure(THUMB_PROC, "Loads a preview of a G00 image",
+                           "The whole picture, scaled.", author, author, date, NULL, NULL,
+                           GIMP_PLUGIN, G_N_ELEMENTS(thumb_args), G_N_ELEMENTS(thumb_values),
+                           thumb_args, thumb_values);
     gimp_register_thumbnail_loader(LOAD_PROC, THUMB_PROC);
 
     gimp_install_procedure(SAVE_PROC, "Exports G00 images",
@@ -424,8 +443,8 @@ static void run(const gchar *name, gint nparams, const GimpParam *param, gint *n
         }
     } else if (strcmp(name, THUMB_PROC) == 0 && nparams >= 2) {
         gint width = 0, height = 0;
-        const gint32 image = load_thumbnail(param[0].data.d_string, param[1].data.d_int32, &width,
-                                            &height, &error);
+        const gint32 image =
+            load_thumbnail(param[0].data.d_string, param[1].data.d_int32, &width, &height, &error);
         if (image != -1) {
             *nreturn_vals = 4;
             values[1].type = GIMP_PDB_IMAGE;

@@ -54,7 +54,7 @@ typedef enum tavimore_status {
 typedef struct tavimore_image {
     uint32_t width, height;
     uint32_t region_count; /* regions of a region-based picture; 0 for a full-frame one */
-    uint8_t *rgba;         /* width * height * 4 bytes: red, green, blue, alpha (straight), top row first */
+    uint8_t *rgba; /* width * height * 4 bytes: red, green, blue, alpha (straight), top row first */
 } tavimore_image;
 
 typedef struct tavimore_box {
@@ -72,7 +72,8 @@ TAVIMORE_API void tavimore_free(void *result);
 /* ---- G00 to pictures ---- */
 
 /* The whole picture. */
-TAVIMORE_API tavimore_status tavimore_decode(const uint8_t *file, size_t size, tavimore_image **image);
+TAVIMORE_API tavimore_status tavimore_decode(const uint8_t *file, size_t size,
+                                             tavimore_image **image);
 
 /* Region `region` of a region-based picture drawn alone, cut to the box of the pixels it draws;
  * box receives where that lies on the whole picture. TAVIMORE_EMPTY_PICTURE when it draws no
@@ -82,15 +83,21 @@ TAVIMORE_API tavimore_status tavimore_draw_region(const uint8_t *file, size_t si
 
 /* The picture written as a file into one allocation of *out_size bytes: 24-bit BMP (alpha
  * dropped), one-layer PSD, PNG (RGBA, or RGB dropping alpha). */
-typedef enum tavimore_png_colour { TAVIMORE_PNG_RGB = 2, TAVIMORE_PNG_RGBA = 6 } tavimore_png_colour;
-TAVIMORE_API tavimore_status tavimore_write_bmp(const tavimore_image *image, uint8_t **out, size_t *out_size);
-TAVIMORE_API tavimore_status tavimore_write_psd(const tavimore_image *image, uint8_t **out, size_t *out_size);
-TAVIMORE_API tavimore_status tavimore_write_png(const tavimore_image *image, tavimore_png_colour colour,
-                                                uint8_t **out, size_t *out_size);
+typedef enum tavimore_png_colour {
+    TAVIMORE_PNG_RGB = 2,
+    TAVIMORE_PNG_RGBA = 6
+} tavimore_png_colour;
+TAVIMORE_API tavimore_status tavimore_write_bmp(const tavimore_image *image, uint8_t **out,
+                                                size_t *out_size);
+TAVIMORE_API tavimore_status tavimore_write_psd(const tavimore_image *image, uint8_t **out,
+                                                size_t *out_size);
+TAVIMORE_API tavimore_status tavimore_write_png(const tavimore_image *image,
+                                                tavimore_png_colour colour, uint8_t **out,
+                                                size_t *out_size);
 /* A G00 file as a PSD with a layer per region that draws a pixel ("region 007"), over the
  * merged picture; a full-frame file, or one whose regions draw nothing, as the one-layer PSD. */
-TAVIMORE_API tavimore_status tavimore_write_layered_psd(const uint8_t *file, size_t size, uint8_t **out,
-                                                        size_t *out_size);
+TAVIMORE_API tavimore_status tavimore_write_layered_psd(const uint8_t *file, size_t size,
+                                                        uint8_t **out, size_t *out_size);
 
 /* ---- What a G00 file holds, as far as it can be read ---- */
 
@@ -100,9 +107,9 @@ typedef struct tavimore_part {
 } tavimore_part;
 
 enum {
-    TAVIMORE_ENTRY_ABSENT = 1,          /* a negative block length: not drawn */
-    TAVIMORE_ENTRY_EMPTY_REGION = 2,    /* its record's x2 and y2 are 0: not drawn */
-    TAVIMORE_ENTRY_PART_COUNT_READ = 4  /* part_count holds the block's count */
+    TAVIMORE_ENTRY_ABSENT = 1,         /* a negative block length: not drawn */
+    TAVIMORE_ENTRY_EMPTY_REGION = 2,   /* its record's x2 and y2 are 0: not drawn */
+    TAVIMORE_ENTRY_PART_COUNT_READ = 4 /* part_count holds the block's count */
 };
 
 typedef struct tavimore_entry {
@@ -113,7 +120,7 @@ typedef struct tavimore_entry {
     uint32_t part_count;
     uint32_t parts_listed; /* those inside the data */
     const tavimore_part *parts;
-    tavimore_box box;      /* the pixels it draws on the picture */
+    tavimore_box box; /* the pixels it draws on the picture */
 } tavimore_entry;
 
 typedef struct tavimore_region_record {
@@ -122,11 +129,11 @@ typedef struct tavimore_region_record {
 } tavimore_region_record;
 
 enum {
-    TAVIMORE_HAS_HEADER = 1,             /* the file holds at least 5 bytes */
+    TAVIMORE_HAS_HEADER = 1, /* the file holds at least 5 bytes */
     TAVIMORE_HAS_COMPRESSED_LENGTH = 2,
     TAVIMORE_HAS_DECOMPRESSED_LENGTH = 4,
     TAVIMORE_HAS_REGION_COUNT = 8,
-    TAVIMORE_HAS_ENTRY_COUNT = 16        /* the data could be decompressed */
+    TAVIMORE_HAS_ENTRY_COUNT = 16 /* the data could be decompressed */
 };
 
 typedef struct tavimore_description {
@@ -134,15 +141,15 @@ typedef struct tavimore_description {
     uint32_t fields; /* which of the following were read: TAVIMORE_HAS_* */
     uint8_t type;
     uint32_t width, height;
-    uint32_t compressed_length;   /* counted from the size pair's own offset */
+    uint32_t compressed_length; /* counted from the size pair's own offset */
     uint32_t decompressed_length;
     uint32_t region_count;
-    uint32_t records_listed;      /* the region records inside the file */
+    uint32_t records_listed; /* the region records inside the file */
     const tavimore_region_record *records;
     uint32_t entry_count;
-    uint32_t entries_listed;      /* the entries the decoder reads, in order */
+    uint32_t entries_listed; /* the entries the decoder reads, in order */
     const tavimore_entry *entries;
-    tavimore_status result;       /* what tavimore_decode gives */
+    tavimore_status result; /* what tavimore_decode gives */
 } tavimore_description;
 
 /* TAVIMORE_OK whenever the description was made, also for a damaged file. */
@@ -152,17 +159,23 @@ TAVIMORE_API tavimore_status tavimore_describe(const uint8_t *file, size_t size,
 /* ---- Pictures to G00 ---- */
 
 /* A PNG, BMP or PSD file (of one layer) read; region_count is 0. */
-TAVIMORE_API tavimore_status tavimore_read_picture(const uint8_t *file, size_t size, tavimore_image **image);
+TAVIMORE_API tavimore_status tavimore_read_picture(const uint8_t *file, size_t size,
+                                                   tavimore_image **image);
 
 /* A fresh G00 file: full-frame when every pixel is opaque, else one region. */
-TAVIMORE_API tavimore_status tavimore_pack(const tavimore_image *image, uint8_t **out, size_t *out_size);
+TAVIMORE_API tavimore_status tavimore_pack(const tavimore_image *image, uint8_t **out,
+                                           size_t *out_size);
 
 /* A G00 file like the original, keeping its bytes but for the parts' pixels. Pixels that no
  * part holds fail it as TAVIMORE_PIXELS_OUTSIDE unless they are to be dropped. */
-typedef enum tavimore_outside { TAVIMORE_OUTSIDE_FAILS = 0, TAVIMORE_OUTSIDE_DROPPED = 1 } tavimore_outside;
+typedef enum tavimore_outside {
+    TAVIMORE_OUTSIDE_FAILS = 0,
+    TAVIMORE_OUTSIDE_DROPPED = 1
+} tavimore_outside;
 TAVIMORE_API tavimore_status tavimore_pack_like(const uint8_t *original, size_t original_size,
-                                                const tavimore_image *image, tavimore_outside outside,
-                                                uint8_t **out, size_t *out_size);
+                                                const tavimore_image *image,
+                                                tavimore_outside outside, uint8_t **out,
+                                                size_t *out_size);
 
 /* One picture per region: the pixels that region's parts take, the picture's top-left pixel
  * at (left, top) on the original picture; pixels outside the picture's rectangle are
@@ -175,28 +188,32 @@ typedef struct tavimore_region_picture {
 
 /* What a refused pack can say beyond its status. */
 typedef struct tavimore_pack_report {
-    uint32_t region;          /* the region concerned, or UINT32_MAX */
-    uint64_t outside_count;   /* pixels that no part of it can hold */
+    uint32_t region;        /* the region concerned, or UINT32_MAX */
+    uint64_t outside_count; /* pixels that no part of it can hold */
     tavimore_box outside_box;
 } tavimore_pack_report;
 
 /* A G00 file like the original, each region given refilled from its own picture; regions
  * not given keep their pixels. A region named twice or not in the original is
  * TAVIMORE_INVALID_ARGUMENT (report->region says which). report may be NULL. */
-TAVIMORE_API tavimore_status tavimore_pack_like_regions(const uint8_t *original, size_t original_size,
-    const tavimore_region_picture *regions, size_t count, tavimore_outside outside,
-    uint8_t **out, size_t *out_size, tavimore_pack_report *report);
+TAVIMORE_API tavimore_status tavimore_pack_like_regions(const uint8_t *original,
+                                                        size_t original_size,
+                                                        const tavimore_region_picture *regions,
+                                                        size_t count, tavimore_outside outside,
+                                                        uint8_t **out, size_t *out_size,
+                                                        tavimore_pack_report *report);
 
 /* A fresh region-based file of width x height with one region per picture, in order (bottom
  * to top); each region drawn alone gives its picture back exactly. */
-TAVIMORE_API tavimore_status tavimore_pack_regions(const tavimore_region_picture *layers, size_t count,
-    uint32_t width, uint32_t height, uint8_t **out, size_t *out_size);
+TAVIMORE_API tavimore_status tavimore_pack_regions(const tavimore_region_picture *layers,
+                                                   size_t count, uint32_t width, uint32_t height,
+                                                   uint8_t **out, size_t *out_size);
 
 /* The mask the layered PSD gives region `region`: one byte per pixel of the box that
  * tavimore_draw_region gives, 255 where the region shows in the decoded picture, 0 where a
  * later region's parts replace it. */
 TAVIMORE_API tavimore_status tavimore_region_mask(const uint8_t *file, size_t size, uint32_t region,
-    uint8_t **mask, tavimore_box *box);
+                                                  uint8_t **mask, tavimore_box *box);
 
 #ifdef __cplusplus
 }

@@ -120,8 +120,8 @@ tavimore_status writePicture(const tavimore_image* image, uint8_t** out, size_t*
 }
 
 // The caller's region pictures as Canvases, in the given order.
-Status regionPictures(const tavimore_region_picture* given, size_t count, std::vector<Canvas>& canvases,
-                      std::vector<RegionPicture>& pictures) {
+Status regionPictures(const tavimore_region_picture* given, size_t count,
+                      std::vector<Canvas>& canvases, std::vector<RegionPicture>& pictures) {
     canvases.resize(count);
     pictures.resize(count);
     for (size_t i = 0; i < count; ++i) {
@@ -134,7 +134,8 @@ Status regionPictures(const tavimore_region_picture* given, size_t count, std::v
 
 bool validRegions(const tavimore_region_picture* given, size_t count) {
     if (given == nullptr && count != 0) return false;
-    return std::all_of(given, given + count, [](const tavimore_region_picture& p) { return validImage(p.image); });
+    return std::all_of(given, given + count,
+                       [](const tavimore_region_picture& p) { return validImage(p.image); });
 }
 
 // A region-based file's decompressed data, and its size in canvas (without pixels): a
@@ -173,7 +174,8 @@ const char* tavimore_status_text(tavimore_status status) {
     case TAVIMORE_SIZE_DIFFERS: return "the picture's size is not the original's";
     case TAVIMORE_PIXELS_OUTSIDE: return "pixels lie outside the original's parts";
     case TAVIMORE_INVALID_ARGUMENT: return "invalid argument";
-    case TAVIMORE_TRANSPARENCY_LOST: return "the picture has transparency, the original is a full-frame picture without it";
+    case TAVIMORE_TRANSPARENCY_LOST:
+        return "the picture has transparency, the original is a full-frame picture without it";
     }
     return "unknown status";
 }
@@ -221,9 +223,10 @@ tavimore_status tavimore_write_png(const tavimore_image* image, tavimore_png_col
                                    uint8_t** out, size_t* out_size) {
     // An unknown colour is refused as a missing picture is: nothing handed back.
     const bool known = colour == TAVIMORE_PNG_RGB || colour == TAVIMORE_PNG_RGBA;
-    return writePicture(known ? image : nullptr, out, out_size, [colour](const Canvas& canvas, Encoded& encoded) {
-        return encodePng(canvas, PngColour(colour), onThreads(processors()), encoded);
-    });
+    return writePicture(
+        known ? image : nullptr, out, out_size, [colour](const Canvas& canvas, Encoded& encoded) {
+            return encodePng(canvas, PngColour(colour), onThreads(processors()), encoded);
+        });
 }
 
 tavimore_status tavimore_write_layered_psd(const uint8_t* file, size_t size, uint8_t** out,
@@ -234,9 +237,10 @@ tavimore_status tavimore_write_layered_psd(const uint8_t* file, size_t size, uin
     const G00Decoded decoded = decodeG00Picture(bytesOf(file, size), canvas, 0, &data);
     if (decoded.status != Status::ok) return cStatus(decoded.status);
     Encoded encoded;
-    const Status status = decoded.regionCount == 0
-                              ? encodePsd(canvas, onThreads(processors()), encoded)
-                              : encodeRegionLayersPsd(bytesOf(file, size), data.span(), canvas, encoded);
+    const Status status =
+        decoded.regionCount == 0
+            ? encodePsd(canvas, onThreads(processors()), encoded)
+            : encodeRegionLayersPsd(bytesOf(file, size), data.span(), canvas, encoded);
     if (status != Status::ok) return cStatus(status);
     return handOver(encoded, out, out_size);
 }
@@ -338,8 +342,8 @@ tavimore_status tavimore_pack_like(const uint8_t* original, size_t original_size
 
 tavimore_status tavimore_pack_like_regions(const uint8_t* original, size_t original_size,
                                            const tavimore_region_picture* regions, size_t count,
-                                           tavimore_outside outside, uint8_t** out, size_t* out_size,
-                                           tavimore_pack_report* report) {
+                                           tavimore_outside outside, uint8_t** out,
+                                           size_t* out_size, tavimore_pack_report* report) {
     tavimore_pack_report unused;
     tavimore_pack_report& said = report != nullptr ? *report : unused;
     said = {UINT32_MAX, 0, {}};
@@ -359,16 +363,20 @@ tavimore_status tavimore_pack_like_regions(const uint8_t* original, size_t origi
     if (written.status != Status::ok) return cStatus(written.status);
     if (written.outside.regions != 0) {
         const OutsidePixels& pixels = written.outside.pixels;
-        said = {written.outside.region, pixels.count,
-                {pixels.left, pixels.top, pixels.right - pixels.left + 1, pixels.bottom - pixels.top + 1}};
+        said = {written.outside.region,
+                pixels.count,
+                {pixels.left, pixels.top, pixels.right - pixels.left + 1,
+                 pixels.bottom - pixels.top + 1}};
         if (outside != TAVIMORE_OUTSIDE_DROPPED) return TAVIMORE_PIXELS_OUTSIDE;
     }
     return handOver(encoded, out, out_size);
 }
 
-tavimore_status tavimore_pack_regions(const tavimore_region_picture* layers, size_t count, uint32_t width,
-                                      uint32_t height, uint8_t** out, size_t* out_size) {
-    if (!outputCleared(out, out_size) || !validRegions(layers, count)) return TAVIMORE_INVALID_ARGUMENT;
+tavimore_status tavimore_pack_regions(const tavimore_region_picture* layers, size_t count,
+                                      uint32_t width, uint32_t height, uint8_t** out,
+                                      size_t* out_size) {
+    if (!outputCleared(out, out_size) || !validRegions(layers, count))
+        return TAVIMORE_INVALID_ARGUMENT;
     std::vector<Canvas> canvases;
     std::vector<RegionPicture> pictures;
     Status status = regionPictures(layers, count, canvases, pictures);
@@ -378,8 +386,8 @@ tavimore_status tavimore_pack_regions(const tavimore_region_picture* layers, siz
     return handOver(encoded, out, out_size);
 }
 
-tavimore_status tavimore_region_mask(const uint8_t* file, size_t size, uint32_t region, uint8_t** mask,
-                                     tavimore_box* box) {
+tavimore_status tavimore_region_mask(const uint8_t* file, size_t size, uint32_t region,
+                                     uint8_t** mask, tavimore_box* box) {
     if (!cleared(mask) || file == nullptr || box == nullptr) return TAVIMORE_INVALID_ARGUMENT;
     *box = {};
     Canvas canvas;

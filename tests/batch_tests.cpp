@@ -111,7 +111,8 @@ TEST_F(ConvertTest, WritesEachTypeInItsFormat) {
     std::vector<uint8_t> full = fixtures::fullFrame(7, 5);
     std::vector<uint8_t> parts = fixtures::regions(9, 6, 5, 4);
 
-    ASSERT_TRUE(convert(source("full.g00", full), BuiltInFormat::psd).ok());  // full frame: BMP even for PSD
+    ASSERT_TRUE(convert(source("full.g00", full), BuiltInFormat::psd)
+                    .ok());  // full frame: BMP even for PSD
     EXPECT_EQ(readFile(root / "out" / "full.bmp"), expectedOutput(full, BuiltInFormat::bmp));
     EXPECT_FALSE(fs::exists(root / "out" / "full.psd"));
 
@@ -124,7 +125,7 @@ TEST_F(ConvertTest, WritesEachTypeInItsFormat) {
     // Without PSD the alpha is dropped: undrawn pixels are black, drawn ones keep their colour
     // whatever their alpha (the part's first column has alpha 0).
     const size_t row = bmpRowSize(9);
-    const uint8_t* top = bmp.data() + 54 + 5 * row;   // stored last: the top row
+    const uint8_t* top = bmp.data() + 54 + 5 * row;  // stored last: the top row
     EXPECT_EQ(top[0] | top[1] | top[2], 0);
     const uint8_t* second = bmp.data() + 54 + 4 * row + 3;  // pixel (1, 1): part pixel (0, 0)
     uint32_t c = fixtures::patternColour(0, 0, 2);
@@ -157,7 +158,9 @@ TEST_F(ConvertTest, RegionByRegionAndAsLayers) {
         return out;
     };
     EncodedImage each;
-    ASSERT_TRUE(encodeFile(path.string().c_str(), {BuiltInFormat::bmp, 0, nullptr, RegionOutput::each}, each).ok());
+    ASSERT_TRUE(encodeFile(path.string().c_str(),
+                           {BuiltInFormat::bmp, 0, nullptr, RegionOutput::each}, each)
+                    .ok());
     ASSERT_TRUE(each.byRegion);
     EXPECT_STREQ(each.extension, "bmp");
     ASSERT_EQ(each.regions.size(), 2u);
@@ -169,12 +172,15 @@ TEST_F(ConvertTest, RegionByRegionAndAsLayers) {
         ASSERT_EQ(cropRegion(file, data.span(), indices[i], 20, 10, cropped, &box), Status::ok);
         EXPECT_EQ(box, boxes[i]);
         EXPECT_EQ(each.regions[i].index, indices[i]);
-        EXPECT_EQ(std::vector<uint8_t>(each.regions[i].bytes.data(), each.regions[i].bytes.data() + each.regions[i].length),
+        EXPECT_EQ(std::vector<uint8_t>(each.regions[i].bytes.data(),
+                                       each.regions[i].bytes.data() + each.regions[i].length),
                   bmpOf(cropped));
     }
 
     EncodedImage layered;
-    ASSERT_TRUE(encodeFile(path.string().c_str(), {BuiltInFormat::psd, 0, nullptr, RegionOutput::layers}, layered).ok());
+    ASSERT_TRUE(encodeFile(path.string().c_str(),
+                           {BuiltInFormat::psd, 0, nullptr, RegionOutput::layers}, layered)
+                    .ok());
     EXPECT_FALSE(layered.byRegion);
     EXPECT_STREQ(layered.extension, "psd");
     std::vector<Canvas> crops(2);
@@ -185,14 +191,17 @@ TEST_F(ConvertTest, RegionByRegionAndAsLayers) {
     }
     std::vector<uint8_t> expected(layeredPsdBound(20, 10, layers));
     expected.resize(writeLayeredPsd(canvas, layers, expected));
-    EXPECT_EQ(std::vector<uint8_t>(layered.bytes.data(), layered.bytes.data() + layered.length), expected);
+    EXPECT_EQ(std::vector<uint8_t>(layered.bytes.data(), layered.bytes.data() + layered.length),
+              expected);
 
     // A full frame is written whole in both; a picture none of whose regions draws gives no
     // picture region by region, and the one-layer file as layers.
     const fs::path full = source("full.g00", fixtures::fullFrame(4, 3));
     for (RegionOutput output : {RegionOutput::each, RegionOutput::layers}) {
         EncodedImage whole;
-        ASSERT_TRUE(encodeFile(full.string().c_str(), {BuiltInFormat::psd, 0, nullptr, output}, whole).ok());
+        ASSERT_TRUE(
+            encodeFile(full.string().c_str(), {BuiltInFormat::psd, 0, nullptr, output}, whole)
+                .ok());
         EXPECT_FALSE(whole.byRegion);
         EXPECT_EQ(std::vector<uint8_t>(whole.bytes.data(), whole.bytes.data() + whole.length),
                   expectedOutput(fixtures::fullFrame(4, 3), BuiltInFormat::bmp));
@@ -201,11 +210,16 @@ TEST_F(ConvertTest, RegionByRegionAndAsLayers) {
     const std::vector<uint8_t> blank = encodeG00Regions(image, LzMode::compress);
     const fs::path nothing = source("blank.g00", blank);
     EncodedImage none;
-    ASSERT_TRUE(encodeFile(nothing.string().c_str(), {BuiltInFormat::psd, 0, nullptr, RegionOutput::each}, none).ok());
+    ASSERT_TRUE(encodeFile(nothing.string().c_str(),
+                           {BuiltInFormat::psd, 0, nullptr, RegionOutput::each}, none)
+                    .ok());
     EXPECT_TRUE(none.byRegion);
     EXPECT_TRUE(none.regions.empty());
-    ASSERT_TRUE(encodeFile(nothing.string().c_str(), {BuiltInFormat::psd, 0, nullptr, RegionOutput::layers}, none).ok());
-    EXPECT_EQ(std::vector<uint8_t>(none.bytes.data(), none.bytes.data() + none.length), expectedOutput(blank, BuiltInFormat::psd));
+    ASSERT_TRUE(encodeFile(nothing.string().c_str(),
+                           {BuiltInFormat::psd, 0, nullptr, RegionOutput::layers}, none)
+                    .ok());
+    EXPECT_EQ(std::vector<uint8_t>(none.bytes.data(), none.bytes.data() + none.length),
+              expectedOutput(blank, BuiltInFormat::psd));
     EXPECT_EQ(regionFileName("pose.a.g00", 7, "png"), "pose_007.png");
 }
 
@@ -214,7 +228,8 @@ TEST_F(ConvertTest, SeveralOutputsArePutInPlaceOnlyWhenAllAreWritten) {
     const fs::path a = root / "out" / "a_000.bmp", b = root / "out" / "a_001.bmp";
     writeFile(a, older);
     writeFile(b, older);
-    const std::vector<OutputFile> outputs = {{a.string(), first.data(), 10}, {b.string(), second.data(), 20}};
+    const std::vector<OutputFile> outputs = {{a.string(), first.data(), 10},
+                                             {b.string(), second.data(), 20}};
     FileHandle none;
     size_t failedAt = 9;
     faults::arm(faults::Point::write, 2);  // the second output's write falls short
@@ -224,7 +239,8 @@ TEST_F(ConvertTest, SeveralOutputsArePutInPlaceOnlyWhenAllAreWritten) {
     EXPECT_EQ(failedAt, 1u);
     EXPECT_EQ(readFile(a), older) << "nothing is put in place before every output is written";
     EXPECT_EQ(readFile(b), older);
-    EXPECT_EQ(std::distance(fs::directory_iterator(root / "out"), {}), 2) << "no temporary file stays";
+    EXPECT_EQ(std::distance(fs::directory_iterator(root / "out"), {}), 2)
+        << "no temporary file stays";
 
     ASSERT_TRUE(placeImages(outputs, none, {}, failedAt).ok());
     EXPECT_EQ(readFile(a), first);
@@ -268,7 +284,8 @@ TEST_F(ConvertTest, EveryFailureLeavesNoOutput) {
     zeroHeight[3] = zeroHeight[4] = 0;
     std::vector<uint8_t> huge = {0, 0xFF, 0xFF, 0xFF, 0xFF, 8, 0, 0, 0, 0, 0, 0, 0};
     std::vector<uint8_t> noData = fixtures::regions(4, 4, 2, 2);
-    storeLe32(noData.data() + regionSizePairOffset(1) + kDecompressedLengthOffset, 0);  // decompressed length 0
+    storeLe32(noData.data() + regionSizePairOffset(1) + kDecompressedLengthOffset,
+              0);  // decompressed length 0
     std::vector<uint8_t> cut = fixtures::fullFrame(8, 8);
     cut.resize(cut.size() - 10);
     const Case cases[] = {
@@ -308,7 +325,7 @@ TEST_F(ConvertTest, ShortReadAndFailedWriteAreFailures) {
     faults::arm(faults::Point::write, 1);
     EXPECT_EQ(convert(file).status, Status::writeFailed);
     EXPECT_FALSE(fs::exists(root / "out" / "pic.bmp"));  // the partial output was removed
-    faults::arm(faults::Point::allocation, 2);  // the Canvas
+    faults::arm(faults::Point::allocation, 2);           // the Canvas
     EXPECT_EQ(convert(file).status, Status::outOfMemory);
     faults::disarm();
     EXPECT_EQ(faults::liveBlocks(), 0);
@@ -394,8 +411,10 @@ TEST_F(ConvertTest, PathsThatDoNotFitFailBeforeAnythingIsWritten) {
     std::memset(folder, 'a', 259);
     EXPECT_EQ(prepareOutputFolder(folder), kPathSize);
     EXPECT_EQ(folder[259], '\\');
-    EXPECT_EQ(convertFile(file.string().c_str(), folder, kPathSize, "picture.g00", BuiltInFormat::psd).status,
-              Status::nameTooLong);
+    EXPECT_EQ(
+        convertFile(file.string().c_str(), folder, kPathSize, "picture.g00", BuiltInFormat::psd)
+            .status,
+        Status::nameTooLong);
 }
 
 TEST(OutputFolder, AppendsASeparatorByCharacters) {
@@ -403,7 +422,7 @@ TEST(OutputFolder, AppendsASeparatorByCharacters) {
     EXPECT_EQ(prepareOutputFolder(folder), 7u);
     EXPECT_STREQ(folder, "C:\\out\\");
     EXPECT_EQ(prepareOutputFolder(folder), 7u);  // already ends in "\"
-    char kanji[kPathSize] = "C:\\\x95\x5C";    // a folder named with 0x5C as a trail byte
+    char kanji[kPathSize] = "C:\\\x95\x5C";      // a folder named with 0x5C as a trail byte
     EXPECT_EQ(prepareOutputFolder(kanji), 6u);
     EXPECT_STREQ(kanji, "C:\\\x95\x5C\\");
 }
@@ -450,7 +469,8 @@ TEST(Selection, BringsBothDialogShapesIntoOneList) {
     fill(std::string("a.g00"));  // a single path without "\"
     EXPECT_EQ(parseSelection(buffer.data(), buffer.size(), DialogOutcome::chosen), 0);
     fill(std::string("C:\\pics\\a.g00"));
-    EXPECT_EQ(parseSelection(buffer.data(), buffer.size(), DialogOutcome::cancelled), 0);  // cancelled
+    EXPECT_EQ(parseSelection(buffer.data(), buffer.size(), DialogOutcome::cancelled),
+              0);  // cancelled
 }
 
 TEST(Selection, RefusesStringsOf260BytesOrMore) {
@@ -520,8 +540,8 @@ TEST_F(ConvertTest, BatchStopsAtTheFirstFailure) {
     source("one.g00", fixtures::fullFrame(3, 2));
     source("two.g00", typeOne);
     source("three.g00", fixtures::fullFrame(2, 3));
-    std::string list = root.string() + '\0' + "one.g00" + '\0' + "two.g00" + '\0' +
-                       "three.g00" + '\0' + '\0';
+    std::string list =
+        root.string() + '\0' + "one.g00" + '\0' + "two.g00" + '\0' + "three.g00" + '\0' + '\0';
 
     char sourcePath[kPathSize];
     BatchJob job;

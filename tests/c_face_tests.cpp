@@ -31,7 +31,8 @@ std::vector<uint8_t> pixelsOf(const tavimore_image* image) {
 std::vector<uint8_t> spriteFile(uint32_t side, uint32_t regionSize) {
     PartCutting cutting;
     cutting.regionSize = regionSize;
-    return encodeG00Regions(cutIntoParts(makeSpritePicture(side, side, 7), cutting), LzMode::greedy);
+    return encodeG00Regions(cutIntoParts(makeSpritePicture(side, side, 7), cutting),
+                            LzMode::greedy);
 }
 
 // The picture an image holds, with its own pixels, for the functions that take one.
@@ -74,11 +75,16 @@ TEST(CFace, PicturesComeBackFromTheFilesWrittenOfThem) {
         Write write;
         Read read;
     } cases[] = {
-        {"PNG", [&](uint8_t** out, size_t* size) { return tavimore_write_png(&sprite.image, TAVIMORE_PNG_RGBA, out, size); },
+        {"PNG",
+         [&](uint8_t** out, size_t* size) {
+             return tavimore_write_png(&sprite.image, TAVIMORE_PNG_RGBA, out, size);
+         },
          tavimore_read_picture},
-        {"PSD", [&](uint8_t** out, size_t* size) { return tavimore_write_psd(&sprite.image, out, size); },
+        {"PSD",
+         [&](uint8_t** out, size_t* size) { return tavimore_write_psd(&sprite.image, out, size); },
          tavimore_read_picture},
-        {"G00", [&](uint8_t** out, size_t* size) { return tavimore_pack(&sprite.image, out, size); },
+        {"G00",
+         [&](uint8_t** out, size_t* size) { return tavimore_pack(&sprite.image, out, size); },
          tavimore_decode},
     };
     for (const auto& c : cases) {
@@ -101,11 +107,13 @@ TEST(CFace, TheDescriptionHoldsEveryRecordEntryAndPartInItsOneBlock) {
         const G00Description expected = describeG00(*file);
         tavimore_description* d = nullptr;
         ASSERT_EQ(tavimore_describe(file->data(), file->size(), &d), TAVIMORE_OK);
-        EXPECT_EQ(d->fields & TAVIMORE_HAS_ENTRY_COUNT, expected.entryCount ? uint32_t(TAVIMORE_HAS_ENTRY_COUNT) : 0u);
+        EXPECT_EQ(d->fields & TAVIMORE_HAS_ENTRY_COUNT,
+                  expected.entryCount ? uint32_t(TAVIMORE_HAS_ENTRY_COUNT) : 0u);
         EXPECT_EQ(d->result, file == &cut ? TAVIMORE_TRUNCATED : TAVIMORE_OK);
         ASSERT_EQ(d->records_listed, expected.regions.size());
         ASSERT_EQ(d->entries_listed, expected.entries.size());
-        for (uint32_t i = 0; i < d->records_listed; ++i) EXPECT_EQ(d->records[i].x2, expected.regions[i].x2);
+        for (uint32_t i = 0; i < d->records_listed; ++i)
+            EXPECT_EQ(d->records[i].x2, expected.regions[i].x2);
         for (uint32_t i = 0; i < d->entries_listed; ++i) {
             const tavimore_entry& entry = d->entries[i];
             ASSERT_EQ(entry.parts_listed, expected.entries[i].parts.size());
@@ -129,27 +137,37 @@ TEST(CFace, EveryFailureGivesItsStatusAndHandsBackNothing) {
     size_t size = 0;
     tavimore_image* image = nullptr;
     tavimore_box box{};
-    auto image_ = [&](tavimore_status status) { return std::make_pair(status, static_cast<void*>(image)); };
-    auto out_ = [&](tavimore_status status) { return std::make_pair(status, static_cast<void*>(out)); };
+    auto image_ = [&](tavimore_status status) {
+        return std::make_pair(status, static_cast<void*>(image));
+    };
+    auto out_ = [&](tavimore_status status) {
+        return std::make_pair(status, static_cast<void*>(out));
+    };
     const struct {
         const char* name;
         std::function<std::pair<tavimore_status, void*>()> call;
         tavimore_status expected;
     } cases[] = {
-        {"decode a cut file", [&] { return image_(tavimore_decode(full.data(), 9, &image)); }, TAVIMORE_TRUNCATED},
-        {"decode type 1", [&] { return image_(tavimore_decode(paletted.data(), paletted.size(), &image)); },
+        {"decode a cut file", [&] { return image_(tavimore_decode(full.data(), 9, &image)); },
+         TAVIMORE_TRUNCATED},
+        {"decode type 1",
+         [&] { return image_(tavimore_decode(paletted.data(), paletted.size(), &image)); },
          TAVIMORE_UNSUPPORTED_TYPE},
-        {"decode no file", [&] { return image_(tavimore_decode(nullptr, 0, &image)); }, TAVIMORE_INVALID_ARGUMENT},
+        {"decode no file", [&] { return image_(tavimore_decode(nullptr, 0, &image)); },
+         TAVIMORE_INVALID_ARGUMENT},
         {"a region of a full frame",
          [&] { return image_(tavimore_draw_region(full.data(), full.size(), 0, &image, &box)); },
          TAVIMORE_INVALID_ARGUMENT},
         {"a region beyond the table",
          [&] { return image_(tavimore_draw_region(parts.data(), parts.size(), 5, &image, &box)); },
          TAVIMORE_EMPTY_PICTURE},
-        {"a G00 file read as a picture", [&] { return image_(tavimore_read_picture(full.data(), full.size(), &image)); },
+        {"a G00 file read as a picture",
+         [&] { return image_(tavimore_read_picture(full.data(), full.size(), &image)); },
          TAVIMORE_NOT_PICTURE},
         {"an unknown PNG colour",
-         [&] { return out_(tavimore_write_png(&opaque.image, tavimore_png_colour(3), &out, &size)); },
+         [&] {
+             return out_(tavimore_write_png(&opaque.image, tavimore_png_colour(3), &out, &size));
+         },
          TAVIMORE_INVALID_ARGUMENT},
         {"a picture without pixels",
          [&] {
@@ -159,17 +177,20 @@ TEST(CFace, EveryFailureGivesItsStatusAndHandsBackNothing) {
          TAVIMORE_INVALID_ARGUMENT},
         {"packed like a file of another size",
          [&] {
-             return out_(tavimore_pack_like(parts.data(), parts.size(), &small.image, TAVIMORE_OUTSIDE_DROPPED, &out, &size));
+             return out_(tavimore_pack_like(parts.data(), parts.size(), &small.image,
+                                            TAVIMORE_OUTSIDE_DROPPED, &out, &size));
          },
          TAVIMORE_SIZE_DIFFERS},
         {"pixels outside the original's part",
          [&] {
-             return out_(tavimore_pack_like(parts.data(), parts.size(), &opaque.image, TAVIMORE_OUTSIDE_FAILS, &out, &size));
+             return out_(tavimore_pack_like(parts.data(), parts.size(), &opaque.image,
+                                            TAVIMORE_OUTSIDE_FAILS, &out, &size));
          },
          TAVIMORE_PIXELS_OUTSIDE},
         {"transparency packed like a full frame",
          [&] {
-             return out_(tavimore_pack_like(full.data(), full.size(), &soft.image, TAVIMORE_OUTSIDE_DROPPED, &out, &size));
+             return out_(tavimore_pack_like(full.data(), full.size(), &soft.image,
+                                            TAVIMORE_OUTSIDE_DROPPED, &out, &size));
          },
          TAVIMORE_TRANSPARENCY_LOST},
     };
@@ -183,7 +204,8 @@ TEST(CFace, EveryFailureGivesItsStatusAndHandsBackNothing) {
         EXPECT_EQ(result, nullptr);
     }
     // The same pixels outside, dropped, are packed.
-    ASSERT_EQ(tavimore_pack_like(parts.data(), parts.size(), &opaque.image, TAVIMORE_OUTSIDE_DROPPED, &out, &size),
+    ASSERT_EQ(tavimore_pack_like(parts.data(), parts.size(), &opaque.image,
+                                 TAVIMORE_OUTSIDE_DROPPED, &out, &size),
               TAVIMORE_OK);
     tavimore_free(out);
 }
@@ -199,34 +221,43 @@ TEST(CFace, AnAllocationRefusedIsOutOfMemoryAndLeavesNoBlock) {
     const std::vector<uint8_t> file = spriteFile(64, 32);
     const Picture sprite(makeSpritePicture(64, 64, 7));
     const std::function<tavimore_status(void**)> calls[] = {
-        [&](void** r) { return tavimore_decode(file.data(), file.size(), reinterpret_cast<tavimore_image**>(r)); },
         [&](void** r) {
-            size_t size;
-            return tavimore_write_layered_psd(file.data(), file.size(), reinterpret_cast<uint8_t**>(r), &size);
+            return tavimore_decode(file.data(), file.size(), reinterpret_cast<tavimore_image**>(r));
         },
         [&](void** r) {
             size_t size;
-            return tavimore_write_png(&sprite.image, TAVIMORE_PNG_RGBA, reinterpret_cast<uint8_t**>(r), &size);
+            return tavimore_write_layered_psd(file.data(), file.size(),
+                                              reinterpret_cast<uint8_t**>(r), &size);
         },
         [&](void** r) {
             size_t size;
-            return tavimore_pack_like(file.data(), file.size(), &sprite.image, TAVIMORE_OUTSIDE_FAILS,
+            return tavimore_write_png(&sprite.image, TAVIMORE_PNG_RGBA,
                                       reinterpret_cast<uint8_t**>(r), &size);
         },
         [&](void** r) {
             size_t size;
-            const tavimore_region_picture regions[] = {{3, 32, 0, &sprite.image}, {0, 0, 0, &sprite.image}};
-            return tavimore_pack_like_regions(file.data(), file.size(), regions, 2, TAVIMORE_OUTSIDE_DROPPED,
+            return tavimore_pack_like(file.data(), file.size(), &sprite.image,
+                                      TAVIMORE_OUTSIDE_FAILS, reinterpret_cast<uint8_t**>(r),
+                                      &size);
+        },
+        [&](void** r) {
+            size_t size;
+            const tavimore_region_picture regions[] = {{3, 32, 0, &sprite.image},
+                                                       {0, 0, 0, &sprite.image}};
+            return tavimore_pack_like_regions(file.data(), file.size(), regions, 2,
+                                              TAVIMORE_OUTSIDE_DROPPED,
                                               reinterpret_cast<uint8_t**>(r), &size, nullptr);
         },
         [&](void** r) {
             size_t size;
-            const tavimore_region_picture layers[] = {{0, 0, 0, &sprite.image}, {1, 5, 7, &sprite.image}};
+            const tavimore_region_picture layers[] = {{0, 0, 0, &sprite.image},
+                                                      {1, 5, 7, &sprite.image}};
             return tavimore_pack_regions(layers, 2, 64, 64, reinterpret_cast<uint8_t**>(r), &size);
         },
         [&](void** r) {
             tavimore_box box;
-            return tavimore_region_mask(file.data(), file.size(), 0, reinterpret_cast<uint8_t**>(r), &box);
+            return tavimore_region_mask(file.data(), file.size(), 0, reinterpret_cast<uint8_t**>(r),
+                                        &box);
         },
     };
     for (const auto& call : calls) {
@@ -253,7 +284,8 @@ namespace {
 std::vector<uint8_t> regionData(const std::vector<uint8_t>& file) {
     const uint64_t sizes = regionSizePairOffset(file[kRegionCountOffset]);
     std::vector<uint8_t> data(ref::le32(file, sizes + kDecompressedLengthOffset));
-    EXPECT_EQ(ref::decodeLzBytes(file, sizes + kSizePairSize, sizes + ref::le32(file, sizes), data), Status::ok);
+    EXPECT_EQ(ref::decodeLzBytes(file, sizes + kSizePairSize, sizes + ref::le32(file, sizes), data),
+              Status::ok);
     return data;
 }
 
@@ -265,7 +297,8 @@ struct RegionPictures {
         for (uint32_t r = 0;; ++r) {
             tavimore_image* image = nullptr;
             tavimore_box box{};
-            if (tavimore_draw_region(file.data(), file.size(), r, &image, &box) != TAVIMORE_OK) break;
+            if (tavimore_draw_region(file.data(), file.size(), r, &image, &box) != TAVIMORE_OK)
+                break;
             images.push_back(image);
             given.push_back({r, int32_t(box.left), int32_t(box.top), image});
         }
@@ -287,8 +320,9 @@ TEST(CFace, RegionsPackBackAndAnEditOfAHiddenRegionChangesOnlyItsPart) {
     ASSERT_EQ(regions.given.size(), 4u);
     uint8_t* out = nullptr;
     size_t size = 0;
-    ASSERT_EQ(tavimore_pack_like_regions(file.data(), file.size(), regions.given.data(), regions.given.size(),
-                                         TAVIMORE_OUTSIDE_FAILS, &out, &size, nullptr),
+    ASSERT_EQ(tavimore_pack_like_regions(file.data(), file.size(), regions.given.data(),
+                                         regions.given.size(), TAVIMORE_OUTSIDE_FAILS, &out, &size,
+                                         nullptr),
               TAVIMORE_OK);
     EXPECT_EQ(std::vector<uint8_t>(out, out + size), file);
     tavimore_free(out);
@@ -299,8 +333,8 @@ TEST(CFace, RegionsPackBackAndAnEditOfAHiddenRegionChangesOnlyItsPart) {
     ASSERT_NE(pixel[3], 0);
     pixel[0] ^= 0xFF;
     const tavimore_region_picture only[] = {regions.given[1]};
-    ASSERT_EQ(tavimore_pack_like_regions(file.data(), file.size(), only, 1, TAVIMORE_OUTSIDE_FAILS, &out, &size,
-                                         nullptr),
+    ASSERT_EQ(tavimore_pack_like_regions(file.data(), file.size(), only, 1, TAVIMORE_OUTSIDE_FAILS,
+                                         &out, &size, nullptr),
               TAVIMORE_OK);
     const std::vector<uint8_t> before = regionData(file), after = regionData({out, out + size});
     tavimore_free(out);
@@ -309,9 +343,13 @@ TEST(CFace, RegionsPackBackAndAnEditOfAHiddenRegionChangesOnlyItsPart) {
     for (size_t i = 0; i < before.size(); ++i)
         if (before[i] != after[i]) changed.push_back(i);
     // Entry 1's block, its one part's pixels after the block and part headers: (4, 4)'s red byte.
-    const uint32_t block = ref::le32(before, kPartTableHeaderSize + kPartTableEntrySize + kEntryOffsetField);
-    EXPECT_EQ(changed, std::vector<size_t>{block + kPartBlockHeaderSize + kPartHeaderSize +
-                                           (13 * ref::le16(before, block + kPartBlockHeaderSize + kPartWidth) + 13) * 4 + 2});
+    const uint32_t block =
+        ref::le32(before, kPartTableHeaderSize + kPartTableEntrySize + kEntryOffsetField);
+    EXPECT_EQ(
+        changed,
+        std::vector<size_t>{
+            block + kPartBlockHeaderSize + kPartHeaderSize +
+            (13 * ref::le16(before, block + kPartBlockHeaderSize + kPartWidth) + 13) * 4 + 2});
 }
 
 TEST(CFace, RegionPicturesThatCannotBePackedSayWhichRegion) {
@@ -325,12 +363,19 @@ TEST(CFace, RegionPicturesThatCannotBePackedSayWhichRegion) {
         tavimore_status expected;
         tavimore_pack_report report;
     } cases[] = {
-        {"a region named twice", {regions.given[2], regions.given[1], regions.given[2]}, TAVIMORE_INVALID_ARGUMENT,
+        {"a region named twice",
+         {regions.given[2], regions.given[1], regions.given[2]},
+         TAVIMORE_INVALID_ARGUMENT,
          {2, 0, {}}},
-        {"a region the original lacks", {{4, 0, 0, regions.images[0]}}, TAVIMORE_INVALID_ARGUMENT, {4, 0, {}}},
+        {"a region the original lacks",
+         {{4, 0, 0, regions.images[0]}},
+         TAVIMORE_INVALID_ARGUMENT,
+         {4, 0, {}}},
         // Face 3's part covers rows 18 to 35 from x 55 (past the picture's right edge): of the
         // block at (60, 30), 4 columns of rows 36 to 39 lie on the picture outside it.
-        {"opaque pixels below a face", {regions.given[0], {3, 60, 30, &block}}, TAVIMORE_PIXELS_OUTSIDE,
+        {"opaque pixels below a face",
+         {regions.given[0], {3, 60, 30, &block}},
+         TAVIMORE_PIXELS_OUTSIDE,
          {3, 4 * 4, {60, 36, 4, 4}}},
     };
     for (const auto& c : cases) {
@@ -338,9 +383,10 @@ TEST(CFace, RegionPicturesThatCannotBePackedSayWhichRegion) {
         uint8_t* out = nullptr;
         size_t size = 0;
         tavimore_pack_report report{};
-        EXPECT_EQ(tavimore_pack_like_regions(file.data(), file.size(), c.given.data(), c.given.size(),
-                                             TAVIMORE_OUTSIDE_FAILS, &out, &size, &report),
-                  c.expected);
+        EXPECT_EQ(
+            tavimore_pack_like_regions(file.data(), file.size(), c.given.data(), c.given.size(),
+                                       TAVIMORE_OUTSIDE_FAILS, &out, &size, &report),
+            c.expected);
         EXPECT_EQ(out, nullptr);
         EXPECT_EQ(report.region, c.report.region);
         EXPECT_EQ(report.outside_count, c.report.outside_count);
@@ -352,12 +398,15 @@ TEST(CFace, RegionPicturesThatCannotBePackedSayWhichRegion) {
 namespace {
 
 // A region picture on a transparent picture of the file's size, pixels of alpha 0 made all 0.
-std::vector<uint8_t> placed(const tavimore_image& image, tavimore_box box, uint32_t width, uint32_t height) {
+std::vector<uint8_t> placed(const tavimore_image& image, tavimore_box box, uint32_t width,
+                            uint32_t height) {
     std::vector<uint8_t> picture(size_t(width) * height * 4, 0);
     for (uint32_t y = 0; y < box.height; ++y)
         for (uint32_t x = 0; x < box.width; ++x) {
             const uint8_t* p = image.rgba + (size_t(y) * box.width + x) * 4;
-            if (p[3] != 0) std::memcpy(picture.data() + ((box.top + y) * size_t(width) + box.left + x) * 4, p, 4);
+            if (p[3] != 0)
+                std::memcpy(picture.data() + ((box.top + y) * size_t(width) + box.left + x) * 4, p,
+                            4);
         }
     return picture;
 }
@@ -369,7 +418,9 @@ TEST(CFace, FreshRegionsDrawTheirPicturesBackAndMasksLeaveOnlyWhatIsShown) {
     RegionPictures regions(file);
     uint8_t* fresh = nullptr;
     size_t size = 0;
-    ASSERT_EQ(tavimore_pack_regions(regions.given.data(), regions.given.size(), 64, 56, &fresh, &size), TAVIMORE_OK);
+    ASSERT_EQ(
+        tavimore_pack_regions(regions.given.data(), regions.given.size(), 64, 56, &fresh, &size),
+        TAVIMORE_OK);
     const std::vector<uint8_t> packed(fresh, fresh + size);
     tavimore_free(fresh);
     // In both files each mask lets exactly one region's pixel through where the decoded
@@ -386,13 +437,16 @@ TEST(CFace, FreshRegionsDrawTheirPicturesBackAndMasksLeaveOnlyWhatIsShown) {
             SCOPED_TRACE(region.region);
             tavimore_image* alone = nullptr;
             tavimore_box box{};
-            ASSERT_EQ(tavimore_draw_region(g00->data(), g00->size(), region.region, &alone, &box), TAVIMORE_OK);
-            const tavimore_box given{uint32_t(region.left), uint32_t(region.top), region.image->width,
-                                     region.image->height};
+            ASSERT_EQ(tavimore_draw_region(g00->data(), g00->size(), region.region, &alone, &box),
+                      TAVIMORE_OK);
+            const tavimore_box given{uint32_t(region.left), uint32_t(region.top),
+                                     region.image->width, region.image->height};
             EXPECT_EQ(placed(*alone, box, 64, 56), placed(*region.image, given, 64, 56));
             uint8_t* mask = nullptr;
             tavimore_box maskBox{};
-            ASSERT_EQ(tavimore_region_mask(g00->data(), g00->size(), region.region, &mask, &maskBox), TAVIMORE_OK);
+            ASSERT_EQ(
+                tavimore_region_mask(g00->data(), g00->size(), region.region, &mask, &maskBox),
+                TAVIMORE_OK);
             EXPECT_EQ(maskBox.width * maskBox.height, box.width * box.height);
             for (uint32_t y = 0; y < box.height; ++y)
                 for (uint32_t x = 0; x < box.width; ++x) {
@@ -406,7 +460,9 @@ TEST(CFace, FreshRegionsDrawTheirPicturesBackAndMasksLeaveOnlyWhatIsShown) {
             tavimore_free(alone);
         }
         for (size_t i = 3; i < picture.size(); i += 4)
-            if (picture[i] == 0) std::memset(&composite[i - 3], 0, 4), std::memset(const_cast<uint8_t*>(&picture[i - 3]), 0, 4);
+            if (picture[i] == 0)
+                std::memset(&composite[i - 3], 0, 4),
+                    std::memset(const_cast<uint8_t*>(&picture[i - 3]), 0, 4);
         EXPECT_EQ(composite, picture);
         EXPECT_EQ(*std::max_element(shown.begin(), shown.end()), 1);
     }

@@ -101,7 +101,9 @@ TEST_F(CliTest, ReportsEachFailureAndStopsUnlessKeepGoing) {
 
     CliRun run = cli("-j 1 -o out a.g00 b.g00 c.g00");
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.errors.find("b.g00: not a picture this program converts (G00 type 1)"), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find("b.g00: not a picture this program converts (G00 type 1)"),
+              std::string::npos)
+        << run.errors;
     EXPECT_TRUE(fs::exists(root / "out" / "a.bmp"));
     EXPECT_FALSE(fs::exists(root / "out" / "c.bmp"));
 
@@ -124,10 +126,22 @@ TEST_F(CliTest, ReportsEachFailureAndStopsUnlessKeepGoing) {
 }
 
 TEST_F(CliTest, UsageErrorsExitWithTwoOnOneLine) {
-    const char* refused[] = {"", "-j 0 a.g00", "-jx a.g00", "-o", "--output", "--frobnicate a.g00",
-                             "-kx a.g00", "--bmp=1 a.g00", "--max-pixels=-1 a.g00", "--png --bmp a.g00",
-                             "--layers --bmp a.g00", "--layers --png a.g00", "--layers --regions a.g00",
-                             "--json a.g00", "--info -o out a.g00", "--info --regions a.g00"};
+    const char* refused[] = {"",
+                             "-j 0 a.g00",
+                             "-jx a.g00",
+                             "-o",
+                             "--output",
+                             "--frobnicate a.g00",
+                             "-kx a.g00",
+                             "--bmp=1 a.g00",
+                             "--max-pixels=-1 a.g00",
+                             "--png --bmp a.g00",
+                             "--layers --bmp a.g00",
+                             "--layers --png a.g00",
+                             "--layers --regions a.g00",
+                             "--json a.g00",
+                             "--info -o out a.g00",
+                             "--info --regions a.g00"};
     for (const char* arguments : refused) {
         CliRun run = cli(arguments);
         EXPECT_EQ(run.status, 2) << arguments;
@@ -243,15 +257,16 @@ TEST_F(CliTest, AnInterruptLeavesTheOlderOutputOrAWholeNewOne) {
         writeFile(root / "out" / "big.bmp", older);
         // SIGTERM at a random moment of the conversion, or just after it.
         const double delay = double(rng.below(uint32_t(took.count()) + 1)) / 1e6;
-        const std::string command = "cd \"" + root.string() + "\" && { \"" TAVIMORE_CLI
-                                    "\" -q -o out big.g00 & sleep " + std::to_string(delay) +
-                                    "; kill -TERM $! 2>/dev/null; wait $!; } 2>/dev/null";
+        const std::string command =
+            "cd \"" + root.string() + "\" && { \"" TAVIMORE_CLI "\" -q -o out big.g00 & sleep " +
+            std::to_string(delay) + "; kill -TERM $! 2>/dev/null; wait $!; } 2>/dev/null";
         const int raw = std::system(command.c_str());
         const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
         ASSERT_TRUE(status == 0 || status == 128 + SIGTERM) << status;
         interrupted += status != 0;
         auto entries = fs::directory_iterator(root / "out");
-        ASSERT_EQ(std::distance(entries, fs::directory_iterator()), 1) << "a temporary file is left";
+        ASSERT_EQ(std::distance(entries, fs::directory_iterator()), 1)
+            << "a temporary file is left";
         const std::vector<uint8_t> now = readFile(root / "out" / "big.bmp");
         EXPECT_TRUE(now == older || now == fresh) << "after " << delay << " s: " << now.size();
     }
@@ -288,8 +303,8 @@ TEST_F(CliTest, ReasonsForWhatIsNoPictureFile) {
     EXPECT_EQ(cli("-o made/deeper pic.g00").status, 0);
     EXPECT_TRUE(fs::exists(root / "made" / "deeper" / "pic.bmp"));
     // Paths are not held to the window's 260 bytes.
-    const std::string deep = std::string(120, 'd') + "/" + std::string(120, 'e') + "/" +
-                             std::string(120, 'f');
+    const std::string deep =
+        std::string(120, 'd') + "/" + std::string(120, 'e') + "/" + std::string(120, 'f');
     EXPECT_EQ(cli("-o " + deep + " pic.g00").status, 0);
     EXPECT_TRUE(fs::exists(root / deep / "pic.bmp"));
 }
@@ -342,9 +357,9 @@ TEST_F(CliTest, TheProgressBarFitsTheTerminal) {
     for (int columns : {30, 80, 8}) {
         SCOPED_TRACE(columns);
         // A terminal of that width, from script(1); what it shows is kept in the file.
-        std::string command = "cd \"" + root.string() + "\" && script -qec 'stty cols " +
-                              std::to_string(columns) + "; \"" TAVIMORE_CLI
-                              "\" -j1 -o out p*.g00 >/dev/null' /dev/null >shown.txt";
+        std::string command =
+            "cd \"" + root.string() + "\" && script -qec 'stty cols " + std::to_string(columns) +
+            "; \"" TAVIMORE_CLI "\" -j1 -o out p*.g00 >/dev/null' /dev/null >shown.txt";
         ASSERT_EQ(std::system(command.c_str()), 0);
         std::vector<uint8_t> shown = readFile(root / "shown.txt");
         std::string text(shown.begin(), shown.end());
@@ -402,7 +417,8 @@ std::vector<uint8_t> posesFile() {
 
 std::vector<std::string> namesIn(const fs::path& folder) {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -482,30 +498,38 @@ TEST_F(CliTest, RegionsLayersAndInfo) {
     EXPECT_EQ(run.status, 1) << "a file that would fail";
     const std::vector<uint8_t> text = readFile(root / "stdout.txt");
     const std::string info(text.begin(), text.end());
-    EXPECT_NE(info.find("bad.g00: " + std::to_string(damaged.size()) + " bytes, region-based picture (type 2), 96 x 60\n"),
-              std::string::npos) << info;
+    EXPECT_NE(info.find("bad.g00: " + std::to_string(damaged.size()) +
+                        " bytes, region-based picture (type 2), 96 x 60\n"),
+              std::string::npos)
+        << info;
     EXPECT_NE(info.find("  result: fails: the file is cut short\n"), std::string::npos) << info;
     EXPECT_NE(info.find("full.g00: "), std::string::npos);
     EXPECT_TRUE(namesIn(root / "out").empty());
-    EXPECT_EQ(namesIn(root), (std::vector<std::string>{"bad.g00", "full.g00", "out", "pose.g00", "stderr.txt", "stdout.txt"}));
+    EXPECT_EQ(namesIn(root), (std::vector<std::string>{"bad.g00", "full.g00", "out", "pose.g00",
+                                                       "stderr.txt", "stdout.txt"}));
 
     // The JSON array holds what the decoder reads, numbers as numbers.
     ASSERT_EQ(cli("--info --json pose.g00 bad.g00 full.g00 missing.g00").status, 1);
     const fs::path json = root / "stdout.txt";
-    std::string check = "python3 -c 'import json, sys\n"
-                        "files = json.load(open(sys.argv[1]))\n"
-                        "pose, bad, full, missing = files\n"
-                        "assert [f[\"file\"] for f in files] == [\"pose.g00\", \"bad.g00\", \"full.g00\", \"missing.g00\"]\n"
-                        "assert pose[\"type\"] == 2 and pose[\"width\"] == 96 and pose[\"height\"] == 60\n"
-                        "assert pose[\"result\"] == \"ok\" and pose[\"reason\"] is None\n"
-                        "assert len(pose[\"regions\"]) == pose[\"region_count\"] == len(pose[\"entries\"])\n"
-                        "drawn = [e for e in pose[\"entries\"] if e[\"box\"] is not None]\n"
-                        "assert len(drawn) == int(sys.argv[2]) and all(len(e[\"parts\"]) == e[\"part_count\"] for e in drawn)\n"
-                        "assert bad[\"result\"] == \"truncated\" and bad[\"reason\"] == \"the file is cut short\"\n"
-                        "assert bad[\"entries\"] == [] and len(bad[\"regions\"]) == pose[\"region_count\"]\n"
-                        "assert full[\"type\"] == 0 and full[\"region_count\"] is None and full[\"compressed_length\"] > 8\n"
-                        "assert missing[\"file_size\"] is None and missing[\"result\"] == \"cannot_open\"\n"
-                        "' \"" + json.string() + "\" " + std::to_string(drawn);
+    std::string check =
+        "python3 -c 'import json, sys\n"
+        "files = json.load(open(sys.argv[1]))\n"
+        "pose, bad, full, missing = files\n"
+        "assert [f[\"file\"] for f in files] == [\"pose.g00\", \"bad.g00\", \"full.g00\", "
+        "\"missing.g00\"]\n"
+        "assert pose[\"type\"] == 2 and pose[\"width\"] == 96 and pose[\"height\"] == 60\n"
+        "assert pose[\"result\"] == \"ok\" and pose[\"reason\"] is None\n"
+        "assert len(pose[\"regions\"]) == pose[\"region_count\"] == len(pose[\"entries\"])\n"
+        "drawn = [e for e in pose[\"entries\"] if e[\"box\"] is not None]\n"
+        "assert len(drawn) == int(sys.argv[2]) and all(len(e[\"parts\"]) == e[\"part_count\"] for "
+        "e in drawn)\n"
+        "assert bad[\"result\"] == \"truncated\" and bad[\"reason\"] == \"the file is cut short\"\n"
+        "assert bad[\"entries\"] == [] and len(bad[\"regions\"]) == pose[\"region_count\"]\n"
+        "assert full[\"type\"] == 0 and full[\"region_count\"] is None and "
+        "full[\"compressed_length\"] > 8\n"
+        "assert missing[\"file_size\"] is None and missing[\"result\"] == \"cannot_open\"\n"
+        "' \"" +
+        json.string() + "\" " + std::to_string(drawn);
     EXPECT_EQ(std::system(check.c_str()), 0);
 }
 
@@ -516,9 +540,11 @@ TEST_F(CliTest, ARegionNameThatDoesNotFitFailsThatFileOnly) {
     writeFile(root / "full.g00", fixtures::fullFrame(5, 3));
     CliRun run = cli("--regions -k -o out " + stem + ".g00 full.g00");
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.errors.find(stem + ".g00: cannot create the output: out/" + stem + "_"), std::string::npos)
+    EXPECT_NE(run.errors.find(stem + ".g00: cannot create the output: out/" + stem + "_"),
+              std::string::npos)
         << run.errors;
-    EXPECT_EQ(namesIn(root / "out"), (std::vector<std::string>{"full.bmp"})) << "nothing of it is written";
+    EXPECT_EQ(namesIn(root / "out"), (std::vector<std::string>{"full.bmp"}))
+        << "nothing of it is written";
     EXPECT_EQ(cli("-o out " + stem + ".g00").status, 0);
     EXPECT_TRUE(fs::exists(root / "out" / (stem + ".psd")));
 }
@@ -553,10 +579,12 @@ G00Parts partsOf(const std::vector<uint8_t>& file) {
         parts.data = ref::decodeG00(file).canvas;
         return parts;
     }
-    const uint64_t sizes = regionSizePairOffset(file[kRegionCountOffset] == 0 ? 256 : file[kRegionCountOffset]);
+    const uint64_t sizes =
+        regionSizePairOffset(file[kRegionCountOffset] == 0 ? 256 : file[kRegionCountOffset]);
     parts.kept.assign(file.begin(), file.begin() + sizes);
     parts.data.assign(ref::le32(file, sizes + 4), 0);
-    EXPECT_EQ(ref::decodeLzBytes(file, sizes + 8, sizes + ref::le32(file, sizes), parts.data), Status::ok);
+    EXPECT_EQ(ref::decodeLzBytes(file, sizes + 8, sizes + ref::le32(file, sizes), parts.data),
+              Status::ok);
     return parts;
 }
 
@@ -606,7 +634,8 @@ TEST_F(CliTest, PackedPicturesDecodeToThemselves) {
         std::vector<uint8_t> wanted = p.bgra;
         for (uint32_t y = 0; y < p.height; ++y)
             for (uint32_t x = 0; x < p.width; ++x)
-                if (opaque) wanted[(uint64_t(y) * p.width + x) * 4 + 3] = 0;  // type 0 stores none
+                if (opaque)
+                    wanted[(uint64_t(y) * p.width + x) * 4 + 3] = 0;  // type 0 stores none
                 else if (x < left || x > right || y < top || y > bottom)
                     std::memset(&wanted[(uint64_t(y) * p.width + x) * 4], 0, 4);
         EXPECT_EQ(decoded.canvas, wanted);
@@ -618,8 +647,8 @@ TEST_F(CliTest, PackLikeAnOriginalGivesItsDataBack) {
     PartCutting cutting;
     cutting.regionSize = 40;
     cutting.bandHeight = 16;
-    const std::vector<uint8_t> regions =
-        encodeG00Regions(cutIntoParts(makeSpritePicture(150, 100, 3), cutting), LzMode::literalsOnly);
+    const std::vector<uint8_t> regions = encodeG00Regions(
+        cutIntoParts(makeSpritePicture(150, 100, 3), cutting), LzMode::literalsOnly);
     struct Case {
         const char* original;
         std::vector<uint8_t> file;
@@ -676,16 +705,23 @@ TEST_F(CliTest, PackFailsEachPictureWithItsReason) {
         std::vector<std::string> outputs;  // what out/ holds afterwards
     };
     const Case cases[] = {
-        {"--like orig.g00 -o out small.png same.png", 1,
-         {"small.png: the picture is 8x6, orig.g00 is 30x20"}, {}},
-        {"-k --like orig.g00 -o out small.png outside.png missing.png same.png", 1,
+        {"--like orig.g00 -o out small.png same.png",
+         1,
+         {"small.png: the picture is 8x6, orig.g00 is 30x20"},
+         {}},
+        {"-k --like orig.g00 -o out small.png outside.png missing.png same.png",
+         1,
          {"small.png: the picture is 8x6, orig.g00 is 30x20",
           "outside.png: 2 pixels lie outside the original's parts, within (20, 15) to (25, 15),"
-          " where orig.g00 shows nothing: make them transparent, or keep the picture inside the parts",
+          " where orig.g00 shows nothing: make them transparent, or keep the picture inside the "
+          "parts",
           "missing.png: cannot open the file: No such file or directory"},
          {"same.g00"}},
         {"--like orig.g00 --drop-outside -o out outside.png", 0, {}, {"outside.g00"}},
-        {"--like orig.g00 -o . orig.png", 1, {"orig.png: the output would replace a source: ./orig.g00"}, {}},
+        {"--like orig.g00 -o . orig.png",
+         1,
+         {"orig.png: the output would replace a source: ./orig.g00"},
+         {}},
         {"-o out layers.psd", 1, {"layers.psd: the picture is damaged"}, {}},
         {"--like small.png -o out same.png", 1, {"small.png: not a G00 image (type 137)"}, {}},
     };
@@ -779,13 +815,18 @@ TEST_F(CliTest, PackRefusalsSayWhatToSaveInstead) {
         {"large.psd", psdWith([](PsdDocument& d) { d.version = 2; }),
          "large document (PSB): save it as a PSD (Photoshop format)"},
         {"odd.psd", psdWith([](PsdDocument& d) { d.layers[0].channels[1].block[1] = 7; }),
-         "PSD channel of compression 7, which no known program writes: save it again with RLE or ZIP compression"},
+         "PSD channel of compression 7, which no known program writes: save it again with RLE or "
+         "ZIP compression"},
         {"icon.bmp", bmpWith(28, 8, false), "8-bit BMP (palette): save it as 24 or 32 bits"},
         {"high.bmp", bmpWith(28, 16, false), "16-bit BMP: save it as 24 or 32 bits"},
-        {"rle.bmp", bmpWith(30, 1, true), "BMP compressed with RLE: save it uncompressed, with 24 or 32 bits"},
+        {"rle.bmp", bmpWith(30, 1, true),
+         "BMP compressed with RLE: save it uncompressed, with 24 or 32 bits"},
         {"os2.bmp", bmpWith(14, 12, true), "OS/2 BMP: save it as a Windows BMP of 24 or 32 bits"},
-        {"odd.png", chunked, "PNG with the chunk 'ZZZZ', which this program does not know: save it again as a plain PNG"},
-        {"huge.bmp", bmpWith(18, 70000, true), "too large for a G00 picture: make it at most 65,535 pixels wide and high"},
+        {"odd.png", chunked,
+         "PNG with the chunk 'ZZZZ', which this program does not know: save it again as a plain "
+         "PNG"},
+        {"huge.bmp", bmpWith(18, 70000, true),
+         "too large for a G00 picture: make it at most 65,535 pixels wide and high"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -808,7 +849,8 @@ TEST_F(CliTest, PackPicturesWithoutAlphaKeepTheOriginals) {
     EXPECT_EQ(partsOf(packed).data, partsOf(sprite).data);
     const ref::Decoded original = ref::decodeG00(sprite);
     size_t soft = 0;
-    for (size_t i = 3; i < original.canvas.size(); i += 4) soft += original.canvas[i] != 0 && original.canvas[i] != 255;
+    for (size_t i = 3; i < original.canvas.size(); i += 4)
+        soft += original.canvas[i] != 0 && original.canvas[i] != 255;
     EXPECT_GT(soft, 100u) << "the sprite has soft edges";
 
     // The same from an opaque PNG, a 32-bit BMP of alpha 255 and a PSD without transparency;
@@ -845,7 +887,8 @@ TEST_F(CliTest, PackPicturesWithoutAlphaKeepTheOriginals) {
     // are visible, and the option is not offered for them.
     uint32_t ox = 0, oy = 0;  // a pixel no part covers: black with alpha 0
     for (uint32_t i = 0; i < decoded.canvas.width * decoded.canvas.height; ++i)
-        if (std::all_of(&original.canvas[i * 4], &original.canvas[i * 4 + 4], [](uint8_t b) { return b == 0; })) {
+        if (std::all_of(&original.canvas[i * 4], &original.canvas[i * 4 + 4],
+                        [](uint8_t b) { return b == 0; })) {
             ox = i % decoded.canvas.width, oy = i / decoded.canvas.width;
             break;
         }
@@ -857,11 +900,12 @@ TEST_F(CliTest, PackPicturesWithoutAlphaKeepTheOriginals) {
     run = pack("--like sprite.g00 -o out edit/painted.bmp");
     EXPECT_EQ(run.status, 1);
     char line[400];
-    std::snprintf(line, sizeof line,
-                  "tavimore-pack: edit/painted.bmp: 1 pixel outside the original's parts is not black, "
-                  "within (%u, %u) to (%u, %u): the picture is opaque and takes sprite.g00's "
-                  "transparency, so they would not show (--drop-outside leaves them out)\n",
-                  ox, oy, ox, oy);
+    std::snprintf(
+        line, sizeof line,
+        "tavimore-pack: edit/painted.bmp: 1 pixel outside the original's parts is not black, "
+        "within (%u, %u) to (%u, %u): the picture is opaque and takes sprite.g00's "
+        "transparency, so they would not show (--drop-outside leaves them out)\n",
+        ox, oy, ox, oy);
     EXPECT_EQ(run.errors, line);
     run = pack("-q --drop-outside --like sprite.g00 -o out edit/painted.bmp");
     EXPECT_EQ(run.status, 0) << run.errors;
@@ -872,7 +916,8 @@ TEST_F(CliTest, PackPicturesWithoutAlphaKeepTheOriginals) {
     run = pack("--like sprite.g00 -o out edit/visible.png");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.errors.find("--drop-outside"), std::string::npos) << run.errors;
-    EXPECT_NE(run.errors.find("1 pixel lies outside the original's parts"), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find("1 pixel lies outside the original's parts"), std::string::npos)
+        << run.errors;
 
     // A full-frame original holds no alpha: a picture with transparency fails with its reason,
     // an opaque one (whatever its kind) is packed.
@@ -886,11 +931,13 @@ TEST_F(CliTest, PackPicturesWithoutAlphaKeepTheOriginals) {
     writeFile(root / "full.see.png", pngOf(canvasOf(fullPicture)));
     run = pack("--like full.g00 -o out full.see.png");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.errors, "tavimore-pack: full.see.png: has transparency, full.g00 is a full-frame "
-                          "picture without it (make the picture opaque)\n");
+    EXPECT_EQ(run.errors,
+              "tavimore-pack: full.see.png: has transparency, full.g00 is a full-frame "
+              "picture without it (make the picture opaque)\n");
     run = pack("-q --like full.g00 -o out full.png");
     EXPECT_EQ(run.status, 0) << run.errors;
-    EXPECT_EQ(partsOf(readFile(root / "out" / "full.g00")).data, partsOf(fixtures::fullFrame(20, 10)).data);
+    EXPECT_EQ(partsOf(readFile(root / "out" / "full.g00")).data,
+              partsOf(fixtures::fullFrame(20, 10)).data);
 }
 
 TEST_F(CliTest, PackTakesTheConvertersCommandLine) {
@@ -900,7 +947,8 @@ TEST_F(CliTest, PackTakesTheConvertersCommandLine) {
     // Two pictures of one output: a warning, the later wins.
     CliRun run = pack("-o out a.b.png a.c.png");
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.errors, "tavimore-pack: warning: a.c.png replaces out/a.g00, the output of a.b.png\n");
+    EXPECT_EQ(run.errors,
+              "tavimore-pack: warning: a.c.png replaces out/a.g00, the output of a.b.png\n");
     EXPECT_EQ(textOf(root / "stdout.txt"), "packed 2 of 2 files into out\n");
     const std::vector<uint8_t> later = readFile(root / "out" / "a.g00");
     EXPECT_EQ(ref::decodeG00(later).canvas.size(), size_t(7 * 5 * 4));
@@ -942,15 +990,16 @@ TEST_F(CliTest, SummariesCountFilesAndOutputsApart) {
     ASSERT_EQ(cli("--regions -o out pose.g00 full.g00").status, 0);
     const size_t outputs = namesIn(root / "out").size();
     ASSERT_GT(outputs, 3u);
-    EXPECT_EQ(textOf(root / "stdout.txt"), "converted 2 of 2 files into out, " +
-                                               std::to_string(outputs) + " outputs written\n");
+    EXPECT_EQ(textOf(root / "stdout.txt"),
+              "converted 2 of 2 files into out, " + std::to_string(outputs) + " outputs written\n");
     ASSERT_EQ(cli("-n --regions -o out pose.g00 full.g00").status, 0);
     EXPECT_EQ(textOf(root / "stdout.txt"), "converted 0 of 2 files into out, " +
                                                std::to_string(outputs) + " outputs left alone\n");
     fs::remove(root / "out" / "full.bmp");
     ASSERT_EQ(cli("-n --regions -o out pose.g00 full.g00").status, 0);
     EXPECT_EQ(textOf(root / "stdout.txt"), "converted 1 of 2 files into out, " +
-                                               std::to_string(outputs - 1) + " outputs left alone\n");
+                                               std::to_string(outputs - 1) +
+                                               " outputs left alone\n");
 
     // One region record and one entry are told in the singular.
     writeFile(root / "one.g00", fixtures::regions(6, 5, 3, 2));
@@ -969,7 +1018,8 @@ TEST_F(CliTest, PackWhatImageMagickSaves) {
     const std::string commands[] = {"convert edit/sprite.png -compress Zip edit/zip.psd",
                                     "convert edit/sprite.png edit/plain.psd"};
     for (const std::string& command : commands)
-        ASSERT_EQ(std::system(("cd \"" + root.string() + "\" && " + command).c_str()), 0) << command;
+        ASSERT_EQ(std::system(("cd \"" + root.string() + "\" && " + command).c_str()), 0)
+            << command;
     for (const char* name : {"zip", "plain"}) {
         SCOPED_TRACE(name);
         const std::vector<uint8_t> psd = readFile(root / "edit" / (std::string(name) + ".psd"));
@@ -978,12 +1028,14 @@ TEST_F(CliTest, PackWhatImageMagickSaves) {
         ASSERT_EQ(run.status, 0) << run.errors;
         // Every pixel the original shows comes back; ImageMagick may change the colour under
         // full transparency.
-        const std::vector<uint8_t> got = ref::decodeG00(readFile(root / "out" / (std::string(name) + ".g00"))).canvas;
+        const std::vector<uint8_t> got =
+            ref::decodeG00(readFile(root / "out" / (std::string(name) + ".g00"))).canvas;
         const std::vector<uint8_t> want = ref::decodeG00(sprite).canvas;
         ASSERT_EQ(got.size(), want.size());
         size_t differ = 0;
         for (size_t i = 0; i < want.size(); i += 4)
-            differ += got[i + 3] != want[i + 3] || (want[i + 3] != 0 && !std::equal(&want[i], &want[i + 3], &got[i]));
+            differ += got[i + 3] != want[i + 3] ||
+                      (want[i + 3] != 0 && !std::equal(&want[i], &want[i + 3], &got[i]));
         EXPECT_EQ(differ, 0u);
     }
 }
@@ -991,8 +1043,8 @@ TEST_F(CliTest, PackWhatImageMagickSaves) {
 namespace {
 
 // A copy of bytes with the first `occurrence` (from 0) of from replaced by to (of its length).
-std::vector<uint8_t> patched(std::vector<uint8_t> bytes, const std::string& text, const std::string& to,
-                             int occurrence = 0) {
+std::vector<uint8_t> patched(std::vector<uint8_t> bytes, const std::string& text,
+                             const std::string& to, int occurrence = 0) {
     const std::vector<uint8_t> from(text.begin(), text.end());
     auto at = bytes.begin();
     for (int i = 0; i <= occurrence; ++i) {
@@ -1018,7 +1070,8 @@ Canvas pictureFile(const fs::path& path) {
 
 TEST_F(CliTest, LayersAndRegionFilesPackBackRegionByRegion) {
     // A body and three faces over one another, soft-edged, the last past the right edge.
-    const std::vector<uint8_t> sprite = encodeG00Regions(makeExpressionSprite(64, 56, 5, 3), LzMode::compress);
+    const std::vector<uint8_t> sprite =
+        encodeG00Regions(makeExpressionSprite(64, 56, 5, 3), LzMode::compress);
     writeFile(root / "chara.g00", sprite);
     ASSERT_EQ(cli("-q --layers -o layers chara.g00").status, 0);
     ASSERT_EQ(cli("-q --regions --png -o regions chara.g00").status, 0);
@@ -1026,9 +1079,11 @@ TEST_F(CliTest, LayersAndRegionFilesPackBackRegionByRegion) {
     const std::vector<uint8_t> psd = readFile(root / "layers" / "chara.psd");
     // Region PNGs say where they lie: face 3 at (55, 18), in pixels.
     const std::vector<uint8_t> facePng = readFile(root / "regions" / "chara_003.png");
-    const std::vector<uint8_t> offset = {0, 0, 0, 9, 'o', 'F', 'F', 's', 0, 0, 0, 55, 0, 0, 0, 18, 0};
+    const std::vector<uint8_t> offset = {0, 0, 0,  9, 'o', 'F', 'F', 's', 0,
+                                         0, 0, 55, 0, 0,   0,   18,  0};
     ASSERT_GT(facePng.size(), 33 + offset.size());
-    EXPECT_EQ(std::vector<uint8_t>(facePng.begin() + 33, facePng.begin() + 33 + offset.size()), offset);
+    EXPECT_EQ(std::vector<uint8_t>(facePng.begin() + 33, facePng.begin() + 33 + offset.size()),
+              offset);
     // Face 1's middle pixel, under face 2: edited in its region file alone.
     Canvas face = pictureFile(root / "regions" / "chara_001.png");
     face.pixels.data()[(9 * face.width + 9) * 4] ^= 0xFF;
@@ -1040,7 +1095,8 @@ TEST_F(CliTest, LayersAndRegionFilesPackBackRegionByRegion) {
     writeFile(root / "renamed.psd", patched(psd, "region 002", "face two  "));
     writeFile(root / "beyond.psd", patched(psd, "region 003", "region 004"));
     writeFile(root / "twice.psd", patched(psd, "region 003", "region 002"));
-    writeFile(root / "faint.psd", patched(psd, std::string("8BIMnorm\xFF", 9), std::string("8BIMnorm\x80", 9), 2));
+    writeFile(root / "faint.psd",
+              patched(psd, std::string("8BIMnorm\xFF", 9), std::string("8BIMnorm\x80", 9), 2));
     writeFile(root / "multiply.psd", patched(psd, "8BIMnorm", "8BIMmul ", 1));
     writeFile(root / "chara_003.png", pngOf(canvasOf(makePhotoPicture(5, 5, 1))));
     {  // Face 3's layer (9 x 18 at (55, 18)) grown by 4 opaque rows below its part.
@@ -1065,28 +1121,44 @@ TEST_F(CliTest, LayersAndRegionFilesPackBackRegionByRegion) {
 
     struct Case {
         const char* arguments;
-        const char* failure;  // the line after "tavimore-pack: ", or none
+        const char* failure;          // the line after "tavimore-pack: ", or none
         std::vector<size_t> changed;  // the data's bytes that differ from the original's
     };
     const Case cases[] = {
         {"layers/chara.psd", nullptr, {}},
-        {"regions/chara_000.png regions/chara_001.png regions/chara_002.png regions/chara_003.png", nullptr, {}},
+        {"regions/chara_000.png regions/chara_001.png regions/chara_002.png regions/chara_003.png",
+         nullptr,
+         {}},
         {"bmp/chara_002.bmp bmp/chara_003.bmp", nullptr, {}},
         {"edited/chara_001.png", nullptr, {facePixel}},
         {"renamed.psd",
-         "renamed.psd: layer 'face two  ' is not a region: merge it into the region layer it belongs to, or remove it", {}},
-        {"beyond.psd", "beyond.psd: layer 'region 004' names region 004, but chara.g00 has 4 (000 to 003)", {}},
-        {"twice.psd", "twice.psd: layer 'region 002' names region 002, which another layer names too: keep one", {}},
+         "renamed.psd: layer 'face two  ' is not a region: merge it into the region layer it "
+         "belongs to, or remove it",
+         {}},
+        {"beyond.psd",
+         "beyond.psd: layer 'region 004' names region 004, but chara.g00 has 4 (000 to 003)",
+         {}},
+        {"twice.psd",
+         "twice.psd: layer 'region 002' names region 002, which another layer names too: keep one",
+         {}},
         {"faint.psd",
-         "faint.psd: layer 'region 002' has an opacity of 50%: set it to 100%, since the game shows the layer's "
-         "pixels as they are", {}},
+         "faint.psd: layer 'region 002' has an opacity of 50%: set it to 100%, since the game "
+         "shows the layer's "
+         "pixels as they are",
+         {}},
         {"multiply.psd",
-         "multiply.psd: layer 'region 001' has the blend mode 'mul ': set it to normal, since the game shows the "
-         "layer's pixels as they are", {}},
-        {"chara_003.png", "chara_003.png: chara_003.png is 5x5, region 003 of chara.g00 is 9x18", {}},
+         "multiply.psd: layer 'region 001' has the blend mode 'mul ': set it to normal, since the "
+         "game shows the "
+         "layer's pixels as they are",
+         {}},
+        {"chara_003.png",
+         "chara_003.png: chara_003.png is 5x5, region 003 of chara.g00 is 9x18",
+         {}},
         {"outside.psd",
-         "outside.psd: 36 pixels lie outside the parts of region 003, within (55, 36) to (63, 39), where "
-         "chara.g00 shows nothing of it: make them transparent, or keep the region inside its parts "
+         "outside.psd: 36 pixels lie outside the parts of region 003, within (55, 36) to (63, 39), "
+         "where "
+         "chara.g00 shows nothing of it: make them transparent, or keep the region inside its "
+         "parts "
          "(--drop-outside leaves them out)",
          {}},
         {"--drop-outside outside.psd", nullptr, {}},

@@ -57,7 +57,8 @@ LzRun runLz(const Bytes& file, size_t streamStart, size_t streamEnd, const Bytes
                                            out, out + before.size());
     for (size_t i = 0; i < kGuard; ++i) {
         EXPECT_EQ(space[i], kGuardByte) << "written before the output at -" << kGuard - i;
-        EXPECT_EQ(space[kGuard + before.size() + i], kGuardByte) << "written past the output at +" << i;
+        EXPECT_EQ(space[kGuard + before.size() + i], kGuardByte)
+            << "written past the output at +" << i;
     }
     return {status, Bytes(out, out + before.size())};
 }
@@ -103,7 +104,8 @@ StreamStats walkStream(const Bytes& s, bool pixels) {
 Bytes pictureBgr(const TestPicture& p) {
     Bytes bgr;
     bgr.reserve(p.bgra.size() / 4 * 3);
-    for (size_t i = 0; i < p.bgra.size(); i += 4) bgr.insert(bgr.end(), p.bgra.begin() + i, p.bgra.begin() + i + 3);
+    for (size_t i = 0; i < p.bgra.size(); i += 4)
+        bgr.insert(bgr.end(), p.bgra.begin() + i, p.bgra.begin() + i + 3);
     return bgr;
 }
 
@@ -133,7 +135,8 @@ G00Entry entryOf(std::vector<G00Part> parts) {
     return e;
 }
 
-G00RegionImage oneRegion(uint16_t w, uint16_t h, G00RegionRecord region, std::vector<G00Entry> entries) {
+G00RegionImage oneRegion(uint16_t w, uint16_t h, G00RegionRecord region,
+                         std::vector<G00Entry> entries) {
     G00RegionImage image;
     image.width = w;
     image.height = h;
@@ -152,8 +155,17 @@ Bytes runsRepeatsAndNoise(Rng& rng, size_t n) {
     while (v.size() < n) {
         switch (rng.below(3)) {
         case 0: v.insert(v.end(), rng.between(1, 40), rng.byte()); break;
-        case 1: if (!v.empty()) { size_t d = rng.between(1, uint32_t(std::min<size_t>(v.size(), 5000))); size_t c = rng.between(1, 60); for (size_t k = 0; k < c; ++k) v.push_back(v[v.size() - d]); } break;
-        default: { Bytes r = rng.bytes(rng.between(1, 30)); v.insert(v.end(), r.begin(), r.end()); }
+        case 1:
+            if (!v.empty()) {
+                size_t d = rng.between(1, uint32_t(std::min<size_t>(v.size(), 5000)));
+                size_t c = rng.between(1, 60);
+                for (size_t k = 0; k < c; ++k) v.push_back(v[v.size() - d]);
+            }
+            break;
+        default: {
+            Bytes r = rng.bytes(rng.between(1, 30));
+            v.insert(v.end(), r.begin(), r.end());
+        }
         }
     }
     return v;
@@ -249,7 +261,10 @@ TEST(LzExamples, CopyOfSixteenPixelsAtDistanceOneRepeatsOnePixel) {
     w.copyPixels(1, 16);  // repeats a pixel that was itself just copied
     LzRun run = pixelsLz(w.stream(), 33);
     EXPECT_EQ(run.status, Status::ok);
-    for (int p = 0; p < 33; ++p) EXPECT_EQ(Bytes(run.out.begin() + 4 * p, run.out.begin() + 4 * p + 4), (Bytes{0xAB, 0xCD, 0xEF, 0})) << p;
+    for (int p = 0; p < 33; ++p)
+        EXPECT_EQ(Bytes(run.out.begin() + 4 * p, run.out.begin() + 4 * p + 4),
+                  (Bytes{0xAB, 0xCD, 0xEF, 0}))
+            << p;
     // Byte variant: distance 1, count 17.
     LzStreamWriter b;
     b.literalByte(0x42);
@@ -290,8 +305,10 @@ TEST(LzExamples, AlphaBytesAreNeverWritten) {
         LzRun run = runLz<true>(stream, 0, stream.size(), before);
         ASSERT_EQ(run.status, Status::ok);
         for (size_t i = 0; i < before.size(); ++i) {
-            if (i % 4 == 3) ASSERT_EQ(run.out[i], before[i]) << i;
-            else ASSERT_EQ(run.out[i], picture.bgra[i]) << i;
+            if (i % 4 == 3)
+                ASSERT_EQ(run.out[i], before[i]) << i;
+            else
+                ASSERT_EQ(run.out[i], picture.bgra[i]) << i;
         }
     }
 }
@@ -371,11 +388,13 @@ TEST(LzBounds, CopyFromBeforeTheStartIsDamagedStream) {
         w.copyWord(41, 0);
         for (int i = 0; i < 40; ++i) pixels ? w.literalPixel(1, 2, 3) : w.literalByte(1);
         Bytes s = w.stream();
-        EXPECT_EQ(pixels ? pixelsLz(s, 4096).status : bytesLz(s, 4096).status, Status::damagedStream);
+        EXPECT_EQ(pixels ? pixelsLz(s, 4096).status : bytesLz(s, 4096).status,
+                  Status::damagedStream);
         LzStreamWriter ok;
         for (int i = 0; i < 40; ++i) pixels ? ok.literalPixel(1, 2, 3) : ok.literalByte(1);
         ok.copyWord(40, 0);
-        EXPECT_EQ(pixels ? pixelsLz(ok.stream(), 4096).status : bytesLz(ok.stream(), 4096).status, Status::ok);
+        EXPECT_EQ(pixels ? pixelsLz(ok.stream(), 4096).status : bytesLz(ok.stream(), 4096).status,
+                  Status::ok);
     }
 }
 
@@ -397,9 +416,11 @@ TEST(LzBounds, NothingIsReadPastTheStreamEnd) {
 
 TEST(LzRoundTrip, BytesOfRandomAndRealisticData) {
     Rng rng(11);
-    std::vector<Bytes> inputs = {{}, {7}, {1, 2}, Bytes(1000, 0), Bytes(5000, 0xFF), rng.bytes(3000)};
+    std::vector<Bytes> inputs = {
+        {}, {7}, {1, 2}, Bytes(1000, 0), Bytes(5000, 0xFF), rng.bytes(3000)};
     for (PictureKind kind : kAllPictureKinds)
-        for (uint32_t size : {1u, 5u, 37u, 150u}) inputs.push_back(makeTestPicture(kind, size, size / 2 + 1, size).bgra);
+        for (uint32_t size : {1u, 5u, 37u, 150u})
+            inputs.push_back(makeTestPicture(kind, size, size / 2 + 1, size).bgra);
     for (int i = 0; i < 30; ++i) inputs.push_back(runsRepeatsAndNoise(rng, rng.between(1, 20000)));
     for (const Bytes& input : inputs) {
         for (LzMode mode : {LzMode::compress, LzMode::literalsOnly}) {
@@ -448,7 +469,8 @@ TEST(LzRoundTrip, CompressModeReallyCompresses) {
     Bytes bytes = compressLzBytes(flat.bgra, LzMode::compress);
     EXPECT_LT(bytes.size() * 6, flat.bgra.size());  // 8 at best: 17 bytes for a 2-byte word
     EXPECT_GT(walkStream(bytes, false).overlapping, 0u);
-    EXPECT_EQ(compressLzBytes(flat.bgra, LzMode::literalsOnly).size(), flat.bgra.size() + (flat.bgra.size() + 7) / 8);
+    EXPECT_EQ(compressLzBytes(flat.bgra, LzMode::literalsOnly).size(),
+              flat.bgra.size() + (flat.bgra.size() + 7) / 8);
     // Photo-like data still gains from repeats of its noise-free areas.
     TestPicture sprite = makeSpritePicture(256, 256, 3);
     EXPECT_LT(compressLzBytes(sprite.bgra, LzMode::compress).size() * 2, sprite.bgra.size());
@@ -474,7 +496,8 @@ namespace {
 std::vector<uint32_t> lzUnits(const Bytes& input, size_t unitBytes) {
     std::vector<uint32_t> units;
     for (size_t i = 0; i + unitBytes <= input.size(); i += unitBytes)
-        units.push_back(unitBytes == 1 ? input[i] : input[i] | input[i + 1] << 8 | input[i + 2] << 16);
+        units.push_back(unitBytes == 1 ? input[i]
+                                       : input[i] | input[i + 1] << 8 | input[i + 2] << 16);
     return units;
 }
 
@@ -484,11 +507,13 @@ TEST(LzEncoder, ReferenceDecodesItsStreamsAndGreedyIsNeverShorter) {
     Rng rng(31);
     std::vector<Bytes> inputs = {{}, {9}, Bytes(4, 0), Bytes(7000, 0x42), rng.bytes(12000)};
     for (PictureKind kind : kAllPictureKinds)
-        for (uint32_t size : {1u, 7u, 64u, 181u}) inputs.push_back(makeTestPicture(kind, size, size / 2 + 1, size + 3).bgra);
+        for (uint32_t size : {1u, 7u, 64u, 181u})
+            inputs.push_back(makeTestPicture(kind, size, size / 2 + 1, size + 3).bgra);
     for (int i = 0; i < 12; ++i) inputs.push_back(runsRepeatsAndNoise(rng, rng.between(1, 30000)));
     for (const Bytes& input : inputs) {
         Bytes stream = compressLzBytes(input, LzMode::compress);
-        EXPECT_LE(stream.size(), compressLzBytes(input, LzMode::greedy).size()) << "bytes, size " << input.size();
+        EXPECT_LE(stream.size(), compressLzBytes(input, LzMode::greedy).size())
+            << "bytes, size " << input.size();
         Bytes out(input.size(), 0x5C);
         ASSERT_EQ(ref::decodeLzBytes(stream, 0, stream.size(), out), Status::ok);
         ASSERT_EQ(out, input);
@@ -496,7 +521,8 @@ TEST(LzEncoder, ReferenceDecodesItsStreamsAndGreedyIsNeverShorter) {
             const size_t unitBytes = layout == PixelLayout::bgra ? 4 : 3;
             Bytes pixels(input.begin(), input.begin() + input.size() / unitBytes * unitBytes);
             stream = compressLzPixels(pixels, layout, LzMode::compress);
-            EXPECT_LE(stream.size(), compressLzPixels(pixels, layout, LzMode::greedy).size()) << "pixels, size " << input.size();
+            EXPECT_LE(stream.size(), compressLzPixels(pixels, layout, LzMode::greedy).size())
+                << "pixels, size " << input.size();
             Bytes canvas(pixels.size() / unitBytes * 4, 0);
             ASSERT_EQ(ref::decodeLzPixels(stream, 0, stream.size(), canvas), Status::ok);
             ASSERT_EQ(lzUnits(canvas, 4), lzUnits(pixels, unitBytes));
@@ -522,12 +548,15 @@ TEST(LzEncoder, NoStreamIsShorterThanItsOwn) {
         inputs.push_back(v);
     }
     for (const Bytes& input : inputs) {
-        EXPECT_EQ(compressLzBytes(input, LzMode::compress).size(), ref::shortestLzLength(lzUnits(input, 1), false))
+        EXPECT_EQ(compressLzBytes(input, LzMode::compress).size(),
+                  ref::shortestLzLength(lzUnits(input, 1), false))
             << "bytes, size " << input.size();
         // Pixels of colours 0..3 (one colour byte each) and, for the repeats, of random colours.
         Bytes pixels;
-        for (uint8_t b : input) pixels.insert(pixels.end(), {b, uint8_t(input.size() > 400 ? b * 7 : 0), 0});
-        EXPECT_EQ(compressLzPixels(pixels, PixelLayout::bgr, LzMode::compress).size(), ref::shortestLzLength(lzUnits(pixels, 3), true))
+        for (uint8_t b : input)
+            pixels.insert(pixels.end(), {b, uint8_t(input.size() > 400 ? b * 7 : 0), 0});
+        EXPECT_EQ(compressLzPixels(pixels, PixelLayout::bgr, LzMode::compress).size(),
+                  ref::shortestLzLength(lzUnits(pixels, 3), true))
             << "pixels, size " << input.size();
     }
 }
@@ -550,14 +579,17 @@ Bytes randomStream(Rng& rng, bool pixels, size_t& outUnits) {
         bool careful = rng.chance(2);
         for (size_t i = 0; i < items; ++i) {
             if (units == 0 || rng.chance(3)) {
-                if (pixels) w.literalPixel(rng.byte(), rng.byte(), rng.byte());
-                else w.literalByte(rng.byte());
+                if (pixels)
+                    w.literalPixel(rng.byte(), rng.byte(), rng.byte());
+                else
+                    w.literalByte(rng.byte());
                 ++units;
             } else {
                 uint32_t code = rng.below(16);
                 uint32_t distance = rng.chance(30) ? rng.below(4096)
-                                    : rng.chance(10) ? 0
-                                    : rng.between(1, uint32_t(std::min<size_t>(units, 4095)));
+                                    : rng.chance(10)
+                                        ? 0
+                                        : rng.between(1, uint32_t(std::min<size_t>(units, 4095)));
                 if (careful && distance > units) distance = uint32_t(units);
                 w.copyWord(distance, code);
                 units += code + (pixels ? 1 : 2);
@@ -565,21 +597,27 @@ Bytes randomStream(Rng& rng, bool pixels, size_t& outUnits) {
         }
         Bytes s = w.take();
         if (rng.chance(4) && !s.empty()) s.resize(rng.below(uint32_t(s.size())));  // cut anywhere
-        if (rng.chance(6)) s.push_back(rng.byte());                              // a stray byte
+        if (rng.chance(6)) s.push_back(rng.byte());                                // a stray byte
         switch (rng.below(4)) {
         case 0: outUnits = units; break;
         case 1: outUnits = units + rng.below(50); break;
-        case 2: outUnits = units > 0 ? units - rng.between(1, uint32_t(std::min<size_t>(units, 20))) : 0; break;
+        case 2:
+            outUnits =
+                units > 0 ? units - rng.between(1, uint32_t(std::min<size_t>(units, 20))) : 0;
+            break;
         default: outUnits = rng.below(uint32_t(units + 1));
         }
         return s;
     }
     default: {  // encoder output with a few bytes changed
         Bytes data = rng.bytes(rng.between(1, 300));
-        for (size_t i = 1; i < data.size(); ++i) if (rng.chance(2)) data[i] = data[i - 1];
-        Bytes s = pixels ? compressLzPixels(data, PixelLayout::bgr, LzMode::compress) : compressLzBytes(data, LzMode::compress);
+        for (size_t i = 1; i < data.size(); ++i)
+            if (rng.chance(2)) data[i] = data[i - 1];
+        Bytes s = pixels ? compressLzPixels(data, PixelLayout::bgr, LzMode::compress)
+                         : compressLzBytes(data, LzMode::compress);
         size_t flips = rng.below(4);
-        for (size_t f = 0; f < flips && !s.empty(); ++f) s[rng.below(uint32_t(s.size()))] ^= uint8_t(1u << rng.below(8));
+        for (size_t f = 0; f < flips && !s.empty(); ++f)
+            s[rng.below(uint32_t(s.size()))] ^= uint8_t(1u << rng.below(8));
         outUnits = data.size() / literalBytes + rng.below(3);
         return s;
     }
@@ -600,8 +638,11 @@ TEST(LzReference, FastDecodersMatchTheReferenceOnRandomStreams) {
         size_t fileEnd = stream.size();
         if (rng.chance(20) && fileEnd > 0) fileEnd -= rng.between(1, uint32_t(fileEnd));
         Bytes expected = before;
-        Status expectedStatus = pixels ? ref::decodeLzPixels(Bytes(stream.begin(), stream.begin() + fileEnd), 0, stream.size(), expected)
-                                       : ref::decodeLzBytes(Bytes(stream.begin(), stream.begin() + fileEnd), 0, stream.size(), expected);
+        Status expectedStatus =
+            pixels ? ref::decodeLzPixels(Bytes(stream.begin(), stream.begin() + fileEnd), 0,
+                                         stream.size(), expected)
+                   : ref::decodeLzBytes(Bytes(stream.begin(), stream.begin() + fileEnd), 0,
+                                        stream.size(), expected);
         LzRun run = pixels ? runLz<true>(stream, 0, stream.size(), before, fileEnd)
                            : runLz<false>(stream, 0, stream.size(), before, fileEnd);
         ASSERT_EQ(run.status, expectedStatus) << "iteration " << iteration;
@@ -628,8 +669,10 @@ TEST(G00FullFrame, DecodesEveryColourAndLeavesAlphaZero) {
         TestPicture picture = makeTestPicture(kind, 77, 31, 8);
         for (LzMode mode : {LzMode::compress, LzMode::literalsOnly}) {
             Bytes file = encodeG00FullFrame(77, 31, picture.bgra, PixelLayout::bgra, mode);
-            EXPECT_EQ(loadLe32(file.data() + kFullFrameSizePairOffset), file.size() - kFullFrameSizePairOffset);
-            EXPECT_EQ(loadLe32(file.data() + kFullFrameSizePairOffset + kDecompressedLengthOffset), 77u * 31 * 4);
+            EXPECT_EQ(loadLe32(file.data() + kFullFrameSizePairOffset),
+                      file.size() - kFullFrameSizePairOffset);
+            EXPECT_EQ(loadLe32(file.data() + kFullFrameSizePairOffset + kDecompressedLengthOffset),
+                      77u * 31 * 4);
             support::Decoded d = decodeFile(file);
             ASSERT_EQ(d.status, Status::ok);
             EXPECT_TRUE(d.bytes() == withoutAlpha(picture)) << pictureKindName(kind);
@@ -638,7 +681,8 @@ TEST(G00FullFrame, DecodesEveryColourAndLeavesAlphaZero) {
 }
 
 TEST(G00FullFrame, CompressedLengthEightGivesNoOutput) {
-    Bytes stream = compressLzPixels(makeNoisePicture(4, 4, 1).bgra, PixelLayout::bgra, LzMode::compress);
+    Bytes stream =
+        compressLzPixels(makeNoisePicture(4, 4, 1).bgra, PixelLayout::bgra, LzMode::compress);
     for (uint32_t length : {8u, 7u, 0u}) {
         Bytes file = assembleG00FullFrame(4, 4, stream, {length, {}});
         support::Decoded d = decodeFile(file);
@@ -666,7 +710,8 @@ TEST(G00FullFrame, DecompressedLengthIsNotUsed) {
 
 TEST(G00FullFrame, StreamShorterThanThePictureLeavesTheRestBlack) {
     TestPicture picture = makePhotoPicture(10, 10, 3);
-    Bytes stream = compressLzPixels(Bytes(picture.bgra.begin(), picture.bgra.begin() + 4 * 35), PixelLayout::bgra, LzMode::compress);
+    Bytes stream = compressLzPixels(Bytes(picture.bgra.begin(), picture.bgra.begin() + 4 * 35),
+                                    PixelLayout::bgra, LzMode::compress);
     support::Decoded d = decodeFile(assembleG00FullFrame(10, 10, stream));
     ASSERT_EQ(d.status, Status::ok);
     Bytes expected = withoutAlpha(picture);
@@ -679,10 +724,14 @@ TEST(G00FullFrame, Bounds) {
     Bytes stream = compressLzPixels(picture.bgra, PixelLayout::bgra, LzMode::compress);
     Bytes file = assembleG00FullFrame(8, 8, stream);
     // The stream end lies beyond the file.
-    EXPECT_EQ(decodeFile(assembleG00FullFrame(8, 8, stream, {uint32_t(9 + stream.size()), {}})).status, Status::truncated);
+    EXPECT_EQ(
+        decodeFile(assembleG00FullFrame(8, 8, stream, {uint32_t(9 + stream.size()), {}})).status,
+        Status::truncated);
     EXPECT_EQ(decodeFile(Bytes(file.begin(), file.end() - 1)).status, Status::truncated);
     // The file ends inside the length fields.
-    for (size_t size : {5u, 6u, 8u}) EXPECT_EQ(decodeFile(Bytes(file.begin(), file.begin() + size)).status, Status::truncated) << size;
+    for (size_t size : {5u, 6u, 8u})
+        EXPECT_EQ(decodeFile(Bytes(file.begin(), file.begin() + size)).status, Status::truncated)
+            << size;
     // A straddling last item inside the announced stream.
     LzStreamWriter w;
     w.literalPixel(1, 2, 3);
@@ -692,13 +741,15 @@ TEST(G00FullFrame, Bounds) {
     cut[0] = 0x03;  // the second item is a literal of which 2 bytes are there
     EXPECT_EQ(decodeFile(assembleG00FullFrame(8, 8, cut)).status, Status::truncated);
     // More pixels than the Canvas holds.
-    Bytes big = compressLzPixels(makePhotoPicture(8, 9, 3).bgra, PixelLayout::bgra, LzMode::compress);
+    Bytes big =
+        compressLzPixels(makePhotoPicture(8, 9, 3).bgra, PixelLayout::bgra, LzMode::compress);
     EXPECT_EQ(decodeFile(assembleG00FullFrame(8, 8, big)).status, Status::damagedStream);
     // A copy before the start.
     LzStreamWriter before;
     before.literalPixel(1, 1, 1);
     before.copyPixels(2, 1);
-    EXPECT_EQ(decodeFile(assembleG00FullFrame(8, 8, before.stream())).status, Status::damagedStream);
+    EXPECT_EQ(decodeFile(assembleG00FullFrame(8, 8, before.stream())).status,
+              Status::damagedStream);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -720,7 +771,8 @@ TEST(G00Regions, RoundTripOfRealisticPictures) {
                 Bytes file = encodeG00Regions(image, mode);
                 support::Decoded d = decodeFile(file);
                 ASSERT_EQ(d.status, Status::ok) << pictureKindName(kind) << " " << w << "x" << h;
-                ASSERT_TRUE(d.bytes() == picture.bgra) << pictureKindName(kind) << " " << w << "x" << h;
+                ASSERT_TRUE(d.bytes() == picture.bgra)
+                    << pictureKindName(kind) << " " << w << "x" << h;
                 ref::Decoded r = ref::decodeG00(file);
                 ASSERT_EQ(r.status, Status::ok);
                 ASSERT_TRUE(r.canvas == picture.bgra);
@@ -740,17 +792,20 @@ TEST(G00Regions, RegionCount0x100Means256Records) {
     image.entries.resize(256, G00Entry::absent());
     image.entries[255] = entryOf({solidPart(3, 0, 1, 1, 0x0A0B0C0D)});
     Bytes file = encodeG00Regions(image, LzMode::compress);
-    EXPECT_EQ(loadLe32(file.data() + regionSizePairOffset(256) + kDecompressedLengthOffset), buildPartData(image).size());
+    EXPECT_EQ(loadLe32(file.data() + regionSizePairOffset(256) + kDecompressedLengthOffset),
+              buildPartData(image).size());
     support::Decoded d = decodeFile(file);
     ASSERT_EQ(d.status, Status::ok);
     EXPECT_EQ(pixelAt(d.canvas, 0, 1), px(0x01020304));
     EXPECT_EQ(pixelAt(d.canvas, 258, 1), px(0x0A0B0C0D));
 
     // 0x101: one record, the size fields after it.
-    G00RegionImage one = oneRegion(4, 4, {1, 1, 2, 2, {0, 0}}, {entryOf({solidPart(1, 1, 1, 1, 0x11223344)})});
+    G00RegionImage one =
+        oneRegion(4, 4, {1, 1, 2, 2, {0, 0}}, {entryOf({solidPart(1, 1, 1, 1, 0x11223344)})});
     one.regionCountField = 0x101;
     file = encodeG00Regions(one, LzMode::compress);
-    EXPECT_EQ(file.size(), regionStreamStart(1) + compressLzBytes(buildPartData(one), LzMode::compress).size());
+    EXPECT_EQ(file.size(),
+              regionStreamStart(1) + compressLzBytes(buildPartData(one), LzMode::compress).size());
     d = decodeFile(file);
     ASSERT_EQ(d.status, Status::ok);
     EXPECT_EQ(pixelAt(d.canvas, 2, 2), px(0x11223344));
@@ -765,16 +820,19 @@ TEST(G00Regions, RegionCount0x100Means256Records) {
 }
 
 TEST(G00Regions, UncoveredPixelsStayZero) {
-    G00RegionImage image = oneRegion(5, 4, {1, 1, 3, 2, {0, 0}}, {entryOf({solidPart(0, 0, 2, 1, 0xFFFFFFFF)})});
+    G00RegionImage image =
+        oneRegion(5, 4, {1, 1, 3, 2, {0, 0}}, {entryOf({solidPart(0, 0, 2, 1, 0xFFFFFFFF)})});
     support::Decoded d = decodeFile(encodeG00Regions(image, LzMode::compress));
     ASSERT_EQ(d.status, Status::ok);
     for (uint32_t y = 0; y < 4; ++y)
         for (uint32_t x = 0; x < 5; ++x)
-            EXPECT_EQ(pixelAt(d.canvas, x, y), px(y == 1 && (x == 1 || x == 2) ? 0xFFFFFFFF : 0)) << x << "," << y;
+            EXPECT_EQ(pixelAt(d.canvas, x, y), px(y == 1 && (x == 1 || x == 2) ? 0xFFFFFFFF : 0))
+                << x << "," << y;
 }
 
 TEST(G00Regions, PartLandsAtRegionOriginPlusItsOffset) {
-    G00RegionImage image = oneRegion(40, 40, {10, 20, 30, 30, {0, 0}}, {entryOf({patternPart(2, 3, 3, 2, 1)})});
+    G00RegionImage image =
+        oneRegion(40, 40, {10, 20, 30, 30, {0, 0}}, {entryOf({patternPart(2, 3, 3, 2, 1)})});
     support::Decoded d = decodeFile(encodeG00Regions(image, LzMode::compress));
     ASSERT_EQ(d.status, Status::ok);
     EXPECT_EQ(pixelAt(d.canvas, 12, 23), (Bytes{1, 2, 3, 4}));
@@ -793,7 +851,8 @@ TEST(G00Regions, PartLandsAtRegionOriginPlusItsOffset) {
 
 TEST(G00Regions, NegativeLengthEntriesAreSkipped) {
     for (uint32_t length : {0xFFFFFFFFu, 0x80000000u, 0x80000001u, 0xFFFFFF00u}) {
-        G00RegionImage image = oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({solidPart(0, 0, 4, 4, 0x12345678)})});
+        G00RegionImage image =
+            oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({solidPart(0, 0, 4, 4, 0x12345678)})});
         image.entries[0].lengthField = length;  // a well-formed block all the same
         support::Decoded d = decodeFile(encodeG00Regions(image, LzMode::compress));
         ASSERT_EQ(d.status, Status::ok) << std::hex << length;
@@ -801,7 +860,8 @@ TEST(G00Regions, NegativeLengthEntriesAreSkipped) {
     }
     // 0x7FFFFFFF and 0 are not negative: the entry is drawn (the length is otherwise unused).
     for (uint32_t length : {0x7FFFFFFFu, 0u, 1u}) {
-        G00RegionImage image = oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({solidPart(0, 0, 4, 4, 0x12345678)})});
+        G00RegionImage image =
+            oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({solidPart(0, 0, 4, 4, 0x12345678)})});
         image.entries[0].lengthField = length;
         support::Decoded d = decodeFile(encodeG00Regions(image, LzMode::compress));
         ASSERT_EQ(d.status, Status::ok);
@@ -811,7 +871,8 @@ TEST(G00Regions, NegativeLengthEntriesAreSkipped) {
 
 TEST(G00Regions, EmptyRegionIsSkippedButX2ZeroWithY2OneIsDrawn) {
     auto decodeWith = [](uint32_t x2, uint32_t y2) {
-        G00RegionImage image = oneRegion(4, 4, {1, 1, x2, y2, {0, 0}}, {entryOf({solidPart(0, 0, 2, 2, 0x55667788)})});
+        G00RegionImage image =
+            oneRegion(4, 4, {1, 1, x2, y2, {0, 0}}, {entryOf({solidPart(0, 0, 2, 2, 0x55667788)})});
         return decodeFile(encodeG00Regions(image, LzMode::compress));
     };
     support::Decoded d = decodeWith(0, 0);
@@ -848,8 +909,9 @@ TEST(G00Regions, LaterPartsAndEntriesWin) {
     image.width = 6;
     image.height = 3;
     image.regions = {{0, 0, 5, 2, {0, 0}}, {2, 0, 5, 2, {0, 0}}};
-    image.entries = {entryOf({solidPart(0, 0, 4, 3, 0x11111111), solidPart(1, 1, 2, 1, 0x22222222)}),
-                     entryOf({solidPart(1, 0, 1, 1, 0x00000000), solidPart(0, 2, 1, 1, 0x33333333)})};
+    image.entries = {
+        entryOf({solidPart(0, 0, 4, 3, 0x11111111), solidPart(1, 1, 2, 1, 0x22222222)}),
+        entryOf({solidPart(1, 0, 1, 1, 0x00000000), solidPart(0, 2, 1, 1, 0x33333333)})};
     support::Decoded d = decodeFile(encodeG00Regions(image, LzMode::compress));
     ASSERT_EQ(d.status, Status::ok);
     EXPECT_EQ(pixelAt(d.canvas, 0, 0), px(0x11111111));
@@ -863,14 +925,17 @@ TEST(G00Regions, LaterPartsAndEntriesWin) {
 
 TEST(G00Regions, OtherFieldsAreNotRead) {
     // Block bytes 0..1 and 4..115, part header bytes 4..5 and 10..91, record bytes 16..23.
-    G00RegionImage image = oneRegion(4, 4, {0, 0, 3, 3, {0xFFFFFFFF, 0xFFFFFFFF}}, {entryOf({patternPart(1, 1, 2, 2, 50)})});
+    G00RegionImage image = oneRegion(4, 4, {0, 0, 3, 3, {0xFFFFFFFF, 0xFFFFFFFF}},
+                                     {entryOf({patternPart(1, 1, 2, 2, 50)})});
     Bytes data = buildPartData(image);
     const size_t block = loadLe32(data.data() + 4);
-    for (size_t i = 0; i < kPartBlockHeaderSize; ++i) if (i != kPartCountOffset && i != kPartCountOffset + 1) data[block + i] = 0xEE;
+    for (size_t i = 0; i < kPartBlockHeaderSize; ++i)
+        if (i != kPartCountOffset && i != kPartCountOffset + 1) data[block + i] = 0xEE;
     const size_t part = block + kPartBlockHeaderSize;
     for (size_t i = 4; i < 6; ++i) data[part + i] = 0xEE;
     for (size_t i = kPartHeight + 2; i < kPartHeaderSize; ++i) data[part + i] = 0xEE;
-    Bytes file = assembleG00Regions(image, compressLzBytes(data, LzMode::compress), uint32_t(data.size()));
+    Bytes file =
+        assembleG00Regions(image, compressLzBytes(data, LzMode::compress), uint32_t(data.size()));
     support::Decoded d = decodeFile(file);
     ASSERT_EQ(d.status, Status::ok);
     EXPECT_EQ(pixelAt(d.canvas, 1, 1), (Bytes{50, 51, 52, 53}));
@@ -884,32 +949,37 @@ TEST(G00Regions, OtherFieldsAreNotRead) {
 
 TEST(G00Regions, PartsAreClippedAtTheRightAndBottomEdges) {
     // A 3x3 part at (3,2) on a 5x4 Canvas: only its top-left 2x2 is inside.
-    G00RegionImage image = oneRegion(5, 4, {1, 1, 4, 3, {0, 0}}, {entryOf({patternPart(2, 1, 3, 3, 0)})});
+    G00RegionImage image =
+        oneRegion(5, 4, {1, 1, 4, 3, {0, 0}}, {entryOf({patternPart(2, 1, 3, 3, 0)})});
     support::Decoded d = decodeFile(encodeG00Regions(image, LzMode::compress));
     ASSERT_EQ(d.status, Status::ok);
     Bytes expected(80, 0);
     for (uint32_t r = 0; r < 2; ++r)
         for (uint32_t c = 0; c < 2; ++c)
-            for (uint32_t b = 0; b < 4; ++b) expected[((2 + r) * 5 + 3 + c) * 4 + b] = uint8_t((r * 3 + c) * 4 + b);
+            for (uint32_t b = 0; b < 4; ++b)
+                expected[((2 + r) * 5 + 3 + c) * 4 + b] = uint8_t((r * 3 + c) * 4 + b);
     EXPECT_EQ(d.bytes(), expected) << "clipped pixels must not wrap into the next row";
     // A part wholly outside, right of or below the Canvas, and an origin beyond it.
     for (auto [x, y] : {std::pair<uint16_t, uint16_t>{4, 0}, {0, 3}, {100, 100}, {0xFFFF, 0}}) {
-        G00RegionImage outside = oneRegion(5, 4, {1, 1, 4, 3, {0, 0}}, {entryOf({solidPart(x, y, 2, 2, 0x99999999)})});
+        G00RegionImage outside =
+            oneRegion(5, 4, {1, 1, 4, 3, {0, 0}}, {entryOf({solidPart(x, y, 2, 2, 0x99999999)})});
         d = decodeFile(encodeG00Regions(outside, LzMode::compress));
         ASSERT_EQ(d.status, Status::ok);
         EXPECT_EQ(d.bytes(), Bytes(80, 0)) << x << "," << y;
     }
     // origin + offset is not taken modulo 65,536: 65535 + 2 is column 65537, not 1.
-    G00RegionImage wide = oneRegion(4, 4, {0xFFFF, 0, 1, 1, {0, 0}}, {entryOf({solidPart(2, 0, 2, 2, 0x77777777)})});
+    G00RegionImage wide =
+        oneRegion(4, 4, {0xFFFF, 0, 1, 1, {0, 0}}, {entryOf({solidPart(2, 0, 2, 2, 0x77777777)})});
     d = decodeFile(encodeG00Regions(wide, LzMode::compress));
     ASSERT_EQ(d.status, Status::ok);
     EXPECT_EQ(d.bytes(), Bytes(64, 0));
 }
 
 TEST(G00Regions, ZeroSizedPartsDrawNothingAndTheNextPartFollows) {
-    G00RegionImage image = oneRegion(4, 4, {0, 0, 3, 3, {0, 0}},
-                                     {entryOf({solidPart(0, 0, 0, 3, 0), solidPart(0, 0, 3, 0, 0), solidPart(0, 0, 0, 0, 0),
-                                               solidPart(2, 2, 1, 1, 0x4B4B4B4B)})});
+    G00RegionImage image =
+        oneRegion(4, 4, {0, 0, 3, 3, {0, 0}},
+                  {entryOf({solidPart(0, 0, 0, 3, 0), solidPart(0, 0, 3, 0, 0),
+                            solidPart(0, 0, 0, 0, 0), solidPart(2, 2, 1, 1, 0x4B4B4B4B)})});
     support::Decoded d = decodeFile(encodeG00Regions(image, LzMode::compress));
     ASSERT_EQ(d.status, Status::ok);
     Bytes expected(64, 0);
@@ -918,7 +988,8 @@ TEST(G00Regions, ZeroSizedPartsDrawNothingAndTheNextPartFollows) {
 }
 
 TEST(G00Regions, EntryCountZeroDrawsNothing) {
-    G00RegionImage image = oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({solidPart(0, 0, 4, 4, 0x12345678)})});
+    G00RegionImage image =
+        oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({solidPart(0, 0, 4, 4, 0x12345678)})});
     image.entryCountField = 0;
     support::Decoded d = decodeFile(encodeG00Regions(image, LzMode::compress));
     EXPECT_EQ(d.status, Status::ok);
@@ -930,7 +1001,9 @@ TEST(G00Regions, EntryCountZeroDrawsNothing) {
 }
 
 TEST(G00Regions, EntryBeyondTheRegionCount) {
-    G00RegionImage image = oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({solidPart(0, 0, 1, 1, 0x01010101)}), entryOf({solidPart(1, 1, 1, 1, 0x02020202)})});
+    G00RegionImage image = oneRegion(4, 4, {0, 0, 3, 3, {0, 0}},
+                                     {entryOf({solidPart(0, 0, 1, 1, 0x01010101)}),
+                                      entryOf({solidPart(1, 1, 1, 1, 0x02020202)})});
     EXPECT_EQ(decodeFile(encodeG00Regions(image, LzMode::compress)).status, Status::damagedParts);
     // Marked absent, it is skipped before it needs a record.
     image.entries[1] = G00Entry::absent();
@@ -940,7 +1013,8 @@ TEST(G00Regions, EntryBeyondTheRegionCount) {
 }
 
 TEST(G00Regions, PartTableBeyondTheData) {
-    G00RegionImage base = oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({solidPart(0, 0, 2, 2, 0x01010101)})});
+    G00RegionImage base =
+        oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({solidPart(0, 0, 2, 2, 0x01010101)})});
     // The entry count claims more entries than the data holds.
     G00RegionImage many = base;
     many.entryCountField = 1000;
@@ -950,10 +1024,12 @@ TEST(G00Regions, PartTableBeyondTheData) {
     for (uint32_t offset : {uint32_t(data.size()), uint32_t(data.size() - 115), 0xFFFFFFF0u}) {
         G00RegionImage far = base;
         far.entries[0].offsetField = offset;
-        EXPECT_EQ(decodeFile(encodeG00Regions(far, LzMode::compress)).status, Status::damagedParts) << offset;
+        EXPECT_EQ(decodeFile(encodeG00Regions(far, LzMode::compress)).status, Status::damagedParts)
+            << offset;
     }
     // A block header that fits but whose part count (read from pixel bytes 01 01) runs past.
-    G00RegionImage tail = oneRegion(8, 8, {0, 0, 7, 7, {0, 0}}, {entryOf({solidPart(0, 0, 6, 6, 0x01010101)})});
+    G00RegionImage tail =
+        oneRegion(8, 8, {0, 0, 7, 7, {0, 0}}, {entryOf({solidPart(0, 0, 6, 6, 0x01010101)})});
     tail.entries[0].offsetField = uint32_t(buildPartData(tail).size() - kPartBlockHeaderSize);
     EXPECT_EQ(decodeFile(encodeG00Regions(tail, LzMode::compress)).status, Status::damagedParts);
     // A part header or part pixels cut by the end of the data.
@@ -962,36 +1038,44 @@ TEST(G00Regions, PartTableBeyondTheData) {
     EXPECT_EQ(decodeFile(encodeG00Regions(counted, LzMode::compress)).status, Status::damagedParts);
     G00RegionImage shortPixels = base;
     shortPixels.entries[0].parts[0].pixels.resize(15);
-    EXPECT_EQ(decodeFile(encodeG00Regions(shortPixels, LzMode::compress)).status, Status::damagedParts);
+    EXPECT_EQ(decodeFile(encodeG00Regions(shortPixels, LzMode::compress)).status,
+              Status::damagedParts);
     shortPixels.trailer = {0};  // exactly enough again
     EXPECT_EQ(decodeFile(encodeG00Regions(shortPixels, LzMode::compress)).status, Status::ok);
     // The data is shorter than the stream's output says: the decompressed length D is smaller.
     Bytes file = encodeG00Regions(base, LzMode::compress);
-    storeLe32(file.data() + regionSizePairOffset(1) + kDecompressedLengthOffset, uint32_t(data.size() - 1));
+    storeLe32(file.data() + regionSizePairOffset(1) + kDecompressedLengthOffset,
+              uint32_t(data.size() - 1));
     EXPECT_EQ(decodeFile(file).status, Status::damagedStream);
     // D larger than the stream's output: the zero tail is data like any other.
     file = encodeG00Regions(base, LzMode::compress);
-    storeLe32(file.data() + regionSizePairOffset(1) + kDecompressedLengthOffset, uint32_t(data.size() + 100));
+    storeLe32(file.data() + regionSizePairOffset(1) + kDecompressedLengthOffset,
+              uint32_t(data.size() + 100));
     EXPECT_EQ(decodeFile(file).status, Status::ok);
     // D of 1..3 cannot hold an entry count.
-    for (uint32_t size : {1u, 2u, 3u}) EXPECT_EQ(decodeFile(assembleG00Regions(base, {}, size)).status, Status::damagedParts) << size;
+    for (uint32_t size : {1u, 2u, 3u})
+        EXPECT_EQ(decodeFile(assembleG00Regions(base, {}, size)).status, Status::damagedParts)
+            << size;
 }
 
 TEST(G00Regions, DecompressedLengthZeroFails) {
-    G00RegionImage image = oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({solidPart(0, 0, 2, 2, 0x01010101)})});
+    G00RegionImage image =
+        oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({solidPart(0, 0, 2, 2, 0x01010101)})});
     const int blocks = faults::liveBlocks();
     Bytes file = assembleG00Regions(image, {}, 0);
     support::Decoded d = decodeFile(file);
     EXPECT_EQ(d.status, Status::damagedParts) << "no part table to read (codec/g00.h)";
     EXPECT_TRUE(d.canvas.pixels.empty());  // a failed decode hands back no Canvas
-    d = decodeFile(assembleG00Regions(image, compressLzBytes(buildPartData(image), LzMode::compress), 0));
+    d = decodeFile(
+        assembleG00Regions(image, compressLzBytes(buildPartData(image), LzMode::compress), 0));
     EXPECT_EQ(d.status, Status::damagedParts);
     d = {};
     EXPECT_EQ(faults::liveBlocks(), blocks);
 }
 
 TEST(G00Regions, RefusedDecompressionBufferFailsAndLeavesNothing) {
-    G00RegionImage image = oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({solidPart(0, 0, 2, 2, 0x01010101)})});
+    G00RegionImage image =
+        oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({solidPart(0, 0, 2, 2, 0x01010101)})});
     Bytes file = encodeG00Regions(image, LzMode::compress);
     Canvas canvas;
     const int blocks = faults::liveBlocks();
@@ -1006,19 +1090,23 @@ TEST(G00Regions, RefusedDecompressionBufferFailsAndLeavesNothing) {
 }
 
 TEST(G00Regions, FileBounds) {
-    G00RegionImage image = oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({patternPart(0, 0, 4, 4, 1)})});
+    G00RegionImage image =
+        oneRegion(4, 4, {0, 0, 3, 3, {0, 0}}, {entryOf({patternPart(0, 0, 4, 4, 1)})});
     Bytes file = encodeG00Regions(image, LzMode::compress);
     // Cut anywhere: the header, the region table, the size fields, or the stream.
     for (size_t size = 5; size < file.size(); ++size)
-        EXPECT_EQ(decodeFile(Bytes(file.begin(), file.begin() + size)).status, Status::truncated) << size;
+        EXPECT_EQ(decodeFile(Bytes(file.begin(), file.begin() + size)).status, Status::truncated)
+            << size;
     // The compressed length reaches past the file.
     Bytes longer = file;
-    storeLe32(longer.data() + regionSizePairOffset(1), loadLe32(longer.data() + regionSizePairOffset(1)) + 1);
+    storeLe32(longer.data() + regionSizePairOffset(1),
+              loadLe32(longer.data() + regionSizePairOffset(1)) + 1);
     EXPECT_EQ(decodeFile(longer).status, Status::truncated);
     // A shorter compressed length ends the stream early, between items: the rest of the
     // decompression buffer stays zero, so the block's part count reads as 0.
     Bytes literal = encodeG00Regions(image, LzMode::literalsOnly);
-    storeLe32(literal.data() + regionSizePairOffset(1), kSizePairSize + 9 * 2);  // 16 of the data bytes
+    storeLe32(literal.data() + regionSizePairOffset(1),
+              kSizePairSize + 9 * 2);  // 16 of the data bytes
     support::Decoded early = decodeFile(literal);
     EXPECT_EQ(early.status, Status::ok);
     EXPECT_EQ(early.bytes(), Bytes(64, 0));
@@ -1047,7 +1135,9 @@ G00RegionImage randomRegionImage(Rng& rng) {
         r.unused[0] = rng.next();
         image.regions.push_back(r);
     }
-    if (rng.chance(8)) image.regionCountField = uint32_t(rng.below(uint32_t(regions) + 1)) | (rng.chance(2) ? 0x100u : 0u);
+    if (rng.chance(8))
+        image.regionCountField =
+            uint32_t(rng.below(uint32_t(regions) + 1)) | (rng.chance(2) ? 0x100u : 0u);
     size_t entries = rng.below(uint32_t(regions) + 3);
     for (size_t i = 0; i < entries; ++i) {
         if (rng.chance(5)) {
@@ -1073,7 +1163,9 @@ G00RegionImage randomRegionImage(Rng& rng) {
         if (rng.chance(10)) e.lengthField = rng.below(0x80000000u);
         image.entries.push_back(std::move(e));
     }
-    if (rng.chance(10)) image.entryCountField = rng.below(uint32_t(entries) + 3) | (rng.chance(3) ? rng.next() << 16 : 0);
+    if (rng.chance(10))
+        image.entryCountField =
+            rng.below(uint32_t(entries) + 3) | (rng.chance(3) ? rng.next() << 16 : 0);
     if (rng.chance(5)) image.trailer = rng.bytes(rng.below(200));
     return image;
 }
@@ -1086,15 +1178,18 @@ TEST(G00Reference, RandomRegionFilesMatchTheReference) {
     for (int iteration = 0; iteration < 3000; ++iteration) {
         G00RegionImage image = randomRegionImage(rng);
         Bytes data = buildPartData(image);
-        Bytes stream = compressLzBytes(data, rng.chance(3) ? LzMode::literalsOnly : LzMode::compress);
+        Bytes stream =
+            compressLzBytes(data, rng.chance(3) ? LzMode::literalsOnly : LzMode::compress);
         G00Lengths lengths;
         if (rng.chance(10)) lengths.decompressed = uint32_t(data.size()) + rng.below(20) - 10;
         if (rng.chance(15)) lengths.compressed = uint32_t(8 + stream.size()) + rng.below(10) - 5;
         Bytes file = assembleG00Regions(image, stream, uint32_t(data.size()), lengths);
         if (rng.chance(15)) file.resize(std::max<size_t>(5, file.size() - rng.below(20)));
-        if (rng.chance(10)) file[5 + rng.below(uint32_t(file.size() - 5))] ^= uint8_t(1u << rng.below(8));
+        if (rng.chance(10))
+            file[5 + rng.below(uint32_t(file.size() - 5))] ^= uint8_t(1u << rng.below(8));
         // A flipped bit may announce gigabytes of data; the reference would fill them all.
-        const size_t sizes = size_t(regionSizePairOffset(file[kRegionCountOffset] == 0 ? 256 : file[kRegionCountOffset]));
+        const size_t sizes = size_t(
+            regionSizePairOffset(file[kRegionCountOffset] == 0 ? 256 : file[kRegionCountOffset]));
         if (sizes + 8 <= file.size() && loadLe32(file.data() + sizes + 4) > (1u << 20)) continue;
         ref::Decoded expected = ref::decodeG00(file);
         support::Decoded d = decodeFile(file);
@@ -1154,7 +1249,8 @@ TEST(G00Bounds, NothingIsWrittenPastTheCanvas) {
         G00RegionRecord corner{uint32_t(image.width - 1), uint32_t(image.height - 1), 1, 1, {0, 0}};
         image.regions.push_back(corner);
         image.regionCountField.reset();
-        G00Entry spill = entryOf({solidPart(0, 0, uint16_t(rng.between(1, 5)), uint16_t(rng.between(1, 5)), 0x5A5A5A5A)});
+        G00Entry spill = entryOf({solidPart(0, 0, uint16_t(rng.between(1, 5)),
+                                            uint16_t(rng.between(1, 5)), 0x5A5A5A5A)});
         image.entries.resize(image.regions.size() - 1, G00Entry::absent());
         image.entries.push_back(spill);
         image.entryCountField.reset();
@@ -1184,7 +1280,8 @@ TEST(G00Reference, ComposeRegionsDirectly) {
         Canvas canvas;
         ASSERT_EQ(makeCanvas(image.width, image.height, canvas), Status::ok);
         Bytes expected(size_t(image.width) * image.height * 4, 0);
-        Status expectedStatus = ref::composeRegions(file, data, image.width, image.height, expected);
+        Status expectedStatus =
+            ref::composeRegions(file, data, image.width, image.height, expected);
         ASSERT_EQ(composeRegions(file, data, canvas), expectedStatus) << iteration;
         if (expectedStatus == Status::ok) {
             ASSERT_TRUE(support::canvasBytes(canvas) == expected) << iteration;
@@ -1220,7 +1317,8 @@ TEST(G00Reference, RegionsAloneTheirBoxesAndCropsMatchTheReference) {
                         box.left = std::min(box.left, x), box.top = std::min(box.top, y);
                         right = std::max(right, x + 1), bottom = std::max(bottom, y + 1);
                     }
-            box = right == 0 ? RegionBox{} : RegionBox{box.left, box.top, right - box.left, bottom - box.top};
+            box = right == 0 ? RegionBox{}
+                             : RegionBox{box.left, box.top, right - box.left, bottom - box.top};
             ASSERT_EQ(boxes.box[i], box) << iteration << " region " << i;
 
             Canvas cropped;
@@ -1237,9 +1335,10 @@ TEST(G00Reference, RegionsAloneTheirBoxesAndCropsMatchTheReference) {
             ASSERT_EQ(cropped.width, box.width);
             ASSERT_EQ(cropped.height, box.height);
             for (uint32_t y = 0; y < box.height; ++y)
-                ASSERT_TRUE(std::equal(alone.begin() + (size_t(box.top + y) * w + box.left) * 4,
-                                       alone.begin() + (size_t(box.top + y) * w + box.left + box.width) * 4,
-                                       cropped.pixels.data() + size_t(y) * box.width * 4))
+                ASSERT_TRUE(
+                    std::equal(alone.begin() + (size_t(box.top + y) * w + box.left) * 4,
+                               alone.begin() + (size_t(box.top + y) * w + box.left + box.width) * 4,
+                               cropped.pixels.data() + size_t(y) * box.width * 4))
                     << iteration << " region " << i << " row " << y;
             ++drawn;
         }
@@ -1274,17 +1373,23 @@ TEST(G00Regions, WhatARegionDraws) {
         EXPECT_EQ(boxes.box[0], c.box) << c.name;
     }
     // An absent entry and an empty record draw nothing, even over a well-formed block.
-    G00RegionImage image = oneRegion(40, 30, {10, 20, 1, 1, {0, 0}}, {entryOf({solidPart(0, 0, 2, 2, 7)})});
+    G00RegionImage image =
+        oneRegion(40, 30, {10, 20, 1, 1, {0, 0}}, {entryOf({solidPart(0, 0, 2, 2, 7)})});
     image.entries[0].lengthField = 0xFFFFFFFFu;
     RegionBoxes boxes;
-    ASSERT_EQ(regionBoxes(encodeG00Regions(image, LzMode::compress), buildPartData(image), 40, 30, boxes), Status::ok);
+    ASSERT_EQ(
+        regionBoxes(encodeG00Regions(image, LzMode::compress), buildPartData(image), 40, 30, boxes),
+        Status::ok);
     EXPECT_TRUE(boxes.box[0].empty());
     image = oneRegion(40, 30, {10, 20, 0, 0, {0, 0}}, {entryOf({solidPart(0, 0, 2, 2, 7)})});
-    ASSERT_EQ(regionBoxes(encodeG00Regions(image, LzMode::compress), buildPartData(image), 40, 30, boxes), Status::ok);
+    ASSERT_EQ(
+        regionBoxes(encodeG00Regions(image, LzMode::compress), buildPartData(image), 40, 30, boxes),
+        Status::ok);
     EXPECT_TRUE(boxes.box[0].empty());
     // Drawn alone, a region does not read the other entries: a damaged second one fails the
     // picture (and regionBoxes) but not the first region's drawing.
-    image = oneRegion(40, 30, {10, 20, 1, 1, {0, 0}}, {entryOf({solidPart(0, 0, 2, 2, 7)}), entryOf({})});
+    image = oneRegion(40, 30, {10, 20, 1, 1, {0, 0}},
+                      {entryOf({solidPart(0, 0, 2, 2, 7)}), entryOf({})});
     image.regions.push_back({0, 0, 1, 1, {0, 0}});
     image.entries[1].offsetField = 0xFFFFFF00u;
     Bytes file = encodeG00Regions(image, LzMode::compress);
@@ -1303,7 +1408,8 @@ TEST(G00Inspect, DescribesEveryFieldAsStored) {
     G00RegionImage image;
     image.width = 50;
     image.height = 40;
-    image.regions = {{0x10005, 6, 20, 20, {0xDEADBEEF, 7}}, {1, 2, 3, 4, {5, 6}}, {0, 0, 0, 0, {0, 0}}};
+    image.regions = {
+        {0x10005, 6, 20, 20, {0xDEADBEEF, 7}}, {1, 2, 3, 4, {5, 6}}, {0, 0, 0, 0, {0, 0}}};
     image.entries = {entryOf({patternPart(1, 2, 3, 4, 0), solidPart(40, 0, 20, 1, 9)}),
                      G00Entry::absent(0xFFFFFFFEu), entryOf({solidPart(0, 0, 1, 1, 9)})};
     Bytes file = encodeG00Regions(image, LzMode::compress);
@@ -1333,7 +1439,8 @@ TEST(G00Inspect, DescribesEveryFieldAsStored) {
     EXPECT_EQ(d.entries[0].parts[0].y, 2u);
     EXPECT_EQ(d.entries[0].parts[0].width, 3u);
     EXPECT_EQ(d.entries[0].parts[0].height, 4u);
-    EXPECT_EQ(d.entries[0].box, (RegionBox{6, 6, 44, 6})) << "origin (5, 6), the second part clipped";
+    EXPECT_EQ(d.entries[0].box, (RegionBox{6, 6, 44, 6}))
+        << "origin (5, 6), the second part clipped";
     EXPECT_TRUE(d.entries[1].absent);
     EXPECT_EQ(d.entries[1].blockLength, -2);
     EXPECT_FALSE(d.entries[1].partCount.has_value());
@@ -1350,7 +1457,9 @@ TEST(G00Inspect, DescribesEveryFieldAsStored) {
 }
 
 TEST(G00Inspect, DamagedFilesAreDescribedAsFarAsTheDecoderReads) {
-    G00RegionImage base = oneRegion(8, 8, {0, 0, 7, 7, {0, 0}}, {entryOf({solidPart(0, 0, 2, 2, 1), solidPart(2, 2, 2, 2, 1)})});
+    G00RegionImage base =
+        oneRegion(8, 8, {0, 0, 7, 7, {0, 0}},
+                  {entryOf({solidPart(0, 0, 2, 2, 1), solidPart(2, 2, 2, 2, 1)})});
     const Bytes healthy = encodeG00Regions(base, LzMode::compress);
     G00RegionImage counted = base;
     counted.entries[0].partCountField = 3;  // the third part header lies past the data
@@ -1366,12 +1475,17 @@ TEST(G00Inspect, DamagedFilesAreDescribedAsFarAsTheDecoderReads) {
         bool header;
         size_t regions, entries, lastParts;
     } cases[] = {
-        {"shorter than a header", Bytes(healthy.begin(), healthy.begin() + 4), 0, Status::truncated, false, 0, 0, 0},
+        {"shorter than a header", Bytes(healthy.begin(), healthy.begin() + 4), 0, Status::truncated,
+         false, 0, 0, 0},
         {"type 1", typeOne, 0, Status::unsupportedType, true, 0, 0, 0},
-        {"cut inside the record", Bytes(healthy.begin(), healthy.begin() + 20), 0, Status::truncated, true, 0, 0, 0},
-        {"cut inside the stream", Bytes(healthy.begin(), healthy.end() - 1), 0, Status::truncated, true, 1, 0, 0},
-        {"more parts counted than held", encodeG00Regions(counted, LzMode::compress), 0, Status::damagedParts, true, 1, 1, 2},
-        {"an entry without a record", encodeG00Regions(noRecord, LzMode::compress), 0, Status::damagedParts, true, 1, 2, 0},
+        {"cut inside the record", Bytes(healthy.begin(), healthy.begin() + 20), 0,
+         Status::truncated, true, 0, 0, 0},
+        {"cut inside the stream", Bytes(healthy.begin(), healthy.end() - 1), 0, Status::truncated,
+         true, 1, 0, 0},
+        {"more parts counted than held", encodeG00Regions(counted, LzMode::compress), 0,
+         Status::damagedParts, true, 1, 1, 2},
+        {"an entry without a record", encodeG00Regions(noRecord, LzMode::compress), 0,
+         Status::damagedParts, true, 1, 2, 0},
         {"beyond the pixel limit", healthy, 63, Status::tooManyPixels, true, 1, 1, 2},
     };
     for (const Case& c : cases) {
@@ -1403,8 +1517,8 @@ TEST(PageBlocks, RefuseZeroAndOversizedRequests) {
 TEST(PageBlocks, AreZeroFilledWritableAndReleasedWhateverTheirFill) {
     constexpr uint64_t kLarge = 2u << 20;
     for (Fill fill : {Fill::inPart, Fill::whole}) {
-        for (uint64_t size : {uint64_t(1), uint64_t(4097), kLarge - 1, kLarge, kLarge + 1,
-                              5 * kLarge + 12345}) {
+        for (uint64_t size :
+             {uint64_t(1), uint64_t(4097), kLarge - 1, kLarge, kLarge + 1, 5 * kLarge + 12345}) {
             ByteBuffer block;
             ASSERT_EQ(obtainBlock(size, block, fill), Status::ok) << size;
             ASSERT_EQ(block.size(), size);

@@ -72,8 +72,8 @@ TEST(FaultSweep, EveryFaultFailsTheFileAndReleasesEverything) {
             fs::create_directories(root / "out");
             writeFile(root / "out" / picture.output, older);
             for (uint32_t nth = 1; nth <= reached; ++nth) {
-                SCOPED_TRACE(std::string(picture.name) + " point " +
-                             std::to_string(int(point)) + " call " + std::to_string(nth));
+                SCOPED_TRACE(std::string(picture.name) + " point " + std::to_string(int(point)) +
+                             " call " + std::to_string(nth));
                 faults::arm(point, nth);
                 EXPECT_FALSE(convert().ok());
                 EXPECT_EQ(faults::liveBlocks(), 0);

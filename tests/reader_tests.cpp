@@ -49,8 +49,8 @@ struct PngCase {
 };
 
 constexpr PngCase kPngCases[] = {
-    {0, 1, false}, {0, 2, false}, {0, 4, true},  {0, 8, true},  {0, 16, true}, {0, 16, false},
-    {2, 8, true},  {2, 8, false}, {2, 16, true}, {3, 1, false}, {3, 2, true},  {3, 4, false},
+    {0, 1, false}, {0, 2, false}, {0, 4, true},  {0, 8, true},   {0, 16, true}, {0, 16, false},
+    {2, 8, true},  {2, 8, false}, {2, 16, true}, {3, 1, false},  {3, 2, true},  {3, 4, false},
     {3, 8, true},  {3, 8, false}, {4, 8, false}, {4, 16, false}, {6, 8, false}, {6, 16, false},
 };
 
@@ -129,7 +129,9 @@ PngImage plainPng() {
 }
 
 // The file with its one IDAT chunk's stream replaced (the chunk's CRC made right).
-Bytes withStream(const PngImage& image, const Bytes& stream) { return assemblePng(image, stream, 1 << 20); }
+Bytes withStream(const PngImage& image, const Bytes& stream) {
+    return assemblePng(image, stream, 1 << 20);
+}
 
 Bytes withHeader(PngImage image, void (*change)(Bytes&)) {
     Bytes stream = zlibCompress(pngFilteredRows(image));
@@ -154,9 +156,10 @@ TEST(PngReader, EveryColourTypeAndDepthPlainAndInterlaced) {
     for (const PngCase& c : kPngCases)
         for (bool interlaced : {false, true})
             for (auto [w, h] : sizes) {
-                SCOPED_TRACE(::testing::Message() << "type " << int(c.colourType) << " depth "
-                                                  << int(c.depth) << (c.transparency ? " tRNS" : "")
-                                                  << (interlaced ? " Adam7 " : " ") << w << "x" << h);
+                SCOPED_TRACE(::testing::Message()
+                             << "type " << int(c.colourType) << " depth " << int(c.depth)
+                             << (c.transparency ? " tRNS" : "") << (interlaced ? " Adam7 " : " ")
+                             << w << "x" << h);
                 PngImage image = randomPng(c, w, h, interlaced, rng);
                 Read read = readFile(writePngFile(image, 37));  // data over several IDAT chunks
                 ASSERT_EQ(read.result.status, Status::ok);
@@ -168,9 +171,9 @@ TEST(PngReader, EveryColourTypeAndDepthPlainAndInterlaced) {
 
 TEST(PngReader, SixteenBitSamplesAreRoundedToEightBits) {
     // (v * 255 + 32767) / 65535: the halfway points between two 8-bit values.
-    const std::pair<uint16_t, uint8_t> cases[] = {{0, 0},     {128, 0},     {129, 1},     {385, 1},
-                                                  {386, 2},   {32767, 127}, {32896, 128}, {65406, 254},
-                                                  {65407, 255}, {65535, 255}};
+    const std::pair<uint16_t, uint8_t> cases[] = {
+        {0, 0},       {128, 0},     {129, 1},     {385, 1},     {386, 2},
+        {32767, 127}, {32896, 128}, {65406, 254}, {65407, 255}, {65535, 255}};
     PngImage image;
     image.width = std::size(cases);
     image.height = 1;
@@ -222,19 +225,28 @@ TEST(PngReader, RefusalsEachWithItsReason) {
         {"IHDR CRC", flipped(30), Status::badChecksum},
         {"IDAT byte", flipped(45), Status::badChecksum},
         {"Adler-32", withStream(image, badAdler), Status::badChecksum},
-        {"stream longer than the rows", withStream(image, zlibCompress(longer)), Status::damagedStream},
+        {"stream longer than the rows", withStream(image, zlibCompress(longer)),
+         Status::damagedStream},
         {"stream shorter than the rows",
-         withStream(image, zlibCompress(Bytes(rows.begin(), rows.end() - 1))), Status::damagedStream},
+         withStream(image, zlibCompress(Bytes(rows.begin(), rows.end() - 1))),
+         Status::damagedStream},
         {"not zlib", withStream(image, Bytes(40, 0xFF)), Status::damagedStream},
         {"filter 5", withStream(image, zlibCompress(badFilter)), Status::damagedPicture},
         {"palette index past the palette", writePngFile(noPalette), Status::damagedPicture},
         {"depth 3", withHeader(image, [](Bytes& h) { h[8] = 3; }), Status::damagedPicture},
         {"interlace 2", withHeader(image, [](Bytes& h) { h[12] = 2; }), Status::damagedPicture},
-        {"width 0", withHeader(image, [](Bytes& h) { storeBe32(h.data(), 0); }), Status::emptyPicture},
-        {"width 65,536", withHeader(image, [](Bytes& h) { storeBe32(h.data(), 65536); }), Status::pictureTooLarge},
-        {"height 65,536", withHeader(image, [](Bytes& h) { storeBe32(h.data() + 4, 65536); }), Status::pictureTooLarge},
+        {"width 0", withHeader(image, [](Bytes& h) { storeBe32(h.data(), 0); }),
+         Status::emptyPicture},
+        {"width 65,536", withHeader(image, [](Bytes& h) { storeBe32(h.data(), 65536); }),
+         Status::pictureTooLarge},
+        {"height 65,536", withHeader(image, [](Bytes& h) { storeBe32(h.data() + 4, 65536); }),
+         Status::pictureTooLarge},
         {"65,535 x 65,535 from a few bytes",
-         withHeader(image, [](Bytes& h) { storeBe32(h.data(), 65535); storeBe32(h.data() + 4, 65535); }),
+         withHeader(image,
+                    [](Bytes& h) {
+                        storeBe32(h.data(), 65535);
+                        storeBe32(h.data() + 4, 65535);
+                    }),
          Status::truncated},
         {"unknown critical chunk", critical, Status::unsupportedPicture},
         {"unknown ancillary chunk", ancillary, Status::ok},
@@ -296,11 +308,19 @@ TEST(BmpReader, LayoutsOfOtherWriters) {
         {"32-bit BI_RGB", picture, layout(40, 0, false), picture},
         {"32-bit BI_RGB top-down", picture, layout(40, 0, true), picture},
         {"32-bit alpha all 0 is opaque", clearAlpha, layout(40, 0, false), opaque},
-        {"BI_BITFIELDS after a 40-byte header, RGBA order",
-         picture, layout(40, 3, false, {0xFF000000, 0xFF0000, 0xFF00, 0xFF}), picture},
-        {"V4 masks with alpha", picture, layout(108, 3, true, {0xFF, 0xFF00, 0xFF0000, 0xFF000000}), picture},
-        {"V5 alpha mask 0 is opaque", picture, layout(124, 3, false, {0xFF0000, 0xFF00, 0xFF, 0}), opaque},
-        {"24-bit", picture, [] { BmpLayout l; l.depth = 24; return l; }(), opaque},
+        {"BI_BITFIELDS after a 40-byte header, RGBA order", picture,
+         layout(40, 3, false, {0xFF000000, 0xFF0000, 0xFF00, 0xFF}), picture},
+        {"V4 masks with alpha", picture, layout(108, 3, true, {0xFF, 0xFF00, 0xFF0000, 0xFF000000}),
+         picture},
+        {"V5 alpha mask 0 is opaque", picture, layout(124, 3, false, {0xFF0000, 0xFF00, 0xFF, 0}),
+         opaque},
+        {"24-bit", picture,
+         [] {
+             BmpLayout l;
+             l.depth = 24;
+             return l;
+         }(),
+         opaque},
     };
     for (const auto& c : cases) {
         Read read = readFile(writeBmpFile(c.stored, c.layout));
@@ -389,10 +409,12 @@ TEST(PsdReader, OneLayerAtItsPlaceOrTheMergedImage) {
         d.layerCountField = -1;
         PsdLayer layer{top, left, top + 3, left + 4, opacity, {}};
         if (transparency)
-            layer.channels.push_back({-1, psdChannelBlock(pictureChannel(picture, 3, 5, 4, 4, 3), 3, 4, packed)});
+            layer.channels.push_back(
+                {-1, psdChannelBlock(pictureChannel(picture, 3, 5, 4, 4, 3), 3, 4, packed)});
         layer.channels.push_back({-2, Bytes{0, 0, 9, 9, 9}});  // a mask: skipped by its length
         for (auto [id, byte] : {std::pair<int16_t, uint32_t>{0, 2}, {1, 1}, {2, 0}})
-            layer.channels.push_back({id, psdChannelBlock(pictureChannel(picture, byte, 5, 4, 4, 3), 3, 4, packed)});
+            layer.channels.push_back(
+                {id, psdChannelBlock(pictureChannel(picture, byte, 5, 4, 4, 3), 3, 4, packed)});
         d.layers.push_back(layer);
         d.merged = psdChannelBlock(Bytes(3 * 80, 7), 24, 10, false);
         return d;
@@ -424,7 +446,8 @@ TEST(PsdReader, OneLayerAtItsPlaceOrTheMergedImage) {
     mergedOnly.merged = psdChannelBlock(planes, 32, 10, true);
     PsdDocument mergedOpaque = mergedOnly;
     mergedOpaque.channelCount = 3;
-    mergedOpaque.merged = psdChannelBlock(Bytes(planes.begin(), planes.begin() + 240), 24, 10, false);
+    mergedOpaque.merged =
+        psdChannelBlock(Bytes(planes.begin(), planes.begin() + 240), 24, 10, false);
     mergedOpaque.layerSection = true;  // a layer section with a count of 0
     TestPicture opaque = picture;
     for (size_t i = 3; i < opaque.bgra.size(); i += 4) opaque.bgra[i] = 255;
@@ -446,7 +469,8 @@ TEST(PsdReader, OneLayerAtItsPlaceOrTheMergedImage) {
     };
     for (const auto& c : cases) {
         Read read = readFile(writePsdFile(c.document));
-        ASSERT_EQ(read.result.status, Status::ok) << c.what << ": " << statusText(read.result.status);
+        ASSERT_EQ(read.result.status, Status::ok)
+            << c.what << ": " << statusText(read.result.status);
         EXPECT_EQ(read.canvas.width, 10u) << c.what;
         EXPECT_EQ(read.bytes(), c.expected) << c.what;
     }
@@ -468,9 +492,12 @@ TEST(PsdReader, RefusalsEachWithItsReason) {
         Status status;
         uint32_t layers;  // with severalLayers; with unsupportedPicture, the limit's value
     } cases[] = {
-        {"3 layers", changed([](PsdDocument& d) { d.layerCountField = 3; }), Status::severalLayers, 3},
-        {"-2 layers", changed([](PsdDocument& d) { d.layerCountField = -2; }), Status::severalLayers, 2},
-        {"-32,768 layers", changed([](PsdDocument& d) { d.layerCountField = -32768; }), Status::severalLayers, 32768},
+        {"3 layers", changed([](PsdDocument& d) { d.layerCountField = 3; }), Status::severalLayers,
+         3},
+        {"-2 layers", changed([](PsdDocument& d) { d.layerCountField = -2; }),
+         Status::severalLayers, 2},
+        {"-32,768 layers", changed([](PsdDocument& d) { d.layerCountField = -32768; }),
+         Status::severalLayers, 32768},
         {"cut in the header", Bytes(file.begin(), file.begin() + 20), Status::truncated, 0},
         {"cut in the layer record", Bytes(file.begin(), file.begin() + 60), Status::truncated, 0},
         {"cut in the channels", Bytes(file.begin(), file.begin() + 150), Status::truncated, 0},
@@ -480,20 +507,25 @@ TEST(PsdReader, RefusalsEachWithItsReason) {
         {"CMYK", changed([](PsdDocument& d) { d.mode = 4; }), Status::unsupportedPicture, 4},
         {"grey of 16 bits", changed([](PsdDocument& d) { d.mode = 1, d.depth = 16; }),
          Status::unsupportedPicture, 1},
-        {"channel compression 4", changed([](PsdDocument& d) { d.layers[0].channels[1].block[1] = 4; }),
+        {"channel compression 4",
+         changed([](PsdDocument& d) { d.layers[0].channels[1].block[1] = 4; }),
          Status::unsupportedPicture, 4},
         {"row one sample too long", changed([](PsdDocument& d) {
              Bytes& b = d.layers[0].channels[0].block;
              b = psdChannelBlock(Bytes(4 * 7, 1), 4, 7, true);
-         }), Status::damagedPicture, 0},
+         }),
+         Status::damagedPicture, 0},
         {"raw channel one sample short", changed([](PsdDocument& d) {
              d.layers[0].channels[0].block = psdChannelBlock(Bytes(23, 1), 4, 6, false);
-         }), Status::truncated, 0},
+         }),
+         Status::truncated, 0},
         {"layer bottom above its top", changed([](PsdDocument& d) { d.layers[0].bottom = -1; }),
          Status::damagedPicture, 0},
         {"width 0", changed([](PsdDocument& d) { d.width = 0; }), Status::emptyPicture, 0},
-        {"width 65,536", changed([](PsdDocument& d) { d.width = 65536; }), Status::pictureTooLarge, 0},
-        {"2 channels", changed([](PsdDocument& d) { d.channelCount = 2; }), Status::damagedPicture, 0},
+        {"width 65,536", changed([](PsdDocument& d) { d.width = 65536; }), Status::pictureTooLarge,
+         0},
+        {"2 channels", changed([](PsdDocument& d) { d.channelCount = 2; }), Status::damagedPicture,
+         0},
     };
     for (const auto& c : cases) {
         Read read = readFile(c.file);
@@ -528,7 +560,8 @@ TEST(PsdReader, ZipChannelsWithAndWithoutPrediction) {
         layer.top = 2, layer.left = 1, layer.bottom = 11, layer.right = 14;
         for (auto [id, byte] : {std::pair<int16_t, uint32_t>{-1, 3}, {0, 2}, {1, 1}, {2, 0}})
             layer.channels.push_back(
-                {id, psdZipChannelBlock(pictureChannel(picture, byte, 0, 0, 13, 9), 9, 13, compression == 3)});
+                {id, psdZipChannelBlock(pictureChannel(picture, byte, 0, 0, 13, 9), 9, 13,
+                                        compression == 3)});
         d.layers.push_back(layer);
         d.merged = psdChannelBlock(Bytes(3 * 16 * 12, 9), 36, 16, false);
         Read read = readFile(writePsdFile(d));
@@ -576,11 +609,13 @@ TEST(PsdReader, ZipChannelsWithAndWithoutPrediction) {
         {"Adler-32", withRed(badAdler), Status::badChecksum},
         {"one sample more", withRed(psdZipChannelBlock(longer, 1, uint32_t(longer.size()), false)),
          Status::damagedStream},
-        {"one sample fewer", withRed(psdZipChannelBlock(Bytes(samples.begin(), samples.end() - 1), 1,
-                                                       uint32_t(samples.size() - 1), false)),
+        {"one sample fewer",
+         withRed(psdZipChannelBlock(Bytes(samples.begin(), samples.end() - 1), 1,
+                                    uint32_t(samples.size() - 1), false)),
          Status::damagedStream},
         {"cut stream", withRed(Bytes(zipped.begin(), zipped.end() - 6)), Status::truncated},
-        {"not zlib", withRed(Bytes{0, 2, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}), Status::damagedStream},
+        {"not zlib", withRed(Bytes{0, 2, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}),
+         Status::damagedStream},
         {"65,535 rows from a few bytes", withRed(zipped, 65535), Status::truncated},
     };
     for (const auto& c : cases) {

@@ -76,8 +76,8 @@ Status decodeLz(std::span<const uint8_t> file, uint64_t streamStart, uint64_t st
     }
 }
 
-inline Status decodeLzBytes(std::span<const uint8_t> file, uint64_t streamStart,
-                            uint64_t streamEnd, std::vector<uint8_t>& out) {
+inline Status decodeLzBytes(std::span<const uint8_t> file, uint64_t streamStart, uint64_t streamEnd,
+                            std::vector<uint8_t>& out) {
     return decodeLz<false>(file, streamStart, streamEnd, out);
 }
 inline Status decodeLzPixels(std::span<const uint8_t> file, uint64_t streamStart,
@@ -121,7 +121,8 @@ inline Status composeRegions(std::span<const uint8_t> file, std::span<const uint
     if (regionSizePairOffset(regions) > file.size()) return Status::truncated;
     if (data.size() < kPartTableHeaderSize) return Status::damagedParts;
     const uint64_t entries = le32(data, 0) & 0xFFFF;
-    if (kPartTableHeaderSize + kPartTableEntrySize * entries > data.size()) return Status::damagedParts;
+    if (kPartTableHeaderSize + kPartTableEntrySize * entries > data.size())
+        return Status::damagedParts;
     for (uint64_t i = 0; i < entries; ++i) {
         const uint64_t entry = kPartTableHeaderSize + kPartTableEntrySize * i;
         const int32_t length = int32_t(le32(data, entry + kEntryLengthField));
@@ -177,7 +178,8 @@ inline Decoded decodeG00(std::span<const uint8_t> file) {
         return result;
     }
     if (file[kG00TypeOffset] == kG00FullFrame) {
-        const uint64_t streamEnd = kFullFrameSizePairOffset + uint64_t(le32(file, kFullFrameSizePairOffset));
+        const uint64_t streamEnd =
+            kFullFrameSizePairOffset + uint64_t(le32(file, kFullFrameSizePairOffset));
         if (streamEnd > file.size()) {
             result.status = Status::truncated;
         } else if (streamEnd > kFullFrameStreamStart) {
@@ -248,8 +250,8 @@ inline void packRow(const std::vector<uint8_t>& s, std::vector<uint8_t>& out) {
 
 // A whole PackBits block: compression field, length table and rows, or the raw form.
 // A packed row longer than 65,535 bytes makes the block raw (the choice of codec/packbits.h).
-inline std::vector<uint8_t> packBitsChannel(const uint8_t* source, uint32_t stride,
-                                            uint32_t rows, uint32_t width) {
+inline std::vector<uint8_t> packBitsChannel(const uint8_t* source, uint32_t stride, uint32_t rows,
+                                            uint32_t width) {
     auto sample = [&](uint64_t r, uint64_t j) { return source[(r * width + j) * stride]; };
     auto raw = [&] {
         std::vector<uint8_t> out = {0, 0};

@@ -60,7 +60,8 @@ Bytes pack(const uint8_t* source, uint32_t stride, uint32_t rows, uint32_t width
     const size_t bound = packBitsBound(rows, width);
     Bytes space(bound + 16, 0xA5);
     uint32_t length = packBitsChannel(source, stride, rows, width, space.data());
-    for (size_t i = bound; i < space.size(); ++i) EXPECT_EQ(space[i], 0xA5) << "written past the bound";
+    for (size_t i = bound; i < space.size(); ++i)
+        EXPECT_EQ(space[i], 0xA5) << "written past the bound";
     EXPECT_LE(length, packBitsRawSize(rows, width));
     return Bytes(space.begin(), space.begin() + std::min<size_t>(length, bound));
 }
@@ -68,7 +69,8 @@ Bytes pack(const uint8_t* source, uint32_t stride, uint32_t rows, uint32_t width
 Bytes packRows(const std::vector<Bytes>& rows) {
     Bytes samples;
     for (const Bytes& r : rows) samples.insert(samples.end(), r.begin(), r.end());
-    return pack(samples.data(), 1, uint32_t(rows.size()), uint32_t(rows.empty() ? 0 : rows[0].size()));
+    return pack(samples.data(), 1, uint32_t(rows.size()),
+                uint32_t(rows.empty() ? 0 : rows[0].size()));
 }
 
 Bytes concat(std::initializer_list<Bytes> parts) {
@@ -91,7 +93,7 @@ struct PsdFile {
     uint32_t channelLength[4] = {};
     Bytes channel[4];  // decoded samples: alpha, red, green, blue
     size_t globalMask = 0;
-    Bytes merged;      // decoded merged image: 4H rows
+    Bytes merged;  // decoded merged image: 4H rows
     size_t end = 0;
 };
 
@@ -149,8 +151,8 @@ struct PngFile {
     uint32_t width = 0, height = 0;
     uint8_t depth = 0, colourType = 0, interlace = 0;
     uint32_t idatChunks = 0;
-    Bytes rows;     // the inflated stream: filter byte and filtered pixels of each row
-    Bytes pixels;   // unfiltered R, G, B(, A)
+    Bytes rows;    // the inflated stream: filter byte and filtered pixels of each row
+    Bytes pixels;  // unfiltered R, G, B(, A)
     std::vector<uint8_t> filters;
 };
 
@@ -162,7 +164,11 @@ uint8_t plainPaeth(int a, int b, int c) {
 // Byte i of a row filtered with type f, from the unfiltered row and the one above.
 uint8_t plainFilter(int f, const uint8_t* x, const uint8_t* above, size_t i, size_t bpp) {
     const int a = i >= bpp ? x[i - bpp] : 0, b = above[i], c = i >= bpp ? above[i - bpp] : 0;
-    const int predictor = f == 0 ? 0 : f == 1 ? a : f == 2 ? b : f == 3 ? (a + b) / 2 : plainPaeth(a, b, c);
+    const int predictor = f == 0   ? 0
+                          : f == 1 ? a
+                          : f == 2 ? b
+                          : f == 3 ? (a + b) / 2
+                                   : plainPaeth(a, b, c);
     return uint8_t(x[i] - predictor);
 }
 
@@ -180,7 +186,8 @@ PngFile readPng(const Bytes& file) {
         const uint32_t length = be32(file, at);
         if (at + 12 + length > file.size()) break;
         const std::string type(file.begin() + at + 4, file.begin() + at + 8);
-        EXPECT_EQ(be32(file, at + 8 + length), uint32_t(crc32_z(0, file.data() + at + 4, length + 4)))
+        EXPECT_EQ(be32(file, at + 8 + length),
+                  uint32_t(crc32_z(0, file.data() + at + 4, length + 4)))
             << type << " at " << at;
         if (type == "IHDR") {
             EXPECT_EQ(length, 13u);
@@ -229,8 +236,13 @@ PngFile readPng(const Bytes& file) {
             return png;
         }
         for (size_t i = 0; i < rowSize - 1; ++i) {
-            const int a = i >= bpp ? x[i - bpp] : 0, b = above[i], c = i >= bpp ? above[i - bpp] : 0;
-            const int predictor = f == 0 ? 0 : f == 1 ? a : f == 2 ? b : f == 3 ? (a + b) / 2 : plainPaeth(a, b, c);
+            const int a = i >= bpp ? x[i - bpp] : 0, b = above[i],
+                      c = i >= bpp ? above[i - bpp] : 0;
+            const int predictor = f == 0   ? 0
+                                  : f == 1 ? a
+                                  : f == 2 ? b
+                                  : f == 3 ? (a + b) / 2
+                                           : plainPaeth(a, b, c);
             x[i] = uint8_t(in[1 + i] + predictor);
         }
         uint64_t sums[5] = {};
@@ -265,15 +277,16 @@ Bytes writePngFile(const Canvas& canvas, PngColour colour, uint32_t tasks = 1) {
     const Parallel lastFirst{tasks, [](uint32_t count, const std::function<void(uint32_t)>& task) {
                                  for (uint32_t i = count; i-- > 0;) task(i);
                              }};
-    const uint32_t size = writePng(canvas, colour, {work.data(), workSize}, {out.data(), bound}, lastFirst);
+    const uint32_t size =
+        writePng(canvas, colour, {work.data(), workSize}, {out.data(), bound}, lastFirst);
     EXPECT_GT(size, 0u);
     EXPECT_LE(size, bound);
     for (size_t i = bound; i < out.size(); ++i) EXPECT_EQ(out[i], 0xA5) << "written past the bound";
-    for (size_t i = workSize; i < work.size(); ++i) EXPECT_EQ(work[i], 0x5A) << "written past the work area";
+    for (size_t i = workSize; i < work.size(); ++i)
+        EXPECT_EQ(work[i], 0x5A) << "written past the work area";
     out.resize(std::min<size_t>(size, bound));
     return out;
 }
-
 
 }  // namespace
 
@@ -309,7 +322,9 @@ TEST(Bmp, WidthOneRowsArePaddedWithOneZeroByte) {
     ASSERT_EQ(bmp.size(), 54u + 4 * 3);
     for (uint32_t k = 0; k < 3; ++k) {  // file row k is Canvas row 2 - k
         const uint8_t* p = picture.at(0, 2 - k);
-        EXPECT_EQ(Bytes(bmp.begin() + 54 + 4 * k, bmp.begin() + 58 + 4 * k), (Bytes{p[0], p[1], p[2], 0})) << k;
+        EXPECT_EQ(Bytes(bmp.begin() + 54 + 4 * k, bmp.begin() + 58 + 4 * k),
+                  (Bytes{p[0], p[1], p[2], 0}))
+            << k;
     }
 }
 
@@ -320,7 +335,8 @@ TEST(Bmp, WidthFourHasNoRowEndBytes) {
     ASSERT_EQ(bmp.size(), 54u + 12 * 2);
     Bytes expected;
     for (int row : {1, 0})
-        for (uint32_t x = 0; x < 4; ++x) expected.insert(expected.end(), picture.at(x, row), picture.at(x, row) + 3);
+        for (uint32_t x = 0; x < 4; ++x)
+            expected.insert(expected.end(), picture.at(x, row), picture.at(x, row) + 3);
     EXPECT_EQ(Bytes(bmp.begin() + 54, bmp.end()), expected);
 }
 
@@ -337,7 +353,8 @@ TEST(Bmp, RowsBottomUpAlphaDroppedPaddingZeroAtEveryWidth) {
             const uint8_t* row = bmp.data() + 54 + k * s;
             for (uint32_t x = 0; x < w; ++x) {
                 const uint8_t* p = picture.at(x, h - 1 - k);
-                ASSERT_EQ(Bytes(row + 3 * x, row + 3 * x + 3), Bytes(p, p + 3)) << w << " " << k << " " << x;
+                ASSERT_EQ(Bytes(row + 3 * x, row + 3 * x + 3), Bytes(p, p + 3))
+                    << w << " " << k << " " << x;
             }
             for (size_t b = 3 * w; b < s; ++b) ASSERT_EQ(row[b], 0) << "row-end byte, width " << w;
         }
@@ -351,7 +368,8 @@ TEST(Bmp, TransparentPixelsKeepTheirColour) {
     for (size_t i = 3; i < picture.bgra.size(); i += 4) picture.bgra[i] = 0;
     Canvas canvas = canvasOf(picture);
     Bytes bmp = writeBmpFile(canvas);
-    EXPECT_EQ(Bytes(bmp.begin() + 54 + 16, bmp.begin() + 54 + 19), Bytes(picture.bgra.begin(), picture.bgra.begin() + 3));
+    EXPECT_EQ(Bytes(bmp.begin() + 54 + 16, bmp.begin() + 54 + 19),
+              Bytes(picture.bgra.begin(), picture.bgra.begin() + 3));
 }
 
 TEST(Bmp, TooSmallBufferWritesNothing) {
@@ -398,21 +416,29 @@ TEST(PackBits, RowExamples) {
     // Each example followed by a run that keeps the block packed.
     const Bytes tail(120, 0xEE);
     const Bytes tailRun = {0x89, 0xEE};  // 257 - 120
-    Bytes block = packRows({concat({{1, 1, 2, 3}, tail}), concat({{5, 6, 6, 6, 6}, Bytes(119, 0xEE)}),
-                            concat({{7, 7, 8}, Bytes(121, 0xEE)})});
+    Bytes block =
+        packRows({concat({{1, 1, 2, 3}, tail}), concat({{5, 6, 6, 6, 6}, Bytes(119, 0xEE)}),
+                  concat({{7, 7, 8}, Bytes(121, 0xEE)})});
     Bytes row0 = concat({{0x03, 1, 1, 2, 3}, tailRun});
     Bytes row1 = concat({{0x00, 5, 0xFD, 6}, {0x8A, 0xEE}});
     Bytes row2 = concat({{0x02, 7, 7, 8}, {0x88, 0xEE}});
-    EXPECT_EQ(block, concat({{0, 1, 0, uint8_t(row0.size()), 0, uint8_t(row1.size()), 0, uint8_t(row2.size())}, row0, row1, row2}));
+    EXPECT_EQ(
+        block,
+        concat({{0, 1, 0, uint8_t(row0.size()), 0, uint8_t(row1.size()), 0, uint8_t(row2.size())},
+                row0,
+                row1,
+                row2}));
 }
 
 TEST(PackBits, OneHundredThirtyLiterals) {
     // Row 0: 130 samples without three equal neighbours; row 1 keeps the block packed.
     Bytes lit = noRepeats(130);
     Bytes block = packRows({lit, Bytes(130, 3)});
-    Bytes row0 = concat({{0x7F}, Bytes(lit.begin(), lit.begin() + 128), {0x01, lit[128], lit[129]}});
+    Bytes row0 =
+        concat({{0x7F}, Bytes(lit.begin(), lit.begin() + 128), {0x01, lit[128], lit[129]}});
     Bytes row1 = {0x81, 3, 0x01, 3, 3};
-    EXPECT_EQ(block, concat({{0, 1, 0, uint8_t(row0.size()), 0, uint8_t(row1.size())}, row0, row1}));
+    EXPECT_EQ(block,
+              concat({{0, 1, 0, uint8_t(row0.size()), 0, uint8_t(row1.size())}, row0, row1}));
     EXPECT_EQ(row0.size(), 132u);
 }
 
@@ -449,7 +475,8 @@ TEST(PackBits, StrideFourRawSamplesAreEveryFourthByte) {
     // And packed: a channel of runs in every fourth byte.
     Bytes runs(4 * 200 * 2);
     for (size_t i = 0; i < runs.size(); ++i) runs[i] = i % 4 == 2 ? 0x66 : uint8_t(i);
-    EXPECT_EQ(pack(runs.data() + 2, 4, 2, 200), (Bytes{0, 1, 0, 4, 0, 4, 0x81, 0x66, 0xB9, 0x66, 0x81, 0x66, 0xB9, 0x66}));
+    EXPECT_EQ(pack(runs.data() + 2, 4, 2, 200),
+              (Bytes{0, 1, 0, 4, 0, 4, 0x81, 0x66, 0xB9, 0x66, 0x81, 0x66, 0xB9, 0x66}));
 }
 
 TEST(PackBits, PackedRowLongerThan65535BytesIsStoredRaw) {
@@ -504,11 +531,15 @@ TEST(PackBits, FastEncoderMatchesThePlainReference) {
                     continue;
                 }
                 switch (flavour % 5) {
-                case 0: samples[i] = rng.byte(); break;                                       // noise
-                case 1: samples[i] = rng.chance(6) ? rng.byte() : (i ? samples[i - 1] : 0); break;  // runs
-                case 2: samples[i] = uint8_t(rng.below(3)); break;                            // few values
-                case 3: samples[i] = rng.chance(40) ? rng.byte() : uint8_t(i / stride / 50); break;  // long runs
-                default:  // runs of up to 300 (cut at 128 with every remainder) between literals
+                case 0: samples[i] = rng.byte(); break;  // noise
+                case 1:
+                    samples[i] = rng.chance(6) ? rng.byte() : (i ? samples[i - 1] : 0);
+                    break;                                          // runs
+                case 2: samples[i] = uint8_t(rng.below(3)); break;  // few values
+                case 3:
+                    samples[i] = rng.chance(40) ? rng.byte() : uint8_t(i / stride / 50);
+                    break;  // long runs
+                default:    // runs of up to 300 (cut at 128 with every remainder) between literals
                     if (runLeft == 0) {
                         runLeft = rng.chance(2) ? rng.between(1, 300) : rng.between(1, 40);
                         runValue = rng.byte();
@@ -522,11 +553,13 @@ TEST(PackBits, FastEncoderMatchesThePlainReference) {
             const uint32_t offset = stride == 4 ? rng.below(4) : 0;
             Bytes block = pack(samples.data() + offset, stride, rows, w);
             ASSERT_EQ(block, ref::packBitsChannel(samples.data() + offset, stride, rows, w))
-                << "width " << w << " rows " << rows << " stride " << stride << " flavour " << flavour;
+                << "width " << w << " rows " << rows << " stride " << stride << " flavour "
+                << flavour;
             // And what it writes decodes back to the samples.
             Bytes decoded;
             ASSERT_EQ(ref::unpackBitsBlock(block, 0, rows, w, decoded), block.size());
-            for (size_t k = 0; k < decoded.size(); ++k) ASSERT_EQ(decoded[k], samples[offset + k * stride]);
+            for (size_t k = 0; k < decoded.size(); ++k)
+                ASSERT_EQ(decoded[k], samples[offset + k * stride]);
         }
     }
 }
@@ -569,7 +602,8 @@ TEST(Flatten, SpecialCasesAndTheExample) {
     picture.height = 1;
     picture.bgra = {10, 20, 30, 0, 10, 20, 30, 255, 200, 200, 200, 128, 0, 0, 0, 1};
     Canvas canvas = canvasOf(picture);
-    EXPECT_EQ(writeAndParsePsd(canvas).merged, (Bytes{255, 30, 227, 254, 255, 20, 227, 254, 255, 10, 227, 254, 0, 255, 128, 1}));
+    EXPECT_EQ(writeAndParsePsd(canvas).merged,
+              (Bytes{255, 30, 227, 254, 255, 20, 227, 254, 255, 10, 227, 254, 0, 255, 128, 1}));
 }
 
 TEST(Psd, ChannelBlocksDecodeToTheCanvas) {
@@ -579,10 +613,12 @@ TEST(Psd, ChannelBlocksDecodeToTheCanvas) {
     // rows are counted (rows that would not fit the buffer if they were copied first).
     std::vector<std::pair<std::string, TestPicture>> pictures;
     for (PictureKind kind : kAllPictureKinds)
-        for (auto [w, h] : {std::pair{1u, 1u}, {3u, 7u}, {4u, 4u}, {5u, 2u}, {64u, 40u}, {301u, 17u}})
+        for (auto [w, h] :
+             {std::pair{1u, 1u}, {3u, 7u}, {4u, 4u}, {5u, 2u}, {64u, 40u}, {301u, 17u}})
             pictures.emplace_back(pictureKindName(kind), makeTestPicture(kind, w, h, w * h));
     TestPicture colourNoise = makeFlatPicture(1000, 3, 5);
-    for (uint32_t i = 0; i < 3000; ++i) colourNoise.bgra[4 * i + 1] = uint8_t(i * 2654435761u >> 24);
+    for (uint32_t i = 0; i < 3000; ++i)
+        colourNoise.bgra[4 * i + 1] = uint8_t(i * 2654435761u >> 24);
     pictures.emplace_back("colour noise", colourNoise);
     TestPicture alphaRuns = makeNoisePicture(100, 100, 5);
     for (uint32_t y = 0; y < 100; ++y)
@@ -596,19 +632,22 @@ TEST(Psd, ChannelBlocksDecodeToTheCanvas) {
             PsdFile f = writeAndParsePsd(canvas, tasks);
             const int bytes[4] = {3, 2, 1, 0};  // alpha, red, green, blue
             for (int c = 0; c < 4; ++c)
-                EXPECT_EQ(f.channel[c], canvasChannel(canvas, bytes[c])) << kind << " channel " << c;
+                EXPECT_EQ(f.channel[c], canvasChannel(canvas, bytes[c]))
+                    << kind << " channel " << c;
             EXPECT_EQ(f.merged.size(), 4u * w * h) << "4H rows of W";
             EXPECT_EQ(f.merged, expectedMerged(canvas)) << kind;
             // Each block is exactly what the encoder makes of its samples.
             size_t at = kOneLayerHeader;
             for (int c = 0; c < 4; ++c) {
                 Bytes block = ref::packBitsChannel(canvas.pixels.data() + bytes[c], 4, h, w);
-                EXPECT_EQ(Bytes(f.bytes.begin() + at, f.bytes.begin() + at + f.channelLength[c]), block);
+                EXPECT_EQ(Bytes(f.bytes.begin() + at, f.bytes.begin() + at + f.channelLength[c]),
+                          block);
                 at += f.channelLength[c];
             }
             Bytes merged = expectedMerged(canvas);
             Bytes block = ref::packBitsChannel(merged.data(), 1, 4 * h, w);
-            EXPECT_EQ(Bytes(f.bytes.begin() + at + 4, f.bytes.end()), block) << kind << " in " << tasks;
+            EXPECT_EQ(Bytes(f.bytes.begin() + at + 4, f.bytes.end()), block)
+                << kind << " in " << tasks;
             if (w >= 64 && name == "flat") {
                 EXPECT_EQ(be16(f.bytes, at + 4), 1u) << "merged image packed, one table of 4H rows";
             }
@@ -681,7 +720,8 @@ TEST(Psd, FromAG00FileEndToEnd) {
     EXPECT_EQ(f.channel[3], canvasChannel(d.canvas, 0));
     EXPECT_EQ(f.merged, expectedMerged(d.canvas));
     // The soft edge really is soft: some alpha strictly between 0 and 255.
-    EXPECT_TRUE(std::any_of(f.channel[0].begin(), f.channel[0].end(), [](uint8_t a) { return a > 0 && a < 255; }));
+    EXPECT_TRUE(std::any_of(f.channel[0].begin(), f.channel[0].end(),
+                            [](uint8_t a) { return a > 0 && a < 255; }));
 }
 
 // ---- Layered PSD: a layer per region ----
@@ -730,20 +770,24 @@ LayeredFile writeAndParseLayered(const Canvas& canvas, const std::vector<PsdRegi
             channelLengths[c] = be32(b, record + 20 + 6 * c);
         }
         lengths.push_back(channelLengths);
-        EXPECT_EQ(Bytes(b.begin() + record + 42, b.begin() + record + 50), (Bytes{'8', 'B', 'I', 'M', 'n', 'o', 'r', 'm'}));
+        EXPECT_EQ(Bytes(b.begin() + record + 42, b.begin() + record + 50),
+                  (Bytes{'8', 'B', 'I', 'M', 'n', 'o', 'r', 'm'}));
         EXPECT_EQ(be32(b, record + 54), 76u);
         EXPECT_EQ(b[record + 106], 10u);
         layer.name.assign(b.begin() + record + 107, b.begin() + record + 117);
         EXPECT_EQ(b[record + 117], 0u);
-        EXPECT_EQ(Bytes(b.begin() + record + 118, b.begin() + record + 126), (Bytes{'8', 'B', 'I', 'M', 'l', 'y', 'i', 'd'}));
+        EXPECT_EQ(Bytes(b.begin() + record + 118, b.begin() + record + 126),
+                  (Bytes{'8', 'B', 'I', 'M', 'l', 'y', 'i', 'd'}));
         f.layers.push_back(std::move(layer));
     }
     size_t at = record;
     for (size_t i = 0; i < layers.size(); ++i) {
         LayerRecord& layer = f.layers[i];
-        const uint32_t lw = uint32_t(layer.right - layer.left), lh = uint32_t(layer.bottom - layer.top);
+        const uint32_t lw = uint32_t(layer.right - layer.left),
+                       lh = uint32_t(layer.bottom - layer.top);
         for (int c = 0; c < 4; ++c) {
-            EXPECT_EQ(ref::unpackBitsBlock(b, at, lh, lw, layer.channel[c]), lengths[i][c]) << "layer " << i;
+            EXPECT_EQ(ref::unpackBitsBlock(b, at, lh, lw, layer.channel[c]), lengths[i][c])
+                << "layer " << i;
             at += lengths[i][c];
         }
     }
@@ -760,7 +804,8 @@ LayeredFile writeAndParseLayered(const Canvas& canvas, const std::vector<PsdRegi
 
 TEST(LayeredPsd, EachRegionIsALayerAtItsBoxAndTheMergedImageIsTheWholeCanvas) {
     for (PictureKind kind : {PictureKind::sprite, PictureKind::noise, PictureKind::flat}) {
-        for (auto [w, h, regionSize] : {std::tuple{96u, 80u, 40u}, {7u, 5u, 3u}, {300u, 20u, 129u}}) {
+        for (auto [w, h, regionSize] :
+             {std::tuple{96u, 80u, 40u}, {7u, 5u, 3u}, {300u, 20u, 129u}}) {
             TestPicture picture = makeTestPicture(kind, w, h, w + h);
             PartCutting cutting;
             cutting.regionSize = regionSize;
@@ -792,7 +837,8 @@ TEST(LayeredPsd, EachRegionIsALayerAtItsBoxAndTheMergedImageIsTheWholeCanvas) {
                 EXPECT_EQ(f.layers[i].bottom, int32_t(box.top + box.height));
                 const int bytes[4] = {3, 2, 1, 0};
                 for (int c = 0; c < 4; ++c)
-                    EXPECT_EQ(f.layers[i].channel[c], canvasChannel(*layers[i].pixels, bytes[c])) << "layer " << i;
+                    EXPECT_EQ(f.layers[i].channel[c], canvasChannel(*layers[i].pixels, bytes[c]))
+                        << "layer " << i;
             }
             EXPECT_EQ(f.merged, expectedMerged(canvas));
         }
@@ -815,8 +861,9 @@ TEST(LayeredPsd, WorstCaseStaysInsideTheBoundAndBadLayersWriteNothing) {
     Bytes shortOut(out.size() - 1);
     EXPECT_EQ(writeLayeredPsd(canvas, layers, shortOut), 0u);
     EXPECT_EQ(writeLayeredPsd(canvas, {}, out), 0u);
-    for (PsdRegionLayer bad : {PsdRegionLayer{&crops[3], 1, 0, 0}, PsdRegionLayer{&crops[0], 0, 4, 0},
-                               PsdRegionLayer{&crops[0], 0, 0, 1000}}) {
+    for (PsdRegionLayer bad :
+         {PsdRegionLayer{&crops[3], 1, 0, 0}, PsdRegionLayer{&crops[0], 0, 4, 0},
+          PsdRegionLayer{&crops[0], 0, 0, 1000}}) {
         std::vector<PsdRegionLayer> one = {bad};
         Bytes enough(layeredPsdBound(300, 6, one));
         EXPECT_EQ(writeLayeredPsd(canvas, one, enough), 0u) << bad.left << "," << bad.top;
@@ -854,7 +901,8 @@ LikeFile likeFile(const Bytes& original, const Canvas& picture,
 
 // The decompressed data of a region-based file, by the plain reference decoder.
 Bytes partDataOf(const Bytes& file) {
-    const size_t sizes = size_t(regionSizePairOffset(file[kRegionCountOffset] == 0 ? 256 : file[kRegionCountOffset]));
+    const size_t sizes = size_t(
+        regionSizePairOffset(file[kRegionCountOffset] == 0 ? 256 : file[kRegionCountOffset]));
     Bytes data(le32(file, sizes + 4), 0);
     EXPECT_EQ(ref::decodeLzBytes(file, sizes + 8, sizes + le32(file, sizes), data), Status::ok);
     return data;
@@ -872,7 +920,9 @@ Bytes oddRegionFile() {
     G00RegionImage image;
     image.width = 12;
     image.height = 9;
-    image.regions = {{1, 1, 9, 7, {0xDEADBEEFu, 7}}, {0, 0, 0, 0, {1, 2}}, {3, 0, 0, 0, {0, 0}},
+    image.regions = {{1, 1, 9, 7, {0xDEADBEEFu, 7}},
+                     {0, 0, 0, 0, {1, 2}},
+                     {3, 0, 0, 0, {0, 0}},
                      {0, 2, 0, 1, {0, 0}}};
     auto part = [](uint16_t x, uint16_t y, uint16_t w, uint16_t h, uint8_t base) {
         G00Part p{x, y, w, h, {}};
@@ -880,7 +930,8 @@ Bytes oddRegionFile() {
         return p;
     };
     G00Entry first;
-    first.parts = {part(0, 0, 4, 3, 0x10), part(2, 1, 4, 4, 0x40), part(8, 5, 6, 6, 0x70), part(20, 0, 2, 2, 0x90)};
+    first.parts = {part(0, 0, 4, 3, 0x10), part(2, 1, 4, 4, 0x40), part(8, 5, 6, 6, 0x70),
+                   part(20, 0, 2, 2, 0x90)};
     G00Entry empty;  // its region reads as empty
     empty.parts = {part(0, 0, 3, 3, 0xA0)};
     G00Entry last;
@@ -890,7 +941,8 @@ Bytes oddRegionFile() {
     Bytes data = buildPartData(image);
     data[data.size() - 1] = 0x99;
     const size_t firstBlock = le32(data, 4);
-    for (size_t i = kPartCountOffset + 2; i < kPartBlockHeaderSize; ++i) data[firstBlock + i] = uint8_t(i);
+    for (size_t i = kPartCountOffset + 2; i < kPartBlockHeaderSize; ++i)
+        data[firstBlock + i] = uint8_t(i);
     for (size_t i = kPartHeight + 2; i < kPartHeaderSize; ++i)  // the part header's unread bytes
         data[firstBlock + kPartBlockHeaderSize + i] = uint8_t(0x80 | i);
     data[firstBlock + kPartBlockHeaderSize + 4] = 0x5A;
@@ -905,7 +957,8 @@ TEST(G00Write, FreshFileDecodesToThePicture) {
     TestPicture clear = makeNoisePicture(5, 4, 6);  // alpha 0 everywhere, colour bytes kept
     for (size_t i = 3; i < clear.bgra.size(); i += 4) clear.bgra[i] = 0;
     pictures.push_back(clear);
-    for (uint32_t at : {0u, 8u}) {  // one drawn pixel: top left (its box ends at 1, 1), bottom right
+    for (uint32_t at :
+         {0u, 8u}) {  // one drawn pixel: top left (its box ends at 1, 1), bottom right
         TestPicture one = clear;
         one.at(at % 5, at / 5 % 4)[3] = 1;
         pictures.push_back(one);
@@ -914,7 +967,8 @@ TEST(G00Write, FreshFileDecodesToThePicture) {
         Canvas canvas = canvasOf(picture);
         Bytes file = freshFile(canvas);
         bool opaque = true;
-        for (size_t i = 3; i < picture.bgra.size(); i += 4) opaque = opaque && picture.bgra[i] == 255;
+        for (size_t i = 3; i < picture.bgra.size(); i += 4)
+            opaque = opaque && picture.bgra[i] == 255;
         ASSERT_EQ(file[0], opaque ? 0 : 2);
         ref::Decoded d = ref::decodeG00(file);
         ASSERT_EQ(d.status, Status::ok);
@@ -937,8 +991,10 @@ TEST(G00Write, LikeTheOriginalsOwnPictureKeepsItsDataByteForByte) {
     cutting.regionSize = 32;
     cutting.bandHeight = 8;
     const Bytes originals[] = {
-        oddRegionFile(), encodeG00Regions(cutIntoParts(makeSpritePicture(100, 70, 4), cutting), LzMode::greedy),
-        encodeG00FullFrame(30, 20, makePhotoPicture(30, 20, 5).bgra, PixelLayout::bgra, LzMode::greedy)};
+        oddRegionFile(),
+        encodeG00Regions(cutIntoParts(makeSpritePicture(100, 70, 4), cutting), LzMode::greedy),
+        encodeG00FullFrame(30, 20, makePhotoPicture(30, 20, 5).bgra, PixelLayout::bgra,
+                           LzMode::greedy)};
     for (const Bytes& original : originals) {
         support::Decoded decoded = support::decodeFile(original);
         ASSERT_EQ(decoded.status, Status::ok);
@@ -946,7 +1002,9 @@ TEST(G00Write, LikeTheOriginalsOwnPictureKeepsItsDataByteForByte) {
         ASSERT_EQ(like.result.status, Status::ok);
         ASSERT_FALSE(like.file.empty());
         EXPECT_EQ(like.result.outside.count, 0u);
-        const size_t sizes = original[kG00TypeOffset] == kG00FullFrame ? kFullFrameSizePairOffset : size_t(regionSizePairOffset(original[kRegionCountOffset]));
+        const size_t sizes = original[kG00TypeOffset] == kG00FullFrame
+                                 ? kFullFrameSizePairOffset
+                                 : size_t(regionSizePairOffset(original[kRegionCountOffset]));
         EXPECT_TRUE(std::equal(original.begin(), original.begin() + sizes, like.file.begin()));
         EXPECT_EQ(le32(like.file, sizes + 4), le32(original, sizes + 4));
         EXPECT_EQ(le32(like.file, sizes), like.file.size() - sizes);
@@ -964,7 +1022,9 @@ TEST(G00Write, AChangeInsideThePartsComesBackThereAndNowhereElse) {
     const uint32_t w = decoded.canvas.width;
     // (4, 3) lies where two parts of the first entry overlap, (11, 8) in a part cut at the edge,
     // (2, 2) in the last entry's region; (0, 8) is covered by no part.
-    Bytes changed = withPixel(withPixel(withPixel(decoded.bytes(), w, 4, 3, 0x01020304u), w, 11, 8, 0xFF0000FFu), w, 2, 2, 0x80112233u);
+    Bytes changed = withPixel(
+        withPixel(withPixel(decoded.bytes(), w, 4, 3, 0x01020304u), w, 11, 8, 0xFF0000FFu), w, 2, 2,
+        0x80112233u);
     Canvas picture;
     ASSERT_EQ(makeCanvas(w, decoded.canvas.height, picture), Status::ok);
     std::memcpy(picture.pixels.data(), changed.data(), changed.size());
@@ -979,7 +1039,8 @@ TEST(G00Write, AChangeInsideThePartsComesBackThereAndNowhereElse) {
     storeLe32(picture.pixels.data() + (8 * w + 1) * 4, 0xFF000000u);
     like = likeFile(original, picture);
     EXPECT_EQ(like.result.outside.count, 2u);
-    EXPECT_EQ((std::vector<uint32_t>{like.result.outside.left, like.result.outside.top, like.result.outside.right, like.result.outside.bottom}),
+    EXPECT_EQ((std::vector<uint32_t>{like.result.outside.left, like.result.outside.top,
+                                     like.result.outside.right, like.result.outside.bottom}),
               (std::vector<uint32_t>{1, 0, 10, 8}));
     EXPECT_EQ(ref::decodeG00(like.file).canvas, changed);
 
@@ -994,8 +1055,9 @@ TEST(G00Write, APictureOfColoursAloneKeepsTheOriginalsAlpha) {
     PartCutting cutting;
     cutting.regionSize = 32;
     cutting.bandHeight = 8;
-    const Bytes originals[] = {oddRegionFile(),
-                               encodeG00Regions(cutIntoParts(makeSpritePicture(90, 60, 6), cutting), LzMode::greedy)};
+    const Bytes originals[] = {
+        oddRegionFile(),
+        encodeG00Regions(cutIntoParts(makeSpritePicture(90, 60, 6), cutting), LzMode::greedy)};
     for (const Bytes& original : originals) {
         support::Decoded decoded = support::decodeFile(original);
         ASSERT_EQ(decoded.status, Status::ok);
@@ -1059,8 +1121,9 @@ TEST(Png, EveryPixelReadsBackAtEveryShapeKindAndTaskCount) {
     };
     bool filterSeen[5] = {};
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " " << pictureKindName(c.kind)
-                                        << " type " << int(c.colour) << " tasks " << c.tasks);
+        SCOPED_TRACE(testing::Message()
+                     << c.width << "x" << c.height << " " << pictureKindName(c.kind) << " type "
+                     << int(c.colour) << " tasks " << c.tasks);
         Canvas canvas = canvasOf(makeTestPicture(c.kind, c.width, c.height, c.width + c.height));
         const Bytes file = writePngFile(canvas, c.colour, c.tasks);
         const PngFile png = readPng(file);
@@ -1082,7 +1145,8 @@ TEST(Png, BandsCompressedByAnyNumberOfTasksInAnyOrderMakeTheSameFile) {
     Canvas canvas = canvasOf(makeTestPicture(PictureKind::sprite, 300, 650, 4));
     for (PngColour colour : {PngColour::rgba, PngColour::rgb}) {
         const Bytes whole = writePngFile(canvas, colour);
-        for (uint32_t tasks : {2u, 3u, 8u}) EXPECT_EQ(writePngFile(canvas, colour, tasks), whole) << tasks;
+        for (uint32_t tasks : {2u, 3u, 8u})
+            EXPECT_EQ(writePngFile(canvas, colour, tasks), whole) << tasks;
     }
 }
 
@@ -1093,7 +1157,8 @@ TEST(Png, IncompressiblePicturesStayInsideTheBound) {
         const uint32_t w = trial < 2 ? 1 : rng.between(2, 3000), h = rng.between(1, 300);
         Canvas canvas = canvasOf(makeNoisePicture(w, h, rng.next()));
         for (PngColour colour : {PngColour::rgba, PngColour::rgb})
-            EXPECT_EQ(readPng(writePngFile(canvas, colour)).pixels, pngSamples(canvas, colour)) << w << "x" << h;
+            EXPECT_EQ(readPng(writePngFile(canvas, colour)).pixels, pngSamples(canvas, colour))
+                << w << "x" << h;
     }
 }
 

@@ -75,7 +75,9 @@ template <typename Unit>
 class MatchFinder {
 public:
     explicit MatchFinder(std::span<const Unit> units)
-        : units_(units), head_(size_t(1) << kHashBits, -1), last_(size_t(1) << kHashBits, -1),
+        : units_(units),
+          head_(size_t(1) << kHashBits, -1),
+          last_(size_t(1) << kHashBits, -1),
           ring_(kRing, -1) {}
 
     // Records position pos (all earlier positions are already recorded).
@@ -88,8 +90,8 @@ public:
     }
 
     Match longest(uint32_t pos) const {
-        const uint32_t limit = uint32_t(
-            std::min<uint64_t>(Traits<Unit>::maxMatch, units_.size() - uint64_t(pos)));
+        const uint32_t limit =
+            uint32_t(std::min<uint64_t>(Traits<Unit>::maxMatch, units_.size() - uint64_t(pos)));
         Match best;
         auto consider = [&](int64_t candidate) {
             if (candidate < 0 || pos - candidate > kMaxDistance) return false;
@@ -271,8 +273,8 @@ std::vector<uint8_t> assembleG00Regions(const G00RegionImage& image,
     appendHeader(file, image.type, image.width, image.height);
     appendLe32(file, image.regionCountField.value_or(uint32_t(image.regions.size())));
     for (const G00RegionRecord& region : image.regions) {
-        for (uint32_t field : {region.x1, region.y1, region.x2, region.y2, region.unused[0],
-                               region.unused[1]})
+        for (uint32_t field :
+             {region.x1, region.y1, region.x2, region.y2, region.unused[0], region.unused[1]})
             appendLe32(file, field);
     }
     appendLe32(file, lengths.compressed.value_or(uint32_t(kSizePairSize + stream.size())));

@@ -68,14 +68,14 @@ std::vector<uint8_t> encodeG00FullFrame(uint16_t width, uint16_t height,
 
 // Lengths written into a file's two size fields; unset fields take their proper values.
 struct G00Lengths {
-    std::optional<uint32_t> compressed;    // counted from the field's own offset
+    std::optional<uint32_t> compressed;  // counted from the field's own offset
     std::optional<uint32_t> decompressed;
 };
 
 // A type-0 file around a given stream (any bytes: tests write malformed ones).
 std::vector<uint8_t> assembleG00FullFrame(uint16_t width, uint16_t height,
-                                          std::span<const uint8_t> stream,
-                                          G00Lengths lengths = {}, uint8_t type = 0);
+                                          std::span<const uint8_t> stream, G00Lengths lengths = {},
+                                          uint8_t type = 0);
 
 // ---- Region-based files (type 2) ----
 
@@ -110,9 +110,9 @@ struct G00Entry {
 struct G00RegionImage {
     uint8_t type = 2;
     uint16_t width = 0, height = 0;
-    std::vector<G00RegionRecord> regions;        // every record given is written
+    std::vector<G00RegionRecord> regions;      // every record given is written
     std::optional<uint32_t> regionCountField;  // default: regions.size()
-    std::vector<G00Entry> entries;         // PartTable entries, in order
+    std::vector<G00Entry> entries;             // PartTable entries, in order
     std::optional<uint32_t> entryCountField;   // default: entries.size()
     std::vector<uint8_t> trailer;              // bytes appended to the decompressed data
 };

@@ -71,7 +71,8 @@ void quantise(TestPicture& picture, uint32_t levels) {
 }
 
 std::vector<uint8_t> encode(const Options& o) {
-    if (o.faces != 0) return encodeG00Regions(makeExpressionSprite(o.width, o.height, o.seed, o.faces), o.mode);
+    if (o.faces != 0)
+        return encodeG00Regions(makeExpressionSprite(o.width, o.height, o.seed, o.faces), o.mode);
     TestPicture picture = makeTestPicture(o.kind, o.width, o.height, o.seed);
     quantise(picture, o.levels);
     int type = o.type >= 0 ? o.type : o.kind == PictureKind::sprite ? 2 : 0;
@@ -116,10 +117,13 @@ bool writeSeeds(const std::string& dir) {
         ok = writeFile(dir + "/" + name, bytes) && ok;
     };
     TestPicture photo = makePhotoPicture(12, 9, 1);
-    put("full-compressed.g00", encodeG00FullFrame(12, 9, photo.bgra, PixelLayout::bgra, LzMode::compress));
+    put("full-compressed.g00",
+        encodeG00FullFrame(12, 9, photo.bgra, PixelLayout::bgra, LzMode::compress));
     TestPicture flat = makeFlatPicture(16, 6, 2);
-    put("full-literal.g00", encodeG00FullFrame(16, 6, flat.bgra, PixelLayout::bgra, LzMode::literalsOnly));
-    put("full-1x1.g00", encodeG00FullFrame(1, 1, std::vector<uint8_t>{1, 2, 3}, PixelLayout::bgr, LzMode::compress));
+    put("full-literal.g00",
+        encodeG00FullFrame(16, 6, flat.bgra, PixelLayout::bgra, LzMode::literalsOnly));
+    put("full-1x1.g00", encodeG00FullFrame(1, 1, std::vector<uint8_t>{1, 2, 3}, PixelLayout::bgr,
+                                           LzMode::compress));
 
     PartCutting cutting;
     cutting.regionSize = 8;
@@ -128,7 +132,8 @@ bool writeSeeds(const std::string& dir) {
     put("regions-sprite.g00", encodeG00Regions(cutIntoParts(sprite, cutting), LzMode::compress));
     cutting.absentEmptyRegions = false;
     TestPicture lines = makeLineArtPicture(20, 7, 4);
-    put("regions-lineart.g00", encodeG00Regions(cutIntoParts(lines, cutting), LzMode::literalsOnly));
+    put("regions-lineart.g00",
+        encodeG00Regions(cutIntoParts(lines, cutting), LzMode::literalsOnly));
 
     // Hand-made oddities: absent entries, an empty region, 0 parts, overlapping and clipped
     // parts, an entry beyond the region count.

@@ -16,15 +16,15 @@ void appendBytes(Bytes& bytes, std::initializer_list<uint8_t> more) {
     for (uint8_t byte : more) bytes.push_back(byte);
 }
 void appendBe32(Bytes& bytes, uint32_t value) {
-    appendBytes(bytes, {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8),
-                               uint8_t(value)});
+    appendBytes(bytes,
+                {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)});
 }
 void appendBe16(Bytes& bytes, uint32_t value) {
     appendBytes(bytes, {uint8_t(value >> 8), uint8_t(value)});
 }
 void appendLe32(Bytes& bytes, uint32_t value) {
-    appendBytes(bytes, {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16),
-                               uint8_t(value >> 24)});
+    appendBytes(bytes,
+                {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)});
 }
 void append(Bytes& bytes, std::span<const uint8_t> more) {
     for (uint8_t byte : more) bytes.push_back(byte);
@@ -70,8 +70,11 @@ void appendFiltered(Bytes& out, const Bytes& row, const Bytes& prior, uint32_t s
     for (size_t i = 0; i < row.size(); ++i) {
         const int a = i >= step ? row[i - step] : 0, b = prior.empty() ? 0 : prior[i];
         const int c = i >= step && !prior.empty() ? prior[i - step] : 0;
-        const int predicted = filter == 1 ? a : filter == 2 ? b : filter == 3 ? (a + b) / 2
-                              : filter == 4 ? paethOf(a, b, c) : 0;
+        const int predicted = filter == 1   ? a
+                              : filter == 2 ? b
+                              : filter == 3 ? (a + b) / 2
+                              : filter == 4 ? paethOf(a, b, c)
+                                            : 0;
         out.push_back(uint8_t(row[i] - predicted));
     }
 }
@@ -138,7 +141,8 @@ Bytes assemblePng(const PngImage& image, std::span<const uint8_t> zlibStream, si
     if (!image.palette.empty()) append(file, pngChunk("PLTE", image.palette));
     if (!image.transparency.empty()) append(file, pngChunk("tRNS", image.transparency));
     for (size_t at = 0; at < zlibStream.size(); at += idatSize)
-        append(file, pngChunk("IDAT", zlibStream.subspan(at, std::min(idatSize, zlibStream.size() - at))));
+        append(file, pngChunk("IDAT",
+                              zlibStream.subspan(at, std::min(idatSize, zlibStream.size() - at))));
     append(file, pngChunk("IEND", {}));
     return file;
 }
@@ -174,8 +178,9 @@ Bytes writeBmpFile(const TestPicture& picture, const BmpLayout& layout) {
                 std::memcpy(row.data() + x * pixelSize, p, pixelSize);
                 continue;
             }
-            const uint32_t value = (p[2] * (layout.masks[0] / 255)) | (p[1] * (layout.masks[1] / 255)) |
-                                   (p[0] * (layout.masks[2] / 255)) | (p[3] * (layout.masks[3] / 255));
+            const uint32_t value =
+                (p[2] * (layout.masks[0] / 255)) | (p[1] * (layout.masks[1] / 255)) |
+                (p[0] * (layout.masks[2] / 255)) | (p[3] * (layout.masks[3] / 255));
             storeLe32(row.data() + 4 * x, value);
         }
         append(file, row);
@@ -183,19 +188,22 @@ Bytes writeBmpFile(const TestPicture& picture, const BmpLayout& layout) {
     return file;
 }
 
-Bytes psdZipChannelBlock(std::span<const uint8_t> samples, uint32_t rows, uint32_t width, bool predicted) {
+Bytes psdZipChannelBlock(std::span<const uint8_t> samples, uint32_t rows, uint32_t width,
+                         bool predicted) {
     Bytes block;
     appendBe16(block, predicted ? 3 : 2);
     Bytes stored(samples.begin(), samples.end());
     if (predicted)
         for (uint32_t r = 0; r < rows; ++r)
             for (uint32_t x = width; x-- > 1;)
-                stored[size_t(r) * width + x] = uint8_t(stored[size_t(r) * width + x] - stored[size_t(r) * width + x - 1]);
+                stored[size_t(r) * width + x] =
+                    uint8_t(stored[size_t(r) * width + x] - stored[size_t(r) * width + x - 1]);
     append(block, zlibCompress(stored));
     return block;
 }
 
-Bytes psdChannelBlock(std::span<const uint8_t> samples, uint32_t rows, uint32_t width, bool packed) {
+Bytes psdChannelBlock(std::span<const uint8_t> samples, uint32_t rows, uint32_t width,
+                      bool packed) {
     Bytes block;
     appendBe16(block, packed ? 1 : 0);
     if (!packed) {
@@ -247,7 +255,8 @@ PsdDocument oneLayerDocument(const TestPicture& picture, bool packed) {
     layer.right = int32_t(picture.width);
     const uint32_t w = picture.width, h = picture.height;
     for (auto [id, byte] : {std::pair<int16_t, uint32_t>{-1, 3}, {0, 2}, {1, 1}, {2, 0}})
-        layer.channels.push_back({id, psdChannelBlock(pictureChannel(picture, byte, 0, 0, w, h), h, w, packed)});
+        layer.channels.push_back(
+            {id, psdChannelBlock(pictureChannel(picture, byte, 0, 0, w, h), h, w, packed)});
     document.layers.push_back(std::move(layer));
     Bytes planes;
     for (uint32_t byte : {2u, 1u, 0u}) append(planes, pictureChannel(picture, byte, 0, 0, w, h));
@@ -279,7 +288,8 @@ Bytes writePsdFile(const PsdDocument& document) {
                 appendBe32(info, uint32_t(channel.block.size()));
             }
             appendBytes(info, {'8', 'B', 'I', 'M', 'n', 'o', 'r', 'm', layer.opacity, 0, 0, 0});
-            const Bytes extra = {0, 0, 0, 0, 0, 0, 0, 0, 3, 'o', 'n', 'e'};  // no mask, no ranges, name
+            const Bytes extra = {0, 0, 0, 0,   0,   0,
+                                 0, 0, 3, 'o', 'n', 'e'};  // no mask, no ranges, name
             appendBe32(info, uint32_t(extra.size()));
             append(info, extra);
         }

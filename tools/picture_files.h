@@ -35,7 +35,7 @@ std::vector<uint8_t> zlibCompress(std::span<const uint8_t> bytes);
 // Signature, IHDR, PLTE and tRNS when given, the zlib stream cut into IDAT chunks of
 // idatSize bytes, IEND.
 std::vector<uint8_t> assemblePng(const PngImage& image, std::span<const uint8_t> zlibStream,
-                  size_t idatSize = 8192);
+                                 size_t idatSize = 8192);
 inline std::vector<uint8_t> writePngFile(const PngImage& image, size_t idatSize = 8192) {
     return assemblePng(image, zlibCompress(pngFilteredRows(image)), idatSize);
 }
@@ -43,10 +43,11 @@ inline std::vector<uint8_t> writePngFile(const PngImage& image, size_t idatSize 
 // ---- BMP ----
 
 struct BmpLayout {
-    uint32_t infoSize = 40;  // 40, or 108 (V4) and 124 (V5) holding the masks
-    uint16_t depth = 32;     // 24 or 32
+    uint32_t infoSize = 40;    // 40, or 108 (V4) and 124 (V5) holding the masks
+    uint16_t depth = 32;       // 24 or 32
     uint32_t compression = 0;  // 0 BI_RGB, 3 BI_BITFIELDS (masks after a 40-byte header)
-    uint32_t masks[4] = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};  // red, green, blue, alpha
+    uint32_t masks[4] = {0x00FF0000, 0x0000FF00, 0x000000FF,
+                         0xFF000000};  // red, green, blue, alpha
     bool topDown = false;
 };
 
@@ -56,7 +57,7 @@ std::vector<uint8_t> writeBmpFile(const TestPicture& picture, const BmpLayout& l
 // ---- PSD ----
 
 struct PsdChannel {
-    int16_t id;   // 0 red, 1 green, 2 blue, -1 transparency, -2 layer mask
+    int16_t id;                  // 0 red, 1 green, 2 blue, -1 transparency, -2 layer mask
     std::vector<uint8_t> block;  // compression field and data
 };
 
@@ -81,14 +82,15 @@ struct PsdDocument {
 std::vector<uint8_t> writePsdFile(const PsdDocument& document);
 
 // A channel block of rows x width samples: raw, or PackBits rows with their length table.
-std::vector<uint8_t> psdChannelBlock(std::span<const uint8_t> samples, uint32_t rows, uint32_t width, bool packed);
+std::vector<uint8_t> psdChannelBlock(std::span<const uint8_t> samples, uint32_t rows,
+                                     uint32_t width, bool packed);
 // A channel block of rows x width samples as one zlib stream: compression 2, or 3 with each
 // row stored as differences from its left neighbour (predicted).
-std::vector<uint8_t> psdZipChannelBlock(std::span<const uint8_t> samples, uint32_t rows, uint32_t width,
-                                        bool predicted);
+std::vector<uint8_t> psdZipChannelBlock(std::span<const uint8_t> samples, uint32_t rows,
+                                        uint32_t width, bool predicted);
 // Byte `byte` (0 blue ... 3 alpha) of every pixel of a picture region, as channel samples.
-std::vector<uint8_t> pictureChannel(const TestPicture& picture, uint32_t byte, uint32_t left, uint32_t top,
-                     uint32_t width, uint32_t height);
+std::vector<uint8_t> pictureChannel(const TestPicture& picture, uint32_t byte, uint32_t left,
+                                    uint32_t top, uint32_t width, uint32_t height);
 // A one-layer document holding the whole picture as its layer (packed or raw blocks) and a
 // merged image of its colours.
 PsdDocument oneLayerDocument(const TestPicture& picture, bool packed);

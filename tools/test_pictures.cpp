@@ -19,7 +19,9 @@ public:
     }
     // 0 .. bound - 1 (bound of at least 1).
     uint32_t below(uint32_t bound) { return uint32_t(next() % bound); }
-    int32_t between(int32_t low, int32_t high) { return low + int32_t(below(uint32_t(high - low + 1))); }
+    int32_t between(int32_t low, int32_t high) {
+        return low + int32_t(below(uint32_t(high - low + 1)));
+    }
     uint8_t byte() { return uint8_t(next()); }
 
 private:
@@ -171,10 +173,13 @@ TestPicture makeFlatPicture(uint32_t width, uint32_t height, uint32_t seed) {
         if (random.below(2) == 0) {
             fillRect(p, cx - rx, cy - ry, cx + rx, cy + ry, colour);
         } else {
-            for (int64_t y = std::max<int64_t>(cy - ry, 0); y < std::min<int64_t>(cy + ry, height); ++y)
-                for (int64_t x = std::max<int64_t>(cx - rx, 0); x < std::min<int64_t>(cx + rx, width); ++x) {
+            for (int64_t y = std::max<int64_t>(cy - ry, 0); y < std::min<int64_t>(cy + ry, height);
+                 ++y)
+                for (int64_t x = std::max<int64_t>(cx - rx, 0);
+                     x < std::min<int64_t>(cx + rx, width); ++x) {
                     int64_t dx = x - cx, dy = y - cy;
-                    if (dx * dx * ry * ry + dy * dy * rx * rx <= rx * rx * ry * ry) setPixel(p, x, y, colour);
+                    if (dx * dx * ry * ry + dy * dy * rx * rx <= rx * rx * ry * ry)
+                        setPixel(p, x, y, colour);
                 }
         }
     }
@@ -209,7 +214,8 @@ TestPicture makeSpritePicture(uint32_t width, uint32_t height, uint32_t seed) {
     Random random(seed);
     // The blob: an ellipse, opaque inside 60% of its radius, alpha falling to 0 at its rim.
     const int64_t cx = width / 2, cy = height / 2;
-    const int64_t rx = std::max<int64_t>(1, width * 2 / 5), ry = std::max<int64_t>(1, height * 2 / 5);
+    const int64_t rx = std::max<int64_t>(1, width * 2 / 5),
+                  ry = std::max<int64_t>(1, height * 2 / 5);
     // A hole: a smaller ellipse off centre where the alpha drops back to 0.
     const int64_t hx = cx + rx / 3, hy = cy - ry / 4;
     const int64_t hrx = std::max<int64_t>(1, rx / 5), hry = std::max<int64_t>(1, ry / 5);
@@ -239,7 +245,8 @@ TestPicture makeSpritePicture(uint32_t width, uint32_t height, uint32_t seed) {
         int64_t x = random.below(width), y = random.below(height);
         int64_t size = 1 + random.below(std::max<uint32_t>(1, std::min(width, height) / 16));
         fillRect(p, x, y, x + size, y + size, randomOpaque(random));
-        setPixel(p, x + size + 1, y, uint32_t(random.below(0xFFFFFF)) | uint32_t(1 + random.below(254)) << 24);
+        setPixel(p, x + size + 1, y,
+                 uint32_t(random.below(0xFFFFFF)) | uint32_t(1 + random.below(254)) << 24);
     }
     return p;
 }
@@ -312,7 +319,8 @@ G00RegionImage cutIntoParts(const TestPicture& picture, const PartCutting& cutti
     return image;
 }
 
-G00RegionImage makeExpressionSprite(uint32_t width, uint32_t height, uint32_t seed, uint32_t faces) {
+G00RegionImage makeExpressionSprite(uint32_t width, uint32_t height, uint32_t seed,
+                                    uint32_t faces) {
     G00RegionImage image;
     image.width = uint16_t(width);
     image.height = uint16_t(height);

@@ -21,8 +21,10 @@ public:
         return createDecoder(iid, object);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        if (lock) addObject();
-        else removeObject();
+        if (lock)
+            addObject();
+        else
+            removeObject();
         return S_OK;
     }
 };

@@ -19,12 +19,14 @@ namespace {
 #define TAVIMORE_WIDEN(text) TAVIMORE_WIDEN2(text)
 
 constexpr const wchar_t* kClasses = L"Software\\Classes\\";
-constexpr const wchar_t* kKindMap = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\KindMap";
+constexpr const wchar_t* kKindMap =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\KindMap";
 #define TAVIMORE_DECODER_KEY L"CLSID\\{91A97ED5-3C5E-481A-B378-9C5AC5498C75}"
 constexpr const wchar_t* kDecoderKey = TAVIMORE_DECODER_KEY;
 constexpr const wchar_t* kDecoderClsidText = L"{91A97ED5-3C5E-481A-B378-9C5AC5498C75}";
 constexpr const wchar_t* kInstanceKey =
-    L"CLSID\\{7ED96837-96F0-4812-B211-F13C24117ED3}\\Instance\\{91A97ED5-3C5E-481A-B378-9C5AC5498C75}";
+    L"CLSID\\{7ED96837-96F0-4812-B211-F13C24117ED3}\\Instance\\{91A97ED5-3C5E-481A-B378-"
+    L"9C5AC5498C75}";
 constexpr const wchar_t* kProgId = L"Tavimore.G00";
 constexpr const wchar_t* kExtension = L".g00";
 constexpr const wchar_t* kMimeType = L"image/x-g00";
@@ -52,7 +54,8 @@ const std::array kEntries = {
     Entry{kDecoderKey, L"Author", Kind::text, TAVIMORE_WIDEN(TAVIMORE_MAKER), 0, true},
     Entry{kDecoderKey, L"Description", Kind::text, kTypeName, 0, true},
     Entry{kDecoderKey, L"Vendor", Kind::text, L"{33576F15-9F6E-4D6F-8674-EF4D9E03B1CE}", 0, true},
-    Entry{kDecoderKey, L"ContainerFormat", Kind::text, L"{E434EB55-25A7-4F4E-B056-99F9459BDD8B}", 0, true},
+    Entry{kDecoderKey, L"ContainerFormat", Kind::text, L"{E434EB55-25A7-4F4E-B056-99F9459BDD8B}", 0,
+          true},
     Entry{kDecoderKey, L"Version", Kind::text, TAVIMORE_WIDEN(TAVIMORE_VERSION), 0, true},
     Entry{kDecoderKey, L"SpecVersion", Kind::text, L"1.0.0.0", 0, true},
     Entry{kDecoderKey, L"FileExtensions", Kind::text, kExtension, 0, true},
@@ -62,9 +65,12 @@ const std::array kEntries = {
     Entry{kDecoderKey, L"SupportLossless", Kind::number, nullptr, 1, true},
     Entry{kDecoderKey, L"SupportMultiframe", Kind::number, nullptr, 0, true},
     Entry{TAVIMORE_DECODER_KEY L"\\InprocServer32", nullptr, Kind::text, nullptr, 0, true},
-    Entry{TAVIMORE_DECODER_KEY L"\\InprocServer32", L"ThreadingModel", Kind::text, L"Both", 0, true},
-    Entry{TAVIMORE_DECODER_KEY L"\\Formats\\{6FDDC324-4E03-4BFE-B185-3D77768DC90F}", nullptr, Kind::key, nullptr, 0, true},
-    Entry{TAVIMORE_DECODER_KEY L"\\Formats\\{6FDDC324-4E03-4BFE-B185-3D77768DC90C}", nullptr, Kind::key, nullptr, 0, true},
+    Entry{TAVIMORE_DECODER_KEY L"\\InprocServer32", L"ThreadingModel", Kind::text, L"Both", 0,
+          true},
+    Entry{TAVIMORE_DECODER_KEY L"\\Formats\\{6FDDC324-4E03-4BFE-B185-3D77768DC90F}", nullptr,
+          Kind::key, nullptr, 0, true},
+    Entry{TAVIMORE_DECODER_KEY L"\\Formats\\{6FDDC324-4E03-4BFE-B185-3D77768DC90C}", nullptr,
+          Kind::key, nullptr, 0, true},
     // The first byte is the type: 0 for full frames, 2 for region-based pictures. Nothing else
     // in a G00 file is fixed, so the decoder's QueryCapability decodes the file to be sure.
     Entry{TAVIMORE_DECODER_KEY L"\\Patterns\\0", L"Position", Kind::number, nullptr, 0, true},
@@ -93,19 +99,22 @@ constexpr std::array kPrunable = {
     L"Software\\Classes\\.g00\\ShellEx", L"Software\\Classes\\.g00",
     L"Software\\Classes\\CLSID\\{7ED96837-96F0-4812-B211-F13C24117ED3}\\Instance",
     L"Software\\Classes\\CLSID\\{7ED96837-96F0-4812-B211-F13C24117ED3}"};
-constexpr std::array kPrunableForUser = {L"Software\\Classes\\CLSID", L"Software\\Classes", kKindMap};
+constexpr std::array kPrunableForUser = {L"Software\\Classes\\CLSID", L"Software\\Classes",
+                                         kKindMap};
 
 std::wstring fullKey(const Entry& entry) {
     return entry.classes ? std::wstring(kClasses) + entry.key : std::wstring(entry.key);
 }
 
-HRESULT fromWin32(LSTATUS status) { return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status); }
+HRESULT fromWin32(LSTATUS status) {
+    return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status);
+}
 
 HRESULT dllPath(std::wstring& path) {
     HMODULE module = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(&dllPath), &module))
+    if (!GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(&dllPath), &module))
         return HRESULT_FROM_WIN32(GetLastError());
     path.assign(32768, L'\0');
     const DWORD length = GetModuleFileNameW(module, path.data(), DWORD(path.size()));
@@ -130,11 +139,8 @@ HRESULT writeEntry(HKEY root, const Entry& entry, const std::wstring& path) {
         status = RegSetValueExW(key, entry.name, 0, REG_DWORD,
                                 reinterpret_cast<const BYTE*>(&entry.number), sizeof(DWORD));
         break;
-    case Kind::bytes:
-        status = RegSetValueExW(key, entry.name, 0, REG_BINARY, &byte, 1);
-        break;
-    case Kind::key:
-        break;
+    case Kind::bytes: status = RegSetValueExW(key, entry.name, 0, REG_BINARY, &byte, 1); break;
+    case Kind::key: break;
     }
     RegCloseKey(key);
     return fromWin32(status);
@@ -160,9 +166,10 @@ void removeIfEmpty(HKEY root, const wchar_t* path) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return;
     DWORD subkeys = 0, values = 0;
-    const bool empty = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
-                                        &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-                       subkeys == 0 && values == 0;
+    const bool empty =
+        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                         nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+        subkeys == 0 && values == 0;
     RegCloseKey(key);
     if (empty) RegDeleteKeyW(root, path);
 }

@@ -22,7 +22,7 @@ inline constexpr uint32_t kSizePairSize = 8;
 inline constexpr uint32_t kDecompressedLengthOffset = 4;  // within the pair
 
 // ---- Type 0 (full frame) ----
-inline constexpr uint32_t kFullFrameSizePairOffset = kG00HeaderSize;                     // 5
+inline constexpr uint32_t kFullFrameSizePairOffset = kG00HeaderSize;                         // 5
 inline constexpr uint32_t kFullFrameStreamStart = kFullFrameSizePairOffset + kSizePairSize;  // 13
 
 // ---- Type 2 (regions) ----

@@ -62,8 +62,7 @@ inline PartEntry readPartEntry(const PartTable& table, uint32_t i) {
         entry.kind = EntryKind::noRecord;
         return entry;
     }
-    const uint8_t* record =
-        table.file.data() + kRegionTableStart + uint64_t(kRegionRecordSize) * i;
+    const uint8_t* record = table.file.data() + kRegionTableStart + uint64_t(kRegionRecordSize) * i;
     entry.originX = loadLe16(record + kRegionX1);
     entry.originY = loadLe16(record + kRegionY1);
     const bool empty = loadLe16(record + kRegionX2) == 0 && loadLe16(record + kRegionY2) == 0;
@@ -103,9 +102,13 @@ Status walkEntryParts(const PartTable& table, const PartEntry& entry, Visit&& vi
     for (uint32_t p = 0; p < parts; ++p) {
         if (at + kPartHeaderSize > size) return Status::damagedParts;
         const uint8_t* header = table.data.data() + at;
-        PartPlace part{loadLe16(header + kPartX), loadLe16(header + kPartY),
-                       loadLe16(header + kPartWidth), loadLe16(header + kPartHeight),
-                       0, 0, nullptr};
+        PartPlace part{loadLe16(header + kPartX),
+                       loadLe16(header + kPartY),
+                       loadLe16(header + kPartWidth),
+                       loadLe16(header + kPartHeight),
+                       0,
+                       0,
+                       nullptr};
         part.left = uint64_t(entry.originX) + part.x;
         part.top = uint64_t(entry.originY) + part.y;
         const uint64_t pixelBytes = uint64_t(part.width) * part.height * 4;

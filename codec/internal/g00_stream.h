@@ -36,8 +36,7 @@ G00Header readG00Header(std::span<const uint8_t> file);
 //  - a part is clipped to the Canvas: pixels right of the last column or below the last row
 //    are dropped, rather than wrapping into the next row or leaving the Canvas;
 //  - a part of width or height 0 draws nothing and the next part follows its header.
-Status composeRegions(std::span<const uint8_t> file, std::span<const uint8_t> data,
-                      Canvas& canvas);
+Status composeRegions(std::span<const uint8_t> file, std::span<const uint8_t> data, Canvas& canvas);
 
 // A region picture's decompressed data (the part table and blocks) on its own: notG00 for any
 // other type; otherwise the decoder's results up to the composition. Empty on failure.

@@ -81,9 +81,9 @@ bool openFileDialog(Report& report, const Program& program, bool viaMenu, OpenDi
     else
         postClick(control(program, kChooseFiles));
     open.dialog = waitForDialog(program.window, kOpenTitle, kDialogWait);
-    if (!report.check(open.dialog != nullptr,
-                      std::string("the open dialog opens from the ") +
-                          (viaMenu ? "menu" : "button") + ", titled and owned by the window"))
+    if (!report.check(open.dialog != nullptr, std::string("the open dialog opens from the ") +
+                                                  (viaMenu ? "menu" : "button") +
+                                                  ", titled and owned by the window"))
         return false;
     open.fileName = findDescendant(open.dialog, [](HWND window) {
         return className(window) == L"Edit" && GetDlgCtrlID(window) == kDialogFileName;
@@ -203,7 +203,8 @@ bool convertAndWait(Report& report, const Program& program, const std::string& w
         },
         kBatchWait, 100);
     if (box) {
-        report.check(false, what + ": no message shows", "got \"" + narrow(messageText(box)) + "\"");
+        report.check(false, what + ": no message shows",
+                     "got \"" + narrow(messageText(box)) + "\"");
         answerMessageBox(report, box, what);
         waitUntil([&] { return idleLayout(program); }, kDialogWait);
         return false;
@@ -271,8 +272,8 @@ bool readMenuTemplate(const BYTE*& at, const BYTE* end, int depth,
         at += 2;
         align();
         const char* kind = (type & MFT_SEPARATOR) ? "separator" : (flags & 1) ? "popup" : "item";
-        std::string line = "menu " + std::to_string(depth) + " " + kind + " " +
-                           std::to_string(id) + " " + narrow(text);
+        std::string line = "menu " + std::to_string(depth) + " " + kind + " " + std::to_string(id) +
+                           " " + narrow(text);
         while (line.back() == ' ') line.pop_back();
         lines.push_back(line);
         if (flags & 1) {
@@ -304,8 +305,9 @@ void compareLines(Report& report, const std::vector<std::string>& actual,
     for (size_t i = 0; i < actual.size() || i < expected.size(); ++i) {
         const std::string got = i < actual.size() ? actual[i] : "<none>";
         const std::string want = i < expected.size() ? expected[i] : "<none>";
-        if (got != want) detail += "\n    line " + std::to_string(i) + ": got \"" + got +
-                                   "\", expected \"" + want + "\"";
+        if (got != want)
+            detail += "\n    line " + std::to_string(i) + ": got \"" + got + "\", expected \"" +
+                      want + "\"";
     }
     report.check(detail.empty(), what, detail);
 }
@@ -371,7 +373,11 @@ void windowScenario(Report& report, const Settings& settings) {
     const ControlExpectation expectedControls[] = {
         {L"Static", kCountLabel, L"    0 file(s) selected.", 0, 0, {290, 13, 410, 25}},
         {L"Static", kFolderLabel, L"Output folder", 0, 0, {10, 43, 110, 55}},
-        {L"Edit", kFolderEdit, L"", ES_AUTOHSCROLL | ES_NOHIDESEL, WS_EX_CLIENTEDGE,
+        {L"Edit",
+         kFolderEdit,
+         L"",
+         ES_AUTOHSCROLL | ES_NOHIDESEL,
+         WS_EX_CLIENTEDGE,
          {80, 40, 450, 58}},
         {L"Button", kChooseFiles, L"Select convert file", BS_PUSHBUTTON, 0, {10, 10, 130, 28}},
         {L"Button", kPsdCheck, L"psdで出力", BS_AUTOCHECKBOX, 0, {410, 10, 490, 28}},
@@ -528,9 +534,8 @@ void convertScenario(Report& report, const Settings& settings) {
     setText(edit, L"rel");
     convertAndWait(report, program, "BMP into a folder relative to the current folder");
 
-    closeAndExpectExit(report, program, "the close box (SC_CLOSE)", [&] {
-        PostMessageW(program.window, WM_SYSCOMMAND, SC_CLOSE, 0);
-    });
+    closeAndExpectExit(report, program, "the close box (SC_CLOSE)",
+                       [&] { PostMessageW(program.window, WM_SYSCOMMAND, SC_CLOSE, 0); });
 }
 
 void failureScenario(Report& report, const Settings& settings) {
@@ -754,8 +759,8 @@ std::wstring treeItemText(HANDLE process, HWND tree, HTREEITEM item) {
 
 HTREEITEM treeChild(HANDLE process, HWND tree, HTREEITEM parent, const std::wstring& name) {
     askWindow(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(parent));
-    for (auto item = HTREEITEM(askWindow(tree, TVM_GETNEXTITEM, TVGN_CHILD, LPARAM(parent)));
-         item; item = HTREEITEM(askWindow(tree, TVM_GETNEXTITEM, TVGN_NEXT, LPARAM(item))))
+    for (auto item = HTREEITEM(askWindow(tree, TVM_GETNEXTITEM, TVGN_CHILD, LPARAM(parent))); item;
+         item = HTREEITEM(askWindow(tree, TVM_GETNEXTITEM, TVGN_NEXT, LPARAM(item))))
         if (treeItemText(process, tree, item) == name) return item;
     return nullptr;
 }
@@ -791,8 +796,8 @@ void browseScenario(Report& report, const Settings& settings) {
             browser, [](HWND window) { return className(window) == L"SysTreeView32"; });
         auto root = HTREEITEM(askWindow(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
         HTREEITEM item = nullptr;
-        waitUntil([&] { return (item = treeChild(process, tree, root, settings.folder)); },
-                  10000, 200);
+        waitUntil([&] { return (item = treeChild(process, tree, root, settings.folder)); }, 10000,
+                  200);
         if (report.check(item != nullptr, "the desktop folder is in the browser's tree")) {
             askWindow(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
             pause(500);
@@ -847,9 +852,9 @@ void browseScenario(Report& report, const Settings& settings) {
     // The runner puts a stand-in for the browser on the path; it writes what it was given.
     const std::wstring opened = settings.work + L"\\homepage.txt";
     postCommand(program.window, kHomepage);
-    report.check(waitUntil([&] { return fileExists(opened) && !readLines(opened).empty(); },
-                           60000, 200),
-                 "the homepage command starts the browser");
+    report.check(
+        waitUntil([&] { return fileExists(opened) && !readLines(opened).empty(); }, 60000, 200),
+        "the homepage command starts the browser");
     const std::vector<std::string> url = readLines(opened);
     report.equalText(widen(url.empty() ? "" : url[0]), settings.homepage,
                      "the browser is given the homepage address");
@@ -867,8 +872,8 @@ constexpr size_t kWorkBlockBytes = 65536;
 
 std::string ansi(const std::wstring& text) {
     if (text.empty()) return {};
-    int size = WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0, nullptr,
-                                   nullptr);
+    int size =
+        WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(size, '\0');
     WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), out.data(), size, nullptr,
                         nullptr);
@@ -1021,8 +1026,10 @@ void checkMemory(Report& report, const std::vector<MemoryReading>& readings, int
     std::vector<MemoryReading> starts;
     const MemoryReading* end = nullptr;
     for (const MemoryReading& reading : readings)
-        if (reading.after) end = &reading;
-        else starts.push_back(reading);
+        if (reading.after)
+            end = &reading;
+        else
+            starts.push_back(reading);
     bool inOrder = int(starts.size()) == count;
     for (size_t i = 0; inOrder && i < starts.size(); ++i) inOrder = starts[i].file == int(i + 1);
     if (!report.check(inOrder && end && end->file == count && readings.back().after,
@@ -1032,15 +1039,15 @@ void checkMemory(Report& report, const std::vector<MemoryReading>& readings, int
         return;
     const MemoryReading& first = starts.front();
     const MemoryReading& last = starts.back();
-    std::printf("# %s: memory at file 1: working set %s, private %s; at file %d: working set "
-                "%s, private %s; after it: working set %s, private %s\n",
-                what.c_str(), kilobytes(first.workingSet).c_str(),
-                kilobytes(first.privateBytes).c_str(), count, kilobytes(last.workingSet).c_str(),
-                kilobytes(last.privateBytes).c_str(), kilobytes(end->workingSet).c_str(),
-                kilobytes(end->privateBytes).c_str());
+    std::printf(
+        "# %s: memory at file 1: working set %s, private %s; at file %d: working set "
+        "%s, private %s; after it: working set %s, private %s\n",
+        what.c_str(), kilobytes(first.workingSet).c_str(), kilobytes(first.privateBytes).c_str(),
+        count, kilobytes(last.workingSet).c_str(), kilobytes(last.privateBytes).c_str(),
+        kilobytes(end->workingSet).c_str(), kilobytes(end->privateBytes).c_str());
     report.check(first.workingSet > (1ul << 20) && first.privateBytes > (1ul << 20),
-                 what + ": the figures are a program's", kilobytes(first.workingSet) + ", " +
-                                                             kilobytes(first.privateBytes));
+                 what + ": the figures are a program's",
+                 kilobytes(first.workingSet) + ", " + kilobytes(first.privateBytes));
     constexpr unsigned long kAllowed = 2ul << 20;
     report.check(last.workingSet < first.workingSet + kAllowed,
                  what + ": the working set grows by less than 2 MB from the first file to the last",
@@ -1058,15 +1065,13 @@ void fittingBatch(Report& report, const Program& program, const Settings& settin
     if (!selectFiles(report, program, settings.work + L"\\many", names)) return;
     waitForIdleWindow(program);
     if (!block) block = findWorkBlock(program.process.hProcess, directory);
-    if (!report.check(block != nullptr, what + ": the program's selection buffer is found"))
-        return;
+    if (!report.check(block != nullptr, what + ": the program's selection buffer is found")) return;
     const std::string expected = selectionBytes(directory, names);
     const std::string buffer = readSelectionBuffer(program.process.hProcess, block);
-    report.check(buffer.size() == kSelectionBufferBytes &&
-                     buffer.compare(0, expected.size(), expected) == 0,
-                 what + ": the buffer holds the directory, the " + std::to_string(names.size()) +
-                     " names and the closing NUL (" + std::to_string(expected.size()) +
-                     " bytes)");
+    report.check(
+        buffer.size() == kSelectionBufferBytes && buffer.compare(0, expected.size(), expected) == 0,
+        what + ": the buffer holds the directory, the " + std::to_string(names.size()) +
+            " names and the closing NUL (" + std::to_string(expected.size()) + " bytes)");
     report.check(buffer.size() == kSelectionBufferBytes && buffer[kSelectionDialogBytes] == 0 &&
                      buffer[kSelectionDialogBytes + 1] == 0,
                  what + ": the two bytes after the dialog's 65,014 are untouched");
@@ -1094,7 +1099,8 @@ void openOverflowing(Report& report, const Program& program, const OpenDialog& o
         },
         kDialogWait, 100);
     if (box) {
-        std::printf("# %s: the dialog shows \"%s\"\n", what.c_str(), narrow(messageText(box)).c_str());
+        std::printf("# %s: the dialog shows \"%s\"\n", what.c_str(),
+                    narrow(messageText(box)).c_str());
         answerMessageBox(report, box, what + ": the dialog's message");
         postClick(childById(open.dialog, IDCANCEL));
     }
@@ -1130,10 +1136,10 @@ void checkOverflow(Report& report, const Program& program, const Settings& setti
         return;
     }
     const SelectionList list = readList(buffer);
-    const bool cutAtLimit = buffer.compare(0, kSelectionDialogBytes, whole, 0,
-                                           kSelectionDialogBytes) == 0 &&
-                            buffer[kSelectionDialogBytes] == 0 &&
-                            buffer[kSelectionDialogBytes + 1] == 0 && list.bytes > 0;
+    const bool cutAtLimit =
+        buffer.compare(0, kSelectionDialogBytes, whole, 0, kSelectionDialogBytes) == 0 &&
+        buffer[kSelectionDialogBytes] == 0 && buffer[kSelectionDialogBytes + 1] == 0 &&
+        list.bytes > 0;
     if (!report.check(cutAtLimit,
                       what + ": the buffer holds the dialog's first 65,014 bytes and two zeros",
                       "the directory \"" + list.directory + "\", " +
@@ -1147,11 +1153,11 @@ void checkOverflow(Report& report, const Program& program, const Settings& setti
     report.check(given + (cut ? 1 : 0) == list.names.size() &&
                      (!cut || ansi(names[given]).rfind(list.names[given], 0) == 0),
                  what + ": whole names in order, at most the last one cut short");
-    std::printf("# %s (%zu bytes, %zu names): the dialog returned its first 65,014 bytes; the "
-                "list ends at the program's zero bytes after them: %zu names whole%s%s%s\n",
-                what.c_str(), whole.size(), names.size(), given,
-                cut ? ", then \"" : "", cut ? list.names[given].c_str() : "",
-                cut ? "\" cut short" : "");
+    std::printf(
+        "# %s (%zu bytes, %zu names): the dialog returned its first 65,014 bytes; the "
+        "list ends at the program's zero bytes after them: %zu names whole%s%s%s\n",
+        what.c_str(), whole.size(), names.size(), given, cut ? ", then \"" : "",
+        cut ? list.names[given].c_str() : "", cut ? "\" cut short" : "");
     report.equalText(storedText(label), countText(int(list.names.size())),
                      what + ": the count label counts the list in the buffer");
 
@@ -1168,8 +1174,8 @@ void checkOverflow(Report& report, const Program& program, const Settings& setti
     report.equalText(storedText(control(program, kFileLabel)),
                      widen(directory + "\\" + list.names[given]),
                      what + ": the file label names the cut name");
-    report.equal(int(askWindow(control(program, kProgressBar), PBM_GETPOS)),
-                 int(list.names.size()), what + ": the progress bar is at the cut name");
+    report.equal(int(askWindow(control(program, kProgressBar), PBM_GETPOS)), int(list.names.size()),
+                 what + ": the progress bar is at the cut name");
     answerMessageBox(report, box, what);
     report.check(waitUntil([&] { return idleLayout(program); }, kDialogWait),
                  what + ": the convert button is back");
@@ -1191,8 +1197,9 @@ void loadScenario(Report& report, const Settings& settings) {
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((folder + L"\\*.g00").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
-        do (std::wstring(found.cFileName).rfind(L"pad", 0) == 0 ? pads : names)
-            .push_back(found.cFileName);
+        do
+            (std::wstring(found.cFileName).rfind(L"pad", 0) == 0 ? pads : names)
+                .push_back(found.cFileName);
         while (FindNextFileW(search, &found));
         FindClose(search);
     }
@@ -1209,11 +1216,12 @@ void loadScenario(Report& report, const Settings& settings) {
     std::vector<std::wstring> over = full;
     full.push_back(pads[0]);
     over.push_back(pads[1]);
-    std::printf("# %zu files in %s; %zu names take %zu bytes, %zu names %zu bytes, the same with "
-                "the longer pad %zu bytes\n",
-                names.size() + pads.size(), directory.c_str(), first.size(),
-                selectionBytes(directory, first).size(), full.size(),
-                selectionBytes(directory, full).size(), selectionBytes(directory, over).size());
+    std::printf(
+        "# %zu files in %s; %zu names take %zu bytes, %zu names %zu bytes, the same with "
+        "the longer pad %zu bytes\n",
+        names.size() + pads.size(), directory.c_str(), first.size(),
+        selectionBytes(directory, first).size(), full.size(),
+        selectionBytes(directory, full).size(), selectionBytes(directory, over).size());
     report.equal(selectionBytes(directory, full).size(), kSelectionDialogBytes,
                  "the full selection takes the dialog's 65,014 bytes");
     report.equal(selectionBytes(directory, over).size(), kSelectionDialogBytes + 1,
@@ -1241,9 +1249,9 @@ void loadScenario(Report& report, const Settings& settings) {
         waitUntil(
             [&] {
                 HWND list = fileList(open);
-                return list && askWindow(list, LVM_SETITEMSTATE, WPARAM(-1),
-                                         reinterpret_cast<LPARAM>(memory.at(0)),
-                                         kBatchWait) == TRUE;
+                return list &&
+                       askWindow(list, LVM_SETITEMSTATE, WPARAM(-1),
+                                 reinterpret_cast<LPARAM>(memory.at(0)), kBatchWait) == TRUE;
             },
             kDialogWait, 200);
         std::vector<std::wstring> chosen;
@@ -1300,15 +1308,19 @@ int wmain(int argc, wchar_t** argv) {
         size_t equals = arg.find(L'=');
         if (equals != std::wstring::npos) values[arg.substr(0, equals)] = arg.substr(equals + 1);
     }
-    Settings settings{values[L"exe"],      values[L"probe"],   values[L"work"],
-                      values[L"maker"],    values[L"homepage"], values[L"version"],
-                      values[L"folder"],   _wtoi(values[L"first"].c_str()),
+    Settings settings{values[L"exe"],
+                      values[L"probe"],
+                      values[L"work"],
+                      values[L"maker"],
+                      values[L"homepage"],
+                      values[L"version"],
+                      values[L"folder"],
+                      _wtoi(values[L"first"].c_str()),
                       _wtoi(values[L"fit"].c_str())};
     const std::wstring scenario = argv[1];
     const std::map<std::wstring, void (*)(Report&, const Settings&)> scenarios = {
-        {L"window", windowScenario},   {L"select", selectScenario},
-        {L"convert", convertScenario}, {L"failure", failureScenario},
-        {L"busy", busyScenario},       {L"browse", browseScenario},
+        {L"window", windowScenario},   {L"select", selectScenario}, {L"convert", convertScenario},
+        {L"failure", failureScenario}, {L"busy", busyScenario},     {L"browse", browseScenario},
         {L"load", loadScenario},
     };
     auto found = scenarios.find(scenario);

@@ -77,12 +77,11 @@ extern "C" __declspec(dllexport) DWORD WINAPI probeWindow(void* outputPath) {
         std::fprintf(out,
                      "class style=0x%04X classExtra=%d windowExtra=%d icon=%d smallIcon=%d "
                      "arrowCursor=%d background=%d menuName=%d procedure=%d\n",
-                     unsigned(windowClass.style), windowClass.cbClsExtra,
-                     windowClass.cbWndExtra, windowClass.hIcon != nullptr,
-                     windowClass.hIconSm != nullptr,
+                     unsigned(windowClass.style), windowClass.cbClsExtra, windowClass.cbWndExtra,
+                     windowClass.hIcon != nullptr, windowClass.hIconSm != nullptr,
                      windowClass.hCursor == LoadCursorA(nullptr, IDC_ARROW),
-                     int(INT_PTR(windowClass.hbrBackground)),
-                     windowClass.lpszMenuName != nullptr, windowClass.lpfnWndProc != nullptr);
+                     int(INT_PTR(windowClass.hbrBackground)), windowClass.lpszMenuName != nullptr,
+                     windowClass.lpfnWndProc != nullptr);
     } else {
         std::fputs("class missing\n", out);
     }
@@ -94,7 +93,7 @@ extern "C" __declspec(dllexport) DWORD WINAPI probeWindow(void* outputPath) {
         SendMessageTimeoutW(child, WM_GETFONT, 0, 0, SMTO_NORMAL, 10000, &font);
         if (font && !shared) shared = reinterpret_cast<HFONT>(font);
         std::fprintf(out, "font id=%d %s\n", GetDlgCtrlID(child),
-                     font == 0 ? "none"
+                     font == 0                                 ? "none"
                      : reinterpret_cast<HFONT>(font) == shared ? "shared"
                                                                : "other");
     }
@@ -104,16 +103,17 @@ extern "C" __declspec(dllexport) DWORD WINAPI probeWindow(void* outputPath) {
                      "logfont height=%ld width=%ld escapement=%ld orientation=%ld weight=%ld "
                      "italic=%d underline=%d strikeout=%d charset=%d outprecision=%d "
                      "clipprecision=%d quality=%d pitchfamily=%d face=%s\n",
-                     logFont.lfHeight, logFont.lfWidth, logFont.lfEscapement,
-                     logFont.lfOrientation, logFont.lfWeight, logFont.lfItalic,
-                     logFont.lfUnderline, logFont.lfStrikeOut, logFont.lfCharSet,
-                     logFont.lfOutPrecision, logFont.lfClipPrecision, logFont.lfQuality,
-                     logFont.lfPitchAndFamily, utf8(logFont.lfFaceName).c_str());
+                     logFont.lfHeight, logFont.lfWidth, logFont.lfEscapement, logFont.lfOrientation,
+                     logFont.lfWeight, logFont.lfItalic, logFont.lfUnderline, logFont.lfStrikeOut,
+                     logFont.lfCharSet, logFont.lfOutPrecision, logFont.lfClipPrecision,
+                     logFont.lfQuality, logFont.lfPitchAndFamily, utf8(logFont.lfFaceName).c_str());
     }
 
     HMENU menu = GetMenu(finder.window);
-    if (menu) writeMenu(out, menu, 0);
-    else std::fputs("menu none\n", out);
+    if (menu)
+        writeMenu(out, menu, 0);
+    else
+        std::fputs("menu none\n", out);
     std::fclose(out);
     return 0;
 }
@@ -140,8 +140,8 @@ HANDLE hookReady = nullptr;
 uint32_t committedPrivateBytes() {
     uint64_t total = 0;
     MEMORY_BASIC_INFORMATION region;
-    for (uintptr_t at = 0; VirtualQuery(reinterpret_cast<void*>(at), &region, sizeof region) ==
-                           sizeof region;) {
+    for (uintptr_t at = 0;
+         VirtualQuery(reinterpret_cast<void*>(at), &region, sizeof region) == sizeof region;) {
         if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
         const uintptr_t next = uintptr_t(region.BaseAddress) + region.RegionSize;
         if (next <= at) break;
@@ -170,8 +170,10 @@ LRESULT CALLBACK onSentMessage(int code, WPARAM wParam, LPARAM lParam) {
         isProgressBar(sent->hwnd)) {
         // Called before the bar handles the message: the position is that of the files done.
         const auto done = uint32_t(SendMessageA(sent->hwnd, PBM_GETPOS, 0, 0));
-        if (sent->message == PBM_STEPIT) record(done + 1, 0);
-        else record(done, 1);
+        if (sent->message == PBM_STEPIT)
+            record(done + 1, 0);
+        else
+            record(done, 1);
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }

@@ -14,8 +14,8 @@ std::wstring widen(const std::string& utf8) {
 
 std::string narrow(const std::wstring& text) {
     if (text.empty()) return {};
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0,
-                                   nullptr, nullptr);
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr,
+                                   nullptr);
     std::string out(size, '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), out.data(), size, nullptr,
                         nullptr);
@@ -28,8 +28,7 @@ bool Report::check(bool passed, const std::string& name, const std::string& deta
         std::printf("ok - %s\n", name.c_str());
     } else {
         ++failed_;
-        std::printf("not ok - %s%s%s\n", name.c_str(), detail.empty() ? "" : ": ",
-                    detail.c_str());
+        std::printf("not ok - %s%s%s\n", name.c_str(), detail.empty() ? "" : ": ", detail.c_str());
     }
     std::fflush(stdout);
     return passed;
@@ -135,8 +134,8 @@ std::wstring className(HWND window) {
 std::wstring windowText(HWND window) {
     std::wstring text(4096, L'\0');
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(),
-                             reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL, 15000, &length))
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                             SMTO_NORMAL, 15000, &length))
         return L"<no answer>";
     text.resize(length);
     return text;
@@ -221,14 +220,12 @@ HWND waitForDialog(HWND owner, const std::wstring& title, DWORD timeoutMs) {
 }
 
 bool waitForGone(HWND window, DWORD timeoutMs) {
-    return waitUntil([&] { return !IsWindow(window) || !IsWindowVisible(window); }, timeoutMs,
-                     100);
+    return waitUntil([&] { return !IsWindow(window) || !IsWindowVisible(window); }, timeoutMs, 100);
 }
 
 RemoteMemory::RemoteMemory(HANDLE process, size_t size)
     : process_(process),
-      address_(VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE,
-                              PAGE_READWRITE)) {}
+      address_(VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)) {}
 
 RemoteMemory::~RemoteMemory() {
     if (address_) VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
@@ -266,9 +263,8 @@ BYTE* remoteModuleBase(DWORD processId, const wchar_t* name, HMODULE local) {
 }
 
 bool runRemote(HANDLE process, void* start, void* argument, DWORD& exitCode) {
-    HANDLE thread = CreateRemoteThread(process, nullptr, 0,
-                                       reinterpret_cast<LPTHREAD_START_ROUTINE>(start), argument,
-                                       0, nullptr);
+    HANDLE thread = CreateRemoteThread(
+        process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(start), argument, 0, nullptr);
     if (!thread) return false;
     const bool done = WaitForSingleObject(thread, 30000) == WAIT_OBJECT_0;
     if (done) GetExitCodeThread(thread, &exitCode);
@@ -278,8 +274,8 @@ bool runRemote(HANDLE process, void* start, void* argument, DWORD& exitCode) {
 
 }  // namespace
 
-bool runProbe(const Program& program, const std::wstring& probeDll,
-              const std::wstring& outputFile, std::vector<std::string>& lines) {
+bool runProbe(const Program& program, const std::wstring& probeDll, const std::wstring& outputFile,
+              std::vector<std::string>& lines) {
     return runProbe(program, probeDll, "probeWindow", outputFile, lines);
 }
 
@@ -314,9 +310,7 @@ bool runProbe(const Program& program, const std::wstring& probeDll, const char* 
     FreeLibrary(local);
     if (!entry) return false;
     DWORD result = 1;
-    if (!runRemote(process, remoteBase + offset,
-                   memory.at(pathBytes), result) ||
-        result != 0)
+    if (!runRemote(process, remoteBase + offset, memory.at(pathBytes), result) || result != 0)
         return false;
     lines = readLines(outputFile);
     return true;

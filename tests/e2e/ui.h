@@ -89,8 +89,8 @@ private:
 };
 
 // Loads the probe DLL into the program and runs its probeWindow there; the lines it wrote.
-bool runProbe(const Program& program, const std::wstring& probeDll,
-              const std::wstring& outputFile, std::vector<std::string>& lines);
+bool runProbe(const Program& program, const std::wstring& probeDll, const std::wstring& outputFile,
+              std::vector<std::string>& lines);
 // The same with another of the probe's entry points.
 bool runProbe(const Program& program, const std::wstring& probeDll, const char* entryName,
               const std::wstring& outputFile, std::vector<std::string>& lines);

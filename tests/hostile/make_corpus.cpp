@@ -99,7 +99,8 @@ PngImage greyPng(uint32_t width, uint32_t height, uint32_t seed) {
     image.height = height;
     image.colourType = 0;
     std::mt19937 random(seed);
-    for (uint32_t i = 0; i < width * height; ++i) image.samples.push_back(uint16_t(random() & 0xFF));
+    for (uint32_t i = 0; i < width * height; ++i)
+        image.samples.push_back(uint16_t(random() & 0xFF));
     return image;
 }
 
@@ -118,18 +119,20 @@ void addPictures(Corpus& corpus) {
         corpus.add("png-bad-adler", assemblePng(png, stream), "badChecksum", ".png");
         std::vector<uint8_t> rows = pngFilteredRows(png);
         rows.insert(rows.end(), 25, 0);  // one row more than the header holds
-        corpus.add("png-stream-past-rows", assemblePng(png, zlibCompress(rows)), "damagedStream", ".png");
+        corpus.add("png-stream-past-rows", assemblePng(png, zlibCompress(rows)), "damagedStream",
+                   ".png");
     }
     // 2 GiB of zeros behind the header of a 256 x 256 grey picture: read up to its 65,792 bytes.
-    corpus.add("png-bomb-2gib", assemblePng(greyPng(256, 256, 4), zerosStream(uint64_t(2) << 30), 1 << 20),
+    corpus.add("png-bomb-2gib",
+               assemblePng(greyPng(256, 256, 4), zerosStream(uint64_t(2) << 30), 1 << 20),
                "damagedStream", ".png");
     {
         PngImage huge = greyPng(1, 1, 5);
         huge.width = huge.height = 65535;
         huge.colourType = 6;
         huge.depth = 16;
-        corpus.add("png-65535x65535-few-bytes", assemblePng(huge, zlibCompress(std::vector<uint8_t>(64))),
-                   "truncated", ".png");
+        corpus.add("png-65535x65535-few-bytes",
+                   assemblePng(huge, zlibCompress(std::vector<uint8_t>(64))), "truncated", ".png");
         huge.width = 70000;
         corpus.add("png-70000-wide", assemblePng(huge, zlibCompress(std::vector<uint8_t>(64))),
                    "pictureTooLarge", ".png");
@@ -166,7 +169,8 @@ void addPictures(Corpus& corpus) {
     for (int16_t count : {int16_t(2), int16_t(-3), int16_t(32767), int16_t(-32768)}) {
         PsdDocument document = oneLayerDocument(picture, true);
         document.layerCountField = count;
-        corpus.add("psd-layers-" + std::to_string(count), writePsdFile(document), "severalLayers", ".psd");
+        corpus.add("psd-layers-" + std::to_string(count), writePsdFile(document), "severalLayers",
+                   ".psd");
     }
     {
         PsdDocument document = oneLayerDocument(picture, true);
@@ -186,7 +190,8 @@ void addPictures(Corpus& corpus) {
         document.width = 70000;
         corpus.add("psd-70000-wide", writePsdFile(document), "pictureTooLarge", ".psd");
         document = oneLayerDocument(picture, true);
-        document.layers[0].channels[1].block = psdChannelBlock(std::vector<uint8_t>(21 * 12, 5), 12, 21, true);
+        document.layers[0].channels[1].block =
+            psdChannelBlock(std::vector<uint8_t>(21 * 12, 5), 12, 21, true);
         corpus.add("psd-row-past-width", writePsdFile(document), "damagedPicture", ".psd");
     }
 
@@ -228,8 +233,8 @@ int main(int argc, char** argv) {
     }
     corpus.add("full-cut-0", {}, "empty");
     std::vector<uint8_t> sprite = encodeG00Regions(spriteImage(64, 48, 2), LzMode::compress);
-    for (size_t cut : {size_t(6), size_t(9), size_t(30), size_t(regionSizePairOffset(4)), sprite.size() / 3,
-                       sprite.size() - 1}) {
+    for (size_t cut : {size_t(6), size_t(9), size_t(30), size_t(regionSizePairOffset(4)),
+                       sprite.size() / 3, sprite.size() - 1}) {
         std::vector<uint8_t> bytes(sprite.begin(), sprite.begin() + cut);
         corpus.add("parts-cut-" + std::to_string(cut), bytes, "truncated");
     }
@@ -237,7 +242,8 @@ int main(int argc, char** argv) {
     // Stream ends beyond the file.
     {
         std::vector<uint8_t> bytes = full;
-        storeLe32(bytes.data() + kFullFrameSizePairOffset, loadLe32(bytes.data() + kFullFrameSizePairOffset) + 1);
+        storeLe32(bytes.data() + kFullFrameSizePairOffset,
+                  loadLe32(bytes.data() + kFullFrameSizePairOffset) + 1);
         corpus.add("full-stream-beyond-file", bytes, "truncated");
         storeLe32(bytes.data() + kFullFrameSizePairOffset, 0xFFFFFFFF);
         corpus.add("full-stream-length-max", bytes, "truncated");
@@ -279,14 +285,16 @@ int main(int argc, char** argv) {
 
     // Parts outside the Canvas are clipped; zero-sized parts draw nothing.
     corpus.add("parts-outside-canvas",
-               encodeG00Regions(oneRegion(16, 16, {solidPart(12, 12, 8, 8), solidPart(60000, 3, 2, 2),
-                                                   solidPart(3, 65535, 1, 1)}),
+               encodeG00Regions(oneRegion(16, 16,
+                                          {solidPart(12, 12, 8, 8), solidPart(60000, 3, 2, 2),
+                                           solidPart(3, 65535, 1, 1)}),
                                 LzMode::compress),
                "ok");
     corpus.add("parts-zero-sized",
-               encodeG00Regions(oneRegion(16, 16, {solidPart(1, 1, 0, 5), solidPart(2, 2, 5, 0),
-                                                   solidPart(3, 3, 2, 2)}),
-                                LzMode::literalsOnly),
+               encodeG00Regions(
+                   oneRegion(16, 16,
+                             {solidPart(1, 1, 0, 5), solidPart(2, 2, 5, 0), solidPart(3, 3, 2, 2)}),
+                   LzMode::literalsOnly),
                "ok");
 
     // Block offsets and parts beyond the decompressed data.
@@ -339,8 +347,8 @@ int main(int argc, char** argv) {
     }
 
     // Other formats renamed .g00.
-    corpus.add("png-renamed", {0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13, 'I', 'H', 'D', 'R'},
-               "notG00");
+    corpus.add("png-renamed",
+               {0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13, 'I', 'H', 'D', 'R'}, "notG00");
     corpus.add("bmp-renamed", {'B', 'M', 0x3E, 0, 0, 0, 0, 0, 0, 0, 0x36, 0, 0, 0}, "notG00");
     corpus.add("zip-renamed", {'P', 'K', 3, 4, 20, 0, 0, 0, 8, 0}, "notG00");
     corpus.add("text-renamed", {'h', 'e', 'l', 'l', 'o', '\n'}, "notG00");
@@ -356,8 +364,7 @@ int main(int argc, char** argv) {
                    "damagedStream");
         G00RegionImage image = oneRegion(40, 30, {});
         corpus.add("parts-random-" + std::to_string(i),
-                   assembleG00Regions(image, noise, uint32_t(noise.size() * 2)),
-                   "damagedStream");
+                   assembleG00Regions(image, noise, uint32_t(noise.size() * 2)), "damagedStream");
     }
     addPictures(corpus);
     return 0;

@@ -48,13 +48,14 @@ struct Source {
 };
 
 // The decoder's first frame, or the failing call's HRESULT.
-HRESULT decodeFrame(const Source& source, const std::string& path, Com<IWICBitmapFrameDecode>& frame,
-                    GUID& container) {
+HRESULT decodeFrame(const Source& source, const std::string& path,
+                    Com<IWICBitmapFrameDecode>& frame, GUID& container) {
     Com<IWICBitmapDecoder> decoder;
     HRESULT hr = S_OK;
     if (source.dll == nullptr) {
         hr = source.factory->CreateDecoderFromFilename(wide(path).c_str(), nullptr, GENERIC_READ,
-                                                       WICDecodeMetadataCacheOnDemand, decoder.put());
+                                                       WICDecodeMetadataCacheOnDemand,
+                                                       decoder.put());
     } else {
         auto getClassObject = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
             reinterpret_cast<void*>(GetProcAddress(source.dll, "DllGetClassObject")));
@@ -121,8 +122,8 @@ bool checkPixels(const Source& source, const std::string& path, const std::strin
         hr = frame->CopyPixels(&r, stride, UINT(got.size()), got.data());
         for (INT y = 0; SUCCEEDED(hr) && y < r.Height; ++y)
             for (INT x = 0; x < r.Width; ++x) {
-                const uint8_t* want = expected.pixels.data() +
-                                      (size_t(r.Y + y) * width + size_t(r.X + x)) * 4;
+                const uint8_t* want =
+                    expected.pixels.data() + (size_t(r.Y + y) * width + size_t(r.X + x)) * 4;
                 if (std::memcmp(got.data() + size_t(y) * stride + size_t(x) * pixelSize, want,
                                 pixelSize) != 0) {
                     std::printf("FAIL %s: pixel (%d, %d) differs from the PNG\n", path.c_str(),
@@ -142,7 +143,8 @@ bool checkPixels(const Source& source, const std::string& path, const std::strin
         std::printf("FAIL %s: a short buffer is not refused\n", path.c_str());
         return false;
     }
-    std::printf("ok %s: %ux%u %s\n", path.c_str(), width, height, regions ? "32bppBGRA" : "24bppBGR");
+    std::printf("ok %s: %ux%u %s\n", path.c_str(), width, height,
+                regions ? "32bppBGRA" : "24bppBGR");
     return true;
 }
 
@@ -164,9 +166,11 @@ bool checkHostile(const Source& source, const std::string& list, const std::stri
             std::vector<uint8_t> pixels(size_t(width) * height * 4);
             hr = frame->CopyPixels(nullptr, width * 4, UINT(pixels.size()), pixels.data());
         }
-        const bool mustDecode = outcome == "ok", mayDecode = mustDecode || outcome.rfind("ok-", 0) == 0 || outcome == "any";
+        const bool mustDecode = outcome == "ok",
+                   mayDecode = mustDecode || outcome.rfind("ok-", 0) == 0 || outcome == "any";
         const bool right = SUCCEEDED(hr) ? mayDecode : !mustDecode && hr != E_UNEXPECTED;
-        std::printf("%s %s: %s, 0x%08lx\n", right ? "ok" : "FAIL", name.c_str(), outcome.c_str(), hr);
+        std::printf("%s %s: %s, 0x%08lx\n", right ? "ok" : "FAIL", name.c_str(), outcome.c_str(),
+                    hr);
         passed = passed && right;
         ++files;
     }
@@ -187,7 +191,9 @@ int main(int argc, char** argv) {
         args.erase(args.begin(), args.begin() + 2);
     }
     if (args.size() < 3 || (args[0] != "pixels" && args[0] != "hostile")) {
-        std::fputs("usage: wic_check [--dll DLL] pixels PNG_DIR FILE.g00... | hostile EXPECTED DIR\n", stderr);
+        std::fputs(
+            "usage: wic_check [--dll DLL] pixels PNG_DIR FILE.g00... | hostile EXPECTED DIR\n",
+            stderr);
         return 2;
     }
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
