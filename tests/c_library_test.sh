@@ -23,8 +23,8 @@ if [ "$target" = native ]; then
   pc=$(find "$prefix" -name tavimore.pc)
   [ -n "$pc" ] || fail "no tavimore.pc installed"
   so=$(find "$prefix" -name libtavimore.so.1)
-  [ "$(objdump -p "$so" | awk '$1 == "SONAME" {print $2}')" = libtavimore.so.1 ] || fail "SONAME"
-  others=$(nm -D --defined-only "$so" | awk '{print $3}' | grep -v '^tavimore_' || true)
+  [ "$(LC_ALL=C objdump -p "$so" | awk '$1 == "SONAME" {print $2}')" = libtavimore.so.1 ] || fail "SONAME"
+  others=$(LC_ALL=C nm -D --defined-only "$so" | awk '{print $3}' | grep -v '^tavimore_' || true)
   [ -z "$others" ] || fail "the library exports more than tavimore_*: $others"
   export PKG_CONFIG_PATH=$(dirname "$pc")
   # shellcheck disable=SC2046
@@ -34,12 +34,13 @@ if [ "$target" = native ]; then
 else
   compiler=$4 triple=$(basename "$4" | sed 's/-gcc.*//')
   dll=$prefix/tavimore.dll
-  imports=$("$triple-objdump" -p "$dll" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z')
+  # binutils speaks the locale's language; the headings matched here are its English ones.
+  imports=$(LC_ALL=C "$triple-objdump" -p "$dll" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z')
   for name in $imports; do
     case $name in kernel32.dll|msvcrt.dll|user32.dll|advapi32.dll) ;;
       *) fail "tavimore.dll imports $name, which Windows does not ship" ;; esac
   done
-  exports=$("$triple-objdump" -p "$dll" | sed -n '/Ordinal\/Name Pointer/,/^$/p' | awk '/^\t\[/ {print $NF}')
+  exports=$(LC_ALL=C "$triple-objdump" -p "$dll" | sed -n '/Ordinal\/Name Pointer/,/^$/p' | awk '/^\t\[/ {print $NF}')
   others=$(grep -v '^tavimore_' <<<"$exports" || true)
   [ -n "$exports" ] && [ -z "$others" ] || fail "tavimore.dll exports more than tavimore_*: $others"
   "$compiler" -std=c99 -Wall -Wextra -Werror "$here/examples/tavimore_example.c" -I"$prefix/include" \

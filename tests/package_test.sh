@@ -174,7 +174,7 @@ PY
     grep -q "変換" "$work/$top/README.txt" && grep -q "regsvr32 tavimore-wic-x64.dll" "$work/$top/README.txt" ||
     fail "README.txt does not tell of the programs and the WIC codec in English and Japanese"
   for exe in "$work/$top"/*.exe "$work/$top"/*.dll; do
-    imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z')
+    imports=$(LC_ALL=C x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z')
     for dll in $imports; do
       case $dll in
         kernel32.dll|user32.dll|gdi32.dll|comdlg32.dll|comctl32.dll|shell32.dll|ole32.dll|\
