@@ -117,7 +117,8 @@ def prepare(args, work):
     shutil.copy(paths[0], os.path.join(work, "older.g00"))  # what refused exports must keep
     profile = os.path.join(work, "profile")
     os.makedirs(os.path.join(profile, "plug-ins", "file-g00"))
-    shutil.copy(args.plug_in, os.path.join(profile, "plug-ins", "file-g00", "file-g00"))
+    # A link, not a copy: the built plug-in finds the library relative to where it really lies.
+    os.symlink(os.path.abspath(args.plug_in), os.path.join(profile, "plug-ins", "file-g00", "file-g00"))
     return {os.path.basename(d["file"])[:-4]: d for d in json.loads(described)}, profile
 
 
