@@ -148,6 +148,23 @@ tavimore_status regionData(const uint8_t* file, size_t size, Canvas& canvas, Byt
     return TAVIMORE_OK;
 }
 
+// One step over a region of a region-based file (its file, data and picture size), with the
+// region's box handed back in box; box is cleared when the step fails.
+template <typename Step>
+tavimore_status regionStep(const uint8_t* file, size_t size, tavimore_box* box, Step step) {
+    *box = {};
+    Canvas canvas;
+    ByteBuffer data;
+    const tavimore_status read = regionData(file, size, canvas, data);
+    if (read != TAVIMORE_OK) return read;
+    RegionBox where;
+    const Status status =
+        step(bytesOf(file, size), data.span(), canvas.width, canvas.height, where);
+    if (status != Status::ok) return cStatus(status);
+    *box = {where.left, where.top, where.width, where.height};
+    return TAVIMORE_OK;
+}
+
 uint32_t processors() { return std::max(1u, std::thread::hardware_concurrency()); }
 
 }  // namespace
@@ -195,17 +212,13 @@ tavimore_status tavimore_decode(const uint8_t* file, size_t size, tavimore_image
 tavimore_status tavimore_draw_region(const uint8_t* file, size_t size, uint32_t region,
                                      tavimore_image** image, tavimore_box* box) {
     if (!cleared(image) || file == nullptr || box == nullptr) return TAVIMORE_INVALID_ARGUMENT;
-    *box = {};
-    Canvas canvas;
-    ByteBuffer data;
-    const tavimore_status read = regionData(file, size, canvas, data);
-    if (read != TAVIMORE_OK) return read;
     Canvas cropped;
-    RegionBox where;
-    const Status status = cropRegion(bytesOf(file, size), data.span(), region, canvas.width,
-                                     canvas.height, cropped, &where);
-    if (status != Status::ok) return cStatus(status);
-    *box = {where.left, where.top, where.width, where.height};
+    const tavimore_status status =
+        regionStep(file, size, box,
+                   [&](auto g00, auto data, uint32_t width, uint32_t height, RegionBox& where) {
+                       return cropRegion(g00, data, region, width, height, cropped, &where);
+                   });
+    if (status != TAVIMORE_OK) return status;
     return handOver(cropped, 0, image);
 }
 
@@ -389,21 +402,20 @@ tavimore_status tavimore_pack_regions(const tavimore_region_picture* layers, siz
 tavimore_status tavimore_region_mask(const uint8_t* file, size_t size, uint32_t region,
                                      uint8_t** mask, tavimore_box* box) {
     if (!cleared(mask) || file == nullptr || box == nullptr) return TAVIMORE_INVALID_ARGUMENT;
-    *box = {};
-    Canvas canvas;
-    ByteBuffer data;
-    const tavimore_status read = regionData(file, size, canvas, data);
-    if (read != TAVIMORE_OK) return read;
     ByteBuffer bytes;
-    RegionBox where;
-    const Status status = regionMask(bytesOf(file, size), data.span(), region, canvas.width,
-                                     canvas.height, bytes, where);
-    if (status != Status::ok) return cStatus(status);
+    const tavimore_status status =
+        regionStep(file, size, box,
+                   [&](auto g00, auto data, uint32_t width, uint32_t height, RegionBox& where) {
+                       return regionMask(g00, data, region, width, height, bytes, where);
+                   });
+    if (status != TAVIMORE_OK) return status;
     auto* copy = static_cast<uint8_t*>(std::malloc(bytes.size()));
-    if (copy == nullptr) return TAVIMORE_OUT_OF_MEMORY;
+    if (copy == nullptr) {
+        *box = {};
+        return TAVIMORE_OUT_OF_MEMORY;
+    }
     std::memcpy(copy, bytes.data(), bytes.size());
     *mask = copy;
-    *box = {where.left, where.top, where.width, where.height};
     return TAVIMORE_OK;
 }
 
