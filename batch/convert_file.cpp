@@ -15,8 +15,10 @@
 
 namespace {
 
-ConvertResult failed(Status status, uint8_t typeByte = 0, int systemError = 0) {
-    return ConvertResult{status, typeByte, systemError};
+ConvertResult failed(Status status, uint8_t typeByte = 0) { return {status, typeByte}; }
+
+ConvertResult failed(FileStatus file, int systemError = 0) {
+    return {Status::ok, 0, systemError, file};
 }
 
 }  // namespace
@@ -87,20 +89,20 @@ ConvertResult readWholeFile(const char* path, uint32_t minimumSize, FileHandle& 
                             ByteBuffer& file, uint64_t& size, KeptBlock* kept) {
     file.release();
     size = 0;
-    Status status = openSource(path, source);
-    if (status != Status::ok) return failed(status, 0, source.error);
+    const FileStatus opened = openSource(path, source);
+    if (opened != FileStatus::ok) return failed(opened, source.error);
     size = sourceSize(source);
-    if (size == 0) return failed(Status::emptyFile);
+    if (size == 0) return failed(FileStatus::emptyFile);
     if (size > kMaxBlockSize) return failed(Status::tooLarge);
     const uint32_t bufferSize = std::max(uint32_t(size), minimumSize);
-    status = kept != nullptr ? takeKeptBlock(bufferSize, *kept, file, Fill::whole)
-                             : obtainBlock(bufferSize, file, Fill::whole);
+    const Status status = kept != nullptr ? takeKeptBlock(bufferSize, *kept, file, Fill::whole)
+                                          : obtainBlock(bufferSize, file, Fill::whole);
     if (status != Status::ok) return failed(status);
-    status = readWhole(source, file.data(), uint32_t(size));
-    if (status != Status::ok) {
+    const FileStatus read = readWhole(source, file.data(), uint32_t(size));
+    if (read != FileStatus::ok) {
         if (kept != nullptr) keepBlock(file, *kept);
         file.release();
-        return failed(status, 0, source.error);
+        return failed(read, source.error);
     }
     return {};
 }
@@ -211,11 +213,12 @@ bool buildOutputName(char* outputPath, size_t namePos, const char* fileName,
 ConvertResult placeImage(const char* outputPath, size_t namePos, EncodedImage& image,
                          const OutputGuards& guards) {
     PendingOutput output;
-    Status status = createOutput(outputPath, namePos, image.source, guards, output);
-    if (status == Status::ok) status = writeWhole(output.file, image.bytes.data(), image.length);
-    if (status == Status::ok) status = placeOutput(output, outputPath);
+    FileStatus status = createOutput(outputPath, namePos, image.source, guards, output);
+    if (status == FileStatus::ok)
+        status = writeWhole(output.file, image.bytes.data(), image.length);
+    if (status == FileStatus::ok) status = placeOutput(output, outputPath);
     // The temporary file is gone with output; an older file of the name stays as it was.
-    if (status != Status::ok) return failed(status, 0, output.file.error);
+    if (status != FileStatus::ok) return failed(status, output.file.error);
     image.bytes.release();
     image.source.close();
     return {};
@@ -230,14 +233,15 @@ ConvertResult placeImages(const std::vector<OutputFile>& outputs, const FileHand
         const OutputFile& output = outputs[i];
         const size_t namePos = output.path.size() - baseName(output.path).size();
         PendingOutput& written = pending.emplace_back();
-        Status status = createOutput(output.path.c_str(), namePos, source, guards, written);
-        if (status == Status::ok) status = writeWhole(written.file, output.bytes, output.length);
-        if (status != Status::ok) return failed(status, 0, written.file.error);
+        FileStatus status = createOutput(output.path.c_str(), namePos, source, guards, written);
+        if (status == FileStatus::ok)
+            status = writeWhole(written.file, output.bytes, output.length);
+        if (status != FileStatus::ok) return failed(status, written.file.error);
     }
     for (size_t i = 0; i < outputs.size(); ++i) {
         failedAt = i;
-        const Status status = placeOutput(pending[i], outputs[i].path.c_str());
-        if (status != Status::ok) return failed(status, 0, pending[i].file.error);
+        const FileStatus status = placeOutput(pending[i], outputs[i].path.c_str());
+        if (status != FileStatus::ok) return failed(status, pending[i].file.error);
     }
     return {};
 }
@@ -245,7 +249,7 @@ ConvertResult placeImages(const std::vector<OutputFile>& outputs, const FileHand
 ConvertResult writeOutput(char* outputPath, size_t namePos, const char* fileName,
                           EncodedImage& image, const OutputGuards& guards) {
     if (!buildOutputName(outputPath, namePos, fileName, image.extension))
-        return failed(Status::nameTooLong);
+        return failed(FileStatus::nameTooLong);
     return placeImage(outputPath, namePos, image, guards);
 }
 

@@ -15,11 +15,13 @@
 #include "common/canvas.h"
 #include "common/status.h"
 
+// A file's outcome: the files' side failed (file), or the codec's (status), or neither.
 struct ConvertResult {
     Status status = Status::ok;
     uint8_t typeByte = 0;  // what a notG00 or unsupportedType file held instead of 0 or 2
     int systemError = 0;   // the system's code behind a failed open, read, create or write
-    bool ok() const { return status == Status::ok; }
+    FileStatus file = FileStatus::ok;
+    bool ok() const { return status == Status::ok && file == FileStatus::ok; }
 };
 
 // A converted picture held in memory, with its source still open for reading so that nothing

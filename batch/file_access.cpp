@@ -80,9 +80,9 @@ constexpr uint32_t kTemporaryAttempts = 256;
 // whether it did; nameTaken(error) tells a name that another file holds, which the next
 // attempt avoids. The name joins the run's temporaries as it is created.
 template <class TryCreate, class NameTaken>
-Status createTemporary(const char* path, size_t namePos, uint32_t processId,
-                       const OutputGuards& guards, PendingOutput& output, TryCreate tryCreate,
-                       NameTaken nameTaken) {
+FileStatus createTemporary(const char* path, size_t namePos, uint32_t processId,
+                           const OutputGuards& guards, PendingOutput& output, TryCreate tryCreate,
+                           NameTaken nameTaken) {
     for (uint32_t attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         std::string temporary = temporaryPath(path, namePos, processId, attempt);
         if (guards.temporaries != nullptr) guards.temporaries->lock();
@@ -93,19 +93,19 @@ Status createTemporary(const char* path, size_t namePos, uint32_t processId,
             faults::handleOpened();
             output.temporaryPath = std::move(temporary);
             output.temporaries = guards.temporaries;
-            return Status::ok;
+            return FileStatus::ok;
         }
         if (!nameTaken(output.file.error)) break;
     }
-    return Status::cannotCreate;
+    return FileStatus::cannotCreate;
 }
 
 // Fails the output when it would replace the open source or a source of the run.
 bool replacesASource(const char* path, const FileHandle& source, const OutputGuards& guards);
 
 // The system's part of createOutput: its own refusals, then the temporary file.
-Status createOnSystem(const char* path, size_t namePos, const OutputGuards& guards,
-                      PendingOutput& output);
+FileStatus createOnSystem(const char* path, size_t namePos, const OutputGuards& guards,
+                          PendingOutput& output);
 
 }  // namespace
 
@@ -217,26 +217,26 @@ bool identifyFile(const char* path, FileIdentity& identity) {
     return known;
 }
 
-Status openSource(const char* path, FileHandle& source) {
+FileStatus openSource(const char* path, FileHandle& source) {
     source.close();
     source.error = 0;
-    if (faults::refuse(faults::Point::open)) return Status::cannotOpen;
+    if (faults::refuse(faults::Point::open)) return FileStatus::cannotOpen;
     HANDLE handle =
         openFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
     if (handle == INVALID_HANDLE_VALUE) {
         source.error = int(GetLastError());
         DWORD attributes = fileAttributes(path);
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
-                   ? Status::notRegularFile
-                   : Status::cannotOpen;
+                   ? FileStatus::notRegularFile
+                   : FileStatus::cannotOpen;
     }
     source.native = handle;
     faults::handleOpened();
     if (GetFileType(handle) != FILE_TYPE_DISK) {  // a console, a pipe or a device such as NUL
         source.close();
-        return Status::notRegularFile;
+        return FileStatus::notRegularFile;
     }
-    return Status::ok;
+    return FileStatus::ok;
 }
 
 uint64_t sourceSize(const FileHandle& source) {
@@ -245,18 +245,18 @@ uint64_t sourceSize(const FileHandle& source) {
     return uint64_t(size.QuadPart);
 }
 
-Status readWhole(FileHandle& source, uint8_t* into, uint32_t size) {
+FileStatus readWhole(FileHandle& source, uint8_t* into, uint32_t size) {
     // A test build may cut the read short, as a file that shrank while open would.
     const uint32_t asked = faults::refuse(faults::Point::read) ? size / 2 : size;
     DWORD got = 0;
     if (!ReadFile(source.native, into, asked, &got, nullptr)) source.error = int(GetLastError());
-    return got == size ? Status::ok : Status::readFailed;
+    return got == size ? FileStatus::ok : FileStatus::readFailed;
 }
 
 namespace {
 
-Status createOnSystem(const char* path, size_t namePos, const OutputGuards& guards,
-                      PendingOutput& output) {
+FileStatus createOnSystem(const char* path, size_t namePos, const OutputGuards& guards,
+                          PendingOutput& output) {
     return createTemporary(
         path, namePos, uint32_t(GetCurrentProcessId()), guards, output,
         [](const std::string& temporary, FileHandle& file) {
@@ -273,7 +273,7 @@ Status createOnSystem(const char* path, size_t namePos, const OutputGuards& guar
 
 }  // namespace
 
-Status writeWhole(FileHandle& output, const uint8_t* bytes, uint32_t size) {
+FileStatus writeWhole(FileHandle& output, const uint8_t* bytes, uint32_t size) {
     // A test build may cut the write short, as a full disk would.
     const uint32_t offered = faults::refuse(faults::Point::write) ? size / 2 : size;
     DWORD put = 0;
@@ -281,15 +281,15 @@ Status writeWhole(FileHandle& output, const uint8_t* bytes, uint32_t size) {
         output.error = int(GetLastError());
     else if (put != size)
         output.error = ERROR_DISK_FULL;
-    return put == size ? Status::ok : Status::writeFailed;
+    return put == size ? FileStatus::ok : FileStatus::writeFailed;
 }
 
-Status closeWritten(FileHandle& output) {
+FileStatus closeWritten(FileHandle& output) {
     const bool closed = CloseHandle(output.native) != 0;
     if (!closed) output.error = int(GetLastError());
     faults::handleClosed();
     output.native = INVALID_HANDLE_VALUE;
-    return closed ? Status::ok : Status::writeFailed;
+    return closed ? FileStatus::ok : FileStatus::writeFailed;
 }
 
 namespace {
@@ -363,26 +363,26 @@ bool identifyFile(const char* path, FileIdentity& identity) {
     return true;
 }
 
-Status openSource(const char* path, FileHandle& source) {
+FileStatus openSource(const char* path, FileHandle& source) {
     source.close();
     source.error = 0;
-    if (faults::refuse(faults::Point::open)) return Status::cannotOpen;
+    if (faults::refuse(faults::Point::open)) return FileStatus::cannotOpen;
     // Without waiting: a FIFO would otherwise block the open until a writer came.
     int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         source.error = errno;
-        return source.error == ENXIO ? Status::notRegularFile : Status::cannotOpen;
+        return source.error == ENXIO ? FileStatus::notRegularFile : FileStatus::cannotOpen;
     }
     struct stat info;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        return Status::notRegularFile;
+        return FileStatus::notRegularFile;
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     source.native = fd;
     faults::handleOpened();
-    return Status::ok;
+    return FileStatus::ok;
 }
 
 uint64_t sourceSize(const FileHandle& source) {
@@ -391,7 +391,7 @@ uint64_t sourceSize(const FileHandle& source) {
     return uint64_t(info.st_size);
 }
 
-Status readWhole(FileHandle& source, uint8_t* into, uint32_t size) {
+FileStatus readWhole(FileHandle& source, uint8_t* into, uint32_t size) {
     // A test build may cut the read short, as a file that shrank while open would.
     const uint32_t asked = faults::refuse(faults::Point::read) ? size / 2 : size;
     uint32_t done = 0;
@@ -402,13 +402,13 @@ Status readWhole(FileHandle& source, uint8_t* into, uint32_t size) {
         if (got <= 0) break;
         done += uint32_t(got);
     }
-    return done == size ? Status::ok : Status::readFailed;
+    return done == size ? FileStatus::ok : FileStatus::readFailed;
 }
 
 namespace {
 
-Status createOnSystem(const char* path, size_t namePos, const OutputGuards& guards,
-                      PendingOutput& output) {
+FileStatus createOnSystem(const char* path, size_t namePos, const OutputGuards& guards,
+                          PendingOutput& output) {
     // A file of that name that this user may not write stays, as a read-only file does on
     // Windows; renaming over it would otherwise replace it. A symbolic link is itself
     // replaced by the new file, and what it points to stays as it was.
@@ -416,7 +416,7 @@ Status createOnSystem(const char* path, size_t namePos, const OutputGuards& guar
     if (lstat(path, &existing) == 0 && !S_ISLNK(existing.st_mode) &&
         faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0) {
         output.file.error = errno;
-        return Status::cannotCreate;
+        return FileStatus::cannotCreate;
     }
     return createTemporary(
         path, namePos, uint32_t(getpid()), guards, output,
@@ -432,7 +432,7 @@ Status createOnSystem(const char* path, size_t namePos, const OutputGuards& guar
 
 }  // namespace
 
-Status writeWhole(FileHandle& output, const uint8_t* bytes, uint32_t size) {
+FileStatus writeWhole(FileHandle& output, const uint8_t* bytes, uint32_t size) {
     // A test build may cut the write short, as a full disk would.
     const uint32_t offered = faults::refuse(faults::Point::write) ? size / 2 : size;
     uint32_t done = 0;
@@ -444,31 +444,31 @@ Status writeWhole(FileHandle& output, const uint8_t* bytes, uint32_t size) {
         done += uint32_t(put);
     }
     if (done != size && output.error == 0) output.error = ENOSPC;
-    return done == size ? Status::ok : Status::writeFailed;
+    return done == size ? FileStatus::ok : FileStatus::writeFailed;
 }
 
-Status closeWritten(FileHandle& output) {
+FileStatus closeWritten(FileHandle& output) {
     const bool closed = ::close(output.native) == 0;
     if (!closed) output.error = errno;
     faults::handleClosed();
     output.native = -1;
-    return closed ? Status::ok : Status::writeFailed;
+    return closed ? FileStatus::ok : FileStatus::writeFailed;
 }
 
 #endif
 
-Status createOutput(const char* path, size_t namePos, const FileHandle& source,
-                    const OutputGuards& guards, PendingOutput& output) {
+FileStatus createOutput(const char* path, size_t namePos, const FileHandle& source,
+                        const OutputGuards& guards, PendingOutput& output) {
     output.discard();
     output.file.error = 0;
-    if (faults::refuse(faults::Point::create)) return Status::cannotCreate;
-    if (replacesASource(path, source, guards)) return Status::sameAsSource;
+    if (faults::refuse(faults::Point::create)) return FileStatus::cannotCreate;
+    if (replacesASource(path, source, guards)) return FileStatus::sameAsSource;
     return createOnSystem(path, namePos, guards, output);
 }
 
-Status placeOutput(PendingOutput& output, const char* path) {
-    Status status = closeWritten(output.file);
-    if (status != Status::ok) {
+FileStatus placeOutput(PendingOutput& output, const char* path) {
+    FileStatus status = closeWritten(output.file);
+    if (status != FileStatus::ok) {
         output.discard();
         return status;
     }
@@ -480,8 +480,8 @@ Status placeOutput(PendingOutput& output, const char* path) {
     if (output.temporaries != nullptr) output.temporaries->unlock();
     if (!placed) {
         output.discard();
-        return Status::cannotCreate;
+        return FileStatus::cannotCreate;
     }
     output.temporaryPath.clear();
-    return Status::ok;
+    return FileStatus::ok;
 }

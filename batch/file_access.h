@@ -10,7 +10,18 @@
 #include <string>
 #include <vector>
 
-#include "common/status.h"
+// What became of a file the programs open, read or write. The codec's results are Status.
+enum class FileStatus : uint8_t {
+    ok,
+    cannotOpen,      // the source file could not be opened
+    notRegularFile,  // the source is a folder, a FIFO, a device or a socket
+    emptyFile,       // the source file holds no bytes
+    readFailed,      // the source could not be read whole
+    nameTooLong,     // the output or source path does not fit in kPathSize bytes
+    cannotCreate,    // the output file could not be created
+    sameAsSource,    // the output would replace a file the run reads
+    writeFailed,     // the output could not be written whole (an older file of its name stays)
+};
 
 // The longest path the programs take, NUL included, as the window's open dialog and its
 // working block hold it.
@@ -116,30 +127,30 @@ std::string systemErrorText(int error);
 // Opens an existing file for reading, others may read it too: cannotOpen on failure, and
 // notRegularFile for a folder, a FIFO, a device or a socket (opened without waiting for a
 // writer, so a FIFO never hangs the program).
-Status openSource(const char* path, FileHandle& source);
+FileStatus openSource(const char* path, FileHandle& source);
 
 // The file's size in 64 bits (0 when it cannot be asked).
 uint64_t sourceSize(const FileHandle& source);
 
 // Reads size bytes from the start: readFailed unless all of them arrive.
-Status readWhole(FileHandle& source, uint8_t* into, uint32_t size);
+FileStatus readWhole(FileHandle& source, uint8_t* into, uint32_t size);
 
 // Creates the temporary file for the output at path, whose name starts at namePos, beside it.
 // sameAsSource when path names the open source or one of the run's sources (links followed);
 // cannotCreate when an existing file of that name may not be written, or no temporary file
 // can be made.
-Status createOutput(const char* path, size_t namePos, const FileHandle& source,
-                    const OutputGuards& guards, PendingOutput& output);
+FileStatus createOutput(const char* path, size_t namePos, const FileHandle& source,
+                        const OutputGuards& guards, PendingOutput& output);
 
 // Writes all bytes: writeFailed unless every byte was accepted. The file stays open.
-Status writeWhole(FileHandle& output, const uint8_t* bytes, uint32_t size);
+FileStatus writeWhole(FileHandle& output, const uint8_t* bytes, uint32_t size);
 
 // Closes a written file: writeFailed when the close reports an error (a full disk may only
 // show when the data is flushed).
-Status closeWritten(FileHandle& output);
+FileStatus closeWritten(FileHandle& output);
 
 // Closes the temporary file and renames it over path (an existing file of that name is
 // replaced in one step). writeFailed when the close fails, cannotCreate when the rename is
 // refused (for instance while another program holds the old file open); the temporary file
 // is removed on every failure.
-Status placeOutput(PendingOutput& output, const char* path);
+FileStatus placeOutput(PendingOutput& output, const char* path);

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <vector>
 
+#include "batch/result_text.h"
 #include "codec/g00.h"
 #include "codec/encode.h"
 #include "codec/picture_reader.h"
@@ -19,8 +20,8 @@ PackResult failed(Status status) {
 }
 
 PackResult failedRead(const ConvertResult& read) {
-    PackResult result = failed(read.status);
-    result.systemError = read.systemError;
+    PackResult result;
+    static_cast<ConvertResult&>(result) = read;
     return result;
 }
 
@@ -325,7 +326,7 @@ PackResult packRegionFiles(std::span<const RegionFile> files, const PackOriginal
     for (size_t i = 0; i < files.size(); ++i) {
         const RegionFile& file = files[i];
         auto refuse = [&](PackResult result) {
-            result.file = file.path;
+            result.fileName = file.path;
             result.region = file.region;
             result.regionCount = like.boxes.count;
             image.bytes.release();
@@ -371,7 +372,7 @@ PackResult packRegionFiles(std::span<const RegionFile> files, const PackOriginal
     PackResult result = writeRegionsLike(pictures, like, dropOutside, image);
     if (!result.ok()) {
         for (const RegionFile& file : files)
-            if (file.region == result.region) result.file = file.path;
+            if (file.region == result.region) result.fileName = file.path;
         image.bytes.release();
         image.length = 0;
     }
@@ -391,13 +392,8 @@ uint32_t regionOfFileName(const std::string& fileName, std::string& base) {
 }
 
 std::string packFailureText(const PackResult& result, const std::string& originalName) {
+    if (result.file != FileStatus::ok) return resultText(result, "");
     switch (result.status) {
-    case Status::notG00:
-        return std::string(statusText(result.status)) +
-               printed(" (type %u)", unsigned(result.typeByte));
-    case Status::unsupportedType:
-        return std::string(statusText(result.status)) +
-               printed(" (G00 type %u)", unsigned(result.typeByte));
     case Status::unsupportedPicture:
         switch (result.layerRefusal) {
         case LayerRefusal::notRegion:
@@ -422,7 +418,7 @@ std::string packFailureText(const PackResult& result, const std::string& origina
         return "too large for a G00 picture: make it at most 65,535 pixels wide and high";
     case Status::sizeDiffers:
         if (result.region != kNoRegion)
-            return result.file +
+            return result.fileName +
                    printed(" is %ux%u, region %03u of ", result.width, result.height,
                            result.region) +
                    originalName + printed(" is %ux%u", result.originalWidth, result.originalHeight);
@@ -430,7 +426,7 @@ std::string packFailureText(const PackResult& result, const std::string& origina
                printed(" is %ux%u", result.originalWidth, result.originalHeight);
     case Status::noSuchRegion: {
         const std::string what =
-            !result.layer.empty() ? "layer '" + result.layer + "'" : result.file;
+            !result.layer.empty() ? "layer '" + result.layer + "'" : result.fileName;
         if (result.layerRefusal == LayerRefusal::regionEmpty)
             return what + printed(" gives region %03u, which draws no pixel in ", result.region) +
                    originalName;
@@ -440,7 +436,7 @@ std::string packFailureText(const PackResult& result, const std::string& origina
                printed(" has %u (%03u to %03u)", result.regionCount, 0u, result.regionCount - 1);
     }
     case Status::regionTwice:
-        return (!result.layer.empty() ? "layer '" + result.layer + "'" : result.file) +
+        return (!result.layer.empty() ? "layer '" + result.layer + "'" : result.fileName) +
                printed(" names region %03u, which another %s names too: keep one", result.region,
                        result.layer.empty() ? "file" : "layer");
     case Status::transparencyLost:
@@ -451,7 +447,7 @@ std::string packFailureText(const PackResult& result, const std::string& origina
         if (result.region != kNoRegion) {
             const unsigned long long count = o.count;
             std::string text =
-                (result.file.empty() ? std::string() : result.file + ": ") +
+                (result.fileName.empty() ? std::string() : result.fileName + ": ") +
                 printed("%llu %s outside the parts of region %03u, within (%u, %u) to (%u, %u), ",
                         count, plural(count, "pixel lies", "pixels lie"), result.region, o.left,
                         o.top, o.right, o.bottom) +
@@ -477,9 +473,6 @@ std::string packFailureText(const PackResult& result, const std::string& origina
                where + ", where " + originalName +
                " shows nothing: make them transparent, or keep the picture inside the parts";
     }
-    default: break;
+    default: return resultText(result, "");
     }
-    std::string text = statusText(result.status);
-    if (result.systemError != 0) text += ": " + systemErrorText(result.systemError);
-    return text;
 }

@@ -14,10 +14,9 @@
 // Why a layer of a layered PSD cannot be packed, beyond the Status.
 enum class LayerRefusal : uint8_t { none, notRegion, opacity, blendMode, regionEmpty };
 
-struct PackResult {
-    Status status = Status::ok;
-    int systemError = 0;             // the system's code behind a failed open or read
-    uint8_t typeByte = 0;            // the original's, for notG00 and unsupportedType
+// The original's type byte for notG00 and unsupportedType, and the files' failures, as a
+// conversion gives them; and what a refusal to pack names.
+struct PackResult : ConvertResult {
     PictureFacts picture;            // what the reader told of the picture (its limit, its layers)
     uint32_t width = 0, height = 0;  // sizeDiffers: the picture's
     uint32_t originalWidth = 0, originalHeight = 0;  // sizeDiffers: the original's
@@ -26,14 +25,13 @@ struct PackResult {
                                // original's and the pixels outside would not show anyway
     // Pictures region by region: the layer or file a refusal names, and the region concerned.
     std::string layer;
-    std::string file;
+    std::string fileName;
     uint32_t region = kNoRegion;
     uint32_t regionCount = 0;     // noSuchRegion: the original's
     uint32_t outsideRegions = 0;  // pixelsOutside by region: how many regions have some
     LayerRefusal layerRefusal = LayerRefusal::none;
     uint32_t layerValue = 0;  // the opacity or the blend mode's key a refusal names
     bool unchanged = false;   // the file written holds the original's data as it was
-    bool ok() const { return status == Status::ok; }
 };
 
 // The G00 file a run packs like, read once and kept open for the run, so that nothing

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "batch/folder_walk.h"
+#include "batch/result_text.h"
 
 bool applyRunOption(int code, const char* value, RunOptions& options, std::string& error) {
     switch (code) {
@@ -129,19 +130,6 @@ bool listJobs(const RunOptions& options, std::span<const char* const> extensions
     }
     dropRepeats(jobs);
     return true;
-}
-
-std::string resultText(const ConvertResult& result, const std::string& output) {
-    std::string text = statusText(result.status);
-    if (result.status == Status::notG00 || result.status == Status::unsupportedType)
-        text += std::string(result.status == Status::unsupportedType ? " (G00 type " : " (type ") +
-                std::to_string(result.typeByte) + ")";
-    const bool outputSide = result.status == Status::cannotCreate ||
-                            result.status == Status::writeFailed ||
-                            result.status == Status::sameAsSource;
-    if (outputSide && !output.empty()) text += ": " + output;
-    if (result.systemError != 0) text += ": " + systemErrorText(result.systemError);
-    return text;
 }
 
 bool OutputWriter::finish(const Job& job, const std::string& failure, EncodedImage& image) {

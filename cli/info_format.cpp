@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "batch/result_text.h"
+
 namespace {
 
 std::string number(uint64_t value) { return std::to_string(value); }
@@ -74,9 +76,9 @@ std::string boxText(const RegionBox& box) {
 
 }  // namespace
 
-std::string statusKey(Status status) {
+std::string resultKey(const ConvertResult& result) {
     std::string key;
-    for (const char* c = statusName(status); *c != '\0'; ++c) {
+    for (const char* c = resultName(result); *c != '\0'; ++c) {
         if (std::isupper(static_cast<unsigned char>(*c))) {
             key += '_';
             key += char(std::tolower(static_cast<unsigned char>(*c)));
@@ -135,8 +137,8 @@ std::string infoText(const FileInfo& info) {
                         "\n";
         }
     }
-    text += "  result: " +
-            (info.result == Status::ok ? std::string("converts") : "fails: " + info.reason) + "\n";
+    text += "  result: " + (info.result.ok() ? std::string("converts") : "fails: " + info.reason) +
+            "\n";
     return text;
 }
 
@@ -185,8 +187,7 @@ std::string infoJson(const FileInfo& info) {
                                     ", \"height\": " + number(uint64_t(e.box.height)) + "}";
         json += "}";
     }
-    json += "], \"result\": " + quoted(statusKey(info.result));
-    json +=
-        ", \"reason\": " + (info.result == Status::ok ? std::string("null") : quoted(info.reason));
+    json += "], \"result\": " + quoted(resultKey(info.result));
+    json += ", \"reason\": " + (info.result.ok() ? std::string("null") : quoted(info.reason));
     return json + "}";
 }

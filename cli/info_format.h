@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "batch/convert_file.h"
 #include "codec/g00_inspect.h"
 
 struct FileInfo {
@@ -11,12 +12,12 @@ struct FileInfo {
     bool sizeKnown = false;  // the file was opened: description.fileSize holds its size
     bool read = false;       // false: the file could not be read, the rest is empty
     G00Description description;
-    Status result = Status::ok;  // of reading, or of the conversion
-    std::string reason;          // the failure as a conversion reports it; empty when ok
+    ConvertResult result;  // of reading, or of the conversion
+    std::string reason;    // the failure as a conversion reports it; empty when ok
 };
 
 std::string infoText(const FileInfo& info);
 std::string infoJson(const FileInfo& info);  // one object, no trailing newline
 
-// The Status's name in snake_case ("damaged_parts").
-std::string statusKey(Status status);
+// The result's name in snake_case ("damaged_parts").
+std::string resultKey(const ConvertResult& result);

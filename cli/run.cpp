@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "batch/convert_file.h"
+#include "batch/result_text.h"
 #include "cli/file_run.h"
 #include "cli/info_format.h"
 #include "cli/ordered_run.h"
@@ -60,7 +61,7 @@ FileInfo inspectFile(const Job& job, const CliOptions& options) {
     info.file = job.source;
     ConvertResult result;
     if (job.refusal != nullptr) {
-        info.result = Status::notRegularFile;
+        info.result.file = FileStatus::notRegularFile;
         info.reason = job.refusal;
         return info;
     }
@@ -75,7 +76,7 @@ FileInfo inspectFile(const Job& job, const CliOptions& options) {
         info.description = describeG00(file.span().first(size_t(size)), options.maxPixels);
         result = ConvertResult{info.description.result, info.description.type};
     }
-    info.result = result.status;
+    info.result = result;
     if (!result.ok()) info.reason = describe(result, options);
     return info;
 }
@@ -90,7 +91,7 @@ int runInspection(const CliOptions& options) {
     if (options.json) std::fputs("[", stdout);
     for (size_t i = 0; i < jobs.size(); ++i) {
         const FileInfo info = inspectFile(jobs[i], options);
-        allConvert = allConvert && info.result == Status::ok;
+        allConvert = allConvert && info.result.ok();
         if (options.json)
             std::printf("%s\n  %s", i == 0 ? "" : ",", infoJson(info).c_str());
         else

@@ -1,14 +1,10 @@
-// The outcome of decoding, writing or converting one file.
+// What the codec gives for the bytes it decodes, reads or writes.
 #pragma once
 
 #include <cstdint>
 
 enum class Status : uint8_t {
     ok,
-    cannotOpen,          // the source file could not be opened
-    notRegularFile,      // the source is a folder, a FIFO, a device or a socket
-    emptyFile,           // the source file holds no bytes
-    readFailed,          // the source could not be read whole
     notG00,              // the type byte is no G00 type
     unsupportedType,     // a G00 type this program does not convert (type 1)
     emptyPicture,        // width or height is 0
@@ -18,10 +14,6 @@ enum class Status : uint8_t {
     truncated,           // the file ends before the data its header announces
     damagedStream,       // the compressed data overruns its output or copies from before its start
     damagedParts,        // the part table points outside the decompressed data
-    nameTooLong,         // the output or source path does not fit in 260 bytes
-    cannotCreate,        // the output file could not be created
-    sameAsSource,        // the output would replace a file the run reads
-    writeFailed,         // the output could not be written whole (an older file of its name stays)
     notPicture,          // the file is neither a PNG, a BMP nor a PSD picture
     pictureTooLarge,     // wider or taller than the 65,535 pixels a G00 header can hold
     unsupportedPicture,  // a kind of picture the readers do not take (depth, mode, compression)
@@ -36,8 +28,5 @@ enum class Status : uint8_t {
     tooManyRegions,      // more than the 256 regions a region-based file can hold
 };
 
-// A short English text for the command line; the window shows one message for any failure.
-const char* statusText(Status status);
-// The value's name as written in the code ("damagedParts"; "empty" for emptyFile), for test
-// expectations, logs and the --info --json result.
+// The value's name as written in the code ("damagedParts"), for test expectations and logs.
 const char* statusName(Status status);

@@ -235,7 +235,7 @@ TEST_F(ConvertTest, SeveralOutputsArePutInPlaceOnlyWhenAllAreWritten) {
     faults::arm(faults::Point::write, 2);  // the second output's write falls short
     ConvertResult result = placeImages(outputs, none, {}, failedAt);
     faults::disarm();
-    EXPECT_EQ(result.status, Status::writeFailed);
+    EXPECT_EQ(result.file, FileStatus::writeFailed);
     EXPECT_EQ(failedAt, 1u);
     EXPECT_EQ(readFile(a), older) << "nothing is put in place before every output is written";
     EXPECT_EQ(readFile(b), older);
@@ -289,7 +289,6 @@ TEST_F(ConvertTest, EveryFailureLeavesNoOutput) {
     std::vector<uint8_t> cut = fixtures::fullFrame(8, 8);
     cut.resize(cut.size() - 10);
     const Case cases[] = {
-        {"empty.g00", {}, Status::emptyFile},
         {"type1.g00", typeOne, Status::unsupportedType},
         {"type7.g00", {7, 1, 0, 1, 0}, Status::notG00},
         // Header bytes a short file lacks read as the 0xFF marker in the first four, else 0.
@@ -309,21 +308,22 @@ TEST_F(ConvertTest, EveryFailureLeavesNoOutput) {
             EXPECT_EQ(result.typeByte, c.bytes[0]);
         }
     }
-    EXPECT_EQ(convert(root / "missing.g00").status, Status::cannotOpen);
-    EXPECT_EQ(convert(root).status, Status::notRegularFile);  // a folder
+    EXPECT_EQ(convert(source("empty.g00", {})).file, FileStatus::emptyFile);
+    EXPECT_EQ(convert(root / "missing.g00").file, FileStatus::cannotOpen);
+    EXPECT_EQ(convert(root).file, FileStatus::notRegularFile);  // a folder
     EXPECT_TRUE(fs::is_empty(root / "out"));
 
     setFolder(root / "no-such-folder");
-    EXPECT_EQ(convert(source("ok.g00", fixtures::fullFrame(2, 2))).status, Status::cannotCreate);
+    EXPECT_EQ(convert(source("ok.g00", fixtures::fullFrame(2, 2))).file, FileStatus::cannotCreate);
     EXPECT_FALSE(fs::exists(root / "no-such-folder"));
 }
 
 TEST_F(ConvertTest, ShortReadAndFailedWriteAreFailures) {
     fs::path file = source("pic.g00", fixtures::fullFrame(4, 4));
     faults::arm(faults::Point::read, 1);
-    EXPECT_EQ(convert(file).status, Status::readFailed);
+    EXPECT_EQ(convert(file).file, FileStatus::readFailed);
     faults::arm(faults::Point::write, 1);
-    EXPECT_EQ(convert(file).status, Status::writeFailed);
+    EXPECT_EQ(convert(file).file, FileStatus::writeFailed);
     EXPECT_FALSE(fs::exists(root / "out" / "pic.bmp"));  // the partial output was removed
     faults::arm(faults::Point::allocation, 2);           // the Canvas
     EXPECT_EQ(convert(file).status, Status::outOfMemory);
@@ -351,7 +351,7 @@ TEST_F(ConvertTest, NeverReplacesItsOwnSource) {
     std::vector<uint8_t> full = fixtures::fullFrame(5, 5);
     fs::path file = source("pic.bmp", full);
     setFolder(root);
-    EXPECT_EQ(convert(file).status, Status::sameAsSource);
+    EXPECT_EQ(convert(file).file, FileStatus::sameAsSource);
     EXPECT_EQ(readFile(file), full);
     // The same file under another name: a link, or on Windows a second name of the file.
 #ifdef _WIN32
@@ -360,7 +360,7 @@ TEST_F(ConvertTest, NeverReplacesItsOwnSource) {
     fs::create_symlink(file, root / "out" / "pic.bmp");
 #endif
     setFolder(root / "out");
-    EXPECT_EQ(convert(file).status, Status::sameAsSource);
+    EXPECT_EQ(convert(file).file, FileStatus::sameAsSource);
     EXPECT_EQ(readFile(file), full);
 }
 
@@ -373,7 +373,7 @@ TEST_F(ConvertTest, AnOutputAnotherProgramHoldsOpenStaysAsItWas) {
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     const ConvertResult result = convert(source("pic.g00", fixtures::fullFrame(4, 4)));
     CloseHandle(held);
-    EXPECT_EQ(result.status, Status::cannotCreate);
+    EXPECT_EQ(result.file, FileStatus::cannotCreate);
     EXPECT_NE(result.systemError, 0);
     EXPECT_EQ(readFile(root / "out" / "pic.bmp"), older);
     EXPECT_EQ(std::distance(fs::directory_iterator(root / "out"), fs::directory_iterator()), 1);
@@ -413,8 +413,8 @@ TEST_F(ConvertTest, PathsThatDoNotFitFailBeforeAnythingIsWritten) {
     EXPECT_EQ(folder[259], '\\');
     EXPECT_EQ(
         convertFile(file.string().c_str(), folder, kPathSize, "picture.g00", BuiltInFormat::psd)
-            .status,
-        Status::nameTooLong);
+            .file,
+        FileStatus::nameTooLong);
 }
 
 TEST(OutputFolder, AppendsASeparatorByCharacters) {
@@ -571,7 +571,7 @@ TEST_F(ConvertTest, BatchNeverReplacesOneOfItsSources) {
         setFolder(root);
         ASSERT_NO_FATAL_FAILURE(prepareBatch(list, 2, sourcePath, job));
         RecordingView view;
-        EXPECT_EQ(runBatch(job, view).status, Status::sameAsSource);
+        EXPECT_EQ(runBatch(job, view).file, FileStatus::sameAsSource);
         EXPECT_EQ(view.paths.size(), 1u);
         EXPECT_EQ(readFile(root / "a.bmp"), second);
     }

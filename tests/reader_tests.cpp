@@ -253,7 +253,7 @@ TEST(PngReader, RefusalsEachWithItsReason) {
     };
     for (const auto& c : cases) {
         Read read = readFile(c.file);
-        EXPECT_EQ(read.result.status, c.status) << c.what << ": " << statusText(read.result.status);
+        EXPECT_EQ(read.result.status, c.status) << c.what << ": " << statusName(read.result.status);
         if (c.status != Status::ok) {
             EXPECT_TRUE(read.canvas.pixels.empty()) << c.what;
         }
@@ -367,7 +367,7 @@ TEST(BmpReader, RefusalsEachWithItsReason) {
     };
     for (const auto& c : cases) {
         const PictureRead read = readFile(c.file).result;
-        EXPECT_EQ(read.status, c.status) << c.what << ": " << statusText(read.status);
+        EXPECT_EQ(read.status, c.status) << c.what << ": " << statusName(read.status);
         EXPECT_EQ(read.format, PictureFormat::bmp) << c.what;
         EXPECT_EQ(read.limit, c.limit) << c.what;
         if (c.limit == PictureLimit::depth) {
@@ -470,7 +470,7 @@ TEST(PsdReader, OneLayerAtItsPlaceOrTheMergedImage) {
     for (const auto& c : cases) {
         Read read = readFile(writePsdFile(c.document));
         ASSERT_EQ(read.result.status, Status::ok)
-            << c.what << ": " << statusText(read.result.status);
+            << c.what << ": " << statusName(read.result.status);
         EXPECT_EQ(read.canvas.width, 10u) << c.what;
         EXPECT_EQ(read.bytes(), c.expected) << c.what;
     }
@@ -529,7 +529,7 @@ TEST(PsdReader, RefusalsEachWithItsReason) {
     };
     for (const auto& c : cases) {
         Read read = readFile(c.file);
-        EXPECT_EQ(read.result.status, c.status) << c.what << ": " << statusText(read.result.status);
+        EXPECT_EQ(read.result.status, c.status) << c.what << ": " << statusName(read.result.status);
         EXPECT_EQ(read.result.format, PictureFormat::psd) << c.what;
         if (c.status == Status::severalLayers) {
             EXPECT_EQ(read.result.layerCount, c.layers) << c.what;
@@ -565,7 +565,7 @@ TEST(PsdReader, ZipChannelsWithAndWithoutPrediction) {
         d.layers.push_back(layer);
         d.merged = psdChannelBlock(Bytes(3 * 16 * 12, 9), 36, 16, false);
         Read read = readFile(writePsdFile(d));
-        ASSERT_EQ(read.result.status, Status::ok) << statusText(read.result.status);
+        ASSERT_EQ(read.result.status, Status::ok) << statusName(read.result.status);
         Bytes expected(16 * 12 * 4, 0);
         for (uint32_t y = 0; y < 9; ++y)
             std::memcpy(&expected[((y + 2) * 16 + 1) * 4], picture.at(0, y), 13 * 4);
@@ -583,7 +583,7 @@ TEST(PsdReader, ZipChannelsWithAndWithoutPrediction) {
         }
         merged.merged = psdZipChannelBlock(planes, 45, 13, compression == 3);
         read = readFile(writePsdFile(merged));
-        ASSERT_EQ(read.result.status, Status::ok) << statusText(read.result.status);
+        ASSERT_EQ(read.result.status, Status::ok) << statusName(read.result.status);
         EXPECT_EQ(read.bytes(), picture.bgra);
     }
 
@@ -620,7 +620,7 @@ TEST(PsdReader, ZipChannelsWithAndWithoutPrediction) {
     };
     for (const auto& c : cases) {
         Read read = readFile(c.file);
-        EXPECT_EQ(read.result.status, c.status) << c.what << ": " << statusText(read.result.status);
+        EXPECT_EQ(read.result.status, c.status) << c.what << ": " << statusName(read.result.status);
         EXPECT_TRUE(read.canvas.pixels.empty()) << c.what;
     }
     PsdDocument zipLayer = oneLayerDocument(picture, true);

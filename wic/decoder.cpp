@@ -19,7 +19,6 @@ HRESULT resultOf(Status status) {
     case Status::tooLarge:
     case Status::tooManyPixels: return WINCODEC_ERR_IMAGESIZEOUTOFRANGE;
     case Status::outOfMemory: return E_OUTOFMEMORY;
-    case Status::emptyFile:
     case Status::truncated: return WINCODEC_ERR_STREAMREAD;
     default: return WINCODEC_ERR_BADIMAGE;
     }
@@ -31,7 +30,7 @@ HRESULT readStream(IStream* stream, ByteBuffer& file) {
     STATSTG stat = {};
     HRESULT hr = stream->Stat(&stat, STATFLAG_NONAME);
     if (FAILED(hr)) return hr;
-    if (stat.cbSize.QuadPart == 0) return resultOf(Status::emptyFile);
+    if (stat.cbSize.QuadPart == 0) return WINCODEC_ERR_STREAMREAD;
     if (stat.cbSize.QuadPart > kMaxBlockSize) return resultOf(Status::tooLarge);
     ULARGE_INTEGER position = {};
     hr = stream->Seek({}, STREAM_SEEK_CUR, &position);

@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     Canvas canvas;
     const PictureRead read = readPicture(file, work, canvas);
     if (!read.ok()) {
-        std::printf("%s\n", statusText(read.status));
+        std::printf("%s\n", statusName(read.status));
         return 1;
     }
     std::vector<uint8_t> rgba(canvas.pixels.data(), canvas.pixels.data() + canvas.pixels.size());
