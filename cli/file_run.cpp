@@ -232,7 +232,7 @@ bool FileRun::start(int& status, const std::vector<std::string>& alsoRead) {
         status = 1;
         return false;
     }
-    Reporter walking(program_, verb_, options_.quiet, false, 0);
+    Reporter walking(program_, verb_, options_.verbosity(), 0);
     if (!listJobs(options_, extensions_, jobs_, walking)) {
         status = 1;
         return false;
@@ -241,14 +241,14 @@ bool FileRun::start(int& status, const std::vector<std::string>& alsoRead) {
     // No output may replace a file the run reads, under any name.
     for (const Job& job : jobs_) sources_.add(job.source.c_str());
     for (const std::string& path : alsoRead) sources_.add(path.c_str());
-    reporter_.emplace(program_, verb_, options_.quiet, options_.verbose, jobs_.size());
+    reporter_.emplace(program_, verb_, options_.verbosity(), jobs_.size());
     writer_.emplace(options_, guards_, *reporter_);
     return true;
 }
 
 void FileRun::regroup(std::vector<Job> jobs) {
     jobs_ = std::move(jobs);
-    reporter_.emplace(program_, verb_, options_.quiet, options_.verbose, jobs_.size());
+    reporter_.emplace(program_, verb_, options_.verbosity(), jobs_.size());
     writer_.emplace(options_, guards_, *reporter_);
 }
 

@@ -22,6 +22,9 @@ struct RunOptions {
     bool noClobber = false;    // -n: existing outputs are left alone
     bool quiet = false;        // -q: only errors
     bool verbose = false;      // -v: every file written
+    Verbosity verbosity() const {
+        return quiet ? Verbosity::quiet : verbose ? Verbosity::verbose : Verbosity::normal;
+    }
     bool help = false;
     bool version = false;
     unsigned jobs = 0;  // -j N: files made at once; 0 means one per processor
@@ -54,11 +57,6 @@ struct Job {
 // run (without -k).
 bool listJobs(const RunOptions& options, std::span<const char* const> extensions,
               std::vector<Job>& jobs, Reporter& reporter);
-
-// The words for a failed conversion or output: the program's text (with the type byte of a
-// file that is no G00 picture), the output for failures on that side, and the system's words
-// where the system refused.
-std::string resultText(const ConvertResult& result, const std::string& output);
 
 // The writing side of a run, one file after another in the order of the command line, so the
 // results are those of a one-by-one run whatever the order of the work: the later of two files

@@ -37,13 +37,12 @@ std::string progressLine(size_t finished, size_t total, size_t width) {
     return line;
 }
 
-Reporter::Reporter(const char* program, const char* verb, bool quiet, bool verbose, size_t total)
+Reporter::Reporter(const char* program, const char* verb, Verbosity verbosity, size_t total)
     : program_(program),
       verb_(verb),
       total_(total),
-      quiet_(quiet),
-      verbose_(verbose),
-      bar_(!quiet && total > 1 && terminalWidth() > 0) {}
+      verbosity_(verbosity),
+      bar_(verbosity != Verbosity::quiet && total > 1 && terminalWidth() > 0) {}
 
 void Reporter::failed(const std::string& file, const std::string& reason) {
     clearBar();
@@ -54,7 +53,7 @@ void Reporter::failed(const std::string& file, const std::string& reason) {
 }
 
 void Reporter::notice(const std::string& text) {
-    if (quiet_) return;
+    if (verbosity_ == Verbosity::quiet) return;
     clearBar();
     std::fprintf(stderr, "%s: %s\n", program_, text.c_str());
     drawBar();
@@ -63,7 +62,7 @@ void Reporter::notice(const std::string& text) {
 void Reporter::written(const std::string& source, const std::string& output) {
     ++outputsWritten_;
     fileWrote_ = true;
-    if (!verbose_ || quiet_) return;
+    if (verbosity_ != Verbosity::verbose) return;
     clearBar();
     std::printf("%s -> %s\n", source.c_str(), output.c_str());
     std::fflush(stdout);
@@ -90,7 +89,7 @@ void Reporter::done() {
 
 void Reporter::summary(const std::string& folder) {
     clearBar();
-    if (quiet_) return;
+    if (verbosity_ == Verbosity::quiet) return;
     // Files and outputs are each counted as they happen, never one from the other.
     std::printf("%s %zu of %zu file%s into %s", verb_, converted_, total_, total_ == 1 ? "" : "s",
                 folder.c_str());

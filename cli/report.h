@@ -6,11 +6,18 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+
+enum class Verbosity : uint8_t {
+    quiet,    // failures only
+    normal,   // notices, the progress bar and the summary too
+    verbose,  // and every file written
+};
 
 class Reporter {
 public:
-    Reporter(const char* program, const char* verb, bool quiet, bool verbose, size_t total);
+    Reporter(const char* program, const char* verb, Verbosity verbosity, size_t total);
 
     // Each of these is counted for the file being finished, until done().
     void failed(const std::string& file, const std::string& reason);  // counts a failure
@@ -42,8 +49,7 @@ private:
     bool fileWrote_ = false;
     bool fileLeftAlone_ = false;
     size_t drawn_ = 0;  // characters of the bar now on the terminal
-    bool quiet_;
-    bool verbose_;
+    Verbosity verbosity_;
     bool bar_;
 };
 

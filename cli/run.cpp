@@ -85,7 +85,7 @@ FileInfo inspectFile(const Job& job, const CliOptions& options) {
 
 int runInspection(const CliOptions& options) {
     std::vector<Job> jobs;
-    Reporter walking("tavimore-cli", "converted", options.quiet, false, 0);
+    Reporter walking("tavimore-cli", "converted", options.verbosity(), 0);
     const bool complete = listJobs(options, kG00Extensions, jobs, walking);
     bool allConvert = complete && walking.failures() == 0;
     if (options.json) std::fputs("[", stdout);
