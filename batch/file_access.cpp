@@ -7,7 +7,7 @@
 #include "common/fault_injection.h"
 
 #ifdef _WIN32
-#include <windows.h>
+#include "batch/system_paths.h"
 #else
 #include <cerrno>
 #include <fcntl.h>
@@ -53,7 +53,9 @@ void TemporaryFiles::drop(const std::string& path) {
 
 namespace {
 
+#ifndef _WIN32
 void removeFile(const char* path);
+#endif
 
 // The temporary name takes the place of the output's own name in the same folder and is never
 // longer than it (but at least 2 characters), so that any output path that fits the window's
@@ -138,56 +140,7 @@ void FileHandle::close() {
     native = INVALID_HANDLE_VALUE;
 }
 
-#ifdef TAVIMORE_UTF8_PATHS
-std::wstring systemPath(const char* path) {
-    const int units = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
-    if (units <= 0) return std::wstring();
-    std::wstring given(size_t(units), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, path, -1, given.data(), units);
-    given.pop_back();  // the terminating NUL
-    const DWORD needed = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) return given;
-    std::wstring full(needed, L'\0');
-    const DWORD length = GetFullPathNameW(given.c_str(), needed, full.data(), nullptr);
-    if (length == 0 || length >= needed) return given;
-    full.resize(length);
-    // Devices ("\\.\NUL") and paths already in the long form stay as they are.
-    if (full.starts_with(L"\\\\?\\") || full.starts_with(L"\\\\.\\")) return full;
-    if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC" + full.substr(1);
-    return L"\\\\?\\" + full;
-}
-#endif
-
 namespace {
-
-#ifdef TAVIMORE_UTF8_PATHS
-
-HANDLE openFile(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
-    return CreateFileW(systemPath(path).c_str(), access, share, nullptr, disposition, flags,
-                       nullptr);
-}
-
-DWORD fileAttributes(const char* path) { return GetFileAttributesW(systemPath(path).c_str()); }
-
-void removeFile(const char* path) { DeleteFileW(systemPath(path).c_str()); }
-
-bool moveOver(const char* from, const char* to) {
-    return MoveFileExW(systemPath(from).c_str(), systemPath(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING) != 0;
-}
-#else
-HANDLE openFile(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
-    return CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
-}
-
-DWORD fileAttributes(const char* path) { return GetFileAttributesA(path); }
-
-void removeFile(const char* path) { DeleteFileA(path); }
-
-bool moveOver(const char* from, const char* to) {
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
-}
-#endif
 
 bool identifyHandle(HANDLE handle, FileIdentity& identity) {
     BY_HANDLE_FILE_INFORMATION info;

@@ -114,13 +114,6 @@ public:
     TemporaryFiles* temporaries = nullptr;
 };
 
-#if defined(_WIN32) && defined(TAVIMORE_UTF8_PATHS)
-// The console programs' paths are UTF-8, handed to the system as wide text in the "\\?\" form
-// of the full path, so that neither the code page nor 260 characters limit them. The window
-// is built without this and keeps the code page's functions and its 260-byte paths.
-std::wstring systemPath(const char* path);
-#endif
-
 // The system's own words for an error code ("No such file or directory"), UTF-8.
 std::string systemErrorText(int error);
 

@@ -6,14 +6,15 @@
 #include <system_error>
 
 #include "batch/file_access.h"
+#include "batch/system_paths.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 fs::path pathOf(const std::string& utf8) {
-#if defined(_WIN32) && defined(TAVIMORE_UTF8_PATHS)
-    return fs::path(systemPath(utf8.c_str()));
+#ifdef _WIN32
+    return folderPath(utf8);
 #else
     return fs::path(std::u8string(utf8.begin(), utf8.end()));
 #endif

@@ -2,7 +2,7 @@
 // the wildcards in them expanded, as Windows programs do, since cmd and PowerShell pass "*.png"
 // as it is) and a console is switched to UTF-8 while the program runs; on Linux, main's
 // arguments as they are. Every path inside is UTF-8, opened through the wide functions on
-// Windows (batch's tavimore_batch_utf8), so names work whatever the code page and beyond 260
+// Windows (batch/system_paths.h), so names work whatever the code page and beyond 260
 // characters.
 #pragma once
 
