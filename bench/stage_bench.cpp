@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "codec/bmp.h"
 #include "codec/g00.h"
+#include "codec/internal/bmp_write.h"
 #include "codec/internal/g00_stream.h"
 #include "codec/internal/lz.h"
 #include "codec/internal/lz_encoder.h"

@@ -16,8 +16,9 @@ struct Encoded {
     uint32_t length = 0;
 };
 
-// obtainBlock's refusals, or outOfMemory when the writer finds its block too small. The PSD
-// is packed in two tasks at once when parallel allows it (see writePsd).
+// A 24-bit uncompressed Windows BMP (rows stored bottom-up, alpha dropped) and a PSD:
+// obtainBlock's refusals, or outOfMemory when the writer finds its block too small. The PSD is
+// packed in two tasks at once when parallel allows it (see writePsd).
 Status encodeBmp(const Canvas& canvas, Encoded& out);
 Status encodePsd(const Canvas& canvas, const Parallel& parallel, Encoded& out);
 

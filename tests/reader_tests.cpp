@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "codec/bmp.h"
+#include "codec/internal/bmp_write.h"
 #include "codec/picture_reader.h"
 #include "codec/png_reader.h"
 #include "codec/psd.h"

@@ -13,10 +13,10 @@
 #include <cstring>
 #include <vector>
 
-#include "codec/bmp.h"
 #include "codec/g00.h"
 #include "codec/g00_regions.h"
 #include "codec/g00_write.h"
+#include "codec/internal/bmp_write.h"
 #include "codec/internal/packbits.h"
 #include "codec/png.h"
 #include "codec/psd.h"

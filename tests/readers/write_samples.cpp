@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "codec/bmp.h"
+#include "codec/internal/bmp_write.h"
 #include "codec/png.h"
 #include "codec/psd.h"
 #include "common/canvas.h"
