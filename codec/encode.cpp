@@ -7,7 +7,7 @@
 #include "codec/internal/g00_layout.h"
 #include "codec/g00.h"
 #include "codec/g00_regions.h"
-#include "codec/psd.h"
+#include "codec/internal/psd_write.h"
 
 namespace {
 

@@ -16,9 +16,11 @@ struct Encoded {
     uint32_t length = 0;
 };
 
-// A 24-bit uncompressed Windows BMP (rows stored bottom-up, alpha dropped) and a PSD:
-// obtainBlock's refusals, or outOfMemory when the writer finds its block too small. The PSD is
-// packed in two tasks at once when parallel allows it (see writePsd).
+// A 24-bit uncompressed Windows BMP (rows stored bottom-up, alpha dropped), and a layered
+// Photoshop file: an 8-bit RGB document with one layer carrying the Canvas colours and
+// transparency, and a merged image of the Canvas flattened on white with its alpha, packed in
+// two tasks at once when parallel allows it (the bytes the same either way). obtainBlock's
+// refusals, or outOfMemory when the writer finds its block too small.
 Status encodeBmp(const Canvas& canvas, Encoded& out);
 Status encodePsd(const Canvas& canvas, const Parallel& parallel, Encoded& out);
 

@@ -12,7 +12,7 @@
 #include "codec/g00.h"
 #include "codec/g00_regions.h"
 #include "codec/internal/bmp_write.h"
-#include "codec/psd.h"
+#include "codec/internal/psd_write.h"
 #include "common/bytes.h"
 #include "common/fault_injection.h"
 #include "app/work_memory.h"

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "codec/internal/bmp_write.h"
+#include "codec/internal/psd_write.h"
 #include "codec/picture_reader.h"
 #include "codec/png_reader.h"
-#include "codec/psd.h"
 #include "common/bytes.h"
 #include "tests/test_support.h"
 #include "tools/picture_files.h"

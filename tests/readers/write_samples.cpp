@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "codec/internal/bmp_write.h"
+#include "codec/internal/psd_write.h"
 #include "codec/png.h"
-#include "codec/psd.h"
 #include "common/canvas.h"
 
 namespace {
