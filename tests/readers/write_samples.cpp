@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "codec/internal/bmp_write.h"
+#include "codec/internal/png_write.h"
 #include "codec/internal/psd_write.h"
-#include "codec/png.h"
 #include "common/canvas.h"
 
 namespace {
