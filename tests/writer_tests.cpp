@@ -15,8 +15,8 @@
 
 #include "codec/g00.h"
 #include "codec/g00_regions.h"
-#include "codec/g00_write.h"
 #include "codec/internal/bmp_write.h"
+#include "codec/internal/g00_write.h"
 #include "codec/internal/packbits.h"
 #include "codec/internal/png_write.h"
 #include "codec/internal/psd_write.h"
