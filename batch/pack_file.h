@@ -7,8 +7,8 @@
 #include <string>
 
 #include "batch/convert_file.h"
+#include "codec/encode.h"
 #include "codec/g00_regions.h"
-#include "codec/g00_write.h"
 #include "codec/picture_facts.h"
 
 // Why a layer of a layered PSD cannot be packed, beyond the Status.

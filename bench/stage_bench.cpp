@@ -20,14 +20,14 @@
 #include <string>
 #include <vector>
 
-#include "codec/bmp.h"
 #include "codec/g00.h"
+#include "codec/internal/bmp_write.h"
 #include "codec/internal/g00_stream.h"
 #include "codec/internal/lz.h"
 #include "codec/internal/lz_encoder.h"
 #include "codec/internal/packbits.h"
-#include "codec/png.h"
-#include "codec/psd.h"
+#include "codec/internal/png_write.h"
+#include "codec/internal/psd_write.h"
 #include "common/bytes.h"
 #include "common/canvas.h"
 #include "tools/g00_encoder.h"

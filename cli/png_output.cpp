@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "codec/png.h"
+#include "codec/encode.h"
 
 namespace {
 

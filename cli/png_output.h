@@ -5,5 +5,5 @@
 #include "common/canvas.h"
 
 // An ImageWriter: region-based pictures become RGBA PNG, full-frame ones RGB PNG. The file is
-// byte for byte what writePng gives, however many threads there are.
+// byte for byte the same however many threads there are.
 Status writePngImage(const Canvas& canvas, G00Layout layout, EncodedImage& image);

@@ -6,7 +6,7 @@
 
 // Writes the PSD of the Canvas, its two halves (the layer's blocks, the merged image's colour
 // rows) packed at once when threads is 2 or more; one thread packs it in place. The file is
-// byte for byte what writePsd gives, however many threads there are.
+// byte for byte the same however many threads there are.
 Status writePsdOnThreads(const Canvas& canvas, unsigned threads, EncodedImage& image);
 
 // An ImageWriter for the built-in formats that may pack a PSD on threads threads: PSD for

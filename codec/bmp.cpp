@@ -1,4 +1,4 @@
-#include "codec/bmp.h"
+#include "codec/internal/bmp_write.h"
 
 #include <emmintrin.h>
 

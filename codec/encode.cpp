@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <vector>
 
-#include "codec/bmp.h"
-#include "codec/internal/g00_layout.h"
 #include "codec/g00.h"
 #include "codec/g00_regions.h"
-#include "codec/psd.h"
+#include "codec/internal/bmp_write.h"
+#include "codec/internal/g00_layout.h"
+#include "codec/internal/g00_write.h"
+#include "codec/internal/psd_write.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "codec/g00_write.h"
+#include "codec/internal/g00_write.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "codec/png.h"
+#include "codec/internal/png_write.h"
 
 #include <emmintrin.h>
 #include <zlib.h>

@@ -1,4 +1,4 @@
-#include "codec/psd.h"
+#include "codec/internal/psd_write.h"
 
 #include <emmintrin.h>
 

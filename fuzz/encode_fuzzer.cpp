@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "codec/g00.h"
-#include "codec/g00_write.h"
+#include "codec/internal/g00_write.h"
 #include "codec/internal/lz.h"
 #include "codec/internal/lz_encoder.h"
 #include "common/byte_buffer.h"

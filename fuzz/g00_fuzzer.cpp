@@ -12,11 +12,11 @@
 #include <cstring>
 #include <vector>
 
-#include "codec/bmp.h"
 #include "codec/g00.h"
 #include "codec/g00_inspect.h"
 #include "codec/g00_regions.h"
-#include "codec/psd.h"
+#include "codec/internal/bmp_write.h"
+#include "codec/internal/psd_write.h"
 #include "common/bytes.h"
 #include "common/byte_buffer.h"
 #include "common/canvas.h"

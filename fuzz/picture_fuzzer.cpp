@@ -13,10 +13,10 @@
 #include <zlib.h>
 #endif
 
-#include "codec/bmp.h"
 #include "codec/bmp_reader.h"
+#include "codec/internal/bmp_write.h"
+#include "codec/internal/psd_write.h"
 #include "codec/png_reader.h"
-#include "codec/psd.h"
 #include "codec/psd_reader.h"
 #include "common/byte_buffer.h"
 #include "common/canvas.h"

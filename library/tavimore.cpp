@@ -15,7 +15,6 @@
 #include "codec/g00_inspect.h"
 #include "codec/g00_regions.h"
 #include "codec/picture_reader.h"
-#include "codec/png.h"
 #include "codec/png_reader.h"
 
 namespace {

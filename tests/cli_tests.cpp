@@ -15,9 +15,9 @@
 
 #include "codec/g00.h"
 #include "codec/g00_regions.h"
+#include "codec/internal/png_write.h"
+#include "codec/internal/psd_write.h"
 #include "codec/picture_reader.h"
-#include "codec/png.h"
-#include "codec/psd.h"
 #include "common/bytes.h"
 #include "tests/g00_fixtures.h"
 #include "tests/test_support.h"

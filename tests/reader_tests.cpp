@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "codec/bmp.h"
+#include "codec/internal/bmp_write.h"
+#include "codec/internal/psd_write.h"
 #include "codec/picture_reader.h"
 #include "codec/png_reader.h"
-#include "codec/psd.h"
 #include "common/bytes.h"
 #include "tests/test_support.h"
 #include "tools/picture_files.h"

@@ -13,13 +13,13 @@
 #include <cstring>
 #include <vector>
 
-#include "codec/bmp.h"
 #include "codec/g00.h"
 #include "codec/g00_regions.h"
-#include "codec/g00_write.h"
+#include "codec/internal/bmp_write.h"
+#include "codec/internal/g00_write.h"
 #include "codec/internal/packbits.h"
-#include "codec/png.h"
-#include "codec/psd.h"
+#include "codec/internal/png_write.h"
+#include "codec/internal/psd_write.h"
 #include "common/bytes.h"
 #include "tests/reference_codec.h"
 #include "tests/test_support.h"

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "codec/bmp.h"
-#include "codec/png.h"
-#include "codec/psd.h"
+#include "codec/internal/bmp_write.h"
+#include "codec/internal/png_write.h"
+#include "codec/internal/psd_write.h"
 #include "common/canvas.h"
 
 namespace {

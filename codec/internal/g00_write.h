@@ -1,11 +1,13 @@
-// Writing G00 images: a fresh file from a Canvas, or a file "like" an original, whose bytes are
-// kept and whose parts take their pixels anew. Pure functions over memory; the caller supplies
-// the output and a work area (aligned to 4 bytes, as page blocks are) of the sizes given here.
+// Writing G00 images, the steps under codec/encode.h's G00 entries: a fresh file from a Canvas,
+// or a file "like" an original, whose bytes are kept and whose parts take their pixels anew.
+// Pure functions over memory; the caller supplies the output and a work area (aligned to 4
+// bytes, as page blocks are) of the sizes given here.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
+#include "codec/encode.h"
 #include "common/canvas.h"
 #include "common/status.h"
 
@@ -49,72 +51,6 @@ uint64_t writeFreshG00(const Canvas& canvas, const G00FreshPlan& plan, std::span
 // stream. Bytes of the original after its compressed data are not kept. A full-frame original
 // keeps its header and decompressed length; its stream holds the picture's colours (the alpha
 // is not stored).
-//
-// Pixels of the picture that no drawn part covers cannot be stored. The original decodes them
-// as 0 (black, alpha 0); one of them differs unless its alpha is 0 too (a transparent pixel
-// looks the same whatever its colour bytes). Their count and bounding box are reported; the
-// file is written all the same, and the caller decides whether that is a failure.
-//
-// A picture without an alpha of its own (LikeAlpha::original) gives only colours: each part
-// pixel it refills keeps its alpha byte from the original, so that such a picture of an
-// unedited original gives the original's data back. Its pixels that no part covers are then
-// reported when their colour is not black, the original's colour there.
-struct G00LikePlan {
-    Status status = Status::ok;  // the original's: truncated, notG00, unsupportedType, ...
-    uint8_t type = 0;
-    bool fullFrame = false;  // type 0: colours only, no alpha stored
-    uint32_t width = 0, height = 0;
-    uint64_t prefix = 0;  // the original's bytes kept before the stream
-    uint64_t units = 0;   // what the LZ stream holds: pixels (type 0) or decompressed bytes
-};
-
-enum class LikeAlpha : uint8_t {
-    picture,   // the part pixels take all four bytes from the picture
-    original,  // they take its colours and keep their own alpha
-};
-// A picture whose alpha is 255 everywhere is taken as one without alpha (a 24-bit BMP, a
-// flattened export): it gives colours only. Any other gives its alpha too.
-LikeAlpha likeAlphaOf(const Canvas& picture);
-
-struct OutsidePixels {
-    uint64_t count = 0;
-    uint32_t left = 0, top = 0, right = 0, bottom = 0;  // inclusive, when count is not 0
-};
-
-struct G00LikeResult {
-    Status status = Status::ok;  // the original's decoding, as decodeG00 reports it
-    uint64_t size = 0;           // the file's length, 0 when not written
-    OutsidePixels outside;
-};
-
-// ---- Region by region ----
-//
-// One picture per region, its top-left pixel at (left, top) on the original picture; its
-// pixels outside its rectangle are transparent.
-struct RegionPicture {
-    uint32_t region = 0;
-    int32_t left = 0, top = 0;
-    const Canvas* pixels = nullptr;
-    LikeAlpha alpha = LikeAlpha::picture;
-};
-
-inline constexpr uint32_t kNoRegion = UINT32_MAX;
-
-struct RegionOutside {
-    uint32_t region = kNoRegion;  // the first region with pixels outside its parts
-    OutsidePixels pixels;         // that region's
-    uint32_t regions = 0;         // how many regions have some
-};
-
-struct G00LikeRegionsResult {
-    Status status = Status::ok;
-    uint64_t size = 0;
-    uint32_t region = kNoRegion;  // with noSuchRegion and regionTwice: the region named
-    RegionOutside outside;
-};
-
-// Reads the original's header and size fields (its data is checked by writeG00Like).
-G00LikePlan planG00Like(std::span<const uint8_t> original);
 uint64_t g00LikeWorkSize(const G00LikePlan& plan);
 uint64_t g00LikeBound(const G00LikePlan& plan);
 // size is 0 also when out or work is too small or the picture's size differs from the plan's.

@@ -12,8 +12,6 @@
 #include "common/canvas.h"
 #include "common/parallel.h"
 
-enum class PngColour : uint8_t { rgb = 2, rgba = 6 };
-
 uint64_t pngBound(uint32_t width, uint32_t height, PngColour colour);
 // The work area of one task: zlib's state, two rows of pixels, five filter candidates and the
 // dictionary rows. Independent of the height.
@@ -24,12 +22,3 @@ uint64_t pngWorkSize(uint32_t width, PngColour colour);
 // picture is empty or a buffer is too small.
 uint32_t writePng(const Canvas& canvas, PngColour colour, std::span<uint8_t> work,
                   std::span<uint8_t> out, const Parallel& parallel = {});
-
-// A PNG file written by writePng copied into a block of its own with an oFFs chunk after its
-// IHDR: the picture's place (x, y) in pixels on a larger one, which GIMP and ImageMagick read.
-// damagedPicture when png does not start with a signature and an IHDR.
-Status encodePngAt(std::span<const uint8_t> png, int32_t x, int32_t y, Encoded& out);
-
-// writePng into a block of its own, with a work area for each task: emptyPicture,
-// obtainBlock's refusals, or outOfMemory when the writer finds a buffer short.
-Status encodePng(const Canvas& canvas, PngColour colour, const Parallel& parallel, Encoded& out);
