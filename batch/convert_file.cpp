@@ -95,8 +95,9 @@ ConvertResult readWholeFile(const char* path, uint32_t minimumSize, FileHandle& 
     if (size == 0) return failed(FileStatus::emptyFile);
     if (size > kMaxBlockSize) return failed(Status::tooLarge);
     const uint32_t bufferSize = std::max(uint32_t(size), minimumSize);
-    const Status status = kept != nullptr ? takeKeptBlock(bufferSize, *kept, file, Fill::whole)
-                                          : obtainBlock(bufferSize, file, Fill::whole);
+    const Status status = kept != nullptr
+                              ? takeKeptBlock(bufferSize, *kept, file, PagingHint::whole)
+                              : obtainBlock(bufferSize, file, PagingHint::whole);
     if (status != Status::ok) return failed(status);
     const FileStatus read = readWhole(source, file.data(), uint32_t(size));
     if (read != FileStatus::ok) {

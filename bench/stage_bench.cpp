@@ -52,13 +52,13 @@ void touch(ByteBuffer& block) { std::memset(block.data(), 0, block.size()); }
 // system has them), and touched.
 ByteBuffer residentBlock(uint64_t size) {
     ByteBuffer block;
-    if (obtainBlock(size, block, Fill::whole) != Status::ok) throw std::bad_alloc();
+    if (obtainBlock(size, block, PagingHint::whole) != Status::ok) throw std::bad_alloc();
     touch(block);
     return block;
 }
 
 void residentCanvas(uint32_t width, uint32_t height, Canvas& canvas) {
-    if (makeCanvas(width, height, canvas, Fill::whole) != Status::ok) throw std::bad_alloc();
+    if (makeCanvas(width, height, canvas, PagingHint::whole) != Status::ok) throw std::bad_alloc();
     touch(canvas.pixels);
 }
 
@@ -112,7 +112,7 @@ struct Inputs {
 // fresh block, decoded onto a fresh Canvas, each obtained with the fill the conversion asks for.
 Status decodeFresh(const Inputs& in, Canvas& canvas) {
     ByteBuffer file;
-    obtainBlock(in.regions.size(), file, Fill::whole);
+    obtainBlock(in.regions.size(), file, PagingHint::whole);
     std::memcpy(file.data(), in.regions.data(), in.regions.size());
     return decodeG00Picture(file.span(), canvas).status;
 }
@@ -213,7 +213,7 @@ std::vector<Stage> stages() {
              Canvas canvas;
              Status status = decodeFresh(in, canvas);
              ByteBuffer out;
-             obtainBlock(bmpFileSize(canvas.width, canvas.height), out, Fill::whole);
+             obtainBlock(bmpFileSize(canvas.width, canvas.height), out, PagingHint::whole);
              uint32_t length = writeBmp(canvas, out.span());
              benchmark::DoNotOptimize(status);
              benchmark::DoNotOptimize(length);

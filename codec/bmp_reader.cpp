@@ -83,7 +83,7 @@ Status readBmp(std::span<const uint8_t> file, Canvas& canvas, PictureFacts& fact
     if (pixelOffset > file.size() || rowSize * height > file.size() - pixelOffset)
         return Status::truncated;
 
-    Status status = makeCanvas(uint32_t(width), uint32_t(height), canvas, Fill::whole);
+    Status status = makeCanvas(uint32_t(width), uint32_t(height), canvas, PagingHint::whole);
     if (status != Status::ok) return status;
     const uint8_t* rows = bytes + pixelOffset;
     bool anyAlpha = false;

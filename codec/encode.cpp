@@ -21,7 +21,7 @@ Status written(Encoded& out, uint64_t length) {
 
 Status encodeBmp(const Canvas& canvas, Encoded& out) {
     const Status status =
-        obtainBlock(bmpFileSize(canvas.width, canvas.height), out.bytes, Fill::whole);
+        obtainBlock(bmpFileSize(canvas.width, canvas.height), out.bytes, PagingHint::whole);
     if (status != Status::ok) return status;
     return written(out, writeBmp(canvas, out.bytes.span()));
 }
@@ -31,12 +31,12 @@ Status encodePsd(const Canvas& canvas, const Parallel& parallel, Encoded& out) {
     // blocks take large pages as they are written, so neither becomes resident beyond what it
     // holds.
     const uint32_t width = canvas.width, height = canvas.height;
-    const Status status = obtainBlock(psdBound(width, height), out.bytes, Fill::fromStart);
+    const Status status = obtainBlock(psdBound(width, height), out.bytes, PagingHint::fromStart);
     if (status != Status::ok) return status;
     ByteBuffer second;
     // Without room for the second task's block, the file is packed in place in one piece.
     if (parallel.most >= 2 &&
-        obtainBlock(psdSecondBound(width, height), second, Fill::fromStart) != Status::ok)
+        obtainBlock(psdSecondBound(width, height), second, PagingHint::fromStart) != Status::ok)
         second.release();
     return written(out, writePsd(canvas, out.bytes.span(), second.span(), parallel));
 }
@@ -70,7 +70,7 @@ Status encodeRegionLayersPsd(std::span<const uint8_t> file, std::span<const uint
     }
     if (layers.empty()) return encodePsd(canvas, {}, out);
     status = obtainBlock(layeredPsdBound(canvas.width, canvas.height, layers), out.bytes,
-                         Fill::fromStart);
+                         PagingHint::fromStart);
     if (status != Status::ok) return status;
     return written(out, writeLayeredPsd(canvas, layers, out.bytes.span()));
 }
@@ -79,7 +79,7 @@ Status encodeFreshG00(const Canvas& picture, Encoded& out) {
     if (picture.width > kMaxG00Side || picture.height > kMaxG00Side) return Status::pictureTooLarge;
     const G00FreshPlan plan = planFreshG00(picture);
     ByteBuffer work;
-    Status status = obtainBlock(freshG00WorkSize(plan), work, Fill::whole);
+    Status status = obtainBlock(freshG00WorkSize(plan), work, PagingHint::whole);
     if (status == Status::ok) status = obtainBlock(freshG00Bound(plan), out.bytes);
     if (status != Status::ok) return status;
     return written(out, writeFreshG00(picture, plan, work.span(), out.bytes.span()));
@@ -95,7 +95,7 @@ G00LikeResult encodeG00Like(std::span<const uint8_t> original, const G00LikePlan
         result.status = Status::transparencyLost;
     if (result.status != Status::ok) return result;
     ByteBuffer work;
-    result.status = obtainBlock(g00LikeWorkSize(plan), work, Fill::whole);
+    result.status = obtainBlock(g00LikeWorkSize(plan), work, PagingHint::whole);
     if (result.status == Status::ok) result.status = obtainBlock(g00LikeBound(plan), out.bytes);
     if (result.status != Status::ok) return result;
     result = writeG00Like(original, plan, picture, alpha, work.span(), out.bytes.span());
@@ -116,7 +116,7 @@ G00LikeRegionsResult encodeG00LikeRegions(std::span<const uint8_t> original,
         if (result.status != Status::ok) return result;
     }
     ByteBuffer work;
-    result.status = obtainBlock(g00LikeRegionsWorkSize(plan), work, Fill::whole);
+    result.status = obtainBlock(g00LikeRegionsWorkSize(plan), work, PagingHint::whole);
     if (result.status == Status::ok) result.status = obtainBlock(g00LikeBound(plan), out.bytes);
     if (result.status != Status::ok) return result;
     result = writeG00LikeRegions(original, plan, regions, work.span(), out.bytes.span());
@@ -130,7 +130,7 @@ Status encodeFreshRegionsG00(std::span<const RegionPicture> regions, uint32_t wi
     const G00RegionsPlan plan = planFreshRegionsG00(regions, width, height);
     if (plan.status != Status::ok) return plan.status;
     ByteBuffer work;
-    Status status = obtainBlock(freshRegionsG00WorkSize(plan), work, Fill::whole);
+    Status status = obtainBlock(freshRegionsG00WorkSize(plan), work, PagingHint::whole);
     if (status == Status::ok) status = obtainBlock(freshRegionsG00Bound(plan), out.bytes);
     if (status != Status::ok) return status;
     return written(out, writeFreshRegionsG00(regions, plan, work.span(), out.bytes.span()));

@@ -89,7 +89,7 @@ struct OutsidePixels {
 };
 
 struct G00LikeResult {
-    Status status = Status::ok;  // the original's decoding, as decodeG00 reports it
+    Status status = Status::ok;  // the original's decoding, as decodeG00Picture reports it
     uint64_t size = 0;           // the file's length, 0 when not written
     OutsidePixels outside;
 };

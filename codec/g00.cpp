@@ -43,10 +43,10 @@ Status decodeFullFrame(std::span<const uint8_t> file, const StreamPlace& place, 
 Status decompress(std::span<const uint8_t> file, const StreamPlace& place, ByteBuffer& data,
                   KeptBlock* kept = nullptr) {
     // Resident at once only when the stream could fill it, not because the file says so.
-    const Fill fill =
-        place.dataSize <= lzBytesMostOutput(place.bytes()) ? Fill::whole : Fill::inPart;
-    Status status = kept != nullptr ? takeKeptBlock(place.dataSize, *kept, data, fill)
-                                    : obtainBlock(place.dataSize, data, fill);
+    const PagingHint paging =
+        place.dataSize <= lzBytesMostOutput(place.bytes()) ? PagingHint::whole : PagingHint::inPart;
+    Status status = kept != nullptr ? takeKeptBlock(place.dataSize, *kept, data, paging)
+                                    : obtainBlock(place.dataSize, data, paging);
     if (status != Status::ok) return status;
     if (place.bytes() > 0) {
         status = decodeLzBytes(file.data() + place.start, file.data() + place.end,
@@ -134,7 +134,7 @@ G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas, uint6
     const bool streamCouldFill =
         canvasByteSize(header.width, header.height) <= lzPixelsMostOutput(file.size());
     status = makeCanvas(header.width, header.height, canvas,
-                        streamCouldFill ? Fill::whole : Fill::inPart,
+                        streamCouldFill ? PagingHint::whole : PagingHint::inPart,
                         kept != nullptr ? &kept->canvas : nullptr);
     if (status != Status::ok) return refuse(status);
     status = header.type == kG00FullFrame ? decodeFullFrame(file, place, canvas)

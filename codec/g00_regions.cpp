@@ -124,7 +124,7 @@ Status regionMask(std::span<const uint8_t> file, std::span<const uint8_t> data, 
     if (status == Status::ok) status = boxOfEntry(table, index, picture, box);
     if (status != Status::ok) return status;
     if (box.empty()) return Status::emptyPicture;
-    status = obtainBlock(uint64_t(box.width) * box.height, mask, Fill::whole);
+    status = obtainBlock(uint64_t(box.width) * box.height, mask, PagingHint::whole);
     if (status != Status::ok) return status;
     std::memset(mask.data(), 255, mask.size());
     const Area area{box.left, box.top, uint64_t(box.left) + box.width,

@@ -381,11 +381,11 @@ Status encodePngAt(std::span<const uint8_t> png, int32_t x, int32_t y, Encoded& 
 Status encodePng(const Canvas& canvas, PngColour colour, const Parallel& parallel, Encoded& out) {
     const uint32_t width = canvas.width, height = canvas.height;
     if (width == 0 || height == 0) return Status::emptyPicture;
-    Status status = obtainBlock(pngBound(width, height, colour), out.bytes, Fill::fromStart);
+    Status status = obtainBlock(pngBound(width, height, colour), out.bytes, PagingHint::fromStart);
     if (status != Status::ok) return status;
     const uint32_t tasks = std::clamp(parallel.most, 1u, pngBandCount(width, height, colour));
     ByteBuffer work;
-    status = obtainBlock(tasks * pngWorkSize(width, colour), work, Fill::whole);
+    status = obtainBlock(tasks * pngWorkSize(width, colour), work, PagingHint::whole);
     if (status != Status::ok) return status;
     out.length = writePng(canvas, colour, work.span(), out.bytes.span(), parallel);
     return out.length == 0 ? Status::outOfMemory : Status::ok;

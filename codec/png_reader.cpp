@@ -302,7 +302,7 @@ Status readPng(std::span<const uint8_t> file, std::span<uint8_t> work, Canvas& c
     ByteBuffer rows;
     status = obtainBlock(2 * rowSize, rows);
     if (status != Status::ok) return status;
-    status = makeCanvas(facts.width, facts.height, canvas, Fill::whole);
+    status = makeCanvas(facts.width, facts.height, canvas, PagingHint::whole);
     if (status != Status::ok) return status;
 
     IdatChunks chunks{file, facts.firstIdat};

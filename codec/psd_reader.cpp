@@ -357,7 +357,7 @@ Status readMerged(Cursor image, uint32_t channelCount, uint32_t width, uint32_t 
     const uint16_t compression = loadBe16(field);
     if (compression == kRaw && image.left() < rows * width) return Status::truncated;
     if (compression == kPackBits && image.left() < 2 * rows) return Status::truncated;
-    status = makeCanvas(width, height, canvas, Fill::whole);
+    status = makeCanvas(width, height, canvas, PagingHint::whole);
     if (status != Status::ok) return status;
 
     const uint32_t canvasBytes[4] = {2, 1, 0, 3};

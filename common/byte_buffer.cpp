@@ -30,9 +30,9 @@ uint64_t mappedSize(uint32_t size) {
 }
 #endif
 
-uint8_t* mapPages(uint32_t size, Fill fill) {
+uint8_t* mapPages(uint32_t size, PagingHint paging) {
 #ifdef _WIN32
-    (void)fill;  // large pages need a privilege the programs do not ask for
+    (void)paging;  // large pages need a privilege the programs do not ask for
     return static_cast<uint8_t*>(
         VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
 #else
@@ -44,13 +44,13 @@ uint8_t* mapPages(uint32_t size, Fill fill) {
     // A block written in part keeps 4 KB pages, so that scattered writes, which a file's
     // fields can ask for, never make more than their own pages resident. Only advice: without
     // it the block works the same.
-    if (fill != Fill::inPart && mapped != size) madvise(block, mapped, MADV_HUGEPAGE);
+    if (paging != PagingHint::inPart && mapped != size) madvise(block, mapped, MADV_HUGEPAGE);
         // A block filled whole is made resident in one call, instead of a fault for each page:
         // a decoder that reads a pixel before it writes it would otherwise fault twice per page
         // (first mapping the shared zero page, then replacing it, which with two threads
         // interrupts the other processor every time).
 #ifdef MADV_POPULATE_WRITE
-    if (fill == Fill::whole) madvise(block, size, MADV_POPULATE_WRITE);
+    if (paging == PagingHint::whole) madvise(block, size, MADV_POPULATE_WRITE);
 #endif
     return static_cast<uint8_t*>(block);
 #endif
@@ -82,11 +82,11 @@ ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
     return *this;
 }
 
-Status obtainBlock(uint64_t size, ByteBuffer& block, Fill fill) {
+Status obtainBlock(uint64_t size, ByteBuffer& block, PagingHint paging) {
     block.release();
     if (size > kMaxBlockSize) return Status::tooLarge;
     if (size == 0 || faults::refuse(faults::Point::allocation)) return Status::outOfMemory;
-    uint8_t* bytes = mapPages(uint32_t(size), fill);
+    uint8_t* bytes = mapPages(uint32_t(size), paging);
     if (bytes == nullptr) return Status::outOfMemory;
     faults::blockObtained();
     block = ByteBuffer(bytes, uint32_t(size));
@@ -101,7 +101,7 @@ void ByteBuffer::release() {
     size_ = capacity_ = 0;
 }
 
-Status takeKeptBlock(uint64_t size, KeptBlock& kept, ByteBuffer& block, Fill fill) {
+Status takeKeptBlock(uint64_t size, KeptBlock& kept, ByteBuffer& block, PagingHint paging) {
     block.release();
     ByteBuffer& own = kept.block;
     if (!own.empty() && size != 0 && size <= own.capacity_ && own.capacity_ / 2 <= size) {
@@ -113,7 +113,7 @@ Status takeKeptBlock(uint64_t size, KeptBlock& kept, ByteBuffer& block, Fill fil
     }
     own.release();
     kept.written = 0;
-    const Status status = obtainBlock(size, block, fill);
+    const Status status = obtainBlock(size, block, paging);
     if (status == Status::ok) kept.written = size;
     return status;
 }

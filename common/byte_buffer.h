@@ -18,19 +18,20 @@ inline constexpr uint64_t kMaxBlockSize = 0xFFFFFFFFu;
 // A block written from its start onward to an end not known in advance (an output sized for
 // its worst case) takes 2 MB pages as the writing reaches them: a few faults instead of one
 // per 4 KB, and never more than one such page resident past what was written.
-enum class Fill { inPart, whole, fromStart };
+enum class PagingHint { inPart, whole, fromStart };
 
 class ByteBuffer;
 struct KeptBlock;
 // Obtains a block with the reason for a refusal: tooLarge beyond kMaxBlockSize, outOfMemory
 // when the size is 0 or the system refuses. Any block already held is released first.
-Status obtainBlock(uint64_t size, ByteBuffer& block, Fill fill = Fill::inPart);
+Status obtainBlock(uint64_t size, ByteBuffer& block, PagingHint paging = PagingHint::inPart);
 
 // Gives block a zero-filled block of size bytes from kept: kept's own when it holds that many
 // and at most twice as many (a batch of small files does not keep a large one resident), with
 // only the bytes earlier holders may have written cleared; a newly obtained one otherwise,
 // with obtainBlock's refusals. Give it back with keepBlock when done.
-Status takeKeptBlock(uint64_t size, KeptBlock& kept, ByteBuffer& block, Fill fill = Fill::inPart);
+Status takeKeptBlock(uint64_t size, KeptBlock& kept, ByteBuffer& block,
+                     PagingHint paging = PagingHint::inPart);
 
 class ByteBuffer {
 public:
@@ -54,8 +55,9 @@ public:
     std::span<const uint8_t> span() const { return {bytes_, size_}; }
 
 private:
-    friend Status obtainBlock(uint64_t size, ByteBuffer& block, Fill fill);
-    friend Status takeKeptBlock(uint64_t size, KeptBlock& kept, ByteBuffer& block, Fill fill);
+    friend Status obtainBlock(uint64_t size, ByteBuffer& block, PagingHint paging);
+    friend Status takeKeptBlock(uint64_t size, KeptBlock& kept, ByteBuffer& block,
+                                PagingHint paging);
     ByteBuffer(uint8_t* bytes, uint32_t size) : bytes_(bytes), size_(size), capacity_(size) {}
 
     uint8_t* bytes_ = nullptr;

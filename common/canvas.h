@@ -20,8 +20,8 @@ inline uint64_t canvasByteSize(uint32_t width, uint32_t height) {
 }
 
 // Obtains the zero-filled pixels: emptyPicture when width or height is 0, tooLarge beyond
-// kMaxBlockSize, outOfMemory when the system refuses. fill says whether the decoder will
+// kMaxBlockSize, outOfMemory when the system refuses. paging says whether the decoder will
 // write every pixel (a full frame) or only its parts.
 // With kept, the pixels are taken from it (takeKeptBlock); give them back with keepBlock.
-Status makeCanvas(uint32_t width, uint32_t height, Canvas& canvas, Fill fill = Fill::inPart,
-                  KeptBlock* kept = nullptr);
+Status makeCanvas(uint32_t width, uint32_t height, Canvas& canvas,
+                  PagingHint paging = PagingHint::inPart, KeptBlock* kept = nullptr);

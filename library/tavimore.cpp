@@ -75,7 +75,7 @@ tavimore_status handOver(const Encoded& encoded, uint8_t** out, size_t* outSize)
 }
 
 Status canvasOf(const tavimore_image& image, Canvas& canvas) {
-    const Status status = makeCanvas(image.width, image.height, canvas, Fill::whole);
+    const Status status = makeCanvas(image.width, image.height, canvas, PagingHint::whole);
     if (status != Status::ok) return status;
     uint8_t* to = canvas.pixels.data();
     const uint64_t bytes = canvasByteSize(image.width, image.height);

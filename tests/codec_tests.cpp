@@ -1510,17 +1510,17 @@ TEST(G00Inspect, DamagedFilesAreDescribedAsFarAsTheDecoderReads) {
 TEST(PageBlocks, RefuseZeroAndOversizedRequests) {
     ByteBuffer block;
     EXPECT_EQ(obtainBlock(0, block), Status::outOfMemory);
-    EXPECT_EQ(obtainBlock(kMaxBlockSize + 1, block, Fill::whole), Status::tooLarge);
+    EXPECT_EQ(obtainBlock(kMaxBlockSize + 1, block, PagingHint::whole), Status::tooLarge);
     EXPECT_TRUE(block.empty());
 }
 
-TEST(PageBlocks, AreZeroFilledWritableAndReleasedWhateverTheirFill) {
+TEST(PageBlocks, AreZeroFilledWritableAndReleasedWhateverTheirPaging) {
     constexpr uint64_t kLarge = 2u << 20;
-    for (Fill fill : {Fill::inPart, Fill::whole}) {
+    for (PagingHint paging : {PagingHint::inPart, PagingHint::whole}) {
         for (uint64_t size :
              {uint64_t(1), uint64_t(4097), kLarge - 1, kLarge, kLarge + 1, 5 * kLarge + 12345}) {
             ByteBuffer block;
-            ASSERT_EQ(obtainBlock(size, block, fill), Status::ok) << size;
+            ASSERT_EQ(obtainBlock(size, block, paging), Status::ok) << size;
             ASSERT_EQ(block.size(), size);
             const uint8_t* bytes = block.data();
             EXPECT_TRUE(std::all_of(bytes, bytes + size, [](uint8_t b) { return b == 0; })) << size;

@@ -35,7 +35,8 @@ HRESULT readStream(IStream* stream, ByteBuffer& file) {
     ULARGE_INTEGER position = {};
     hr = stream->Seek({}, STREAM_SEEK_CUR, &position);
     if (FAILED(hr)) return hr;
-    if (Status status = obtainBlock(stat.cbSize.QuadPart, file, Fill::whole); status != Status::ok)
+    if (Status status = obtainBlock(stat.cbSize.QuadPart, file, PagingHint::whole);
+        status != Status::ok)
         return resultOf(status);
     hr = stream->Seek({}, STREAM_SEEK_SET, nullptr);
     uint32_t done = 0;
