@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "batch/result_text.h"
+#include "codec/g00.h"
 
 namespace {
 
@@ -89,12 +90,26 @@ std::string resultKey(const ConvertResult& result) {
     return key;
 }
 
+namespace {
+
+// What a type byte stands for, in a few words.
+const char* typeName(uint8_t type) {
+    switch (type) {
+    case kG00FullFrame: return "full-frame picture";
+    case kG00Regions: return "region-based picture";
+    case kG00Paletted: return "paletted picture, not converted";
+    default: return "no G00 type";
+    }
+}
+
+}  // namespace
+
 std::string infoText(const FileInfo& info) {
     const G00Description& d = info.description;
     std::string text = info.file + ":";
     if (info.sizeKnown) text += " " + number(d.fileSize) + (d.fileSize == 1 ? " byte" : " bytes");
     if (info.read && d.headerRead)
-        text += ", " + std::string(g00TypeName(d.type)) + " (type " + number(uint64_t(d.type)) +
+        text += ", " + std::string(typeName(d.type)) + " (type " + number(uint64_t(d.type)) +
                 "), " + number(uint64_t(d.width)) + " x " + number(uint64_t(d.height));
     text += "\n";
     if (d.compressedLength || d.decompressedLength)

@@ -10,6 +10,9 @@
 #include "common/status.h"
 
 inline constexpr uint32_t kG00HeaderSize = 5;  // type, width, height
+inline constexpr uint8_t kG00FullFrame = 0;    // one LZ stream of 3-byte pixels
+inline constexpr uint8_t kG00Paletted = 1;     // a G00 type this program does not convert
+inline constexpr uint8_t kG00Regions = 2;      // parts of 4-byte pixels placed region by region
 // The widest and tallest picture, what the header's 16-bit fields hold: every picture read for
 // packing is refused (pictureTooLarge) beyond it.
 inline constexpr uint32_t kMaxG00Side = 0xFFFF;

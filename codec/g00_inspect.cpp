@@ -84,12 +84,3 @@ G00Description describeG00(std::span<const uint8_t> file, uint64_t maxPixels) {
     }
     return d;
 }
-
-const char* g00TypeName(uint8_t type) {
-    switch (type) {
-    case kG00FullFrame: return "full-frame picture";
-    case kG00Regions: return "region-based picture";
-    case kG00Paletted: return "paletted picture, not converted";
-    default: return "no G00 type";
-    }
-}

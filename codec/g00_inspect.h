@@ -52,6 +52,3 @@ struct G00Description {
 // Describes the file; maxPixels is the conversion's pixel limit (0: none), so that result is
 // what a conversion with that limit gives.
 G00Description describeG00(std::span<const uint8_t> file, uint64_t maxPixels = 0);
-
-// What a type byte stands for, in a few words ("region-based picture").
-const char* g00TypeName(uint8_t type);

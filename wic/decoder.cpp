@@ -59,7 +59,7 @@ struct Picture {
 
 Status decodeFile(const ByteBuffer& file, Picture& picture) {
     const G00Decoded decoded = decodeG00Picture(file.span(), picture.canvas);
-    picture.regions = decoded.header.type == 2;
+    picture.regions = decoded.header.type == kG00Regions;
     return decoded.status;
 }
 

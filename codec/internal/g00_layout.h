@@ -5,16 +5,12 @@
 #include <cstdint>
 #include <span>
 
-#include "codec/g00.h"  // kG00HeaderSize
+#include "codec/g00.h"  // kG00HeaderSize and the type bytes
 
 // ---- Header, common to both types ----
 inline constexpr uint32_t kG00TypeOffset = 0;    // u8
 inline constexpr uint32_t kG00WidthOffset = 1;   // u16
 inline constexpr uint32_t kG00HeightOffset = 3;  // u16
-
-inline constexpr uint8_t kG00FullFrame = 0;  // one LZ stream of 3-byte pixels
-inline constexpr uint8_t kG00Paletted = 1;   // a G00 type this program does not convert
-inline constexpr uint8_t kG00Regions = 2;    // parts of 4-byte pixels placed region by region
 
 // ---- Size pair: compressed length (counted from the pair's own offset, so it includes the
 // pair), then decompressed length; the LZ stream follows it ----
