@@ -81,20 +81,17 @@ Status writeLayers(std::span<const uint8_t> file, std::span<const uint8_t> data,
 
 }  // namespace
 
-namespace {
-
-// Opens the file at path into source and reads it whole into file, a block of at least
-// minimumSize bytes (taken from kept when given) whose bytes past the file's own stay 0.
-ConvertResult readWholeFile(const char* path, uint32_t minimumSize, FileHandle& source,
-                            ByteBuffer& file, uint64_t& size, KeptBlock* kept) {
+ConvertResult readSourceFile(const char* sourcePath, FileHandle& source, ByteBuffer& file,
+                             uint64_t& size, KeptBlock* kept) {
     file.release();
     size = 0;
-    const FileStatus opened = openSource(path, source);
+    const FileStatus opened = openSource(sourcePath, source);
     if (opened != FileStatus::ok) return failed(opened, source.error);
     size = sourceSize(source);
     if (size == 0) return failed(FileStatus::emptyFile);
     if (size > kMaxBlockSize) return failed(Status::tooLarge);
-    const uint32_t bufferSize = std::max(uint32_t(size), minimumSize);
+    // Never less than a header: bytes a short file lacks read as the marker or as zero.
+    const uint32_t bufferSize = std::max(uint32_t(size), kG00HeaderSize);
     const Status status = kept != nullptr
                               ? takeKeptBlock(bufferSize, *kept, file, PagingHint::whole)
                               : obtainBlock(bufferSize, file, PagingHint::whole);
@@ -105,25 +102,8 @@ ConvertResult readWholeFile(const char* path, uint32_t minimumSize, FileHandle& 
         file.release();
         return failed(read, source.error);
     }
+    if (size < 4) std::memset(file.data() + size, 0xFF, size_t(4 - size));
     return {};
-}
-
-}  // namespace
-
-ConvertResult readSourceFile(const char* sourcePath, FileHandle& source, ByteBuffer& file,
-                             uint64_t& size, KeptBlock* kept) {
-    // Never less than a header: bytes a short file lacks read as the marker or as zero.
-    const ConvertResult read = readWholeFile(sourcePath, kG00HeaderSize, source, file, size, kept);
-    if (read.ok() && size < 4) std::memset(file.data() + size, 0xFF, size_t(4 - size));
-    return read;
-}
-
-ConvertResult readSource(const char* path, uint32_t minimumSize, FileHandle& source,
-                         ByteBuffer& file, uint32_t& size) {
-    uint64_t fileSize = 0;
-    const ConvertResult read = readWholeFile(path, minimumSize, source, file, fileSize, nullptr);
-    size = uint32_t(fileSize);
-    return read;
 }
 
 ConvertResult encodeFile(const char* sourcePath, const EncodeRequest& request, EncodedImage& image,

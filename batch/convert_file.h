@@ -45,12 +45,6 @@ struct EncodedImage {
     std::vector<Region> regions;
 };
 
-// Opens the file at path into source and reads it whole into file, a block of at least
-// minimumSize bytes (the bytes past the file's own stay 0): emptyFile, tooLarge (4 GiB or more),
-// outOfMemory, or the open's and read's failures with the system's code.
-ConvertResult readSource(const char* path, uint32_t minimumSize, FileHandle& source,
-                         ByteBuffer& file, uint32_t& size);
-
 // Which kind of G00 picture a Canvas came from: type 0 or 2 (type-2 files have regions).
 enum class G00Layout : uint8_t { fullFrame, regions };
 

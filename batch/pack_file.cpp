@@ -76,7 +76,7 @@ PackResult writeG00(const Canvas& picture, const PackOriginal* like, bool dropOu
     if (picture.width != plan.width || picture.height != plan.height)
         return sizeDiffers(picture.width, picture.height, plan);
     const G00LikeResult written =
-        encodeG00Like(like->bytes.span().first(like->size), plan, picture, encoded);
+        encodeG00Like(like->bytes.span().first(size_t(like->size)), plan, picture, encoded);
     if (written.status != Status::ok) return failed(written.status);
     if (written.outside.count != 0 && !dropOutside) {
         PackResult result = failed(Status::pixelsOutside);
@@ -120,7 +120,7 @@ PackResult writeRegionsLike(std::span<const RegionPicture> pictures, const PackO
                             bool dropOutside, EncodedImage& image) {
     Encoded encoded;
     const G00LikeRegionsResult written =
-        encodeG00LikeRegions(like.bytes.span().first(like.size), pictures, encoded);
+        encodeG00LikeRegions(like.bytes.span().first(size_t(like.size)), pictures, encoded);
     PackResult result = failed(written.status);
     result.region = written.region;
     result.regionCount = like.boxes.count;
@@ -259,9 +259,9 @@ std::string refusalText(const PictureFacts& facts) {
 }  // namespace
 
 PackResult readOriginal(const char* path, PackOriginal& original) {
-    const ConvertResult read = readSource(path, 1, original.source, original.bytes, original.size);
+    const ConvertResult read = readSourceFile(path, original.source, original.bytes, original.size);
     if (!read.ok()) return failedRead(read);
-    const std::span<const uint8_t> file = original.bytes.span().first(original.size);
+    const std::span<const uint8_t> file = original.bytes.span().first(size_t(original.size));
     original.plan = planG00Like(file);
     PackResult result = failed(original.plan.status);
     result.typeByte = original.plan.type;
@@ -277,19 +277,21 @@ PackResult packFile(const char* picturePath, const PackOriginal* like, bool drop
     image.length = 0;
     image.extension = "g00";
     ByteBuffer file;
-    uint32_t size = 0;
-    const ConvertResult read = readSource(picturePath, 1, image.source, file, size);
+    uint64_t size = 0;
+    const ConvertResult read = readSourceFile(picturePath, image.source, file, size);
     if (!read.ok()) return failedRead(read);
 
     ByteBuffer work;
     Status status = obtainBlock(kPictureWorkSize, work);
     if (status != Status::ok) return failed(status);
     Canvas picture;
-    const PictureRead pictureRead = readPicture(file.span().first(size), work.span(), picture);
+    const PictureRead pictureRead =
+        readPicture(file.span().first(size_t(size)), work.span(), picture);
     if (pictureRead.status == Status::severalLayers) {
         PsdLayers layers;
         PictureFacts facts;
-        const Status status = readPsdLayers(file.span().first(size), work.span(), layers, facts);
+        const Status status =
+            readPsdLayers(file.span().first(size_t(size)), work.span(), layers, facts);
         file.release();
         work.release();
         PackResult result =
@@ -336,15 +338,15 @@ PackResult packRegionFiles(std::span<const RegionFile> files, const PackOriginal
         if (like.plan.fullFrame) return refuse(failed(Status::noSuchRegion));
         FileHandle source;
         ByteBuffer bytes;
-        uint32_t size = 0;
+        uint64_t size = 0;
         const ConvertResult read =
-            readSource(file.path.c_str(), 1, i == 0 ? image.source : source, bytes, size);
+            readSourceFile(file.path.c_str(), i == 0 ? image.source : source, bytes, size);
         if (!read.ok()) return refuse(failedRead(read));
         ByteBuffer work;
         Status status = obtainBlock(kPictureWorkSize, work);
         if (status != Status::ok) return refuse(failed(status));
         const PictureRead pictureRead =
-            readPicture(bytes.span().first(size), work.span(), canvases[i]);
+            readPicture(bytes.span().first(size_t(size)), work.span(), canvases[i]);
         if (!pictureRead.ok()) {
             PackResult result = failed(pictureRead.status);
             result.picture = pictureRead;

@@ -39,7 +39,7 @@ struct PackResult : ConvertResult {
 struct PackOriginal {
     FileHandle source;
     ByteBuffer bytes;
-    uint32_t size = 0;
+    uint64_t size = 0;
     G00LikePlan plan;
     RegionBoxes boxes;   // a region-based original's
     ByteBuffer content;  // what it decodes to: its decompressed data, or a full frame's pixels
