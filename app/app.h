@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "app/count_label.h"
 #include "app/resource_ids.h"
 #include "batch/selection.h"
 #include "app/work_memory.h"

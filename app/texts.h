@@ -1,5 +1,6 @@
 // Every text the window shows. The sources are UTF-8; the compiler stores the literals as
-// code page 932 bytes (-fexec-charset=CP932), the form the ANSI interfaces expect.
+// code page 932 bytes (-fexec-charset=CP932), the form the ANSI interfaces expect. The count
+// label, with its formatting, is in app/count_label.h.
 #pragma once
 
 inline constexpr char kTitle[] = "Tavimore";

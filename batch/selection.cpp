@@ -44,16 +44,6 @@ uint16_t parseSelection(char* selection, size_t selectionSize, DialogOutcome out
     return 1;
 }
 
-void formatCount(uint16_t count, char digits[5]) {
-    static constexpr uint32_t kPlaces[5] = {10000, 1000, 100, 10, 1};
-    bool seen = false;
-    for (int i = 0; i < 5; ++i) {
-        uint32_t digit = count / kPlaces[i] % 10;
-        seen = seen || digit != 0 || i == 4;
-        digits[i] = seen ? char('0' + digit) : ' ';
-    }
-}
-
 bool prepareSourcePath(const char* selection, char* sourcePath, size_t& namePos,
                        const char*& cursor) {
     size_t directory = strnlen(selection, kPathSize);

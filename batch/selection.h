@@ -11,12 +11,6 @@
 enum class DialogOutcome : uint8_t { cancelled, chosen };
 uint16_t parseSelection(char* selection, size_t selectionSize, DialogOutcome outcome);
 
-// The five characters of the count label: leading zeros as spaces, units always shown.
-void formatCount(uint16_t count, char digits[5]);
-
-// The count label text: "    0 file(s) selected." with the count in its first five characters.
-inline constexpr char kCountLabelTemplate[] = "    0 file(s) selected.";
-
 // Copies the list's directory and a "\" into sourcePath (kPathSize bytes) and sets the name
 // position and the cursor to the first name. False when the directory does not fit.
 bool prepareSourcePath(const char* selection, char* sourcePath, size_t& namePos,

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "app/count_label.h"
 #include "batch/selection.h"
 #include "app/work_memory.h"
 

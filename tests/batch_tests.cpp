@@ -8,6 +8,7 @@
 
 #include "batch/batch_run.h"
 #include "batch/convert_file.h"
+#include "app/count_label.h"
 #include "batch/selection.h"
 #include "codec/g00.h"
 #include "codec/g00_regions.h"
