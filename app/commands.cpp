@@ -26,7 +26,7 @@ public:
 
     void stepProgress() override { SendMessageA(progressBar_, PBM_STEPIT, 0, 0); }
 
-    void drainMessages() override {
+    void betweenFiles() override {
         while (PeekMessageA(&message_, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&message_);
             DispatchMessageA(&message_);

@@ -29,7 +29,7 @@ ConvertResult runBatch(BatchJob& job, BatchView& view) {
 
     for (uint32_t i = 0; i < job.count && *job.cursor != '\0'; ++i) {
         view.stepProgress();
-        view.drainMessages();
+        view.betweenFiles();
         if (!joinSourcePath(job, job.cursor)) return ConvertResult{.file = FileStatus::nameTooLong};
         view.showPath(job.sourcePath);
         ConvertResult result = convertFile(job.sourcePath, job.outputPath, job.outputNamePos,

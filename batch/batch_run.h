@@ -6,12 +6,12 @@
 
 #include "batch/convert_file.h"
 
-// What the batch shows between files. The window steps its progress bar, drains its message
-// queue and sets its file label; the command line and the tests do their own.
+// What the batch shows between files, and its caller's turn to do its own work there. The
+// window steps its progress bar, drains its message queue and sets its file label.
 class BatchView {
 public:
     virtual void stepProgress() = 0;
-    virtual void drainMessages() = 0;
+    virtual void betweenFiles() = 0;
     virtual void showPath(const char* sourcePath) = 0;
 
 protected:
@@ -28,7 +28,7 @@ struct BatchJob {
     BuiltInFormat regionFormat = BuiltInFormat::psd;
 };
 
-// For each file: step the progress, drain messages, put the name into sourcePath (a path that
+// For each file: step the progress, give the view its turn, put the name into sourcePath (a path that
 // would not fit fails the file: nameTooLong), show it, convert it. The first failure ends the
 // batch and is returned; the remaining files are not opened. An output that would replace
 // any file of the list fails as sameAsSource.

@@ -526,10 +526,10 @@ namespace {
 
 struct RecordingView : BatchView {
     int steps = 0;
-    int drains = 0;
+    int turns = 0;
     std::vector<std::string> paths;
     void stepProgress() override { ++steps; }
-    void drainMessages() override { ++drains; }
+    void betweenFiles() override { ++turns; }
     void showPath(const char* path) override { paths.emplace_back(path); }
 };
 
@@ -551,7 +551,7 @@ TEST_F(ConvertTest, BatchStopsAtTheFirstFailure) {
     ConvertResult result = runBatch(job, view);
     EXPECT_EQ(result.status, Status::unsupportedType);
     EXPECT_EQ(view.steps, 2);  // the bar shows 2 of 3 while the failure is reported
-    EXPECT_EQ(view.drains, 2);
+    EXPECT_EQ(view.turns, 2);
     ASSERT_EQ(view.paths.size(), 2u);
     EXPECT_EQ(fs::path(view.paths[1]).filename(), "two.g00");
     EXPECT_TRUE(fs::exists(root / "out" / "one.bmp"));
