@@ -42,7 +42,7 @@ bool hasExtension(const std::string& name, std::span<const char* const> extensio
 struct Walk {
     const std::string& folder;
     std::span<const char* const> extensions;
-    bool stopAtFailure;
+    AtUnreadable atUnreadable;
     std::vector<FoundFile>& found;
     std::vector<UnreadableFolder>& unreadable;
 
@@ -65,18 +65,18 @@ struct Walk {
         if (!error) return true;
         unreadable.push_back(
             {relative.empty() ? folder : joinPath(folder, relative), error.message()});
-        return !stopAtFailure;
+        return atUnreadable == AtUnreadable::goOn;
     }
 };
 
 }  // namespace
 
 bool walkFolder(const std::string& folder, std::span<const char* const> extensions,
-                bool stopAtFailure, std::vector<FoundFile>& found,
+                AtUnreadable atUnreadable, std::vector<FoundFile>& found,
                 std::vector<UnreadableFolder>& unreadable) {
     const size_t first = found.size();
     const bool complete =
-        Walk{folder, extensions, stopAtFailure, found, unreadable}.below(pathOf(folder), "");
+        Walk{folder, extensions, atUnreadable, found, unreadable}.below(pathOf(folder), "");
     std::sort(found.begin() + ptrdiff_t(first), found.end(),
               [](const FoundFile& a, const FoundFile& b) { return a.relative < b.relative; });
     return complete;

@@ -19,10 +19,11 @@ struct UnreadableFolder {
 // Lists every regular file below folder (UTF-8) whose name ends in one of extensions (".g00",
 // compared in any ASCII letter case), in byte order of the relative paths, so that runs are
 // reproducible. Links to folders are not followed; a link to a regular file counts as that
-// file. A subfolder that cannot be read is listed in unreadable and left out; with
-// stopAtFailure the walk ends there (false).
+// file. A subfolder that cannot be read is listed in unreadable and left out, and the walk
+// goes on or ends there (false).
+enum class AtUnreadable : uint8_t { goOn, stop };
 bool walkFolder(const std::string& folder, std::span<const char* const> extensions,
-                bool stopAtFailure, std::vector<FoundFile>& found,
+                AtUnreadable atUnreadable, std::vector<FoundFile>& found,
                 std::vector<UnreadableFolder>& unreadable);
 
 // Whether the UTF-8 path names a folder (links followed), or anything at all (links not).

@@ -62,7 +62,7 @@ bool sameContent(const PackOriginal& like, const EncodedImage& image) {
 }
 
 // The G00 file for the picture, written into image's bytes.
-PackResult writeG00(const Canvas& picture, const PackOriginal* like, bool dropOutside,
+PackResult writeG00(const Canvas& picture, const PackOriginal* like, OutsidePixelsAre outsideRule,
                     EncodedImage& image) {
     Encoded encoded;
     if (like == nullptr) {
@@ -78,7 +78,7 @@ PackResult writeG00(const Canvas& picture, const PackOriginal* like, bool dropOu
     const G00LikeResult written =
         encodeG00Like(like->bytes.span().first(size_t(like->size)), plan, picture, encoded);
     if (written.status != Status::ok) return failed(written.status);
-    if (written.outside.count != 0 && !dropOutside) {
+    if (written.outside.count != 0 && outsideRule == OutsidePixelsAre::refused) {
         PackResult result = failed(Status::pixelsOutside);
         result.outside = written.outside;
         result.coloursOnly = likeAlphaOf(picture) == LikeAlpha::original;
@@ -117,7 +117,7 @@ uint32_t regionOfLayerName(const PsdStoredLayer& layer) {
 
 // Region pictures written like the original into image: a refusal with the region it names.
 PackResult writeRegionsLike(std::span<const RegionPicture> pictures, const PackOriginal& like,
-                            bool dropOutside, EncodedImage& image) {
+                            OutsidePixelsAre outsideRule, EncodedImage& image) {
     Encoded encoded;
     const G00LikeRegionsResult written =
         encodeG00LikeRegions(like.bytes.span().first(size_t(like.size)), pictures, encoded);
@@ -125,7 +125,7 @@ PackResult writeRegionsLike(std::span<const RegionPicture> pictures, const PackO
     result.region = written.region;
     result.regionCount = like.boxes.count;
     if (!result.ok()) return result;
-    if (written.outside.regions != 0 && !dropOutside) {
+    if (written.outside.regions != 0 && outsideRule == OutsidePixelsAre::refused) {
         result.status = Status::pixelsOutside;
         result.region = written.outside.region;
         result.outside = written.outside.pixels;
@@ -139,7 +139,7 @@ PackResult writeRegionsLike(std::span<const RegionPicture> pictures, const PackO
 }
 
 // A layered PSD: like the original region by region, or a fresh file of a region per layer.
-PackResult packLayers(const PsdLayers& read, const PackOriginal* like, bool dropOutside,
+PackResult packLayers(const PsdLayers& read, const PackOriginal* like, OutsidePixelsAre outsideRule,
                       EncodedImage& image) {
     std::vector<RegionPicture> pictures;
     for (uint32_t i = 0; i < read.layers.size(); ++i) {
@@ -171,7 +171,7 @@ PackResult packLayers(const PsdLayers& read, const PackOriginal* like, bool drop
         result.picture.layerCount = uint32_t(read.layers.size());
         return result;
     }
-    PackResult result = writeRegionsLike(pictures, *like, dropOutside, image);
+    PackResult result = writeRegionsLike(pictures, *like, outsideRule, image);
     if (result.status == Status::noSuchRegion || result.status == Status::regionTwice) {
         // The layer that names it: the first for a region it lacks, the second for one named twice.
         bool seen = false;
@@ -271,7 +271,7 @@ PackResult readOriginal(const char* path, PackOriginal& original) {
     return result;
 }
 
-PackResult packFile(const char* picturePath, const PackOriginal* like, bool dropOutside,
+PackResult packFile(const char* picturePath, const PackOriginal* like, OutsidePixelsAre outsideRule,
                     EncodedImage& image) {
     image.bytes.release();
     image.length = 0;
@@ -295,7 +295,7 @@ PackResult packFile(const char* picturePath, const PackOriginal* like, bool drop
         file.release();
         work.release();
         PackResult result =
-            status == Status::ok ? packLayers(layers, like, dropOutside, image) : failed(status);
+            status == Status::ok ? packLayers(layers, like, outsideRule, image) : failed(status);
         if (status != Status::ok) result.picture = facts;
         if (!result.ok()) {
             image.bytes.release();
@@ -310,7 +310,7 @@ PackResult packFile(const char* picturePath, const PackOriginal* like, bool drop
         result.picture = pictureRead;
         return result;
     }
-    PackResult result = writeG00(picture, like, dropOutside, image);
+    PackResult result = writeG00(picture, like, outsideRule, image);
     if (!result.ok()) {
         image.bytes.release();
         image.length = 0;
@@ -319,7 +319,7 @@ PackResult packFile(const char* picturePath, const PackOriginal* like, bool drop
 }
 
 PackResult packRegionFiles(std::span<const RegionFile> files, const PackOriginal& like,
-                           bool dropOutside, EncodedImage& image) {
+                           OutsidePixelsAre outsideRule, EncodedImage& image) {
     image.bytes.release();
     image.length = 0;
     image.extension = "g00";
@@ -371,7 +371,7 @@ PackResult packRegionFiles(std::span<const RegionFile> files, const PackOriginal
         pictures.push_back(
             {file.region, int32_t(box.left), int32_t(box.top), &picture, likeAlphaOf(picture)});
     }
-    PackResult result = writeRegionsLike(pictures, like, dropOutside, image);
+    PackResult result = writeRegionsLike(pictures, like, outsideRule, image);
     if (!result.ok()) {
         for (const RegionFile& file : files)
             if (file.region == result.region) result.fileName = file.path;

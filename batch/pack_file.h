@@ -34,6 +34,10 @@ struct PackResult : ConvertResult {
     bool unchanged = false;   // the file written holds the original's data as it was
 };
 
+// What becomes of pixels that no part of the original holds and that the original would not
+// show the same: they fail the picture (pixelsOutside), or are left out.
+enum class OutsidePixelsAre : uint8_t { refused, dropped };
+
 // The G00 file a run packs like, read once and kept open for the run, so that nothing
 // replaces it meanwhile.
 struct PackOriginal {
@@ -55,15 +59,15 @@ PackResult readOriginal(const char* path, PackOriginal& original);
 // the original's parts keep their alpha, so that a BMP of a region-based picture comes back
 // with its transparency; any other gives its alpha too, which a full-frame original cannot
 // hold (transparencyLost). Pixels that no part of the original holds and that the original
-// would not show the same fail it as pixelsOutside unless dropOutside. Every buffer but the
-// output is released before it returns.
+// would not show the same fail it as pixelsOutside unless outsideRule drops them. Every buffer but
+// the output is released before it returns.
 //
 // A PSD of several layers is packed region by region. With like, each layer named "region RRR"
 // refills that region of the original (noSuchRegion, regionTwice; a layer of another name, of
 // an opacity below 100% or a blend mode other than normal is refused, since the game shows
 // the pixels as they are); without it, the layers make a fresh file of one region each.
 // With like, the result says whether the file holds the original's data unchanged.
-PackResult packFile(const char* picturePath, const PackOriginal* like, bool dropOutside,
+PackResult packFile(const char* picturePath, const PackOriginal* like, OutsidePixelsAre outsideRule,
                     EncodedImage& image);
 
 // Region files as --regions writes them (NAME_RRR.png, .bmp or .psd), each refilling its region
@@ -74,7 +78,7 @@ struct RegionFile {
     uint32_t region = 0;
 };
 PackResult packRegionFiles(std::span<const RegionFile> files, const PackOriginal& like,
-                           bool dropOutside, EncodedImage& image);
+                           OutsidePixelsAre outsideRule, EncodedImage& image);
 
 // The region a file name gives ("a_007.png" -> 7, its base "a"), or kNoRegion when the name up
 // to its first "." does not end in "_" and three digits.

@@ -115,7 +115,9 @@ bool listJobs(const RunOptions& options, std::span<const char* const> extensions
         }
         std::vector<FoundFile> found;
         std::vector<UnreadableFolder> unreadable;
-        const bool complete = walkFolder(file, extensions, !options.keepGoing, found, unreadable);
+        const bool complete = walkFolder(
+            file, extensions, options.keepGoing ? AtUnreadable::goOn : AtUnreadable::stop, found,
+            unreadable);
         for (const UnreadableFolder& folder : unreadable)
             reporter.failed(folder.path, "cannot read the folder: " + folder.reason);
         if (!complete) return false;

@@ -111,8 +111,8 @@ void packUnit(const Job& job, const PackUnit& unit, const PackOriginal* shared,
     }
     const PackResult result =
         unit.regions.empty()
-            ? packFile(job.source.c_str(), like, options.dropOutside, packed.image)
-            : packRegionFiles(unit.regions, *like, options.dropOutside, packed.image);
+            ? packFile(job.source.c_str(), like, options.outside(), packed.image)
+            : packRegionFiles(unit.regions, *like, options.outside(), packed.image);
     if (!result.ok()) packed.failure = packFailureText(result, unit.original);
     packed.unchanged = result.ok() && result.unchanged;
 }
