@@ -206,7 +206,7 @@ Status walkParts(std::span<const uint8_t> file, std::span<const uint8_t> data, u
 
 // The picture's pixels that no drawn part covers and that do not look like the original's 0:
 // those not fully transparent, or for a picture of colours alone, those not black.
-OutsidePixels outsidePixels(const Canvas& picture, LikeAlpha alpha, const uint32_t* shows) {
+OutsidePixels outsidePixels(const Canvas& picture, LikeAlpha alpha, const uint32_t* visiblePart) {
     OutsidePixels outside;
     outside.left = picture.width;
     outside.top = picture.height;
@@ -215,7 +215,7 @@ OutsidePixels outsidePixels(const Canvas& picture, LikeAlpha alpha, const uint32
     for (uint32_t y = 0; y < picture.height; ++y) {
         for (uint32_t x = 0; x < picture.width; ++x, ++i, p += 4) {
             const bool shown = alpha == LikeAlpha::picture ? p[3] != 0 : (p[0] | p[1] | p[2]) != 0;
-            if (!shown || shows[i] != 0) continue;
+            if (!shown || visiblePart[i] != 0) continue;
             ++outside.count;
             outside.left = std::min(outside.left, x);
             outside.right = std::max(outside.right, x);
@@ -244,25 +244,25 @@ void eachPixelShown(uint32_t width, uint32_t height, uint32_t partWidth, uint32_
 // The work of a refill: the part shown at each pixel, the compressor's area, and the original's
 // decompressed data, which the refill changes in place.
 struct Refill {
-    uint32_t* shows = nullptr;
+    uint32_t* visiblePart = nullptr;
     std::span<uint8_t> lzWork;
     std::span<uint8_t> data;
-    uint64_t sizes = 0;  // the size pair's offset
+    uint64_t sizePairOffset = 0;
 };
 
 Status startRefill(std::span<const uint8_t> original, const G00LikePlan& plan,
                    std::span<uint8_t> work, Refill& refill) {
     // Every size below is within work, checked by the caller.
-    refill.shows = reinterpret_cast<uint32_t*>(work.data());
+    refill.visiblePart = reinterpret_cast<uint32_t*>(work.data());
     refill.lzWork =
         work.subspan(size_t(visiblePartMapBytes(plan)), size_t(lzEncodeWorkSize(plan.units)));
     refill.data =
         std::span<uint8_t>(refill.lzWork.data() + refill.lzWork.size(), size_t(plan.units));
-    std::memset(refill.shows, 0, size_t(visiblePartMapBytes(plan)));
+    std::memset(refill.visiblePart, 0, size_t(visiblePartMapBytes(plan)));
     std::memset(refill.data.data(), 0, refill.data.size());
-    refill.sizes = plan.prefix - kSizePairSize;
+    refill.sizePairOffset = plan.prefix - kSizePairSize;
     const uint8_t* streamEnd =
-        original.data() + refill.sizes + loadLe32(original.data() + refill.sizes);
+        original.data() + refill.sizePairOffset + loadLe32(original.data() + refill.sizePairOffset);
     if (streamEnd <= original.data() + plan.prefix) return Status::ok;
     return decodeLzBytes(original.data() + plan.prefix, streamEnd,
                          original.data() + original.size(), refill.data.data(),
@@ -277,7 +277,7 @@ uint64_t finishRefill(std::span<const uint8_t> original, const G00LikePlan& plan
         encodeLzBytes(refill.data, refill.lzWork, out.subspan(size_t(plan.prefix)));
     if (stream == 0) return 0;
     std::memcpy(out.data(), original.data(), size_t(plan.prefix));
-    storeLe32(out.data() + refill.sizes, uint32_t(kSizePairSize + stream));
+    storeLe32(out.data() + refill.sizePairOffset, uint32_t(kSizePairSize + stream));
     return plan.prefix + stream;
 }
 
@@ -335,11 +335,11 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
     Refill refill;
     result.status = startRefill(original, plan, work, refill);
     if (result.status != Status::ok) return result;
-    uint32_t* shows = refill.shows;
+    uint32_t* visiblePart = refill.visiblePart;
     const std::span<uint8_t> data = refill.data;
 
-    // Each pixel takes its colour anew only in the part that shows it: pixels that a later part
-    // hides, like those beyond the picture, stay as the original has them.
+    // Each pixel takes its colour anew only in the part that shows it: pixels that a later
+    // part hides, like those beyond the picture, stay as the original has them.
     uint32_t number = 0;
     uint64_t before = 0, after = 0;
     result.status = walkParts(
@@ -347,7 +347,7 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
         [&](uint64_t, uint32_t partWidth, uint32_t partHeight, uint64_t left, uint64_t top) {
             ++number;
             eachPixelShown(plan.width, plan.height, partWidth, partHeight, left, top,
-                           [&](uint64_t i, uint64_t) { shows[i] = number; });
+                           [&](uint64_t i, uint64_t) { visiblePart[i] = number; });
         });
     if (result.status != Status::ok) return result;
     number = 0;
@@ -357,7 +357,7 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
             ++number;
             eachPixelShown(plan.width, plan.height, partWidth, partHeight, left, top,
                            [&](uint64_t i, uint64_t offset) {
-                               if (shows[i] == number)
+                               if (visiblePart[i] == number)
                                    std::memcpy(data.data() + at + offset,
                                                picture.pixels.data() + i * 4,
                                                alpha == LikeAlpha::picture ? 4 : 3);
@@ -370,7 +370,7 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
         result.status = Status::damagedParts;
         return result;
     }
-    result.outside = outsidePixels(picture, alpha, shows);
+    result.outside = outsidePixels(picture, alpha, visiblePart);
     result.size = finishRefill(original, plan, refill, out);
     return result;
 }
@@ -441,7 +441,7 @@ G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, cons
             });
         };
         result.status =
-            walk([&](const PartPlace&, uint64_t i, uint64_t) { refill.shows[i] = number; });
+            walk([&](const PartPlace&, uint64_t i, uint64_t) { refill.visiblePart[i] = number; });
         if (result.status != Status::ok) return result;
         const uint32_t last = number;
         number = first - 1;
@@ -454,7 +454,7 @@ G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, cons
         };
         const size_t bytes = picture.alpha == LikeAlpha::picture ? 4 : 3;
         walk([&](const PartPlace& part, uint64_t i, uint64_t offset) {
-            if (refill.shows[i] != number) return;
+            if (refill.visiblePart[i] != number) return;
             const uint8_t* from = pixelAt(i % width, i / width);
             if (from[3] == 0 && picture.alpha == LikeAlpha::picture &&
                 lastRegion[i] > picture.region + 1)
@@ -472,7 +472,7 @@ G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, cons
                 const uint8_t* p = pixelAt(uint64_t(x), uint64_t(y));
                 const bool shown =
                     picture.alpha == LikeAlpha::picture ? p[3] != 0 : (p[0] | p[1] | p[2]) != 0;
-                const uint32_t at = refill.shows[uint64_t(y) * width + uint64_t(x)];
+                const uint32_t at = refill.visiblePart[uint64_t(y) * width + uint64_t(x)];
                 if (shown && (at < first || at > last)) widen(outside, uint32_t(x), uint32_t(y));
             }
         }
@@ -620,8 +620,8 @@ uint64_t writeFreshRegionsG00(std::span<const RegionPicture> regions, const G00R
     const uint64_t stream = encodeLzBytes({data, size_t(plan.units)}, work.first(size_t(lzWork)),
                                           out.subspan(size_t(streamStart)));
     if (stream == 0) return 0;
-    const uint64_t sizes = regionSizePairOffset(plan.regions);
-    storeLe32(o + sizes, uint32_t(kSizePairSize + stream));
-    storeLe32(o + sizes + kDecompressedLengthOffset, uint32_t(plan.units));
+    const uint64_t sizePairOffset = regionSizePairOffset(plan.regions);
+    storeLe32(o + sizePairOffset, uint32_t(kSizePairSize + stream));
+    storeLe32(o + sizePairOffset + kDecompressedLengthOffset, uint32_t(plan.units));
     return streamStart + stream;
 }
