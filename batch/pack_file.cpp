@@ -9,7 +9,6 @@
 #include "codec/g00.h"
 #include "codec/encode.h"
 #include "codec/picture_reader.h"
-#include "codec/psd_reader.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "codec/bmp_reader.h"
+#include "codec/internal/bmp_reader.h"
 
 #include <cstring>
 

@@ -2,12 +2,10 @@
 
 #include <cstring>
 
-#include "codec/bmp_reader.h"
+#include "codec/internal/bmp_reader.h"
 #include "codec/internal/png_common.h"
-#include "codec/png_reader.h"
-#include "codec/psd_reader.h"
-
-static_assert(kPictureWorkSize >= kPngWorkSize && kPictureWorkSize >= kPsdWorkSize);
+#include "codec/internal/png_reader.h"
+#include "codec/internal/psd_reader.h"
 
 PictureRead readPicture(std::span<const uint8_t> file, std::span<uint8_t> work, Canvas& canvas) {
     PictureRead read;

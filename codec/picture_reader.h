@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "codec/picture_facts.h"
 #include "common/canvas.h"
@@ -21,3 +22,26 @@ struct PictureRead : PictureFacts {
 // does not use it. A file with none of the three signatures is notPicture. On failure the
 // Canvas holds nothing.
 PictureRead readPicture(std::span<const uint8_t> file, std::span<uint8_t> work, Canvas& canvas);
+
+// One layer of a file with several, as it is stored: its rectangle's pixels with the
+// transparency as alpha (255 without one), its opacity and blend mode apart, its mask not
+// applied.
+struct PsdStoredLayer {
+    int32_t left = 0, top = 0;  // its rectangle's top-left corner on the document
+    uint8_t opacity = 255;
+    uint32_t blendMode = 0;  // the key's four letters, big-endian ('norm' is normal)
+    uint8_t nameLength = 0;
+    char name[255] = {};  // the Pascal name, as its bytes are stored
+    Canvas pixels;        // empty for a layer of no pixels
+};
+
+struct PsdLayers {
+    uint32_t width = 0, height = 0;      // the document's
+    std::vector<PsdStoredLayer> layers;  // bottom first
+};
+
+// The layers of a file with several, read as readPicture reads a PSD of one, each at most 65,535
+// pixels either way (pictureTooLarge) and within its own Canvas's limits. readPsd's results for the
+// file; notPicture for a file of one layer or none.
+Status readPsdLayers(std::span<const uint8_t> file, std::span<uint8_t> work, PsdLayers& read,
+                     PictureFacts& facts);

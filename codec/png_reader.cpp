@@ -1,4 +1,4 @@
-#include "codec/png_reader.h"
+#include "codec/internal/png_reader.h"
 
 #include <zlib.h>
 
@@ -10,7 +10,7 @@
 #include "codec/g00.h"
 #include "common/bytes.h"
 
-static_assert(kPngWorkSize >= kInflateWorkSize);
+static_assert(kPictureWorkSize >= kInflateWorkSize);
 
 namespace {
 

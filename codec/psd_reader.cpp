@@ -1,4 +1,4 @@
-#include "codec/psd_reader.h"
+#include "codec/internal/psd_reader.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,7 +8,7 @@
 #include "common/byte_buffer.h"
 #include "common/bytes.h"
 
-static_assert(kPsdWorkSize >= kInflateWorkSize);
+static_assert(kPictureWorkSize >= kInflateWorkSize);
 
 namespace {
 

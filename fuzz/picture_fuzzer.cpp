@@ -13,11 +13,11 @@
 #include <zlib.h>
 #endif
 
-#include "codec/bmp_reader.h"
+#include "codec/internal/bmp_reader.h"
 #include "codec/internal/bmp_write.h"
 #include "codec/internal/psd_write.h"
-#include "codec/png_reader.h"
-#include "codec/psd_reader.h"
+#include "codec/internal/png_reader.h"
+#include "codec/internal/psd_reader.h"
 #include "common/byte_buffer.h"
 #include "common/canvas.h"
 
@@ -37,7 +37,7 @@ void checkThroughPsd(const Canvas& canvas) {
     const uint32_t size = writePsd(canvas, out.span());
     Canvas again;
     PictureFacts facts;
-    if (obtainBlock(kPsdWorkSize, work) != Status::ok) return;
+    if (obtainBlock(kPictureWorkSize, work) != Status::ok) return;
     if (readPsd({out.data(), size}, work.span(), again, facts) != Status::ok ||
         facts.layerCount != 1)
         fail("the written PSD does not read back");
@@ -89,13 +89,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 #if PICTURE_READER == 1
     mendChunkCrcs(file.data(), size);
     ByteBuffer work;
-    if (obtainBlock(kPngWorkSize, work) != Status::ok) return 0;
+    if (obtainBlock(kPictureWorkSize, work) != Status::ok) return 0;
     status = readPng(file.span(), work.span(), canvas, facts);
 #elif PICTURE_READER == 2
     status = readBmp(file.span(), canvas, facts);
 #else
     ByteBuffer work;
-    if (obtainBlock(kPsdWorkSize, work) != Status::ok) return 0;
+    if (obtainBlock(kPictureWorkSize, work) != Status::ok) return 0;
     status = readPsd(file.span(), work.span(), canvas, facts);
     if (status == Status::severalLayers) {
         PsdLayers layers;

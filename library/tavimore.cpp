@@ -15,7 +15,6 @@
 #include "codec/g00_inspect.h"
 #include "codec/g00_regions.h"
 #include "codec/picture_reader.h"
-#include "codec/png_reader.h"
 
 namespace {
 
@@ -316,7 +315,7 @@ tavimore_status tavimore_describe(const uint8_t* file, size_t size,
 tavimore_status tavimore_read_picture(const uint8_t* file, size_t size, tavimore_image** image) {
     if (!cleared(image) || file == nullptr) return TAVIMORE_INVALID_ARGUMENT;
     ByteBuffer work;
-    Status status = obtainBlock(kPngWorkSize, work);
+    Status status = obtainBlock(kPictureWorkSize, work);
     if (status != Status::ok) return cStatus(status);
     Canvas canvas;
     status = readPicture(bytesOf(file, size), work.span(), canvas).status;

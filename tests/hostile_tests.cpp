@@ -10,7 +10,6 @@
 #include "batch/result_text.h"
 #include "codec/g00_inspect.h"
 #include "codec/picture_reader.h"
-#include "codec/png_reader.h"
 #include "common/fault_injection.h"
 #include "tests/g00_fixtures.h"
 
@@ -39,7 +38,7 @@ TEST(HostileCorpus, EveryFileGetsItsOutcome) {
             SCOPED_TRACE(name);
             const std::vector<uint8_t> bytes = fixtures::readFile(path);
             ByteBuffer file, work;
-            ASSERT_EQ(obtainBlock(kPngWorkSize, work), Status::ok);
+            ASSERT_EQ(obtainBlock(kPictureWorkSize, work), Status::ok);
             if (!bytes.empty()) {
                 ASSERT_EQ(obtainBlock(bytes.size(), file), Status::ok);
                 std::memcpy(file.data(), bytes.data(), bytes.size());

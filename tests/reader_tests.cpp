@@ -13,7 +13,7 @@
 #include "codec/internal/bmp_write.h"
 #include "codec/internal/psd_write.h"
 #include "codec/picture_reader.h"
-#include "codec/png_reader.h"
+#include "codec/internal/png_reader.h"
 #include "common/bytes.h"
 #include "tests/test_support.h"
 #include "tools/picture_files.h"
@@ -31,7 +31,7 @@ struct Read {
     Bytes bytes() const { return support::canvasBytes(canvas); }
 };
 
-Read readFile(const Bytes& file, size_t workSize = kPngWorkSize) {
+Read readFile(const Bytes& file, size_t workSize = kPictureWorkSize) {
     Read read;
     Bytes work(workSize);
     read.result = readPicture(file, work, read.canvas);
@@ -262,7 +262,7 @@ TEST(PngReader, RefusalsEachWithItsReason) {
 
 TEST(PngReader, ZlibWorksInTheCallersAreaAndNeedsNoMore) {
     const Bytes file = writePngFile(plainPng());
-    EXPECT_EQ(readFile(file, kPngWorkSize).result.status, Status::ok);
+    EXPECT_EQ(readFile(file, kPictureWorkSize).result.status, Status::ok);
     EXPECT_EQ(readFile(file, 1024).result.status, Status::outOfMemory);
 }
 

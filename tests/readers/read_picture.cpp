@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "codec/picture_reader.h"
-#include "codec/png_reader.h"
 #include "tests/g00_fixtures.h"
 
 int main(int argc, char** argv) {
@@ -14,7 +13,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::vector<uint8_t> file = fixtures::readFile(argv[1]);
-    std::vector<uint8_t> work(kPngWorkSize);
+    std::vector<uint8_t> work(kPictureWorkSize);
     Canvas canvas;
     const PictureRead read = readPicture(file, work, canvas);
     if (!read.ok()) {

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "codec/picture_reader.h"
-#include "codec/png_reader.h"
 #include "wic/decoder.h"
 
 namespace {
@@ -96,7 +95,7 @@ bool checkPixels(const Source& source, const std::string& path, const std::strin
         return false;
     }
     const std::vector<uint8_t> file = readFile(path), pngFile = readFile(png);
-    std::vector<uint8_t> work(kPngWorkSize);
+    std::vector<uint8_t> work(kPictureWorkSize);
     Canvas expected;
     if (file.empty() || !readPicture(pngFile, work, expected).ok()) {
         std::printf("FAIL %s: cannot read it or %s\n", path.c_str(), png.c_str());

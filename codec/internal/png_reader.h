@@ -5,12 +5,9 @@
 #include <span>
 
 #include "codec/picture_facts.h"
+#include "codec/picture_reader.h"
 #include "common/canvas.h"
 #include "common/status.h"
-
-// zlib's inflate state and its 32 KB window are placed in a work area the caller provides, so
-// that reading takes no memory from the heap; this is enough for any file.
-inline constexpr uint32_t kPngWorkSize = 48 * 1024;
 
 // Takes every colour type and depth (grey 1 to 16 bits, palette 1 to 8 with or without tRNS,
 // grey with alpha, RGB and RGBA at 8 and 16 bits, the tRNS colour key of grey and RGB),
@@ -24,7 +21,7 @@ inline constexpr uint32_t kPngWorkSize = 48 * 1024;
 // stream's Adler-32; damagedStream for deflate errors and streams longer than the image;
 // unsupportedPicture for an unknown critical chunk; damagedPicture for impossible header
 // fields, a missing palette or image data, a palette index past the palette or a row filter
-// other than 0 to 4; outOfMemory when work is smaller than kPngWorkSize or the rows' block is
+// other than 0 to 4; outOfMemory when work is smaller than kPictureWorkSize or the rows' block is
 // refused; emptyPicture, pictureTooLarge (beyond 65,535 pixels, before the Canvas is
 // obtained), and makeCanvas's refusals. facts gets the format and an unknown critical chunk's
 // type.
