@@ -7,7 +7,7 @@
 
 #include "batch/result_text.h"
 #include "codec/g00.h"
-#include "codec/encode.h"
+#include "codec/g00_encode.h"
 #include "codec/picture_reader.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "batch/convert_file.h"
-#include "codec/encode.h"
+#include "codec/g00_encode.h"
 #include "codec/g00_regions.h"
 #include "codec/picture_facts.h"
 

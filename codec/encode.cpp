@@ -1,4 +1,5 @@
 #include "codec/encode.h"
+#include "codec/g00_encode.h"
 
 #include <algorithm>
 #include <vector>

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "codec/encode.h"
+#include "codec/g00_encode.h"
 #include "codec/g00.h"
 #include "codec/g00_inspect.h"
 #include "codec/g00_regions.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "codec/encode.h"
+#include "codec/g00_encode.h"
 #include "common/canvas.h"
 #include "common/status.h"
 
