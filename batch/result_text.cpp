@@ -29,6 +29,8 @@ const char* statusText(Status status) {
     return "unknown failure";
 }
 
+namespace {
+
 const char* fileStatusText(FileStatus status) {
     switch (status) {
     case FileStatus::ok: return "converted";
@@ -43,8 +45,6 @@ const char* fileStatusText(FileStatus status) {
     }
     return "unknown failure";
 }
-
-namespace {
 
 const char* fileStatusName(FileStatus status) {
     switch (status) {

@@ -9,7 +9,6 @@
 
 // A short English text ("the part table is damaged"; "converted" for ok).
 const char* statusText(Status status);
-const char* fileStatusText(FileStatus status);
 
 // The result's name as written in the code: the file's failure, else the codec's result
 // ("damagedParts"; "empty" for an empty file), for the --info --json result and tests.
