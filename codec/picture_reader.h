@@ -18,9 +18,15 @@ struct PictureRead : PictureFacts {
     bool ok() const { return status == Status::ok; }
 };
 
+// Takes PNG of every colour type and depth, interlaced or not (16-bit samples rounded to 8);
+// 24-bit and 32-bit BMP (BI_RGB, or BI_BITFIELDS of whole bytes); PSD version 1, RGB, 8 bits,
+// of one layer or none, its channels raw, PackBits or ZIP. Every length is checked against the
+// file, and the size against 65,535 pixels (pictureTooLarge), before the Canvas is obtained.
 // work is the PNG and PSD readers' work area, at least kPictureWorkSize bytes; the BMP reader
-// does not use it. A file with none of the three signatures is notPicture. On failure the
-// Canvas holds nothing.
+// does not use it. notPicture without one of the three signatures; truncated, damagedPicture,
+// damagedStream, badChecksum, unsupportedPicture, severalLayers (facts.layerCount says how
+// many), emptyPicture, and makeCanvas's refusals. facts says what the file is and which limit
+// a refused one met. On failure the Canvas holds nothing.
 PictureRead readPicture(std::span<const uint8_t> file, std::span<uint8_t> work, Canvas& canvas);
 
 // One layer of a file with several, as it is stored: its rectangle's pixels with the
@@ -40,8 +46,8 @@ struct PsdLayers {
     std::vector<PsdStoredLayer> layers;  // bottom first
 };
 
-// The layers of a file with several, read as readPicture reads a PSD of one, each at most 65,535
-// pixels either way (pictureTooLarge) and within its own Canvas's limits. readPsd's results for the
-// file; notPicture for a file of one layer or none.
+// The layers of a PSD file with several, each read as readPicture reads a PSD of one, and each
+// at most 65,535 pixels either way (pictureTooLarge) and within its own Canvas's limits: the
+// PSD reader's results for the file; notPicture for a file of one layer or none.
 Status readPsdLayers(std::span<const uint8_t> file, std::span<uint8_t> work, PsdLayers& read,
                      PictureFacts& facts);

@@ -1,5 +1,5 @@
 // Fuzzes encode-then-decode: the input's bytes compressed by each LZ variant and decoded back by
-// the decoders, and written as a fresh G00 file from a Canvas and decoded back by decodeG00.
+// the decoders, and written as a fresh G00 file from a Canvas and decoded back by decodeG00Picture.
 // Every buffer is exactly the size its bound function gives (ASan catches a byte past it), and
 // a result that differs from the input aborts.
 #include <cstddef>
