@@ -15,16 +15,13 @@ constexpr unsigned kMostThreads = 8;
 Status writePngImage(const Canvas& canvas, G00Layout layout, EncodedImage& image) {
     const unsigned threads =
         std::min(std::max(1u, std::thread::hardware_concurrency()), kMostThreads);
+    std::optional<PngPlace> place;
+    if (image.place != nullptr)
+        place = PngPlace{int32_t(image.place->left), int32_t(image.place->top)};
     Encoded out;
-    Status status =
+    const Status status =
         encodePng(canvas, layout == G00Layout::regions ? PngColour::rgba : PngColour::rgb,
-                  onThreads(threads), out);
-    if (status == Status::ok && image.place != nullptr) {
-        Encoded placed;
-        status = encodePngAt(out.bytes.span().first(out.length), int32_t(image.place->left),
-                             int32_t(image.place->top), placed);
-        out = std::move(placed);
-    }
+                  onThreads(threads), out, place);
     image.bytes = std::move(out.bytes);
     if (status != Status::ok) return status;
     image.length = out.length;

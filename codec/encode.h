@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "common/byte_buffer.h"
@@ -34,11 +35,12 @@ Status encodeRegionLayersPsd(std::span<const uint8_t> file, std::span<const uint
 // A PNG file: 8-bit RGBA (colour type 6, the Canvas's straight alpha) or 8-bit RGB (colour
 // type 2), its rows deflated by zlib in bands that up to parallel.most tasks compress at once,
 // each with a work area of its own; the bytes are the same however many tasks there are.
-// emptyPicture, obtainBlock's refusals, or outOfMemory when the writer finds a buffer short.
+// With place, an oFFs chunk after the IHDR records the picture's place in pixels on a larger
+// one, which GIMP and ImageMagick read. emptyPicture, obtainBlock's refusals, or outOfMemory
+// when the writer finds a buffer short.
 enum class PngColour : uint8_t { rgb = 2, rgba = 6 };
-Status encodePng(const Canvas& canvas, PngColour colour, const Parallel& parallel, Encoded& out);
-
-// A PNG file written by encodePng copied into a block of its own with an oFFs chunk after its
-// IHDR: the picture's place (x, y) in pixels on a larger one, which GIMP and ImageMagick read.
-// damagedPicture when png does not start with a signature and an IHDR.
-Status encodePngAt(std::span<const uint8_t> png, int32_t x, int32_t y, Encoded& out);
+struct PngPlace {
+    int32_t x = 0, y = 0;
+};
+Status encodePng(const Canvas& canvas, PngColour colour, const Parallel& parallel, Encoded& out,
+                 std::optional<PngPlace> place = std::nullopt);

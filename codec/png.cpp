@@ -359,17 +359,18 @@ uint32_t writePng(const Canvas& canvas, PngColour colour, std::span<uint8_t> wor
     return uint32_t(at + kPngTailSize);
 }
 
-Status encodePngAt(std::span<const uint8_t> png, int32_t x, int32_t y, Encoded& out) {
+namespace {
+
+// The PNG file copied into a block of its own with an oFFs chunk after its IHDR.
+Status withPlace(std::span<const uint8_t> png, PngPlace place, Encoded& out) {
     constexpr uint32_t kOffsetSize = 12 + 9;  // length, type, x, y, unit, CRC
-    if (png.size() < kPngHeadSize || png.size() > UINT32_MAX - kOffsetSize ||
-        std::memcmp(png.data() + 12, "IHDR", 4) != 0)
-        return Status::damagedPicture;
+    if (png.size() > UINT32_MAX - kOffsetSize) return Status::tooLarge;
     const Status status = obtainBlock(png.size() + kOffsetSize, out.bytes);
     if (status != Status::ok) return status;
     uint8_t* o = out.bytes.data();
     std::memcpy(o, png.data(), kPngHeadSize);
-    storeBe32(o + kPngHeadSize + 8, uint32_t(x));
-    storeBe32(o + kPngHeadSize + 12, uint32_t(y));
+    storeBe32(o + kPngHeadSize + 8, uint32_t(place.x));
+    storeBe32(o + kPngHeadSize + 12, uint32_t(place.y));
     o[kPngHeadSize + 16] = 0;  // pixels
     finishChunk(o + kPngHeadSize, "oFFs", 9);
     std::memcpy(o + kPngHeadSize + kOffsetSize, png.data() + kPngHeadSize,
@@ -378,7 +379,10 @@ Status encodePngAt(std::span<const uint8_t> png, int32_t x, int32_t y, Encoded& 
     return Status::ok;
 }
 
-Status encodePng(const Canvas& canvas, PngColour colour, const Parallel& parallel, Encoded& out) {
+}  // namespace
+
+Status encodePng(const Canvas& canvas, PngColour colour, const Parallel& parallel, Encoded& out,
+                 std::optional<PngPlace> place) {
     const uint32_t width = canvas.width, height = canvas.height;
     if (width == 0 || height == 0) return Status::emptyPicture;
     Status status = obtainBlock(pngBound(width, height, colour), out.bytes, PagingHint::fromStart);
@@ -388,5 +392,11 @@ Status encodePng(const Canvas& canvas, PngColour colour, const Parallel& paralle
     status = obtainBlock(tasks * pngWorkSize(width, colour), work, PagingHint::whole);
     if (status != Status::ok) return status;
     out.length = writePng(canvas, colour, work.span(), out.bytes.span(), parallel);
-    return out.length == 0 ? Status::outOfMemory : Status::ok;
+    if (out.length == 0) return Status::outOfMemory;
+    if (!place) return Status::ok;
+    work.release();
+    Encoded placed;
+    status = withPlace(out.bytes.span().first(out.length), *place, placed);
+    out = std::move(placed);
+    return status;
 }
