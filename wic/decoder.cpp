@@ -63,6 +63,24 @@ Status decodeFile(const ByteBuffer& file, Picture& picture) {
     return decoded.status;
 }
 
+// The answers of a G00 file, which has no metadata, colour contexts or thumbnail, to
+// the methods that the frame and the decoder both offer.
+HRESULT noMetadata(IWICMetadataQueryReader** reader) {
+    if (reader != nullptr) *reader = nullptr;
+    return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+}
+
+HRESULT noColorContexts(UINT* count) {
+    if (count == nullptr) return E_INVALIDARG;
+    *count = 0;
+    return S_OK;
+}
+
+HRESULT noThumbnail(IWICBitmapSource** thumbnail) {
+    if (thumbnail != nullptr) *thumbnail = nullptr;
+    return WINCODEC_ERR_CODECNOTHUMBNAIL;
+}
+
 class Decoder;
 
 class Frame final : public ComObject<Frame, IWICBitmapFrameDecode, IWICBitmapSource> {
@@ -92,17 +110,13 @@ public:
     HRESULT STDMETHODCALLTYPE CopyPixels(const WICRect* rect, UINT stride, UINT size,
                                          BYTE* out) override;
     HRESULT STDMETHODCALLTYPE GetMetadataQueryReader(IWICMetadataQueryReader** reader) override {
-        if (reader != nullptr) *reader = nullptr;
-        return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+        return noMetadata(reader);
     }
     HRESULT STDMETHODCALLTYPE GetColorContexts(UINT, IWICColorContext**, UINT* count) override {
-        if (count == nullptr) return E_INVALIDARG;
-        *count = 0;
-        return S_OK;
+        return noColorContexts(count);
     }
     HRESULT STDMETHODCALLTYPE GetThumbnail(IWICBitmapSource** thumbnail) override {
-        if (thumbnail != nullptr) *thumbnail = nullptr;
-        return WINCODEC_ERR_CODECNOTHUMBNAIL;
+        return noThumbnail(thumbnail);
     }
 
 private:
@@ -161,21 +175,17 @@ public:
         return WINCODEC_ERR_PALETTEUNAVAILABLE;
     }
     HRESULT STDMETHODCALLTYPE GetMetadataQueryReader(IWICMetadataQueryReader** reader) override {
-        if (reader != nullptr) *reader = nullptr;
-        return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+        return noMetadata(reader);
     }
     HRESULT STDMETHODCALLTYPE GetPreview(IWICBitmapSource** preview) override {
         if (preview != nullptr) *preview = nullptr;
         return WINCODEC_ERR_UNSUPPORTEDOPERATION;
     }
     HRESULT STDMETHODCALLTYPE GetColorContexts(UINT, IWICColorContext**, UINT* count) override {
-        if (count == nullptr) return E_INVALIDARG;
-        *count = 0;
-        return S_OK;
+        return noColorContexts(count);
     }
     HRESULT STDMETHODCALLTYPE GetThumbnail(IWICBitmapSource** thumbnail) override {
-        if (thumbnail != nullptr) *thumbnail = nullptr;
-        return WINCODEC_ERR_CODECNOTHUMBNAIL;
+        return noThumbnail(thumbnail);
     }
     HRESULT STDMETHODCALLTYPE GetFrameCount(UINT* count) override {
         if (count == nullptr) return E_INVALIDARG;
