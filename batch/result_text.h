@@ -7,7 +7,8 @@
 #include "batch/convert_file.h"
 #include "common/status.h"
 
-// A short English text ("the part table is damaged"; "converted" for ok).
+// The codec's words for the status (statusWords), with what to do where the programs say it;
+// "converted" for ok.
 const char* statusText(Status status);
 
 // The result's name as written in the code: the file's failure, else the codec's result

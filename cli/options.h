@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/file_run.h"
+#include "codec/g00.h"
 
 // The options both programs share (cli/file_run.h), and the converter's own. files are the FILEs.
 struct CliOptions : RunOptions {
@@ -15,7 +16,7 @@ struct CliOptions : RunOptions {
     bool layers = false;   // --layers: region-based pictures as PSD with a layer per region
     bool info = false;     // --info: describe the files, write nothing
     bool json = false;     // --json: --info as one JSON array
-    uint64_t maxPixels = 178956970;  // --max-pixels N; 0 for no limit
+    uint64_t maxPixels = kDefaultMaxPixels;  // --max-pixels N; 0 for no limit
 };
 
 // Fills options from argv with getopt_long (short options bundle and take attached values,

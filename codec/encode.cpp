@@ -44,29 +44,17 @@ Status encodePsd(const Canvas& canvas, const Parallel& parallel, Encoded& out) {
 
 Status encodeRegionLayersPsd(std::span<const uint8_t> file, std::span<const uint8_t> data,
                              const Canvas& canvas, Encoded& out) {
-    RegionBoxes boxes;
-    Status status = regionBoxes(file, data, canvas.width, canvas.height, boxes);
+    std::vector<RegionLayer> regions;
+    Status status = regionLayers(file, data, canvas.width, canvas.height, regions);
     if (status != Status::ok) return status;
-    std::vector<Canvas> pixels;
-    std::vector<ByteBuffer> masks;
     std::vector<PsdRegionLayer> layers;
-    pixels.reserve(boxes.count);
-    masks.reserve(boxes.count);
-    for (uint32_t i = 0; i < boxes.count; ++i) {
-        if (boxes.box[i].empty()) continue;
-        pixels.emplace_back();
-        masks.emplace_back();
-        status = cropRegion(file, data, i, canvas.width, canvas.height, pixels.back());
-        RegionBox box;
-        if (status == Status::ok)
-            status = regionMask(file, data, i, canvas.width, canvas.height, masks.back(), box);
-        if (status != Status::ok) return status;
+    for (const RegionLayer& region : regions) {
         // Readers blend a layer over those below, where the game replaces them: a layer some
         // later region covers gets a mask that hides what it replaces.
-        const ByteBuffer& mask = masks.back();
+        const ByteBuffer& mask = region.mask;
         const bool hides =
             std::find(mask.data(), mask.data() + mask.size(), 0) != mask.data() + mask.size();
-        layers.push_back({&pixels.back(), boxes.box[i].left, boxes.box[i].top, i,
+        layers.push_back({&region.pixels, region.box.left, region.box.top, region.region,
                           hides ? mask.data() : nullptr});
     }
     if (layers.empty()) return encodePsd(canvas, {}, out);

@@ -34,10 +34,22 @@ Status placeRegionStream(std::span<const uint8_t> file, StreamPlace& place) {
     return Status::ok;
 }
 
+// A full frame stores colours only: every pixel is shown, so every pixel is opaque.
+void setOpaque(Canvas& canvas) {
+    uint8_t* pixel = canvas.pixels.data();
+    const uint64_t count = uint64_t(canvas.width) * canvas.height;
+    for (uint64_t i = 0; i < count; ++i) pixel[4 * i + 3] = 255;
+}
+
 Status decodeFullFrame(std::span<const uint8_t> file, const StreamPlace& place, Canvas& canvas) {
-    if (place.bytes() == 0) return Status::ok;  // only the two length fields
-    return decodeLzPixels(file.data() + place.start, file.data() + place.end,
-                          file.data() + file.size(), canvas.pixels.data(), canvas.pixels.end());
+    if (place.bytes() != 0) {  // else only the two length fields
+        const Status status =
+            decodeLzPixels(file.data() + place.start, file.data() + place.end,
+                           file.data() + file.size(), canvas.pixels.data(), canvas.pixels.end());
+        if (status != Status::ok) return status;
+    }
+    setOpaque(canvas);
+    return Status::ok;
 }
 
 Status decompress(std::span<const uint8_t> file, const StreamPlace& place, ByteBuffer& data,
@@ -91,6 +103,41 @@ Status decompressRegionData(std::span<const uint8_t> file, ByteBuffer& data) {
     return status;
 }
 
+G00Info readG00Info(std::span<const uint8_t> file, uint64_t maxPixels) {
+    G00Info info;
+    if (file.size() < kG00HeaderSize) {
+        info.status = Status::truncated;
+        return info;
+    }
+    info.header = readG00Header(file);
+    const G00Header& header = info.header;
+    if (header.type == kG00Regions && file.size() > kRegionCountOffset)
+        info.regionCount = g00RegionCount(file);
+    const uint64_t pair = header.type == kG00Regions ? regionSizePairOffset(info.regionCount)
+                                                     : kFullFrameSizePairOffset;
+    if ((header.type == kG00FullFrame || info.regionCount != 0) &&
+        pair + kSizePairSize <= file.size()) {
+        info.sizesRead = true;
+        info.compressedLength = loadLe32(file.data() + pair);
+        info.decompressedLength = loadLe32(file.data() + pair + kDecompressedLengthOffset);
+    }
+    const uint64_t pixels = uint64_t(header.width) * header.height;
+    StreamPlace place;
+    if (header.type == kG00Paletted)
+        info.status = Status::unsupportedType;
+    else if (header.type != kG00FullFrame && header.type != kG00Regions)
+        info.status = Status::notG00;
+    else if (pixels == 0)
+        info.status = Status::emptyPicture;
+    else if (maxPixels != 0 && pixels > maxPixels)
+        info.status = Status::tooManyPixels;
+    else if (canvasByteSize(header.width, header.height) > kMaxBlockSize)
+        info.status = Status::tooLarge;
+    else
+        info.status = placeStream(file, place);
+    return info;
+}
+
 G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas, uint64_t maxPixels,
                             ByteBuffer* partData, G00Blocks* kept) {
     ByteBuffer ownData;
@@ -103,7 +150,8 @@ G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas, uint6
         result.status = Status::truncated;
         return result;
     }
-    result.header = readG00Header(file);
+    const G00Info info = readG00Info(file, maxPixels);
+    result.header = info.header;
     const G00Header& header = result.header;
     auto refuse = [&](Status status) {
         if (kept != nullptr) {
@@ -116,14 +164,7 @@ G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas, uint6
         result.status = status;
         return result;
     };
-    if (header.type == kG00Paletted) return refuse(Status::unsupportedType);
-    if (header.type != kG00FullFrame && header.type != kG00Regions) return refuse(Status::notG00);
-    if (header.width == 0 || header.height == 0) return refuse(Status::emptyPicture);
-    const uint64_t pixels = uint64_t(header.width) * header.height;
-    if (maxPixels != 0 && pixels > maxPixels) return refuse(Status::tooManyPixels);
-    if (canvasByteSize(header.width, header.height) > kMaxBlockSize)
-        return refuse(Status::tooLarge);
-
+    if (info.status != Status::ok) return refuse(info.status);
     StreamPlace place;
     Status status = placeStream(file, place);
     if (status != Status::ok) return refuse(status);

@@ -23,21 +23,36 @@ struct G00Header {
     uint16_t height;
 };
 
+// The pixel limit every caller gets unless it chooses its own (0: none): the converter's default
+// since its first version, far above any picture a game ships, far below what makes a thumbnailer
+// or a plug-in take gigabytes for a header of a few bytes.
+inline constexpr uint64_t kDefaultMaxPixels = 178956970;
+
+// What a file's header and size fields say, read without decoding or obtaining any buffer, and
+// the result decodeG00Picture would give before it decodes: ok, truncated, notG00,
+// unsupportedType, emptyPicture, tooManyPixels, tooLarge, or damagedParts for a region picture
+// that announces no decompressed data. Hosts ask it first (a thumbnailer's size, a bomb check).
+struct G00Info {
+    Status status = Status::ok;
+    G00Header header = {};     // read when the file holds at least kG00HeaderSize bytes
+    uint32_t regionCount = 0;  // a region picture's records (the low byte, 0 = 256); 0 otherwise
+    bool sizesRead = false;    // the size pair lies inside the file
+    uint32_t compressedLength = 0;    // counted from the size pair's own offset
+    uint32_t decompressedLength = 0;  // as stored (a full frame's is not used)
+};
+G00Info readG00Info(std::span<const uint8_t> file, uint64_t maxPixels = kDefaultMaxPixels);
+
 struct G00Decoded {
     Status status = Status::ok;
     G00Header header = {};     // as read, for the type byte of a refusal and the output's choice
     uint32_t regionCount = 0;  // a decoded region picture's records; 0 for a full frame
 };
 
-// Reads a G00 file into a new Canvas: checks the header (type 0 or 2, width and height not 0,
-// at most maxPixels pixels when maxPixels is not 0, the Canvas within kMaxBlockSize), checks that
-// the file holds the streams its fields announce before any buffer is obtained, then makes the
-// Canvas and decodes. Results: ok; truncated for a file shorter than a header, or when the file
-// ends before its fields or its compressed data, or a region picture announces more
-// decompressed data than its stream could give; notG00 for a type byte that is no G00 type,
-// unsupportedType for type 1; emptyPicture; tooManyPixels; tooLarge; damagedParts when the
-// announced decompressed size is 0; outOfMemory when a buffer cannot be obtained; the results
-// of the decompressors and of composeRegions otherwise. On failure the Canvas is empty. When
+// Reads a G00 file into a new Canvas: checks the header and size fields as readG00Info does,
+// then makes the Canvas and decodes. A full-frame picture has no alpha of its own: its pixels come
+// out opaque (alpha 255), so that every writer and every caller sees what the game shows.
+// Results: readG00Info's; outOfMemory when a buffer cannot be obtained; the results of the
+// decompressors and of composeRegions otherwise. On failure the Canvas is empty. When
 // partData is given, a region picture's decompressed data is kept there (for drawing its
 // regions alone); it is empty for a full frame and on failure.
 //

@@ -141,3 +141,24 @@ Status regionMask(std::span<const uint8_t> file, std::span<const uint8_t> data, 
     }
     return Status::ok;
 }
+
+Status regionLayers(std::span<const uint8_t> file, std::span<const uint8_t> data, uint32_t width,
+                    uint32_t height, std::vector<RegionLayer>& layers) {
+    layers.clear();
+    RegionBoxes boxes;
+    Status status = regionBoxes(file, data, width, height, boxes);
+    if (status != Status::ok) return status;
+    for (uint32_t i = 0; i < boxes.count; ++i)
+        if (!boxes.box[i].empty()) layers.emplace_back().region = i;
+    for (RegionLayer& layer : layers) {
+        status = cropRegion(file, data, layer.region, width, height, layer.pixels, &layer.box);
+        RegionBox box;
+        if (status == Status::ok)
+            status = regionMask(file, data, layer.region, width, height, layer.mask, box);
+        if (status != Status::ok) {
+            layers.clear();
+            return status;
+        }
+    }
+    return Status::ok;
+}

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "common/byte_buffer.h"
 #include "common/canvas.h"
@@ -50,3 +51,16 @@ Status cropRegion(std::span<const uint8_t> file, std::span<const uint8_t> data, 
 // the table, and obtainBlock's.
 Status regionMask(std::span<const uint8_t> file, std::span<const uint8_t> data, uint32_t index,
                   uint32_t width, uint32_t height, ByteBuffer& mask, RegionBox& box);
+
+// A region that draws a pixel, drawn alone (cropRegion) with its mask (regionMask).
+struct RegionLayer {
+    uint32_t region = 0;
+    RegionBox box;
+    Canvas pixels;
+    ByteBuffer mask;
+};
+
+// Every region that draws a pixel, in order, from one decode's data: what a layered picture
+// shows as its layers. The results of regionBoxes, cropRegion and regionMask.
+Status regionLayers(std::span<const uint8_t> file, std::span<const uint8_t> data, uint32_t width,
+                    uint32_t height, std::vector<RegionLayer>& layers);

@@ -28,5 +28,9 @@ enum class Status : uint8_t {
     tooManyRegions,      // more than the 256 regions a region-based file can hold
 };
 
+// What the value means, in a few English words ("the part table is damaged"; "success" for
+// ok): the one table the C library hands out and the programs build their messages on.
+const char* statusWords(Status status);
+
 // The value's name as written in the code ("damagedParts"), for test expectations and logs.
 const char* statusName(Status status);

@@ -2,14 +2,21 @@
  *
  * Every function takes the whole file in memory and returns a status. Results are allocated by
  * the library and given back with tavimore_free; on failure nothing is allocated and the result
- * pointer is set to NULL. Pictures are RGBA, 4 bytes a pixel, straight alpha, top row first.
- * The functions keep no state: any thread may call any of them at any time.
+ * pointer is set to NULL. Pictures are RGBA, 4 bytes a pixel, straight alpha, top row first; a
+ * full-frame G00 picture has no transparency, and its pixels come out opaque.
+ * The functions keep no state: any thread may call any of them at any time. No function throws
+ * or aborts: a buffer the system refuses is TAVIMORE_OUT_OF_MEMORY.
+ *
+ * Decoding is limited: the functions that take a tavimore_limits use the defaults when it is
+ * NULL, and the others always do. Ask tavimore_read_header first to decide before paying.
  */
 #ifndef TAVIMORE_H
 #define TAVIMORE_H
 
 #include <stddef.h>
 #include <stdint.h>
+
+#include "tavimore_version.h" /* TAVIMORE_VERSION_MAJOR, _MINOR, _PATCH and _STRING */
 
 #if defined(_WIN32)
 #if defined(TAVIMORE_BUILDING_DLL)
@@ -48,8 +55,19 @@ typedef enum tavimore_status {
     TAVIMORE_SIZE_DIFFERS,        /* the picture's size is not the original's */
     TAVIMORE_PIXELS_OUTSIDE,      /* pixels that no part of the original can hold */
     TAVIMORE_INVALID_ARGUMENT,    /* a NULL pointer, or a picture that is not region-based */
-    TAVIMORE_TRANSPARENCY_LOST    /* a picture with transparency for a full-frame original */
+    TAVIMORE_TRANSPARENCY_LOST,   /* a picture with transparency for a full-frame original */
+    TAVIMORE_TOO_MANY_PIXELS,     /* more pixels than the limits allow */
+    TAVIMORE_TOO_MANY_REGIONS,    /* more than the 256 regions a G00 file holds */
+    TAVIMORE_NO_SUCH_REGION,      /* a region the original does not have, or that draws nothing */
+    TAVIMORE_REGION_TWICE         /* two pictures name the same region */
 } tavimore_status;
+
+/* The limits of a decode. */
+typedef struct tavimore_limits {
+    uint64_t max_pixels; /* width * height at most this; 0: no limit */
+} tavimore_limits;
+/* The default, as the command-line programs apply it. */
+#define TAVIMORE_DEFAULT_MAX_PIXELS UINT64_C(178956970)
 
 typedef struct tavimore_image {
     uint32_t width, height;
@@ -61,9 +79,9 @@ typedef struct tavimore_box {
     uint32_t left, top, width, height;
 } tavimore_box;
 
-/* A short English meaning of the status; never NULL. */
+/* A short English meaning of the status, the words the command-line programs use; never NULL. */
 TAVIMORE_API const char *tavimore_status_text(tavimore_status status);
-/* "1.1.0" */
+/* The library's version, TAVIMORE_VERSION_STRING of the build ("1.2.0"). */
 TAVIMORE_API const char *tavimore_version(void);
 /* Frees any result the library allocated (an image and its pixels are one allocation); NULL is
  * fine. */
@@ -71,9 +89,48 @@ TAVIMORE_API void tavimore_free(void *result);
 
 /* ---- G00 to pictures ---- */
 
+/* What the header and size fields say, read without decoding and without allocating. The status
+ * is what a decode with these limits gives before it decodes anything: TAVIMORE_OK,
+ * TAVIMORE_TRUNCATED, TAVIMORE_NOT_G00, TAVIMORE_UNSUPPORTED_TYPE, TAVIMORE_EMPTY_PICTURE,
+ * TAVIMORE_TOO_MANY_PIXELS, TAVIMORE_TOO_LARGE or TAVIMORE_DAMAGED_PARTS; the fields are filled
+ * as far as the file holds them, also when it fails. */
+typedef struct tavimore_header {
+    uint32_t fields; /* which were read: TAVIMORE_HAS_HEADER, _COMPRESSED_LENGTH,
+                        _DECOMPRESSED_LENGTH, _REGION_COUNT (below) */
+    uint8_t type;    /* 0: full frame; 2: regions */
+    uint32_t width, height;
+    uint32_t region_count; /* a region-based file's records; 0 for a full-frame one */
+    uint32_t compressed_length, decompressed_length; /* as stored */
+} tavimore_header;
+TAVIMORE_API tavimore_status tavimore_read_header(const uint8_t *file, size_t size,
+                                                  const tavimore_limits *limits,
+                                                  tavimore_header *header);
+
 /* The whole picture. */
 TAVIMORE_API tavimore_status tavimore_decode(const uint8_t *file, size_t size,
                                              tavimore_image **image);
+TAVIMORE_API tavimore_status tavimore_decode_limited(const uint8_t *file, size_t size,
+                                                     const tavimore_limits *limits,
+                                                     tavimore_image **image);
+
+/* Every region that draws a pixel, from one decode: the region drawn alone, cut to its box, and
+ * its mask (as tavimore_draw_region and tavimore_region_mask give them), in region order, with
+ * the whole picture. A full-frame file gives the picture and no layer. One allocation. */
+typedef struct tavimore_layer {
+    uint32_t region;
+    tavimore_box box;
+    uint8_t *rgba; /* box.width * box.height * 4 bytes */
+    uint8_t *mask; /* box.width * box.height bytes: 255 where it shows, 0 where a later region's
+                      parts replace it */
+} tavimore_layer;
+typedef struct tavimore_layers {
+    tavimore_image picture; /* the whole picture; region_count as tavimore_decode gives it */
+    uint32_t layer_count;
+    tavimore_layer *layers;
+} tavimore_layers;
+TAVIMORE_API tavimore_status tavimore_decode_layers(const uint8_t *file, size_t size,
+                                                    const tavimore_limits *limits,
+                                                    tavimore_layers **layers);
 
 /* Region `region` of a region-based picture drawn alone, cut to the box of the pixels it draws;
  * box receives where that lies on the whole picture. TAVIMORE_EMPTY_PICTURE when it draws no
@@ -194,8 +251,10 @@ typedef struct tavimore_pack_report {
 } tavimore_pack_report;
 
 /* A G00 file like the original, each region given refilled from its own picture; regions
- * not given keep their pixels. A region named twice or not in the original is
- * TAVIMORE_INVALID_ARGUMENT (report->region says which). report may be NULL. */
+ * not given keep their pixels. A picture whose alpha is 255 everywhere (a BMP, a layer without
+ * transparency) gives colours only and keeps the original's alpha, as tavimore_pack_like does.
+ * TAVIMORE_NO_SUCH_REGION for a region the original does not have, TAVIMORE_REGION_TWICE for
+ * one named twice (report->region says which). report may be NULL. */
 TAVIMORE_API tavimore_status tavimore_pack_like_regions(const uint8_t *original,
                                                         size_t original_size,
                                                         const tavimore_region_picture *regions,

@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <new>
+#include <optional>
+#include <stdexcept>
 #include <span>
 #include <thread>
 #include <vector>
@@ -19,28 +22,70 @@
 
 namespace {
 
+// The codec's statuses in the C enum's order: the C value is the index, past the file-level
+// statuses the codec never gives and TAVIMORE_INVALID_ARGUMENT, which is the face's own.
+constexpr Status kStatusOfC[] = {
+    Status::ok,
+    Status::notG00,
+    Status::unsupportedType,
+    Status::emptyPicture,
+    Status::tooLarge,
+    Status::outOfMemory,
+    Status::truncated,
+    Status::damagedStream,
+    Status::damagedParts,
+    Status::notPicture,
+    Status::pictureTooLarge,
+    Status::unsupportedPicture,
+    Status::damagedPicture,
+    Status::badChecksum,
+    Status::severalLayers,
+    Status::sizeDiffers,
+    Status::pixelsOutside,
+    Status::ok,  // TAVIMORE_INVALID_ARGUMENT
+    Status::transparencyLost,
+    Status::tooManyPixels,
+    Status::tooManyRegions,
+    Status::noSuchRegion,
+    Status::regionTwice,
+};
+static_assert(std::size(kStatusOfC) == TAVIMORE_REGION_TWICE + 1);
+
 tavimore_status cStatus(Status status) {
-    switch (status) {
-    case Status::ok: return TAVIMORE_OK;
-    case Status::notG00: return TAVIMORE_NOT_G00;
-    case Status::unsupportedType: return TAVIMORE_UNSUPPORTED_TYPE;
-    case Status::emptyPicture: return TAVIMORE_EMPTY_PICTURE;
-    case Status::tooLarge: return TAVIMORE_TOO_LARGE;
-    case Status::outOfMemory: return TAVIMORE_OUT_OF_MEMORY;
-    case Status::truncated: return TAVIMORE_TRUNCATED;
-    case Status::damagedStream: return TAVIMORE_DAMAGED_STREAM;
-    case Status::damagedParts: return TAVIMORE_DAMAGED_PARTS;
-    case Status::notPicture: return TAVIMORE_NOT_PICTURE;
-    case Status::pictureTooLarge: return TAVIMORE_PICTURE_TOO_LARGE;
-    case Status::unsupportedPicture: return TAVIMORE_UNSUPPORTED_PICTURE;
-    case Status::damagedPicture: return TAVIMORE_DAMAGED_PICTURE;
-    case Status::badChecksum: return TAVIMORE_BAD_CHECKSUM;
-    case Status::severalLayers: return TAVIMORE_SEVERAL_LAYERS;
-    case Status::sizeDiffers: return TAVIMORE_SIZE_DIFFERS;
-    case Status::pixelsOutside: return TAVIMORE_PIXELS_OUTSIDE;
-    case Status::tooManyRegions: return TAVIMORE_TOO_LARGE;
-    case Status::transparencyLost: return TAVIMORE_TRANSPARENCY_LOST;
-    default: return TAVIMORE_INVALID_ARGUMENT;  // files and limits: the codec never gives them here
+    if (status == Status::ok) return TAVIMORE_OK;
+    for (size_t i = 1; i < std::size(kStatusOfC); ++i)
+        if (kStatusOfC[i] == status && i != TAVIMORE_INVALID_ARGUMENT) return tavimore_status(i);
+    return TAVIMORE_INVALID_ARGUMENT;  // the codec gives no other
+}
+
+uint64_t maxPixelsOf(const tavimore_limits* limits) {
+    return limits != nullptr ? limits->max_pixels : kDefaultMaxPixels;
+}
+
+// Runs one entry's body: what it throws (only a refused allocation can) becomes a status, since
+// no C++ exception may reach a C caller.
+template <class Body>
+tavimore_status guarded(Body body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return TAVIMORE_OUT_OF_MEMORY;
+    } catch (const std::length_error&) {
+        return TAVIMORE_TOO_LARGE;
+    } catch (...) {
+        return TAVIMORE_OUT_OF_MEMORY;
+    }
+}
+
+// The Canvas's BGRA as RGBA at to.
+void copyRgba(const Canvas& canvas, uint8_t* to) {
+    const uint64_t bytes = canvasByteSize(canvas.width, canvas.height);
+    const uint8_t* from = canvas.pixels.data();
+    for (uint64_t i = 0; i < bytes; i += 4) {
+        to[i] = from[i + 2];
+        to[i + 1] = from[i + 1];
+        to[i + 2] = from[i];
+        to[i + 3] = from[i + 3];
     }
 }
 
@@ -50,17 +95,8 @@ tavimore_status handOver(const Canvas& canvas, uint32_t regionCount, tavimore_im
     if (bytes > SIZE_MAX - sizeof(tavimore_image)) return TAVIMORE_TOO_LARGE;
     auto* out = static_cast<tavimore_image*>(std::malloc(sizeof(tavimore_image) + size_t(bytes)));
     if (out == nullptr) return TAVIMORE_OUT_OF_MEMORY;
-    out->width = canvas.width;
-    out->height = canvas.height;
-    out->region_count = regionCount;
-    out->rgba = reinterpret_cast<uint8_t*>(out + 1);
-    const uint8_t* from = canvas.pixels.data();
-    for (uint64_t i = 0; i < bytes; i += 4) {
-        out->rgba[i] = from[i + 2];
-        out->rgba[i + 1] = from[i + 1];
-        out->rgba[i + 2] = from[i];
-        out->rgba[i + 3] = from[i + 3];
-    }
+    *out = {canvas.width, canvas.height, regionCount, reinterpret_cast<uint8_t*>(out + 1)};
+    copyRgba(canvas, out->rgba);
     *image = out;
     return TAVIMORE_OK;
 }
@@ -140,7 +176,8 @@ bool validRegions(const tavimore_region_picture* given, size_t count) {
 // A region-based file's decompressed data, and its size in canvas (without pixels): a
 // full-frame file is no argument for the functions of regions.
 tavimore_status regionData(const uint8_t* file, size_t size, Canvas& canvas, ByteBuffer& data) {
-    const G00Decoded decoded = decodeG00Picture(bytesOf(file, size), canvas, 0, &data);
+    const G00Decoded decoded =
+        decodeG00Picture(bytesOf(file, size), canvas, kDefaultMaxPixels, &data);
     if (decoded.status != Status::ok) return cStatus(decoded.status);
     if (decoded.regionCount == 0) return TAVIMORE_INVALID_ARGUMENT;
     canvas.pixels.release();
@@ -168,100 +205,9 @@ uint32_t processors() { return std::max(1u, std::thread::hardware_concurrency())
 
 }  // namespace
 
-extern "C" {
-
-const char* tavimore_status_text(tavimore_status status) {
-    switch (status) {
-    case TAVIMORE_OK: return "success";
-    case TAVIMORE_NOT_G00: return "not a G00 image";
-    case TAVIMORE_UNSUPPORTED_TYPE: return "a G00 type that is not converted";
-    case TAVIMORE_EMPTY_PICTURE: return "the picture has no pixels";
-    case TAVIMORE_TOO_LARGE: return "the picture is too large";
-    case TAVIMORE_OUT_OF_MEMORY: return "out of memory";
-    case TAVIMORE_TRUNCATED: return "the file is cut short";
-    case TAVIMORE_DAMAGED_STREAM: return "the compressed data is damaged";
-    case TAVIMORE_DAMAGED_PARTS: return "the part table is damaged";
-    case TAVIMORE_NOT_PICTURE: return "not a PNG, BMP or PSD picture";
-    case TAVIMORE_PICTURE_TOO_LARGE: return "too large for a G00 picture";
-    case TAVIMORE_UNSUPPORTED_PICTURE: return "a kind of picture that cannot be read";
-    case TAVIMORE_DAMAGED_PICTURE: return "the picture is damaged";
-    case TAVIMORE_BAD_CHECKSUM: return "a checksum does not match";
-    case TAVIMORE_SEVERAL_LAYERS: return "a PSD file of several layers";
-    case TAVIMORE_SIZE_DIFFERS: return "the picture's size is not the original's";
-    case TAVIMORE_PIXELS_OUTSIDE: return "pixels lie outside the original's parts";
-    case TAVIMORE_INVALID_ARGUMENT: return "invalid argument";
-    case TAVIMORE_TRANSPARENCY_LOST:
-        return "the picture has transparency, the original is a full-frame picture without it";
-    }
-    return "unknown status";
-}
-
-const char* tavimore_version(void) { return TAVIMORE_VERSION; }
-
-void tavimore_free(void* result) { std::free(result); }
-
-tavimore_status tavimore_decode(const uint8_t* file, size_t size, tavimore_image** image) {
-    if (!cleared(image) || file == nullptr) return TAVIMORE_INVALID_ARGUMENT;
-    Canvas canvas;
-    const G00Decoded decoded = decodeG00Picture(bytesOf(file, size), canvas);
-    if (decoded.status != Status::ok) return cStatus(decoded.status);
-    return handOver(canvas, decoded.regionCount, image);
-}
-
-tavimore_status tavimore_draw_region(const uint8_t* file, size_t size, uint32_t region,
-                                     tavimore_image** image, tavimore_box* box) {
-    if (!cleared(image) || file == nullptr || box == nullptr) return TAVIMORE_INVALID_ARGUMENT;
-    Canvas cropped;
-    const tavimore_status status =
-        regionStep(file, size, box,
-                   [&](auto g00, auto data, uint32_t width, uint32_t height, RegionBox& where) {
-                       return cropRegion(g00, data, region, width, height, cropped, &where);
-                   });
-    if (status != TAVIMORE_OK) return status;
-    return handOver(cropped, 0, image);
-}
-
-tavimore_status tavimore_write_bmp(const tavimore_image* image, uint8_t** out, size_t* out_size) {
-    return writePicture(image, out, out_size, encodeBmp);
-}
-
-tavimore_status tavimore_write_psd(const tavimore_image* image, uint8_t** out, size_t* out_size) {
-    return writePicture(image, out, out_size, [](const Canvas& canvas, Encoded& encoded) {
-        return encodePsd(canvas, onThreads(processors()), encoded);
-    });
-}
-
-tavimore_status tavimore_write_png(const tavimore_image* image, tavimore_png_colour colour,
-                                   uint8_t** out, size_t* out_size) {
-    // An unknown colour is refused as a missing picture is: nothing handed back.
-    const bool known = colour == TAVIMORE_PNG_RGB || colour == TAVIMORE_PNG_RGBA;
-    return writePicture(
-        known ? image : nullptr, out, out_size, [colour](const Canvas& canvas, Encoded& encoded) {
-            return encodePng(canvas, PngColour(colour), onThreads(processors()), encoded);
-        });
-}
-
-tavimore_status tavimore_write_layered_psd(const uint8_t* file, size_t size, uint8_t** out,
-                                           size_t* out_size) {
-    if (!outputCleared(out, out_size) || file == nullptr) return TAVIMORE_INVALID_ARGUMENT;
-    Canvas canvas;
-    ByteBuffer data;
-    const G00Decoded decoded = decodeG00Picture(bytesOf(file, size), canvas, 0, &data);
-    if (decoded.status != Status::ok) return cStatus(decoded.status);
-    Encoded encoded;
-    const Status status =
-        decoded.regionCount == 0
-            ? encodePsd(canvas, onThreads(processors()), encoded)
-            : encodeRegionLayersPsd(bytesOf(file, size), data.span(), canvas, encoded);
-    if (status != Status::ok) return cStatus(status);
-    return handOver(encoded, out, out_size);
-}
-
-tavimore_status tavimore_describe(const uint8_t* file, size_t size,
-                                  tavimore_description** description) {
-    if (!cleared(description) || file == nullptr) return TAVIMORE_INVALID_ARGUMENT;
-    const G00Description d = describeG00(bytesOf(file, size));
-    // One allocation: the description, its entries, its records, then every entry's parts.
+// The description's parts in the caller's structs, in one allocation: the description, its
+// entries, its records, then every entry's parts.
+tavimore_status handOver(const G00Description& d, tavimore_description** description) {
     size_t parts = 0;
     for (const G00EntryInfo& entry : d.entries) parts += entry.parts.size();
     const size_t bytes = sizeof(tavimore_description) + d.entries.size() * sizeof(tavimore_entry) +
@@ -313,19 +259,194 @@ tavimore_status tavimore_describe(const uint8_t* file, size_t size,
     return TAVIMORE_OK;
 }
 
+// The picture and its layers in one allocation: the struct, the layer records, the picture's
+// pixels, then each layer's pixels and mask.
+tavimore_status handOver(const Canvas& picture, uint32_t regionCount,
+                         const std::vector<RegionLayer>& regions, tavimore_layers** layers) {
+    uint64_t bytes = sizeof(tavimore_layers) + regions.size() * sizeof(tavimore_layer) +
+                     canvasByteSize(picture.width, picture.height);
+    for (const RegionLayer& region : regions)
+        bytes += uint64_t(region.box.width) * region.box.height * 5;
+    if (bytes > SIZE_MAX) return TAVIMORE_TOO_LARGE;
+    auto* block = static_cast<uint8_t*>(std::malloc(size_t(bytes)));
+    if (block == nullptr) return TAVIMORE_OUT_OF_MEMORY;
+    auto* out = new (block) tavimore_layers{};
+    auto* records = reinterpret_cast<tavimore_layer*>(out + 1);
+    uint8_t* pixels = reinterpret_cast<uint8_t*>(records + regions.size());
+    out->picture = {picture.width, picture.height, regionCount, pixels};
+    copyRgba(picture, pixels);
+    pixels += canvasByteSize(picture.width, picture.height);
+    out->layer_count = uint32_t(regions.size());
+    out->layers = records;
+    for (const RegionLayer& region : regions) {
+        const RegionBox& box = region.box;
+        tavimore_layer& to = *records++;
+        to = {region.region, {box.left, box.top, box.width, box.height}, pixels, nullptr};
+        copyRgba(region.pixels, pixels);
+        pixels += canvasByteSize(box.width, box.height);
+        to.mask = pixels;
+        std::memcpy(pixels, region.mask.data(), region.mask.size());
+        pixels += region.mask.size();
+    }
+    *layers = out;
+    return TAVIMORE_OK;
+}
+
+extern "C" {
+
+const char* tavimore_status_text(tavimore_status status) {
+    if (status == TAVIMORE_INVALID_ARGUMENT) return "invalid argument";
+    if (status < 0 || size_t(status) >= std::size(kStatusOfC)) return "unknown status";
+    return statusWords(kStatusOfC[status]);
+}
+
+const char* tavimore_version(void) { return TAVIMORE_VERSION_STRING; }
+
+void tavimore_free(void* result) { std::free(result); }
+
+tavimore_status tavimore_read_header(const uint8_t* file, size_t size,
+                                     const tavimore_limits* limits, tavimore_header* header) {
+    if (header == nullptr) return TAVIMORE_INVALID_ARGUMENT;
+    *header = {};
+    if (file == nullptr) return TAVIMORE_INVALID_ARGUMENT;
+    const G00Info info = readG00Info(bytesOf(file, size), maxPixelsOf(limits));
+    if (size >= kG00HeaderSize) {
+        header->fields = TAVIMORE_HAS_HEADER;
+        header->type = info.header.type;
+        header->width = info.header.width;
+        header->height = info.header.height;
+    }
+    if (info.regionCount != 0) {
+        header->fields |= TAVIMORE_HAS_REGION_COUNT;
+        header->region_count = info.regionCount;
+    }
+    if (info.sizesRead) {
+        header->fields |= TAVIMORE_HAS_COMPRESSED_LENGTH | TAVIMORE_HAS_DECOMPRESSED_LENGTH;
+        header->compressed_length = info.compressedLength;
+        header->decompressed_length = info.decompressedLength;
+    }
+    return cStatus(info.status);
+}
+
+tavimore_status tavimore_decode_limited(const uint8_t* file, size_t size,
+                                        const tavimore_limits* limits, tavimore_image** image) {
+    if (!cleared(image) || file == nullptr) return TAVIMORE_INVALID_ARGUMENT;
+    return guarded([&] {
+        Canvas canvas;
+        const G00Decoded decoded = decodeG00Picture(bytesOf(file, size), canvas, maxPixelsOf(limits));
+        if (decoded.status != Status::ok) return cStatus(decoded.status);
+        return handOver(canvas, decoded.regionCount, image);
+    });
+}
+
+tavimore_status tavimore_decode(const uint8_t* file, size_t size, tavimore_image** image) {
+    return tavimore_decode_limited(file, size, nullptr, image);
+}
+
+tavimore_status tavimore_decode_layers(const uint8_t* file, size_t size,
+                                       const tavimore_limits* limits, tavimore_layers** layers) {
+    if (!cleared(layers) || file == nullptr) return TAVIMORE_INVALID_ARGUMENT;
+    return guarded([&] {
+        Canvas canvas;
+        ByteBuffer data;
+        const G00Decoded decoded =
+            decodeG00Picture(bytesOf(file, size), canvas, maxPixelsOf(limits), &data);
+        if (decoded.status != Status::ok) return cStatus(decoded.status);
+        std::vector<RegionLayer> regions;
+        if (decoded.regionCount != 0) {
+            const Status status =
+                regionLayers(bytesOf(file, size), data.span(), canvas.width, canvas.height, regions);
+            if (status != Status::ok) return cStatus(status);
+        }
+        data.release();
+        return handOver(canvas, decoded.regionCount, regions, layers);
+    });
+}
+
+tavimore_status tavimore_draw_region(const uint8_t* file, size_t size, uint32_t region,
+                                     tavimore_image** image, tavimore_box* box) {
+    if (!cleared(image) || file == nullptr || box == nullptr) return TAVIMORE_INVALID_ARGUMENT;
+    return guarded([&] {
+        Canvas cropped;
+        const tavimore_status status = regionStep(
+            file, size, box,
+            [&](auto g00, auto data, uint32_t width, uint32_t height, RegionBox& where) {
+                return cropRegion(g00, data, region, width, height, cropped, &where);
+            });
+        if (status != TAVIMORE_OK) return status;
+        const tavimore_status handed = handOver(cropped, 0, image);
+        if (handed != TAVIMORE_OK) *box = {};
+        return handed;
+    });
+}
+
+tavimore_status tavimore_write_bmp(const tavimore_image* image, uint8_t** out, size_t* out_size) {
+    return guarded([&] { return writePicture(image, out, out_size, encodeBmp); });
+}
+
+tavimore_status tavimore_write_psd(const tavimore_image* image, uint8_t** out, size_t* out_size) {
+    return guarded([&] {
+        return writePicture(image, out, out_size, [](const Canvas& canvas, Encoded& encoded) {
+            return encodePsd(canvas, onThreads(processors()), encoded);
+        });
+    });
+}
+
+tavimore_status tavimore_write_png(const tavimore_image* image, tavimore_png_colour colour,
+                                   uint8_t** out, size_t* out_size) {
+    // An unknown colour is refused as a missing picture is: nothing handed back.
+    const bool known = colour == TAVIMORE_PNG_RGB || colour == TAVIMORE_PNG_RGBA;
+    return guarded([&] {
+        return writePicture(known ? image : nullptr, out, out_size,
+                            [colour](const Canvas& canvas, Encoded& encoded) {
+                                return encodePng(canvas, PngColour(colour),
+                                                 onThreads(processors()), encoded);
+                            });
+    });
+}
+
+tavimore_status tavimore_write_layered_psd(const uint8_t* file, size_t size, uint8_t** out,
+                                           size_t* out_size) {
+    if (!outputCleared(out, out_size) || file == nullptr) return TAVIMORE_INVALID_ARGUMENT;
+    return guarded([&] {
+        Canvas canvas;
+        ByteBuffer data;
+        const G00Decoded decoded =
+            decodeG00Picture(bytesOf(file, size), canvas, kDefaultMaxPixels, &data);
+        if (decoded.status != Status::ok) return cStatus(decoded.status);
+        Encoded encoded;
+        const Status status =
+            decoded.regionCount == 0
+                ? encodePsd(canvas, onThreads(processors()), encoded)
+                : encodeRegionLayersPsd(bytesOf(file, size), data.span(), canvas, encoded);
+        if (status != Status::ok) return cStatus(status);
+        return handOver(encoded, out, out_size);
+    });
+}
+
+tavimore_status tavimore_describe(const uint8_t* file, size_t size,
+                                  tavimore_description** description) {
+    if (!cleared(description) || file == nullptr) return TAVIMORE_INVALID_ARGUMENT;
+    return guarded([&] {
+        return handOver(describeG00(bytesOf(file, size), kDefaultMaxPixels), description);
+    });
+}
+
 tavimore_status tavimore_read_picture(const uint8_t* file, size_t size, tavimore_image** image) {
     if (!cleared(image) || file == nullptr) return TAVIMORE_INVALID_ARGUMENT;
-    ByteBuffer work;
-    Status status = obtainBlock(kPictureWorkSize, work);
-    if (status != Status::ok) return cStatus(status);
-    Canvas canvas;
-    status = readPicture(bytesOf(file, size), work.span(), canvas).status;
-    if (status != Status::ok) return cStatus(status);
-    return handOver(canvas, 0, image);
+    return guarded([&] {
+        ByteBuffer work;
+        Status status = obtainBlock(kPictureWorkSize, work);
+        if (status != Status::ok) return cStatus(status);
+        Canvas canvas;
+        status = readPicture(bytesOf(file, size), work.span(), canvas).status;
+        if (status != Status::ok) return cStatus(status);
+        return handOver(canvas, 0, image);
+    });
 }
 
 tavimore_status tavimore_pack(const tavimore_image* image, uint8_t** out, size_t* out_size) {
-    return writePicture(image, out, out_size, encodeFreshG00);
+    return guarded([&] { return writePicture(image, out, out_size, encodeFreshG00); });
 }
 
 tavimore_status tavimore_pack_like(const uint8_t* original, size_t original_size,
@@ -333,23 +454,25 @@ tavimore_status tavimore_pack_like(const uint8_t* original, size_t original_size
                                    uint8_t** out, size_t* out_size) {
     if (!outputCleared(out, out_size) || original == nullptr || !validImage(image))
         return TAVIMORE_INVALID_ARGUMENT;
-    const std::span<const uint8_t> file = bytesOf(original, original_size);
-    const G00LikePlan plan = planG00Like(file);
-    if (plan.status != Status::ok) return cStatus(plan.status);
-    // A damaged stream or part table fails as the decoder finds it.
-    Canvas decoded;
-    Status status = decodeG00Picture(file, decoded).status;
-    if (status != Status::ok) return cStatus(status);
-    decoded.pixels.release();
-    Canvas picture;
-    status = canvasOf(*image, picture);
-    if (status != Status::ok) return cStatus(status);
-    Encoded encoded;
-    const G00LikeResult written = encodeG00Like(file, plan, picture, encoded);
-    if (written.status != Status::ok) return cStatus(written.status);
-    if (written.outside.count != 0 && outside != TAVIMORE_OUTSIDE_DROPPED)
-        return TAVIMORE_PIXELS_OUTSIDE;
-    return handOver(encoded, out, out_size);
+    return guarded([&] {
+        const std::span<const uint8_t> file = bytesOf(original, original_size);
+        const G00LikePlan plan = planG00Like(file);
+        if (plan.status != Status::ok) return cStatus(plan.status);
+        // A damaged stream or part table fails as the decoder finds it.
+        Canvas decoded;
+        Status status = decodeG00Picture(file, decoded).status;
+        if (status != Status::ok) return cStatus(status);
+        decoded.pixels.release();
+        Canvas picture;
+        status = canvasOf(*image, picture);
+        if (status != Status::ok) return cStatus(status);
+        Encoded encoded;
+        const G00LikeResult written = encodeG00Like(file, plan, picture, encoded);
+        if (written.status != Status::ok) return cStatus(written.status);
+        if (written.outside.count != 0 && outside != TAVIMORE_OUTSIDE_DROPPED)
+            return TAVIMORE_PIXELS_OUTSIDE;
+        return handOver(encoded, out, out_size);
+    });
 }
 
 tavimore_status tavimore_pack_like_regions(const uint8_t* original, size_t original_size,
@@ -361,27 +484,27 @@ tavimore_status tavimore_pack_like_regions(const uint8_t* original, size_t origi
     said = {UINT32_MAX, 0, {}};
     if (!outputCleared(out, out_size) || original == nullptr || !validRegions(regions, count))
         return TAVIMORE_INVALID_ARGUMENT;
-    std::vector<Canvas> canvases;
-    std::vector<RegionPicture> pictures;
-    const Status status = regionPictures(regions, count, canvases, pictures);
-    if (status != Status::ok) return cStatus(status);
-    Encoded encoded;
-    const G00LikeRegionsResult written =
-        encodeG00LikeRegions(bytesOf(original, original_size), pictures, encoded);
-    if (written.status == Status::noSuchRegion || written.status == Status::regionTwice) {
-        said.region = written.region;
-        return TAVIMORE_INVALID_ARGUMENT;
-    }
-    if (written.status != Status::ok) return cStatus(written.status);
-    if (written.outside.regions != 0) {
-        const OutsidePixels& pixels = written.outside.pixels;
-        said = {written.outside.region,
-                pixels.count,
-                {pixels.left, pixels.top, pixels.right - pixels.left + 1,
-                 pixels.bottom - pixels.top + 1}};
-        if (outside != TAVIMORE_OUTSIDE_DROPPED) return TAVIMORE_PIXELS_OUTSIDE;
-    }
-    return handOver(encoded, out, out_size);
+    return guarded([&] {
+        std::vector<Canvas> canvases;
+        std::vector<RegionPicture> pictures;
+        const Status status = regionPictures(regions, count, canvases, pictures);
+        if (status != Status::ok) return cStatus(status);
+        Encoded encoded;
+        const G00LikeRegionsResult written =
+            encodeG00LikeRegions(bytesOf(original, original_size), pictures, encoded);
+        if (written.status == Status::noSuchRegion || written.status == Status::regionTwice)
+            said.region = written.region;
+        if (written.status != Status::ok) return cStatus(written.status);
+        if (written.outside.regions != 0) {
+            const OutsidePixels& pixels = written.outside.pixels;
+            said = {written.outside.region,
+                    pixels.count,
+                    {pixels.left, pixels.top, pixels.right - pixels.left + 1,
+                     pixels.bottom - pixels.top + 1}};
+            if (outside != TAVIMORE_OUTSIDE_DROPPED) return TAVIMORE_PIXELS_OUTSIDE;
+        }
+        return handOver(encoded, out, out_size);
+    });
 }
 
 tavimore_status tavimore_pack_regions(const tavimore_region_picture* layers, size_t count,
@@ -389,33 +512,37 @@ tavimore_status tavimore_pack_regions(const tavimore_region_picture* layers, siz
                                       size_t* out_size) {
     if (!outputCleared(out, out_size) || !validRegions(layers, count))
         return TAVIMORE_INVALID_ARGUMENT;
-    std::vector<Canvas> canvases;
-    std::vector<RegionPicture> pictures;
-    Status status = regionPictures(layers, count, canvases, pictures);
-    Encoded encoded;
-    if (status == Status::ok) status = encodeFreshRegionsG00(pictures, width, height, encoded);
-    if (status != Status::ok) return cStatus(status);
-    return handOver(encoded, out, out_size);
+    return guarded([&] {
+        std::vector<Canvas> canvases;
+        std::vector<RegionPicture> pictures;
+        Status status = regionPictures(layers, count, canvases, pictures);
+        Encoded encoded;
+        if (status == Status::ok) status = encodeFreshRegionsG00(pictures, width, height, encoded);
+        if (status != Status::ok) return cStatus(status);
+        return handOver(encoded, out, out_size);
+    });
 }
 
 tavimore_status tavimore_region_mask(const uint8_t* file, size_t size, uint32_t region,
                                      uint8_t** mask, tavimore_box* box) {
     if (!cleared(mask) || file == nullptr || box == nullptr) return TAVIMORE_INVALID_ARGUMENT;
-    ByteBuffer bytes;
-    const tavimore_status status =
-        regionStep(file, size, box,
-                   [&](auto g00, auto data, uint32_t width, uint32_t height, RegionBox& where) {
-                       return regionMask(g00, data, region, width, height, bytes, where);
-                   });
-    if (status != TAVIMORE_OK) return status;
-    auto* copy = static_cast<uint8_t*>(std::malloc(bytes.size()));
-    if (copy == nullptr) {
-        *box = {};
-        return TAVIMORE_OUT_OF_MEMORY;
-    }
-    std::memcpy(copy, bytes.data(), bytes.size());
-    *mask = copy;
-    return TAVIMORE_OK;
+    return guarded([&] {
+        ByteBuffer bytes;
+        const tavimore_status status = regionStep(
+            file, size, box,
+            [&](auto g00, auto data, uint32_t width, uint32_t height, RegionBox& where) {
+                return regionMask(g00, data, region, width, height, bytes, where);
+            });
+        if (status != TAVIMORE_OK) return status;
+        auto* copy = static_cast<uint8_t*>(std::malloc(bytes.size()));
+        if (copy == nullptr) {
+            *box = {};
+            return TAVIMORE_OUT_OF_MEMORY;
+        }
+        std::memcpy(copy, bytes.data(), bytes.size());
+        *mask = copy;
+        return TAVIMORE_OK;
+    });
 }
 
 }  // extern "C"

@@ -365,11 +365,11 @@ TEST(CFace, RegionPicturesThatCannotBePackedSayWhichRegion) {
     } cases[] = {
         {"a region named twice",
          {regions.given[2], regions.given[1], regions.given[2]},
-         TAVIMORE_INVALID_ARGUMENT,
+         TAVIMORE_REGION_TWICE,
          {2, 0, {}}},
         {"a region the original lacks",
          {{4, 0, 0, regions.images[0]}},
-         TAVIMORE_INVALID_ARGUMENT,
+         TAVIMORE_NO_SUCH_REGION,
          {4, 0, {}}},
         // Face 3's part covers rows 18 to 35 from x 55 (past the picture's right edge): of the
         // block at (60, 30), 4 columns of rows 36 to 39 lie on the picture outside it.

@@ -634,9 +634,7 @@ TEST_F(CliTest, PackedPicturesDecodeToThemselves) {
         std::vector<uint8_t> wanted = p.bgra;
         for (uint32_t y = 0; y < p.height; ++y)
             for (uint32_t x = 0; x < p.width; ++x)
-                if (opaque)
-                    wanted[(uint64_t(y) * p.width + x) * 4 + 3] = 0;  // type 0 stores none
-                else if (x < left || x > right || y < top || y > bottom)
+                if (!opaque && (x < left || x > right || y < top || y > bottom))
                     std::memset(&wanted[(uint64_t(y) * p.width + x) * 4], 0, 4);
         EXPECT_EQ(decoded.canvas, wanted);
     }

@@ -93,6 +93,7 @@ LIST
   done >"$work/library-files"
   cat >"$work/library-wanted" <<LIST
 usr/include/tavimore.h
+usr/include/tavimore_version.h
 usr/lib/x86_64-linux-gnu/libtavimore.so
 usr/lib/x86_64-linux-gnu/libtavimore.so.1
 usr/lib/x86_64-linux-gnu/libtavimore.so.$version
@@ -157,7 +158,7 @@ zip)
   top=tavimore-$version-win32
   /usr/bin/python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' \
     "$zip" | listing >"$work/files"
-  printf "$top/%s\n" CHANGELOG.txt LICENSE.txt README.txt include/tavimore.h lib/libtavimore.dll.a \
+  printf "$top/%s\n" CHANGELOG.txt LICENSE.txt README.txt include/tavimore.h include/tavimore_version.h lib/libtavimore.dll.a \
     lib/tavimore.def tavimore-cli.exe tavimore-pack.exe tavimore-wic-x64.dll tavimore-wic-x86.dll \
     tavimore.dll tavimore.exe >"$work/wanted"
   diff -u "$work/wanted" "$work/files" || fail "the zip's files are not the ones wanted"

@@ -162,7 +162,7 @@ inline Status composeRegions(std::span<const uint8_t> file, std::span<const uint
 }
 
 // decodeG00 into a zero-filled width x height canvas taken from the header (types 0 and 2; any
-// other type byte is taken as 2, and callers filter them).
+// other type byte is taken as 2, and callers filter them); a full frame's alpha is 255.
 struct Decoded {
     Status status = Status::ok;
     std::vector<uint8_t> canvas;
@@ -185,6 +185,9 @@ inline Decoded decodeG00(std::span<const uint8_t> file) {
         } else if (streamEnd > kFullFrameStreamStart) {
             result.status = decodeLzPixels(file, kFullFrameStreamStart, streamEnd, result.canvas);
         }
+        // A full frame has no transparency: every pixel is opaque.
+        if (result.status == Status::ok)
+            for (size_t i = 3; i < result.canvas.size(); i += 4) result.canvas[i] = 255;
         return result;
     }
     const uint64_t regions = file[kRegionCountOffset] == 0 ? 256 : file[kRegionCountOffset];
