@@ -334,10 +334,13 @@ int main(int argc, char** argv) {
                    "damagedParts");
     }
 
-    // Huge and empty headers.
-    corpus.add("full-65535x65535", assembleG00FullFrame(65535, 65535, {}), "tooLarge");
+    // Huge and empty headers, refused by the pixel limit every caller gets by default before
+    // anything is obtained; a header of 13 bytes must not make a thumbnailer take gigabytes.
+    corpus.add("full-65535x65535", assembleG00FullFrame(65535, 65535, {}), "tooManyPixels");
     corpus.add("parts-65535x65535", encodeG00Regions(oneRegion(65535, 65535, {}), LzMode::compress),
-               "tooLarge");
+               "tooManyPixels");
+    corpus.add("full-16384x16384-13-bytes", assembleG00FullFrame(16384, 16384, {}),
+               "tooManyPixels");
     corpus.add("full-width-0", assembleG00FullFrame(0, 10, {}), "emptyPicture");
     {
         G00RegionImage image = oneRegion(16, 16, {});
