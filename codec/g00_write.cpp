@@ -554,6 +554,8 @@ FreshRegion freshRegion(const RegionPicture& picture, uint32_t width, uint32_t h
     region.top = uint32_t(std::clamp<int64_t>(picture.top, 0, height));
     region.right = uint32_t(std::clamp<int64_t>(int64_t(picture.left) + pixels.width, 0, width));
     region.bottom = uint32_t(std::clamp<int64_t>(int64_t(picture.top) + pixels.height, 0, height));
+    // A picture wholly beside, above or below the canvas has no pixel on it to point to.
+    if (region.left == region.right || region.top == region.bottom) return region;
     uint32_t left = region.right, top = region.bottom, right = 0, bottom = 0;
     for (uint32_t y = region.top; y < region.bottom; ++y) {
         const uint8_t* row =

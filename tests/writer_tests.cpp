@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "codec/g00.h"
+#include "codec/g00_encode.h"
 #include "codec/g00_regions.h"
 #include "codec/internal/bmp_write.h"
 #include "codec/internal/g00_write.h"
@@ -1130,6 +1131,32 @@ TEST(G00Write, AnOriginalWhoseStreamEndsEarlyKeepsItsLengthAndStoresOnlyTheChang
         EXPECT_EQ(le32(like.file, sizes + 4), le32(original, sizes + 4));
         EXPECT_EQ(ref::decodeG00(like.file).canvas, Bytes(edited.pixels.span().begin(),
                                                           edited.pixels.span().end()));
+    }
+}
+
+TEST(G00Write, FreshRegionsOffTheCanvasDrawNothingAndThoseOnItTheirPixels) {
+    Canvas pixels = canvasOf(makePhotoPicture(6, 4, 7));
+    const Canvas none;  // a layer of no pixels
+    const struct {
+        int32_t left, top;
+        const Canvas* picture;
+        RegionBox box;
+    } cases[] = {{20, 0, &pixels, {}},  {16, 3, &pixels, {}},          {-6, 0, &pixels, {}},
+                 {0, -4, &pixels, {}},  {0, 10, &pixels, {}},          {3, 3, &none, {}},
+                 {13, 9, &pixels, {13, 9, 3, 1}}, {-2, -1, &pixels, {0, 0, 4, 3}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.left) + ", " + std::to_string(c.top));
+        const RegionPicture regions[] = {{0, 2, 2, &pixels}, {1, c.left, c.top, c.picture}};
+        Encoded file;
+        ASSERT_EQ(encodeFreshRegionsG00(regions, 16, 10, file), Status::ok);
+        const std::span<const uint8_t> bytes = file.bytes.span().first(file.length);
+        Canvas canvas;
+        ByteBuffer data;
+        ASSERT_EQ(decodeG00Picture(bytes, canvas, 0, &data).status, Status::ok);
+        RegionBoxes boxes;
+        ASSERT_EQ(regionBoxes(bytes, data.span(), 16, 10, boxes), Status::ok);
+        EXPECT_EQ(boxes.box[0], (RegionBox{2, 2, 6, 4}));
+        EXPECT_EQ(boxes.box[1], c.box);
     }
 }
 
