@@ -148,7 +148,7 @@ PackResult packLayers(const PsdLayers& read, const PackOriginal* like, OutsidePi
         uint32_t region = i;
         if (like != nullptr && (region = regionOfLayerName(layer)) == kNoRegion)
             return failedLayer(Status::unsupportedPicture, layer, LayerRefusal::notRegion);
-        pictures.push_back({region, layer.left, layer.top, &layer.pixels});
+        pictures.push_back({region, layer.left, layer.top, &layer.pixels, LikeAlpha::picture});
     }
     if (like == nullptr) {
         Encoded encoded;
@@ -363,8 +363,7 @@ PackResult packRegionFiles(std::span<const RegionFile> files, const PackOriginal
             result.originalHeight = box.height;
             return refuse(result);
         }
-        pictures.push_back(
-            {file.region, int32_t(box.left), int32_t(box.top), &picture, likeAlphaOf(picture)});
+        pictures.push_back({file.region, int32_t(box.left), int32_t(box.top), &picture});
     }
     PackResult result = writeRegionsLike(pictures, like, outsideRule, image);
     if (!result.ok()) {

@@ -46,8 +46,9 @@ struct G00LikePlan {
 G00LikePlan planG00Like(std::span<const uint8_t> original);
 
 enum class LikeAlpha : uint8_t {
-    picture,   // the part pixels take all four bytes from the picture
-    original,  // they take its colours and keep their own alpha
+    picture,      // the part pixels take all four bytes from the picture
+    original,     // they take its colours and keep their own alpha
+    fromPicture,  // as likeAlphaOf decides for the picture
 };
 // A picture whose alpha is 255 everywhere is taken as one without alpha (a 24-bit BMP, a
 // flattened export): it gives colours only. Any other gives its alpha too.
@@ -77,12 +78,14 @@ G00LikeResult encodeG00Like(std::span<const uint8_t> original, const G00LikePlan
 // ---- Region by region ----
 //
 // One picture per region, its top-left pixel at (left, top) on the original picture; its
-// pixels outside its rectangle are transparent.
+// pixels outside its rectangle are transparent. Its alpha is by default likeAlphaOf's, so that
+// a region picture saved without transparency (a region BMP, an editor's layer without alpha)
+// keeps the original's alpha whoever packs it; a PSD layer's transparency is its own (picture).
 struct RegionPicture {
     uint32_t region = 0;
     int32_t left = 0, top = 0;
     const Canvas* pixels = nullptr;
-    LikeAlpha alpha = LikeAlpha::picture;
+    LikeAlpha alpha = LikeAlpha::fromPicture;
 };
 
 inline constexpr uint32_t kNoRegion = UINT32_MAX;

@@ -144,6 +144,14 @@ LikeAlpha likeAlphaOf(const Canvas& picture) {
     return LikeAlpha::original;
 }
 
+namespace {
+
+LikeAlpha decided(LikeAlpha alpha, const Canvas& picture) {
+    return alpha == LikeAlpha::fromPicture ? likeAlphaOf(picture) : alpha;
+}
+
+}  // namespace
+
 G00LikePlan planG00Like(std::span<const uint8_t> original) {
     G00LikePlan plan;
     auto refuse = [&](Status status) {
@@ -361,6 +369,7 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
     if (picture.width != plan.width || picture.height != plan.height ||
         !workFits(original, plan, work, data, out))
         return result;
+    alpha = decided(alpha, picture);
 
     if (plan.type == kG00FullFrame) {
         const uint64_t stream = encodeLzPixels(picture.pixels.span(), PixelUnit::bgra, work,
@@ -470,6 +479,7 @@ G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, cons
     uint32_t number = 0;
     for (const RegionPicture& picture : regions) {
         const Canvas& pixels = *picture.pixels;
+        const LikeAlpha alpha = decided(picture.alpha, pixels);
         const PartEntry entry = picture.region < table.entriesInData
                                     ? readPartEntry(table, picture.region)
                                     : PartEntry{};
@@ -493,11 +503,11 @@ G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, cons
                 return transparent;
             return pixels.pixels.data() + (uint64_t(py) * pixels.width + uint64_t(px)) * 4;
         };
-        const size_t bytes = picture.alpha == LikeAlpha::picture ? 4 : 3;
+        const size_t bytes = alpha == LikeAlpha::picture ? 4 : 3;
         walk([&](const PartPlace& part, uint64_t i, uint64_t offset) {
             if (refill.visiblePart[i] != number) return;
             const uint8_t* from = pixelAt(i % width, i / width);
-            if (from[3] == 0 && picture.alpha == LikeAlpha::picture &&
+            if (from[3] == 0 && alpha == LikeAlpha::picture &&
                 lastRegion[i] > picture.region + 1)
                 return;
             refillPixel(refill, uint64_t(part.pixels - table.data.data()) + offset, from, bytes);
@@ -511,7 +521,7 @@ G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, cons
             for (int64_t x = x0; x < x1; ++x) {
                 const uint8_t* p = pixelAt(uint64_t(x), uint64_t(y));
                 const bool shown =
-                    picture.alpha == LikeAlpha::picture ? p[3] != 0 : (p[0] | p[1] | p[2]) != 0;
+                    alpha == LikeAlpha::picture ? p[3] != 0 : (p[0] | p[1] | p[2]) != 0;
                 const uint32_t at = refill.visiblePart[uint64_t(y) * width + uint64_t(x)];
                 if (shown && (at < first || at > last)) widen(outside, uint32_t(x), uint32_t(y));
             }
