@@ -35,8 +35,7 @@ PackResult sizeDiffers(uint32_t width, uint32_t height, const G00LikePlan& plan)
 
 // What a full-frame G00 file decodes to, for telling whether a pack changed anything (the
 // writer tells it for a region picture); and a region picture's boxes.
-Status g00Content(std::span<const uint8_t> file, ByteBuffer& pixels,
-                  RegionBoxes* boxes = nullptr) {
+Status g00Content(std::span<const uint8_t> file, ByteBuffer& pixels, RegionBoxes* boxes = nullptr) {
     Canvas canvas;
     ByteBuffer data;
     const G00Decoded decoded = decodeG00Picture(file, canvas, 0, &data);

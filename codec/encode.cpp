@@ -110,8 +110,8 @@ G00LikeResult encodeG00Like(std::span<const uint8_t> original, const G00LikePlan
     ByteBuffer work, data;
     result.status = obtainLikeBlocks(plan, g00LikeWorkSize(plan), work, data, out);
     if (result.status != Status::ok) return result;
-    result = writeG00Like(original, plan, picture, alpha, work.span(), data.span(),
-                          out.bytes.span());
+    result =
+        writeG00Like(original, plan, picture, alpha, work.span(), data.span(), out.bytes.span());
     if (result.status == Status::ok && result.size == 0) result.status = Status::outOfMemory;
     out.length = uint32_t(result.size);
     return result;
@@ -131,8 +131,8 @@ G00LikeRegionsResult encodeG00LikeRegions(std::span<const uint8_t> original,
     ByteBuffer work, data;
     result.status = obtainLikeBlocks(plan, g00LikeRegionsWorkSize(plan), work, data, out);
     if (result.status != Status::ok) return result;
-    result = writeG00LikeRegions(original, plan, regions, work.span(), data.span(),
-                                 out.bytes.span());
+    result =
+        writeG00LikeRegions(original, plan, regions, work.span(), data.span(), out.bytes.span());
     if (result.status == Status::ok && result.size == 0) result.status = Status::outOfMemory;
     out.length = uint32_t(result.size);
     return result;

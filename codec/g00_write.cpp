@@ -261,8 +261,8 @@ void eachPixelShown(uint32_t width, uint32_t height, uint32_t partWidth, uint32_
 // the work and the memory follow the parts' widths and the announced length instead of the
 // picture, so such changes are refused (damagedParts), as parts over the tables are.
 uint64_t refilledMost(const G00LikePlan& plan) {
-    return std::min(plan.units, plan.written + kPartHeaderSize +
-                                    canvasByteSize(plan.width, plan.height));
+    return std::min(plan.units,
+                    plan.written + kPartHeaderSize + canvasByteSize(plan.width, plan.height));
 }
 
 // The work of a refill: the part shown at each pixel, the compressor's area, and the original's
@@ -507,8 +507,7 @@ G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, cons
         walk([&](const PartPlace& part, uint64_t i, uint64_t offset) {
             if (refill.visiblePart[i] != number) return;
             const uint8_t* from = pixelAt(i % width, i / width);
-            if (from[3] == 0 && alpha == LikeAlpha::picture &&
-                lastRegion[i] > picture.region + 1)
+            if (from[3] == 0 && alpha == LikeAlpha::picture && lastRegion[i] > picture.region + 1)
                 return;
             refillPixel(refill, uint64_t(part.pixels - table.data.data()) + offset, from, bytes);
         });

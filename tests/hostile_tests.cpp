@@ -80,9 +80,9 @@ TEST(HostileCorpus, EveryFileGetsItsOutcome) {
                     pictures.push_back({uint32_t(pictures.size()), layer.left, layer.top,
                                         &layer.pixels, LikeAlpha::picture});
                 Encoded fresh;
-                EXPECT_EQ(statusName(encodeFreshRegionsG00(pictures, layers.width, layers.height,
-                                                           fresh)),
-                          packed.substr(5));
+                EXPECT_EQ(
+                    statusName(encodeFreshRegionsG00(pictures, layers.width, layers.height, fresh)),
+                    packed.substr(5));
             }
             ++files;
             continue;

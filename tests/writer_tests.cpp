@@ -1129,8 +1129,8 @@ TEST(G00Write, AnOriginalWhoseStreamEndsEarlyKeepsItsLengthAndStoresOnlyTheChang
         EXPECT_FALSE(like.result.unchanged);
         const size_t sizes = size_t(regionSizePairOffset(1));
         EXPECT_EQ(le32(like.file, sizes + 4), le32(original, sizes + 4));
-        EXPECT_EQ(ref::decodeG00(like.file).canvas, Bytes(edited.pixels.span().begin(),
-                                                          edited.pixels.span().end()));
+        EXPECT_EQ(ref::decodeG00(like.file).canvas,
+                  Bytes(edited.pixels.span().begin(), edited.pixels.span().end()));
     }
 }
 
@@ -1141,9 +1141,14 @@ TEST(G00Write, FreshRegionsOffTheCanvasDrawNothingAndThoseOnItTheirPixels) {
         int32_t left, top;
         const Canvas* picture;
         RegionBox box;
-    } cases[] = {{20, 0, &pixels, {}},  {16, 3, &pixels, {}},          {-6, 0, &pixels, {}},
-                 {0, -4, &pixels, {}},  {0, 10, &pixels, {}},          {3, 3, &none, {}},
-                 {13, 9, &pixels, {13, 9, 3, 1}}, {-2, -1, &pixels, {0, 0, 4, 3}}};
+    } cases[] = {{20, 0, &pixels, {}},
+                 {16, 3, &pixels, {}},
+                 {-6, 0, &pixels, {}},
+                 {0, -4, &pixels, {}},
+                 {0, 10, &pixels, {}},
+                 {3, 3, &none, {}},
+                 {13, 9, &pixels, {13, 9, 3, 1}},
+                 {-2, -1, &pixels, {0, 0, 4, 3}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.left) + ", " + std::to_string(c.top));
         const RegionPicture regions[] = {{0, 2, 2, &pixels}, {1, c.left, c.top, c.picture}};
