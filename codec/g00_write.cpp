@@ -278,11 +278,13 @@ struct Refill {
     Status status = Status::ok;
 };
 
-// A pixel's bytes put at offset at of the data. Reading an untouched page of the zero-filled
-// data makes nothing resident, so the comparison costs no memory where the stream wrote nothing.
+// A pixel's bytes put at offset at of the data, where they change it. Past refill.most
+// nothing is ever written, so its bytes are 0 and are not read: a page read is a page made
+// resident, and pixels there may lie a page apart each.
 void refillPixel(Refill& refill, uint64_t at, const uint8_t* from, size_t bytes) {
+    static constexpr uint8_t kZero[4] = {};
     uint8_t* to = refill.data.data() + at;
-    if (std::memcmp(to, from, bytes) == 0) return;
+    if (std::memcmp(at < refill.most ? to : kZero, from, bytes) == 0) return;
     if (at + bytes > refill.most) {
         refill.status = Status::damagedParts;
         return;
