@@ -357,6 +357,24 @@ TEST(CFace, RegionsPackBackAndAnEditOfAHiddenRegionChangesOnlyItsPart) {
             (13 * ref::le16(before, block + kPartBlockHeaderSize + kPartWidth) + 13) * 4 + 2});
 }
 
+TEST(CFace, RegionPicturesWithoutTransparencyKeepTheOriginalsAlpha) {
+    // Opaque, as region BMPs and layers without alpha are: their colours refill the soft-edged
+    // faces, whose alpha comes from the original, as tavimore-pack's region files do.
+    const std::vector<uint8_t> file = expressionFile();
+    RegionPictures regions(file);
+    for (tavimore_image* image : regions.images)
+        for (size_t i = 3; i < size_t(image->width) * image->height * 4; i += 4)
+            image->rgba[i] = 255;
+    uint8_t* out = nullptr;
+    size_t size = 0;
+    ASSERT_EQ(tavimore_pack_like_regions(file.data(), file.size(), regions.given.data(),
+                                         regions.given.size(), TAVIMORE_OUTSIDE_FAILS, &out, &size,
+                                         nullptr),
+              TAVIMORE_OK);
+    EXPECT_EQ(std::vector<uint8_t>(out, out + size), file);
+    tavimore_free(out);
+}
+
 TEST(CFace, RegionPicturesThatCannotBePackedSayWhichRegion) {
     const std::vector<uint8_t> file = expressionFile();
     RegionPictures regions(file);
