@@ -158,12 +158,13 @@ G_MODULE_EXPORT void fill_vtable(GdkPixbufModule *module) {
 }
 
 G_MODULE_EXPORT void fill_info(GdkPixbufFormat *info) {
-    /* The type byte is all a G00 file has of a signature (0: full frame, 2: regions); the
-     * MIME type of the name decides first. */
+    /* All a G00 header fixes: the type byte (0: full frame, 2: regions), then a 16-bit width and
+     * height that are not 0, so one of each's two bytes is not ('x' takes any byte, as in
+     * gdk-pixbuf's own TGA loader). That is little to go by: other formats' signatures come first. */
     static GdkPixbufModulePattern signature[] = {
-        {" ", "z", 10},
-        {"\x02", NULL, 10},
-        {NULL, NULL, 0},
+        {"     ", "znxnx", 20}, {"     ", "znxxn", 20}, {"     ", "zxnnx", 20},
+        {"     ", "zxnxn", 20}, {"\x02    ", " nxnx", 20}, {"\x02    ", " nxxn", 20},
+        {"\x02    ", " xnnx", 20}, {"\x02    ", " xnxn", 20}, {NULL, NULL, 0},
     };
     static gchar *mime_types[] = {"image/x-g00", NULL};
     static gchar *extensions[] = {"g00", NULL};
