@@ -130,15 +130,17 @@ static gboolean stop_load(gpointer data, GError **error) {
     G00Context *context = data;
     const G00Context callbacks = *context;
     g_free(context);
-    static const guint8 nothing[1];
-    const guint8 *file = callbacks.file->len != 0 ? callbacks.file->data : nothing;
-    tavimore_image *image = NULL;
-    tavimore_status status = TAVIMORE_OK;
-    if (!callbacks.stopped)
-        status = tavimore_decode_limited(file, callbacks.file->len, &limits, &image);
-    g_byte_array_unref(callbacks.file);
     /* A caller that asked to stop at the size gets no picture and no error. */
-    if (callbacks.stopped) return TRUE;
+    if (callbacks.stopped) {
+        g_byte_array_unref(callbacks.file);
+        return TRUE;
+    }
+    static const guint8 nothing[1]; /* an empty GByteArray may hold no buffer at all */
+    const GByteArray *file = callbacks.file;
+    tavimore_image *image = NULL;
+    const tavimore_status status =
+        tavimore_decode_limited(file->len != 0 ? file->data : nothing, file->len, &limits, &image);
+    g_byte_array_unref(callbacks.file);
     if (status != TAVIMORE_OK) return failed(status, error);
 
     GdkPixbuf *pixbuf = pixbuf_of(image, error);
