@@ -171,12 +171,13 @@ def check_hostile(args, work, pictures):
     codes = {"truncated": error.CORRUPT_IMAGE, "damagedStream": error.CORRUPT_IMAGE,
              "damagedParts": error.CORRUPT_IMAGE, "emptyPicture": error.CORRUPT_IMAGE,
              "notG00": error.UNKNOWN_TYPE, "unsupportedType": error.UNKNOWN_TYPE,
-             "tooLarge": error.INSUFFICIENT_MEMORY, "ok-or-outOfMemory": error.INSUFFICIENT_MEMORY}
+             "tooLarge": error.INSUFFICIENT_MEMORY, "tooManyPixels": error.INSUFFICIENT_MEMORY,
+             "ok-or-outOfMemory": error.INSUFFICIENT_MEMORY}
     library = library_of(args)
     causes = dict(line.split()[:2] for line in open(os.path.join(args.hostile, "expected.txt")))
     names = [name for name in causes if name.endswith(".g00")]
     paths = [os.path.join(args.hostile, name) for name in names]
-    described = tool([args.cli, "--info", "--json", "--max-pixels=0"] + paths,
+    described = tool([args.cli, "--info", "--json"] + paths,
                                capture_output=True, text=True)
     converts = {os.path.basename(d["file"]): d["reason"] is None for d in json.loads(described.stdout)}
     for name, path in zip(names, paths):
