@@ -729,8 +729,8 @@ TEST(G00FullFrame, StreamShorterThanThePictureLeavesTheRestBlack) {
                                     PixelLayout::bgra, LzMode::compress);
     support::Decoded d = decodeFile(assembleG00FullFrame(10, 10, stream));
     ASSERT_EQ(d.status, Status::ok);
-    Bytes expected = picture.bgra;
-    std::fill(expected.begin() + 4 * 35, expected.end(), 0);
+    Bytes expected(picture.bgra.begin(), picture.bgra.begin() + 4 * 35);
+    expected.resize(picture.bgra.size(), 0);
     EXPECT_EQ(d.bytes(), opaque(expected));
 }
 
