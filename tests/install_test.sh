@@ -7,10 +7,12 @@
 #     gdk-pixbuf  gdk-pixbuf-query-loaders lists the installed loader and gdk-pixbuf-thumbnailer,
 #                 run as the installed thumbnailer entry says, thumbnails pictures through it
 #     gimp        the installed plug-in starts (GIMP's library answers that it must be run by GIMP)
+#     python      Pillow opens a G00 file through the installed module, which finds the installed
+#                 library from where it lies
 #   gimp only: gimptool-2.0 --install-bin BUILD/gimp/file-g00, with a temporary HOME, then GIMP
 #                 with that HOME opens a G00 file.
 # The Debian packages are checked by package_test.sh deb, from the unpacked packages alone.
-# usage: install_test.sh gdk-pixbuf|gimp SOURCE BUILD CLI G00MAKE LIBTAVIMORE
+# usage: install_test.sh gdk-pixbuf|gimp|python SOURCE BUILD CLI G00MAKE LIBTAVIMORE
 set -euo pipefail
 host=$1 source=$2 build=$3 cli=$4 make=$5 library=$6
 work=$(mktemp -d)
@@ -47,6 +49,18 @@ for root in "$work/prefix" "$work/root/usr"; do
     needs_debian_only "$plug_in"
     started=$("$plug_in" 2>&1 || true)
     grep -q "must be run by GIMP" <<<"$started" || fail "$plug_in does not start: $started"
+    ;;
+  python)
+    "$make" --kind sprite --size 40x30 "$work/sprite.g00" >/dev/null
+    opened=$(PYTHONPATH=$root/lib/python3/dist-packages /usr/bin/python3 -c '
+import sys, tavimore.pillow
+from PIL import Image
+with Image.open(sys.argv[1]) as image:
+    image.load()
+    print(image.size, tavimore._library._name)' "$work/sprite.g00") ||
+      fail "Pillow does not open a G00 file through the module installed under $root"
+    [ "$opened" = "(40, 30) $(realpath "$root")/lib/x86_64-linux-gnu/libtavimore.so.1" ] ||
+      fail "the module installed under $root gives: $opened"
     ;;
   *) fail "unknown host $host" ;;
   esac

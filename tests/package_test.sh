@@ -133,6 +133,7 @@ LIST
   cat >"$work/plug-in-wanted" <<LIST
 usr/lib/gimp/2.0/plug-ins/file-g00/file-g00
 usr/lib/python3/dist-packages/tavimore/__init__.py
+usr/lib/python3/dist-packages/tavimore/_installed.py
 usr/lib/python3/dist-packages/tavimore/pillow.py
 usr/share/doc/gimp-tavimore/changelog.gz
 usr/share/doc/gimp-tavimore/copyright

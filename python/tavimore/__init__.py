@@ -197,11 +197,17 @@ _SIGNATURES = {
 
 
 def _load():
-    # Beside the package first (a plug-in's folder, an unpacked zip), then where the system looks.
+    # Beside the package first (a plug-in's folder, an unpacked zip), then where an installation
+    # under any prefix put it, then where the system looks.
     name = "tavimore.dll" if os.name == "nt" else "libtavimore.so.1"
     here = os.path.dirname(os.path.abspath(__file__))
-    for folder in (here, os.path.dirname(here)):
-        path = os.path.join(folder, name)
+    places = [os.path.join(here, name), os.path.join(os.path.dirname(here), name)]
+    try:
+        from . import _installed
+        places.append(os.path.normpath(os.path.join(here, _installed.LIBRARY)))
+    except ImportError:
+        pass
+    for path in places:
         if os.path.exists(path):
             library = ctypes.CDLL(path)
             break
