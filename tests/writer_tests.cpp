@@ -251,7 +251,10 @@ PngFile readPng(const Bytes& file) {
                 const uint8_t v = plainFilter(g, x, above, i, bpp);
                 sums[g] += v < 128 ? v : 256 - v;
             }
-        EXPECT_EQ(size_t(f), size_t(std::min_element(sums, sums + 5) - sums)) << "row " << y;
+        // A smooth band's rows are all filtered up where libdeflate compresses the bands.
+        if (!(kPngSmoothBandsFilterUp && f == 2)) {
+            EXPECT_EQ(size_t(f), size_t(std::min_element(sums, sums + 5) - sums)) << "row " << y;
+        }
     }
     return png;
 }
@@ -1104,8 +1107,8 @@ TEST(Png, EveryPixelReadsBackAtEveryShapeKindAndTaskCount) {
         uint32_t tasks;
     };
     // Widths around the 16-byte filter steps and one pixel; heights across band boundaries
-    // (bands of 256 KiB of filtered rows).
-    const uint32_t tall = 2 * (256 * 1024 / 401 + 1) + 1;
+    // (bands of kPngBandBytes of filtered rows).
+    const uint32_t tall = 2 * (kPngBandBytes / 401 + 1) + 1;
     const Case cases[] = {
         {1, 1, PictureKind::noise, PngColour::rgba, 1},
         {1, 7, PictureKind::noise, PngColour::rgb, 1},
