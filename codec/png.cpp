@@ -278,15 +278,25 @@ void filterBand(const Canvas& canvas, Rows& rows, uint32_t start, uint32_t end, 
     band.length = uint64_t(end - start) * rowSize;
 }
 
-// Bits a byte the band's bytes take under a Huffman code of their own, judged from every
-// kSampleStep-th row.
+// Bits a byte the band's rows filtered up would take under a Huffman code of their own, judged
+// from every kSampleStep-th row, each against the row above it.
 constexpr uint32_t kSampleStep = 4;
-double bitsPerByte(const BandRows& band, uint32_t rowSize) {
+double upBitsPerByte(const Canvas& canvas, Rows& rows, uint32_t start, uint32_t end) {
+    const uint32_t rowSize = rows.length + 1;
     uint32_t counts[256] = {};
     uint64_t sampled = 0;
-    for (uint64_t at = 0; at < band.length; at += uint64_t(kSampleStep) * rowSize) {
+    uint8_t* up = rows.candidate[2];
+    for (uint32_t y = start; y < end; y += kSampleStep) {
+        if (y > 0)
+            loadRow(canvas.pixels.data() + uint64_t(y - 1) * canvas.stride(), rows.width,
+                    rows.colour, rows.above);
+        else
+            std::memset(rows.above, 0, rows.length);
+        loadRow(canvas.pixels.data() + uint64_t(y) * canvas.stride(), rows.width, rows.colour,
+                rows.current);
+        filterUp(rows, up);
         uint32_t rowCounts[256];
-        countBytes(band.bytes + at, rowSize, rowCounts);
+        countBytes(up, rowSize, rowCounts);
         for (uint32_t b = 0; b < 256; ++b) counts[b] += rowCounts[b];
         sampled += rowSize;
     }
@@ -391,13 +401,14 @@ PngBand writePngBand(const Canvas& canvas, PngColour colour, uint32_t band, std:
     for (uint32_t f = 0; f < kFilterCount; ++f) rows.candidate[f][0] = uint8_t(f);
     BandRows filtered{next, 0, {}};
 
-    filterBand(canvas, rows, start, end, true, filtered);
+    const bool smooth = upBitsPerByte(canvas, rows, start, end) <= kSmoothBits;
+    filterBand(canvas, rows, start, end, smooth, filtered);
     bool literalsOnly = false;
-    if (bitsPerByte(filtered, rowSize) > kSmoothBits) {
-        filterBand(canvas, rows, start, end, false, filtered);
-        literalsOnly = bitsPerByte(filtered, rowSize) >= kNoisyBits;
-        // The code is made from every byte's count.
-        if (literalsOnly) countBytes(filtered.bytes, filtered.length, filtered.counts);
+    if (!smooth) {
+        countBytes(filtered.bytes, filtered.length, filtered.counts);
+        literalsOnly = 8.0 * double(huffmanOnlySize(filtered.counts, true)) /
+                           double(filtered.length) >=
+                       kNoisyBits;
     }
 
     uint8_t* chunk = out.data();
