@@ -222,7 +222,7 @@ void writePngHead(uint32_t width, uint32_t height, PngColour colour, uint8_t* ou
 //    a match search that finds little; the others go to libdeflate.
 //  - stored blocks when those come out larger.
 constexpr double kSmoothBits = 3.6;
-constexpr double kNoisyBits = 4.4;
+constexpr double kNoisyBits = 4.0;
 
 // The filtered rows of a band, their byte counts, and where they are.
 struct BandRows {
