@@ -13,7 +13,9 @@ import sys
 STAGES = [
     ("LZ decoding", r"decodeLz"),
     ("composing regions", r"composeRegions|placeRegion|copyPart|drawPart"),
-    ("PNG filtering", r"filterBand|filterRow|filterUp|loadRow|nextRow|countBytes|bitsPerByte"),
+    # writePngBand: the filters are inlined into it.
+    ("PNG filtering", r"filterBand|filterRow|filterUp|loadRow|nextRow|countBytes|BitsPerByte|"
+                      r"writePngBand"),
     ("deflate", r"deflate|libdeflate|Huffman|continueStream|skipSymbols|buildTable|adler32|crc32"
                 r"|codeLengths|planLiterals|sort_symbols|make_huffman|heapify"),
     ("PSD: flattening and PackBits", r"packRow|packBlock|packBits|flattenRow|EveryFourth|"
@@ -39,24 +41,31 @@ def main():
     total_ms = float(sys.argv[2]) if len(sys.argv) > 2 and sys.argv[2] else 0.0
     shares = {name: 0.0 for name, _ in STAGES}
     other = {"program, other": 0.0, "kernel, other": 0.0}
+    largest = {"program, other": [], "kernel, other": []}  # (share, symbol) of each
     line_re = re.compile(r"^\s+([0-9.]+)%\s+\[([.k])\]\s+(.*?)\s*$")
     for line in sys.stdin:
         m = line_re.match(line)
         if not m:
             continue
-        share, space, symbol = float(m.group(1)), m.group(2), m.group(3)
+        share, space = float(m.group(1)), m.group(2)
+        symbol = re.sub(r"\s+-\s+-\s*$", "", m.group(3))
         for name, pattern in STAGES:
             if re.search(pattern, symbol):
                 shares[name] += share
                 break
         else:
-            other["kernel, other" if space == "k" else "program, other"] += share
+            kind = "kernel, other" if space == "k" else "program, other"
+            other[kind] += share
+            largest[kind].append((share, symbol.replace("(anonymous namespace)::", "").split("(")[0]))
     print(f"\n{label}" + (f": {total_ms:.1f} ms of processor time" if total_ms else ""))
     for name, share in list(shares.items()) + list(other.items()):
         if share < 0.5:
             continue
         ms = f"{share * total_ms / 100:6.1f} ms" if total_ms else ""
-        print(f"  {name:<52} {share:5.1f}%  {ms}")
+        names = ""
+        if name in largest:
+            names = " (" + ", ".join(f"{n} {v:.1f}%" for v, n in sorted(largest[name])[::-1][:3]) + ")"
+        print(f"  {name:<52} {share:5.1f}%  {ms}{names}")
 
 
 if __name__ == "__main__":
