@@ -367,7 +367,6 @@ struct PngBand {
     uint64_t staged = 0;    // where its chunk was put down in the staging area
 };
 
-
 // Writes band `band` as a whole IDAT chunk into out (at least pngBandBound bytes), using only
 // work (at least pngWorkSize bytes, of which out may be a part) for its rows; the first
 // band's chunk opens the zlib stream.
