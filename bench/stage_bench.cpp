@@ -14,6 +14,7 @@
 // pipeline benchmarks obtain fresh blocks each time, as a conversion does, page faults included.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -77,7 +78,7 @@ struct Inputs {
     ByteBuffer data;  // the decompressed part data
     Canvas canvas;    // the decoded picture
     Canvas scratch;   // decoding and composing target
-    ByteBuffer out;   // psdBound, enough for the BMP and the PNG too
+    ByteBuffer out;   // psdBound or pngBound, whichever is larger; enough for the BMP too
     ByteBuffer pngWork;
 
     Inputs(PictureKind kind, Shape s) : shape(s) {
@@ -103,7 +104,8 @@ struct Inputs {
             std::memcmp(canvas.pixels.data(), picture.bgra.data(), picture.bgra.size()) != 0)
             throw std::runtime_error("the region file does not give back its picture");
         residentCanvas(s.width, s.height, scratch);
-        out = residentBlock(psdBound(s.width, s.height));
+        out = residentBlock(
+            std::max(psdBound(s.width, s.height), pngBound(s.width, s.height, PngColour::rgba)));
         pngWork = residentBlock(pngWorkSize(s.width, PngColour::rgba));
     }
 };

@@ -3,17 +3,7 @@
 the same size, from the JSON that tavimore-bench writes with --benchmark_out."""
 import json
 import sys
-from collections import defaultdict
 
-# The lowest speed each stage must reach on every picture: bytes per second, or a fraction of
-# memcpy's speed.
-TARGETS = {
-    "decodeLzPixels": ("GB/s", 1.0),
-    "decodeLzBytes": ("GB/s", 1.5),
-    "packBits4": ("GB/s", 2.0),
-    "encodeLzPixels": ("MB/s", 30),
-    "encodeLzBytes": ("MB/s", 30),
-}
 # Stages shown apart, in MB/s with the stream's size beside the greedy encoder's.
 ENCODERS = ("encodeLzPixels", "encodeLzBytes")
 
@@ -61,23 +51,6 @@ def main(path):
             rate = medians[(stage, kind, size)]
             print(f"  {stage:<16} {kind:<8} {size:<10} {rate / 1e6:7.1f} MB/s  "
                   f"{length:>10.0f} against {greedy:>10.0f} ({(1 - length / greedy) * 100:.1f}% smaller)")
-
-    print("\ntargets, slowest picture of each size:")
-    lowest = defaultdict(lambda: (float("inf"), ""))
-    for (stage, kind, size), rate in medians.items():
-        if stage in TARGETS and (TARGETS[stage][0] != "memcpy" or size in memcpy):
-            unit, _ = TARGETS[stage]
-            value = (rate / 1e9 if unit == "GB/s" else rate / 1e6 if unit == "MB/s"
-                     else rate / memcpy[size])
-            if value < lowest[(stage, size)][0]:
-                lowest[(stage, size)] = (value, kind)
-    for stage, (unit, goal) in TARGETS.items():
-        for size in sizes:
-            if (stage, size) not in lowest:
-                continue
-            value, kind = lowest[(stage, size)]
-            verdict = "met" if value >= goal else f"MISSED by {(1 - value / goal) * 100:.0f}%"
-            print(f"  {stage:<16} {size:<10} {value:6.2f} {unit:<6} (at least {goal}, {kind}): {verdict}")
 
 
 if __name__ == "__main__":

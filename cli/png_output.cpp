@@ -1,7 +1,6 @@
 #include "cli/png_output.h"
 
 #include <algorithm>
-#include <thread>
 
 #include "codec/encode.h"
 
@@ -12,9 +11,9 @@ constexpr unsigned kMostThreads = 8;
 
 }  // namespace
 
-Status writePngImage(const Canvas& canvas, G00Layout layout, EncodedImage& image) {
-    const unsigned threads =
-        std::min(std::max(1u, std::thread::hardware_concurrency()), kMostThreads);
+Status writePngOnThreads(const Canvas& canvas, G00Layout layout, unsigned threads,
+                         EncodedImage& image) {
+    threads = std::clamp(threads, 1u, kMostThreads);
     std::optional<PngPlace> place;
     if (image.place != nullptr)
         place = PngPlace{int32_t(image.place->left), int32_t(image.place->top)};
@@ -27,4 +26,10 @@ Status writePngImage(const Canvas& canvas, G00Layout layout, EncodedImage& image
     image.length = out.length;
     image.extension = "png";
     return Status::ok;
+}
+
+ImageWriter pngWriter(unsigned threads) {
+    return [threads](const Canvas& canvas, G00Layout layout, EncodedImage& image) {
+        return writePngOnThreads(canvas, layout, threads, image);
+    };
 }

@@ -18,13 +18,14 @@
 namespace {
 
 // What the options ask of each picture: the PNG writer beside the built-in BMP and PSD ones,
-// and what becomes of region pictures. threads is how many a whole PSD's parts may be packed on.
+// and what becomes of region pictures. threads is how many a whole PSD's parts may be packed
+// on, and a PNG's bands compressed on.
 EncodeRequest encodeRequest(const CliOptions& options, unsigned threads) {
     EncodeRequest request;
     request.regionFormat = options.bmpOnly ? BuiltInFormat::bmp : BuiltInFormat::psd;
     request.maxPixels = options.maxPixels;
     if (options.png)
-        request.writer = writePngImage;
+        request.writer = pngWriter(threads);
     else if (!options.regions && !options.layers && threads > 1)
         request.writer = builtInWriter(request.regionFormat, threads);
     request.regions = options.layers    ? RegionOutput::layers

@@ -6,17 +6,23 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <utility>
 #include <vector>
 
 #include "codec/internal/png_common.h"
 #include "common/bytes.h"
 
+#if TAVIMORE_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+
+#include "codec/internal/deflate_blocks.h"
+#endif
+
 namespace {
 
 constexpr uint32_t kPngHeadSize = 8 + 25;       // signature and IHDR
 constexpr uint32_t kPngTailSize = 16 + 12;      // the Adler-32 IDAT and IEND
-constexpr uint32_t kPngBandBytes = 256 * 1024;  // filtered bytes a band holds at least
 constexpr int kDeflateLevel = 5;
 
 uint32_t pngBytesPerPixel(PngColour colour) { return colour == PngColour::rgba ? 4 : 3; }
@@ -39,10 +45,12 @@ uint64_t pngBandBound(uint32_t width, PngColour colour) {
     const uint64_t n = pngRowSize(width, colour) * pngBandRows(width, colour);
     return 12 + 2 + n + ((n + 7) >> 3) + ((n + 63) >> 6) + 5 + 16;
 }
+#if !TAVIMORE_HAVE_LIBDEFLATE
 constexpr uint32_t kWindow = 32768;
 // What deflateInit2 takes at window bits 15 and memory level 8: its state, the sliding
 // window, the two hash chains and the pending buffer (some 262 KB), with room to align each.
 constexpr uint64_t kZlibWorkSize = 272 * 1024;
+#endif
 constexpr uint32_t kFilterCount = 5;  // none, sub, up, average, Paeth
 constexpr uint32_t kRowLead = 16;
 
@@ -50,7 +58,11 @@ constexpr uint32_t kRowLead = 16;
 uint32_t finishChunk(uint8_t* chunk, const char type[4], uint32_t dataLength) {
     storeBe32(chunk, dataLength);
     std::memcpy(chunk + 4, type, 4);
+#if TAVIMORE_HAVE_LIBDEFLATE
+    const uint32_t crc = libdeflate_crc32(0, chunk + 4, size_t(dataLength) + 4);
+#else
     const uint32_t crc = uint32_t(crc32_z(0, chunk + 4, size_t(dataLength) + 4));
+#endif
     storeBe32(chunk + 8 + dataLength, crc);
     return 12 + dataLength;
 }
@@ -195,6 +207,321 @@ void writePngHead(uint32_t width, uint32_t height, PngColour colour, uint8_t* ou
     finishChunk(out + 8, "IHDR", 13);
 }
 
+#if TAVIMORE_HAVE_LIBDEFLATE
+
+// Bands compressed apart with no dictionary (libdeflate takes none), each ending on an empty
+// stored block so that the next starts on a byte; the last one ends the stream. How a band is
+// compressed follows from its own rows only, so the file is the same however many tasks
+// there are and in whatever order they take the bands:
+//  - its rows are filtered "up" (each byte less the one above), the filter that keeps a smooth
+//    picture's rows alike for the matches, and when those bytes would take few bits under a
+//    Huffman code of their own (kSmoothBits a byte), libdeflate compresses them;
+//  - otherwise each row takes the filter of the smallest sum of magnitudes, and bytes that
+//    still take many bits (kNoisyBits and more: grain, noise, which repeat little) are written
+//    as literals under a code made for the band (deflate_blocks.h), several times faster than
+//    a match search that finds little; the others go to libdeflate.
+//  - stored blocks when those come out larger.
+constexpr double kSmoothBits = 3.6;
+constexpr double kNoisyBits = 4.0;
+
+// The filtered rows of a band, their byte counts, and where they are.
+struct BandRows {
+    uint8_t* bytes;
+    uint64_t length;
+    uint32_t counts[256];
+};
+
+void countBytes(const uint8_t* p, uint64_t n, uint32_t (&counts)[256]) {
+    uint32_t lanes[4][256] = {};
+    uint64_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        ++lanes[0][p[i]];
+        ++lanes[1][p[i + 1]];
+        ++lanes[2][p[i + 2]];
+        ++lanes[3][p[i + 3]];
+    }
+    for (; i < n; ++i) ++lanes[0][p[i]];
+    for (uint32_t b = 0; b < 256; ++b) counts[b] = lanes[0][b] + lanes[1][b] + lanes[2][b] + lanes[3][b];
+}
+
+// Row y's bytes less those of the row above, after the filter byte 2.
+void filterUp(const Rows& rows, uint8_t* out) {
+    out[0] = 2;
+    const uint8_t* x = rows.current;
+    const uint8_t* b = rows.above;
+    uint32_t i = 0;
+    for (; i + 16 <= rows.length; i += 16) store16(out + 1 + i, _mm_sub_epi8(load16(x + i), load16(b + i)));
+    for (; i < rows.length; ++i) out[1 + i] = uint8_t(x[i] - b[i]);
+}
+
+// Fills band.bytes with rows [start, end), filtered up or each by its best filter.
+void filterBand(const Canvas& canvas, Rows& rows, uint32_t start, uint32_t end, bool up,
+                BandRows& band) {
+    const uint32_t rowSize = rows.length + 1;
+    if (start > 0) {
+        loadRow(canvas.pixels.data() + uint64_t(start - 1) * canvas.stride(), rows.width,
+                rows.colour, rows.above);
+    } else {
+        std::memset(rows.above, 0, rows.length);
+    }
+    uint8_t* o = band.bytes;
+    for (uint32_t y = start; y < end; ++y, o += rowSize) {
+        if (up) {
+            loadRow(canvas.pixels.data() + uint64_t(y) * canvas.stride(), rows.width, rows.colour,
+                    rows.current);
+            filterUp(rows, o);
+            std::swap(rows.above, rows.current);
+        } else {
+            std::memcpy(o, nextRow(canvas, rows, y), rowSize);
+        }
+    }
+    band.length = uint64_t(end - start) * rowSize;
+}
+
+// Bits a byte the band's rows filtered up would take under a Huffman code of their own, judged
+// from every kSampleStep-th row, each against the row above it.
+constexpr uint32_t kSampleStep = 4;
+double upBitsPerByte(const Canvas& canvas, Rows& rows, uint32_t start, uint32_t end) {
+    const uint32_t rowSize = rows.length + 1;
+    uint32_t counts[256] = {};
+    uint64_t sampled = 0;
+    uint8_t* up = rows.candidate[2];
+    for (uint32_t y = start; y < end; y += kSampleStep) {
+        if (y > 0)
+            loadRow(canvas.pixels.data() + uint64_t(y - 1) * canvas.stride(), rows.width,
+                    rows.colour, rows.above);
+        else
+            std::memset(rows.above, 0, rows.length);
+        loadRow(canvas.pixels.data() + uint64_t(y) * canvas.stride(), rows.width, rows.colour,
+                rows.current);
+        filterUp(rows, up);
+        uint32_t rowCounts[256];
+        countBytes(up, rowSize, rowCounts);
+        for (uint32_t b = 0; b < 256; ++b) counts[b] += rowCounts[b];
+        sampled += rowSize;
+    }
+    return 8.0 * double(huffmanOnlySize(counts, true)) / double(sampled);
+}
+
+// Compressors kept for the next file of the process, so that their tables are not made
+// resident anew each time (a fresh page costs this machine an exit to the host).
+class CompressorPool {
+public:
+    libdeflate_compressor* take() {
+        {
+            std::lock_guard lock(mutex_);
+            if (count_ > 0) return kept_[--count_];
+        }
+        return libdeflate_alloc_compressor(kDeflateLevel);
+    }
+    void give(libdeflate_compressor* compressor) {
+        if (compressor == nullptr) return;
+        {
+            std::lock_guard lock(mutex_);
+            if (count_ < kKept) {
+                kept_[count_++] = compressor;
+                return;
+            }
+        }
+        libdeflate_free_compressor(compressor);
+    }
+
+private:
+    static constexpr uint32_t kKept = 8;
+    std::mutex mutex_;
+    libdeflate_compressor* kept_[kKept] = {};
+    uint32_t count_ = 0;
+};
+CompressorPool compressors;
+
+// The band's deflate blocks at out: its bytes written the cheapest way there is room for.
+// Returns their length, or 0 when out is short.
+uint64_t deflateBand(const BandRows& band, bool literalsOnly, bool last,
+                     libdeflate_compressor*& compressor, std::span<uint8_t> out) {
+    const std::span<const uint8_t> in{band.bytes, size_t(band.length)};
+    const uint64_t stored = storedSize(band.length, last);
+    if (literalsOnly) {
+        if (huffmanOnlySize(band.counts, last) + 4 <= std::min<uint64_t>(stored, out.size()))
+            return writeHuffmanOnly(in, band.counts, last, out);
+        return writeStored(in, last, out);
+    }
+    if (compressor == nullptr) compressor = compressors.take();
+    // Room for the empty stored block after it and for the parse's reading ahead.
+    if (compressor != nullptr && out.size() > kSyncFlushBytes + 8) {
+        const size_t room = size_t(std::min<uint64_t>(out.size() - kSyncFlushBytes - 8, stored));
+        const size_t length =
+            libdeflate_deflate_compress(compressor, in.data(), in.size(), out.data(), room);
+        if (length != 0) {
+            if (last) return length;
+            const uint64_t continued = continueStream(out.data(), length);
+            if (continued != 0) return continued;
+        }
+    }
+    return writeStored(in, last, out);
+}
+
+struct PngBand {
+    uint32_t length = 0;    // bytes of the chunk written, 0 when the work area or out was short
+    uint32_t adler = 1;     // Adler-32 of the band's filtered rows
+    uint64_t filtered = 0;  // how many bytes those rows are
+    uint64_t staged = 0;    // where its chunk was put down in the staging area
+};
+
+// Writes band `band` as a whole IDAT chunk into out (at least pngBandBound bytes), using only
+// work (at least pngWorkSize bytes, of which out may be a part) for its rows; the first
+// band's chunk opens the zlib stream.
+PngBand writePngBand(const Canvas& canvas, PngColour colour, uint32_t band, std::span<uint8_t> work,
+                     std::span<uint8_t> out, libdeflate_compressor*& compressor) {
+    const uint32_t width = canvas.width, height = canvas.height;
+    const uint32_t bandRows = pngBandRows(width, colour);
+    const uint64_t first = uint64_t(band) * bandRows;
+    if (width == 0 || first >= height || work.size() < pngWorkSize(width, colour) ||
+        out.size() < pngBandBound(width, colour) ||
+        canvas.pixels.size() < canvasByteSize(width, height))
+        return {};
+    const uint32_t start = uint32_t(first);
+    const uint32_t end = uint32_t(std::min<uint64_t>(height, first + bandRows));
+    const bool lastBand = end == height;
+    const uint32_t rowSize = uint32_t(pngRowSize(width, colour));
+
+    uint8_t* next = work.data() + pngBandBound(width, colour);
+    next += (16 - reinterpret_cast<uintptr_t>(next) % 16) % 16;
+    Rows rows{width, colour, pngBytesPerPixel(colour), rowSize - 1, nullptr, nullptr, {}};
+    std::memset(next, 0, kRowLead);
+    rows.above = next + kRowLead;
+    next += kRowLead + rowSize;
+    std::memset(next, 0, kRowLead);
+    rows.current = next + kRowLead;
+    next += kRowLead + rowSize;
+    for (uint8_t*& candidate : rows.candidate) {
+        candidate = next;
+        next += rowSize;
+    }
+    for (uint32_t f = 0; f < kFilterCount; ++f) rows.candidate[f][0] = uint8_t(f);
+    BandRows filtered{next, 0, {}};
+
+    const bool smooth = upBitsPerByte(canvas, rows, start, end) <= kSmoothBits;
+    filterBand(canvas, rows, start, end, smooth, filtered);
+    bool literalsOnly = false;
+    if (!smooth) {
+        countBytes(filtered.bytes, filtered.length, filtered.counts);
+        literalsOnly = 8.0 * double(huffmanOnlySize(filtered.counts, true)) /
+                           double(filtered.length) >=
+                       kNoisyBits;
+    }
+
+    uint8_t* chunk = out.data();
+    uint8_t* data = chunk + 8;
+    uint8_t* o = data;
+    if (band == 0) {
+        writeZlibHeader(o);
+        o += 2;
+    }
+    // Room for the deflate data, leaving the CRC's 4 bytes.
+    const std::span<uint8_t> room{o, size_t(pngBandBound(width, colour) - 12 - uint64_t(o - data))};
+    const uint64_t length = deflateBand(filtered, literalsOnly, lastBand, compressor, room);
+    if (length == 0) return {};
+
+    PngBand result;
+    result.length = finishChunk(chunk, "IDAT", uint32_t(o + length - data));
+    result.adler = libdeflate_adler32(1, filtered.bytes, size_t(filtered.length));
+    result.filtered = filtered.length;
+    return result;
+}
+
+// zlib's adler32_combine: the Adler-32 of A then B from theirs and B's length.
+uint32_t combineAdler(uint32_t a, uint32_t b, uint64_t lengthB) {
+    constexpr uint32_t kBase = 65521;
+    const uint32_t remainder = uint32_t(lengthB % kBase);
+    uint32_t sum1 = a & 0xFFFF;
+    uint32_t sum2 = uint32_t((uint64_t(remainder) * sum1) % kBase);
+    sum1 += (b & 0xFFFF) + kBase - 1;
+    sum2 += (a >> 16) + (b >> 16) + kBase - remainder;
+    if (sum1 >= kBase) sum1 -= kBase;
+    if (sum1 >= kBase) sum1 -= kBase;
+    if (sum2 >= 2 * kBase) sum2 -= 2 * kBase;
+    if (sum2 >= kBase) sum2 -= kBase;
+    return sum1 | sum2 << 16;
+}
+
+// The Adler-32 IDAT and IEND; out must hold kPngTailSize bytes.
+void writePngTail(uint32_t adler, uint8_t* out) {
+    storeBe32(out + 8, adler);
+    finishChunk(out, "IDAT", 4);
+    finishChunk(out + 16, "IEND", 0);
+}
+
+}  // namespace
+
+uint64_t pngWorkSize(uint32_t width, PngColour colour) {
+    const uint64_t row = pngRowSize(width, colour);
+    // The band's chunk, alignment, two unfiltered rows with their lead and spare byte, the
+    // candidates, and the band's filtered rows.
+    return pngBandBound(width, colour) + 16 + 2 * (kRowLead + row) + kFilterCount * row +
+           row * pngBandRows(width, colour);
+}
+
+namespace {
+
+// The file's bound: its head, every band at its bound, and its tail.
+uint64_t pngFileBound(uint32_t width, uint32_t height, PngColour colour) {
+    return kPngHeadSize +
+           uint64_t(pngBandCount(width, height, colour)) * pngBandBound(width, colour) +
+           kPngTailSize;
+}
+
+}  // namespace
+
+uint64_t pngBound(uint32_t width, uint32_t height, PngColour colour) {
+    // The file, then the staging area where the bands' chunks are put down as they are done.
+    return 2 * pngFileBound(width, height, colour);
+}
+
+uint32_t writePng(const Canvas& canvas, PngColour colour, std::span<uint8_t> work,
+                  std::span<uint8_t> out, const Parallel& parallel) {
+    const uint32_t width = canvas.width, height = canvas.height;
+    const uint64_t workSize = pngWorkSize(width, colour);
+    if (width == 0 || height == 0 || work.size() < workSize ||
+        out.size() < pngBound(width, height, colour))
+        return 0;
+    const uint32_t bands = pngBandCount(width, height, colour);
+    const uint32_t tasks =
+        uint32_t(std::min<uint64_t>({parallel.most, bands, work.size() / workSize}));
+    const size_t bandBound = size_t(pngBandBound(width, colour));
+    // Each task compresses a band into its work area and puts its chunk down in the staging
+    // area behind the file's place, packed in the order they are done; then they are copied
+    // into the file in order. Only the pages of what is written are touched, twice. Each task
+    // takes the next band not yet taken, so a task that starts late takes fewer.
+    uint8_t* const file = out.data();
+    uint8_t* const staging = file + pngFileBound(width, height, colour);
+    std::vector<PngBand> written(bands);
+    std::atomic<uint32_t> nextBand{0};
+    std::atomic<uint64_t> staged{0};
+    parallel(tasks, [&](uint32_t task) {
+        const std::span<uint8_t> area = work.subspan(size_t(task * workSize), size_t(workSize));
+        libdeflate_compressor* compressor = nullptr;
+        for (uint32_t band; (band = nextBand.fetch_add(1)) < bands;) {
+            PngBand& done = written[band];
+            done = writePngBand(canvas, colour, band, area, area.first(bandBound), compressor);
+            done.staged = staged.fetch_add(done.length);
+            std::memcpy(staging + done.staged, area.data(), done.length);
+        }
+        compressors.give(compressor);
+    });
+    writePngHead(width, height, colour, file);
+    uint64_t at = kPngHeadSize;
+    uint32_t adler = 1;
+    for (uint32_t band = 0; band < bands; ++band) {
+        if (written[band].length == 0) return 0;
+        std::memcpy(file + at, staging + written[band].staged, written[band].length);
+        adler = combineAdler(adler, written[band].adler, written[band].filtered);
+        at += written[band].length;
+    }
+    writePngTail(adler, file + at);
+    return uint32_t(at + kPngTailSize);
+}
+
+#else  // zlib
 struct PngBand {
     uint32_t length = 0;    // bytes of the chunk written, 0 when the work area or out was short
     uint32_t adler = 1;     // Adler-32 of the band's filtered rows
@@ -358,6 +685,8 @@ uint32_t writePng(const Canvas& canvas, PngColour colour, std::span<uint8_t> wor
     writePngTail(adler, file + at);
     return uint32_t(at + kPngTailSize);
 }
+
+#endif  // TAVIMORE_HAVE_LIBDEFLATE
 
 namespace {
 

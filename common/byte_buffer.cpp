@@ -17,6 +17,7 @@ namespace {
 #ifndef _WIN32
 constexpr uint64_t kLargePage = 2u << 20;
 constexpr uint64_t kSmallestLargeBlock = kLargePage / 4;
+constexpr uint64_t kPopulateStep = kLargePage;
 
 // A block of 512 KB or more is mapped in whole 2 MB pages: the system then places it on a
 // 2 MB boundary, where large pages can back all of it. In a virtual machine every 4 KB page
@@ -49,8 +50,13 @@ uint8_t* mapPages(uint32_t size, PagingHint paging) {
         // a decoder that reads a pixel before it writes it would otherwise fault twice per page
         // (first mapping the shared zero page, then replacing it, which with two threads
         // interrupts the other processor every time).
+        // In pieces: each call holds the process's map lock, which another thread's
+        // mapping or unmapping of a block of its own then waits for.
 #ifdef MADV_POPULATE_WRITE
-    if (paging == PagingHint::whole) madvise(block, size, MADV_POPULATE_WRITE);
+    if (paging == PagingHint::whole)
+        for (uint64_t at = 0; at < size; at += kPopulateStep)
+            madvise(static_cast<uint8_t*>(block) + at, std::min<uint64_t>(kPopulateStep, size - at),
+                    MADV_POPULATE_WRITE);
 #endif
     return static_cast<uint8_t*>(block);
 #endif

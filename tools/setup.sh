@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what Tavimore needs on Debian, when it is missing, in groups:
 #
-#   tools/setup.sh run    what building and converting need (compiler, CMake, make, zlib)
+#   tools/setup.sh run    what building and converting need (compiler, CMake, make, zlib,
+#                         libdeflate)
 #   tools/setup.sh test   that, every group the tests use, and the Debian 13 root of the tests
 #                         of today's hosts (tools/debian13-root.sh)
 #
@@ -20,7 +21,7 @@ if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
 apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600)
 
 declare -A groups=(
-  [build]="cmake make g++ zlib1g-dev"
+  [build]="cmake make g++ zlib1g-dev libdeflate-dev"
   [native-tests]="pkg-config clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev valgrind time bc"
   [readers]="python3 python3-pil python3-psd-tools python3-numpy imagemagick gimp krita pngcheck nodejs"
   [windows-build]="libz-mingw-w64-dev g++-mingw-w64-i686 gcc-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 binutils-mingw-w64-x86-64"

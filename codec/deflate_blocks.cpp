@@ -1,0 +1,496 @@
+#include "codec/internal/deflate_blocks.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/bytes.h"
+
+namespace {
+
+// ---- Writing ----
+
+// Bits, least significant first, into memory known to have room (the sizes are worked out
+// before writing).
+struct BitWriter {
+    uint8_t* out;
+    uint64_t buffer = 0;
+    uint32_t count = 0;
+
+    void put(uint32_t bits, uint32_t n) {
+        buffer |= uint64_t(bits) << count;
+        count += n;
+        if (count >= 32) {
+            storeLe32(out, uint32_t(buffer));
+            out += 4;
+            buffer >>= 32;
+            count -= 32;
+        }
+    }
+    // Pads with zero bits to a byte and writes what is held.
+    void align() {
+        while (count > 0) {
+            *out++ = uint8_t(buffer);
+            buffer >>= 8;
+            count = count >= 8 ? count - 8 : 0;
+        }
+        buffer = 0;
+    }
+};
+
+constexpr uint32_t kLiteralSymbols = 257;  // the 256 bytes and the end of block
+constexpr uint32_t kEndOfBlock = 256;
+constexpr uint32_t kCodeLengthSymbols = 19;
+constexpr uint8_t kCodeLengthOrder[kCodeLengthSymbols] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                                          11, 4,  12, 3, 13, 2, 14, 1, 15};
+
+// Code lengths of at most `limit` bits for symbols of these counts (0: unused), a complete
+// code (Kraft sum exactly one), as inflaters require. A single used symbol gets a partner of
+// the same length.
+void codeLengths(const uint32_t* counts, uint32_t n, uint32_t limit, uint8_t* lengths) {
+    uint32_t order[288];
+    uint32_t used = 0;
+    for (uint32_t s = 0; s < n; ++s) {
+        lengths[s] = 0;
+        if (counts[s] != 0) order[used++] = s;
+    }
+    if (used == 0) return;
+    if (used == 1) {
+        lengths[order[0]] = 1;
+        lengths[order[0] == 0 ? 1 : 0] = 1;
+        return;
+    }
+    // Huffman's construction with the leaves in ascending order of count and the inner nodes
+    // in the order they are made (also ascending): two queues, no heap.
+    std::stable_sort(order, order + used, [&](uint32_t a, uint32_t b) { return counts[a] < counts[b]; });
+    uint64_t weight[2 * 288];
+    uint32_t parent[2 * 288];
+    for (uint32_t i = 0; i < used; ++i) weight[i] = counts[order[i]];
+    uint32_t leaf = 0, inner = used, made = used;
+    auto takeSmallest = [&] {
+        if (leaf < used && (inner >= made || weight[leaf] <= weight[inner])) return leaf++;
+        return inner++;
+    };
+    while (made < 2 * used - 1) {
+        const uint32_t a = takeSmallest(), b = takeSmallest();
+        weight[made] = weight[a] + weight[b];
+        parent[a] = parent[b] = made;
+        ++made;
+    }
+    uint32_t depth[2 * 288];
+    depth[made - 1] = 0;
+    for (uint32_t i = made - 1; i-- > 0;) depth[i] = depth[parent[i]] + 1;
+
+    // Longer than the limit: cut to it, then lengthen the longest codes still short of it
+    // until the code fits, and shorten the longest while there is room, which completes it.
+    uint64_t kraft = 0;
+    const uint64_t whole = uint64_t(1) << limit;
+    uint32_t len[288];
+    for (uint32_t i = 0; i < used; ++i) {
+        len[i] = std::min(depth[i], limit);
+        kraft += uint64_t(1) << (limit - len[i]);
+    }
+    while (kraft > whole) {
+        // Leaves are in ascending order of count: the first of the longest is the rarest.
+        uint32_t pick = used;
+        for (uint32_t i = 0; i < used; ++i)
+            if (len[i] < limit && (pick == used || len[i] > len[pick])) pick = i;
+        kraft -= uint64_t(1) << (limit - len[pick] - 1);
+        ++len[pick];
+    }
+    while (kraft < whole) {
+        uint32_t pick = used;
+        for (uint32_t i = used; i-- > 0;)
+            if (len[i] > 1 && (uint64_t(1) << (limit - len[i])) <= whole - kraft &&
+                (pick == used || len[i] > len[pick]))
+                pick = i;
+        if (pick == used) break;
+        kraft += uint64_t(1) << (limit - len[pick]);
+        --len[pick];
+    }
+    for (uint32_t i = 0; i < used; ++i) lengths[order[i]] = uint8_t(len[i]);
+}
+
+// Canonical codes for the lengths, bit-reversed for writing least significant bit first.
+void canonicalCodes(const uint8_t* lengths, uint32_t n, uint16_t* codes) {
+    uint32_t count[16] = {}, next[16] = {};
+    for (uint32_t s = 0; s < n; ++s) ++count[lengths[s]];
+    count[0] = 0;
+    for (uint32_t bits = 1, code = 0; bits < 16; ++bits) {
+        code = (code + count[bits - 1]) << 1;
+        next[bits] = code;
+    }
+    for (uint32_t s = 0; s < n; ++s) {
+        const uint32_t length = lengths[s];
+        if (length == 0) {
+            codes[s] = 0;
+            continue;
+        }
+        uint32_t code = next[length]++, reversed = 0;
+        for (uint32_t b = 0; b < length; ++b, code >>= 1) reversed = reversed << 1 | (code & 1);
+        codes[s] = uint16_t(reversed);
+    }
+}
+
+// A dynamic block's header for literals only: its code and the bits it takes.
+struct LiteralPlan {
+    uint8_t lengths[kLiteralSymbols + 2];  // the literals, the end of block, two distance codes
+    uint16_t codes[kLiteralSymbols];
+    // The code lengths run-length coded: symbol, extra bits' value.
+    uint8_t runSymbols[kLiteralSymbols + 2];
+    uint8_t runExtra[kLiteralSymbols + 2];
+    uint32_t runs = 0;
+    uint8_t lengthLengths[kCodeLengthSymbols];
+    uint16_t lengthCodes[kCodeLengthSymbols];
+    uint32_t codeLengthCount = 4;  // HCLEN + 4
+    uint64_t headerBits = 0;       // after the 3 bits of BFINAL and BTYPE
+    uint64_t bodyBits = 0;         // the literals and the end of block
+};
+
+constexpr uint8_t kRunExtraBits[kCodeLengthSymbols] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                       0, 0, 0, 0, 0, 0, 2, 3, 7};
+
+void planLiterals(const uint32_t (&counts)[256], LiteralPlan& plan) {
+    uint32_t all[kLiteralSymbols];
+    std::copy(counts, counts + 256, all);
+    all[kEndOfBlock] = 1;
+    codeLengths(all, kLiteralSymbols, 15, plan.lengths);
+    canonicalCodes(plan.lengths, kLiteralSymbols, plan.codes);
+    // Two distance codes of one bit, never used: a complete code that every inflater takes.
+    plan.lengths[kLiteralSymbols] = plan.lengths[kLiteralSymbols + 1] = 1;
+
+    const uint32_t total = kLiteralSymbols + 2;
+    for (uint32_t i = 0; i < total;) {
+        const uint8_t value = plan.lengths[i];
+        uint32_t run = 1;
+        while (i + run < total && plan.lengths[i + run] == value) ++run;
+        i += run;
+        if (value == 0) {
+            while (run >= 11) {
+                const uint32_t take = std::min(run, 138u);
+                plan.runSymbols[plan.runs] = 18;
+                plan.runExtra[plan.runs++] = uint8_t(take - 11);
+                run -= take;
+            }
+            if (run >= 3) {
+                plan.runSymbols[plan.runs] = 17;
+                plan.runExtra[plan.runs++] = uint8_t(run - 3);
+                run = 0;
+            }
+        } else {
+            plan.runSymbols[plan.runs] = value;
+            plan.runExtra[plan.runs++] = 0;
+            --run;
+            while (run >= 3) {
+                const uint32_t take = std::min(run, 6u);
+                plan.runSymbols[plan.runs] = 16;
+                plan.runExtra[plan.runs++] = uint8_t(take - 3);
+                run -= take;
+            }
+        }
+        for (; run > 0; --run) {
+            plan.runSymbols[plan.runs] = value;
+            plan.runExtra[plan.runs++] = 0;
+        }
+    }
+    uint32_t runCounts[kCodeLengthSymbols] = {};
+    for (uint32_t r = 0; r < plan.runs; ++r) ++runCounts[plan.runSymbols[r]];
+    codeLengths(runCounts, kCodeLengthSymbols, 7, plan.lengthLengths);
+    canonicalCodes(plan.lengthLengths, kCodeLengthSymbols, plan.lengthCodes);
+    plan.codeLengthCount = kCodeLengthSymbols;
+    while (plan.codeLengthCount > 4 &&
+           plan.lengthLengths[kCodeLengthOrder[plan.codeLengthCount - 1]] == 0)
+        --plan.codeLengthCount;
+
+    plan.headerBits = 5 + 5 + 4 + 3 * uint64_t(plan.codeLengthCount);
+    for (uint32_t r = 0; r < plan.runs; ++r)
+        plan.headerBits +=
+            plan.lengthLengths[plan.runSymbols[r]] + kRunExtraBits[plan.runSymbols[r]];
+    plan.bodyBits = plan.lengths[kEndOfBlock];
+    for (uint32_t b = 0; b < 256; ++b) plan.bodyBits += uint64_t(counts[b]) * plan.lengths[b];
+}
+
+// The bytes a band of blocks takes that ends `bits` into its last byte.
+uint64_t endedSize(uint64_t bits, bool last) {
+    return last ? (bits + 7) / 8 : (bits + 3 + 7) / 8 + 4;
+}
+
+// Ends a band: padding when it ends the stream, otherwise an empty stored block.
+void endBand(BitWriter& bits, bool last) {
+    if (!last) bits.put(0, 3);
+    bits.align();
+    if (!last) {
+        storeLe32(bits.out, 0xFFFF0000u);
+        bits.out += 4;
+    }
+}
+
+// ---- Reading ----
+
+// Bit positions in a stream that has 8 readable bytes past its end.
+struct BitReader {
+    const uint8_t* data;
+    uint64_t position = 0;
+
+    uint64_t peek() const { return loadWord64(data + (position >> 3)) >> (position & 7); }
+    uint32_t take(uint32_t n) {
+        const uint32_t value = uint32_t(peek() & ((uint64_t(1) << n) - 1));
+        position += n;
+        return value;
+    }
+};
+
+// A table of 2^bits entries for a code's lengths, `bits` its longest code: entry = symbol |
+// (the code's length plus the extra bits that follow it) << 9, 0 for bit patterns no code
+// starts with. False for an over-subscribed code.
+constexpr uint32_t kTableBits = 15;
+struct DecodeTable {
+    uint16_t entries[1u << kTableBits];
+    uint32_t bits = 0;
+};
+
+bool buildTable(const uint8_t* lengths, uint32_t n, const uint8_t* extraBits, DecodeTable& table) {
+    uint32_t longest = 0;
+    for (uint32_t s = 0; s < n; ++s) longest = std::max<uint32_t>(longest, lengths[s]);
+    table.bits = longest;
+    if (longest == 0) return true;
+    uint64_t kraft = 0;
+    for (uint32_t s = 0; s < n; ++s)
+        if (lengths[s] != 0) kraft += uint64_t(1) << (kTableBits - lengths[s]);
+    if (kraft > (uint64_t(1) << kTableBits)) return false;
+    const uint32_t size = 1u << longest;
+    // A complete code fills every entry.
+    if (kraft < (uint64_t(1) << kTableBits)) std::memset(table.entries, 0, size * sizeof(uint16_t));
+    uint16_t codes[288];
+    canonicalCodes(lengths, n, codes);
+    for (uint32_t s = 0; s < n; ++s) {
+        const uint32_t length = lengths[s];
+        if (length == 0) continue;
+        const uint16_t entry = uint16_t(s | (length + (extraBits ? extraBits[s] : 0)) << 9);
+        for (uint32_t i = codes[s]; i < size; i += 1u << length) table.entries[i] = entry;
+    }
+    return true;
+}
+
+// The extra bits after each length and distance symbol.
+struct ExtraBits {
+    uint8_t literals[288] = {};
+    uint8_t distances[30] = {};
+    constexpr ExtraBits() {
+        for (uint32_t s = 265; s < 285; ++s) literals[s] = uint8_t((s - 261) / 4);
+        for (uint32_t d = 4; d < 30; ++d) distances[d] = uint8_t(d / 2 - 1);
+    }
+};
+constexpr ExtraBits kExtraBits;
+
+struct Tables {
+    DecodeTable literals;
+    DecodeTable distances;
+};
+
+// Reads a dynamic block's header into the tables.
+bool readDynamicHeader(BitReader& in, Tables& tables) {
+    const uint32_t literalCount = in.take(5) + 257;
+    const uint32_t distanceCount = in.take(5) + 1;
+    const uint32_t lengthCount = in.take(4) + 4;
+    if (literalCount > 286 || distanceCount > 30) return false;
+    uint8_t lengthLengths[kCodeLengthSymbols] = {};
+    for (uint32_t i = 0; i < lengthCount; ++i) lengthLengths[kCodeLengthOrder[i]] = uint8_t(in.take(3));
+    if (!buildTable(lengthLengths, kCodeLengthSymbols, nullptr, tables.literals)) return false;
+    const uint32_t lengthBits = tables.literals.bits;
+    if (lengthBits == 0) return false;
+    uint8_t lengths[286 + 30];
+    const uint32_t total = literalCount + distanceCount;
+    for (uint32_t i = 0; i < total;) {
+        const uint16_t entry =
+            tables.literals.entries[in.peek() & ((uint64_t(1) << lengthBits) - 1)];
+        if ((entry >> 9) == 0) return false;
+        in.position += entry >> 9;
+        const uint32_t symbol = entry & 511;
+        uint32_t repeat = 1;
+        uint8_t value = uint8_t(symbol);
+        if (symbol == 16) {
+            if (i == 0) return false;
+            value = lengths[i - 1];
+            repeat = 3 + in.take(2);
+        } else if (symbol == 17) {
+            value = 0;
+            repeat = 3 + in.take(3);
+        } else if (symbol == 18) {
+            value = 0;
+            repeat = 11 + in.take(7);
+        }
+        if (i + repeat > total) return false;
+        std::memset(lengths + i, value, repeat);
+        i += repeat;
+    }
+    if (lengths[kEndOfBlock] == 0) return false;
+    return buildTable(lengths, literalCount, kExtraBits.literals, tables.literals) &&
+           buildTable(lengths + literalCount, distanceCount, kExtraBits.distances,
+                      tables.distances);
+}
+
+void fixedTables(Tables& tables) {
+    uint8_t lengths[288 + 30];
+    std::memset(lengths, 8, 144);
+    std::memset(lengths + 144, 9, 112);
+    std::memset(lengths + 256, 7, 24);
+    std::memset(lengths + 280, 8, 8);
+    std::memset(lengths + 288, 5, 30);
+    buildTable(lengths, 288, kExtraBits.literals, tables.literals);
+    buildTable(lengths + 288, 30, kExtraBits.distances, tables.distances);
+}
+
+// Skips a compressed block's symbols up to its end of block; false past `limit` bits or on a
+// code no table holds.
+bool skipSymbols(BitReader& in, const Tables& tables, uint64_t limit) {
+    const uint64_t literalMask = (uint64_t(1) << tables.literals.bits) - 1;
+    const uint64_t distanceMask = (uint64_t(1) << tables.distances.bits) - 1;
+    const uint16_t* literals = tables.literals.entries;
+    const uint16_t* distances = tables.distances.entries;
+    uint64_t position = in.position;
+    for (;;) {
+        if (position > limit) return false;
+        // Two literals of a 64-bit window when the first is one (15 + 15 + 7 bits at most).
+        const uint64_t window = loadWord64(in.data + (position >> 3)) >> (position & 7);
+        uint16_t entry = literals[window & literalMask];
+        uint32_t symbol = entry & 511;
+        if (symbol < 256) {
+            const uint32_t length = entry >> 9;
+            if (length == 0) return false;
+            position += length;
+            entry = literals[(window >> length) & literalMask];
+            symbol = entry & 511;
+            if (symbol < 256) {
+                if ((entry >> 9) == 0) return false;
+                position += entry >> 9;
+                continue;
+            }
+            if (symbol == kEndOfBlock) {
+                in.position = position + (entry >> 9);
+                return true;
+            }
+            continue;  // a length: read again from its start
+        }
+        if (symbol == kEndOfBlock) {
+            in.position = position + (entry >> 9);
+            return true;
+        }
+        if (symbol > 285 || tables.distances.bits == 0) return false;
+        position += entry >> 9;  // the code and its extra bits
+        const uint16_t distance = distances[(loadWord64(in.data + (position >> 3)) >>
+                                             (position & 7)) & distanceMask];
+        if ((distance >> 9) == 0 || (distance & 511) > 29) return false;
+        position += distance >> 9;
+    }
+}
+
+}  // namespace
+
+uint64_t huffmanOnlySize(const uint32_t (&counts)[256], bool last) {
+    LiteralPlan plan;
+    planLiterals(counts, plan);
+    return endedSize(3 + plan.headerBits + plan.bodyBits, last);
+}
+
+uint64_t writeHuffmanOnly(std::span<const uint8_t> in, const uint32_t (&counts)[256], bool last,
+                          std::span<uint8_t> out) {
+    LiteralPlan plan;
+    planLiterals(counts, plan);
+    const uint64_t size = endedSize(3 + plan.headerBits + plan.bodyBits, last);
+    // The writer stores whole words: 4 bytes of room past the end.
+    if (out.size() < size + 4) return 0;
+    BitWriter bits{out.data()};
+    bits.put(last ? 1 : 0, 1);
+    bits.put(2, 2);  // dynamic Huffman codes
+    bits.put(kLiteralSymbols - 257, 5);
+    bits.put(2 - 1, 5);
+    bits.put(plan.codeLengthCount - 4, 4);
+    for (uint32_t i = 0; i < plan.codeLengthCount; ++i)
+        bits.put(plan.lengthLengths[kCodeLengthOrder[i]], 3);
+    for (uint32_t r = 0; r < plan.runs; ++r) {
+        const uint32_t symbol = plan.runSymbols[r];
+        bits.put(plan.lengthCodes[symbol], plan.lengthLengths[symbol]);
+        if (kRunExtraBits[symbol] != 0) bits.put(plan.runExtra[r], kRunExtraBits[symbol]);
+    }
+    // Two literals a step: each code is at most 15 bits, so both fit one put.
+    uint32_t packed[256];
+    for (uint32_t b = 0; b < 256; ++b) packed[b] = uint32_t(plan.codes[b]) | uint32_t(plan.lengths[b]) << 16;
+    const uint8_t* p = in.data();
+    const uint8_t* end = p + in.size();
+    for (; end - p >= 2; p += 2) {
+        const uint32_t first = packed[p[0]], second = packed[p[1]];
+        const uint32_t firstLength = first >> 16;
+        bits.put((first & 0xFFFF) | (second & 0xFFFF) << firstLength, firstLength + (second >> 16));
+    }
+    if (p < end) bits.put(packed[*p] & 0xFFFF, packed[*p] >> 16);
+    bits.put(plan.codes[kEndOfBlock], plan.lengths[kEndOfBlock]);
+    endBand(bits, last);
+    return uint64_t(bits.out - out.data());
+}
+
+uint64_t storedSize(uint64_t length, bool last) {
+    const uint64_t blocks = std::max<uint64_t>(1, (length + 65534) / 65535);
+    return length + 5 * blocks + (last ? 0 : 5);
+}
+
+uint64_t writeStored(std::span<const uint8_t> in, bool last, std::span<uint8_t> out) {
+    const uint64_t size = storedSize(in.size(), last);
+    if (out.size() < size) return 0;
+    uint8_t* o = out.data();
+    uint64_t at = 0;
+    do {
+        const uint32_t take = uint32_t(std::min<uint64_t>(65535, in.size() - at));
+        const bool final = last && at + take == in.size();
+        o[0] = final ? 1 : 0;
+        storeLe16(o + 1, take);
+        storeLe16(o + 3, ~take & 0xFFFF);
+        std::memcpy(o + 5, in.data() + at, take);
+        o += 5 + take;
+        at += take;
+    } while (at < in.size());
+    if (!last) {
+        o[0] = 0;
+        storeLe32(o + 1, 0xFFFF0000u);
+        o += 5;
+    }
+    return uint64_t(o - out.data());
+}
+
+uint64_t continueStream(uint8_t* stream, uint64_t length) {
+    Tables tables;
+    BitReader in{stream};
+    const uint64_t limit = 8 * length;
+    uint64_t finalHeader = 0;
+    for (bool final = false; !final;) {
+        if (in.position + 3 > limit) return 0;
+        finalHeader = in.position;
+        final = in.take(1) != 0;
+        const uint32_t type = in.take(2);
+        if (type == 0) {
+            in.position = (in.position + 7) & ~uint64_t(7);
+            if (in.position + 32 > limit) return 0;
+            const uint32_t stored = in.take(16);
+            if (in.take(16) != (~stored & 0xFFFF)) return 0;
+            in.position += 8 * uint64_t(stored);
+        } else if (type == 1 || type == 2) {
+            if (type == 1)
+                fixedTables(tables);
+            else if (!readDynamicHeader(in, tables))
+                return 0;
+            if (!skipSymbols(in, tables, limit)) return 0;
+        } else {
+            return 0;
+        }
+        if (in.position > limit) return 0;
+    }
+    const uint64_t end = in.position;
+    if (end + 8 <= limit) return 0;  // bytes past the final block: not a stream of its own
+    stream[finalHeader >> 3] &= uint8_t(~(1u << (finalHeader & 7)));
+    // Three zero bits (not final, stored), zeros to the byte's end, then LEN 0 and NLEN.
+    uint64_t byte = end >> 3;
+    if ((end & 7) != 0) stream[byte++] &= uint8_t((1u << (end & 7)) - 1);
+    const uint64_t aligned = (end + 3 + 7) >> 3;
+    for (; byte < aligned; ++byte) stream[byte] = 0;
+    storeLe32(stream + aligned, 0xFFFF0000u);
+    return aligned + 4;
+}
