@@ -6,12 +6,13 @@ profile of its own whose plug-in folder holds the plug-in:
           that draws a pixel, named, placed and drawn as the converter's --regions PNG files, and
           GIMP's own composite of the layers, masks applied, is the decoded picture; a full-frame
           one opens as one RGB layer; a damaged file fails with the library's reason; the
-          thumbnail procedure gives the picture's size
+          thumbnail procedure gives the picture's size, and refuses a file whose header claims
+          more pixels than the limits allow
   edit    a layer hidden under others, made invisible and painted, then exported: the
           decompressed data differs from the original's only in that region's parts' pixels
   xcf     a layer grown to the image's size, saved as XCF, opened again and exported: the same
           decompressed data
-  refuse  a layer that is not a region, an opacity below 100%, pixels outside the parts: GIMP says
+  refuse  a layer that is not a region or names none of the original's, an opacity below 100%, pixels outside the parts: GIMP says
           why, and the older file stays as it was
   fresh   a new image of three overlapping layers exported: each region drawn alone is its
           layer; one opaque layer gives a full-frame file
@@ -45,6 +46,8 @@ FRESH_LAYERS = [(1, 10, 10), (2, 40, 30), (3, 70, 50)]  # stack's region, left, 
 REFUSALS = [  # Script-Fu that spoils a copy of "stack", and what GIMP must then say
     ('(gimp-item-set-name (layer-named image "region 002") "shadow")',
      "layer 'shadow' is not a region"),
+    ('(gimp-item-set-name (layer-named image "region 002") "region 009")',
+     "layer 'region 009' names a region the original does not have"),
     ('(gimp-layer-set-opacity (layer-named image "region 000") 50)',
      "layer 'region 000' has an opacity of 50.0%"),
     ('(let ((layer (layer-named image "region 001"))) (gimp-layer-resize-to-image-size layer)'
@@ -114,6 +117,8 @@ def prepare(args, work):
         cut = f.read()
     with open(os.path.join(work, "cut.g00"), "wb") as f:
         f.write(cut[:len(cut) // 2])
+    with open(os.path.join(work, "bomb.g00"), "wb") as f:  # 65535 x 65535 claimed
+        f.write(cut[:1] + b"\xff" * 4 + cut[5:])
     shutil.copy(paths[0], os.path.join(work, "older.g00"))  # what refused exports must keep
     profile = os.path.join(work, "profile")
     os.makedirs(os.path.join(profile, "plug-ins", "file-g00"))
@@ -129,6 +134,7 @@ def batch(work):
         lines.append("(check-open %s %s %s)" % (quoted(name), at(name + ".g00"), at("open-" + name)))
     lines.append("(checked 'cut (lambda () (load %s)))" % at("cut.g00"))
     lines.append("(note 'thumbnail (file-g00-load-thumb %s 64))" % at("stack.g00"))
+    lines.append("(checked 'bomb (lambda () (file-g00-load-thumb %s 64)))" % at("bomb.g00"))
     lines.append("""(let* ((image (load %s)) (layer (layer-named image "region %03d")))
   (gimp-item-set-visible layer FALSE)
   (gimp-image-select-item image CHANNEL-OP-REPLACE layer)
@@ -301,6 +307,8 @@ def check_refusals(work, found, log):
         fail("a file cut short did not fail with the library's reason")
     if found["thumbnail"][0][0][1:] != [160, 120]:
         fail(f"the thumbnail procedure gives {found['thumbnail']}")
+    if found["bomb"] != [["refused"]] or "larger than the pixel limit" not in log:
+        fail(f"the thumbnail of a file claiming 65535 x 65535 pixels gave {found['bomb']}")
     print(f"refuse: {len(REFUSALS)} exports refused with their reasons, the older file kept")
 
 
