@@ -140,7 +140,7 @@ LIST
   built=$(dirname "$native_cli")
   export LD_LIBRARY_PATH=$work/root/usr/lib/x86_64-linux-gnu
   PYTHONPATH=$work/root/usr/lib/python3/dist-packages /usr/bin/python3 "$here/python/tests/check_module.py" \
-    --cli "$native_cli" --pack "$built/tavimore-pack" --make "$built/g00-make" --samples "$here/samples" ||
+    --cli "$native_cli" --pack "$built/tavimore-pack" --make "$built/g00-make" --data "$built/g00-data" --samples "$here/samples" ||
     fail "the packaged Python module does not pass its check"
   /usr/bin/python3 "$here/gimp/tests/check_plugin.py" --plug-in "$work/root/usr/lib/gimp/2.0/plug-ins/file-g00/file-g00" \
     --cli "$native_cli" --make "$built/g00-make" --data "$built/g00-data" ||
