@@ -4,10 +4,10 @@ later region replaces it, and goes back like the original, each region from its 
 file's bytes ride along in a persistent parasite, so an XCF saved days earlier still exports like
 the game's own file. It does what file-g00.c does for GIMP 2.10.
 
-It is Python, not C: GIMP 3 brings Python 3 with GObject introspection on Linux, Windows and
-macOS alike, so this one file runs on each over the library through the tavimore module (ctypes),
-which lies beside it with the library (tavimore.dll, libtavimore.so.1) or is installed. A C
-plug-in for Windows would have to link GIMP's own DLLs, built for each GIMP release.
+It is Python, not C: GIMP 3 brings Python 3 with GObject introspection on Windows and Linux
+alike, so this one file runs on both over the library through the tavimore module (ctypes),
+which lies beside it, as does the library on Windows (tavimore.dll). A C plug-in would have to
+link GIMP's own DLLs, built for each GIMP release.
 """
 import array
 import os
