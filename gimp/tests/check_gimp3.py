@@ -25,8 +25,7 @@ sys.path.insert(0, os.path.join(here, "..", "gimp3-tests"))
 import check_plugin as cases  # noqa: E402
 import gimp3  # noqa: E402
 
-# The session opens or writes about 30 files: a start's limit, and more for each on a loaded machine.
-FILES_OPENED = 30
+# A start's limit, and more for each file the session opens or writes (check_plugin.py's count).
 SECONDS_PER_FILE = 20
 
 SESSION = """
@@ -47,7 +46,7 @@ def main():
         described = cases.prepare(args, work)
         command = SESSION % (here, os.path.join(here, "gimp3_session.py"), work)
         ran = gimp3.run([command], work, plug_ins=[os.path.dirname(os.path.abspath(args.plug_in))],
-                        limit=gimp3.START_LIMIT + FILES_OPENED * SECONDS_PER_FILE)
+                        limit=gimp3.START_LIMIT + cases.FILES_OPENED * SECONDS_PER_FILE)
         if ran.failure:
             cases.fail(ran.failure)
         if not os.path.exists(os.path.join(work, "results.json")):

@@ -75,6 +75,10 @@ REFUSALS = [
      "layer 'group' is a layer group"),
 ]
 
+# One GIMP start runs every case, opening or writing about 35 files: a generous start on a loaded
+# 2-core machine, and more for each file.
+START_LIMIT, FILES_OPENED, SECONDS_PER_FILE = 180, 35, 15
+
 SCHEME = r"""
 (define results (open-output-file RESULTS))
 (define (note . items) (write items results) (newline results))
@@ -446,9 +450,13 @@ def main():
         profile = profile_with(args.plug_in, work)
         if args.screenshot:
             return screenshot(args, work, profile, os.path.abspath(args.screenshot))
-        gimp = subprocess.run(["gimp-console", "-i", "-d", "-f", "--no-shm", "-b", batch(work),
-                               "-b", "(gimp-quit 0)"], env=dict(os.environ, GIMP2_DIRECTORY=profile),
-                              capture_output=True, text=True, timeout=540)
+        limit = START_LIMIT + FILES_OPENED * SECONDS_PER_FILE
+        try:
+            gimp = subprocess.run(["gimp-console", "-i", "-d", "-f", "--no-shm", "-b", batch(work),
+                                   "-b", "(gimp-quit 0)"], env=dict(os.environ, GIMP2_DIRECTORY=profile),
+                                  capture_output=True, text=True, timeout=limit)
+        except subprocess.TimeoutExpired:
+            fail(f"gimp-console was killed by its time limit: still running after {limit} s")
         log = gimp.stdout + gimp.stderr
         if not os.path.exists(os.path.join(work, "results.txt")):
             fail("GIMP's batch run left no results:\n" + log)
