@@ -128,7 +128,8 @@ def thumbnail(procedure, file, size, config, data):
                      GObject.Value(GObject.TYPE_INT, picture.width),
                      GObject.Value(GObject.TYPE_INT, picture.height),
                      GObject.Value(Gimp.ImageType, kind),
-                     GObject.Value(GObject.TYPE_INT, max(1, picture.region_count)))
+                     # Which regions draw a pixel, and so become layers, takes more than a decode.
+                     GObject.Value(GObject.TYPE_INT, 0 if picture.region_count else 1))
 
 
 def exportable(layer):
