@@ -82,13 +82,15 @@ class G00ImageFile(ImageFile.ImageFile):
     format_description = "G00 image"
 
     def _open(self):
-        # The header and its size fields, read as far as they reach; never the pixels.
+        # The header and its size fields, read as far as they reach (a few KB at most, so junk
+        # is not read whole); never the pixels.
         data = b""
         while True:
             more = self.fp.read(max(16, len(data)))
             data += more
             header = tavimore.read_header(data, max_pixels=0)
-            if header.compressed_length is not None or header.status in _NOT_OURS or not more:
+            if header.compressed_length is not None or header.status in _NOT_OURS or not more \
+                    or len(data) >= 65536:
                 break
         if header.status in _NOT_OURS:
             raise SyntaxError(f"not a G00 file: {header.reason}")
