@@ -2,6 +2,7 @@
 // folders.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <vector>

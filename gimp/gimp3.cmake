@@ -31,7 +31,8 @@ install(FILES ${module} DESTINATION ${destination}/tavimore COMPONENT gimp3)
 
 # The folder as installed, in the build tree with a link to its library: what the tests run, and
 # what a profile's plug-in folder takes (cp -rL).
-set(folder ${CMAKE_BINARY_DIR}/gimp3/file-g00)
+set(TAVIMORE_GIMP3_FOLDER ${CMAKE_BINARY_DIR}/gimp3/file-g00)
+set(folder ${TAVIMORE_GIMP3_FOLDER})
 add_custom_command(OUTPUT ${folder}/file-g00.py ${folder}/tavimore/__init__.py
   COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}/tavimore
   COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_LIST_DIR}/file-g00.py ${folder}/file-g00.py
@@ -41,12 +42,3 @@ add_custom_command(OUTPUT ${folder}/file-g00.py ${folder}/tavimore/__init__.py
   DEPENDS ${CMAKE_CURRENT_LIST_DIR}/file-g00.py ${module} tavimore_shared
   COMMENT "GIMP 3's plug-in folder" VERBATIM)
 add_custom_target(file-g00-gimp3 ALL DEPENDS ${folder}/file-g00.py ${folder}/tavimore/__init__.py)
-
-# Through Debian 13's GIMP 3, inside its root (label today).
-if(TAVIMORE_TESTS AND TAVIMORE_TODAY_HOSTS AND NOT TAVIMORE_SANITIZE)
-  add_test(NAME gimp3.plug_in
-           COMMAND ${PROJECT_SOURCE_DIR}/tools/require.sh "gimp gir1.2-gimp-3.0 python3-gi python3-numpy python3-pil"
-                   /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/tests/check_gimp3.py --plug-in ${folder}
-                   --cli $<TARGET_FILE:tavimore-cli> --make $<TARGET_FILE:g00-make> --data $<TARGET_FILE:g00-data>)
-  set_tests_properties(gimp3.plug_in PROPERTIES LABELS today TIMEOUT 1500)
-endif()

@@ -2,7 +2,8 @@
 # Installs what Tavimore needs on Debian, when it is missing, in groups:
 #
 #   tools/setup.sh run    what building and converting need (compiler, CMake, make, zlib)
-#   tools/setup.sh test   that, and every group the tests use
+#   tools/setup.sh test   that, every group the tests use, and the Debian 13 root of the tests
+#                         of today's hosts (tools/debian13-root.sh)
 #
 # Each group is one apt-get install. A group that cannot be installed (a mirror in mid-sync, a
 # package gone) is reported and the others go on; the tests that need its packages then fail
@@ -27,10 +28,11 @@ declare -A groups=(
   [wine32]="wine32:i386"
   [packaging]="scdoc mandoc lintian"
   [plugins]="libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin python3-gi gir1.2-gdkpixbuf-2.0 shared-mime-info pcmanfm libgimp2.0-dev"
+  [debian13-root]="debootstrap"
 )
 case $want in
   run) order=(build) ;;
-  test) order=(build wine32 native-tests windows-build wine readers packaging plugins) ;;
+  test) order=(build wine32 native-tests windows-build wine readers packaging plugins debian13-root) ;;
   *) echo "usage: tools/setup.sh [run|test]" >&2; exit 2 ;;
 esac
 
@@ -116,5 +118,13 @@ fi
 if command -v npm >/dev/null 2>&1 && [ -f "$here/package.json" ] && [ ! -d "$here/node_modules/ag-psd" ]; then
   echo "setup: installing npm packages"
   (cd "$here" && npm ci --no-audit --no-fund --loglevel=error) || echo "setup: npm ci failed"
+fi
+
+# The Debian 13 root of the tests of today's hosts (GIMP 3, Pillow 11, GCC 14), made from this
+# machine's mirror where missing, or brought to a changed package list; kept outside the tree,
+# under /var/cache/tavimore. A root that cannot be made is reported, and the tests that need it
+# fail with the reason (tools/debian13-tests.sh); the others run as ever.
+if ! "$here/tools/debian13-root.sh" create; then
+  echo "setup: debian13-root: the Debian 13 root could not be made; the tests of today's hosts (make test-debian13) will fail"
 fi
 exit 0

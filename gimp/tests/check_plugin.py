@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """GIMP 2.10's plug-in through GIMP itself: one gimp-console run in batch mode (Script-Fu), with a
-profile of its own whose plug-in folder holds the plug-in (check_gimp3.py runs the same cases,
-with these tables and checks, through GIMP 3):
+profile of its own whose plug-in folder holds the plug-in (gimp3-tests/check_plugin3.py runs the
+same cases, with these tables and checks, through GIMP 3):
 
   open    region-based pictures whose regions overlap with soft edges open as a layer per region
           that draws a pixel, named, placed and drawn as the converter's --regions PNG files, and

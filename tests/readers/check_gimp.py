@@ -6,9 +6,12 @@ per region as those layers, each with its name, at its place, with its pixels.""
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 
 import numpy as np
 
@@ -17,8 +20,14 @@ import samples
 GIMP = "gimp-console"
 
 # One batch command per file, so a file GIMP refuses does not stop the others (each command
-# runs in a fresh interpreter, so each carries the definition). The layer and
+# runs in a fresh interpreter, so each carries the definitions). The layer and
 # the merged image are dumped as raw RGBA bytes; a text line records what GIMP made of the file.
+# OUT.done, written once a file is through, tells the time limit (LIMITS) how far GIMP is.
+DONE = r"""
+(define (done out)
+  (close-output-port (open-output-file (string-append out ".done"))))
+"""
+
 DUMP = r"""
 (define (dump source out)
   (let* ((image (car (file-psd-load RUN-NONINTERACTIVE source source)))
@@ -40,7 +49,8 @@ DUMP = r"""
            port)
     (close-output-port port)
     (gimp-image-delete image)
-    (gimp-image-delete merged)))
+    (gimp-image-delete merged)
+    (done out)))
 """
 
 # Each PNG as one layer of raw bytes (4 or 3 a pixel), and its facts.
@@ -56,7 +66,8 @@ DUMP_PNG = r"""
                  (car (gimp-drawable-bpp layer)) (car (gimp-image-get-precision image)))
            port)
     (close-output-port port)
-    (gimp-image-delete image)))
+    (gimp-image-delete image)
+    (done out)))
 """
 
 # Each layer of a PSD with a layer per region as raw bytes, OUT.N top layer first (GIMP's
@@ -85,18 +96,17 @@ DUMP_LAYERED = r"""
             (newline port)
             (loop (+ i 1)))))
     (close-output-port port)
-    (gimp-image-delete image)))
+    (gimp-image-delete image)
+    (done out)))
 """
 
 PNG_KINDS = ((".png", 4), (".rgb.png", 3))
 
 
 def check_layered(sample, out):
-    try:
-        with open(out + ".txt") as f:
-            lines = [line for line in f.read().splitlines() if line.strip()]
-    except FileNotFoundError:
-        raise samples.Mismatch("GIMP did not load the file (no batch result)")
+    expect_done(out, "file")
+    with open(out + ".txt") as f:
+        lines = [line for line in f.read().splitlines() if line.strip()]
     facts = []
     for line in lines:
         found = re.match(r'^\("([^"]*)" \((-?\d+) (-?\d+)\) (\d+) (\d+) (\d+)\)$', line.strip())
@@ -122,11 +132,9 @@ def quoted(path):
 
 
 def check(sample, out, with_png):
-    try:
-        with open(out + ".txt") as f:
-            facts = f.read().replace("(", " ").replace(")", " ").split()
-    except FileNotFoundError:
-        raise samples.Mismatch("GIMP did not load the file (no batch result)")
+    expect_done(out, "file")
+    with open(out + ".txt") as f:
+        facts = f.read().replace("(", " ").replace(")", " ").split()
     w, h = str(sample.width), str(sample.height)
     expected = ["1", w, h, w, h, "0", "0", "4", str(EXPECTED_PRECISION), "1", w, h, "4"]
     if facts != expected:
@@ -144,11 +152,9 @@ def check(sample, out, with_png):
 
     for suffix, bpp in PNG_KINDS if with_png else ():
         png_out = out + suffix
-        try:
-            with open(png_out + ".txt") as f:
-                facts = f.read().replace("(", " ").replace(")", " ").split()
-        except FileNotFoundError:
-            raise samples.Mismatch("GIMP did not load the %s file" % suffix)
+        expect_done(png_out, suffix + " file")
+        with open(png_out + ".txt") as f:
+            facts = f.read().replace("(", " ").replace(")", " ").split()
         expected = ["1", w, h, str(bpp), str(EXPECTED_PRECISION)]
         if facts != expected:
             raise samples.Mismatch("GIMP reports layers, size, bpp, precision = %s for %s, "
@@ -180,59 +186,135 @@ def png_pictures(pictures):
     return sorted({id(p): p for p in chosen.values()}.values(), key=lambda p: p.name)
 
 
+# GIMP's time limits, generous for a loaded 2-core machine: its start (a fresh profile asks every
+# plug-in for its procedures), then each file from the end of the one before (GIMP starts a
+# plug-in process for every file it loads and every raw dump it saves: seconds each on a busy
+# machine). A run of many files has as long as its files need.
+START_LIMIT = 180
+FILE_LIMIT = 90
+
+# Why a file has no result, when the time limit killed GIMP before it was through: OUT -> words.
+KILLED = {}
+
+
+def expect_done(out, what):
+    if not os.path.exists(out + ".done"):
+        raise samples.Mismatch(KILLED.get(out, "GIMP did not load the %s (no batch result)" % what))
+
+
+class Batch:
+    """One gimp-console run in batch mode over files, each of which leaves OUT.done when through,
+    under the time limits: killed when a file takes longer than FILE_LIMIT after the one before
+    (or after GIMP's START_LIMIT), and then says so."""
+
+    def __init__(self, name, commands, outs, work):
+        self.name, self.outs = name, outs
+        args = [GIMP, "-i", "-d", "-f", "--no-shm"]
+        for command in commands + ["(gimp-quit 0)"]:
+            args += ["-b", command]
+        env = dict(os.environ, GIMP2_DIRECTORY=os.path.join(work, "profile-" + name))
+        # A session of its own: the time limit ends GIMP's plug-in processes with it.
+        self.process = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                        start_new_session=True)
+        self.lines = []
+        self.reader = threading.Thread(target=self.read)
+        self.reader.start()
+        self.started = self.moved = time.monotonic()
+        self.progress = 0
+        self.killed = None
+
+    def read(self):
+        for line in self.process.stdout:
+            self.lines.append(line.decode(errors="replace").rstrip("\n"))
+
+    def watch(self, now):
+        """Whether GIMP still runs; kills it past its time limit."""
+        if self.process.poll() is not None:
+            return False
+        done = [os.path.exists(out + ".done") for out in self.outs]
+        # A file through, or a batch command ended (one whose file GIMP refused leaves no mark).
+        progress = sum(done) + sum(line.startswith("batch command") for line in self.lines)
+        if progress != self.progress:
+            self.progress, self.moved = progress, now
+        limit = FILE_LIMIT + (START_LIMIT if self.progress == 0 else 0)
+        if now - self.moved <= limit:
+            return True
+        os.killpg(self.process.pid, signal.SIGKILL)
+        self.process.wait()
+        last = max((i for i, through in enumerate(done) if through), default=-1)
+        on = os.path.basename(self.outs[last + 1]) if last + 1 < len(self.outs) else "quitting"
+        if self.progress == 0:
+            when = ("no file through %d s after its start (%d s for its start, %d s for the first "
+                    "file)" % (now - self.started, START_LIMIT, FILE_LIMIT))
+        else:
+            when = ("no file through in the %d s after the one before (the limit of one file); "
+                    "%d of %d through" % (FILE_LIMIT, sum(done), len(self.outs)))
+        self.killed = "%s (%s files) was killed by its time limit: %s; it was on %s" % (
+            GIMP, self.name, when, on)
+        for out, through in zip(self.outs, done):
+            if not through:
+                KILLED[out] = "GIMP was killed by its time limit before it was through this file"
+        return False
+
+    def finish(self):
+        """Prints GIMP's error lines and why it failed; False when it did."""
+        self.process.wait()
+        self.reader.join()
+        for line in self.lines:
+            if "error" in line.lower():
+                print("gimp: " + line)
+        if self.killed:
+            print("FAIL: " + self.killed)
+            return False
+        if self.process.returncode != 0:
+            print("FAIL: %s (%s files) exited with %d" % (GIMP, self.name, self.process.returncode))
+            return False
+        return True
+
+
 def main():
     folder = sys.argv[1]
     pictures = samples.load(folder)
+    layered = samples.load_layered(folder)
     work = tempfile.mkdtemp(prefix="tavimore-gimp-")
     try:
         png_set = png_pictures(pictures)
-        psd_commands = []
+        psd_commands, psd_outs = [], []
         for sample in pictures:
-            psd_commands.append("(begin %s (dump %s %s))" % (
-                DUMP, quoted(os.path.abspath(sample.psd)), quoted(os.path.join(work, sample.name))))
-        layered = samples.load_layered(folder)
+            out = os.path.join(work, sample.name)
+            psd_commands.append("(begin %s %s (dump %s %s))" % (
+                DONE, DUMP, quoted(os.path.abspath(sample.psd)), quoted(out)))
+            psd_outs.append(out)
         for sample in layered:
-            psd_commands.append("(begin %s (dump-layered %s %s))" % (
-                DUMP_LAYERED, quoted(os.path.abspath(sample.psd)),
-                quoted(os.path.join(work, os.path.basename(sample.name)))))
+            out = os.path.join(work, os.path.basename(sample.name))
+            psd_commands.append("(begin %s %s (dump-layered %s %s))" % (
+                DONE, DUMP_LAYERED, quoted(os.path.abspath(sample.psd)), quoted(out)))
+            psd_outs.append(out)
         # Every PNG in one command: GIMP reads them without trouble, and a file it refused
         # would leave this and the later ones without a result, which fails them.
-        png_commands = ["(begin %s %s)" % (DUMP_PNG, " ".join(
+        png_outs = [os.path.join(work, sample.name + suffix)
+                    for sample in png_set for suffix, _ in PNG_KINDS]
+        png_commands = ["(begin %s %s %s)" % (DONE, DUMP_PNG, " ".join(
             "(dump-png %s %s)" % (quoted(os.path.abspath(sample.path(suffix))),
                                   quoted(os.path.join(work, sample.name + suffix)))
             for sample in png_set for suffix, _ in PNG_KINDS))]
-        # The PSD and the PNG files in two GIMPs at once, each with its own profile and time
-        # limit. GIMP starts a plug-in process for every file it loads and every raw dump it
-        # saves: on a busy machine each PNG takes seconds.
-        runs = []
-        for name, commands, limit in (("psd", psd_commands, 240), ("png", png_commands, 300)):
-            args = [GIMP, "-i", "-d", "-f", "--no-shm"]
-            for command in commands + ["(gimp-quit 0)"]:
-                args += ["-b", command]
-            env = dict(os.environ, GIMP2_DIRECTORY=os.path.join(work, "profile-" + name))
-            runs.append((subprocess.Popen(args, env=env, stdout=subprocess.PIPE,
-                                          stderr=subprocess.STDOUT), limit))
-        exits = []
-        for process, limit in runs:
-            try:
-                log, _ = process.communicate(timeout=limit)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                log, _ = process.communicate()
-                print("FAIL: gimp-console ran past %d s" % limit)
-            for line in log.decode(errors="replace").splitlines():
-                if "error" in line.lower():
-                    print("gimp: " + line)
-            exits.append(process.returncode)
+        # The PSD and the PNG files in two GIMPs at once, each with its own profile.
+        batches = [Batch("PSD", psd_commands, psd_outs, work),
+                   Batch("PNG", png_commands, png_outs, work)]
+        while any([batch.watch(time.monotonic()) for batch in batches]):
+            time.sleep(0.5)
+        ended = [batch.finish() for batch in batches]
 
         run = samples.Run("GIMP")
         for sample in pictures:
             run.check(sample, lambda: check(sample, os.path.join(work, sample.name),
-                                                      any(sample is p for p in png_set)))
-        for code in exits:
-            if code != 0:
-                print("FAIL: gimp-console exited with %d" % code)
-                run.failed.append("(gimp-console)")
+                                            any(sample is p for p in png_set)))
+        for sample in layered:
+            run.check(sample, lambda: check_layered(
+                sample, os.path.join(work, os.path.basename(sample.name))))
+        if not all(ended):
+            run.failed.append("(gimp-console)")
         run.finish()
     finally:
         shutil.rmtree(work, ignore_errors=True)

@@ -1,4 +1,4 @@
-"""Run inside GIMP 3 by check_gimp3.py (Python batch interpreter, WORK set before): the cases of
+"""Run inside GIMP 3 by check_plugin3.py (Python batch interpreter, WORK set before): the cases of
 check_plugin.py through GIMP's own file calls, their results written to WORK/results.json in the
 form check_plugin.py's checks read, raw pixels beside it."""
 import json

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """GIMP 3's plug-in (file-g00.py) through GIMP 3 itself, headless (gimp3.py): the cases and checks
-of check_plugin.py, run by gimp3_session.py inside one GIMP start with the plug-in's folder as
-installed (file-g00.py beside the tavimore module):
+of GIMP 2.10's check_plugin.py, run by session.py inside one GIMP start with the plug-in's folder
+as installed (file-g00.py beside the tavimore module):
 
   open, edit, xcf, refuse, fresh,  as for GIMP 2.10: layers, masks and composites as the converter
   flat                             draws them, an edit of a covered region like the original, also
@@ -11,7 +11,7 @@ installed (file-g00.py beside the tavimore module):
                                    pixels refused with the library's reason (the time it took is
                                    reported).
 
-usage: check_gimp3.py --plug-in FOLDER --cli CLI --make G00MAKE --data G00DATA
+usage: check_plugin3.py --plug-in FOLDER --cli CLI --make G00MAKE --data G00DATA
 """
 import argparse
 import json
@@ -20,10 +20,12 @@ import shutil
 import sys
 import tempfile
 
+import gimp3
+
 here = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(here, "..", "gimp3-tests"))
+cases_folder = os.path.join(here, "..", "tests")
+sys.path.insert(0, cases_folder)
 import check_plugin as cases  # noqa: E402
-import gimp3  # noqa: E402
 
 # A start's limit, and more for each file the session opens or writes (check_plugin.py's count).
 SECONDS_PER_FILE = 20
@@ -32,7 +34,7 @@ SESSION = """
 import sys
 sys.path.insert(0, %r)
 session = %r
-exec(compile(open(session).read(), session, "exec"), {"WORK": %r, "__name__": "gimp3_session"})
+exec(compile(open(session).read(), session, "exec"), {"WORK": %r, "__name__": "session"})
 """
 
 
@@ -44,7 +46,7 @@ def main():
     work = tempfile.mkdtemp(prefix="tavimore-gimp3-")
     try:
         described = cases.prepare(args, work)
-        command = SESSION % (here, os.path.join(here, "gimp3_session.py"), work)
+        command = SESSION % (cases_folder, os.path.join(here, "session.py"), work)
         ran = gimp3.run([command], work, plug_ins=[os.path.dirname(os.path.abspath(args.plug_in))],
                         limit=gimp3.START_LIMIT + cases.FILES_OPENED * SECONDS_PER_FILE)
         if ran.failure:
