@@ -33,31 +33,26 @@ PackResult sizeDiffers(uint32_t width, uint32_t height, const G00LikePlan& plan)
     return result;
 }
 
-// What a G00 file decodes to, for telling whether a pack changed anything: a region picture's
-// decompressed data (which holds hidden regions too), a full frame's pixels; and a region
-// picture's boxes.
-Status g00Content(std::span<const uint8_t> file, ByteBuffer& content,
-                  RegionBoxes* boxes = nullptr) {
+// What a full-frame G00 file decodes to, for telling whether a pack changed anything (the
+// writer tells it for a region picture); and a region picture's boxes.
+Status g00Content(std::span<const uint8_t> file, ByteBuffer& pixels, RegionBoxes* boxes = nullptr) {
     Canvas canvas;
     ByteBuffer data;
     const G00Decoded decoded = decodeG00Picture(file, canvas, 0, &data);
     if (decoded.status != Status::ok) return decoded.status;
     if (decoded.regionCount == 0) {
-        content = std::move(canvas.pixels);
+        pixels = std::move(canvas.pixels);
         return Status::ok;
     }
-    Status status = Status::ok;
-    if (boxes != nullptr)
-        status = regionBoxes(file, data.span(), canvas.width, canvas.height, *boxes);
-    content = std::move(data);
-    return status;
+    return boxes != nullptr ? regionBoxes(file, data.span(), canvas.width, canvas.height, *boxes)
+                            : Status::ok;
 }
 
-bool sameContent(const PackOriginal& like, const EncodedImage& image) {
-    ByteBuffer content;
-    return g00Content(image.bytes.span().first(image.length), content) == Status::ok &&
-           content.size() == like.content.size() &&
-           std::equal(content.data(), content.data() + content.size(), like.content.data());
+bool samePixels(const PackOriginal& like, const EncodedImage& image) {
+    ByteBuffer pixels;
+    return g00Content(image.bytes.span().first(image.length), pixels) == Status::ok &&
+           pixels.size() == like.pixels.size() &&
+           std::equal(pixels.data(), pixels.data() + pixels.size(), like.pixels.data());
 }
 
 // The G00 file for the picture, written into image's bytes.
@@ -86,7 +81,7 @@ PackResult writeG00(const Canvas& picture, const PackOriginal* like, OutsidePixe
     image.bytes = std::move(encoded.bytes);
     image.length = encoded.length;
     PackResult result;
-    result.unchanged = sameContent(*like, image);
+    result.unchanged = plan.fullFrame ? samePixels(*like, image) : written.unchanged;
     return result;
 }
 
@@ -133,7 +128,7 @@ PackResult writeRegionsLike(std::span<const RegionPicture> pictures, const PackO
     }
     image.bytes = std::move(encoded.bytes);
     image.length = encoded.length;
-    result.unchanged = sameContent(like, image);
+    result.unchanged = written.unchanged;
     return result;
 }
 
@@ -152,7 +147,7 @@ PackResult packLayers(const PsdLayers& read, const PackOriginal* like, OutsidePi
         uint32_t region = i;
         if (like != nullptr && (region = regionOfLayerName(layer)) == kNoRegion)
             return failedLayer(Status::unsupportedPicture, layer, LayerRefusal::notRegion);
-        pictures.push_back({region, layer.left, layer.top, &layer.pixels});
+        pictures.push_back({region, layer.left, layer.top, &layer.pixels, LikeAlpha::picture});
     }
     if (like == nullptr) {
         Encoded encoded;
@@ -266,7 +261,7 @@ PackResult readOriginal(const char* path, PackOriginal& original) {
     result.typeByte = original.plan.type;
     if (!result.ok()) return result;
     // A damaged stream or part table fails here once, not for every picture.
-    result.status = g00Content(file, original.content, &original.boxes);
+    result.status = g00Content(file, original.pixels, &original.boxes);
     return result;
 }
 
@@ -367,8 +362,7 @@ PackResult packRegionFiles(std::span<const RegionFile> files, const PackOriginal
             result.originalHeight = box.height;
             return refuse(result);
         }
-        pictures.push_back(
-            {file.region, int32_t(box.left), int32_t(box.top), &picture, likeAlphaOf(picture)});
+        pictures.push_back({file.region, int32_t(box.left), int32_t(box.top), &picture});
     }
     PackResult result = writeRegionsLike(pictures, like, outsideRule, image);
     if (!result.ok()) {

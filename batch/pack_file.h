@@ -45,8 +45,8 @@ struct PackOriginal {
     ByteBuffer bytes;
     uint64_t size = 0;
     G00LikePlan plan;
-    RegionBoxes boxes;   // a region-based original's
-    ByteBuffer content;  // what it decodes to: its decompressed data, or a full frame's pixels
+    RegionBoxes boxes;  // a region-based original's
+    ByteBuffer pixels;  // a full frame's, as it decodes
 };
 
 // Reads the original and checks that it decodes: every failure it would give each picture.

@@ -7,10 +7,13 @@
 #                convert, both from the same pixels given raw; the sizes of the three files;
 #                and the command line on one processor against all of them
 #   a batch of 500 files with -j 1 against -j 2
+#   tavimore-pack --like an original that announces 512 MiB of decompressed data for a stream
+#                of a few hundred bytes (tests/hostile), against packing the same picture fresh
 # Both sides of a pair are run alternately, REPS times each in one run (BATCH_REPS for the
 # batch), and the medians are compared. Peak memory comes from /usr/bin/time -v.
 #
-#   bench/compare.sh [BUILD_DIR]      (default build/native; needs tavimore-cli and bench-inputs)
+#   bench/compare.sh [BUILD_DIR]      (default build/native; needs tavimore-cli, tavimore-pack
+#                                      and bench-inputs)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,12 +21,13 @@ build=${1:-$here/build/native}
 reps=${REPS:-11}
 batch_reps=${BATCH_REPS:-5}
 cli=$build/tavimore-cli
+pack=$build/tavimore-pack
 magick=/usr/bin/convert
 width=1920
 height=1080
 
 python=/usr/bin/python3  # the interpreter with Pillow
-for tool in "$cli" "$build/bench-inputs" "$magick" /usr/bin/time "$python"; do
+for tool in "$cli" "$pack" "$build/bench-inputs" "$magick" /usr/bin/time "$python"; do
   [ -x "$tool" ] || { echo "compare: $tool is missing" >&2; exit 1; }
 done
 
@@ -110,6 +114,14 @@ compare "500 files: -j 2 vs -j 1" "$batch_reps" \
   "'$cli' -q -j 2 -o '$work/j2' '$in'/batch/*.g00" \
   "'$cli' -q -j 1 -o '$work/j1' '$in'/batch/*.g00" 1.9
 cmp -s <(cat "$work"/j1/*.psd) <(cat "$work"/j2/*.psd) || { echo "compare: -j 1 and -j 2 differ" >&2; exit 1; }
+# The work of packing like an original follows the picture and the original's stream, not the
+# length its header announces: no slower than packing the picture fresh, give or take.
+claim=$here/tests/hostile/parts-data-length-512m.g00
+"$cli" -q --png -o "$work/claim" "$claim"
+claim_png=$work/claim/parts-data-length-512m.png
+compare "pack --like a 512 MiB claim vs fresh" "$reps" \
+  "'$pack' -q --like '$claim' -o '$work/claim-like' '$claim_png'" \
+  "'$pack' -q -o '$work/claim-fresh' '$claim_png'" 0.5
 
 # The buffers a conversion needs: the file, the Canvas, the output (the file is released
 # before the output is obtained, so the peak could be below their sum).
@@ -141,6 +153,10 @@ file=$(stat -c %s "$in/picture.g00")
 printf '%-10s peak %6s MiB (file %s + Canvas %s + output written %s, and a zlib work area per thread)\n' \
   "G00->PNG" "$(mib "$png_peak")" "$(mib "$file")" "$(mib "$canvas")" \
   "$(mib "$(stat -c %s "$work/png/picture.png")")"
+
+like_peak=$(peak "$pack" -q --like "$claim" -o "$work/claim-like" "$claim_png")
+printf '%-10s peak %6s MiB (tavimore-pack --like an original of %s bytes announcing 512 MiB)\n' \
+  "pack like" "$(mib "$like_peak")" "$(stat -c %s "$claim")"
 
 png=$(stat -c %s "$work/png/picture.png")
 pillow=$(stat -c %s "$work/pillow.png")

@@ -130,10 +130,8 @@ else()
       "region-based pictures with transparency become a layered PSD that keeps\n"
       "the transparency, and any picture can become PNG. Edited PNG, BMP and PSD\n"
       "pictures go back into G00 files, fresh or like the game's own.\n")
-  # The loader calls the library, which dpkg-shlibdeps is shown in the build tree (it has no
-  # shlibs file there); it finds the rest (gdk-pixbuf, GLib) itself.
-  set(CPACK_DEBIAN_TAVIMORE_PACKAGE_DEPENDS "libtavimore1 (= ${PROJECT_VERSION})")
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/library)
+  # The plug-ins hold the library's code (gdk-pixbuf/, gimp/): dpkg-shlibdeps gives their
+  # packages Debian's libraries alone.
   string(CONCAT CPACK_DEBIAN_TAVIMORE_DESCRIPTION "${TAVIMORE_SUMMARY}\n" ${about}
       "The programs of this package: ${programs}.\n"
       "Its gdk-pixbuf loader shows G00 files in GTK image viewers, and their\n"
@@ -155,7 +153,6 @@ else()
       ${about} "This package holds the C header tavimore.h and the pkg-config file\n"
       "for building programs against libtavimore.")
   set(CPACK_DEBIAN_GIMP-TAVIMORE_PACKAGE_NAME gimp-tavimore)
-  set(CPACK_DEBIAN_GIMP-TAVIMORE_PACKAGE_DEPENDS "libtavimore1 (= ${PROJECT_VERSION})")
   set(CPACK_DEBIAN_GIMP-TAVIMORE_PACKAGE_ENHANCES gimp)
   string(CONCAT CPACK_DEBIAN_GIMP-TAVIMORE_DESCRIPTION "G00 image plug-in for GIMP 2.10\n" ${about}
       "This package holds GIMP 2.10's G00 file plug-in: a region-based picture opens\n"

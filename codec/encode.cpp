@@ -18,6 +18,18 @@ Status written(Encoded& out, uint64_t length) {
     return length == 0 ? Status::outOfMemory : Status::ok;
 }
 
+// The blocks of a file like an original. The decompressed data is resident at once only when
+// the original's stream writes all of it: an original may announce far more than it holds.
+Status obtainLikeBlocks(const G00LikePlan& plan, uint64_t workSize, ByteBuffer& work,
+                        ByteBuffer& data, Encoded& out) {
+    Status status = obtainBlock(workSize, work, PagingHint::whole);
+    if (status == Status::ok && g00LikeDataSize(plan) != 0)
+        status = obtainBlock(g00LikeDataSize(plan), data,
+                             plan.written == plan.units ? PagingHint::whole : PagingHint::inPart);
+    if (status == Status::ok) status = obtainBlock(g00LikeBound(plan), out.bytes);
+    return status;
+}
+
 }  // namespace
 
 Status encodeBmp(const Canvas& canvas, Encoded& out) {
@@ -83,11 +95,11 @@ G00LikeResult encodeG00Like(std::span<const uint8_t> original, const G00LikePlan
     else if (alpha == LikeAlpha::picture && plan.fullFrame)
         result.status = Status::transparencyLost;
     if (result.status != Status::ok) return result;
-    ByteBuffer work;
-    result.status = obtainBlock(g00LikeWorkSize(plan), work, PagingHint::whole);
-    if (result.status == Status::ok) result.status = obtainBlock(g00LikeBound(plan), out.bytes);
+    ByteBuffer work, data;
+    result.status = obtainLikeBlocks(plan, g00LikeWorkSize(plan), work, data, out);
     if (result.status != Status::ok) return result;
-    result = writeG00Like(original, plan, picture, alpha, work.span(), out.bytes.span());
+    result =
+        writeG00Like(original, plan, picture, alpha, work.span(), data.span(), out.bytes.span());
     if (result.status == Status::ok && result.size == 0) result.status = Status::outOfMemory;
     out.length = uint32_t(result.size);
     return result;
@@ -104,11 +116,11 @@ G00LikeRegionsResult encodeG00LikeRegions(std::span<const uint8_t> original,
         result.status = decodeG00Picture(original, decoded).status;
         if (result.status != Status::ok) return result;
     }
-    ByteBuffer work;
-    result.status = obtainBlock(g00LikeRegionsWorkSize(plan), work, PagingHint::whole);
-    if (result.status == Status::ok) result.status = obtainBlock(g00LikeBound(plan), out.bytes);
+    ByteBuffer work, data;
+    result.status = obtainLikeBlocks(plan, g00LikeRegionsWorkSize(plan), work, data, out);
     if (result.status != Status::ok) return result;
-    result = writeG00LikeRegions(original, plan, regions, work.span(), out.bytes.span());
+    result =
+        writeG00LikeRegions(original, plan, regions, work.span(), data.span(), out.bytes.span());
     if (result.status == Status::ok && result.size == 0) result.status = Status::outOfMemory;
     out.length = uint32_t(result.size);
     return result;

@@ -17,7 +17,9 @@ Status encodeFreshG00(const Canvas& picture, Encoded& out);
 // A file like an original keeps the original's bytes (header, region table, part tables and
 // headers) and takes only its parts' pixels anew from the picture, each part from its own
 // place; pixels the decoder does not show keep theirs. An original whose part pixels lie over
-// its own tables or headers is refused (damagedParts).
+// its own tables or headers is refused (damagedParts), and so is one whose stream ends before
+// pixels the picture changes that lie further past that end than the picture's size (the
+// work follows the picture and the original's stream, not the length its header announces).
 //
 // Pixels of the picture that no drawn part covers cannot be stored. The original decodes them
 // as 0 (black, alpha 0); one of them differs unless its alpha is 0 too (a transparent pixel
@@ -35,14 +37,18 @@ struct G00LikePlan {
     uint32_t width = 0, height = 0;
     uint64_t prefix = 0;  // the original's bytes kept before the stream
     uint64_t units = 0;   // what the LZ stream holds: pixels (type 0) or decompressed bytes
+    // Regions: the decompressed bytes the original's stream writes, at most units; the decoder
+    // gives 0 for the rest, and the new file's stream, too, writes only what is not 0 there.
+    uint64_t written = 0;
 };
 
 // Reads the original's header and size fields (its data is checked as the file is written).
 G00LikePlan planG00Like(std::span<const uint8_t> original);
 
 enum class LikeAlpha : uint8_t {
-    picture,   // the part pixels take all four bytes from the picture
-    original,  // they take its colours and keep their own alpha
+    picture,      // the part pixels take all four bytes from the picture
+    original,     // they take its colours and keep their own alpha
+    fromPicture,  // as likeAlphaOf decides for the picture
 };
 // A picture whose alpha is 255 everywhere is taken as one without alpha (a 24-bit BMP, a
 // flattened export): it gives colours only. Any other gives its alpha too.
@@ -57,6 +63,9 @@ struct G00LikeResult {
     Status status = Status::ok;  // the original's decoding, as decodeG00Picture reports it
     uint64_t size = 0;           // the file's length, 0 when not written
     OutsidePixels outside;
+    // A region-based original's: no part pixel took a new value, so the file decodes to the
+    // original's data. A full frame's pixels are not compared (false).
+    bool unchanged = false;
 };
 
 // A G00 file like the original (planned with planG00Like), its size in result.size; the
@@ -69,12 +78,14 @@ G00LikeResult encodeG00Like(std::span<const uint8_t> original, const G00LikePlan
 // ---- Region by region ----
 //
 // One picture per region, its top-left pixel at (left, top) on the original picture; its
-// pixels outside its rectangle are transparent.
+// pixels outside its rectangle are transparent. Its alpha is by default likeAlphaOf's, so that
+// a region picture saved without transparency (a region BMP, an editor's layer without alpha)
+// keeps the original's alpha whoever packs it; a PSD layer's transparency is its own (picture).
 struct RegionPicture {
     uint32_t region = 0;
     int32_t left = 0, top = 0;
     const Canvas* pixels = nullptr;
-    LikeAlpha alpha = LikeAlpha::picture;
+    LikeAlpha alpha = LikeAlpha::fromPicture;
 };
 
 inline constexpr uint32_t kNoRegion = UINT32_MAX;
@@ -90,6 +101,7 @@ struct G00LikeRegionsResult {
     uint64_t size = 0;
     uint32_t region = kNoRegion;  // with noSuchRegion and regionTwice: the region named
     RegionOutside outside;
+    bool unchanged = false;  // as G00LikeResult's
 };
 
 // A region-based original refilled region by region: each region given takes its parts' pixels

@@ -144,6 +144,14 @@ LikeAlpha likeAlphaOf(const Canvas& picture) {
     return LikeAlpha::original;
 }
 
+namespace {
+
+LikeAlpha decided(LikeAlpha alpha, const Canvas& picture) {
+    return alpha == LikeAlpha::fromPicture ? likeAlphaOf(picture) : alpha;
+}
+
+}  // namespace
+
 G00LikePlan planG00Like(std::span<const uint8_t> original) {
     G00LikePlan plan;
     auto refuse = [&](Status status) {
@@ -165,6 +173,10 @@ G00LikePlan planG00Like(std::span<const uint8_t> original) {
     plan.prefix = place.start;
     plan.fullFrame = plan.type == kG00FullFrame;
     plan.units = plan.fullFrame ? uint64_t(plan.width) * plan.height : place.dataSize;
+    if (!plan.fullFrame && place.bytes() > 0)
+        plan.written = std::min<uint64_t>(
+            place.dataSize,
+            lzBytesOutputLength(original.data() + place.start, original.data() + place.end));
     return plan;
 }
 
@@ -241,6 +253,18 @@ void eachPixelShown(uint32_t width, uint32_t height, uint32_t partWidth, uint32_
     }
 }
 
+// How far into the decompressed data a refill may store a change. Past the end of what the
+// original's stream writes, the decoder shows its zero fill. A part on the picture whose last
+// pixels the stream leaves out (its header within the stream's output) ends within the
+// picture's bytes of that end. Pixels further out belong to parts far wider than the picture,
+// which put the pixels it shows up to 256 KiB apart a row: storing them would make the stream,
+// the work and the memory follow the parts' widths and the announced length instead of the
+// picture, so such changes are refused (damagedParts), as parts over the tables are.
+uint64_t refilledMost(const G00LikePlan& plan) {
+    return std::min(plan.units,
+                    plan.written + kPartHeaderSize + canvasByteSize(plan.width, plan.height));
+}
+
 // The work of a refill: the part shown at each pixel, the compressor's area, and the original's
 // decompressed data, which the refill changes in place.
 struct Refill {
@@ -248,18 +272,38 @@ struct Refill {
     std::span<uint8_t> lzWork;
     std::span<uint8_t> data;
     uint64_t sizePairOffset = 0;
+    uint64_t most = 0;  // refilledMost
+    uint64_t end = 0;   // the new stream's output: the original's, or to the last change past it
+    bool changed = false;
+    Status status = Status::ok;
 };
 
+// A pixel's bytes put at offset at of the data, where they change it. Past refill.most
+// nothing is ever written, so its bytes are 0 and are not read: a page read is a page made
+// resident, and pixels there may lie a page apart each.
+void refillPixel(Refill& refill, uint64_t at, const uint8_t* from, size_t bytes) {
+    static constexpr uint8_t kZero[4] = {};
+    uint8_t* to = refill.data.data() + at;
+    if (std::memcmp(at < refill.most ? to : kZero, from, bytes) == 0) return;
+    if (at + bytes > refill.most) {
+        refill.status = Status::damagedParts;
+        return;
+    }
+    std::memcpy(to, from, bytes);
+    refill.end = std::max(refill.end, at + bytes);
+    refill.changed = true;
+}
+
 Status startRefill(std::span<const uint8_t> original, const G00LikePlan& plan,
-                   std::span<uint8_t> work, Refill& refill) {
-    // Every size below is within work, checked by the caller.
+                   std::span<uint8_t> work, std::span<uint8_t> data, Refill& refill) {
+    // Every size below is within work and data, checked by the caller.
+    refill.most = refilledMost(plan);
+    refill.end = plan.written;
     refill.visiblePart = reinterpret_cast<uint32_t*>(work.data());
     refill.lzWork =
-        work.subspan(size_t(visiblePartMapBytes(plan)), size_t(lzEncodeWorkSize(plan.units)));
-    refill.data =
-        std::span<uint8_t>(refill.lzWork.data() + refill.lzWork.size(), size_t(plan.units));
+        work.subspan(size_t(visiblePartMapBytes(plan)), size_t(lzEncodeWorkSize(refill.most)));
+    refill.data = data.first(size_t(plan.units));
     std::memset(refill.visiblePart, 0, size_t(visiblePartMapBytes(plan)));
-    std::memset(refill.data.data(), 0, refill.data.size());
     refill.sizePairOffset = plan.prefix - kSizePairSize;
     const uint8_t* streamEnd =
         original.data() + refill.sizePairOffset + loadLe32(original.data() + refill.sizePairOffset);
@@ -270,21 +314,25 @@ Status startRefill(std::span<const uint8_t> original, const G00LikePlan& plan,
 }
 
 // The refilled data compressed behind the original's kept bytes: the file's length, 0 when the
-// output is too small.
+// output is too small. An original whose stream writes nothing keeps an empty one.
 uint64_t finishRefill(std::span<const uint8_t> original, const G00LikePlan& plan,
                       const Refill& refill, std::span<uint8_t> out) {
-    const uint64_t stream =
-        encodeLzBytes(refill.data, refill.lzWork, out.subspan(size_t(plan.prefix)));
-    if (stream == 0) return 0;
+    uint64_t stream = 0;
+    if (refill.end > 0) {
+        stream = encodeLzBytes(refill.data.first(size_t(refill.end)), refill.lzWork,
+                               out.subspan(size_t(plan.prefix)));
+        if (stream == 0) return 0;
+    }
     std::memcpy(out.data(), original.data(), size_t(plan.prefix));
     storeLe32(out.data() + refill.sizePairOffset, uint32_t(kSizePairSize + stream));
     return plan.prefix + stream;
 }
 
 bool workFits(std::span<const uint8_t> original, const G00LikePlan& plan, std::span<uint8_t> work,
-              std::span<uint8_t> out) {
-    return work.size() >= g00LikeWorkSize(plan) && out.size() >= g00LikeBound(plan) &&
-           original.size() >= plan.prefix && reinterpret_cast<uintptr_t>(work.data()) % 4 == 0;
+              std::span<uint8_t> data, std::span<uint8_t> out) {
+    return work.size() >= g00LikeWorkSize(plan) && data.size() >= g00LikeDataSize(plan) &&
+           out.size() >= g00LikeBound(plan) && original.size() >= plan.prefix &&
+           reinterpret_cast<uintptr_t>(work.data()) % 4 == 0;
 }
 
 void widen(OutsidePixels& outside, uint32_t x, uint32_t y) {
@@ -302,25 +350,28 @@ void widen(OutsidePixels& outside, uint32_t x, uint32_t y) {
 }  // namespace
 
 uint64_t g00LikeWorkSize(const G00LikePlan& plan) {
-    // Regions: the part shown at each pixel, the compressor's work area, the decompressed data.
+    // Regions: the part shown at each pixel and the compressor's work area.
     if (plan.type == kG00FullFrame) return lzEncodeWorkSize(plan.units);
-    return visiblePartMapBytes(plan) + lzEncodeWorkSize(plan.units) + plan.units;
+    return visiblePartMapBytes(plan) + lzEncodeWorkSize(refilledMost(plan));
 }
+
+uint64_t g00LikeDataSize(const G00LikePlan& plan) { return plan.fullFrame ? 0 : plan.units; }
 
 uint64_t g00LikeBound(const G00LikePlan& plan) {
     if (plan.type == kG00FullFrame) return plan.prefix + lzPixelsEncodedBound(plan.units);
-    return plan.prefix + lzBytesEncodedBound(plan.units);
+    return plan.prefix + lzBytesEncodedBound(refilledMost(plan));
 }
 
 G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan& plan,
                            const Canvas& picture, LikeAlpha alpha, std::span<uint8_t> work,
-                           std::span<uint8_t> out) {
+                           std::span<uint8_t> data, std::span<uint8_t> out) {
     G00LikeResult result;
     result.status = plan.status;
     if (plan.status != Status::ok) return result;
     if (picture.width != plan.width || picture.height != plan.height ||
-        !workFits(original, plan, work, out))
+        !workFits(original, plan, work, data, out))
         return result;
+    alpha = decided(alpha, picture);
 
     if (plan.type == kG00FullFrame) {
         const uint64_t stream = encodeLzPixels(picture.pixels.span(), PixelUnit::bgra, work,
@@ -333,10 +384,9 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
     }
 
     Refill refill;
-    result.status = startRefill(original, plan, work, refill);
+    result.status = startRefill(original, plan, work, data, refill);
     if (result.status != Status::ok) return result;
     uint32_t* visiblePart = refill.visiblePart;
-    const std::span<uint8_t> data = refill.data;
 
     // Each pixel takes its colour anew only in the part that shows it: pixels that a later
     // part hides, like those beyond the picture, stay as the original has them.
@@ -352,26 +402,27 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
     if (result.status != Status::ok) return result;
     number = 0;
     walkParts(
-        original, data, after,
+        original, refill.data, after,
         [&](uint64_t at, uint32_t partWidth, uint32_t partHeight, uint64_t left, uint64_t top) {
             ++number;
             eachPixelShown(plan.width, plan.height, partWidth, partHeight, left, top,
                            [&](uint64_t i, uint64_t offset) {
                                if (visiblePart[i] == number)
-                                   std::memcpy(data.data() + at + offset,
-                                               picture.pixels.data() + i * 4,
+                                   refillPixel(refill, at + offset, picture.pixels.data() + i * 4,
                                                alpha == LikeAlpha::picture ? 4 : 3);
                            });
         });
     // Parts whose pixels lie over the tables or headers would change what the decoder reads:
     // such an original cannot be refilled in place.
-    walkParts(original, data, after, [](uint64_t, uint32_t, uint32_t, uint64_t, uint64_t) {});
-    if (after != before) {
+    walkParts(original, refill.data, after,
+              [](uint64_t, uint32_t, uint32_t, uint64_t, uint64_t) {});
+    if (refill.status != Status::ok || after != before) {
         result.status = Status::damagedParts;
         return result;
     }
     result.outside = outsidePixels(picture, alpha, visiblePart);
     result.size = finishRefill(original, plan, refill, out);
+    result.unchanged = !refill.changed;
     return result;
 }
 
@@ -389,16 +440,17 @@ uint64_t g00LikeRegionsWorkSize(const G00LikePlan& plan) {
 
 G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, const G00LikePlan& plan,
                                          std::span<const RegionPicture> regions,
-                                         std::span<uint8_t> work, std::span<uint8_t> out) {
+                                         std::span<uint8_t> work, std::span<uint8_t> data,
+                                         std::span<uint8_t> out) {
     G00LikeRegionsResult result;
     result.status = plan.status == Status::ok && plan.fullFrame ? Status::notG00 : plan.status;
     if (result.status != Status::ok || work.size() < g00LikeRegionsWorkSize(plan) ||
-        !workFits(original, plan, work, out))
+        !workFits(original, plan, work, data, out))
         return result;
     uint16_t* lastRegion = reinterpret_cast<uint16_t*>(work.data() + lastRegionOffset(plan));
     std::memset(lastRegion, 0, size_t(uint64_t(plan.width) * plan.height * 2));
     Refill refill;
-    result.status = startRefill(original, plan, work, refill);
+    result.status = startRefill(original, plan, work, data, refill);
     if (result.status != Status::ok) return result;
     PartTable table;
     result.status = openPartTable(original, refill.data, table);
@@ -429,6 +481,7 @@ G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, cons
     uint32_t number = 0;
     for (const RegionPicture& picture : regions) {
         const Canvas& pixels = *picture.pixels;
+        const LikeAlpha alpha = decided(picture.alpha, pixels);
         const PartEntry entry = picture.region < table.entriesInData
                                     ? readPartEntry(table, picture.region)
                                     : PartEntry{};
@@ -452,15 +505,13 @@ G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, cons
                 return transparent;
             return pixels.pixels.data() + (uint64_t(py) * pixels.width + uint64_t(px)) * 4;
         };
-        const size_t bytes = picture.alpha == LikeAlpha::picture ? 4 : 3;
+        const size_t bytes = alpha == LikeAlpha::picture ? 4 : 3;
         walk([&](const PartPlace& part, uint64_t i, uint64_t offset) {
             if (refill.visiblePart[i] != number) return;
             const uint8_t* from = pixelAt(i % width, i / width);
-            if (from[3] == 0 && picture.alpha == LikeAlpha::picture &&
-                lastRegion[i] > picture.region + 1)
+            if (from[3] == 0 && alpha == LikeAlpha::picture && lastRegion[i] > picture.region + 1)
                 return;
-            uint8_t* to = refill.data.data() + (part.pixels - table.data.data()) + offset;
-            std::memcpy(to, from, bytes);
+            refillPixel(refill, uint64_t(part.pixels - table.data.data()) + offset, from, bytes);
         });
         OutsidePixels outside;
         const int64_t x0 = std::max<int64_t>(picture.left, 0),
@@ -471,7 +522,7 @@ G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, cons
             for (int64_t x = x0; x < x1; ++x) {
                 const uint8_t* p = pixelAt(uint64_t(x), uint64_t(y));
                 const bool shown =
-                    picture.alpha == LikeAlpha::picture ? p[3] != 0 : (p[0] | p[1] | p[2]) != 0;
+                    alpha == LikeAlpha::picture ? p[3] != 0 : (p[0] | p[1] | p[2]) != 0;
                 const uint32_t at = refill.visiblePart[uint64_t(y) * width + uint64_t(x)];
                 if (shown && (at < first || at > last)) widen(outside, uint32_t(x), uint32_t(y));
             }
@@ -483,11 +534,12 @@ G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, cons
     }
     walkParts(original, refill.data, after,
               [](uint64_t, uint32_t, uint32_t, uint64_t, uint64_t) {});
-    if (after != before) {
+    if (refill.status != Status::ok || after != before) {
         result.status = Status::damagedParts;
         return result;
     }
     result.size = finishRefill(original, plan, refill, out);
+    result.unchanged = !refill.changed;
     return result;
 }
 
@@ -513,6 +565,8 @@ FreshRegion freshRegion(const RegionPicture& picture, uint32_t width, uint32_t h
     region.top = uint32_t(std::clamp<int64_t>(picture.top, 0, height));
     region.right = uint32_t(std::clamp<int64_t>(int64_t(picture.left) + pixels.width, 0, width));
     region.bottom = uint32_t(std::clamp<int64_t>(int64_t(picture.top) + pixels.height, 0, height));
+    // A picture wholly beside, above or below the canvas has no pixel on it to point to.
+    if (region.left == region.right || region.top == region.bottom) return region;
     uint32_t left = region.right, top = region.bottom, right = 0, bottom = 0;
     for (uint32_t y = region.top; y < region.bottom; ++y) {
         const uint8_t* row =

@@ -275,3 +275,22 @@ Status decodeLzBytes(const uint8_t* stream, const uint8_t* streamEnd, const uint
         }
     }
 }
+
+uint64_t lzBytesOutputLength(const uint8_t* stream, const uint8_t* streamEnd) {
+    uint64_t length = 0;
+    const uint8_t* in = stream;
+    while (in < streamEnd) {
+        uint32_t control = *in++;
+        for (int item = 0; item < kItemsPerControl && in < streamEnd; ++item, control >>= 1) {
+            if (control & 1) {
+                ++in;
+                ++length;
+                continue;
+            }
+            if (streamEnd - in < 2) return length;
+            length += (loadLe16(in) & 0x0F) + 2;
+            in += 2;
+        }
+    }
+    return length;
+}

@@ -11,7 +11,7 @@ enum class PictureFormat : uint8_t { none, png, bmp, psd };
 enum class PictureLimit : uint8_t {
     none,
     depth,          // BMP: bits per pixel other than 24 and 32; PSD: bits per channel other than 8
-    colourMode,     // PSD: a colour mode other than RGB
+    colourMode,     // PSD: a colour mode other than RGB and grey
     compression,    // BMP: RLE, JPEG, PNG or masks at another depth; PSD: a channel compression
                     // other than raw, PackBits and ZIP
     masks,          // BMP: colour or alpha masks that are not whole bytes

@@ -19,9 +19,10 @@ struct PictureRead : PictureFacts {
 };
 
 // Takes PNG of every colour type and depth, interlaced or not (16-bit samples rounded to 8);
-// 24-bit and 32-bit BMP (BI_RGB, or BI_BITFIELDS of whole bytes); PSD version 1, RGB, 8 bits,
-// of one layer or none, its channels raw, PackBits or ZIP. Every length is checked against the
-// file, and the size against 65,535 pixels (pictureTooLarge), before the Canvas is obtained.
+// 24-bit and 32-bit BMP (BI_RGB, or BI_BITFIELDS of whole bytes); PSD version 1, RGB or grey
+// (read as RGB), 8 bits, of one layer or none, its channels raw, PackBits or ZIP. Every length
+// is checked against the file, and the size against 65,535 pixels (pictureTooLarge), before
+// the Canvas is obtained.
 // work is the PNG and PSD readers' work area, at least kPictureWorkSize bytes; the BMP reader
 // does not use it. notPicture without one of the three signatures; truncated, damagedPicture,
 // damagedStream, badChecksum, unsupportedPicture, severalLayers (facts.layerCount says how

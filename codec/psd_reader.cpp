@@ -14,6 +14,7 @@ namespace {
 
 constexpr uint32_t kHeaderSize = 26;
 constexpr uint32_t kMaxChannels = 56;
+constexpr uint16_t kGreyMode = 1;
 constexpr uint16_t kRgbMode = 3;
 constexpr uint16_t kRaw = 0;
 constexpr uint16_t kPackBits = 1;
@@ -187,16 +188,24 @@ Status readChannel(Cursor block, uint64_t rows, uint64_t width, const Placement&
     return Status::ok;
 }
 
-// The Canvas byte a layer channel fills: red, green, blue and the transparency; -1 for masks
-// and extra channels.
-int canvasByteOf(int16_t id) {
+// The Canvas byte a layer channel fills: red, green, blue and the transparency; a grey
+// document's grey goes to red (and from there to the other two, spreadGrey); -1 for masks and
+// extra channels.
+int canvasByteOf(int16_t id, bool grey) {
     switch (id) {
     case 0: return 2;
-    case 1: return 1;
-    case 2: return 0;
+    case 1: return grey ? -1 : 1;
+    case 2: return grey ? -1 : 0;
     case -1: return 3;
     default: return -1;
     }
+}
+
+// A grey document's samples, read into the red byte, made the pixel's three colours: grey
+// converts to RGB without loss.
+void spreadGrey(Canvas& canvas) {
+    uint8_t* pixel = canvas.pixels.data();
+    for (uint64_t i = 0; i < canvas.pixels.size(); i += 4) pixel[i] = pixel[i + 1] = pixel[i + 2];
 }
 
 struct LayerChannel {
@@ -221,6 +230,7 @@ Status checkCompression(Cursor block, uint64_t rows, uint64_t width, PictureFact
 
 // A layer record, up to its channel data.
 struct LayerRecord {
+    bool grey = false;  // the document's colour mode
     int64_t top = 0, left = 0, bottom = 0, right = 0;
     uint32_t channelCount = 0;
     LayerChannel channels[kMaxChannels];
@@ -231,7 +241,8 @@ struct LayerRecord {
     uint64_t width() const { return uint64_t(right - left); }
 };
 
-Status readLayerRecord(Cursor& info, LayerRecord& layer) {
+Status readLayerRecord(Cursor& info, bool grey, LayerRecord& layer) {
+    layer.grey = grey;
     const uint8_t* record = nullptr;
     if (!info.take(18, record)) return Status::truncated;
     layer.top = int32_t(loadBe32(record));
@@ -260,7 +271,7 @@ Status checkLayerChannels(Cursor& data, const LayerRecord& layer, PictureFacts& 
     for (uint32_t c = 0; c < layer.channelCount; ++c) {
         const uint8_t* block = nullptr;
         if (!data.take(layer.channels[c].length, block)) return Status::truncated;
-        if (canvasByteOf(layer.channels[c].id) < 0) continue;
+        if (canvasByteOf(layer.channels[c].id, layer.grey) < 0) continue;
         const Cursor channel{block, block + layer.channels[c].length};
         Status status = checkCompression(channel, layer.rows(), layer.width(), facts);
         if (status != Status::ok) return status;
@@ -283,7 +294,7 @@ Status readLayerChannels(Cursor& data, const LayerRecord& layer, int64_t left, i
     for (uint32_t c = 0; c < layer.channelCount; ++c) {
         const uint8_t* block = nullptr;
         data.take(layer.channels[c].length, block);
-        const int canvasByte = canvasByteOf(layer.channels[c].id);
+        const int canvasByte = canvasByteOf(layer.channels[c].id, layer.grey);
         if (canvasByte < 0) continue;  // masks have their own rectangles; extra channels
         hasTransparency |= canvasByte == 3;
         const Placement place{&canvas, uint32_t(canvasByte), left, top};
@@ -291,6 +302,7 @@ Status readLayerChannels(Cursor& data, const LayerRecord& layer, int64_t left, i
                              place, zipRows);
         if (status != Status::ok) return status;
     }
+    if (layer.grey) spreadGrey(canvas);
     if (hasTransparency) return Status::ok;
     const uint64_t x0 = uint64_t(std::clamp<int64_t>(left, 0, canvas.width));
     const uint64_t x1 =
@@ -304,10 +316,10 @@ Status readLayerChannels(Cursor& data, const LayerRecord& layer, int64_t left, i
     return Status::ok;
 }
 
-Status readLayer(Cursor& info, uint32_t documentWidth, uint32_t documentHeight,
+Status readLayer(Cursor& info, uint32_t documentWidth, uint32_t documentHeight, bool grey,
                  std::span<uint8_t> work, Canvas& canvas, PictureFacts& facts) {
     LayerRecord layer;
-    Status status = readLayerRecord(info, layer);
+    Status status = readLayerRecord(info, grey, layer);
     if (status != Status::ok) return status;
     Cursor data = info;
     bool zip = false;
@@ -344,9 +356,11 @@ void readLayerName(Cursor extra, PsdStoredLayer& layer) {
     std::memcpy(layer.name, name, length[0]);
 }
 
-Status readMerged(Cursor image, uint32_t channelCount, uint32_t width, uint32_t height,
+Status readMerged(Cursor image, uint32_t channelCount, uint32_t width, uint32_t height, bool grey,
                   std::span<uint8_t> work, Canvas& canvas, PictureFacts& facts) {
-    const uint32_t used = std::min(channelCount, 4u);
+    // The colours' channels, then the transparency: red, green, blue, alpha; or grey, alpha.
+    const uint32_t colours = grey ? 1 : 3;
+    const uint32_t used = std::min(channelCount, colours + 1);
     const uint64_t rows = uint64_t(height) * channelCount;
     // Checked before the Canvas is obtained: the raw samples, the row table, or a stream that
     // could give the samples, are in the file.
@@ -360,7 +374,7 @@ Status readMerged(Cursor image, uint32_t channelCount, uint32_t width, uint32_t 
     status = makeCanvas(width, height, canvas, PagingHint::whole);
     if (status != Status::ok) return status;
 
-    const uint32_t canvasBytes[4] = {2, 1, 0, 3};
+    const uint32_t canvasBytes[4] = {2, grey ? 3u : 1u, 0, 3};
     auto out = [&](uint64_t y) { return canvas.pixels.data() + y * canvas.stride(); };
     if (isZip(compression)) {
         // One stream of every channel's rows, those past the fourth channel read and dropped.
@@ -395,7 +409,8 @@ Status readMerged(Cursor image, uint32_t channelCount, uint32_t width, uint32_t 
             }
         }
     }
-    if (used < 4) {
+    if (grey) spreadGrey(canvas);
+    if (used == colours) {
         uint8_t* pixels = canvas.pixels.data();
         for (uint64_t i = 3; i < canvas.pixels.size(); i += 4) pixels[i] = 255;
     }
@@ -426,9 +441,10 @@ Status readPsd(std::span<const uint8_t> file, std::span<uint8_t> work, Canvas& c
     if (version == 2) return refuse(PictureLimit::largeDocument);
     if (version != 1 || channelCount == 0 || channelCount > kMaxChannels)
         return Status::damagedPicture;
-    if (mode != kRgbMode) return refuse(PictureLimit::colourMode);
+    if (mode != kRgbMode && mode != kGreyMode) return refuse(PictureLimit::colourMode);
     if (depth != 8) return refuse(PictureLimit::depth);
-    if (channelCount < 3) return Status::damagedPicture;
+    const bool grey = mode == kGreyMode;
+    if (channelCount < (grey ? 1u : 3u)) return Status::damagedPicture;
     if (width == 0 || height == 0) return Status::emptyPicture;
     if (width > kMaxG00Side || height > kMaxG00Side) return Status::pictureTooLarge;
 
@@ -447,9 +463,10 @@ Status readPsd(std::span<const uint8_t> file, std::span<uint8_t> work, Canvas& c
         const int32_t signedCount = int16_t(loadBe16(count));
         facts.layerCount = uint32_t(signedCount < 0 ? -signedCount : signedCount);
         if (facts.layerCount > 1) return Status::severalLayers;
-        if (facts.layerCount == 1) return readLayer(layerInfo, width, height, work, canvas, facts);
+        if (facts.layerCount == 1)
+            return readLayer(layerInfo, width, height, grey, work, canvas, facts);
     }
-    return readMerged(sections, channelCount, width, height, work, canvas, facts);
+    return readMerged(sections, channelCount, width, height, grey, work, canvas, facts);
 }
 
 Status readPsdLayers(std::span<const uint8_t> file, std::span<uint8_t> work, PsdLayers& read,
@@ -469,9 +486,10 @@ Status readPsdLayers(std::span<const uint8_t> file, std::span<uint8_t> work, Psd
         return Status::truncated;
     read.height = loadBe32(file.data() + 14);
     read.width = loadBe32(file.data() + 18);
+    const bool grey = facts.colourMode == kGreyMode;
     std::vector<LayerRecord> records(facts.layerCount);
     for (LayerRecord& record : records) {
-        Status status = readLayerRecord(layerInfo, record);
+        Status status = readLayerRecord(layerInfo, grey, record);
         if (status != Status::ok) return status;
         if (record.rows() > kMaxG00Side || record.width() > kMaxG00Side)
             return Status::pictureTooLarge;

@@ -6,6 +6,7 @@ foreach(var FUZZER SEEDS WORK SECONDS)
     message(FATAL_ERROR "run_fuzzer.cmake: ${var} is not set")
   endif()
 endforeach()
+string(REPLACE "|" ";" SEEDS "${SEEDS}")  # several seed folders
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK}/corpus ${WORK}/artifacts)
 execute_process(

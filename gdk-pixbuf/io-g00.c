@@ -1,6 +1,8 @@
 /* The gdk-pixbuf loader of G00 pictures: region-based ones load as RGBA with their own alpha,
- * full-frame ones as RGB, the pixels the converter writes to PNG. The file is gathered whole
- * (a G00 stream cannot be decoded before its end) and decoded by the C library. */
+ * full-frame ones as RGB, the pixels the converter writes to PNG. The header is judged as soon as
+ * it arrives, with the library's limits: a file the decode would refuse, or a caller that only
+ * wants the size, costs its first bytes and no more. The picture is decoded once the file is whole
+ * (a G00 stream cannot be decoded before its end). */
 #include <limits.h>
 #include <stdint.h>
 #include <string.h>
@@ -17,27 +19,43 @@ typedef struct {
     GdkPixbufModuleUpdatedFunc updated_func;
     gpointer user_data;
     GByteArray *file;
+    gboolean sized;   /* the header's size was given to size_func */
+    gboolean stopped; /* and the caller asked for nothing more */
 } G00Context;
+
+/* The command-line programs' limits, so that a file the converter refuses is refused here too. */
+static const tavimore_limits limits = {TAVIMORE_DEFAULT_MAX_PIXELS};
+
+/* The error gdk-pixbuf's own loaders give for the same cause. */
+static gboolean failed(tavimore_status status, GError **error) {
+    GdkPixbufError code;
+    switch (status) {
+    case TAVIMORE_NOT_G00:
+    case TAVIMORE_UNSUPPORTED_TYPE: code = GDK_PIXBUF_ERROR_UNKNOWN_TYPE; break;
+    case TAVIMORE_TOO_MANY_PIXELS:
+    case TAVIMORE_TOO_LARGE:
+    case TAVIMORE_OUT_OF_MEMORY: code = GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY; break;
+    case TAVIMORE_EMPTY_PICTURE:
+    case TAVIMORE_TRUNCATED:
+    case TAVIMORE_DAMAGED_STREAM:
+    case TAVIMORE_DAMAGED_PARTS: code = GDK_PIXBUF_ERROR_CORRUPT_IMAGE; break;
+    default: code = GDK_PIXBUF_ERROR_FAILED; break;
+    }
+    g_set_error_literal(error, GDK_PIXBUF_ERROR, code, tavimore_status_text(status));
+    return FALSE;
+}
 
 static void free_image(guchar *pixels, gpointer image) {
     (void)pixels;
     tavimore_free(image);
 }
 
-/* The picture as a pixbuf: RGBA pixels are taken over as they are, RGB ones copied. */
-static GdkPixbuf *pixbuf_from_file(const guint8 *data, gsize size, GError **error) {
-    tavimore_image *image = NULL;
-    const tavimore_status status = tavimore_decode(data, size, &image);
-    if (status != TAVIMORE_OK) {
-        g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_CORRUPT_IMAGE,
-                            tavimore_status_text(status));
-        return NULL;
-    }
+/* The decoded picture as a pixbuf: RGBA pixels are taken over as they are, RGB ones copied. */
+static GdkPixbuf *pixbuf_of(tavimore_image *image, GError **error) {
     const uint32_t width = image->width, height = image->height;
     if (width > INT_MAX / 4 || height > INT_MAX) {
         tavimore_free(image);
-        g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY,
-                            "the picture is too large for gdk-pixbuf");
+        failed(TAVIMORE_TOO_LARGE, error);
         return NULL;
     }
     if (image->region_count != 0)
@@ -47,8 +65,7 @@ static GdkPixbuf *pixbuf_from_file(const guint8 *data, gsize size, GError **erro
     GdkPixbuf *pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, (int)width, (int)height);
     if (pixbuf == NULL) {
         tavimore_free(image);
-        g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY,
-                            "not enough memory for the picture");
+        failed(TAVIMORE_OUT_OF_MEMORY, error);
         return NULL;
     }
     const int stride = gdk_pixbuf_get_rowstride(pixbuf);
@@ -76,35 +93,58 @@ static gpointer begin_load(GdkPixbufModuleSizeFunc size_func,
     return context;
 }
 
+/* Once the header is in, the caller hears the size (and may stop there), as from gdk-pixbuf's own
+ * loaders, unless the header is no picture's; a refusal that no later byte can undo then fails at
+ * once, before anything is obtained for the picture. */
+static gboolean judge_header(G00Context *context, GError **error) {
+    tavimore_header header;
+    const tavimore_status status =
+        tavimore_read_header(context->file->data, context->file->len, &limits, &header);
+    if ((header.fields & TAVIMORE_HAS_HEADER) == 0) return TRUE;
+    if (status == TAVIMORE_NOT_G00 || status == TAVIMORE_UNSUPPORTED_TYPE ||
+        status == TAVIMORE_EMPTY_PICTURE)
+        return failed(status, error);
+    context->sized = TRUE;
+    if (context->size_func != NULL) {
+        int width = (int)header.width, height = (int)header.height;
+        context->size_func(&width, &height, context->user_data);
+        if (width == 0 || height == 0) {
+            context->stopped = TRUE;
+            g_byte_array_set_size(context->file, 0);
+            return TRUE;
+        }
+    }
+    return status == TAVIMORE_OK || status == TAVIMORE_TRUNCATED || failed(status, error);
+}
+
 static gboolean load_increment(gpointer data, const guchar *bytes, guint size, GError **error) {
     G00Context *context = data;
+    if (context->stopped || size == 0) return TRUE;
     /* GByteArray counts in guint: a file beyond it is no picture the codec takes either. */
-    if (size > G_MAXUINT - context->file->len) {
-        g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY,
-                            "the file is too large");
-        return FALSE;
-    }
+    if (size > G_MAXUINT - context->file->len) return failed(TAVIMORE_TOO_LARGE, error);
     g_byte_array_append(context->file, bytes, size);
-    return TRUE;
+    return context->sized || judge_header(context, error);
 }
 
 static gboolean stop_load(gpointer data, GError **error) {
     G00Context *context = data;
-    GdkPixbuf *pixbuf = pixbuf_from_file(context->file->data, context->file->len, error);
-    g_byte_array_unref(context->file);
     const G00Context callbacks = *context;
     g_free(context);
-    if (pixbuf == NULL) return FALSE;
-
-    int width = gdk_pixbuf_get_width(pixbuf), height = gdk_pixbuf_get_height(pixbuf);
-    if (callbacks.size_func != NULL) {
-        callbacks.size_func(&width, &height, callbacks.user_data);
-        /* A caller that only wanted the size asks for 0 x 0. */
-        if (width == 0 || height == 0) {
-            g_object_unref(pixbuf);
-            return TRUE;
-        }
+    /* A caller that asked to stop at the size gets no picture and no error. */
+    if (callbacks.stopped) {
+        g_byte_array_unref(callbacks.file);
+        return TRUE;
     }
+    static const guint8 nothing[1]; /* an empty GByteArray may hold no buffer at all */
+    const GByteArray *file = callbacks.file;
+    tavimore_image *image = NULL;
+    const tavimore_status status =
+        tavimore_decode_limited(file->len != 0 ? file->data : nothing, file->len, &limits, &image);
+    g_byte_array_unref(callbacks.file);
+    if (status != TAVIMORE_OK) return failed(status, error);
+
+    GdkPixbuf *pixbuf = pixbuf_of(image, error);
+    if (pixbuf == NULL) return FALSE;
     if (callbacks.prepared_func != NULL) callbacks.prepared_func(pixbuf, NULL, callbacks.user_data);
     if (callbacks.updated_func != NULL)
         callbacks.updated_func(pixbuf, 0, 0, gdk_pixbuf_get_width(pixbuf),
@@ -120,12 +160,13 @@ G_MODULE_EXPORT void fill_vtable(GdkPixbufModule *module) {
 }
 
 G_MODULE_EXPORT void fill_info(GdkPixbufFormat *info) {
-    /* The type byte is all a G00 file has of a signature (0: full frame, 2: regions); the
-     * MIME type of the name decides first. */
+    /* All a G00 header fixes: the type byte (0: full frame, 2: regions), then a 16-bit width and
+     * height that are not 0, so one of each's two bytes is not ('x' takes any byte, as in
+     * gdk-pixbuf's own TGA loader). That is little to go by: other formats' signatures come first. */
     static GdkPixbufModulePattern signature[] = {
-        {" ", "z", 10},
-        {"\x02", NULL, 10},
-        {NULL, NULL, 0},
+        {"     ", "znxnx", 20}, {"     ", "znxxn", 20}, {"     ", "zxnnx", 20},
+        {"     ", "zxnxn", 20}, {"\x02    ", " nxnx", 20}, {"\x02    ", " nxxn", 20},
+        {"\x02    ", " xnnx", 20}, {"\x02    ", " xnxn", 20}, {NULL, NULL, 0},
     };
     static gchar *mime_types[] = {"image/x-g00", NULL};
     static gchar *extensions[] = {"g00", NULL};

@@ -224,7 +224,10 @@ TAVIMORE_API tavimore_status tavimore_pack(const tavimore_image *image, uint8_t 
                                            size_t *out_size);
 
 /* A G00 file like the original, keeping its bytes but for the parts' pixels. Pixels that no
- * part holds fail it as TAVIMORE_PIXELS_OUTSIDE unless they are to be dropped. */
+ * part holds fail it as TAVIMORE_PIXELS_OUTSIDE unless they are to be dropped. A picture whose
+ * alpha is 255 everywhere gives colours only and keeps the original's alpha. The work is bounded
+ * by the picture and the original's own stream, not by the decompressed length it announces: a
+ * part that would store pixels far past what the stream holds is TAVIMORE_DAMAGED_PARTS. */
 typedef enum tavimore_outside {
     TAVIMORE_OUTSIDE_FAILS = 0,
     TAVIMORE_OUTSIDE_DROPPED = 1

@@ -11,6 +11,7 @@
 #include "app/count_label.h"
 #include "batch/selection.h"
 #include "codec/g00.h"
+#include "codec/g00_encode.h"
 #include "codec/g00_regions.h"
 #include "codec/internal/bmp_write.h"
 #include "codec/internal/psd_write.h"
@@ -584,31 +585,55 @@ TEST_F(ConvertTest, BatchNeverReplacesOneOfItsSources) {
 
 #include <cstdio>
 
-// A file that claims a 4 GiB decompressed size for a stream of a few hundred bytes: the
-// buffer is obtained, but only what the stream writes may become resident. Run in a child,
-// whose peak resident size is reset before the conversion.
+// Files that claim a decompressed size far beyond what their streams write (4 GiB, 512 MiB):
+// the buffers are obtained, but only what the streams write may become resident, whether the
+// file is converted or a picture is packed like it. Run in a child, whose peak resident size is
+// reset first.
 TEST(ResidentMemory, FollowsWhatTheStreamCanWriteNotWhatTheFileClaims) {
-    const std::string path = TAVIMORE_HOSTILE_DIR "/parts-data-length-max.g00";
-    ASSERT_TRUE(fs::exists(path));
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // The child starts with its parent's peak; "5" resets it to what is resident now.
-        if (std::FILE* refs = std::fopen("/proc/self/clear_refs", "w")) {
-            std::fputs("5", refs);
-            std::fclose(refs);
-        }
+    auto convert = [](const std::string& path) {
         EncodedImage image;
         const ConvertResult result = encodeFile(path.c_str(), EncodeRequest{}, image);
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
-        // ok, or outOfMemory where 4 GiB of address space is refused; ru_maxrss is in KiB.
-        const bool expected = result.ok() || result.status == Status::outOfMemory;
-        _exit(expected && usage.ru_maxrss < 64 * 1024 ? 0 : 1);
+        // ok, or outOfMemory where 4 GiB of address space is refused.
+        return result.ok() || result.status == Status::outOfMemory;
+    };
+    // An edited picture, whole and as region 0, after the decoding the packers do first.
+    auto packLike = [](const std::string& path) {
+        const std::vector<uint8_t> original = readFile(path);
+        Canvas picture;
+        ByteBuffer data;
+        if (decodeG00Picture(original, picture, 0, &data).status != Status::ok) return false;
+        std::memset(picture.pixels.data(), 0x7F, picture.pixels.size());
+        const RegionPicture region0{0, 0, 0, &picture};
+        Encoded whole, regions;
+        return encodeG00Like(original, planG00Like(original), picture, whole).status ==
+                   Status::ok &&
+               encodeG00LikeRegions(original, {&region0, 1}, regions).status == Status::ok;
+    };
+    const struct {
+        const char* file;
+        bool (*run)(const std::string&);
+    } cases[] = {{"parts-data-length-max.g00", convert}, {"parts-data-length-512m.g00", packLike}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string path = std::string(TAVIMORE_HOSTILE_DIR "/") + c.file;
+        ASSERT_TRUE(fs::exists(path));
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // The child starts with its parent's peak; "5" resets it to what is resident now.
+            if (std::FILE* refs = std::fopen("/proc/self/clear_refs", "w")) {
+                std::fputs("5", refs);
+                std::fclose(refs);
+            }
+            const bool done = c.run(path);
+            rusage usage{};
+            getrusage(RUSAGE_SELF, &usage);
+            _exit(done && usage.ru_maxrss < 64 * 1024 ? 0 : 1);  // ru_maxrss is in KiB
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "the claimed size became resident";
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the claimed size became resident";
 }
 #endif

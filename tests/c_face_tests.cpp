@@ -212,9 +212,10 @@ TEST(CFace, EveryFailureGivesItsStatusAndHandsBackNothing) {
 
 TEST(CFace, EachStatusHasAText) {
     std::set<std::string> texts;
-    for (int s = TAVIMORE_OK; s <= TAVIMORE_TRANSPARENCY_LOST; ++s)
+    for (int s = TAVIMORE_OK; s <= TAVIMORE_REGION_TWICE; ++s)
         texts.insert(tavimore_status_text(tavimore_status(s)));
-    EXPECT_EQ(texts.size(), size_t(TAVIMORE_TRANSPARENCY_LOST) + 1);
+    EXPECT_EQ(texts.size(), size_t(TAVIMORE_REGION_TWICE) + 1);
+    EXPECT_EQ(texts.count(tavimore_status_text(tavimore_status(TAVIMORE_REGION_TWICE + 1))), 0u);
 }
 
 TEST(CFace, AnAllocationRefusedIsOutOfMemoryAndLeavesNoBlock) {
@@ -258,6 +259,10 @@ TEST(CFace, AnAllocationRefusedIsOutOfMemoryAndLeavesNoBlock) {
             tavimore_box box;
             return tavimore_region_mask(file.data(), file.size(), 0, reinterpret_cast<uint8_t**>(r),
                                         &box);
+        },
+        [&](void** r) {
+            return tavimore_decode_layers(file.data(), file.size(), nullptr,
+                                          reinterpret_cast<tavimore_layers**>(r));
         },
     };
     for (const auto& call : calls) {
@@ -350,6 +355,24 @@ TEST(CFace, RegionsPackBackAndAnEditOfAHiddenRegionChangesOnlyItsPart) {
         std::vector<size_t>{
             block + kPartBlockHeaderSize + kPartHeaderSize +
             (13 * ref::le16(before, block + kPartBlockHeaderSize + kPartWidth) + 13) * 4 + 2});
+}
+
+TEST(CFace, RegionPicturesWithoutTransparencyKeepTheOriginalsAlpha) {
+    // Opaque, as region BMPs and layers without alpha are: their colours refill the soft-edged
+    // faces, whose alpha comes from the original, as tavimore-pack's region files do.
+    const std::vector<uint8_t> file = expressionFile();
+    RegionPictures regions(file);
+    for (tavimore_image* image : regions.images)
+        for (size_t i = 3; i < size_t(image->width) * image->height * 4; i += 4)
+            image->rgba[i] = 255;
+    uint8_t* out = nullptr;
+    size_t size = 0;
+    ASSERT_EQ(tavimore_pack_like_regions(file.data(), file.size(), regions.given.data(),
+                                         regions.given.size(), TAVIMORE_OUTSIDE_FAILS, &out, &size,
+                                         nullptr),
+              TAVIMORE_OK);
+    EXPECT_EQ(std::vector<uint8_t>(out, out + size), file);
+    tavimore_free(out);
 }
 
 TEST(CFace, RegionPicturesThatCannotBePackedSayWhichRegion) {
@@ -466,4 +489,98 @@ TEST(CFace, FreshRegionsDrawTheirPicturesBackAndMasksLeaveOnlyWhatIsShown) {
         EXPECT_EQ(composite, picture);
         EXPECT_EQ(*std::max_element(shown.begin(), shown.end()), 1);
     }
+}
+
+TEST(CFace, TheHeaderCallGivesWhatADecodeRefusesBeforeDecoding) {
+    // Header, compressed length 8 (no stream), decompressed length 0: 13 bytes.
+    std::vector<uint8_t> bomb = {0, 0, 0x40, 0, 0x40, 8, 0, 0, 0, 0, 0, 0, 0};
+    const std::vector<uint8_t> sprite = spriteFile(160, 10);
+    const tavimore_limits none{0}, small{100};
+    const struct {
+        const char* name;
+        std::vector<uint8_t> file;
+        const tavimore_limits* limits;
+        tavimore_status expected;
+        uint32_t fields, width, regions;
+    } cases[] = {
+        {"16384 x 16384 in 13 bytes", bomb, nullptr, TAVIMORE_TOO_MANY_PIXELS, 7, 16384, 0},
+        {"the same without a limit", bomb, &none, TAVIMORE_OK, 7, 16384, 0},
+        {"31 x 9 over a limit of 100", fixtures::fullFrame(31, 9), &small,
+         TAVIMORE_TOO_MANY_PIXELS, 7, 31, 0},
+        {"256 regions", sprite, nullptr, TAVIMORE_OK, 15, 160, 256},
+        {"4 bytes", {2, 1, 0, 1}, nullptr, TAVIMORE_TRUNCATED, 0, 0, 0},
+        {"type 7", {7, 1, 0, 1, 0, 8, 0, 0, 0}, nullptr, TAVIMORE_NOT_G00, 1, 1, 0},
+        {"width 0", {0, 0, 0, 1, 0, 8, 0, 0, 0, 0, 0, 0, 0}, nullptr, TAVIMORE_EMPTY_PICTURE, 7, 0,
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        tavimore_header header;
+        EXPECT_EQ(tavimore_read_header(c.file.data(), c.file.size(), c.limits, &header),
+                  c.expected);
+        EXPECT_EQ(header.fields, c.fields);
+        EXPECT_EQ(header.width, c.width);
+        EXPECT_EQ(header.region_count, c.regions);
+        if (c.expected != TAVIMORE_OK) {
+            tavimore_image* image = nullptr;
+            EXPECT_EQ(tavimore_decode_limited(c.file.data(), c.file.size(), c.limits, &image),
+                      c.expected);
+        }
+    }
+}
+
+TEST(CFace, LayersFromOneDecodeAreTheRegionsDrawnAloneWithTheirMasks) {
+    for (const std::vector<uint8_t>& file : {expressionFile(), spriteFile(64, 16)}) {
+        tavimore_layers* layers = nullptr;
+        ASSERT_EQ(tavimore_decode_layers(file.data(), file.size(), nullptr, &layers), TAVIMORE_OK);
+        tavimore_image* whole = nullptr;
+        ASSERT_EQ(tavimore_decode(file.data(), file.size(), &whole), TAVIMORE_OK);
+        EXPECT_EQ(pixelsOf(&layers->picture), pixelsOf(whole));
+        EXPECT_EQ(layers->picture.region_count, whole->region_count);
+        tavimore_free(whole);
+        uint32_t drawn = 0;
+        for (uint32_t region = 0; region < layers->picture.region_count; ++region) {
+            tavimore_image* alone = nullptr;
+            tavimore_box box;
+            if (tavimore_draw_region(file.data(), file.size(), region, &alone, &box) != TAVIMORE_OK)
+                continue;
+            ASSERT_LT(drawn, layers->layer_count);
+            const tavimore_layer& layer = layers->layers[drawn++];
+            EXPECT_EQ(layer.region, region);
+            EXPECT_EQ(std::memcmp(&layer.box, &box, sizeof box), 0);
+            EXPECT_EQ(std::vector<uint8_t>(layer.rgba, layer.rgba + box.width * box.height * 4),
+                      pixelsOf(alone));
+            tavimore_free(alone);
+            uint8_t* mask = nullptr;
+            ASSERT_EQ(tavimore_region_mask(file.data(), file.size(), region, &mask, &box),
+                      TAVIMORE_OK);
+            EXPECT_EQ(std::memcmp(layer.mask, mask, box.width * box.height), 0);
+            tavimore_free(mask);
+        }
+        EXPECT_EQ(drawn, layers->layer_count);
+        tavimore_free(layers);
+    }
+    const std::vector<uint8_t> full = fixtures::fullFrame(31, 9);
+    tavimore_layers* layers = nullptr;
+    ASSERT_EQ(tavimore_decode_layers(full.data(), full.size(), nullptr, &layers), TAVIMORE_OK);
+    EXPECT_EQ(layers->layer_count, 0u);
+    tavimore_free(layers);
+}
+
+TEST(CFace, AFullFramePictureIsOpaqueAndPacksBackToAFullFrame) {
+    const std::vector<uint8_t> file = fixtures::fullFrame(31, 9);
+    tavimore_image* image = nullptr;
+    ASSERT_EQ(tavimore_decode(file.data(), file.size(), &image), TAVIMORE_OK);
+    uint8_t* packed = nullptr;
+    size_t size = 0;
+    ASSERT_EQ(tavimore_pack(image, &packed, &size), TAVIMORE_OK);
+    EXPECT_EQ(packed[0], 0);  // full frame
+    tavimore_image* again = nullptr;
+    ASSERT_EQ(tavimore_decode(packed, size, &again), TAVIMORE_OK);
+    EXPECT_EQ(pixelsOf(again), pixelsOf(image));
+    for (size_t i = 3; i < size_t(image->width) * image->height * 4; i += 4)
+        ASSERT_EQ(image->rgba[i], 255);
+    tavimore_free(again);
+    tavimore_free(packed);
+    tavimore_free(image);
 }

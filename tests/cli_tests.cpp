@@ -805,9 +805,10 @@ TEST_F(CliTest, PackRefusalsSayWhatToSaveInstead) {
     } cases[] = {
         {"deep.psd", psdWith([](PsdDocument& d) { d.depth = 16; }),
          "16-bit PSD: save it with 8 bits per channel"},
-        {"grey.psd", psdWith([](PsdDocument& d) { d.mode = 1; }), "grey PSD: save it as RGB"},
         {"grey16.psd", psdWith([](PsdDocument& d) { d.mode = 1, d.depth = 16; }),
-         "16-bit grey PSD: save it as RGB with 8 bits per channel"},
+         "16-bit PSD: save it with 8 bits per channel"},
+        {"bits.psd", psdWith([](PsdDocument& d) { d.mode = 0, d.depth = 1; }),
+         "1-bit bitmap PSD: save it as RGB with 8 bits per channel"},
         {"print.psd", psdWith([](PsdDocument& d) { d.mode = 4; }), "CMYK PSD: save it as RGB"},
         {"indexed.psd", psdWith([](PsdDocument& d) { d.mode = 2; }), "indexed PSD: save it as RGB"},
         {"large.psd", psdWith([](PsdDocument& d) { d.version = 2; }),
@@ -832,6 +833,25 @@ TEST_F(CliTest, PackRefusalsSayWhatToSaveInstead) {
         CliRun run = pack(std::string("-o out ") + c.name);
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.errors, std::string("tavimore-pack: ") + c.name + ": " + c.reason + "\n");
+    }
+}
+
+TEST_F(CliTest, PackTakesAGreyPsd) {
+    // A grey document (its channel 0, with transparency) packs as its grey in every colour.
+    const TestPicture picture = makeNoisePicture(6, 4, 9);
+    PsdDocument document = oneLayerDocument(picture, true);
+    document.mode = 1;
+    writeFile(root / "grey.psd", writePsdFile(document));
+    CliRun run = pack("-q -o out grey.psd");
+    ASSERT_EQ(run.status, 0) << run.errors;
+    const std::vector<uint8_t> got = ref::decodeG00(readFile(root / "out" / "grey.g00")).canvas;
+    ASSERT_EQ(got.size(), picture.bgra.size());
+    for (size_t i = 0; i < got.size(); i += 4) {
+        const uint8_t red = picture.bgra[i + 2], alpha = picture.bgra[i + 3];
+        if (alpha == 0) continue;
+        EXPECT_EQ(std::vector<uint8_t>(&got[i], &got[i] + 4),
+                  (std::vector<uint8_t>{red, red, red, alpha}))
+            << "pixel " << i / 4;
     }
 }
 

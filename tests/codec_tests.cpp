@@ -654,6 +654,15 @@ TEST(LzReference, FastDecodersMatchTheReferenceOnRandomStreams) {
         ASSERT_EQ(run.status, expectedStatus) << "iteration " << iteration;
         if (expectedStatus == Status::ok) {
             ASSERT_EQ(run.out, expected) << "iteration " << iteration;
+            if (!pixels) {  // the counted output is exactly where the decoder's ends
+                const uint64_t length =
+                    lzBytesOutputLength(stream.data(), stream.data() + stream.size());
+                ASSERT_EQ(bytesLz(stream, length).status, Status::ok) << iteration;
+                if (length > 0) {
+                    ASSERT_EQ(bytesLz(stream, length - 1).status, Status::damagedStream)
+                        << iteration;
+                }
+            }
             ++ok[pixels];
         } else {
             ++failures[pixels];

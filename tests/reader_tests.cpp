@@ -506,7 +506,9 @@ TEST(PsdReader, RefusalsEachWithItsReason) {
         {"16 bits", changed([](PsdDocument& d) { d.depth = 16; }), Status::unsupportedPicture, 16},
         {"CMYK", changed([](PsdDocument& d) { d.mode = 4; }), Status::unsupportedPicture, 4},
         {"grey of 16 bits", changed([](PsdDocument& d) { d.mode = 1, d.depth = 16; }),
-         Status::unsupportedPicture, 1},
+         Status::unsupportedPicture, 16},
+        {"bitmap", changed([](PsdDocument& d) { d.mode = 0, d.depth = 1; }),
+         Status::unsupportedPicture, 0},
         {"channel compression 4",
          changed([](PsdDocument& d) { d.layers[0].channels[1].block[1] = 4; }),
          Status::unsupportedPicture, 4},
@@ -544,6 +546,70 @@ TEST(PsdReader, RefusalsEachWithItsReason) {
         default: EXPECT_NE(c.status, Status::unsupportedPicture) << c.what;
         }
     }
+}
+
+TEST(PsdReader, GreyDocumentsReadAsTheirGreyInEveryColour) {
+    // A grey document's layer (grey and transparency, or grey alone) and merged image (grey,
+    // grey and alpha), in every compression: the grey is the picture's green.
+    const TestPicture picture = makeSpritePicture(9, 7, 4);
+    const uint32_t w = 9, h = 7;
+    const Bytes grey = pictureChannel(picture, 1, 0, 0, w, h);
+    const Bytes alpha = pictureChannel(picture, 3, 0, 0, w, h);
+    auto block = [&](const Bytes& samples, uint32_t rows, int compression) {
+        return compression < 2 ? psdChannelBlock(samples, rows, w, compression == 1)
+                               : psdZipChannelBlock(samples, rows, w, compression == 3);
+    };
+    auto document = [&](int compression, bool layer, bool transparency) {
+        PsdDocument d;
+        d.mode = 1;
+        d.width = w;
+        d.height = h;
+        Bytes merged = grey;
+        if (transparency) merged.insert(merged.end(), alpha.begin(), alpha.end());
+        d.channelCount = transparency ? 2 : 1;
+        d.merged = block(merged, d.channelCount * h, compression);
+        if (layer) {
+            d.layerCountField = 1;
+            PsdLayer record{0, 0, int32_t(h), int32_t(w), 255, {{0, block(grey, h, compression)}}};
+            if (transparency) record.channels.push_back({-1, block(alpha, h, compression)});
+            d.merged = psdChannelBlock(Bytes(h * w, 0), h, w, false);  // not read
+            d.layers.push_back(record);
+        } else {
+            d.layerSection = false;
+        }
+        return d;
+    };
+    auto expected = [&](bool transparency) {
+        Bytes out;
+        for (uint32_t i = 0; i < w * h; ++i)
+            out.insert(out.end(),
+                       {grey[i], grey[i], grey[i], transparency ? alpha[i] : uint8_t(255)});
+        return out;
+    };
+    for (int compression : {0, 1, 2, 3})
+        for (bool layer : {true, false})
+            for (bool transparency : {true, false}) {
+                SCOPED_TRACE(std::to_string(compression) + (layer ? " layer" : " merged") +
+                             (transparency ? " with alpha" : ""));
+                const Read read =
+                    readFile(writePsdFile(document(compression, layer, transparency)));
+                ASSERT_EQ(read.result.status, Status::ok) << statusName(read.result.status);
+                EXPECT_EQ(read.bytes(), expected(transparency));
+            }
+
+    // Several grey layers, as tavimore-pack packs them: each layer's own pixels.
+    PsdDocument two = document(1, true, true);
+    two.layers.push_back(two.layers[0]);
+    two.layers[1].channels.pop_back();
+    two.layerCountField = 2;
+    const Bytes file = writePsdFile(two);
+    Bytes work(kPictureWorkSize);
+    PsdLayers layers;
+    PictureFacts facts;
+    ASSERT_EQ(readPsdLayers(file, work, layers, facts), Status::ok);
+    ASSERT_EQ(layers.layers.size(), 2u);
+    EXPECT_EQ(support::canvasBytes(layers.layers[0].pixels), expected(true));
+    EXPECT_EQ(support::canvasBytes(layers.layers[1].pixels), expected(false));
 }
 
 TEST(PsdReader, ZipChannelsWithAndWithoutPrediction) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "codec/g00.h"
+#include "codec/g00_encode.h"
 #include "codec/g00_regions.h"
 #include "codec/internal/bmp_write.h"
 #include "codec/internal/g00_write.h"
@@ -893,8 +894,8 @@ struct LikeFile {
 LikeFile likeFile(const Bytes& original, const Canvas& picture,
                   LikeAlpha alpha = LikeAlpha::picture) {
     const G00LikePlan plan = planG00Like(original);
-    Bytes work(g00LikeWorkSize(plan)), out(g00LikeBound(plan));
-    LikeFile like{writeG00Like(original, plan, picture, alpha, work, out), {}};
+    Bytes work(g00LikeWorkSize(plan)), data(g00LikeDataSize(plan)), out(g00LikeBound(plan));
+    LikeFile like{writeG00Like(original, plan, picture, alpha, work, data, out), {}};
     like.file.assign(out.begin(), out.begin() + like.result.size);
     return like;
 }
@@ -1089,6 +1090,78 @@ TEST(G00Write, APictureOfColoursAloneKeepsTheOriginalsAlpha) {
             EXPECT_EQ(like.result.outside.left, 1u);
             EXPECT_EQ(like.result.outside.top, 8u);
         }
+    }
+}
+
+TEST(G00Write, AnOriginalWhoseStreamEndsEarlyKeepsItsLengthAndStoresOnlyTheChanges) {
+    // One part over the whole picture; its stream under a length 16 MiB longer than it writes,
+    // and a stream cut before the part's last two rows (which decode as 0).
+    G00RegionImage image;
+    image.width = 8;
+    image.height = 6;
+    image.regions = {{0, 0, 7, 5}};
+    G00Entry entry;
+    entry.parts = {{0, 0, 8, 6, makePhotoPicture(8, 6, 3).bgra}};
+    image.entries = {entry};
+    const Bytes data = buildPartData(image);
+    const Bytes cut(data.begin(), data.end() - 2 * 8 * 4);
+    const Bytes originals[] = {
+        assembleG00Regions(image, compressLzBytes(data, LzMode::compress),
+                           uint32_t(data.size()) + (16u << 20)),
+        assembleG00Regions(image, compressLzBytes(cut, LzMode::compress), uint32_t(data.size()))};
+    for (const Bytes& original : originals) {
+        SCOPED_TRACE(&original == &originals[0] ? "longer" : "cut");
+        const G00LikePlan plan = planG00Like(original);
+        // The work follows the picture and the stream, not the announced length.
+        EXPECT_LT(g00LikeWorkSize(plan) + g00LikeBound(plan), 1u << 20);
+        support::Decoded decoded = support::decodeFile(original);
+        ASSERT_EQ(decoded.status, Status::ok);
+        LikeFile same = likeFile(original, decoded.canvas);
+        EXPECT_TRUE(same.result.unchanged);
+        EXPECT_EQ(same.file, original);
+
+        Canvas edited;
+        ASSERT_EQ(makeCanvas(8, 6, edited), Status::ok);
+        for (size_t i = 0; i < edited.pixels.size(); i += 4)
+            storeLe32(edited.pixels.data() + i, 0x80402010u);
+        LikeFile like = likeFile(original, edited);
+        ASSERT_EQ(like.result.status, Status::ok);
+        EXPECT_FALSE(like.result.unchanged);
+        const size_t sizes = size_t(regionSizePairOffset(1));
+        EXPECT_EQ(le32(like.file, sizes + 4), le32(original, sizes + 4));
+        EXPECT_EQ(ref::decodeG00(like.file).canvas,
+                  Bytes(edited.pixels.span().begin(), edited.pixels.span().end()));
+    }
+}
+
+TEST(G00Write, FreshRegionsOffTheCanvasDrawNothingAndThoseOnItTheirPixels) {
+    Canvas pixels = canvasOf(makePhotoPicture(6, 4, 7));
+    const Canvas none;  // a layer of no pixels
+    const struct {
+        int32_t left, top;
+        const Canvas* picture;
+        RegionBox box;
+    } cases[] = {{20, 0, &pixels, {}},
+                 {16, 3, &pixels, {}},
+                 {-6, 0, &pixels, {}},
+                 {0, -4, &pixels, {}},
+                 {0, 10, &pixels, {}},
+                 {3, 3, &none, {}},
+                 {13, 9, &pixels, {13, 9, 3, 1}},
+                 {-2, -1, &pixels, {0, 0, 4, 3}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.left) + ", " + std::to_string(c.top));
+        const RegionPicture regions[] = {{0, 2, 2, &pixels}, {1, c.left, c.top, c.picture}};
+        Encoded file;
+        ASSERT_EQ(encodeFreshRegionsG00(regions, 16, 10, file), Status::ok);
+        const std::span<const uint8_t> bytes = file.bytes.span().first(file.length);
+        Canvas canvas;
+        ByteBuffer data;
+        ASSERT_EQ(decodeG00Picture(bytes, canvas, 0, &data).status, Status::ok);
+        RegionBoxes boxes;
+        ASSERT_EQ(regionBoxes(bytes, data.span(), 16, 10, boxes), Status::ok);
+        EXPECT_EQ(boxes.box[0], (RegionBox{2, 2, 6, 4}));
+        EXPECT_EQ(boxes.box[1], c.box);
     }
 }
 

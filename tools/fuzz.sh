@@ -7,14 +7,15 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-600}
 build=$here/build/sanitize
 status=0
-for fuzzer in g00_fuzzer selection_fuzzer encode_fuzzer; do
+for fuzzer in g00_fuzzer c_face_fuzzer selection_fuzzer encode_fuzzer; do
   binary=$build/$fuzzer
   [ -x "$binary" ] || binary=$build/fuzz/$fuzzer
   corpus=$here/build/fuzz-corpus/$fuzzer
   findings=$here/build/fuzz-findings/$fuzzer
   mkdir -p "$corpus" "$findings"
   seeds=()
-  [ "$fuzzer" = g00_fuzzer ] && [ -d "$build/fuzz/g00-seeds" ] && seeds=("$build/fuzz/g00-seeds")
+  case $fuzzer in g00_fuzzer | c_face_fuzzer) [ -d "$build/fuzz/g00-seeds" ] && seeds=("$build/fuzz/g00-seeds") ;; esac
+  [ "$fuzzer" = c_face_fuzzer ] && seeds+=("$build"/fuzz/picture-seeds/* "$here/tests/hostile")
   echo "== $fuzzer for $seconds s"
   nice -n 10 "$binary" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=3072 \
     -artifact_prefix="$findings/" -print_final_stats=1 "$corpus" "${seeds[@]}" 2>&1 |

@@ -51,12 +51,23 @@ uint64_t writeFreshG00(const Canvas& canvas, const G00FreshPlan& plan, std::span
 // stream. Bytes of the original after its compressed data are not kept. A full-frame original
 // keeps its header and decompressed length; its stream holds the picture's colours (the alpha
 // is not stored).
+//
+// The new stream writes the data up to where the original's stream ends (plan.written), or
+// up to the last byte the picture changes past that end; the decoder gives 0 for the rest, as
+// it did for the original. Only changes within the picture's size past that end are stored
+// (refilledMost): others are refused (damagedParts).
+//
+// The caller supplies, besides work and out, the decompressed data's block of g00LikeDataSize
+// bytes, zero-filled (a page block is): only the pages the stream and the refill write are
+// touched, so the length the original announces need not become resident.
 uint64_t g00LikeWorkSize(const G00LikePlan& plan);
+uint64_t g00LikeDataSize(const G00LikePlan& plan);
 uint64_t g00LikeBound(const G00LikePlan& plan);
-// size is 0 also when out or work is too small or the picture's size differs from the plan's.
+// size is 0 also when out, work or data is too small or the picture's size differs from the
+// plan's.
 G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan& plan,
                            const Canvas& picture, LikeAlpha alpha, std::span<uint8_t> work,
-                           std::span<uint8_t> out);
+                           std::span<uint8_t> data, std::span<uint8_t> out);
 
 // A region-based original refilled region by region: each region given takes the pixels of its
 // parts from its own picture (where a later part of the same region covers a pixel, only that
@@ -68,12 +79,13 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
 // per region, the file written all the same. A pixel a picture leaves fully transparent where
 // a later region's parts replace its region keeps the original's: editors that apply the
 // layered PSD's masks to the pixels (ImageMagick) make exactly those transparent, and the game
-// shows the region alone too. Output as for writeG00Like, work of g00LikeRegionsWorkSize
-// bytes; a full-frame original is notG00.
+// shows the region alone too. Output and data as for writeG00Like, work of
+// g00LikeRegionsWorkSize bytes; a full-frame original is notG00.
 uint64_t g00LikeRegionsWorkSize(const G00LikePlan& plan);
 G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, const G00LikePlan& plan,
                                          std::span<const RegionPicture> regions,
-                                         std::span<uint8_t> work, std::span<uint8_t> out);
+                                         std::span<uint8_t> work, std::span<uint8_t> data,
+                                         std::span<uint8_t> out);
 
 // ---- A fresh file of several regions ----
 //

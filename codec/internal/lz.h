@@ -30,3 +30,8 @@ Status decodeLzPixels(const uint8_t* stream, const uint8_t* streamEnd, const uin
 
 Status decodeLzBytes(const uint8_t* stream, const uint8_t* streamEnd, const uint8_t* fileEnd,
                      uint8_t* out, uint8_t* outEnd);
+
+// The bytes decodeLzBytes writes from the start of its output (the end it reaches), counted
+// from the items alone: up to the stream's end or its first cut-off item. A stream the decoder
+// refuses may count more than its output holds.
+uint64_t lzBytesOutputLength(const uint8_t* stream, const uint8_t* streamEnd);

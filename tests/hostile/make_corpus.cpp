@@ -193,6 +193,15 @@ void addPictures(Corpus& corpus) {
         document.layers[0].channels[1].block =
             psdChannelBlock(std::vector<uint8_t>(21 * 12, 5), 12, 21, true);
         corpus.add("psd-row-past-width", writePsdFile(document), "damagedPicture", ".psd");
+        // Two layers, the second wholly right of the canvas: packed fresh, it makes a region of
+        // no pixels.
+        document = oneLayerDocument(picture, true);
+        document.layerCountField = 2;
+        document.layers.push_back(document.layers[0]);
+        document.layers[1].left += int32_t(picture.width) + 5;
+        document.layers[1].right += int32_t(picture.width) + 5;
+        corpus.add("psd-layer-right-of-canvas", writePsdFile(document), "severalLayers pack=ok",
+                   ".psd");
     }
 
     // Random bytes after valid headers. A PNG's first chunk length and a PSD's layer info length
@@ -334,16 +343,39 @@ int main(int argc, char** argv) {
                    "damagedParts");
     }
 
-    // Huge and empty headers.
-    corpus.add("full-65535x65535", assembleG00FullFrame(65535, 65535, {}), "tooLarge");
+    // Huge and empty headers, refused by the pixel limit every caller gets by default before
+    // anything is obtained; a header of 13 bytes must not make a thumbnailer take gigabytes.
+    corpus.add("full-65535x65535", assembleG00FullFrame(65535, 65535, {}), "tooManyPixels");
     corpus.add("parts-65535x65535", encodeG00Regions(oneRegion(65535, 65535, {}), LzMode::compress),
-               "tooLarge");
+               "tooManyPixels");
+    corpus.add("full-16384x16384-13-bytes", assembleG00FullFrame(16384, 16384, {}),
+               "tooManyPixels");
     corpus.add("full-width-0", assembleG00FullFrame(0, 10, {}), "emptyPicture");
     {
         G00RegionImage image = oneRegion(16, 16, {});
         corpus.add("parts-data-length-0", assembleG00Regions(image, {}, 0), "damagedParts");
         std::vector<uint8_t> huge = assembleG00Regions(image, {}, 0xFFFFFFFF);
-        corpus.add("parts-data-length-max", huge, "ok-or-outOfMemory");
+        corpus.add("parts-data-length-max", huge, "ok-or-outOfMemory like=ok-or-outOfMemory");
+    }
+    // Headers that announce far more decompressed data than the stream gives: the decoder
+    // gives 0 past the stream's end, and the packer works by what the stream gives.
+    {
+        TestPicture picture = makeTestPicture(PictureKind::photo, 6, 5, 11);
+        G00RegionImage image = oneRegion(6, 5, {solidPart(0, 0, 6, 5)});
+        image.entries[0].parts[0].pixels = picture.bgra;
+        const std::vector<uint8_t> data = buildPartData(image);
+        corpus.add("parts-data-length-512m",
+                   assembleG00Regions(image, compressLzBytes(data, LzMode::compress), 512u << 20),
+                   "ok like=ok");
+        // The stream ends after the part header of a part 65,535 pixels wide: the pixels the
+        // picture shows lie 256 KiB apart, all of them past the stream's end.
+        G00RegionImage wide = oneRegion(6, 5, {solidPart(0, 0, 65535, 5)});
+        std::vector<uint8_t> headers = buildPartData(wide);
+        headers.resize(headers.size() - size_t(65535) * 5 * 4);
+        corpus.add("parts-pixels-past-stream",
+                   assembleG00Regions(wide, compressLzBytes(headers, LzMode::compress),
+                                      uint32_t(headers.size()) + 65535 * 5 * 4),
+                   "ok like=damagedParts");
     }
 
     // Other formats renamed .g00.

@@ -1,7 +1,9 @@
 """The picture readers open what other programs save: one-layer PSD files saved by GIMP (packed
 and raw), by Krita and by ImageMagick (its channels ZIP-compressed, by default and with
--compress Zip), and PNG files written by ImageMagick (interlaced, 16-bit, palette, 2-bit grey)
-and Pillow. Each must read back as the picture the program was given."""
+-compress Zip), grey PSD files saved by GIMP and ImageMagick (with transparency and without),
+and PNG files written by ImageMagick (interlaced, 16-bit, palette, 2-bit grey) and Pillow. Each
+must read back as the picture the program was given; a grey one as GIMP's PNG of it, or as
+ImageMagick reads its own PSD's layer (its PNG writer rounds grey otherwise)."""
 
 import os
 import shutil
@@ -61,6 +63,21 @@ GIMP_SAVE = r"""
   (gimp-image-delete image))
 """
 
+# The picture made a grey image, saved as a packed PSD and as the PNG it is compared with.
+GIMP_SAVE_GREY = r"""
+(let* ((image (car (file-png-load RUN-NONINTERACTIVE "%s" "%s")))
+       (layer (car (gimp-image-get-active-layer image))))
+  (gimp-image-convert-grayscale image)
+  (file-psd-save RUN-NONINTERACTIVE image layer "%s" "%s" 1 0)
+  (file-png-save-defaults RUN-NONINTERACTIVE image layer "%s" "%s")
+  (gimp-image-delete image))
+"""
+
+
+def as_rgba(path):
+    with Image.open(path) as image:
+        return np.asarray(image.convert("RGBA"))
+
 
 class Checks:
     def __init__(self):
@@ -97,6 +114,8 @@ def main():
         for compression in (1, 0):
             psd = os.path.join(work, "gimp-%d.psd" % compression)
             commands += ["-b", GIMP_SAVE % (png, png, psd, psd, compression)]
+        grey_psd, grey_png = os.path.join(work, "gimp-grey.psd"), os.path.join(work, "gimp-grey.png")
+        commands += ["-b", GIMP_SAVE_GREY % (png, png, grey_psd, grey_psd, grey_png, grey_png)]
         env = dict(os.environ, GIMP2_DIRECTORY=os.path.join(work, "gimp-profile"))
         subprocess.run(["gimp-console", "-i", "-d", "-f", "--no-shm"] + commands +
                        ["-b", "(gimp-quit 0)"], env=env, capture_output=True, timeout=240)
@@ -104,6 +123,9 @@ def main():
             path = os.path.join(work, "gimp-%d.psd" % compression)
             run.check_named("GIMP PSD, %s" % name,
                             lambda: expect(read(reader, path, work), picture, "GIMP PSD"))
+        run.check_named("GIMP PSD, grey",
+                        lambda: expect(read(reader, grey_psd, work), as_rgba(grey_png),
+                                       "GIMP grey PSD"))
 
         # Krita: the PNG exported as PSD, on a display of its own.
         server, display = check_krita.start_display()
@@ -128,6 +150,19 @@ def main():
             run.check_named("ImageMagick PSD, " + what,
                             lambda path=path: expect(read(reader, path, work), picture,
                                                      "ImageMagick PSD"))
+        # Grey, with the picture's transparency and without any; the last frame ImageMagick
+        # reads from the file is its layer.
+        for what, options in (("grey", []), ("grey without alpha", ["-alpha", "off"])):
+            path = os.path.join(work, "imagemagick-%s.psd" % what.replace(" ", "-"))
+            subprocess.run(["convert", png] + options + ["-colorspace", "Gray", path], check=True,
+                           timeout=60)
+
+            def compare(path=path):
+                frames = subprocess.run(["convert", path, "-depth", "8", "RGBA:-"], check=True,
+                                        capture_output=True, timeout=60).stdout
+                layer = np.frombuffer(frames[-WIDTH * HEIGHT * 4:], np.uint8)
+                expect(read(reader, path, work), layer.reshape(HEIGHT, WIDTH, 4), "ImageMagick PSD")
+            run.check_named("ImageMagick PSD, " + what, compare)
 
         # ImageMagick's PNG encoder: 16-bit samples are the 8-bit ones times 257, so they must
         # round back to them; the palette and grey ones are compared with Pillow's reading.
