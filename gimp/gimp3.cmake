@@ -28,6 +28,11 @@ endif()
 set(destination ${gimp3_libdir}/plug-ins/file-g00)
 install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/file-g00.py DESTINATION ${destination} COMPONENT gimp3)
 install(FILES ${module} DESTINATION ${destination}/tavimore COMPONENT gimp3)
+# The library installed beside, as a link relative to where it lies, so that the module finds it
+# under any prefix with no library path set (in the Debian package, libtavimore1's).
+file(RELATIVE_PATH library /${destination} /${CMAKE_INSTALL_LIBDIR}/libtavimore.so.1)
+file(CREATE_LINK ${library} ${CMAKE_CURRENT_BINARY_DIR}/libtavimore.so.1 SYMBOLIC)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/libtavimore.so.1 DESTINATION ${destination} COMPONENT gimp3)
 
 # The folder as installed, in the build tree with a link to its library: what the tests run, and
 # what a profile's plug-in folder takes (cp -rL).

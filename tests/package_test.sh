@@ -138,6 +138,7 @@ usr/lib/gimp/2.0/plug-ins/file-g00/file-g00
 usr/lib/python3/dist-packages/tavimore/__init__.py
 usr/lib/python3/dist-packages/tavimore/pillow.py
 usr/lib/x86_64-linux-gnu/gimp/3.0/plug-ins/file-g00/file-g00.py
+usr/lib/x86_64-linux-gnu/gimp/3.0/plug-ins/file-g00/libtavimore.so.1
 usr/lib/x86_64-linux-gnu/gimp/3.0/plug-ins/file-g00/tavimore/__init__.py
 usr/share/doc/gimp-tavimore/changelog.gz
 usr/share/doc/gimp-tavimore/copyright
