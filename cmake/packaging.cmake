@@ -1,21 +1,23 @@
 # The release files, built by `make package` (tools/package.sh) with CPack:
 #   build/win32  -> tavimore-VERSION-win32.zip  (the programs, tavimore.dll with its header and
-#                   import library, the WIC codec DLLs of both bitnesses, README.txt,
-#                   LICENSE.txt, CHANGELOG.txt)
+#                   import library, the WIC codec DLLs of both bitnesses, GIMP 3's plug-in with
+#                   its 64-bit tavimore.dll, README.txt, LICENSE.txt, CHANGELOG.txt)
 #   build/native -> tavimore_VERSION_amd64.deb  (/usr/bin, manual pages, completion, /usr/share/doc,
 #                   the gdk-pixbuf loader, the MIME type and the thumbnailer entry)
 #                   libtavimore1_VERSION_amd64.deb     (libtavimore.so.1)
 #                   libtavimore-dev_VERSION_amd64.deb  (tavimore.h, libtavimore.so, tavimore.pc)
-#                   gimp-tavimore_VERSION_amd64.deb    (GIMP's G00 file plug-in)
+#                   gimp-tavimore_VERSION_amd64.deb    (GIMP 2.10's G00 file plug-in)
+#                   gimp3-tavimore_VERSION_amd64.deb   (GIMP 3's, for Debian 13 and Ubuntu)
 #                   python3-tavimore_VERSION_all.deb   (the Python module and Pillow plug-in)
 # Every file in them carries the time of SOURCE_DATE_EPOCH.
 set(TAVIMORE_SUMMARY "G00 image converter to BMP, layered PSD and PNG, and back")
 
 set(TAVIMORE_DEB_library libtavimore1)
 set(TAVIMORE_DEB_development libtavimore-dev)
-# The GIMP plug-in has a package of its own, so that the converter does not bring GIMP's
-# libraries to machines without GIMP.
+# The GIMP plug-ins have packages of their own, so that the converter does not bring GIMP's
+# libraries to machines without GIMP; GIMP 2.10's and GIMP 3's never share a system.
 set(TAVIMORE_DEB_gimp gimp-tavimore)
+set(TAVIMORE_DEB_gimp3 gimp3-tavimore)
 set(TAVIMORE_DEB_python python3-tavimore)
 if(WIN32)
   # Texts for Notepad: CRLF lines, and a byte order mark where there is more than ASCII.
@@ -65,7 +67,7 @@ else()
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
           RENAME libtavimore1 COMPONENT library_debian EXCLUDE_FROM_ALL)
   # The library's packages carry the same two files under their own names.
-  foreach(component library development gimp python)
+  foreach(component library development gimp gimp3 python)
     set(package ${TAVIMORE_DEB_${component}})
     install(FILES ${CMAKE_BINARY_DIR}/doc/copyright ${changelog}
             DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package}
@@ -75,14 +77,14 @@ else()
   if(TARGET file-g00)
     list(APPEND CPACK_COMPONENTS_ALL gimp gimp_debian)
   endif()
-  list(APPEND CPACK_COMPONENTS_ALL python python_debian)
+  list(APPEND CPACK_COMPONENTS_ALL gimp3 gimp3_debian python python_debian)
   set(CPACK_DEB_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_GROUPING ONE_PER_GROUP)
   foreach(component Unspecified debian)
     string(TOUPPER ${component} component)
     set(CPACK_COMPONENT_${component}_GROUP tavimore)
   endforeach()
-  foreach(component library development gimp python)
+  foreach(component library development gimp gimp3 python)
     string(TOUPPER ${component} upper)
     set(CPACK_COMPONENT_${upper}_GROUP ${TAVIMORE_DEB_${component}})
     set(CPACK_COMPONENT_${upper}_DEBIAN_GROUP ${TAVIMORE_DEB_${component}})
@@ -152,8 +154,16 @@ else()
       "for building programs against libtavimore.")
   set(CPACK_DEBIAN_GIMP-TAVIMORE_PACKAGE_NAME gimp-tavimore)
   set(CPACK_DEBIAN_GIMP-TAVIMORE_PACKAGE_ENHANCES gimp)
-  string(CONCAT CPACK_DEBIAN_GIMP-TAVIMORE_DESCRIPTION "G00 image plug-in for GIMP\n" ${about}
-      "This package holds GIMP's G00 file plug-in: a region-based picture opens\n"
+  string(CONCAT CPACK_DEBIAN_GIMP-TAVIMORE_DESCRIPTION "G00 image plug-in for GIMP 2.10\n" ${about}
+      "This package holds GIMP 2.10's G00 file plug-in: a region-based picture opens\n"
+      "with a layer per region, and is exported back like the original file.")
+  # Python over the library, in the multiarch folder where Debian's GIMP 3 looks for plug-ins.
+  set(CPACK_DEBIAN_GIMP3-TAVIMORE_PACKAGE_NAME gimp3-tavimore)
+  set(CPACK_DEBIAN_GIMP3-TAVIMORE_PACKAGE_DEPENDS
+      "libtavimore1 (= ${PROJECT_VERSION}), gimp (>= 3.0), gir1.2-gimp-3.0, python3, python3-gi")
+  set(CPACK_DEBIAN_GIMP3-TAVIMORE_PACKAGE_ENHANCES gimp)
+  string(CONCAT CPACK_DEBIAN_GIMP3-TAVIMORE_DESCRIPTION "G00 image plug-in for GIMP 3\n" ${about}
+      "This package holds GIMP 3's G00 file plug-in: a region-based picture opens\n"
       "with a layer per region, and is exported back like the original file.")
   set(CPACK_DEBIAN_PYTHON3-TAVIMORE_PACKAGE_NAME python3-tavimore)
   set(CPACK_DEBIAN_PYTHON3-TAVIMORE_PACKAGE_SECTION python)

@@ -62,40 +62,23 @@ static gint32 add_layer(gint32 image, const char *name, const tavimore_image *pi
     return layer;
 }
 
-/* The mask hides what a later region replaces; a layer nothing covers gets none. */
-static tavimore_status add_mask(gint32 layer, const guint8 *file, gsize size, uint32_t region) {
-    uint8_t *mask = NULL;
-    tavimore_box box;
-    const tavimore_status status = tavimore_region_mask(file, size, region, &mask, &box);
-    if (status != TAVIMORE_OK) return status;
-    if (memchr(mask, 0, (size_t)box.width * box.height) != NULL) {
-        gint32 channel = gimp_layer_create_mask(layer, GIMP_ADD_MASK_WHITE);
-        gimp_layer_add_mask(layer, channel);
-        put_pixels(channel, mask, "Y' u8");
-    }
-    tavimore_free(mask);
-    return TAVIMORE_OK;
-}
-
-/* Each region that draws a pixel as a layer, the first at the bottom. */
-static tavimore_status add_region_layers(gint32 image, const guint8 *file, gsize size,
-                                         uint32_t regions, uint32_t *added) {
-    for (uint32_t region = 0; region < regions; ++region) {
-        tavimore_image *pixels = NULL;
-        tavimore_box box;
-        tavimore_status status = tavimore_draw_region(file, size, region, &pixels, &box);
-        if (status == TAVIMORE_EMPTY_PICTURE) continue;
-        if (status != TAVIMORE_OK) return status;
+/* Each region that draws a pixel as a layer, the first at the bottom, masked where a later
+ * region replaces it; a layer nothing covers gets no mask. */
+static void add_region_layers(gint32 image, const tavimore_layers *decoded) {
+    for (uint32_t i = 0; i < decoded->layer_count; ++i) {
+        const tavimore_layer *region = &decoded->layers[i];
+        const tavimore_image pixels = {region->box.width, region->box.height, 0, region->rgba};
         char name[32];
-        snprintf(name, sizeof name, "region %03" PRIu32, region);
-        gint32 layer =
-            add_layer(image, name, pixels, GIMP_RGBA_IMAGE, (gint)box.left, (gint)box.top);
-        tavimore_free(pixels);
-        ++*added;
-        status = add_mask(layer, file, size, region);
-        if (status != TAVIMORE_OK) return status;
+        snprintf(name, sizeof name, "region %03" PRIu32, region->region);
+        const gint32 layer = add_layer(image, name, &pixels, GIMP_RGBA_IMAGE,
+                                       (gint)region->box.left, (gint)region->box.top);
+        if (memchr(region->mask, 0, (size_t)pixels.width * pixels.height) != NULL) {
+            const gint32 mask = gimp_layer_create_mask(layer, GIMP_ADD_MASK_WHITE);
+            gimp_layer_add_mask(layer, mask);
+            put_pixels(mask, region->mask, "Y' u8");
+        }
+        gimp_progress_update((double)(i + 1) / decoded->layer_count);
     }
-    return TAVIMORE_OK;
 }
 
 static gboolean read_file(const gchar *filename, guint8 **file, gsize *size, GError **error) {
@@ -105,51 +88,51 @@ static gboolean read_file(const gchar *filename, guint8 **file, gsize *size, GEr
     return TRUE;
 }
 
+/* One decode gives the picture and every region's layer and mask. */
 static gint32 load_image(const gchar *filename, GError **error) {
     guint8 *file = NULL;
     gsize size = 0;
     if (!read_file(filename, &file, &size, error)) return -1;
-    tavimore_image *whole = NULL;
-    tavimore_status status = tavimore_decode(file, size, &whole);
+    gchar *shown = g_filename_display_name(filename);
+    gimp_progress_init_printf("Opening '%s'", shown);
+    g_free(shown);
+    tavimore_layers *decoded = NULL;
+    const tavimore_status status = tavimore_decode_layers(file, size, NULL, &decoded);
     if (status != TAVIMORE_OK) {
         fail(error, "%s", tavimore_status_text(status));
         g_free(file);
         return -1;
     }
+    const tavimore_image *whole = &decoded->picture;
     gint32 image = gimp_image_new((gint)whole->width, (gint)whole->height, GIMP_RGB);
     gimp_image_set_filename(image, filename);
-    if (whole->region_count == 0) {
+    if (whole->region_count == 0)
         add_layer(image, "Background", whole, GIMP_RGB_IMAGE, 0, 0);
-    } else {
-        uint32_t added = 0;
-        status = add_region_layers(image, file, size, whole->region_count, &added);
-        /* Regions that draw nothing still make a picture: a transparent one. */
-        if (status == TAVIMORE_OK && added == 0)
-            add_layer(image, "Background", whole, GIMP_RGBA_IMAGE, 0, 0);
-    }
-    tavimore_free(whole);
-    if (status != TAVIMORE_OK) {
-        fail(error, "%s", tavimore_status_text(status));
-        gimp_image_delete(image);
-        g_free(file);
-        return -1;
-    }
+    else if (decoded->layer_count == 0) /* regions that draw nothing: a transparent picture */
+        add_layer(image, "Background", whole, GIMP_RGBA_IMAGE, 0, 0);
+    else
+        add_region_layers(image, decoded);
+    tavimore_free(decoded);
     GimpParasite *original =
         gimp_parasite_new(ORIGINAL_PARASITE, GIMP_PARASITE_PERSISTENT, (guint32)size, file);
     gimp_image_attach_parasite(image, original);
     gimp_parasite_free(original);
     g_free(file);
+    gimp_progress_update(1.0);
     return image;
 }
 
-/* The whole picture as one layer, no larger than size on its longer side. */
+/* The whole picture as one layer, no larger than size on its longer side. The header is read
+ * first, so that a file whose size fields exceed the limits is refused before any decoding. */
 static gint32 load_thumbnail(const gchar *filename, gint size, gint *width, gint *height,
                              GError **error) {
     guint8 *file = NULL;
     gsize file_size = 0;
     if (!read_file(filename, &file, &file_size, error)) return -1;
+    tavimore_header header;
     tavimore_image *whole = NULL;
-    const tavimore_status status = tavimore_decode(file, file_size, &whole);
+    tavimore_status status = tavimore_read_header(file, file_size, NULL, &header);
+    if (status == TAVIMORE_OK) status = tavimore_decode_limited(file, file_size, NULL, &whole);
     g_free(file);
     if (status != TAVIMORE_OK) {
         fail(error, "%s", tavimore_status_text(status));
@@ -242,30 +225,19 @@ static gboolean read_layers(gint32 image, Layers *layers, GError **error) {
     return TRUE;
 }
 
-/* Layers named after the original's regions, each region at most once. */
-static gboolean name_regions(const Layers *layers, uint32_t region_count, GError **error) {
+/* Each layer's region, from its name; whether the original has it, and only once, the library
+ * says. */
+static gboolean name_regions(const Layers *layers, GError **error) {
     for (gint i = 0; i < layers->count; ++i) {
         gchar *name = gimp_item_get_name(layers->ids[layers->count - 1 - i]);
-        uint32_t region = 0;
-        gboolean ok = FALSE;
-        if (!region_number(name, &region))
+        const gboolean ok = region_number(name, &layers->regions[i].region);
+        if (!ok)
             fail(error,
                  "layer '%s' is not a region: merge it into the region layer it belongs "
                  "to, or remove it",
                  name);
-        else if (region >= region_count)
-            fail(error, "layer '%s' names no region of the original, which has %" PRIu32, name,
-                 region_count);
-        else
-            ok = TRUE;
-        for (gint j = 0; ok && j < i; ++j)
-            if (layers->regions[j].region == region) {
-                fail(error, "two layers are named '%s': keep one of them", name);
-                ok = FALSE;
-            }
         g_free(name);
         if (!ok) return FALSE;
-        layers->regions[i].region = region;
     }
     return TRUE;
 }
@@ -296,31 +268,21 @@ static tavimore_status pack_like(const GimpParasite *parasite, const Layers *lay
                                  uint8_t **out, size_t *out_size, GError **error) {
     const guint8 *original = gimp_parasite_data(parasite);
     const gsize size = (gsize)gimp_parasite_data_size(parasite);
-    tavimore_description *description = NULL;
-    tavimore_status status = tavimore_describe(original, size, &description);
+    tavimore_header header;
+    tavimore_status status = tavimore_read_header(original, size, NULL, &header);
     if (status != TAVIMORE_OK) return status;
-    const gboolean regions = description->result == TAVIMORE_OK &&
-                             (description->fields & TAVIMORE_HAS_REGION_COUNT) != 0;
-    const uint32_t region_count = description->region_count;
-    tavimore_free(description);
-    if (!regions) {
+    if (header.type == 0) {
         tavimore_image picture;
         status = flatten(layers, gimp_image_width(image), gimp_image_height(image), &picture);
-        for (gsize i = 3; status == TAVIMORE_OK && i < (gsize)picture.width * picture.height * 4;
-             i += 4)
-            if (picture.rgba[i] != 255) {
-                fail(error,
-                     "the image has transparency, and the original is a full-frame picture "
-                     "without it: make it opaque");
-                status = TAVIMORE_INVALID_ARGUMENT;
-            }
         if (status == TAVIMORE_OK)
             status =
                 tavimore_pack_like(original, size, &picture, TAVIMORE_OUTSIDE_FAILS, out, out_size);
         g_free(picture.rgba);
+        if (status == TAVIMORE_TRANSPARENCY_LOST)
+            fail(error, "the image %s: make it opaque", tavimore_status_text(status));
         return status;
     }
-    if (!name_regions(layers, region_count, error)) return TAVIMORE_INVALID_ARGUMENT;
+    if (!name_regions(layers, error)) return TAVIMORE_INVALID_ARGUMENT;
     tavimore_pack_report report;
     status = tavimore_pack_like_regions(original, size, layers->regions, (size_t)layers->count,
                                         TAVIMORE_OUTSIDE_FAILS, out, out_size, &report);
@@ -334,6 +296,9 @@ static tavimore_status pack_like(const GimpParasite *parasite, const Layers *lay
              "shows nothing: make them transparent, or keep the layer inside its parts",
              report.outside_count, report.region, box->left, box->top, box->left + box->width - 1,
              box->top + box->height - 1);
+    } else if (status == TAVIMORE_NO_SUCH_REGION || status == TAVIMORE_REGION_TWICE) {
+        fail(error, "layer 'region %03" PRIu32 "' %s", report.region,
+             tavimore_status_text(status));
     }
     return status;
 }

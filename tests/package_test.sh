@@ -18,6 +18,7 @@ deb=$packages/tavimore_${version}_amd64.deb
 library_deb=$packages/libtavimore1_${version}_amd64.deb
 dev_deb=$packages/libtavimore-dev_${version}_amd64.deb
 gimp_deb=$packages/gimp-tavimore_${version}_amd64.deb
+gimp3_deb=$packages/gimp3-tavimore_${version}_amd64.deb
 python_deb=$packages/python3-tavimore_${version}_all.deb
 zip=$packages/tavimore-${version}-win32.zip
 work=$(mktemp -d)
@@ -54,10 +55,11 @@ listing() { sort | sed '/\/$/d; s|^\./||'; }
 
 case $check in
 deb)
-  for package in "$deb" "$library_deb" "$dev_deb" "$gimp_deb" "$python_deb"; do
+  for package in "$deb" "$library_deb" "$dev_deb" "$gimp_deb" "$gimp3_deb" "$python_deb"; do
     [ -f "$package" ] || fail "$package is missing: make package builds it"
   done
-  lintian --fail-on error,warning "$deb" "$library_deb" "$dev_deb" "$gimp_deb" "$python_deb" >"$work/lintian" 2>&1 ||
+  lintian --fail-on error,warning "$deb" "$library_deb" "$dev_deb" "$gimp_deb" "$gimp3_deb" "$python_deb" \
+    >"$work/lintian" 2>&1 ||
     { cat "$work/lintian"; fail "lintian reports errors or warnings"; }
   # The programs are linked statically, and the plug-ins hold the library's code: they need
   # Debian's libraries alone (gdk-pixbuf, GIMP), not libtavimore1.
@@ -126,8 +128,9 @@ LIST
     --module "$loaders/libpixbufloader-g00.so" --mime "$work/root/usr/share/mime/packages/tavimore-g00.xml" \
     --entry "$work/root/usr/share/thumbnailers/g00.thumbnailer" --cli "$native_cli" \
     --make "$(dirname "$native_cli")/g00-make" entry || fail "the packaged loader does not thumbnail"
-  # GIMP's plug-in as installed, alone, and the Python module over the packaged library.
-  for package in "$gimp_deb" "$python_deb"; do
+  # GIMP's plug-ins as installed (GIMP 2.10's alone) and the Python module over the packaged
+  # library.
+  for package in "$gimp_deb" "$gimp3_deb" "$python_deb"; do
     dpkg-deb --fsys-tarfile "$package" | tar -t | listing
   done >"$work/plug-in-files"
   cat >"$work/plug-in-wanted" <<LIST
@@ -135,8 +138,13 @@ usr/lib/gimp/2.0/plug-ins/file-g00/file-g00
 usr/lib/python3/dist-packages/tavimore/__init__.py
 usr/lib/python3/dist-packages/tavimore/_installed.py
 usr/lib/python3/dist-packages/tavimore/pillow.py
+usr/lib/x86_64-linux-gnu/gimp/3.0/plug-ins/file-g00/file-g00.py
+usr/lib/x86_64-linux-gnu/gimp/3.0/plug-ins/file-g00/libtavimore.so.1
+usr/lib/x86_64-linux-gnu/gimp/3.0/plug-ins/file-g00/tavimore/__init__.py
 usr/share/doc/gimp-tavimore/changelog.gz
 usr/share/doc/gimp-tavimore/copyright
+usr/share/doc/gimp3-tavimore/changelog.gz
+usr/share/doc/gimp3-tavimore/copyright
 usr/share/doc/python3-tavimore/changelog.gz
 usr/share/doc/python3-tavimore/copyright
 LIST
@@ -163,9 +171,10 @@ zip)
   top=tavimore-$version-win32
   /usr/bin/python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' \
     "$zip" | listing >"$work/files"
-  printf "$top/%s\n" CHANGELOG.txt LICENSE.txt README.txt include/tavimore.h include/tavimore_version.h lib/libtavimore.dll.a \
-    lib/tavimore.def tavimore-cli.exe tavimore-pack.exe tavimore-wic-x64.dll tavimore-wic-x86.dll \
-    tavimore.dll tavimore.exe >"$work/wanted"
+  printf "$top/%s\n" CHANGELOG.txt LICENSE.txt README.txt gimp/file-g00/file-g00.py \
+    gimp/file-g00/tavimore.dll gimp/file-g00/tavimore/__init__.py include/tavimore.h \
+    include/tavimore_version.h lib/libtavimore.dll.a lib/tavimore.def tavimore-cli.exe tavimore-pack.exe \
+    tavimore-wic-x64.dll tavimore-wic-x86.dll tavimore.dll tavimore.exe >"$work/wanted"
   diff -u "$work/wanted" "$work/files" || fail "the zip's files are not the ones wanted"
   (cd "$work" && cmake -E tar xf "$zip")
   for text in README.txt CHANGELOG.txt; do
@@ -179,7 +188,7 @@ PY
   grep -q "tavimore-cli.exe" "$work/$top/README.txt" && grep -q "tavimore-pack.exe" "$work/$top/README.txt" &&
     grep -q "変換" "$work/$top/README.txt" && grep -q "regsvr32 tavimore-wic-x64.dll" "$work/$top/README.txt" ||
     fail "README.txt does not tell of the programs and the WIC codec in English and Japanese"
-  for exe in "$work/$top"/*.exe "$work/$top"/*.dll; do
+  for exe in "$work/$top"/*.exe "$work/$top"/*.dll "$work/$top"/gimp/file-g00/*.dll; do
     imports=$(LC_ALL=C x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z')
     for dll in $imports; do
       case $dll in

@@ -1,20 +1,26 @@
 #!/usr/bin/python3
-"""The GIMP plug-in through GIMP itself: one gimp-console run in batch mode (Script-Fu), with a
-profile of its own whose plug-in folder holds the plug-in:
+"""GIMP 2.10's plug-in through GIMP itself: one gimp-console run in batch mode (Script-Fu), with a
+profile of its own whose plug-in folder holds the plug-in (gimp3-tests/check_plugin3.py runs the
+same cases, with these tables and checks, through GIMP 3):
 
   open    region-based pictures whose regions overlap with soft edges open as a layer per region
           that draws a pixel, named, placed and drawn as the converter's --regions PNG files, and
           GIMP's own composite of the layers, masks applied, is the decoded picture; a full-frame
           one opens as one RGB layer; a damaged file fails with the library's reason; the
-          thumbnail procedure gives the picture's size
+          thumbnail procedure gives the picture's size, and refuses a file whose header claims
+          more pixels than the limits allow
   edit    a layer hidden under others, made invisible and painted, then exported: the
           decompressed data differs from the original's only in that region's parts' pixels
-  xcf     a layer grown to the image's size, saved as XCF, opened again and exported: the same
-          decompressed data
-  refuse  a layer that is not a region, an opacity below 100%, pixels outside the parts: GIMP says
-          why, and the older file stays as it was
+  xcf     the same edit, a layer grown to the image's size, saved as XCF, opened again and
+          exported: the same decompressed data
+  refuse  a layer that is not a region or names none of the original's, an opacity below 100%,
+          pixels outside the parts, a layer group: GIMP says why, and the older file stays as it
+          was
   fresh   a new image of three overlapping layers exported: each region drawn alone is its
           layer; one opaque layer gives a full-frame file
+  flat    a full-frame picture with a layer over it, partly cleared, exported like the original:
+          each layer replaces what lies below where it is not transparent; a layer of soft
+          edges is refused, the original having no transparency
 
 With --screenshot, GIMP itself instead opens a sprite under Xvfb and the screen is saved there.
 
@@ -41,16 +47,37 @@ PICTURES = [
 ]
 MASKED = {"stack": [True, True, False, False]}  # regions a later one covers; grid's never overlap
 EDITED_REGION = 1  # of "stack", partly under region 2
+# "photo" (90x60, full-frame) with its own picture laid over it at (40, 30), a rectangle cleared
+# out of that layer (left, top, width, height on the image): GIMP's own pictures, exported like
+# the original; then with a layer of soft edges, which the full-frame original cannot take.
+FLAT_AT, FLAT_CLEARED = (40, 30), (50, 35, 10, 10)
+FLAT_SOFT = "regions/stack_002.png"
 FRESH_LAYERS = [(1, 10, 10), (2, 40, 30), (3, 70, 50)]  # stack's region, left, top
-REFUSALS = [  # Script-Fu that spoils a copy of "stack", and what GIMP must then say
+# What spoils a copy of "stack", in Script-Fu (GIMP 2.10) and in Python (GIMP 3: image, and
+# layer(name) for the layer of that name), and what GIMP must then say.
+REFUSALS = [
     ('(gimp-item-set-name (layer-named image "region 002") "shadow")',
+     'layer("region 002").set_name("shadow")',
      "layer 'shadow' is not a region"),
+    ('(gimp-item-set-name (layer-named image "region 002") "region 009")',
+     'layer("region 002").set_name("region 009")',
+     "layer 'region 009' names a region the original does not have"),
     ('(gimp-layer-set-opacity (layer-named image "region 000") 50)',
+     'layer("region 000").set_opacity(50)',
      "layer 'region 000' has an opacity of 50.0%"),
     ('(let ((layer (layer-named image "region 001"))) (gimp-layer-resize-to-image-size layer)'
      ' (gimp-drawable-fill layer FILL-WHITE))',
+     'layer("region 001").resize_to_image_size(); layer("region 001").fill(Gimp.FillType.WHITE)',
      "pixels of layer 'region 001' lie outside its parts"),
+    ('(let ((group (car (gimp-layer-group-new image)))) (gimp-image-insert-layer image group 0 0)'
+     ' (gimp-item-set-name group "group"))',
+     'group = Gimp.GroupLayer.new(image, "group"); image.insert_layer(group, None, 0)',
+     "layer 'group' is a layer group"),
 ]
+
+# One GIMP start runs every case, opening or writing about 35 files: a generous start on a loaded
+# 2-core machine, and more for each file.
+START_LIMIT, FILES_OPENED, SECONDS_PER_FILE = 180, 35, 15
 
 SCHEME = r"""
 (define results (open-output-file RESULTS))
@@ -103,7 +130,7 @@ def run(command, **options):
 
 
 def prepare(args, work):
-    """The pictures, the converter's PNG and region files, their descriptions and a profile."""
+    """The pictures, the converter's PNG and region files and their descriptions."""
     for name, making in PICTURES:
         run([args.make] + making + [os.path.join(work, name + ".g00")])
     paths = [os.path.join(work, name + ".g00") for name, _ in PICTURES]
@@ -114,12 +141,19 @@ def prepare(args, work):
         cut = f.read()
     with open(os.path.join(work, "cut.g00"), "wb") as f:
         f.write(cut[:len(cut) // 2])
+    with open(os.path.join(work, "bomb.g00"), "wb") as f:  # 65535 x 65535 claimed
+        f.write(cut[:1] + b"\xff" * 4 + cut[5:])
     shutil.copy(paths[0], os.path.join(work, "older.g00"))  # what refused exports must keep
+    return {os.path.basename(d["file"])[:-4]: d for d in json.loads(described)}
+
+
+def profile_with(plug_in, work):
+    """A GIMP 2.10 profile whose plug-in folder holds the plug-in."""
     profile = os.path.join(work, "profile")
     os.makedirs(os.path.join(profile, "plug-ins", "file-g00"))
     # A link, not a copy: the built plug-in finds the library relative to where it really lies.
-    os.symlink(os.path.abspath(args.plug_in), os.path.join(profile, "plug-ins", "file-g00", "file-g00"))
-    return {os.path.basename(d["file"])[:-4]: d for d in json.loads(described)}, profile
+    os.symlink(os.path.abspath(plug_in), os.path.join(profile, "plug-ins", "file-g00", "file-g00"))
+    return profile
 
 
 def batch(work):
@@ -129,20 +163,24 @@ def batch(work):
         lines.append("(check-open %s %s %s)" % (quoted(name), at(name + ".g00"), at("open-" + name)))
     lines.append("(checked 'cut (lambda () (load %s)))" % at("cut.g00"))
     lines.append("(note 'thumbnail (file-g00-load-thumb %s 64))" % at("stack.g00"))
-    lines.append("""(let* ((image (load %s)) (layer (layer-named image "region %03d")))
-  (gimp-item-set-visible layer FALSE)
-  (gimp-image-select-item image CHANNEL-OP-REPLACE layer)
-  (gimp-drawable-invert layer FALSE)
-  (gimp-selection-none image)
-  (checked 'edit (lambda () (save image %s))))""" % (at("stack.g00"), EDITED_REGION, at("edited.g00")))
+    lines.append("(checked 'bomb (lambda () (file-g00-load-thumb %s 64)))" % at("bomb.g00"))
+    lines.append("""(define (edit image)
+  (let ((layer (layer-named image "region %03d")))
+    (gimp-item-set-visible layer FALSE)
+    (gimp-image-select-item image CHANNEL-OP-REPLACE layer)
+    (gimp-drawable-invert layer FALSE)
+    (gimp-selection-none image)))""" % EDITED_REGION)
+    lines.append("(let ((image (load %s))) (edit image) (checked 'edit (lambda () (save image %s))))"
+                 % (at("stack.g00"), at("edited.g00")))
     lines.append("""(let ((image (load %s)))
+  (edit image)
   (gimp-layer-resize-to-image-size (layer-named image "region 002"))
   (gimp-xcf-save 0 image (car (layers-of image)) %s %s)
   (gimp-image-delete image)
   (set! image (car (gimp-xcf-load 0 %s %s)))
   (note 'xcf-parasites (cadr (gimp-image-get-parasite-list image)))
   (checked 'xcf (lambda () (save image %s))))""" % ((at("stack.g00"),) + (at("stack.xcf"),) * 4 + (at("xcf.g00"),)))
-    for i, (spoil, _) in enumerate(REFUSALS):
+    for i, (spoil, _, _) in enumerate(REFUSALS):
         lines.append("(let ((image (load %s))) %s (checked 'refuse-%d (lambda () (save image %s))))"
                      % (at("stack.g00"), spoil, i, at("older.g00")))
     layers = " ".join("(let ((layer (car (gimp-file-load-layer RUN-NONINTERACTIVE image %s))))"
@@ -153,6 +191,21 @@ def batch(work):
                  % (layers, at("fresh.g00")))
     lines.append("(let ((image (load %s))) (checked 'opaque (lambda () (save image %s))))"
                  % (at("png/photo.png"), at("opaque.g00")))
+    (left, top), (x, y, width, height) = FLAT_AT, FLAT_CLEARED
+    lines.append("""(let* ((image (load %s))
+       (layer (car (gimp-file-load-layer RUN-NONINTERACTIVE image %s))))
+  (gimp-image-insert-layer image layer 0 0)
+  (gimp-layer-set-offsets layer %d %d)
+  (gimp-layer-add-alpha layer)
+  (gimp-image-select-rectangle image CHANNEL-OP-REPLACE %d %d %d %d)
+  (gimp-drawable-edit-clear layer)
+  (gimp-selection-none image)
+  (checked 'flat (lambda () (save image %s))))""" % (at("photo.g00"), at("png/photo.png"), left, top,
+                                                     x, y, width, height, at("flat.g00")))
+    lines.append("""(let* ((image (load %s))
+       (layer (car (gimp-file-load-layer RUN-NONINTERACTIVE image %s))))
+  (gimp-image-insert-layer image layer 0 0)
+  (checked 'soft (lambda () (save image %s))))""" % (at("photo.g00"), at(FLAT_SOFT), at("soft.g00")))
     lines.append("(close-output-port results)")
     return "(begin %s)" % "\n".join(lines)
 
@@ -284,23 +337,25 @@ def check_edits(args, work, described, found, log):
              f"{int((~inside[changed]).sum())} of them outside its parts' pixels")
     if found["xcf-parasites"] != [[["tavimore-g00-original"]]]:
         fail(f"the XCF opened again has the parasites {found['xcf-parasites']}")
-    if not np.array_equal(original, data(args, os.path.join(work, "xcf.g00"))):
-        fail("exported from the XCF without an edit, the decompressed data is not the original's")
-    print(f"edit: {changed.size} bytes changed, all in region {EDITED_REGION}'s parts; "
-          "xcf: the data comes back unchanged")
+    if not np.array_equal(edited, data(args, os.path.join(work, "xcf.g00"))):
+        fail("the same edit saved as XCF, opened again and exported gives other data")
+    print(f"edit: {changed.size} bytes changed, all in region {EDITED_REGION}'s parts, the same "
+          "through an XCF")
 
 
 def check_refusals(work, found, log):
     with open(os.path.join(work, "stack.g00"), "rb") as f, open(os.path.join(work, "older.g00"), "rb") as g:
         if f.read() != g.read():
             fail("a refused export changed the older file")
-    for i, (_, message) in enumerate(REFUSALS):
+    for i, (_, _, message) in enumerate(REFUSALS):
         if found.get(f"refuse-{i}") != [["refused"]] or message not in log:
             fail(f"GIMP did not refuse with \"{message}\": {found.get(f'refuse-{i}')}; GIMP says:\n{log}")
     if found["cut"] != [["refused"]] or "the file is cut short" not in log:
         fail("a file cut short did not fail with the library's reason")
     if found["thumbnail"][0][0][1:] != [160, 120]:
         fail(f"the thumbnail procedure gives {found['thumbnail']}")
+    if found["bomb"] != [["refused"]] or "larger than the pixel limit" not in log:
+        fail(f"the thumbnail of a file claiming 65535 x 65535 pixels gave {found['bomb']}")
     print(f"refuse: {len(REFUSALS)} exports refused with their reasons, the older file kept")
 
 
@@ -325,6 +380,23 @@ def check_fresh(args, work, found, log):
     if not np.array_equal(png(os.path.join(work, "back", "opaque.png")), png(os.path.join(work, "png", "photo.png"))):
         fail("the full-frame file is not the layer")
     print(f"fresh: {len(FRESH_LAYERS)} layers come back region by region; one opaque layer full-frame")
+
+
+def check_flat(args, work, found, log):
+    if found["flat"] != [["done"]]:
+        fail(f"the full-frame picture with a layer over it was not exported: {found['flat']}; "
+             f"GIMP says:\n{log}")
+    run([args.cli, "-q", "--png", "-o", os.path.join(work, "back"), os.path.join(work, "flat.g00")])
+    photo = png(os.path.join(work, "png", "photo.png"))
+    (left, top), (x, y, width, height) = FLAT_AT, FLAT_CLEARED
+    want = photo.copy()
+    want[top:, left:] = photo[:photo.shape[0] - top, :photo.shape[1] - left]
+    want[y:y + height, x:x + width] = photo[y:y + height, x:x + width]
+    if not np.array_equal(png(os.path.join(work, "back", "flat.png")), want):
+        fail("the full-frame file is not the layers, each replacing what lies below")
+    if found["soft"] != [["refused"]] or "the original is a full-frame picture without it" not in log:
+        fail(f"a layer of soft edges over a full-frame picture was not refused: {found['soft']}")
+    print("flat: the layers replace what lies below; soft edges refused for a full-frame original")
 
 
 def session(profile):
@@ -374,12 +446,17 @@ def main():
     parser.add_argument("--screenshot")
     args = parser.parse_args()
     with tempfile.TemporaryDirectory() as work:
-        described, profile = prepare(args, work)
+        described = prepare(args, work)
+        profile = profile_with(args.plug_in, work)
         if args.screenshot:
             return screenshot(args, work, profile, os.path.abspath(args.screenshot))
-        gimp = subprocess.run(["gimp-console", "-i", "-d", "-f", "--no-shm", "-b", batch(work),
-                               "-b", "(gimp-quit 0)"], env=dict(os.environ, GIMP2_DIRECTORY=profile),
-                              capture_output=True, text=True, timeout=540)
+        limit = START_LIMIT + FILES_OPENED * SECONDS_PER_FILE
+        try:
+            gimp = subprocess.run(["gimp-console", "-i", "-d", "-f", "--no-shm", "-b", batch(work),
+                                   "-b", "(gimp-quit 0)"], env=dict(os.environ, GIMP2_DIRECTORY=profile),
+                                  capture_output=True, text=True, timeout=limit)
+        except subprocess.TimeoutExpired:
+            fail(f"gimp-console was killed by its time limit: still running after {limit} s")
         log = gimp.stdout + gimp.stderr
         if not os.path.exists(os.path.join(work, "results.txt")):
             fail("GIMP's batch run left no results:\n" + log)
@@ -388,6 +465,7 @@ def main():
         check_edits(args, work, described, found, log)
         check_refusals(work, found, log)
         check_fresh(args, work, found, log)
+        check_flat(args, work, found, log)
 
 
 if __name__ == "__main__":
