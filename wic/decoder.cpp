@@ -58,7 +58,7 @@ struct Picture {
 };
 
 Status decodeFile(const ByteBuffer& file, Picture& picture) {
-    const G00Decoded decoded = decodeG00Picture(file.span(), picture.canvas);
+    const G00Decoded decoded = decodeG00Picture(file.span(), picture.canvas, kDefaultMaxPixels);
     picture.regions = decoded.header.type == kG00Regions;
     return decoded.status;
 }
