@@ -11,24 +11,26 @@
 
 namespace {
 
-Status placeFullFrameStream(std::span<const uint8_t> file, StreamPlace& place) {
+Status placeFullFrameStream(std::span<const uint8_t> head, uint64_t fileSize,
+                            StreamPlace& place) {
     // The compressed length is read; the decompressed length is not needed.
-    if (file.size() < kFullFrameSizePairOffset + 4) return Status::truncated;
+    if (fileSize < kFullFrameSizePairOffset + 4) return Status::truncated;
+    const uint32_t length = loadLe32(head.data() + kFullFrameSizePairOffset);
     place.start = kFullFrameStreamStart;
-    place.end =
-        kFullFrameSizePairOffset + uint64_t(loadLe32(file.data() + kFullFrameSizePairOffset));
-    if (place.end > file.size()) return Status::truncated;
+    place.end = kFullFrameSizePairOffset + uint64_t(length);
+    if (place.end > fileSize) return Status::truncated;
     return Status::ok;
 }
 
-Status placeRegionStream(std::span<const uint8_t> file, StreamPlace& place) {
-    if (file.size() < kRegionTableStart) return Status::truncated;
-    const uint64_t pair = regionSizePairOffset(g00RegionCount(file));
-    if (pair + kSizePairSize > file.size()) return Status::truncated;
+Status placeRegionStream(std::span<const uint8_t> head, uint64_t fileSize, StreamPlace& place) {
+    if (fileSize < kRegionTableStart) return Status::truncated;
+    const uint64_t pair = regionSizePairOffset(g00RegionCount(head));
+    if (pair + kSizePairSize > fileSize) return Status::truncated;
+    const uint32_t length = loadLe32(head.data() + pair);
     place.start = pair + kSizePairSize;
-    place.end = pair + loadLe32(file.data() + pair);
-    if (place.end > file.size()) return Status::truncated;
-    place.dataSize = loadLe32(file.data() + pair + kDecompressedLengthOffset);
+    place.end = pair + length;
+    if (place.end > fileSize) return Status::truncated;
+    place.dataSize = loadLe32(head.data() + pair + kDecompressedLengthOffset);
     // An empty decompressed size gives no part table to read; the picture is refused.
     if (place.dataSize == 0) return Status::damagedParts;
     return Status::ok;
@@ -77,14 +79,22 @@ Status decodeRegions(std::span<const uint8_t> file, const StreamPlace& place, Ca
 
 }  // namespace
 
-Status placeStream(std::span<const uint8_t> file, StreamPlace& place) {
-    if (file.size() < kG00HeaderSize) return Status::truncated;
-    switch (file[kG00TypeOffset]) {
-    case kG00FullFrame: return placeFullFrameStream(file, place);
-    case kG00Regions: return placeRegionStream(file, place);
+namespace {
+
+Status placeStream(std::span<const uint8_t> head, uint64_t fileSize, StreamPlace& place) {
+    if (fileSize < kG00HeaderSize) return Status::truncated;
+    switch (head[kG00TypeOffset]) {
+    case kG00FullFrame: return placeFullFrameStream(head, fileSize, place);
+    case kG00Regions: return placeRegionStream(head, fileSize, place);
     case kG00Paletted: return Status::unsupportedType;
     default: return Status::notG00;
     }
+}
+
+}  // namespace
+
+Status placeStream(std::span<const uint8_t> file, StreamPlace& place) {
+    return placeStream(file, file.size(), place);
 }
 
 G00Header readG00Header(std::span<const uint8_t> file) {
@@ -97,26 +107,28 @@ Status decompressRegionData(std::span<const uint8_t> file, ByteBuffer& data) {
     if (file.size() < kG00HeaderSize) return Status::truncated;
     if (file[kG00TypeOffset] != kG00Regions) return Status::notG00;
     StreamPlace place;
-    Status status = placeRegionStream(file, place);
+    Status status = placeRegionStream(file, file.size(), place);
     if (status == Status::ok) status = decompress(file, place, data);
     if (status != Status::ok) data.release();
     return status;
 }
 
-G00Info readG00Info(std::span<const uint8_t> file, uint64_t maxPixels) {
+G00Info readG00Info(G00Head head, uint64_t maxPixels) {
     G00Info info;
-    if (file.size() < kG00HeaderSize) {
+    const std::span<const uint8_t> file = head.bytes;
+    const uint64_t fileSize = head.fileSize;
+    if (fileSize < kG00HeaderSize || file.size() < std::min<uint64_t>(fileSize, kG00InfoReach)) {
         info.status = Status::truncated;
         return info;
     }
     info.header = readG00Header(file);
     const G00Header& header = info.header;
-    if (header.type == kG00Regions && file.size() > kRegionCountOffset)
+    if (header.type == kG00Regions && fileSize > kRegionCountOffset)
         info.regionCount = g00RegionCount(file);
     const uint64_t pair = header.type == kG00Regions ? regionSizePairOffset(info.regionCount)
                                                      : kFullFrameSizePairOffset;
     if ((header.type == kG00FullFrame || info.regionCount != 0) &&
-        pair + kSizePairSize <= file.size()) {
+        pair + kSizePairSize <= fileSize) {
         info.sizesRead = true;
         info.compressedLength = loadLe32(file.data() + pair);
         info.decompressedLength = loadLe32(file.data() + pair + kDecompressedLengthOffset);
@@ -134,8 +146,14 @@ G00Info readG00Info(std::span<const uint8_t> file, uint64_t maxPixels) {
     else if (canvasByteSize(header.width, header.height) > kMaxBlockSize)
         info.status = Status::tooLarge;
     else
-        info.status = placeStream(file, place);
+        info.status = placeStream(file, fileSize, place);
     return info;
+}
+
+static_assert(kG00InfoReach == regionSizePairOffset(kMostRegions) + kSizePairSize);
+
+G00Info readG00Info(std::span<const uint8_t> file, uint64_t maxPixels) {
+    return readG00Info(G00Head{file, file.size()}, maxPixels);
 }
 
 G00Decoded decodeG00Picture(std::span<const uint8_t> file, Canvas& canvas, uint64_t maxPixels,

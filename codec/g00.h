@@ -42,6 +42,17 @@ struct G00Info {
 };
 G00Info readG00Info(std::span<const uint8_t> file, uint64_t maxPixels = kDefaultMaxPixels);
 
+// The most bytes from a file's start that readG00Info reads: a region picture's 256 records
+// and its size pair.
+inline constexpr uint32_t kG00InfoReach = 9 + 24 * 256 + 8;
+// The same answer from the file's first min(fileSize, kG00InfoReach) bytes (or more) and its
+// size, for hosts that read from a stream and should not read a whole file to judge it.
+struct G00Head {
+    std::span<const uint8_t> bytes;
+    uint64_t fileSize = 0;
+};
+G00Info readG00Info(G00Head head, uint64_t maxPixels = kDefaultMaxPixels);
+
 struct G00Decoded {
     Status status = Status::ok;
     G00Header header = {};     // as read, for the type byte of a refusal and the output's choice

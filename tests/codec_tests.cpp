@@ -767,6 +767,34 @@ TEST(G00FullFrame, Bounds) {
               Status::damagedStream);
 }
 
+TEST(G00Info, TheFirstBytesAndTheSizeAnswerAsTheWholeFile) {
+    G00RegionImage many;
+    many.width = 300;
+    many.height = 2;
+    for (uint32_t i = 0; i < 256; ++i) many.regions.push_back({i, 1, 1, 1, {0, 0}});
+    many.regionCountField = 0x100;
+    many.entries = {entryOf({solidPart(0, 0, 1, 1, 0x01020304)})};
+    Bytes stream =
+        compressLzPixels(makePhotoPicture(8, 8, 3).bgra, PixelLayout::bgra, LzMode::compress);
+    const Bytes files[] = {assembleG00FullFrame(8, 8, stream),
+                           assembleG00FullFrame(8, 8, stream, {3u, {}}),
+                           assembleG00FullFrame(40000, 40000, {}),
+                           encodeG00Regions(many, LzMode::literalsOnly)};
+    for (const Bytes& whole : files)
+        for (size_t size = 0; size <= whole.size(); size += size < 64 ? 1 : 97) {
+            const std::span<const uint8_t> file(whole.data(), size);
+            // A copy of only the bytes it may read, so that a read past them is caught.
+            const Bytes head(file.begin(), file.begin() + std::min<size_t>(size, kG00InfoReach));
+            const G00Info a = readG00Info(file), b = readG00Info(G00Head{head, size});
+            ASSERT_EQ(a.status, b.status) << size;
+            EXPECT_EQ(a.header.width, b.header.width);
+            EXPECT_EQ(a.regionCount, b.regionCount);
+            EXPECT_EQ(a.sizesRead, b.sizesRead);
+            EXPECT_EQ(a.compressedLength, b.compressedLength);
+            EXPECT_EQ(a.decompressedLength, b.decompressedLength);
+        }
+}
+
 // ---------------------------------------------------------------------------------------
 // Decoding region-based files
 // ---------------------------------------------------------------------------------------
