@@ -1,5 +1,7 @@
 #include "wic/decoder.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 
@@ -24,25 +26,16 @@ HRESULT resultOf(Status status) {
     }
 }
 
-// The whole stream from its start, leaving its position where it was.
-HRESULT readStream(IStream* stream, ByteBuffer& file) {
-    if (stream == nullptr) return E_INVALIDARG;
-    STATSTG stat = {};
-    HRESULT hr = stream->Stat(&stat, STATFLAG_NONAME);
-    if (FAILED(hr)) return hr;
-    if (stat.cbSize.QuadPart == 0) return WINCODEC_ERR_STREAMREAD;
-    if (stat.cbSize.QuadPart > kMaxBlockSize) return resultOf(Status::tooLarge);
+// count bytes from the stream's start, leaving its position where it was.
+HRESULT readFromStart(IStream* stream, uint8_t* to, uint64_t count) {
     ULARGE_INTEGER position = {};
-    hr = stream->Seek({}, STREAM_SEEK_CUR, &position);
+    HRESULT hr = stream->Seek({}, STREAM_SEEK_CUR, &position);
     if (FAILED(hr)) return hr;
-    if (Status status = obtainBlock(stat.cbSize.QuadPart, file, PagingHint::whole);
-        status != Status::ok)
-        return resultOf(status);
     hr = stream->Seek({}, STREAM_SEEK_SET, nullptr);
-    uint32_t done = 0;
-    while (SUCCEEDED(hr) && done < file.size()) {
+    uint64_t done = 0;
+    while (SUCCEEDED(hr) && done < count) {
         ULONG got = 0;
-        hr = stream->Read(file.data() + done, file.size() - done, &got);
+        hr = stream->Read(to + done, ULONG(std::min<uint64_t>(count - done, 1u << 30)), &got);
         if (SUCCEEDED(hr) && got == 0) hr = WINCODEC_ERR_STREAMREAD;
         done += got;
     }
@@ -52,15 +45,28 @@ HRESULT readStream(IStream* stream, ByteBuffer& file) {
     return FAILED(hr) ? hr : restored;
 }
 
-struct Picture {
-    Canvas canvas;
-    bool regions = false;  // region-based: BGRA with alpha; full frame: BGR
-};
+HRESULT streamSize(IStream* stream, uint64_t& size) {
+    STATSTG stat = {};
+    const HRESULT hr = stream->Stat(&stat, STATFLAG_NONAME);
+    size = stat.cbSize.QuadPart;
+    return hr;
+}
 
-Status decodeFile(const ByteBuffer& file, Picture& picture) {
-    const G00Decoded decoded = decodeG00Picture(file.span(), picture.canvas, kDefaultMaxPixels);
-    picture.regions = decoded.header.type == kG00Regions;
-    return decoded.status;
+// What the codec says of the stream from its header and size fields: at most kG00InfoReach
+// bytes are read, and nothing is obtained for the picture.
+HRESULT readInfo(IStream* stream, G00Info& info) {
+    if (stream == nullptr) return E_INVALIDARG;
+    uint64_t size = 0;
+    HRESULT hr = streamSize(stream, size);
+    if (FAILED(hr)) return hr;
+    std::array<uint8_t, kG00InfoReach> head;
+    const uint32_t count = uint32_t(std::min<uint64_t>(size, head.size()));
+    hr = readFromStart(stream, head.data(), count);
+    if (FAILED(hr)) return hr;
+    info = readG00Info(G00Head{{head.data(), count}, size}, kDefaultMaxPixels);
+    // The file is read whole into one block to be decoded.
+    if (info.status == Status::ok && size > kMaxBlockSize) info.status = Status::tooLarge;
+    return S_OK;
 }
 
 // The answers of a G00 file, which has no metadata, colour contexts or thumbnail, to
@@ -83,20 +89,21 @@ HRESULT noThumbnail(IWICBitmapSource** thumbnail) {
 
 class Decoder;
 
+// Its size and format come from the header; its pixels are decoded by the first CopyPixels.
 class Frame final : public ComObject<Frame, IWICBitmapFrameDecode, IWICBitmapSource> {
 public:
-    Frame(Decoder* decoder, const Picture& picture);
+    Frame(Decoder* decoder, const G00Header& header);
     ~Frame() override;
 
     HRESULT STDMETHODCALLTYPE GetSize(UINT* width, UINT* height) override {
         if (width == nullptr || height == nullptr) return E_INVALIDARG;
-        *width = picture_.canvas.width;
-        *height = picture_.canvas.height;
+        *width = header_.width;
+        *height = header_.height;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetPixelFormat(WICPixelFormatGUID* format) override {
         if (format == nullptr) return E_INVALIDARG;
-        *format = picture_.regions ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR;
+        *format = regions() ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetResolution(double* x, double* y) override {
@@ -120,33 +127,40 @@ public:
     }
 
 private:
-    Decoder* decoder_;  // holds a reference: the picture lives in it
-    const Picture& picture_;
+    // Region-based: BGRA with alpha; full frame: BGR.
+    bool regions() const { return header_.type == kG00Regions; }
+
+    Decoder* decoder_;  // holds a reference: the pixels live in it
+    const G00Header header_;
 };
 
 class Decoder final : public ComObject<Decoder, IWICBitmapDecoder> {
 public:
+    ~Decoder() override {
+        if (stream_ != nullptr) stream_->Release();
+    }
+
     HRESULT STDMETHODCALLTYPE QueryCapability(IStream* stream, DWORD* capability) override {
         if (capability == nullptr) return E_INVALIDARG;
         *capability = 0;
-        // Only the type byte marks a G00 file, so the answer is whether it decodes; a stream
-        // that is no G00 picture is an answer, not a failure.
-        ByteBuffer file;
-        Picture probe;
-        if (HRESULT hr = readStream(stream, file); FAILED(hr)) return hr;
-        if (decodeFile(file, probe) == Status::ok)
-            *capability = WICBitmapDecoderCapabilityCanDecodeAllImages;
+        // A stream that is no G00 picture is an answer, not a failure.
+        G00Info info;
+        if (HRESULT hr = readInfo(stream, info); FAILED(hr)) return hr;
+        if (info.status == Status::ok) *capability = WICBitmapDecoderCapabilityCanDecodeAllImages;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Initialize(IStream* stream, WICDecodeOptions) override {
         AcquireSRWLockExclusive(&lock_);
         HRESULT hr = WINCODEC_ERR_WRONGSTATE;
-        if (!ready_) {
-            ByteBuffer file;
-            hr = readStream(stream, file);
-            if (SUCCEEDED(hr)) hr = resultOf(decodeFile(file, picture_));
-            ready_ = SUCCEEDED(hr);
-            if (!ready_) picture_ = Picture{};
+        if (stream_ == nullptr) {
+            G00Info info;
+            hr = readInfo(stream, info);
+            if (SUCCEEDED(hr)) hr = resultOf(info.status);
+            if (SUCCEEDED(hr)) {
+                header_ = info.header;
+                stream_ = stream;
+                stream_->AddRef();
+            }
         }
         ReleaseSRWLockExclusive(&lock_);
         return hr;
@@ -198,48 +212,87 @@ public:
         *frame = nullptr;
         if (!isReady()) return WINCODEC_ERR_NOTINITIALIZED;
         if (index != 0) return WINCODEC_ERR_FRAMEMISSING;
-        *frame = new (std::nothrow) Frame(this, picture_);
+        *frame = new (std::nothrow) Frame(this, header_);
         return *frame != nullptr ? S_OK : E_OUTOFMEMORY;
     }
 
+    // The picture, decoded from the whole stream the first time it is asked for; the stream is
+    // let go then. The Canvas is written once, under the lock, and only read after that.
+    HRESULT pixels(const Canvas*& canvas) {
+        AcquireSRWLockExclusive(&lock_);
+        if (stream_ != nullptr && !decoded_) {
+            decoded_ = true;
+            uint64_t size = 0;
+            ByteBuffer file;
+            decodeResult_ = streamSize(stream_, size);
+            // Initialize judged the stream from its header with the size it had then.
+            if (SUCCEEDED(decodeResult_) && size > kMaxBlockSize)
+                decodeResult_ = resultOf(Status::tooLarge);
+            if (SUCCEEDED(decodeResult_))
+                decodeResult_ = resultOf(obtainBlock(size, file, PagingHint::whole));
+            if (SUCCEEDED(decodeResult_))
+                decodeResult_ = readFromStart(stream_, file.data(), file.size());
+            if (SUCCEEDED(decodeResult_)) {
+                const G00Decoded decoded =
+                    decodeG00Picture(file.span(), canvas_, kDefaultMaxPixels);
+                decodeResult_ = resultOf(decoded.status);
+                // A stream changed since Initialize must not give another size than GetSize.
+                if (SUCCEEDED(decodeResult_) &&
+                    (decoded.header.type != header_.type || canvas_.width != header_.width ||
+                     canvas_.height != header_.height))
+                    decodeResult_ = WINCODEC_ERR_BADIMAGE;
+            }
+            stream_->Release();
+            stream_ = nullptr;
+        }
+        const HRESULT hr = decoded_ ? decodeResult_ : WINCODEC_ERR_NOTINITIALIZED;
+        ReleaseSRWLockExclusive(&lock_);
+        canvas = &canvas_;
+        return hr;
+    }
+
 private:
-    // The picture is written once, under the lock, and only read after that.
     bool isReady() {
         AcquireSRWLockShared(&lock_);
-        const bool ready = ready_;
+        const bool ready = stream_ != nullptr || decoded_;
         ReleaseSRWLockShared(&lock_);
         return ready;
     }
 
     SRWLOCK lock_ = SRWLOCK_INIT;
-    bool ready_ = false;
-    Picture picture_;
+    IStream* stream_ = nullptr;  // from Initialize until the picture is decoded
+    G00Header header_ = {};
+    bool decoded_ = false;
+    HRESULT decodeResult_ = S_OK;
+    Canvas canvas_;
 };
 
-Frame::Frame(Decoder* decoder, const Picture& picture) : decoder_(decoder), picture_(picture) {
+Frame::Frame(Decoder* decoder, const G00Header& header) : decoder_(decoder), header_(header) {
     decoder_->AddRef();
 }
 Frame::~Frame() { decoder_->Release(); }
 
 HRESULT Frame::CopyPixels(const WICRect* rect, UINT stride, UINT size, BYTE* out) {
-    const Canvas& canvas = picture_.canvas;
-    WICRect whole = {0, 0, INT(canvas.width), INT(canvas.height)};
+    WICRect whole = {0, 0, INT(header_.width), INT(header_.height)};
     const WICRect& r = rect != nullptr ? *rect : whole;
     if (r.X < 0 || r.Y < 0 || r.Width < 0 || r.Height < 0 ||
-        uint64_t(r.X) + uint64_t(r.Width) > canvas.width ||
-        uint64_t(r.Y) + uint64_t(r.Height) > canvas.height)
+        uint64_t(r.X) + uint64_t(r.Width) > header_.width ||
+        uint64_t(r.Y) + uint64_t(r.Height) > header_.height)
         return E_INVALIDARG;
     if (r.Width == 0 || r.Height == 0) return S_OK;
-    const uint32_t pixelSize = picture_.regions ? 4 : 3;
+    const uint32_t pixelSize = regions() ? 4 : 3;
     const uint64_t rowSize = uint64_t(r.Width) * pixelSize;
     if (out == nullptr || stride < rowSize) return E_INVALIDARG;
     if (uint64_t(stride) * uint64_t(r.Height - 1) + rowSize > size)
         return WINCODEC_ERR_INSUFFICIENTBUFFER;
+    const Canvas* decoded = nullptr;
+    if (HRESULT hr = decoder_->pixels(decoded); FAILED(hr)) return hr;
+    const Canvas& canvas = *decoded;
     for (uint32_t y = 0; y < uint32_t(r.Height); ++y) {
         const uint8_t* from = canvas.pixels.data() + uint64_t(uint32_t(r.Y) + y) * canvas.stride() +
                               uint64_t(r.X) * 4;
         uint8_t* to = out + uint64_t(stride) * y;
-        if (picture_.regions) {
+        if (regions()) {
             std::memcpy(to, from, size_t(rowSize));
             continue;
         }
