@@ -1,16 +1,25 @@
 // The registry entries that make WIC find the decoder and Explorer show .g00 files as pictures
 // through the system's photo thumbnail provider and preview handler. regsvr32 writes them for
 // the current user (HKCU\Software\Classes); `regsvr32 /n /i:machine` for every user (HKLM,
-// run elevated). Removing deletes the keys that are the decoder's own and the values it wrote
-// into shared keys (only where they still hold its data), then the keys left empty.
+// run elevated).
+//
+// Other programs may own .g00 already. Registration adds the type Tavimore.G00 to the ones
+// that may open .g00 files (OpenWithProgids) and fills the extension's values and handler slots
+// only where they are empty; it notes in Tavimore.G00\Registered what it wrote and which keys it
+// made, so that removal takes back exactly that, and only while it still holds what was written.
+// The two DLLs (x64, x86) share those entries but not their class keys, which WOW64 keeps apart:
+// each notes its own registration there, and the shared entries go with the last one.
 #include <windows.h>
 #include <shlobj.h>
 #include <wincodec.h>
 
+#include <algorithm>
 #include <array>
 #include <cwchar>
 #include <string>
+#include <vector>
 
+#include "codec/internal/g00_layout.h"
 #include "wic/decoder.h"
 
 namespace {
@@ -18,92 +27,131 @@ namespace {
 #define TAVIMORE_WIDEN2(text) L##text
 #define TAVIMORE_WIDEN(text) TAVIMORE_WIDEN2(text)
 
-constexpr const wchar_t* kClasses = L"Software\\Classes\\";
-constexpr const wchar_t* kKindMap =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\KindMap";
-#define TAVIMORE_DECODER_KEY L"CLSID\\{91A97ED5-3C5E-481A-B378-9C5AC5498C75}"
+#define TAVIMORE_CLASSES L"Software\\Classes\\"
+#define TAVIMORE_DECODER_KEY TAVIMORE_CLASSES L"CLSID\\{91A97ED5-3C5E-481A-B378-9C5AC5498C75}"
+#define TAVIMORE_PROGID_KEY TAVIMORE_CLASSES L"Tavimore.G00"
+#define TAVIMORE_EXTENSION_KEY TAVIMORE_CLASSES L".g00"
 constexpr const wchar_t* kDecoderKey = TAVIMORE_DECODER_KEY;
-constexpr const wchar_t* kDecoderClsidText = L"{91A97ED5-3C5E-481A-B378-9C5AC5498C75}";
-constexpr const wchar_t* kInstanceKey =
+constexpr const wchar_t* kInstanceKey = TAVIMORE_CLASSES
     L"CLSID\\{7ED96837-96F0-4812-B211-F13C24117ED3}\\Instance\\{91A97ED5-3C5E-481A-B378-"
     L"9C5AC5498C75}";
+constexpr const wchar_t* kProgIdKey = TAVIMORE_PROGID_KEY;
+constexpr const wchar_t* kRegisteredKey = TAVIMORE_PROGID_KEY L"\\Registered";
+constexpr const wchar_t* kMadeKeysKey = TAVIMORE_PROGID_KEY L"\\Registered\\Keys";
+constexpr const wchar_t* kWrittenValuesKey = TAVIMORE_PROGID_KEY L"\\Registered\\Values";
+constexpr const wchar_t* kOpenWithKey = TAVIMORE_EXTENSION_KEY L"\\OpenWithProgids";
+constexpr const wchar_t* kDecoderClsidText = L"{91A97ED5-3C5E-481A-B378-9C5AC5498C75}";
 constexpr const wchar_t* kProgId = L"Tavimore.G00";
-constexpr const wchar_t* kExtension = L".g00";
 constexpr const wchar_t* kMimeType = L"image/x-g00";
 constexpr const wchar_t* kTypeName = L"G00 image";
 constexpr const wchar_t* kFriendlyName = L"Tavimore G00 Decoder";
 // The shell's handler slots and the system's photo handlers that fill them.
-constexpr const wchar_t* kThumbnailKey = L".g00\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}";
+#define TAVIMORE_THUMBNAIL_SLOT L"\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}"
+#define TAVIMORE_PREVIEW_SLOT L"\\ShellEx\\{8895b1c6-b41f-4c1c-a562-0d564250836f}"
 constexpr const wchar_t* kThumbnailProvider = L"{C7657C4A-9F68-40fa-A4DF-96BC08EB3551}";
-constexpr const wchar_t* kPreviewKey = L".g00\\ShellEx\\{8895b1c6-b41f-4c1c-a562-0d564250836f}";
 constexpr const wchar_t* kPreviewHandler = L"{FFE2A43C-56B9-4bf5-9A79-CC6D4285608A}";
 
-enum class Kind { text, number, bytes, key };
-struct Entry {
-    const wchar_t* key;   // below Software\Classes, unless classes is false
+// The view of the registry this DLL writes in: class keys of 32-bit DLLs live apart on 64-bit
+// Windows. Keys are noted with it, so that whichever DLL goes last removes them all.
+constexpr DWORD kView = sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+
+struct Value {
+    const wchar_t* key;
     const wchar_t* name;  // nullptr: the key's default value
-    Kind kind;
-    const wchar_t* text;  // text values; nullptr for the DLL's own path
-    DWORD number;         // numbers, or the one byte of a pattern and its mask
-    bool owned;           // the decoder's own key, deleted whole; else a value in a shared key
-    bool classes = true;
+    const wchar_t* text;  // nullptr: the DLL's own path
 };
 
-const std::array kEntries = {
-    Entry{kDecoderKey, L"FriendlyName", Kind::text, kFriendlyName, 0, true},
-    Entry{kDecoderKey, L"Author", Kind::text, TAVIMORE_WIDEN(TAVIMORE_MAKER), 0, true},
-    Entry{kDecoderKey, L"Description", Kind::text, kTypeName, 0, true},
-    Entry{kDecoderKey, L"Vendor", Kind::text, L"{33576F15-9F6E-4D6F-8674-EF4D9E03B1CE}", 0, true},
-    Entry{kDecoderKey, L"ContainerFormat", Kind::text, L"{E434EB55-25A7-4F4E-B056-99F9459BDD8B}", 0,
-          true},
-    Entry{kDecoderKey, L"Version", Kind::text, TAVIMORE_WIDEN(TAVIMORE_VERSION), 0, true},
-    Entry{kDecoderKey, L"SpecVersion", Kind::text, L"1.0.0.0", 0, true},
-    Entry{kDecoderKey, L"FileExtensions", Kind::text, kExtension, 0, true},
-    Entry{kDecoderKey, L"MimeTypes", Kind::text, kMimeType, 0, true},
-    Entry{kDecoderKey, L"SupportAnimation", Kind::number, nullptr, 0, true},
-    Entry{kDecoderKey, L"SupportChromakey", Kind::number, nullptr, 0, true},
-    Entry{kDecoderKey, L"SupportLossless", Kind::number, nullptr, 1, true},
-    Entry{kDecoderKey, L"SupportMultiframe", Kind::number, nullptr, 0, true},
-    Entry{TAVIMORE_DECODER_KEY L"\\InprocServer32", nullptr, Kind::text, nullptr, 0, true},
-    Entry{TAVIMORE_DECODER_KEY L"\\InprocServer32", L"ThreadingModel", Kind::text, L"Both", 0,
-          true},
-    Entry{TAVIMORE_DECODER_KEY L"\\Formats\\{6FDDC324-4E03-4BFE-B185-3D77768DC90F}", nullptr,
-          Kind::key, nullptr, 0, true},
-    Entry{TAVIMORE_DECODER_KEY L"\\Formats\\{6FDDC324-4E03-4BFE-B185-3D77768DC90C}", nullptr,
-          Kind::key, nullptr, 0, true},
-    // The first byte is the type: 0 for full frames, 2 for region-based pictures. Nothing else
-    // in a G00 file is fixed, so the decoder's QueryCapability decodes the file to be sure.
-    Entry{TAVIMORE_DECODER_KEY L"\\Patterns\\0", L"Position", Kind::number, nullptr, 0, true},
-    Entry{TAVIMORE_DECODER_KEY L"\\Patterns\\0", L"Length", Kind::number, nullptr, 1, true},
-    Entry{TAVIMORE_DECODER_KEY L"\\Patterns\\0", L"Pattern", Kind::bytes, nullptr, 0, true},
-    Entry{TAVIMORE_DECODER_KEY L"\\Patterns\\0", L"Mask", Kind::bytes, nullptr, 0xFF, true},
-    Entry{TAVIMORE_DECODER_KEY L"\\Patterns\\1", L"Position", Kind::number, nullptr, 0, true},
-    Entry{TAVIMORE_DECODER_KEY L"\\Patterns\\1", L"Length", Kind::number, nullptr, 1, true},
-    Entry{TAVIMORE_DECODER_KEY L"\\Patterns\\1", L"Pattern", Kind::bytes, nullptr, 2, true},
-    Entry{TAVIMORE_DECODER_KEY L"\\Patterns\\1", L"Mask", Kind::bytes, nullptr, 0xFF, true},
-    Entry{kInstanceKey, L"CLSID", Kind::text, kDecoderClsidText, 0, true},
-    Entry{kInstanceKey, L"FriendlyName", Kind::text, kFriendlyName, 0, true},
-    Entry{kProgId, nullptr, Kind::text, kTypeName, 0, true},
-    Entry{kThumbnailKey, nullptr, Kind::text, kThumbnailProvider, 0, true},
-    Entry{kPreviewKey, nullptr, Kind::text, kPreviewHandler, 0, true},
-    Entry{kExtension, nullptr, Kind::text, kProgId, 0, false},
-    Entry{kExtension, L"Content Type", Kind::text, kMimeType, 0, false},
-    Entry{kExtension, L"PerceivedType", Kind::text, L"image", 0, false},
-    Entry{kKindMap, kExtension, Kind::text, L"picture", 0, false, false},
+// The decoder's own keys, whole: written every time, removed with the DLL they name.
+struct Number {
+    const wchar_t* name;
+    DWORD value;
+};
+constexpr std::array kDecoderTexts = {
+    Value{kDecoderKey, L"FriendlyName", kFriendlyName},
+    Value{kDecoderKey, L"Author", TAVIMORE_WIDEN(TAVIMORE_MAKER)},
+    Value{kDecoderKey, L"Description", kTypeName},
+    Value{kDecoderKey, L"Vendor", L"{33576F15-9F6E-4D6F-8674-EF4D9E03B1CE}"},
+    Value{kDecoderKey, L"ContainerFormat", L"{E434EB55-25A7-4F4E-B056-99F9459BDD8B}"},
+    Value{kDecoderKey, L"Version", TAVIMORE_WIDEN(TAVIMORE_VERSION)},
+    Value{kDecoderKey, L"SpecVersion", L"1.0.0.0"},
+    Value{kDecoderKey, L"FileExtensions", L".g00"},
+    Value{kDecoderKey, L"MimeTypes", kMimeType},
+    Value{TAVIMORE_DECODER_KEY L"\\InprocServer32", nullptr, nullptr},
+    Value{TAVIMORE_DECODER_KEY L"\\InprocServer32", L"ThreadingModel", L"Both"},
+    Value{TAVIMORE_DECODER_KEY L"\\Formats\\{6FDDC324-4E03-4BFE-B185-3D77768DC90F}", nullptr, L""},
+    Value{TAVIMORE_DECODER_KEY L"\\Formats\\{6FDDC324-4E03-4BFE-B185-3D77768DC90C}", nullptr, L""},
+    Value{kInstanceKey, L"CLSID", kDecoderClsidText},
+    Value{kInstanceKey, L"FriendlyName", kFriendlyName},
+};
+constexpr std::array kDecoderNumbers = {
+    Number{L"SupportAnimation", 0}, Number{L"SupportChromakey", 0},
+    Number{L"SupportLossless", 1}, Number{L"SupportMultiframe", 0}};
+
+// The type Tavimore.G00: shared by both DLLs, removed with the last.
+constexpr std::array kProgIdValues = {
+    Value{kProgIdKey, nullptr, kTypeName},
+    Value{TAVIMORE_PROGID_KEY TAVIMORE_THUMBNAIL_SLOT, nullptr, kThumbnailProvider},
+    Value{TAVIMORE_PROGID_KEY TAVIMORE_PREVIEW_SLOT, nullptr, kPreviewHandler},
 };
 
-// Keys that may be left empty once the decoder's keys and values are gone, innermost first.
-// The last ones exist on every Windows for all users, and a per-user registration may have
-// made them for the user.
-constexpr std::array kPrunable = {
-    L"Software\\Classes\\.g00\\ShellEx", L"Software\\Classes\\.g00",
-    L"Software\\Classes\\CLSID\\{7ED96837-96F0-4812-B211-F13C24117ED3}\\Instance",
-    L"Software\\Classes\\CLSID\\{7ED96837-96F0-4812-B211-F13C24117ED3}"};
-constexpr std::array kPrunableForUser = {L"Software\\Classes\\CLSID", L"Software\\Classes",
-                                         kKindMap};
+// Values of keys other programs use too: written only where absent, noted, and removed only
+// while they hold what was written.
+constexpr std::array kSharedValues = {
+    Value{TAVIMORE_EXTENSION_KEY, nullptr, kProgId},
+    Value{TAVIMORE_EXTENSION_KEY, L"Content Type", kMimeType},
+    Value{TAVIMORE_EXTENSION_KEY, L"PerceivedType", L"image"},
+    Value{TAVIMORE_EXTENSION_KEY TAVIMORE_THUMBNAIL_SLOT, nullptr, kThumbnailProvider},
+    Value{TAVIMORE_EXTENSION_KEY TAVIMORE_PREVIEW_SLOT, nullptr, kPreviewHandler},
+    Value{L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\KindMap", L".g00",
+          L"picture"},
+};
 
-std::wstring fullKey(const Entry& entry) {
-    return entry.classes ? std::wstring(kClasses) + entry.key : std::wstring(entry.key);
+// WIC's patterns: fixed bytes under a mask, any one of which sends a stream to the decoder's
+// Initialize. Wine's WIC stops at the first decoder whose pattern matches, whatever its
+// QueryCapability would say, so they must hold for every file the codec decodes and for as few
+// others as fixed bits can say: icons, cursors and TGA files start with 00 or 02 too.
+//  - The height is not 0 (the header's width and height are checked alike, but one of them is
+//    enough to keep out TGA files, whose bytes 3 and 4 are 0): one pattern for each of its bits.
+//  - A full frame's stream starts with a literal (its control byte's bit 0) or with a copy of
+//    distance 0, which leaves the pixels as they are; copies from further back are refused.
+//    An icon's or cursor's byte 13 is 0, and its bytes 14 and 15 are a length of at least 16.
+//  - Or its compressed length is 8 or 9: no stream, or its control byte alone.
+struct Pattern {
+    uint32_t length = 0;
+    std::array<BYTE, 16> bytes{}, mask{};
+    void set(uint32_t at, BYTE value, BYTE bits) {
+        bytes[at] = value & bits;
+        mask[at] = bits;
+        length = std::max(length, at + 1);
+    }
+};
+
+std::vector<Pattern> g00Patterns() {
+    std::vector<Pattern> patterns;
+    for (const BYTE type : {kG00FullFrame, kG00Regions})
+        for (uint32_t bit = 0; bit < 16; ++bit) {
+            Pattern p;
+            p.set(kG00TypeOffset, type, 0xFF);
+            p.set(kG00HeightOffset + bit / 8, BYTE(1u << bit % 8), BYTE(1u << bit % 8));
+            if (type == kG00Regions) {
+                patterns.push_back(p);
+                continue;
+            }
+            Pattern literal = p;
+            literal.set(kFullFrameStreamStart, 0x01, 0x01);
+            patterns.push_back(literal);
+            Pattern stay = p;
+            stay.set(kFullFrameStreamStart, 0x00, 0x01);
+            stay.set(kFullFrameStreamStart + 1, 0x00, 0xF0);
+            stay.set(kFullFrameStreamStart + 2, 0x00, 0xFF);
+            patterns.push_back(stay);
+        }
+    Pattern empty;
+    empty.set(kG00TypeOffset, kG00FullFrame, 0xFF);
+    empty.set(kFullFrameSizePairOffset, kSizePairSize, 0xFE);
+    for (uint32_t i = 1; i < 4; ++i) empty.set(kFullFrameSizePairOffset + i, 0, 0xFF);
+    patterns.push_back(empty);
+    return patterns;
 }
 
 HRESULT fromWin32(LSTATUS status) {
@@ -123,80 +171,308 @@ HRESULT dllPath(std::wstring& path) {
     return S_OK;
 }
 
-HRESULT writeEntry(HKEY root, const Entry& entry, const std::wstring& path) {
-    HKEY key = nullptr;
-    LSTATUS status = RegCreateKeyExW(root, fullKey(entry).c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                                     nullptr, &key, nullptr);
-    if (status != ERROR_SUCCESS) return fromWin32(status);
-    const BYTE byte = BYTE(entry.number);
-    const wchar_t* text = entry.text != nullptr ? entry.text : path.c_str();
-    switch (entry.kind) {
-    case Kind::text:
-        status = RegSetValueExW(key, entry.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                                DWORD((std::wcslen(text) + 1) * sizeof(wchar_t)));
-        break;
-    case Kind::number:
-        status = RegSetValueExW(key, entry.name, 0, REG_DWORD,
-                                reinterpret_cast<const BYTE*>(&entry.number), sizeof(DWORD));
-        break;
-    case Kind::bytes: status = RegSetValueExW(key, entry.name, 0, REG_BINARY, &byte, 1); break;
-    case Kind::key: break;
+// The DLL's file name: each DLL notes its registration under it.
+std::wstring dllName(const std::wstring& path) {
+    return path.substr(path.find_last_of(L"\\/") + 1);
+}
+
+class Key {
+public:
+    Key() = default;
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    ~Key() {
+        if (key_ != nullptr) RegCloseKey(key_);
     }
-    RegCloseKey(key);
+    bool open(HKEY root, const std::wstring& path, REGSAM access, DWORD view = kView) {
+        return RegOpenKeyExW(root, path.c_str(), 0, access | view, &key_) == ERROR_SUCCESS;
+    }
+    HKEY get() const { return key_; }
+    HKEY* put() { return &key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+// A value's text, or false when it is absent or no text.
+bool readText(HKEY key, const wchar_t* name, std::wstring& text) {
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return false;
+    text.assign(size / sizeof(wchar_t) + 1, L'\0');
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
+                         &size) != ERROR_SUCCESS)
+        return false;
+    text.resize(std::wcslen(text.c_str()));
+    return true;
+}
+
+// Whether the value is there for whoever the registration is for: a user sees the machine's
+// classes below his own.
+bool valueSeen(HKEY root, const Value& value) {
+    for (HKEY where : {root, HKEY_LOCAL_MACHINE}) {
+        Key key;
+        if (key.open(where, value.key, KEY_QUERY_VALUE) &&
+            RegQueryValueExW(key.get(), value.name, nullptr, nullptr, nullptr, nullptr) ==
+                ERROR_SUCCESS)
+            return true;
+    }
+    return false;
+}
+
+LSTATUS setText(HKEY key, const wchar_t* name, const wchar_t* text) {
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                          DWORD((std::wcslen(text) + 1) * sizeof(wchar_t)));
+}
+
+// Registration's notes: the keys it made and the shared values it wrote.
+std::wstring valueNote(const Value& value) {
+    return std::wstring(value.key) + L"\\" + (value.name != nullptr ? value.name : L"");
+}
+
+HRESULT note(HKEY root, const wchar_t* notes, const std::wstring& name, DWORD type,
+             const void* data, DWORD size) {
+    Key key;
+    LSTATUS status = RegCreateKeyExW(root, notes, 0, nullptr, 0, KEY_SET_VALUE | kView, nullptr,
+                                     key.put(), nullptr);
+    if (status == ERROR_SUCCESS)
+        status = RegSetValueExW(key.get(), name.c_str(), 0, type,
+                                static_cast<const BYTE*>(data), size);
     return fromWin32(status);
 }
 
-// A value of a shared key goes only while it still holds the decoder's text.
-void removeSharedValue(HKEY root, const Entry& entry) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, fullKey(entry).c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) !=
-        ERROR_SUCCESS)
-        return;
-    wchar_t held[64] = {};
-    DWORD size = sizeof(held) - sizeof(wchar_t);
-    DWORD type = 0;
-    if (RegQueryValueExW(key, entry.name, nullptr, &type, reinterpret_cast<BYTE*>(held), &size) ==
-            ERROR_SUCCESS &&
-        type == REG_SZ && std::wcscmp(held, entry.text) == 0)
-        RegDeleteValueW(key, entry.name);
-    RegCloseKey(key);
+// Whether the key is one of the decoder's or the type's own, removed whole.
+bool ownKey(const std::wstring& path) {
+    for (const std::wstring own : {kDecoderKey, kInstanceKey, kProgIdKey})
+        if (path.compare(0, own.size(), own) == 0 &&
+            (path.size() == own.size() || path[own.size()] == L'\\'))
+            return true;
+    return false;
 }
 
-void removeIfEmpty(HKEY root, const wchar_t* path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return;
-    DWORD subkeys = 0, values = 0;
-    const bool empty =
-        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
-                         nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-        subkeys == 0 && values == 0;
-    RegCloseKey(key);
-    if (empty) RegDeleteKeyW(root, path);
+// Opens the key at path for writing, making what is missing of it, one level at a time so that
+// each key made outside the own ones is known.
+class Writer {
+public:
+    Writer(HKEY root, std::vector<std::wstring>& made) : root_(root), made_(made) {}
+
+    HRESULT open(const std::wstring& path, Key& key) {
+        for (size_t end = path.find(L'\\'); ; end = path.find(L'\\', end + 1)) {
+            const std::wstring part = path.substr(0, end);
+            Key level;
+            DWORD disposition = 0;
+            const LSTATUS status =
+                RegCreateKeyExW(root_, part.c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_QUERY_VALUE | kView,
+                                nullptr, level.put(), &disposition);
+            if (status != ERROR_SUCCESS) return fromWin32(status);
+            if (disposition == REG_CREATED_NEW_KEY && !ownKey(part)) made_.push_back(part);
+            if (end == std::wstring::npos) {
+                std::swap(*key.put(), *level.put());
+                return S_OK;
+            }
+        }
+    }
+
+private:
+    HKEY root_;
+    std::vector<std::wstring>& made_;
+};
+
+HRESULT writeText(Writer& writer, const Value& value, const std::wstring& path) {
+    Key key;
+    HRESULT hr = writer.open(value.key, key);
+    if (SUCCEEDED(hr))
+        hr = fromWin32(setText(key.get(), value.name, value.text != nullptr ? value.text : path.c_str()));
+    return hr;
+}
+
+HRESULT writeNumber(Key& key, const wchar_t* name, DWORD value) {
+    return fromWin32(RegSetValueExW(key.get(), name, 0, REG_DWORD,
+                                    reinterpret_cast<const BYTE*>(&value), sizeof(value)));
+}
+
+HRESULT writePatterns(Writer& writer) {
+    const std::vector<Pattern> patterns = g00Patterns();
+    HRESULT hr = S_OK;
+    for (size_t i = 0; i < patterns.size() && SUCCEEDED(hr); ++i) {
+        const Pattern& p = patterns[i];
+        Key key;
+        hr = writer.open(std::wstring(kDecoderKey) + L"\\Patterns\\" + std::to_wstring(i), key);
+        if (SUCCEEDED(hr)) hr = writeNumber(key, L"Position", 0);
+        if (SUCCEEDED(hr)) hr = writeNumber(key, L"Length", p.length);
+        if (SUCCEEDED(hr))
+            hr = fromWin32(RegSetValueExW(key.get(), L"Pattern", 0, REG_BINARY, p.bytes.data(), p.length));
+        if (SUCCEEDED(hr))
+            hr = fromWin32(RegSetValueExW(key.get(), L"Mask", 0, REG_BINARY, p.mask.data(), p.length));
+    }
+    return hr;
 }
 
 HRESULT registerIn(HKEY root) {
     std::wstring path;
     HRESULT hr = dllPath(path);
-    for (const Entry& entry : kEntries)
-        if (SUCCEEDED(hr)) hr = writeEntry(root, entry, path);
+    if (FAILED(hr)) return hr;
+    std::vector<std::wstring> made;
+    Writer writer(root, made);
+    std::vector<const Value*> written;
+
+    // The type first: its key holds the notes of everything after it.
+    for (const Value& value : kProgIdValues)
+        if (SUCCEEDED(hr)) hr = writeText(writer, value, path);
+    {
+        Key key;
+        if (SUCCEEDED(hr)) hr = writer.open(kOpenWithKey, key);
+        if (SUCCEEDED(hr))
+            hr = fromWin32(RegSetValueExW(key.get(), kProgId, 0, REG_NONE, nullptr, 0));
+    }
+    for (const Value& value : kSharedValues) {
+        Key key;
+        if (FAILED(hr) || valueSeen(root, value)) continue;
+        hr = writer.open(value.key, key);
+        if (FAILED(hr)) continue;
+        hr = fromWin32(setText(key.get(), value.name, value.text));
+        written.push_back(&value);
+    }
+    for (const Value& value : kDecoderTexts)
+        if (SUCCEEDED(hr)) hr = writeText(writer, value, path);
+    {
+        Key key;
+        if (SUCCEEDED(hr)) hr = writer.open(kDecoderKey, key);
+        for (const Number& number : kDecoderNumbers)
+            if (SUCCEEDED(hr)) hr = writeNumber(key, number.name, number.value);
+    }
+    if (SUCCEEDED(hr)) hr = writePatterns(writer);
+
+    // Noted even after a failure, so that regsvr32 /u takes back what was written.
+    for (const std::wstring& key : made)
+        note(root, kMadeKeysKey, key, REG_DWORD, &kView, sizeof(kView));
+    for (const Value* value : written)
+        note(root, kWrittenValuesKey, valueNote(*value), REG_SZ, value->text,
+             DWORD((std::wcslen(value->text) + 1) * sizeof(wchar_t)));
+    const HRESULT noted =
+        note(root, kRegisteredKey, dllName(path), REG_SZ, path.c_str(),
+             DWORD((path.size() + 1) * sizeof(wchar_t)));
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
-    return hr;
+    return FAILED(hr) ? hr : noted;
 }
 
-HRESULT unregisterIn(HKEY root) {
+// A note: a key's path and the view it was made in, or a value's key, name and text.
+struct Note {
+    std::wstring name;
+    std::wstring text;
+    DWORD view = kView;
+};
+
+std::vector<Note> readNotes(HKEY root, const wchar_t* path) {
+    std::vector<Note> found;
+    Key key;
+    if (!key.open(root, path, KEY_QUERY_VALUE)) return found;
+    std::wstring name(16384, L'\0');
+    for (DWORD i = 0;; ++i) {
+        DWORD length = DWORD(name.size()), type = 0;
+        if (RegEnumValueW(key.get(), i, name.data(), &length, nullptr, &type, nullptr,
+                          nullptr) != ERROR_SUCCESS)
+            break;
+        Note note{name.substr(0, length), {}, kView};
+        DWORD size = sizeof(note.view);
+        if (type == REG_SZ) readText(key.get(), note.name.c_str(), note.text);
+        if (type == REG_DWORD)
+            RegQueryValueExW(key.get(), note.name.c_str(), nullptr, nullptr,
+                             reinterpret_cast<BYTE*>(&note.view), &size);
+        found.push_back(std::move(note));
+    }
+    return found;
+}
+
+void removeIfEmpty(HKEY root, const std::wstring& path, DWORD view) {
+    Key key;
+    if (!key.open(root, path, KEY_QUERY_VALUE, view)) return;
+    DWORD subkeys = 0, values = 0;
+    const bool empty =
+        RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                         &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+        subkeys == 0 && values == 0;
+    if (empty) RegDeleteKeyExW(root, path.c_str(), view, 0);
+}
+
+// The key and all below it, in this DLL's view.
+LSTATUS deleteTree(HKEY root, const std::wstring& path) {
+    const size_t slash = path.find_last_of(L'\\');
+    Key parent;
+    if (!parent.open(root, path.substr(0, slash), KEY_ALL_ACCESS)) return ERROR_FILE_NOT_FOUND;
+    return RegDeleteTreeW(parent.get(), path.substr(slash + 1).c_str());
+}
+
+bool sameText(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), int(a.size()), b.c_str(), int(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+// The decoder's keys go only while they name this DLL: a copy registered later elsewhere keeps
+// its own.
+HRESULT removeDecoder(HKEY root, const std::wstring& path) {
+    Key server;
+    std::wstring named;
+    if (!server.open(root, std::wstring(kDecoderKey) + L"\\InprocServer32", KEY_QUERY_VALUE) ||
+        !readText(server.get(), nullptr, named) || !sameText(named, path))
+        return S_OK;
     HRESULT hr = S_OK;
-    for (const Entry& entry : kEntries) {
-        if (!entry.owned) {
-            removeSharedValue(root, entry);
-            continue;
-        }
-        const LSTATUS status = RegDeleteTreeW(root, fullKey(entry).c_str());
+    for (const wchar_t* key : {kDecoderKey, kInstanceKey}) {
+        const LSTATUS status = deleteTree(root, key);
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND && SUCCEEDED(hr))
             hr = fromWin32(status);
     }
-    for (const wchar_t* key : kPrunable) removeIfEmpty(root, key);
-    if (root == HKEY_CURRENT_USER)
-        for (const wchar_t* key : kPrunableForUser) removeIfEmpty(root, key);
+    return hr;
+}
+
+// The entries both DLLs share, once neither is registered: the values written that still hold
+// what was written, the type, then the keys made that are left empty, innermost first.
+void removeShared(HKEY root) {
+    const std::vector<Note> values = readNotes(root, kWrittenValuesKey);
+    std::vector<Note> made = readNotes(root, kMadeKeysKey);
+    for (const Note& value : values) {
+        const std::wstring& where = value.name;
+        const size_t slash = where.find_last_of(L'\\');
+        Key key;
+        std::wstring held;
+        const std::wstring name = where.substr(slash + 1);
+        const wchar_t* valueName = name.empty() ? nullptr : name.c_str();
+        if (key.open(root, where.substr(0, slash), KEY_QUERY_VALUE | KEY_SET_VALUE) &&
+            readText(key.get(), valueName, held) && held == value.text)
+            RegDeleteValueW(key.get(), valueName);
+    }
+    {
+        Key key;
+        if (key.open(root, kOpenWithKey, KEY_SET_VALUE)) RegDeleteValueW(key.get(), kProgId);
+    }
+    deleteTree(root, kProgIdKey);
+    std::sort(made.begin(), made.end(),
+              [](const Note& a, const Note& b) { return a.name.size() > b.name.size(); });
+    for (const Note& key : made) removeIfEmpty(root, key.name, key.view);
+}
+
+HRESULT unregisterIn(HKEY root) {
+    std::wstring path;
+    HRESULT hr = dllPath(path);
+    if (FAILED(hr)) return hr;
+    bool othersLeft = false;
+    {
+        Key registered;
+        if (registered.open(root, kRegisteredKey, KEY_QUERY_VALUE | KEY_SET_VALUE)) {
+            std::wstring named;
+            const std::wstring name = dllName(path);
+            if (readText(registered.get(), name.c_str(), named) && sameText(named, path))
+                RegDeleteValueW(registered.get(), name.c_str());
+            DWORD values = 0;
+            othersLeft = RegQueryInfoKeyW(registered.get(), nullptr, nullptr, nullptr, nullptr,
+                                          nullptr, nullptr, &values, nullptr, nullptr, nullptr,
+                                          nullptr) == ERROR_SUCCESS &&
+                         values > 0;
+        }
+    }
+    hr = removeDecoder(root, path);
+    if (!othersLeft) removeShared(root);
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
     return hr;
 }

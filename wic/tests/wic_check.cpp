@@ -4,6 +4,9 @@
 //   wic_check [--dll DLL] pixels PNG_DIR FILE.g00...   each file decodes, equal to PNG_DIR/NAME.png
 //   wic_check [--dll DLL] hostile EXPECTED DIR          each file of the corpus's list decodes or
 //                                                      fails as its expected outcome says
+//   wic_check foreign DIR                               writes icons, a cursor and TGA files, which
+//                                                      start as G00 files may, into DIR and says
+//                                                      what WIC makes of each, one line a file
 // With --dll, the decoder comes from DLL's own class object instead of the factory's search.
 #include <windows.h>
 #include <wincodec.h>
@@ -11,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -167,13 +171,102 @@ bool checkHostile(const Source& source, const std::string& list, const std::stri
         }
         const bool mustDecode = outcome == "ok",
                    mayDecode = mustDecode || outcome.rfind("ok-", 0) == 0 || outcome == "any";
-        const bool right = SUCCEEDED(hr) ? mayDecode : !mustDecode && hr != E_UNEXPECTED;
+        // The decoder's own answer to a picture beyond the limits is that, not a failed
+        // allocation (through the factory's search another decoder may have the last word).
+        const bool sizeRefused = outcome == "tooManyPixels" || outcome == "tooLarge";
+        const bool right = SUCCEEDED(hr) ? mayDecode
+                                         : !mustDecode && hr != E_UNEXPECTED &&
+                                               (!sizeRefused || source.dll == nullptr ||
+                                                hr == WINCODEC_ERR_IMAGESIZEOUTOFRANGE);
         std::printf("%s %s: %s, 0x%08lx\n", right ? "ok" : "FAIL", name.c_str(), outcome.c_str(),
                     hr);
         passed = passed && right;
         ++files;
     }
     return passed && files > 0;
+}
+
+void put16(std::vector<uint8_t>& out, uint32_t value) {
+    out.push_back(uint8_t(value));
+    out.push_back(uint8_t(value >> 8));
+}
+void put32(std::vector<uint8_t>& out, uint32_t value) {
+    put16(out, value);
+    put16(out, value >> 16);
+}
+
+// An icon (type 1) or cursor (type 2) of one 32-bit picture stored as a DIB.
+std::vector<uint8_t> iconFile(uint16_t type, uint32_t side) {
+    std::vector<uint8_t> image;
+    for (uint32_t v : {40u, side, side * 2}) put32(image, v);
+    put16(image, 1);
+    put16(image, 32);
+    for (int i = 0; i < 6; ++i) put32(image, 0);
+    for (uint32_t i = 0; i < side * side; ++i) put32(image, 0xFF000000u | (i * 2654435761u >> 8));
+    image.resize(image.size() + (side + 31) / 32 * 4 * side);  // the AND mask
+    std::vector<uint8_t> file;
+    for (uint32_t v : {0u, uint32_t(type), 1u}) put16(file, v);
+    for (uint8_t v : {uint8_t(side), uint8_t(side), uint8_t(0), uint8_t(0)}) file.push_back(v);
+    put16(file, type == 1 ? 1 : side / 2);   // planes, or the hotspot's x
+    put16(file, type == 1 ? 32 : side / 2);  // bits a pixel, or its y
+    put32(file, uint32_t(image.size()));
+    put32(file, 22);
+    file.insert(file.end(), image.begin(), image.end());
+    return file;
+}
+
+// An uncompressed true-colour TGA file, or a colour-mapped one of 8-bit indices.
+std::vector<uint8_t> tgaFile(uint16_t width, uint16_t height, uint8_t idLength, bool mapped) {
+    std::vector<uint8_t> file = {idLength, uint8_t(mapped), uint8_t(mapped ? 1 : 2)};
+    put16(file, 0);
+    put16(file, mapped ? 16 : 0);
+    file.push_back(mapped ? 24 : 0);
+    for (uint32_t v : {0u, 0u, uint32_t(width), uint32_t(height)}) put16(file, v);
+    file.push_back(mapped ? 8 : 32);
+    file.push_back(mapped ? 0 : 8);
+    file.resize(file.size() + idLength, 'x');
+    for (uint32_t i = 0; mapped && i < 16 * 3; ++i) file.push_back(uint8_t(i * 16));
+    for (uint32_t i = 0; i < uint32_t(width) * height; ++i)
+        if (mapped)
+            file.push_back(uint8_t(i % 16));
+        else
+            put32(file, 0xFF000000u | (i * 2654435761u >> 8));
+    return file;
+}
+
+// Files of other formats whose first bytes a G00 file may have (type 0 or 2, then any width),
+// each one a case the decoder's patterns must leave to the system's decoders.
+bool checkForeign(IWICImagingFactory* factory, const std::string& dir) {
+    struct Foreign {
+        const char* name;
+        std::vector<uint8_t> bytes;
+    };
+    const Foreign files[] = {
+        {"icon-16.ico", iconFile(1, 16)},
+        {"icon-256.ico", iconFile(1, 256)},  // G00 compressed length 0
+        {"cursor-32.cur", iconFile(2, 32)},
+        {"tga-256x20.tga", tgaFile(256, 20, 0, false)},  // G00 byte 13 odd: a literal
+        {"tga-40x8.tga", tgaFile(40, 8, 0, false)},      // G00 bytes 13 to 15: a copy of distance 0
+        {"tga-id-2.tga", tgaFile(40, 10, 2, false)},     // starts with 02
+        {"tga-mapped.tga", tgaFile(300, 4, 0, true)},
+    };
+    for (const Foreign& file : files) {
+        const std::string path = dir + "/" + file.name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(file.bytes.data()), std::streamsize(file.bytes.size()));
+        Com<IWICBitmapDecoder> decoder;
+        Com<IWICBitmapFrameDecode> frame;
+        GUID container = {};
+        UINT width = 0, height = 0;
+        HRESULT hr = factory->CreateDecoderFromFilename(wide(path).c_str(), nullptr, GENERIC_READ,
+                                                        WICDecodeMetadataCacheOnDemand,
+                                                        decoder.put());
+        if (SUCCEEDED(hr)) hr = decoder->GetContainerFormat(&container);
+        if (SUCCEEDED(hr)) hr = decoder->GetFrame(0, frame.put());
+        if (SUCCEEDED(hr)) hr = frame->GetSize(&width, &height);
+        std::printf("%s 0x%08lx %08lx %ux%u\n", file.name, hr, container.Data1, width, height);
+    }
+    return true;
 }
 
 }  // namespace
@@ -189,9 +282,11 @@ int main(int argc, char** argv) {
         }
         args.erase(args.begin(), args.begin() + 2);
     }
-    if (args.size() < 3 || (args[0] != "pixels" && args[0] != "hostile")) {
+    const bool foreign = args.size() == 2 && args[0] == "foreign" && dll == nullptr;
+    if (!foreign && (args.size() < 3 || (args[0] != "pixels" && args[0] != "hostile"))) {
         std::fputs(
-            "usage: wic_check [--dll DLL] pixels PNG_DIR FILE.g00... | hostile EXPECTED DIR\n",
+            "usage: wic_check [--dll DLL] pixels PNG_DIR FILE.g00... | hostile EXPECTED DIR\n"
+            "       wic_check foreign DIR\n",
             stderr);
         return 2;
     }
@@ -206,7 +301,9 @@ int main(int argc, char** argv) {
             return 1;
         }
         const Source source{factory.p, dll};
-        if (args[0] == "hostile") {
+        if (foreign) {
+            passed = checkForeign(factory.p, args[1]);
+        } else if (args[0] == "hostile") {
             passed = checkHostile(source, args[1], args[2]);
         } else {
             passed = true;
