@@ -11,8 +11,7 @@
 
 namespace {
 
-Status placeFullFrameStream(std::span<const uint8_t> head, uint64_t fileSize,
-                            StreamPlace& place) {
+Status placeFullFrameStream(std::span<const uint8_t> head, uint64_t fileSize, StreamPlace& place) {
     // The compressed length is read; the decompressed length is not needed.
     if (fileSize < kFullFrameSizePairOffset + 4) return Status::truncated;
     const uint32_t length = loadLe32(head.data() + kFullFrameSizePairOffset);

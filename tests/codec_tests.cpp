@@ -776,10 +776,9 @@ TEST(G00Info, TheFirstBytesAndTheSizeAnswerAsTheWholeFile) {
     many.entries = {entryOf({solidPart(0, 0, 1, 1, 0x01020304)})};
     Bytes stream =
         compressLzPixels(makePhotoPicture(8, 8, 3).bgra, PixelLayout::bgra, LzMode::compress);
-    const Bytes files[] = {assembleG00FullFrame(8, 8, stream),
-                           assembleG00FullFrame(8, 8, stream, {3u, {}}),
-                           assembleG00FullFrame(40000, 40000, {}),
-                           encodeG00Regions(many, LzMode::literalsOnly)};
+    const Bytes files[] = {
+        assembleG00FullFrame(8, 8, stream), assembleG00FullFrame(8, 8, stream, {3u, {}}),
+        assembleG00FullFrame(40000, 40000, {}), encodeG00Regions(many, LzMode::literalsOnly)};
     for (const Bytes& whole : files)
         for (size_t size = 0; size <= whole.size(); size += size < 64 ? 1 : 97) {
             const std::span<const uint8_t> file(whole.data(), size);

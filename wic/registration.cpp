@@ -84,8 +84,8 @@ constexpr std::array kDecoderTexts = {
     Value{kInstanceKey, L"FriendlyName", kFriendlyName},
 };
 constexpr std::array kDecoderNumbers = {
-    Number{L"SupportAnimation", 0}, Number{L"SupportChromakey", 0},
-    Number{L"SupportLossless", 1}, Number{L"SupportMultiframe", 0}};
+    Number{L"SupportAnimation", 0}, Number{L"SupportChromakey", 0}, Number{L"SupportLossless", 1},
+    Number{L"SupportMultiframe", 0}};
 
 // The type Tavimore.G00: shared by both DLLs, removed with the last.
 constexpr std::array kProgIdValues = {
@@ -102,8 +102,7 @@ constexpr std::array kSharedValues = {
     Value{TAVIMORE_EXTENSION_KEY, L"PerceivedType", L"image"},
     Value{TAVIMORE_EXTENSION_KEY TAVIMORE_THUMBNAIL_SLOT, nullptr, kThumbnailProvider},
     Value{TAVIMORE_EXTENSION_KEY TAVIMORE_PREVIEW_SLOT, nullptr, kPreviewHandler},
-    Value{L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\KindMap", L".g00",
-          L"picture"},
+    Value{L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\KindMap", L".g00", L"picture"},
 };
 
 // WIC's patterns: fixed bytes under a mask, any one of which sends a stream to the decoder's
@@ -201,8 +200,8 @@ bool readText(HKEY key, const wchar_t* name, std::wstring& text) {
         type != REG_SZ)
         return false;
     text.assign(size / sizeof(wchar_t) + 1, L'\0');
-    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
-                         &size) != ERROR_SUCCESS)
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) !=
+        ERROR_SUCCESS)
         return false;
     text.resize(std::wcslen(text.c_str()));
     return true;
@@ -237,8 +236,8 @@ HRESULT note(HKEY root, const wchar_t* notes, const std::wstring& name, DWORD ty
     LSTATUS status = RegCreateKeyExW(root, notes, 0, nullptr, 0, KEY_SET_VALUE | kView, nullptr,
                                      key.put(), nullptr);
     if (status == ERROR_SUCCESS)
-        status = RegSetValueExW(key.get(), name.c_str(), 0, type,
-                                static_cast<const BYTE*>(data), size);
+        status =
+            RegSetValueExW(key.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size);
     return fromWin32(status);
 }
 
@@ -258,13 +257,13 @@ public:
     Writer(HKEY root, std::vector<std::wstring>& made) : root_(root), made_(made) {}
 
     HRESULT open(const std::wstring& path, Key& key) {
-        for (size_t end = path.find(L'\\'); ; end = path.find(L'\\', end + 1)) {
+        for (size_t end = path.find(L'\\');; end = path.find(L'\\', end + 1)) {
             const std::wstring part = path.substr(0, end);
             Key level;
             DWORD disposition = 0;
-            const LSTATUS status =
-                RegCreateKeyExW(root_, part.c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_QUERY_VALUE | kView,
-                                nullptr, level.put(), &disposition);
+            const LSTATUS status = RegCreateKeyExW(root_, part.c_str(), 0, nullptr, 0,
+                                                   KEY_SET_VALUE | KEY_QUERY_VALUE | kView, nullptr,
+                                                   level.put(), &disposition);
             if (status != ERROR_SUCCESS) return fromWin32(status);
             if (disposition == REG_CREATED_NEW_KEY && !ownKey(part)) made_.push_back(part);
             if (end == std::wstring::npos) {
@@ -283,7 +282,8 @@ HRESULT writeText(Writer& writer, const Value& value, const std::wstring& path) 
     Key key;
     HRESULT hr = writer.open(value.key, key);
     if (SUCCEEDED(hr))
-        hr = fromWin32(setText(key.get(), value.name, value.text != nullptr ? value.text : path.c_str()));
+        hr = fromWin32(
+            setText(key.get(), value.name, value.text != nullptr ? value.text : path.c_str()));
     return hr;
 }
 
@@ -292,19 +292,32 @@ HRESULT writeNumber(Key& key, const wchar_t* name, DWORD value) {
                                     reinterpret_cast<const BYTE*>(&value), sizeof(value)));
 }
 
-HRESULT writePatterns(Writer& writer) {
+// The key and all below it, in this DLL's view.
+LSTATUS deleteTree(HKEY root, const std::wstring& path) {
+    const size_t slash = path.find_last_of(L'\\');
+    Key parent;
+    if (!parent.open(root, path.substr(0, slash), KEY_ALL_ACCESS)) return ERROR_FILE_NOT_FOUND;
+    return RegDeleteTreeW(parent.get(), path.substr(slash + 1).c_str());
+}
+
+HRESULT writePatterns(HKEY root, Writer& writer) {
     const std::vector<Pattern> patterns = g00Patterns();
-    HRESULT hr = S_OK;
+    const std::wstring key = std::wstring(kDecoderKey) + L"\\Patterns";
+    // Those of an earlier registration go: any one left would still send streams here.
+    const LSTATUS cleared = deleteTree(root, key);
+    HRESULT hr = cleared == ERROR_FILE_NOT_FOUND ? S_OK : fromWin32(cleared);
     for (size_t i = 0; i < patterns.size() && SUCCEEDED(hr); ++i) {
         const Pattern& p = patterns[i];
-        Key key;
-        hr = writer.open(std::wstring(kDecoderKey) + L"\\Patterns\\" + std::to_wstring(i), key);
-        if (SUCCEEDED(hr)) hr = writeNumber(key, L"Position", 0);
-        if (SUCCEEDED(hr)) hr = writeNumber(key, L"Length", p.length);
+        Key pattern;
+        if (SUCCEEDED(hr)) hr = writer.open(key + L"\\" + std::to_wstring(i), pattern);
+        if (SUCCEEDED(hr)) hr = writeNumber(pattern, L"Position", 0);
+        if (SUCCEEDED(hr)) hr = writeNumber(pattern, L"Length", p.length);
         if (SUCCEEDED(hr))
-            hr = fromWin32(RegSetValueExW(key.get(), L"Pattern", 0, REG_BINARY, p.bytes.data(), p.length));
+            hr = fromWin32(
+                RegSetValueExW(pattern.get(), L"Pattern", 0, REG_BINARY, p.bytes.data(), p.length));
         if (SUCCEEDED(hr))
-            hr = fromWin32(RegSetValueExW(key.get(), L"Mask", 0, REG_BINARY, p.mask.data(), p.length));
+            hr = fromWin32(
+                RegSetValueExW(pattern.get(), L"Mask", 0, REG_BINARY, p.mask.data(), p.length));
     }
     return hr;
 }
@@ -342,7 +355,7 @@ HRESULT registerIn(HKEY root) {
         for (const Number& number : kDecoderNumbers)
             if (SUCCEEDED(hr)) hr = writeNumber(key, number.name, number.value);
     }
-    if (SUCCEEDED(hr)) hr = writePatterns(writer);
+    if (SUCCEEDED(hr)) hr = writePatterns(root, writer);
 
     // Noted even after a failure, so that regsvr32 /u takes back what was written.
     for (const std::wstring& key : made)
@@ -350,9 +363,8 @@ HRESULT registerIn(HKEY root) {
     for (const Value* value : written)
         note(root, kWrittenValuesKey, valueNote(*value), REG_SZ, value->text,
              DWORD((std::wcslen(value->text) + 1) * sizeof(wchar_t)));
-    const HRESULT noted =
-        note(root, kRegisteredKey, dllName(path), REG_SZ, path.c_str(),
-             DWORD((path.size() + 1) * sizeof(wchar_t)));
+    const HRESULT noted = note(root, kRegisteredKey, dllName(path), REG_SZ, path.c_str(),
+                               DWORD((path.size() + 1) * sizeof(wchar_t)));
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
     return FAILED(hr) ? hr : noted;
 }
@@ -371,8 +383,8 @@ std::vector<Note> readNotes(HKEY root, const wchar_t* path) {
     std::wstring name(16384, L'\0');
     for (DWORD i = 0;; ++i) {
         DWORD length = DWORD(name.size()), type = 0;
-        if (RegEnumValueW(key.get(), i, name.data(), &length, nullptr, &type, nullptr,
-                          nullptr) != ERROR_SUCCESS)
+        if (RegEnumValueW(key.get(), i, name.data(), &length, nullptr, &type, nullptr, nullptr) !=
+            ERROR_SUCCESS)
             break;
         Note note{name.substr(0, length), {}, kView};
         DWORD size = sizeof(note.view);
@@ -390,18 +402,10 @@ void removeIfEmpty(HKEY root, const std::wstring& path, DWORD view) {
     if (!key.open(root, path, KEY_QUERY_VALUE, view)) return;
     DWORD subkeys = 0, values = 0;
     const bool empty =
-        RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
-                         &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+        RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                         nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
         subkeys == 0 && values == 0;
     if (empty) RegDeleteKeyExW(root, path.c_str(), view, 0);
-}
-
-// The key and all below it, in this DLL's view.
-LSTATUS deleteTree(HKEY root, const std::wstring& path) {
-    const size_t slash = path.find_last_of(L'\\');
-    Key parent;
-    if (!parent.open(root, path.substr(0, slash), KEY_ALL_ACCESS)) return ERROR_FILE_NOT_FOUND;
-    return RegDeleteTreeW(parent.get(), path.substr(slash + 1).c_str());
 }
 
 bool sameText(const std::wstring& a, const std::wstring& b) {

@@ -252,15 +252,21 @@ bool checkForeign(IWICImagingFactory* factory, const std::string& dir) {
     };
     for (const Foreign& file : files) {
         const std::string path = dir + "/" + file.name;
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(file.bytes.data()), std::streamsize(file.bytes.size()));
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(file.bytes.data()),
+                  std::streamsize(file.bytes.size()));
+        out.close();
+        if (!out) {
+            std::printf("FAIL cannot write %s\n", path.c_str());
+            return false;
+        }
         Com<IWICBitmapDecoder> decoder;
         Com<IWICBitmapFrameDecode> frame;
         GUID container = {};
         UINT width = 0, height = 0;
-        HRESULT hr = factory->CreateDecoderFromFilename(wide(path).c_str(), nullptr, GENERIC_READ,
-                                                        WICDecodeMetadataCacheOnDemand,
-                                                        decoder.put());
+        HRESULT hr =
+            factory->CreateDecoderFromFilename(wide(path).c_str(), nullptr, GENERIC_READ,
+                                               WICDecodeMetadataCacheOnDemand, decoder.put());
         if (SUCCEEDED(hr)) hr = decoder->GetContainerFormat(&container);
         if (SUCCEEDED(hr)) hr = decoder->GetFrame(0, frame.put());
         if (SUCCEEDED(hr)) hr = frame->GetSize(&width, &height);

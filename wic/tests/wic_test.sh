@@ -18,7 +18,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 run() { "$wine_run" "$@"; }
 # One wineserver for the prefix's many short programs, its services started first (see
 # tools/windows-tests.sh). A failed run may leave its keys behind: the next one starts afresh.
-"$here/tools/wine-prefix.sh" >/dev/null
+WINEPREFIX=$TAVIMORE_WINEPREFIX "$here/tools/wine-prefix.sh" >/dev/null
 WINEPREFIX=$TAVIMORE_WINEPREFIX wineserver -p
 trap 'status=$?; WINEPREFIX=$TAVIMORE_WINEPREFIX wineserver -k 2>/dev/null; rm -rf "$work"
       [ $status -eq 0 ] || rm -rf "$TAVIMORE_WINEPREFIX"' EXIT
