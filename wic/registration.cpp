@@ -345,7 +345,7 @@ HRESULT registerIn(HKEY root) {
         hr = writer.open(value.key, key);
         if (FAILED(hr)) continue;
         hr = fromWin32(setText(key.get(), value.name, value.text));
-        written.push_back(&value);
+        if (SUCCEEDED(hr)) written.push_back(&value);
     }
     for (const Value& value : kDecoderTexts)
         if (SUCCEEDED(hr)) hr = writeText(writer, value, path);
