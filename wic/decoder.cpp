@@ -9,6 +9,7 @@
 #include "common/byte_buffer.h"
 #include "common/canvas.h"
 #include "wic/com_object.h"
+#include "wic/patterns.h"
 
 namespace {
 
@@ -53,8 +54,9 @@ HRESULT streamSize(IStream* stream, uint64_t& size) {
 }
 
 // What the codec says of the stream from its header and size fields: at most kG00InfoReach
-// bytes are read, and nothing is obtained for the picture.
-HRESULT readInfo(IStream* stream, G00Info& info) {
+// bytes are read, and nothing is obtained for the picture. matched: whether a pattern WIC picks
+// this decoder by holds for the stream.
+HRESULT readInfo(IStream* stream, G00Info& info, bool* matched = nullptr) {
     if (stream == nullptr) return E_INVALIDARG;
     uint64_t size = 0;
     HRESULT hr = streamSize(stream, size);
@@ -64,6 +66,7 @@ HRESULT readInfo(IStream* stream, G00Info& info) {
     hr = readFromStart(stream, head.data(), count);
     if (FAILED(hr)) return hr;
     info = readG00Info(G00Head{{head.data(), count}, size}, kDefaultMaxPixels);
+    if (matched != nullptr) *matched = matchesAG00Pattern({head.data(), count});
     // The file is read whole into one block to be decoded.
     if (info.status == Status::ok && size > kMaxBlockSize) info.status = Status::tooLarge;
     return S_OK;
@@ -143,10 +146,12 @@ public:
     HRESULT STDMETHODCALLTYPE QueryCapability(IStream* stream, DWORD* capability) override {
         if (capability == nullptr) return E_INVALIDARG;
         *capability = 0;
-        // A stream that is no G00 picture is an answer, not a failure.
+        // A stream that is no G00 picture is an answer, not a failure. One that decodes but that
+        // no pattern takes (an icon read as a black picture) is left to the other decoders.
         G00Info info;
-        if (HRESULT hr = readInfo(stream, info); FAILED(hr)) return hr;
-        if (info.status == Status::ok) *capability = WICBitmapDecoderCapabilityCanDecodeAllImages;
+        bool matched = false;
+        if (HRESULT hr = readInfo(stream, info, &matched); FAILED(hr)) return hr;
+        if (info.status == Status::ok && matched) *capability = WICBitmapDecoderCapabilityCanDecodeAllImages;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Initialize(IStream* stream, WICDecodeOptions) override {
