@@ -50,7 +50,6 @@ started=$SECONDS
 : >"$log"
 work=$(mktemp -d "$deps/work.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-chmod 755 "$work"
 cd "$work" || exit 1
 
 fetch() { apt-get "$@" source --download-only "$package=$version" >>"$log" 2>&1; }
@@ -85,8 +84,8 @@ fi
 dsc=$(ls ./*.dsc 2>/dev/null | head -n 1)
 [ -n "$dsc" ] && dpkg-source -x "$dsc" src >>"$log" 2>&1 || fail "$package $version could not be unpacked and checked"
 
-# Debian's own rules add profile-guided optimisation only to native builds; a cross build takes
-# the Makefile's flags, as Debian's own cross profile does.
+# The Makefile's own flags (-O2): Debian's rules add profile-guided optimisation, whose training
+# runs cannot run here, and hardening flags, whose stack protector mingw would link as a library.
 for triple in "${triples[@]}"; do
   make -C src clean >>"$log" 2>&1
   make -C src -j "${JOBS:-2}" CC="$triple-gcc-posix" AR="$triple-ar" libdeflatestatic.lib >>"$log" 2>&1 \
