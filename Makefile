@@ -18,7 +18,7 @@ setup: $(TEST_SETUP)
 $(RUN_SETUP): tools/setup.sh
 	@tools/setup.sh run
 	@mkdir -p build && touch $@
-$(TEST_SETUP): tools/setup.sh tools/debian13-root.sh package.json package-lock.json
+$(TEST_SETUP): tools/setup.sh tools/libdeflate-mingw.sh tools/debian13-root.sh package.json package-lock.json
 	@tools/setup.sh test
 	@mkdir -p build && touch $@ $(RUN_SETUP)
 

@@ -24,7 +24,14 @@ if(WIN32)
   set(texts ${CMAKE_BINARY_DIR}/texts)
   string(ASCII 239 187 191 byte_order_mark)
   configure_file(docs/README-windows.txt ${texts}/README.txt @ONLY NEWLINE_STYLE CRLF)
-  configure_file(LICENSE ${texts}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+  # libdeflate, linked into the converter and the library, asks that its notice go with them.
+  file(READ LICENSE licence)
+  if(TAVIMORE_LIBDEFLATE)
+    file(READ ${TAVIMORE_LIBDEFLATE_PREFIX}/COPYING libdeflate_licence)
+    string(APPEND licence "\ntavimore-cli.exe and tavimore.dll contain libdeflate, under this licence:\n\n"
+           "${libdeflate_licence}")
+  endif()
+  file(CONFIGURE OUTPUT ${texts}/LICENSE.txt CONTENT "${licence}" @ONLY NEWLINE_STYLE CRLF)
   file(READ CHANGELOG.md changelog)
   file(CONFIGURE OUTPUT ${texts}/CHANGELOG.txt CONTENT "${byte_order_mark}${changelog}"
        NEWLINE_STYLE CRLF)

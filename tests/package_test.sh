@@ -188,6 +188,11 @@ PY
   grep -q "tavimore-cli.exe" "$work/$top/README.txt" && grep -q "tavimore-pack.exe" "$work/$top/README.txt" &&
     grep -q "変換" "$work/$top/README.txt" && grep -q "regsvr32 tavimore-wic-x64.dll" "$work/$top/README.txt" ||
     fail "README.txt does not tell of the programs and the WIC codec in English and Japanese"
+  # libdeflate's licence asks that its notice go with the programs built with it.
+  if grep -q '^libdeflate' "$here/build/win32/png-deflater"; then
+    copying=$here/build/deps/libdeflate/i686-w64-mingw32/COPYING
+    grep -q -F "$(head -n 1 "$copying")" "$work/$top/LICENSE.txt" || fail "LICENSE.txt lacks libdeflate's notice"
+  fi
   for exe in "$work/$top"/*.exe "$work/$top"/*.dll "$work/$top"/gimp/file-g00/*.dll; do
     imports=$(LC_ALL=C x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z')
     for dll in $imports; do

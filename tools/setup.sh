@@ -3,8 +3,9 @@
 #
 #   tools/setup.sh run    what building and converting need (compiler, CMake, make, zlib,
 #                         libdeflate)
-#   tools/setup.sh test   that, every group the tests use, and the Debian 13 root of the tests
-#                         of today's hosts (tools/debian13-root.sh)
+#   tools/setup.sh test   that, every group the tests use, libdeflate for the Windows builds
+#                         (tools/libdeflate-mingw.sh) and the Debian 13 root of the tests of
+#                         today's hosts (tools/debian13-root.sh)
 #
 # Each group is one apt-get install. A group that cannot be installed (a mirror in mid-sync, a
 # package gone) is reported and the others go on; the tests that need its packages then fail
@@ -24,7 +25,7 @@ declare -A groups=(
   [build]="cmake make g++ zlib1g-dev libdeflate-dev"
   [native-tests]="pkg-config clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev valgrind time bc"
   [readers]="python3 python3-pil python3-psd-tools python3-numpy imagemagick gimp krita pngcheck nodejs"
-  [windows-build]="libz-mingw-w64-dev g++-mingw-w64-i686 gcc-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 binutils-mingw-w64-x86-64"
+  [windows-build]="dpkg-dev libz-mingw-w64-dev g++-mingw-w64-i686 gcc-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 binutils-mingw-w64-x86-64"
   [wine]="wine wine64 xvfb xauth x11-apps x11-utils openbox locales fonts-ipafont-gothic"
   [wine32]="wine32:i386"
   [packaging]="scdoc mandoc lintian"
@@ -114,6 +115,10 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
   fi
   "${sudo[@]}" locale-gen >/dev/null
 fi
+
+# libdeflate for the Windows builds, from Debian's source package of the native builds' version;
+# without it they deflate PNG files with zlib, which the script and CMake say.
+"$here/tools/libdeflate-mingw.sh"
 
 # npm packages (the PSD reader used by the reader tests), pinned by the lock file.
 if command -v npm >/dev/null 2>&1 && [ -f "$here/package.json" ] && [ ! -d "$here/node_modules/ag-psd" ]; then

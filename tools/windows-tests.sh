@@ -2,8 +2,8 @@
 # Builds and runs the Windows suites. The shipped 32-bit build runs under 32-bit Wine where this
 # machine can: its kernel starts 32-bit programs and wine32 could be installed. Elsewhere the
 # same suites run on a 64-bit build under wine64, and the 32-bit programs we ship are only built
-# (with warnings as errors). The choice is said in one line, kept in build/windows-suites for
-# the summary of `make test`.
+# (with warnings as errors). The choice, and the deflate of the build's PNG files, are said in one
+# line, kept in build/windows-suites for the summary of `make test`.
 #
 # One wineserver serves the whole run in the suites' prefix, so that no test program meets a
 # server that is going away between two others (Debian's wrapper otherwise ends it as soon as its
@@ -32,9 +32,9 @@ if [ "$preset" = win64 ] && [ "$mode" != --win64 ]; then
   cmake --preset win32 >/dev/null
   cmake --build --preset win32 --target tavimore-release -j "$jobs"
 fi
-echo "$say" | tee "$here/build/windows-suites"
-
 cmake --preset "$preset" >/dev/null
+# A build that fell back to zlib (libdeflate's source package could not be had) says so here too.
+echo "$say, PNG files deflated with $(cat "$here/build/$preset/png-deflater")" | tee "$here/build/windows-suites"
 cmake --build --preset "$preset" -j "$jobs"
 
 export WINEPREFIX=${TAVIMORE_WINEPREFIX:-$here/build/wineprefix}
