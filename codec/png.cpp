@@ -17,6 +17,7 @@
 #include <libdeflate.h>
 
 #include "codec/internal/deflate_blocks.h"
+#include "codec/internal/deflate_rows.h"
 #endif
 
 namespace {
@@ -209,18 +210,18 @@ void writePngHead(uint32_t width, uint32_t height, PngColour colour, uint8_t* ou
 
 #if TAVIMORE_HAVE_LIBDEFLATE
 
-// Bands compressed apart with no dictionary (libdeflate takes none), each ending on an empty
-// stored block so that the next starts on a byte; the last one ends the stream. How a band is
-// compressed follows from its own rows only, so the file is the same however many tasks
-// there are and in whatever order they take the bands:
+// Bands compressed apart, each ending on an empty stored block so that the next starts on a
+// byte; the last one ends the stream. How a band is compressed follows from its own rows only,
+// so the file is the same however many tasks there are and in whatever order they take the
+// bands:
 //  - its rows are filtered "up" (each byte less the one above), the filter that keeps a smooth
 //    picture's rows alike for the matches, and when those bytes would take few bits under a
-//    Huffman code of their own (kSmoothBits a byte), libdeflate compresses them;
+//    Huffman code of their own (kSmoothBits a byte), deflate_rows.h compresses them;
 //  - otherwise each row takes the filter of the smallest sum of magnitudes, and bytes that
 //    still take many bits (kNoisyBits and more: grain, noise, which repeat little) are written
 //    as literals under a code made for the band (deflate_blocks.h), several times faster than
-//    a match search that finds little; the others go to libdeflate.
-//  - stored blocks when those come out larger.
+//    a match search that finds little; the others go to deflate_rows.h.
+//  - stored blocks when those come out smaller.
 constexpr double kSmoothBits = 3.6;
 constexpr double kNoisyBits = 4.0;
 
@@ -303,41 +304,10 @@ double upBitsPerByte(const Canvas& canvas, Rows& rows, uint32_t start, uint32_t 
     return 8.0 * double(huffmanOnlySize(counts, true)) / double(sampled);
 }
 
-// Compressors kept for the next file of the process, so that their tables are not made
-// resident anew each time (a fresh page costs this machine an exit to the host).
-class CompressorPool {
-public:
-    libdeflate_compressor* take() {
-        {
-            std::lock_guard lock(mutex_);
-            if (count_ > 0) return kept_[--count_];
-        }
-        return libdeflate_alloc_compressor(kDeflateLevel);
-    }
-    void give(libdeflate_compressor* compressor) {
-        if (compressor == nullptr) return;
-        {
-            std::lock_guard lock(mutex_);
-            if (count_ < kKept) {
-                kept_[count_++] = compressor;
-                return;
-            }
-        }
-        libdeflate_free_compressor(compressor);
-    }
-
-private:
-    static constexpr uint32_t kKept = 8;
-    std::mutex mutex_;
-    libdeflate_compressor* kept_[kKept] = {};
-    uint32_t count_ = 0;
-};
-CompressorPool compressors;
-
 // The band's deflate blocks at out: its bytes written the cheapest way there is room for.
 // Returns their length, or 0 when out is short.
-uint64_t deflateBand(const BandRows& band, bool literalsOnly, bool last,
-                     libdeflate_compressor*& compressor, std::span<uint8_t> out) {
+uint64_t deflateBand(const BandRows& band, const Rows& rows, bool literalsOnly, bool last,
+                     std::span<uint8_t> work, std::span<uint8_t> out) {
     const std::span<const uint8_t> in{band.bytes, size_t(band.length)};
     const uint64_t stored = storedSize(band.length, last);
     if (literalsOnly) {
@@ -345,19 +315,9 @@ uint64_t deflateBand(const BandRows& band, bool literalsOnly, bool last,
             return writeHuffmanOnly(in, band.counts, last, out);
         return writeStored(in, last, out);
     }
-    if (compressor == nullptr) compressor = compressors.take();
-    // Room for the empty stored block after it and for the parse's reading ahead.
-    if (compressor != nullptr && out.size() > kSyncFlushBytes + 8) {
-        const size_t room = size_t(std::min<uint64_t>(out.size() - kSyncFlushBytes - 8, stored));
-        const size_t length =
-            libdeflate_deflate_compress(compressor, in.data(), in.size(), out.data(), room);
-        if (length != 0) {
-            if (last) return length;
-            const uint64_t continued = continueStream(out.data(), length);
-            if (continued != 0) return continued;
-        }
-    }
-    return writeStored(in, last, out);
+    const uint64_t length = deflateRows(in, rows.length + 1, rows.bpp, last, work,
+                                        out.first(size_t(std::min<uint64_t>(out.size(), stored))));
+    return length != 0 ? length : writeStored(in, last, out);
 }
 
 struct PngBand {
@@ -371,7 +331,7 @@ struct PngBand {
 // work (at least pngWorkSize bytes, of which out may be a part) for its rows; the first
 // band's chunk opens the zlib stream.
 PngBand writePngBand(const Canvas& canvas, PngColour colour, uint32_t band, std::span<uint8_t> work,
-                     std::span<uint8_t> out, libdeflate_compressor*& compressor) {
+                     std::span<uint8_t> out) {
     const uint32_t width = canvas.width, height = canvas.height;
     const uint32_t bandRows = pngBandRows(width, colour);
     const uint64_t first = uint64_t(band) * bandRows;
@@ -399,6 +359,8 @@ PngBand writePngBand(const Canvas& canvas, PngColour colour, uint32_t band, std:
     }
     for (uint32_t f = 0; f < kFilterCount; ++f) rows.candidate[f][0] = uint8_t(f);
     BandRows filtered{next, 0, {}};
+    next += uint64_t(rowSize) * bandRows;
+    const std::span<uint8_t> matchWork{next, size_t(work.data() + work.size() - next)};
 
     const bool smooth = upBitsPerByte(canvas, rows, start, end) <= kSmoothBits;
     filterBand(canvas, rows, start, end, smooth, filtered);
@@ -419,7 +381,7 @@ PngBand writePngBand(const Canvas& canvas, PngColour colour, uint32_t band, std:
     }
     // Room for the deflate data, leaving the CRC's 4 bytes.
     const std::span<uint8_t> room{o, size_t(pngBandBound(width, colour) - 12 - uint64_t(o - data))};
-    const uint64_t length = deflateBand(filtered, literalsOnly, lastBand, compressor, room);
+    const uint64_t length = deflateBand(filtered, rows, literalsOnly, lastBand, matchWork, room);
     if (length == 0) return {};
 
     PngBand result;
@@ -455,10 +417,11 @@ void writePngTail(uint32_t adler, uint8_t* out) {
 
 uint64_t pngWorkSize(uint32_t width, PngColour colour) {
     const uint64_t row = pngRowSize(width, colour);
+    const uint64_t bandBytes = row * pngBandRows(width, colour);
     // The band's chunk, alignment, two unfiltered rows with their lead and spare byte, the
-    // candidates, and the band's filtered rows.
+    // candidates, the band's filtered rows and the match search's tables.
     return pngBandBound(width, colour) + 16 + 2 * (kRowLead + row) + kFilterCount * row +
-           row * pngBandRows(width, colour);
+           bandBytes + deflateRowsWorkSize(bandBytes, pngBytesPerPixel(colour));
 }
 
 namespace {
@@ -499,14 +462,12 @@ uint32_t writePng(const Canvas& canvas, PngColour colour, std::span<uint8_t> wor
     std::atomic<uint64_t> staged{0};
     parallel(tasks, [&](uint32_t task) {
         const std::span<uint8_t> area = work.subspan(size_t(task * workSize), size_t(workSize));
-        libdeflate_compressor* compressor = nullptr;
         for (uint32_t band; (band = nextBand.fetch_add(1)) < bands;) {
             PngBand& done = written[band];
-            done = writePngBand(canvas, colour, band, area, area.first(bandBound), compressor);
+            done = writePngBand(canvas, colour, band, area, area.first(bandBound));
             done.staged = staged.fetch_add(done.length);
             std::memcpy(staging + done.staged, area.data(), done.length);
         }
-        compressors.give(compressor);
     });
     writePngHead(width, height, colour, file);
     uint64_t at = kPngHeadSize;
