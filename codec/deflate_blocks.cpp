@@ -233,6 +233,41 @@ void endBand(BitWriter& bits, bool last) {
     }
 }
 
+// A BitWriter's bits continued by whole 8-byte stores (kWriteSlack), without a branch: up to
+// 56 bits added between flushes, each flush keeping at most 7.
+class WordWriter {
+public:
+    explicit WordWriter(BitWriter& bits) : out_(bits.out), buffer_(bits.buffer), count_(bits.count) {
+        while (count_ >= 8) {
+            *out_++ = uint8_t(buffer_);
+            buffer_ >>= 8;
+            count_ -= 8;
+        }
+    }
+    void add(uint64_t bits, uint32_t n) {
+        buffer_ |= bits << count_;
+        count_ += n;
+    }
+    // An entry of bits | count << 32.
+    void add(uint64_t entry) { add(entry & 0xFFFFFFFF, uint32_t(entry >> 32)); }
+    void flush() {
+        std::memcpy(out_, &buffer_, 8);
+        out_ += count_ >> 3;
+        buffer_ >>= count_ & ~7u;
+        count_ &= 7;
+    }
+    void finish(BitWriter& bits) const {
+        bits.out = out_;
+        bits.buffer = buffer_;
+        bits.count = count_;
+    }
+
+private:
+    uint8_t* out_;
+    uint64_t buffer_;
+    uint32_t count_;
+};
+
 // ---- Reading ----
 
 // Bit positions in a stream that has 8 readable bytes past its end.
@@ -410,8 +445,7 @@ uint64_t writeHuffmanOnly(std::span<const uint8_t> in, const uint32_t (&counts)[
     BlockPlan plan;
     planBlock(all, plan);
     const uint64_t size = endedSize(plan.bits, last);
-    // The writer stores whole words: 4 bytes of room past the end.
-    if (out.size() < size + 4) return 0;
+    if (out.size() < size + kWriteSlack) return 0;
     BitWriter bits{out.data()};
     writeBlockHeader(bits, plan, last);
     // Two literals a step: each code is at most 15 bits, so both fit one put.
@@ -433,33 +467,45 @@ uint64_t writeHuffmanOnly(std::span<const uint8_t> in, const uint32_t (&counts)[
 bool writeTokenBlock(const DeflateTokens& tokens, bool final, BandWriter& band) {
     BlockPlan plan;
     planBlock(tokens.counts, plan);
-    // Room for the block, and the band's end after it (an empty stored block at most), less
-    // what the bit writer holds, with the 4 bytes its whole-word stores may reach past.
+    // Room for the block and the band's end after it (an empty stored block at most), less
+    // what the bit writer holds.
     const uint64_t room = uint64_t(band.end - band.bits.out);
-    if ((band.bits.count + plan.bits + 3 + 7) / 8 + 4 + 4 > room) return false;
-    BitWriter& bits = band.bits;
-    writeBlockHeader(bits, plan, final);
-    const uint16_t* codes = plan.codes;
-    const uint8_t* lengths = plan.lengths;
-    const uint16_t* distanceCodes = plan.codes + kLiteralLengthSymbols;
-    const uint8_t* distanceLengths = plan.lengths + kLiteralLengthSymbols;
+    if ((band.bits.count + plan.bits + 3 + 7) / 8 + 4 + kWriteSlack > room) return false;
+    writeBlockHeader(band.bits, plan, final);
+
+    // Each symbol's code and its extra bits as one put: bits | count << 32.
+    uint64_t literals[256], lengths[kMatchLongest - 2], distances[kDistanceSymbols];
+    auto entry = [&](uint32_t symbol, uint32_t extra, uint32_t extraBits) {
+        return uint64_t(plan.codes[symbol] | extra << plan.lengths[symbol]) |
+               uint64_t(plan.lengths[symbol] + extraBits) << 32;
+    };
+    for (uint32_t b = 0; b < 256; ++b) literals[b] = entry(b, 0, 0);
+    for (uint32_t length = 3; length <= kMatchLongest; ++length) {
+        const uint32_t l = kDeflateTables.lengthSymbol[length - 3];
+        lengths[length - 3] = entry(257 + l, length - kDeflateTables.lengthBase[l],
+                                    kDeflateTables.lengthExtraBits[l]);
+    }
+    for (uint32_t d = 0; d < kDistanceSymbols; ++d)
+        distances[d] = entry(kLiteralLengthSymbols + d, 0, kDeflateTables.distanceExtraBits[d]);
+
+    // A whole word stored after each token: at most 7 bits are held before it, and a match
+    // adds at most 48.
+    WordWriter words(band.bits);
     for (uint32_t i = 0; i < tokens.count; ++i) {
         const uint32_t token = tokens.tokens[i];
         if (token < 256) {
-            bits.put(codes[token], lengths[token]);
-            continue;
+            words.add(literals[token]);
+        } else {
+            const uint32_t distance = token & 0xFFFF;
+            words.add(lengths[(token >> 16) - 3]);
+            const uint32_t d = distanceSymbol(distance);
+            words.add(distances[d] + (uint64_t(distance - kDeflateTables.distanceBase[d])
+                                      << plan.lengths[kLiteralLengthSymbols + d]));
         }
-        const uint32_t length = token >> 16, distance = token & 0xFFFF;
-        const uint32_t l = kDeflateTables.lengthSymbol[length - 3];
-        bits.put(uint32_t(codes[257 + l]) |
-                     (length - kDeflateTables.lengthBase[l]) << lengths[257 + l],
-                 lengths[257 + l] + kDeflateTables.lengthExtraBits[l]);
-        const uint32_t d = distanceSymbol(distance);
-        bits.put(uint32_t(distanceCodes[d]) |
-                     (distance - kDeflateTables.distanceBase[d]) << distanceLengths[d],
-                 distanceLengths[d] + kDeflateTables.distanceExtraBits[d]);
+        words.flush();
     }
-    bits.put(codes[kEndOfBlock], lengths[kEndOfBlock]);
+    words.finish(band.bits);
+    band.bits.put(plan.codes[kEndOfBlock], plan.lengths[kEndOfBlock]);
     return true;
 }
 

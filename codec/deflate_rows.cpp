@@ -1,5 +1,7 @@
 #include "codec/internal/deflate_rows.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <bit>
 
@@ -23,6 +25,12 @@ constexpr uint32_t kBlockTokens = 16384;
 
 uint32_t matchLength(const uint8_t* a, const uint8_t* b, uint32_t most) {
     uint32_t n = 0;
+    for (; n + 16 <= most; n += 16) {
+        const __m128i same = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + n)),
+                                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + n)));
+        const uint32_t differ = ~uint32_t(_mm_movemask_epi8(same)) & 0xFFFF;
+        if (differ != 0) return n + uint32_t(std::countr_zero(differ));
+    }
     for (; n + 8 <= most; n += 8) {
         const uint64_t diff = loadWord64(a + n) ^ loadWord64(b + n);
         if (diff != 0) return n + uint32_t(std::countr_zero(diff) >> 3);
@@ -44,7 +52,7 @@ public:
         std::fill(head_, head_ + (1u << kHashBits), 0u);
     }
 
-    // The longest match at i among the candidates looked at, then i remembered; i must be a
+    // The longest match at i among the candidates looked at, then i linked; i must be a
     // pixel's start.
     Match findAndInsert(uint32_t i) {
         const uint32_t most = std::min(kMatchLongest, size_ - i);
@@ -54,39 +62,39 @@ public:
             best.distance = kPixel;
         }
         if (most < kHashedBytes) return best.length >= kShortest ? best : Match{};
-        uint32_t& slot = head_[hash(i)];
-        uint32_t candidate = slot;  // a position + 1, 0 for none
-        const uint32_t distance = i + 1 - candidate;
-        previous_[i / kPixel] = candidate != 0 && distance <= kMatchFarthest ? uint16_t(distance) : 0;
-        slot = i + 1;
-        if (candidate == 0) return best.length >= kShortest ? best : Match{};
-        uint32_t c = candidate - 1;
+        uint32_t c = link(i) - kOffset;
         const uint8_t* here = data_ + i;
         for (uint32_t depth = 0; depth < kChainDepth && best.length < most; ++depth) {
-            const uint32_t d = i - c;
+            const uint32_t d = i - c;  // past the window for an empty link, however it wraps
             if (d > kMatchFarthest) break;
             // Only a candidate that agrees at the best length's end can beat it.
-            if (best.length < most && (best.length < 4 || loadWord32(data_ + c + best.length - 3) ==
-                                                              loadWord32(here + best.length - 3))) {
+            if (best.length < 4 ||
+                loadWord32(data_ + c + best.length - 3) == loadWord32(here + best.length - 3)) {
                 const uint32_t length = matchLength(here, data_ + c, most);
                 if (length > best.length) best = {length, d};
             }
-            const uint32_t step = previous_[c / kPixel];
-            if (step == 0) break;
-            c -= step;
+            c -= previous_[c / kPixel];
         }
         return best.length >= kShortest ? best : Match{};
     }
 
     void insert(uint32_t i) {
-        if (size_ - i < kHashedBytes) return;
-        uint32_t& slot = head_[hash(i)];
-        const uint32_t distance = i + 1 - slot;
-        previous_[i / kPixel] = slot != 0 && distance <= kMatchFarthest ? uint16_t(distance) : 0;
-        slot = i + 1;
+        if (size_ - i >= kHashedBytes) link(i);
     }
 
 private:
+    // Positions are kept kOffset on, so that an empty head (0) is farther than any distance.
+    static constexpr uint32_t kOffset = 1u << 16;
+
+    // Links i behind the last position of its hash and returns that one (kept kOffset on).
+    uint32_t link(uint32_t i) {
+        uint32_t& slot = head_[hash(i)];
+        const uint32_t last = slot;
+        previous_[i / kPixel] = uint16_t(std::min(i + kOffset - last, kOffset - 1));
+        slot = i + kOffset;
+        return last;
+    }
+
     uint32_t hash(uint32_t i) const {
         const uint64_t v = loadWord64(data_ + i) ^ loadWord64(data_ + i + 8) * 0xFF51AFD7ED558CCDull;
         return uint32_t((v * 0x9E3779B97F4A7C15ull) >> (64 - kHashBits));
@@ -95,7 +103,9 @@ private:
     const uint8_t* data_;
     uint32_t size_;
     uint32_t* head_;
-    uint16_t* previous_;  // by position / kPixel: the distance back to the last with its hash
+    // By position / kPixel: the distance back to the last position of the same hash, 65,535
+    // for none within reach.
+    uint16_t* previous_;
 };
 
 // The band's tokens, written block by block as the buffer fills.
@@ -184,7 +194,12 @@ uint64_t deflatePixels(std::span<const uint8_t> rows, uint32_t rowSize, bool las
         const uint32_t rowEnd = rowStart + rowSize;
         for (uint32_t i = rowStart + 1; i < rowEnd; i += kPixel) {
             if (i < covered) {
-                if (i < linkedHead || i >= linkedTail) matcher.insert(i);
+                if (i >= linkedHead && i < linkedTail) {
+                    // On to the first pixel past the unlinked part, or the row's end.
+                    i += (std::min(linkedTail, rowEnd) - i - 1) / kPixel * kPixel;
+                    continue;
+                }
+                matcher.insert(i);
                 continue;
             }
             const Match m = matcher.findAndInsert(i);

@@ -84,7 +84,19 @@ void writeZlibHeader(uint8_t* out) {
 // byte more than the row for the last RGB pixel's spare byte.
 void loadRow(const uint8_t* bgra, uint32_t width, PngColour colour, uint8_t* out) {
     const uint32_t step = pngBytesPerPixel(colour);
-    for (uint32_t x = 0; x < width; ++x, bgra += 4, out += step) {
+    uint32_t x = 0;
+    if (colour == PngColour::rgba) {
+        const __m128i keep = _mm_set1_epi32(int(0xFF00FF00u)), low = _mm_set1_epi32(0xFF);
+        for (; x + 4 <= width; x += 4, bgra += 16, out += 16) {
+            const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bgra));
+            const __m128i swapped = _mm_or_si128(
+                _mm_and_si128(p, keep),
+                _mm_or_si128(_mm_and_si128(_mm_srli_epi32(p, 16), low),
+                             _mm_slli_epi32(_mm_and_si128(p, low), 16)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), swapped);
+        }
+    }
+    for (; x < width; ++x, bgra += 4, out += step) {
         const uint32_t p = loadWord32(bgra);
         storeWord32(out, (p & 0xFF00FF00u) | (p >> 16 & 0xFFu) | (p & 0xFFu) << 16);
     }
@@ -311,7 +323,7 @@ uint64_t deflateBand(const BandRows& band, const Rows& rows, bool literalsOnly, 
     const std::span<const uint8_t> in{band.bytes, size_t(band.length)};
     const uint64_t stored = storedSize(band.length, last);
     if (literalsOnly) {
-        if (huffmanOnlySize(band.counts, last) + 4 <= std::min<uint64_t>(stored, out.size()))
+        if (huffmanOnlySize(band.counts, last) + kWriteSlack <= std::min<uint64_t>(stored, out.size()))
             return writeHuffmanOnly(in, band.counts, last, out);
         return writeStored(in, last, out);
     }

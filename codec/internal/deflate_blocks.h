@@ -15,11 +15,14 @@
 // The bytes of the empty stored block that ends a band that goes on, at most: 3 bits, the
 // padding to a byte, LEN and NLEN.
 inline constexpr uint32_t kSyncFlushBytes = 5;
+// The writers below store whole words: the room they need past the bytes they write.
+inline constexpr uint32_t kWriteSlack = 8;
 
 // Literals only, under one dynamic Huffman block whose code is made for these bytes (every
 // byte a literal, no match): the fastest code for bytes that repeat little, such as a noisy
 // photo's filtered rows. `last`: the block ends the stream (BFINAL, then padding to a byte);
-// otherwise an empty stored block follows. Returns the bytes written, or 0 when out is short.
+// otherwise an empty stored block follows. Returns the bytes written, or 0 when out is short
+// (it needs kWriteSlack bytes past them).
 // huffmanOnlySize tells the length beforehand from the byte counts (256 of them).
 uint64_t huffmanOnlySize(const uint32_t (&counts)[256], bool last);
 uint64_t writeHuffmanOnly(std::span<const uint8_t> in, const uint32_t (&counts)[256], bool last,
