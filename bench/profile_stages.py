@@ -16,8 +16,8 @@ STAGES = [
     # writePngBand: the filters are inlined into it.
     ("PNG filtering", r"filterBand|filterRow|filterUp|loadRow|nextRow|countBytes|BitsPerByte|"
                       r"writePngBand"),
-    ("deflate", r"deflate|libdeflate|Huffman|continueStream|skipSymbols|buildTable|adler32|crc32"
-                r"|codeLengths|planLiterals|sort_symbols|make_huffman|heapify"),
+    ("deflate", r"deflate|Huffman|matchLength|TokenBlock|planBlock|writeBlockHeader|codeLengths|"
+                r"canonicalCodes|writeStored|adler32|crc32"),
     ("PSD: flattening and PackBits", r"packRow|packBlock|packBits|flattenRow|EveryFourth|"
                                      r"writeHeaderAndLayer|finishMerged|writeRawMerged"),
     ("BMP rows", r"writeBmp"),

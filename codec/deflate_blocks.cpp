@@ -9,35 +9,6 @@ namespace {
 
 // ---- Writing ----
 
-// Bits, least significant first, into memory known to have room (the sizes are worked out
-// before writing).
-struct BitWriter {
-    uint8_t* out;
-    uint64_t buffer = 0;
-    uint32_t count = 0;
-
-    void put(uint32_t bits, uint32_t n) {
-        buffer |= uint64_t(bits) << count;
-        count += n;
-        if (count >= 32) {
-            storeLe32(out, uint32_t(buffer));
-            out += 4;
-            buffer >>= 32;
-            count -= 32;
-        }
-    }
-    // Pads with zero bits to a byte and writes what is held.
-    void align() {
-        while (count > 0) {
-            *out++ = uint8_t(buffer);
-            buffer >>= 8;
-            count = count >= 8 ? count - 8 : 0;
-        }
-        buffer = 0;
-    }
-};
-
-constexpr uint32_t kLiteralSymbols = 257;  // the 256 bytes and the end of block
 constexpr uint32_t kEndOfBlock = 256;
 constexpr uint32_t kCodeLengthSymbols = 19;
 constexpr uint8_t kCodeLengthOrder[kCodeLengthSymbols] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
@@ -131,38 +102,55 @@ void canonicalCodes(const uint8_t* lengths, uint32_t n, uint16_t* codes) {
     }
 }
 
-// A dynamic block's header for literals only: its code and the bits it takes.
-struct LiteralPlan {
-    uint8_t lengths[kLiteralSymbols + 2];  // the literals, the end of block, two distance codes
-    uint16_t codes[kLiteralSymbols];
+constexpr uint8_t kRunExtraBits[kCodeLengthSymbols] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                       0, 0, 0, 0, 0, 0, 2, 3, 7};
+
+// A dynamic block's codes and its header: the code lengths of its literals and lengths, then
+// of its distances, run-length coded under a code of their own.
+struct BlockPlan {
+    uint8_t lengths[kLiteralLengthSymbols + kDistanceSymbols];
+    uint16_t codes[kLiteralLengthSymbols + kDistanceSymbols];
+    uint32_t literalCount = 257;  // HLIT + 257: the literal and length codes sent
+    uint32_t distanceCount = 1;   // HDIST + 1
     // The code lengths run-length coded: symbol, extra bits' value.
-    uint8_t runSymbols[kLiteralSymbols + 2];
-    uint8_t runExtra[kLiteralSymbols + 2];
+    uint8_t runSymbols[kLiteralLengthSymbols + kDistanceSymbols];
+    uint8_t runExtra[kLiteralLengthSymbols + kDistanceSymbols];
     uint32_t runs = 0;
     uint8_t lengthLengths[kCodeLengthSymbols];
     uint16_t lengthCodes[kCodeLengthSymbols];
     uint32_t codeLengthCount = 4;  // HCLEN + 4
-    uint64_t headerBits = 0;       // after the 3 bits of BFINAL and BTYPE
-    uint64_t bodyBits = 0;         // the literals and the end of block
+    uint64_t bits = 0;             // the whole block: its 3 bits of BFINAL and BTYPE, header, body
 };
 
-constexpr uint8_t kRunExtraBits[kCodeLengthSymbols] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                                       0, 0, 0, 0, 0, 0, 2, 3, 7};
+// Codes for the counts (the end of block counted once here), and the header that sends them.
+void planBlock(const DeflateCounts& counts, BlockPlan& plan) {
+    uint32_t literals[kLiteralLengthSymbols];
+    std::copy(counts.literals, counts.literals + kLiteralLengthSymbols, literals);
+    literals[kEndOfBlock] = 1;
+    codeLengths(literals, kLiteralLengthSymbols, 15, plan.lengths);
+    uint8_t* distanceLengths = plan.lengths + kLiteralLengthSymbols;
+    codeLengths(counts.distances, kDistanceSymbols, 15, distanceLengths);
+    // No match: two distance codes of one bit, never used, a complete code every inflater takes.
+    if (std::all_of(counts.distances, counts.distances + kDistanceSymbols,
+                    [](uint32_t c) { return c == 0; }))
+        distanceLengths[0] = distanceLengths[1] = 1;
+    canonicalCodes(plan.lengths, kLiteralLengthSymbols, plan.codes);
+    canonicalCodes(distanceLengths, kDistanceSymbols, plan.codes + kLiteralLengthSymbols);
+    plan.literalCount = kLiteralLengthSymbols;
+    while (plan.literalCount > 257 && plan.lengths[plan.literalCount - 1] == 0) --plan.literalCount;
+    plan.distanceCount = kDistanceSymbols;
+    while (plan.distanceCount > 1 && distanceLengths[plan.distanceCount - 1] == 0)
+        --plan.distanceCount;
 
-void planLiterals(const uint32_t (&counts)[256], LiteralPlan& plan) {
-    uint32_t all[kLiteralSymbols];
-    std::copy(counts, counts + 256, all);
-    all[kEndOfBlock] = 1;
-    codeLengths(all, kLiteralSymbols, 15, plan.lengths);
-    canonicalCodes(plan.lengths, kLiteralSymbols, plan.codes);
-    // Two distance codes of one bit, never used: a complete code that every inflater takes.
-    plan.lengths[kLiteralSymbols] = plan.lengths[kLiteralSymbols + 1] = 1;
-
-    const uint32_t total = kLiteralSymbols + 2;
+    // The lengths sent, literals and lengths then distances, as one sequence.
+    uint8_t sent[kLiteralLengthSymbols + kDistanceSymbols];
+    std::copy(plan.lengths, plan.lengths + plan.literalCount, sent);
+    std::copy(distanceLengths, distanceLengths + plan.distanceCount, sent + plan.literalCount);
+    const uint32_t total = plan.literalCount + plan.distanceCount;
     for (uint32_t i = 0; i < total;) {
-        const uint8_t value = plan.lengths[i];
+        const uint8_t value = sent[i];
         uint32_t run = 1;
-        while (i + run < total && plan.lengths[i + run] == value) ++run;
+        while (i + run < total && sent[i + run] == value) ++run;
         i += run;
         if (value == 0) {
             while (run >= 11) {
@@ -201,12 +189,33 @@ void planLiterals(const uint32_t (&counts)[256], LiteralPlan& plan) {
            plan.lengthLengths[kCodeLengthOrder[plan.codeLengthCount - 1]] == 0)
         --plan.codeLengthCount;
 
-    plan.headerBits = 5 + 5 + 4 + 3 * uint64_t(plan.codeLengthCount);
+    plan.bits = 3 + 5 + 5 + 4 + 3 * uint64_t(plan.codeLengthCount);
     for (uint32_t r = 0; r < plan.runs; ++r)
-        plan.headerBits +=
-            plan.lengthLengths[plan.runSymbols[r]] + kRunExtraBits[plan.runSymbols[r]];
-    plan.bodyBits = plan.lengths[kEndOfBlock];
-    for (uint32_t b = 0; b < 256; ++b) plan.bodyBits += uint64_t(counts[b]) * plan.lengths[b];
+        plan.bits += plan.lengthLengths[plan.runSymbols[r]] + kRunExtraBits[plan.runSymbols[r]];
+    plan.bits += plan.lengths[kEndOfBlock];
+    for (uint32_t s = 0; s < kLiteralLengthSymbols; ++s) {
+        const uint32_t extra = s > 256 ? kDeflateTables.lengthExtraBits[s - 257] : 0;
+        plan.bits += uint64_t(counts.literals[s]) * (plan.lengths[s] + extra);
+    }
+    for (uint32_t s = 0; s < kDistanceSymbols; ++s)
+        plan.bits += uint64_t(counts.distances[s]) *
+                     (distanceLengths[s] + kDeflateTables.distanceExtraBits[s]);
+}
+
+// The block's header: BFINAL, BTYPE 2, the counts and the run-length coded code lengths.
+void writeBlockHeader(BitWriter& bits, const BlockPlan& plan, bool final) {
+    bits.put(final ? 1 : 0, 1);
+    bits.put(2, 2);  // dynamic Huffman codes
+    bits.put(plan.literalCount - 257, 5);
+    bits.put(plan.distanceCount - 1, 5);
+    bits.put(plan.codeLengthCount - 4, 4);
+    for (uint32_t i = 0; i < plan.codeLengthCount; ++i)
+        bits.put(plan.lengthLengths[kCodeLengthOrder[i]], 3);
+    for (uint32_t r = 0; r < plan.runs; ++r) {
+        const uint32_t symbol = plan.runSymbols[r];
+        bits.put(plan.lengthCodes[symbol], plan.lengthLengths[symbol]);
+        if (kRunExtraBits[symbol] != 0) bits.put(plan.runExtra[r], kRunExtraBits[symbol]);
+    }
 }
 
 // The bytes a band of blocks takes that ends `bits` into its last byte.
@@ -223,6 +232,41 @@ void endBand(BitWriter& bits, bool last) {
         bits.out += 4;
     }
 }
+
+// A BitWriter's bits continued by whole 8-byte stores (kWriteSlack), without a branch: up to
+// 56 bits added between flushes, each flush keeping at most 7.
+class WordWriter {
+public:
+    explicit WordWriter(BitWriter& bits) : out_(bits.out), buffer_(bits.buffer), count_(bits.count) {
+        while (count_ >= 8) {
+            *out_++ = uint8_t(buffer_);
+            buffer_ >>= 8;
+            count_ -= 8;
+        }
+    }
+    void add(uint64_t bits, uint32_t n) {
+        buffer_ |= bits << count_;
+        count_ += n;
+    }
+    // An entry of bits | count << 32.
+    void add(uint64_t entry) { add(entry & 0xFFFFFFFF, uint32_t(entry >> 32)); }
+    void flush() {
+        std::memcpy(out_, &buffer_, 8);
+        out_ += count_ >> 3;
+        buffer_ >>= count_ & ~7u;
+        count_ &= 7;
+    }
+    void finish(BitWriter& bits) const {
+        bits.out = out_;
+        bits.buffer = buffer_;
+        bits.count = count_;
+    }
+
+private:
+    uint8_t* out_;
+    uint64_t buffer_;
+    uint32_t count_;
+};
 
 // ---- Reading ----
 
@@ -276,8 +320,8 @@ struct ExtraBits {
     uint8_t literals[288] = {};
     uint8_t distances[30] = {};
     constexpr ExtraBits() {
-        for (uint32_t s = 265; s < 285; ++s) literals[s] = uint8_t((s - 261) / 4);
-        for (uint32_t d = 4; d < 30; ++d) distances[d] = uint8_t(d / 2 - 1);
+        for (uint32_t s = 0; s < 29; ++s) literals[257 + s] = kDeflateTables.lengthExtraBits[s];
+        for (uint32_t d = 0; d < 30; ++d) distances[d] = kDeflateTables.distanceExtraBits[d];
     }
 };
 constexpr ExtraBits kExtraBits;
@@ -387,31 +431,23 @@ bool skipSymbols(BitReader& in, const Tables& tables, uint64_t limit) {
 }  // namespace
 
 uint64_t huffmanOnlySize(const uint32_t (&counts)[256], bool last) {
-    LiteralPlan plan;
-    planLiterals(counts, plan);
-    return endedSize(3 + plan.headerBits + plan.bodyBits, last);
+    DeflateCounts all;
+    std::copy(counts, counts + 256, all.literals);
+    BlockPlan plan;
+    planBlock(all, plan);
+    return endedSize(plan.bits, last);
 }
 
 uint64_t writeHuffmanOnly(std::span<const uint8_t> in, const uint32_t (&counts)[256], bool last,
                           std::span<uint8_t> out) {
-    LiteralPlan plan;
-    planLiterals(counts, plan);
-    const uint64_t size = endedSize(3 + plan.headerBits + plan.bodyBits, last);
-    // The writer stores whole words: 4 bytes of room past the end.
-    if (out.size() < size + 4) return 0;
+    DeflateCounts all;
+    std::copy(counts, counts + 256, all.literals);
+    BlockPlan plan;
+    planBlock(all, plan);
+    const uint64_t size = endedSize(plan.bits, last);
+    if (out.size() < size + kWriteSlack) return 0;
     BitWriter bits{out.data()};
-    bits.put(last ? 1 : 0, 1);
-    bits.put(2, 2);  // dynamic Huffman codes
-    bits.put(kLiteralSymbols - 257, 5);
-    bits.put(2 - 1, 5);
-    bits.put(plan.codeLengthCount - 4, 4);
-    for (uint32_t i = 0; i < plan.codeLengthCount; ++i)
-        bits.put(plan.lengthLengths[kCodeLengthOrder[i]], 3);
-    for (uint32_t r = 0; r < plan.runs; ++r) {
-        const uint32_t symbol = plan.runSymbols[r];
-        bits.put(plan.lengthCodes[symbol], plan.lengthLengths[symbol]);
-        if (kRunExtraBits[symbol] != 0) bits.put(plan.runExtra[r], kRunExtraBits[symbol]);
-    }
+    writeBlockHeader(bits, plan, last);
     // Two literals a step: each code is at most 15 bits, so both fit one put.
     uint32_t packed[256];
     for (uint32_t b = 0; b < 256; ++b) packed[b] = uint32_t(plan.codes[b]) | uint32_t(plan.lengths[b]) << 16;
@@ -426,6 +462,56 @@ uint64_t writeHuffmanOnly(std::span<const uint8_t> in, const uint32_t (&counts)[
     bits.put(plan.codes[kEndOfBlock], plan.lengths[kEndOfBlock]);
     endBand(bits, last);
     return uint64_t(bits.out - out.data());
+}
+
+bool writeTokenBlock(const DeflateTokens& tokens, bool final, BandWriter& band) {
+    BlockPlan plan;
+    planBlock(tokens.counts, plan);
+    // Room for the block and the band's end after it (an empty stored block at most), less
+    // what the bit writer holds.
+    const uint64_t room = uint64_t(band.end - band.bits.out);
+    if ((band.bits.count + plan.bits + 3 + 7) / 8 + 4 + kWriteSlack > room) return false;
+    writeBlockHeader(band.bits, plan, final);
+
+    // Each symbol's code and its extra bits as one put: bits | count << 32.
+    uint64_t literals[256], lengths[kMatchLongest - 2], distances[kDistanceSymbols];
+    auto entry = [&](uint32_t symbol, uint32_t extra, uint32_t extraBits) {
+        return uint64_t(plan.codes[symbol] | extra << plan.lengths[symbol]) |
+               uint64_t(plan.lengths[symbol] + extraBits) << 32;
+    };
+    for (uint32_t b = 0; b < 256; ++b) literals[b] = entry(b, 0, 0);
+    for (uint32_t length = 3; length <= kMatchLongest; ++length) {
+        const uint32_t l = kDeflateTables.lengthSymbol[length - 3];
+        lengths[length - 3] = entry(257 + l, length - kDeflateTables.lengthBase[l],
+                                    kDeflateTables.lengthExtraBits[l]);
+    }
+    for (uint32_t d = 0; d < kDistanceSymbols; ++d)
+        distances[d] = entry(kLiteralLengthSymbols + d, 0, kDeflateTables.distanceExtraBits[d]);
+
+    // A whole word stored after each token: at most 7 bits are held before it, and a match
+    // adds at most 48.
+    WordWriter words(band.bits);
+    for (uint32_t i = 0; i < tokens.count; ++i) {
+        const uint32_t token = tokens.tokens[i];
+        if (token < 256) {
+            words.add(literals[token]);
+        } else {
+            const uint32_t distance = token & 0xFFFF;
+            words.add(lengths[(token >> 16) - 3]);
+            const uint32_t d = distanceSymbol(distance);
+            words.add(distances[d] + (uint64_t(distance - kDeflateTables.distanceBase[d])
+                                      << plan.lengths[kLiteralLengthSymbols + d]));
+        }
+        words.flush();
+    }
+    words.finish(band.bits);
+    band.bits.put(plan.codes[kEndOfBlock], plan.lengths[kEndOfBlock]);
+    return true;
+}
+
+uint64_t endTokenBand(BandWriter& band, bool last) {
+    endBand(band.bits, last);
+    return uint64_t(band.bits.out - band.start);
 }
 
 uint64_t storedSize(uint64_t length, bool last) {

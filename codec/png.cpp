@@ -6,24 +6,22 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <mutex>
 #include <utility>
 #include <vector>
 
+#include "codec/internal/deflate_blocks.h"
+#include "codec/internal/deflate_rows.h"
 #include "codec/internal/png_common.h"
 #include "common/bytes.h"
 
 #if TAVIMORE_HAVE_LIBDEFLATE
 #include <libdeflate.h>
-
-#include "codec/internal/deflate_blocks.h"
 #endif
 
 namespace {
 
 constexpr uint32_t kPngHeadSize = 8 + 25;       // signature and IHDR
 constexpr uint32_t kPngTailSize = 16 + 12;      // the Adler-32 IDAT and IEND
-constexpr int kDeflateLevel = 5;
 
 uint32_t pngBytesPerPixel(PngColour colour) { return colour == PngColour::rgba ? 4 : 3; }
 // A filtered row: the filter byte, then the pixels.
@@ -45,35 +43,37 @@ uint64_t pngBandBound(uint32_t width, PngColour colour) {
     const uint64_t n = pngRowSize(width, colour) * pngBandRows(width, colour);
     return 12 + 2 + n + ((n + 7) >> 3) + ((n + 63) >> 6) + 5 + 16;
 }
-#if !TAVIMORE_HAVE_LIBDEFLATE
-constexpr uint32_t kWindow = 32768;
-// What deflateInit2 takes at window bits 15 and memory level 8: its state, the sliding
-// window, the two hash chains and the pending buffer (some 262 KB), with room to align each.
-constexpr uint64_t kZlibWorkSize = 272 * 1024;
-#endif
 constexpr uint32_t kFilterCount = 5;  // none, sub, up, average, Paeth
 constexpr uint32_t kRowLead = 16;
+
+// The checksums, libdeflate's where it was built in (several times zlib's speed).
+uint32_t crc32Of(const uint8_t* p, size_t n) {
+#if TAVIMORE_HAVE_LIBDEFLATE
+    return libdeflate_crc32(0, p, n);
+#else
+    return uint32_t(crc32_z(0, p, n));
+#endif
+}
+uint32_t adler32Of(const uint8_t* p, size_t n) {
+#if TAVIMORE_HAVE_LIBDEFLATE
+    return libdeflate_adler32(1, p, n);
+#else
+    return uint32_t(adler32_z(1, p, n));
+#endif
+}
 
 // A chunk whose data is in place after its 8-byte frame: length, type, then the CRC of both.
 uint32_t finishChunk(uint8_t* chunk, const char type[4], uint32_t dataLength) {
     storeBe32(chunk, dataLength);
     std::memcpy(chunk + 4, type, 4);
-#if TAVIMORE_HAVE_LIBDEFLATE
-    const uint32_t crc = libdeflate_crc32(0, chunk + 4, size_t(dataLength) + 4);
-#else
-    const uint32_t crc = uint32_t(crc32_z(0, chunk + 4, size_t(dataLength) + 4));
-#endif
-    storeBe32(chunk + 8 + dataLength, crc);
+    storeBe32(chunk + 8 + dataLength, crc32Of(chunk + 4, size_t(dataLength) + 4));
     return 12 + dataLength;
 }
 
-// The zlib header as zlib writes it for the level: 32 KiB window, no dictionary.
+// The zlib header: 32 KiB window, no dictionary, "fast" compression.
 void writeZlibHeader(uint8_t* out) {
-    const uint32_t levelFlag = kDeflateLevel < 2    ? 0
-                               : kDeflateLevel < 6  ? 1
-                               : kDeflateLevel == 6 ? 2
-                                                    : 3;
-    uint32_t flags = levelFlag << 6;
+    constexpr uint32_t kLevelFlag = 1;
+    uint32_t flags = kLevelFlag << 6;
     flags += 31 - (0x78 * 256 + flags) % 31;
     out[0] = 0x78;
     out[1] = uint8_t(flags);
@@ -83,7 +83,19 @@ void writeZlibHeader(uint8_t* out) {
 // byte more than the row for the last RGB pixel's spare byte.
 void loadRow(const uint8_t* bgra, uint32_t width, PngColour colour, uint8_t* out) {
     const uint32_t step = pngBytesPerPixel(colour);
-    for (uint32_t x = 0; x < width; ++x, bgra += 4, out += step) {
+    uint32_t x = 0;
+    if (colour == PngColour::rgba) {
+        const __m128i keep = _mm_set1_epi32(int(0xFF00FF00u)), low = _mm_set1_epi32(0xFF);
+        for (; x + 4 <= width; x += 4, bgra += 16, out += 16) {
+            const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bgra));
+            const __m128i swapped = _mm_or_si128(
+                _mm_and_si128(p, keep),
+                _mm_or_si128(_mm_and_si128(_mm_srli_epi32(p, 16), low),
+                             _mm_slli_epi32(_mm_and_si128(p, low), 16)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), swapped);
+        }
+    }
+    for (; x < width; ++x, bgra += 4, out += step) {
         const uint32_t p = loadWord32(bgra);
         storeWord32(out, (p & 0xFF00FF00u) | (p >> 16 & 0xFFu) | (p & 0xFFu) << 16);
     }
@@ -207,20 +219,18 @@ void writePngHead(uint32_t width, uint32_t height, PngColour colour, uint8_t* ou
     finishChunk(out + 8, "IHDR", 13);
 }
 
-#if TAVIMORE_HAVE_LIBDEFLATE
-
-// Bands compressed apart with no dictionary (libdeflate takes none), each ending on an empty
-// stored block so that the next starts on a byte; the last one ends the stream. How a band is
-// compressed follows from its own rows only, so the file is the same however many tasks
-// there are and in whatever order they take the bands:
+// Bands compressed apart, each ending on an empty stored block so that the next starts on a
+// byte; the last one ends the stream. How a band is compressed follows from its own rows only,
+// so the file is the same however many tasks there are and in whatever order they take the
+// bands:
 //  - its rows are filtered "up" (each byte less the one above), the filter that keeps a smooth
 //    picture's rows alike for the matches, and when those bytes would take few bits under a
-//    Huffman code of their own (kSmoothBits a byte), libdeflate compresses them;
+//    Huffman code of their own (kSmoothBits a byte), deflate_rows.h compresses them;
 //  - otherwise each row takes the filter of the smallest sum of magnitudes, and bytes that
 //    still take many bits (kNoisyBits and more: grain, noise, which repeat little) are written
 //    as literals under a code made for the band (deflate_blocks.h), several times faster than
-//    a match search that finds little; the others go to libdeflate.
-//  - stored blocks when those come out larger.
+//    a match search that finds little; the others go to deflate_rows.h.
+//  - stored blocks when those come out smaller.
 constexpr double kSmoothBits = 3.6;
 constexpr double kNoisyBits = 4.0;
 
@@ -303,61 +313,20 @@ double upBitsPerByte(const Canvas& canvas, Rows& rows, uint32_t start, uint32_t 
     return 8.0 * double(huffmanOnlySize(counts, true)) / double(sampled);
 }
 
-// Compressors kept for the next file of the process, so that their tables are not made
-// resident anew each time (a fresh page costs this machine an exit to the host).
-class CompressorPool {
-public:
-    libdeflate_compressor* take() {
-        {
-            std::lock_guard lock(mutex_);
-            if (count_ > 0) return kept_[--count_];
-        }
-        return libdeflate_alloc_compressor(kDeflateLevel);
-    }
-    void give(libdeflate_compressor* compressor) {
-        if (compressor == nullptr) return;
-        {
-            std::lock_guard lock(mutex_);
-            if (count_ < kKept) {
-                kept_[count_++] = compressor;
-                return;
-            }
-        }
-        libdeflate_free_compressor(compressor);
-    }
-
-private:
-    static constexpr uint32_t kKept = 8;
-    std::mutex mutex_;
-    libdeflate_compressor* kept_[kKept] = {};
-    uint32_t count_ = 0;
-};
-CompressorPool compressors;
-
 // The band's deflate blocks at out: its bytes written the cheapest way there is room for.
 // Returns their length, or 0 when out is short.
-uint64_t deflateBand(const BandRows& band, bool literalsOnly, bool last,
-                     libdeflate_compressor*& compressor, std::span<uint8_t> out) {
+uint64_t deflateBand(const BandRows& band, const Rows& rows, bool literalsOnly, bool last,
+                     std::span<uint8_t> work, std::span<uint8_t> out) {
     const std::span<const uint8_t> in{band.bytes, size_t(band.length)};
     const uint64_t stored = storedSize(band.length, last);
     if (literalsOnly) {
-        if (huffmanOnlySize(band.counts, last) + 4 <= std::min<uint64_t>(stored, out.size()))
+        if (huffmanOnlySize(band.counts, last) + kWriteSlack <= std::min<uint64_t>(stored, out.size()))
             return writeHuffmanOnly(in, band.counts, last, out);
         return writeStored(in, last, out);
     }
-    if (compressor == nullptr) compressor = compressors.take();
-    // Room for the empty stored block after it and for the parse's reading ahead.
-    if (compressor != nullptr && out.size() > kSyncFlushBytes + 8) {
-        const size_t room = size_t(std::min<uint64_t>(out.size() - kSyncFlushBytes - 8, stored));
-        const size_t length =
-            libdeflate_deflate_compress(compressor, in.data(), in.size(), out.data(), room);
-        if (length != 0) {
-            if (last) return length;
-            const uint64_t continued = continueStream(out.data(), length);
-            if (continued != 0) return continued;
-        }
-    }
-    return writeStored(in, last, out);
+    const uint64_t length = deflateRows(in, rows.length + 1, rows.bpp, last, work,
+                                        out.first(size_t(std::min<uint64_t>(out.size(), stored))));
+    return length != 0 ? length : writeStored(in, last, out);
 }
 
 struct PngBand {
@@ -371,7 +340,7 @@ struct PngBand {
 // work (at least pngWorkSize bytes, of which out may be a part) for its rows; the first
 // band's chunk opens the zlib stream.
 PngBand writePngBand(const Canvas& canvas, PngColour colour, uint32_t band, std::span<uint8_t> work,
-                     std::span<uint8_t> out, libdeflate_compressor*& compressor) {
+                     std::span<uint8_t> out) {
     const uint32_t width = canvas.width, height = canvas.height;
     const uint32_t bandRows = pngBandRows(width, colour);
     const uint64_t first = uint64_t(band) * bandRows;
@@ -399,6 +368,8 @@ PngBand writePngBand(const Canvas& canvas, PngColour colour, uint32_t band, std:
     }
     for (uint32_t f = 0; f < kFilterCount; ++f) rows.candidate[f][0] = uint8_t(f);
     BandRows filtered{next, 0, {}};
+    next += uint64_t(rowSize) * bandRows;
+    const std::span<uint8_t> matchWork{next, size_t(work.data() + work.size() - next)};
 
     const bool smooth = upBitsPerByte(canvas, rows, start, end) <= kSmoothBits;
     filterBand(canvas, rows, start, end, smooth, filtered);
@@ -419,12 +390,12 @@ PngBand writePngBand(const Canvas& canvas, PngColour colour, uint32_t band, std:
     }
     // Room for the deflate data, leaving the CRC's 4 bytes.
     const std::span<uint8_t> room{o, size_t(pngBandBound(width, colour) - 12 - uint64_t(o - data))};
-    const uint64_t length = deflateBand(filtered, literalsOnly, lastBand, compressor, room);
+    const uint64_t length = deflateBand(filtered, rows, literalsOnly, lastBand, matchWork, room);
     if (length == 0) return {};
 
     PngBand result;
     result.length = finishChunk(chunk, "IDAT", uint32_t(o + length - data));
-    result.adler = libdeflate_adler32(1, filtered.bytes, size_t(filtered.length));
+    result.adler = adler32Of(filtered.bytes, size_t(filtered.length));
     result.filtered = filtered.length;
     return result;
 }
@@ -455,10 +426,11 @@ void writePngTail(uint32_t adler, uint8_t* out) {
 
 uint64_t pngWorkSize(uint32_t width, PngColour colour) {
     const uint64_t row = pngRowSize(width, colour);
+    const uint64_t bandBytes = row * pngBandRows(width, colour);
     // The band's chunk, alignment, two unfiltered rows with their lead and spare byte, the
-    // candidates, and the band's filtered rows.
+    // candidates, the band's filtered rows and the match search's tables.
     return pngBandBound(width, colour) + 16 + 2 * (kRowLead + row) + kFilterCount * row +
-           row * pngBandRows(width, colour);
+           bandBytes + deflateRowsWorkSize(bandBytes, pngBytesPerPixel(colour));
 }
 
 namespace {
@@ -499,14 +471,12 @@ uint32_t writePng(const Canvas& canvas, PngColour colour, std::span<uint8_t> wor
     std::atomic<uint64_t> staged{0};
     parallel(tasks, [&](uint32_t task) {
         const std::span<uint8_t> area = work.subspan(size_t(task * workSize), size_t(workSize));
-        libdeflate_compressor* compressor = nullptr;
         for (uint32_t band; (band = nextBand.fetch_add(1)) < bands;) {
             PngBand& done = written[band];
-            done = writePngBand(canvas, colour, band, area, area.first(bandBound), compressor);
+            done = writePngBand(canvas, colour, band, area, area.first(bandBound));
             done.staged = staged.fetch_add(done.length);
             std::memcpy(staging + done.staged, area.data(), done.length);
         }
-        compressors.give(compressor);
     });
     writePngHead(width, height, colour, file);
     uint64_t at = kPngHeadSize;
@@ -521,172 +491,6 @@ uint32_t writePng(const Canvas& canvas, PngColour colour, std::span<uint8_t> wor
     return uint32_t(at + kPngTailSize);
 }
 
-#else  // zlib
-struct PngBand {
-    uint32_t length = 0;    // bytes of the chunk written, 0 when the work area or out was short
-    uint32_t adler = 1;     // Adler-32 of the band's filtered rows
-    uint64_t filtered = 0;  // how many bytes those rows are
-};
-
-// Writes band `band` as a whole IDAT chunk into out (at least pngBandBound bytes), using only
-// work (at least pngWorkSize bytes) for every buffer zlib and the filters need. The first
-// band's chunk opens the zlib stream; every band is raw deflate ended on a full flush (the
-// last one with the final block), and every band after the first starts from a dictionary of
-// the 32 KiB of filtered rows before it, so that bands can be compressed in any order.
-PngBand writePngBand(const Canvas& canvas, PngColour colour, uint32_t band, std::span<uint8_t> work,
-                     std::span<uint8_t> out) {
-    const uint32_t width = canvas.width, height = canvas.height;
-    const uint32_t bandRows = pngBandRows(width, colour);
-    const uint64_t first = uint64_t(band) * bandRows;
-    if (width == 0 || first >= height || work.size() < pngWorkSize(width, colour) ||
-        out.size() < pngBandBound(width, colour) ||
-        canvas.pixels.size() < canvasByteSize(width, height))
-        return {};
-    const uint32_t start = uint32_t(first);
-    const uint32_t end = uint32_t(std::min<uint64_t>(height, first + bandRows));
-    const bool lastBand = end == height;
-    const uint32_t rowSize = uint32_t(pngRowSize(width, colour));
-
-    uint8_t* base = work.data();
-    base += (16 - reinterpret_cast<uintptr_t>(base) % 16) % 16;
-    ZlibArena arena{base, base + kZlibWorkSize};
-    Rows rows{width, colour, pngBytesPerPixel(colour), rowSize - 1, nullptr, nullptr, {}};
-    uint8_t* next = arena.end;
-    std::memset(next, 0, kRowLead);
-    rows.above = next + kRowLead;
-    next += kRowLead + rowSize;
-    std::memset(next, 0, kRowLead);
-    rows.current = next + kRowLead;
-    next += kRowLead + rowSize;
-    for (uint8_t*& candidate : rows.candidate) {
-        candidate = next;
-        next += rowSize;
-    }
-    for (uint32_t f = 0; f < kFilterCount; ++f) rows.candidate[f][0] = uint8_t(f);
-    uint8_t* dictionary = next;
-
-    // The filtered rows before the band that the dictionary takes its last 32 KiB from, and
-    // the unfiltered row above them.
-    const uint32_t dictionaryRows = (kWindow + rowSize - 1) / rowSize;
-    const uint32_t dictionaryStart = start > dictionaryRows ? start - dictionaryRows : 0;
-    if (dictionaryStart > 0) {
-        loadRow(canvas.pixels.data() + uint64_t(dictionaryStart - 1) * canvas.stride(), width,
-                colour, rows.above);
-    } else {
-        std::memset(rows.above, 0, rowSize);
-    }
-    for (uint32_t y = dictionaryStart; y < start; ++y)
-        std::memcpy(dictionary + uint64_t(y - dictionaryStart) * rowSize, nextRow(canvas, rows, y),
-                    rowSize);
-    const uint32_t dictionaryLength = (start - dictionaryStart) * rowSize;
-    const uint32_t dictionaryUsed = std::min(dictionaryLength, kWindow);
-
-    z_stream stream{};
-    useArena(stream, arena);
-    if (deflateInit2(&stream, kDeflateLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        return {};
-    if (dictionaryUsed > 0 &&
-        deflateSetDictionary(&stream, dictionary + dictionaryLength - dictionaryUsed,
-                             dictionaryUsed) != Z_OK) {
-        deflateEnd(&stream);
-        return {};
-    }
-
-    uint8_t* chunk = out.data();
-    uint8_t* data = chunk + 8;
-    uint8_t* o = data;
-    if (band == 0) {
-        writeZlibHeader(o);
-        o += 2;
-    }
-    stream.next_out = o;
-    // Room for the deflate data, leaving the CRC's 4 bytes.
-    stream.avail_out = uInt(pngBandBound(width, colour) - 12 - uint64_t(o - data));
-
-    PngBand result;
-    uLong adler = adler32(0, Z_NULL, 0);
-    bool complete = true;
-    for (uint32_t y = start; y < end && complete; ++y) {
-        const uint8_t* filtered = nextRow(canvas, rows, y);
-        adler = adler32_z(adler, filtered, rowSize);
-        stream.next_in = const_cast<Bytef*>(filtered);
-        stream.avail_in = rowSize;
-        const bool lastRow = y + 1 == end;
-        const int flush = !lastRow ? Z_NO_FLUSH : lastBand ? Z_FINISH : Z_FULL_FLUSH;
-        const int status = ::deflate(&stream, flush);
-        complete =
-            stream.avail_in == 0 &&
-            (flush == Z_FINISH ? status == Z_STREAM_END : status == Z_OK && stream.avail_out > 0);
-    }
-    deflateEnd(&stream);
-    if (!complete) return {};
-
-    result.length = finishChunk(chunk, "IDAT", uint32_t(stream.next_out - data));
-    result.adler = uint32_t(adler);
-    result.filtered = uint64_t(end - start) * rowSize;
-    return result;
-}
-
-// The Adler-32 IDAT and IEND; out must hold kPngTailSize bytes.
-void writePngTail(uint32_t adler, uint8_t* out) {
-    storeBe32(out + 8, adler);
-    finishChunk(out, "IDAT", 4);
-    finishChunk(out + 16, "IEND", 0);
-}
-
-}  // namespace
-
-uint64_t pngWorkSize(uint32_t width, PngColour colour) {
-    const uint64_t row = pngRowSize(width, colour);
-    // Arena alignment, two unfiltered rows with their lead and spare byte, the candidates,
-    // and the whole rows that cover the dictionary.
-    return kZlibWorkSize + 16 + 2 * (kRowLead + row) + kFilterCount * row + kWindow + row;
-}
-
-uint64_t pngBound(uint32_t width, uint32_t height, PngColour colour) {
-    return kPngHeadSize +
-           uint64_t(pngBandCount(width, height, colour)) * pngBandBound(width, colour) +
-           kPngTailSize;
-}
-
-uint32_t writePng(const Canvas& canvas, PngColour colour, std::span<uint8_t> work,
-                  std::span<uint8_t> out, const Parallel& parallel) {
-    const uint32_t width = canvas.width, height = canvas.height;
-    const uint64_t workSize = pngWorkSize(width, colour);
-    if (width == 0 || height == 0 || work.size() < workSize ||
-        out.size() < pngBound(width, height, colour))
-        return 0;
-    const uint32_t bands = pngBandCount(width, height, colour);
-    const uint32_t tasks =
-        uint32_t(std::min<uint64_t>({parallel.most, bands, work.size() / workSize}));
-    const size_t bandBound = size_t(pngBandBound(width, colour));
-    // Each band is compressed into its own slot at its bound, then moved down behind the one
-    // before: the slots are never touched past what a band writes. Each task takes the next
-    // band not yet taken, so a task that starts late takes fewer.
-    uint8_t* const file = out.data();
-    std::vector<PngBand> written(bands);
-    std::atomic<uint32_t> nextBand{0};
-    parallel(tasks, [&](uint32_t task) {
-        const std::span<uint8_t> area = work.subspan(size_t(task * workSize), size_t(workSize));
-        for (uint32_t band; (band = nextBand.fetch_add(1)) < bands;)
-            written[band] = writePngBand(canvas, colour, band, area,
-                                         {file + kPngHeadSize + band * bandBound, bandBound});
-    });
-    writePngHead(width, height, colour, file);
-    uint64_t at = kPngHeadSize;
-    uint32_t adler = 1;
-    for (uint32_t band = 0; band < bands; ++band) {
-        if (written[band].length == 0) return 0;
-        std::memmove(file + at, file + kPngHeadSize + band * bandBound, written[band].length);
-        adler =
-            uint32_t(adler32_combine(adler, written[band].adler, z_off_t(written[band].filtered)));
-        at += written[band].length;
-    }
-    writePngTail(adler, file + at);
-    return uint32_t(at + kPngTailSize);
-}
-
-#endif  // TAVIMORE_HAVE_LIBDEFLATE
 
 namespace {
 

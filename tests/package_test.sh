@@ -189,7 +189,7 @@ PY
     grep -q "変換" "$work/$top/README.txt" && grep -q "regsvr32 tavimore-wic-x64.dll" "$work/$top/README.txt" ||
     fail "README.txt does not tell of the programs and the WIC codec in English and Japanese"
   # libdeflate's licence asks that its notice go with the programs built with it.
-  if grep -q '^libdeflate' "$here/build/win32/png-deflater"; then
+  if grep -q '^libdeflate' "$here/build/win32/png-checksums"; then
     copying=$here/build/deps/libdeflate/i686-w64-mingw32/COPYING
     grep -q -F "$(head -n 1 "$copying")" "$work/$top/LICENSE.txt" || fail "LICENSE.txt lacks libdeflate's notice"
   fi

@@ -34,7 +34,7 @@ if [ "$preset" = win64 ] && [ "$mode" != --win64 ]; then
 fi
 cmake --preset "$preset" >/dev/null
 # A build that fell back to zlib (libdeflate's source package could not be had) says so here too.
-echo "$say, PNG files deflated with $(cat "$here/build/$preset/png-deflater")" | tee "$here/build/windows-suites"
+echo "$say, PNG checksums from $(cat "$here/build/$preset/png-checksums")" | tee "$here/build/windows-suites"
 cmake --build --preset "$preset" -j "$jobs"
 
 export WINEPREFIX=${TAVIMORE_WINEPREFIX:-$here/build/wineprefix}

@@ -1,15 +1,12 @@
 // PNG files: 8-bit RGBA (colour type 6, the Canvas's straight alpha) or 8-bit RGB (colour
 // type 2), deflated in bands of whole rows that several tasks may compress at once: signature,
 // IHDR, one IDAT chunk per band, a last IDAT holding the stream's Adler-32, IEND. The bytes are
-// the same however many tasks there are.
+// the same however many tasks there are, and on every build.
 //
-// Where libdeflate was built in (TAVIMORE_HAVE_LIBDEFLATE: the native builds), each band is
-// compressed alone: a smooth band's rows all filtered "up" and deflated by libdeflate (level
-// 5), any other band's rows each given the filter that leaves the smallest sum of absolute
-// differences, then deflated by libdeflate or, when its bytes repeat little (grain, noise),
-// written as literals under a Huffman code of the band's own. Elsewhere (the Windows builds)
-// every row takes the smallest-sum filter and zlib (level 5) deflates the bands, each from the
-// 32 KiB before it as its dictionary.
+// Each band is compressed alone: a smooth band's rows all filtered "up" and deflated with
+// matches (deflate_rows.h), any other band's rows each given the filter that leaves the
+// smallest sum of absolute differences, then deflated the same way or, when its bytes repeat
+// little (grain, noise), written as literals under a Huffman code of the band's own.
 #pragma once
 
 #include <cstdint>
@@ -19,18 +16,11 @@
 #include "common/canvas.h"
 #include "common/parallel.h"
 
-#if TAVIMORE_HAVE_LIBDEFLATE
 inline constexpr uint32_t kPngBandBytes = 512 * 1024;  // filtered bytes a band holds at least
-inline constexpr bool kPngSmoothBandsFilterUp = true;
-#else
-inline constexpr uint32_t kPngBandBytes = 256 * 1024;
-inline constexpr bool kPngSmoothBandsFilterUp = false;
-#endif
 
 uint64_t pngBound(uint32_t width, uint32_t height, PngColour colour);
-// The work area of one task: two rows of pixels, five filter candidates, and the band's
-// filtered rows and compressed chunk (libdeflate) or zlib's state and the dictionary rows.
-// Independent of the height.
+// The work area of one task: two rows of pixels, five filter candidates, the band's filtered
+// rows and compressed chunk, and the match search's tables. Independent of the height.
 uint64_t pngWorkSize(uint32_t width, PngColour colour);
 
 // Writes the whole file into out (pngBound bytes), its bands compressed by up to parallel.most
