@@ -45,7 +45,13 @@ if(WIN32)
 else()
   # The licence and the changelog in the places and forms Debian's tools look for.
   file(READ LICENSE licence)
-  file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/doc/copyright CONTENT "Tavimore\n\n${licence}")
+  # The programs contain libdeflate (linked statically), whose licence asks for its notice.
+  set(libdeflate_copyright /usr/share/doc/libdeflate-dev/copyright)
+  if(TAVIMORE_LIBDEFLATE AND EXISTS ${libdeflate_copyright})
+    file(READ ${libdeflate_copyright} libdeflate_licence)
+    string(APPEND licence "\nThe programs contain libdeflate, under these terms:\n\n${libdeflate_licence}")
+  endif()
+  file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/doc/copyright CONTENT "Tavimore\n\n${licence}" @ONLY)
   # The packages need the changelog; a build of the programs alone does without Python.
   if(TAVIMORE_TESTS)
     find_package(Python3 REQUIRED COMPONENTS Interpreter)

@@ -92,6 +92,9 @@ LIST
   cli=$work/root/usr/bin/tavimore-cli
   [ "$("$cli" --version)" = "tavimore-cli $version" ] || fail "its --version is not $version"
   ! grep -q -a -F "$here" "$cli" || fail "the program holds the path $here"
+  # A program with libdeflate linked in carries its notice in the copyright file.
+  ! grep -q -a "libdeflate" "$cli" || grep -q "contain libdeflate" "$work/root/usr/share/doc/tavimore/copyright" ||
+    fail "the copyright file lacks libdeflate's notice"
   converts_samples "$cli"
   packs_samples "$work/root/usr/bin/tavimore-pack"
   for package in "$library_deb" "$dev_deb"; do
