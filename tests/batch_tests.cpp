@@ -270,6 +270,15 @@ TEST_F(ConvertTest, ReplacesAnExistingOutput) {
     std::vector<uint8_t> full = fixtures::fullFrame(3, 3);
     ASSERT_TRUE(convert(source("pic.g00", full)).ok());
     EXPECT_EQ(readFile(root / "out" / "pic.bmp"), expectedOutput(full, BuiltInFormat::bmp));
+    // The replaced file is gone, under any name.
+    EXPECT_EQ(std::distance(fs::directory_iterator(root / "out"), fs::directory_iterator()), 1);
+
+    // A folder of the output's name is no file to replace: it stays, and the output fails.
+    fs::create_directory(root / "out" / "dir.bmp");
+    writeFile(root / "out" / "dir.bmp" / "inside", {1});
+    EXPECT_EQ(convert(source("dir.g00", full)).file, FileStatus::cannotCreate);
+    EXPECT_EQ(readFile(root / "out" / "dir.bmp" / "inside"), std::vector<uint8_t>{1});
+    EXPECT_EQ(std::distance(fs::directory_iterator(root / "out"), fs::directory_iterator()), 2);
 }
 
 TEST_F(ConvertTest, EveryFailureLeavesNoOutput) {
