@@ -48,7 +48,9 @@ Canvas canvasOf(const TestPicture& picture) {
 }
 
 Bytes writeBmpFile(const Canvas& canvas) {
-    Bytes out(bmpFileSize(canvas.width, canvas.height), 0);
+    // Not zero: the writer puts down every byte of the file, padding included, since a run
+    // gives it the block of an earlier output.
+    Bytes out(bmpFileSize(canvas.width, canvas.height), 0xA5);
     uint32_t size = writeBmp(canvas, out);
     EXPECT_EQ(size, out.size());
     return out;
@@ -673,18 +675,24 @@ TEST(Psd, FullyTransparentCanvasFlattensToWhite) {
 }
 
 TEST(Psd, BuffersPriorContentsDoNotReachTheFile) {
-    // Buffers that held another picture, or any bytes, give the same file.
-    Canvas canvas = canvasOf(makeSpritePicture(61, 13, 2));
-    const uint32_t w = canvas.width, h = canvas.height;
-    Bytes reference;
-    for (uint8_t fill : {uint8_t(0x00), uint8_t(0xA5), uint8_t(0xFF)}) {
-        Bytes second(psdSecondBound(w, h), fill);
-        Bytes out(psdBound(w, h), uint8_t(~fill));
-        const uint32_t size = writePsd(canvas, out, second, Parallel{2, {}});
-        ASSERT_GT(size, 0u);
-        out.resize(size);
-        if (reference.empty()) reference = out;
-        EXPECT_EQ(out, reference) << "fill " << int(fill);
+    // Buffers that held another picture, or any bytes, give the same file: packed, stored raw
+    // (noise), too narrow to pack, on one task or two.
+    for (const TestPicture& picture :
+         {makeSpritePicture(61, 13, 2), makeNoisePicture(40, 9, 3), makeSpritePicture(3, 5, 4)}) {
+        Canvas canvas = canvasOf(picture);
+        const uint32_t w = canvas.width, h = canvas.height;
+        Bytes reference;
+        for (uint32_t tasks : {1u, 2u}) {
+            for (uint8_t fill : {uint8_t(0x00), uint8_t(0xA5), uint8_t(0xFF)}) {
+                Bytes second(psdSecondBound(w, h), fill);
+                Bytes out(psdBound(w, h), uint8_t(~fill));
+                const uint32_t size = writePsd(canvas, out, second, Parallel{tasks, {}});
+                ASSERT_GT(size, 0u);
+                out.resize(size);
+                if (reference.empty()) reference = out;
+                EXPECT_EQ(out, reference) << w << "x" << h << ", fill " << int(fill);
+            }
+        }
     }
 }
 
