@@ -631,6 +631,16 @@ TEST(Psd, ChannelBlocksDecodeToTheCanvas) {
     for (uint32_t y = 0; y < 100; ++y)
         for (uint32_t x = 0; x < 6; ++x) alphaRuns.at(x, y)[3] = 200;
     pictures.emplace_back("alpha runs", alphaRuns);
+    // Opaque but for one pixel, among the first or as the very last: flattened, unlike the rest.
+    for (auto [x, y] : {std::pair{7u, 9u}, {300u, 16u}}) {
+        TestPicture nearlyOpaque = makePhotoPicture(301, 17, 6);
+        nearlyOpaque.at(x, y)[3] = 128;
+        pictures.emplace_back("opaque but one pixel", nearlyOpaque);
+    }
+    // Opaque noise whose packed rows pass the 65,535 bytes a length slot holds: no block packs.
+    TestPicture wideNoise = makeNoisePicture(65535, 2, 7);
+    for (size_t i = 3; i < wideNoise.bgra.size(); i += 4) wideNoise.bgra[i] = 255;
+    pictures.emplace_back("wide opaque noise", wideNoise);
     for (const auto& [name, picture] : pictures) {
         for (uint32_t tasks : {1u, 2u}) {
             const char* kind = name.c_str();
