@@ -26,6 +26,7 @@ ConvertResult failed(FileStatus file, int systemError = 0) {
 Status writeImage(const Canvas& canvas, BuiltInFormat format, EncodedImage& image) {
     const bool psd = format == BuiltInFormat::psd;
     Encoded out;
+    out.bytes = std::move(image.bytes);
     const Status status = psd ? encodePsd(canvas, {}, out) : encodeBmp(canvas, out);
     image.bytes = std::move(out.bytes);
     image.length = out.length;
@@ -92,9 +93,9 @@ ConvertResult readSourceFile(const char* sourcePath, FileHandle& source, ByteBuf
     if (size > kMaxBlockSize) return failed(Status::tooLarge);
     // Never less than a header: bytes a short file lacks read as the marker or as zero.
     const uint32_t bufferSize = std::max(uint32_t(size), kG00HeaderSize);
-    const Status status = kept != nullptr
-                              ? takeKeptBlock(bufferSize, *kept, file, PagingHint::whole)
-                              : obtainBlock(bufferSize, file, PagingHint::whole);
+    const Status status =
+        kept != nullptr ? takeKeptBlock(bufferSize, *kept, file, PagingHint::whole, size)
+                        : obtainBlock(bufferSize, file, PagingHint::whole);
     if (status != Status::ok) return failed(status);
     const FileStatus read = readWhole(source, file.data(), uint32_t(size));
     if (read != FileStatus::ok) {
@@ -108,7 +109,6 @@ ConvertResult readSourceFile(const char* sourcePath, FileHandle& source, ByteBuf
 
 ConvertResult encodeFile(const char* sourcePath, const EncodeRequest& request, EncodedImage& image,
                          KeptBlocks* kept) {
-    image.bytes.release();
     image.length = 0;
     image.byRegion = false;
     image.regions.clear();
@@ -200,7 +200,6 @@ ConvertResult placeImage(const char* outputPath, size_t namePos, EncodedImage& i
     if (status == FileStatus::ok) status = placeOutput(output, outputPath);
     // The temporary file is gone with output; an older file of the name stays as it was.
     if (status != FileStatus::ok) return failed(status, output.file.error);
-    image.bytes.release();
     image.source.close();
     return {};
 }

@@ -48,8 +48,9 @@ struct EncodedImage {
 // Which kind of G00 picture a Canvas came from: type 0 or 2 (type-2 files have regions).
 enum class G00Layout : uint8_t { fullFrame, regions };
 
-// Writes the Canvas into image's bytes, length and extension. How the command line writes PNG,
-// whose zlib the window's program does not link, and PSD on several threads.
+// Writes the Canvas into image's bytes, length and extension; a BMP or PSD goes into the block
+// image.bytes already holds when it is large enough (encodeBmp, encodePsd). How the command
+// line writes PNG, whose zlib the window's program does not link, and PSD on several threads.
 using ImageWriter =
     std::function<Status(const Canvas& canvas, G00Layout layout, EncodedImage& image)>;
 
@@ -86,6 +87,7 @@ struct KeptBlocks {
 // output, since the whole picture is decoded first in every case. Every buffer but the
 // outputs is released before it returns; with kept, the source's,
 // the Canvas's and the decompression blocks are taken from it and given back to it instead.
+// A block image.bytes holds is the built-in writers' to write the whole picture into.
 ConvertResult encodeFile(const char* sourcePath, const EncodeRequest& request, EncodedImage& image,
                          KeptBlocks* kept = nullptr);
 
@@ -105,7 +107,8 @@ std::string outputFileName(std::string_view fileName, const char* extension);
 bool buildOutputName(char* outputPath, size_t namePos, const char* fileName, const char* extension);
 
 // Writes the image to outputPath (its name from namePos) under a temporary name and puts it
-// in place; on failure an existing file of that name is left as it was.
+// in place; on failure an existing file of that name is left as it was. The image keeps its
+// bytes, for the caller to release or use again.
 ConvertResult placeImage(const char* outputPath, size_t namePos, EncodedImage& image,
                          const OutputGuards& guards = {});
 

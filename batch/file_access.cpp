@@ -10,6 +10,7 @@
 #include "batch/system_paths.h"
 #else
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -246,7 +247,8 @@ FileStatus closeWritten(FileHandle& output) {
 }
 
 namespace {
-bool renameOver(const char* from, const char* to, int& error) {
+bool renameOver(const char* from, const char* to, int& error, bool& swapped) {
+    swapped = false;
     if (moveOver(from, to)) return true;
     error = int(GetLastError());
     return false;
@@ -299,7 +301,21 @@ bool replacesASource(const char* path, const FileHandle& source, const OutputGua
     return guards.sources != nullptr && guards.sources->contains(identityOf(existing));
 }
 
-bool renameOver(const char* from, const char* to, int& error) {
+// Puts from in place of to. A file or link of that name is swapped with from in one step, so
+// that from then names the replaced file (swapped), for the caller to remove: ext4 makes a
+// rename over an existing file write the new file's data out before it returns (its guard for
+// programs that replace files without syncing them), which took longer than a whole
+// conversion; the programs sync no output, whether its name is new or not.
+bool renameOver(const char* from, const char* to, int& error, bool& swapped) {
+    swapped = false;
+#ifdef RENAME_EXCHANGE
+    struct stat existing;
+    if (lstat(to, &existing) == 0 && (S_ISREG(existing.st_mode) || S_ISLNK(existing.st_mode)) &&
+        renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE) == 0) {
+        swapped = true;
+        return true;
+    }
+#endif
     if (rename(from, to) == 0) return true;
     error = errno;
     return false;
@@ -427,13 +443,25 @@ FileStatus placeOutput(PendingOutput& output, const char* path) {
     }
     if (output.temporaries != nullptr) output.temporaries->lock();
     // A test build may refuse the rename, as Windows does while the old file is held open.
+    bool swapped = false;
     const bool placed = !faults::refuse(faults::Point::place) &&
-                        renameOver(output.temporaryPath.c_str(), path, output.file.error);
-    if (placed && output.temporaries != nullptr) output.temporaries->drop(output.temporaryPath);
+                        renameOver(output.temporaryPath.c_str(), path, output.file.error, swapped);
+    if (placed && !swapped && output.temporaries != nullptr)
+        output.temporaries->drop(output.temporaryPath);
     if (output.temporaries != nullptr) output.temporaries->unlock();
     if (!placed) {
         output.discard();
         return FileStatus::cannotCreate;
+    }
+    // The replaced file, now under the temporary name, is removed outside the lock (freeing its
+    // pages takes a while) and stays listed until then, for an interrupt to remove.
+    if (swapped) {
+        removeFile(output.temporaryPath.c_str());
+        if (output.temporaries != nullptr) {
+            output.temporaries->lock();
+            output.temporaries->drop(output.temporaryPath);
+            output.temporaries->unlock();
+        }
     }
     output.temporaryPath.clear();
     return FileStatus::ok;

@@ -137,7 +137,6 @@ bool listJobs(const RunOptions& options, std::span<const char* const> extensions
 bool OutputWriter::finish(const Job& job, const std::string& failure, EncodedImage& image) {
     std::string text = job.refusal != nullptr ? std::string(job.refusal) : failure;
     if (text.empty()) text = place(job, image);
-    image = EncodedImage();
     if (!text.empty()) reporter_.failed(job.source, text);
     reporter_.done();
     return text.empty() || options_.keepGoing;

@@ -68,7 +68,8 @@ public:
         : options_(options), guards_(guards), reporter_(reporter) {}
 
     // The file's end: failure is why it could not be made (empty when image holds it), which a
-    // refusal of the job replaces. False when the run stops here.
+    // refusal of the job replaces. False when the run stops here. The image keeps its blocks,
+    // for the caller to release or use again.
     bool finish(const Job& job, const std::string& failure, EncodedImage& image);
 
 private:

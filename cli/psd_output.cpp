@@ -4,6 +4,7 @@
 
 Status writePsdOnThreads(const Canvas& canvas, unsigned threads, EncodedImage& image) {
     Encoded out;
+    out.bytes = std::move(image.bytes);
     const Status status = encodePsd(canvas, onThreads(threads), out);
     image.bytes = std::move(out.bytes);
     image.length = out.length;

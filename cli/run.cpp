@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,35 @@ bool finishJob(OutputWriter& writer, const Job& job, const ConvertResult& encode
 struct Converted {
     EncodedImage image;
     ConvertResult result;
+};
+
+// Output blocks already written out, for the next files of the run to write their PSD or BMP
+// into: a batch then takes no fresh pages for each output (their clearing and faults, and with
+// several workers the other processors interrupted when each block is returned to the system).
+// One for each worker and one more are kept, none larger than kMostKeptOutput.
+class OutputBlocks {
+public:
+    explicit OutputBlocks(size_t most) : most_(most) {}
+
+    ByteBuffer take() {
+        std::lock_guard lock(mutex_);
+        if (blocks_.empty()) return {};
+        ByteBuffer block = std::move(blocks_.back());
+        blocks_.pop_back();
+        return block;
+    }
+
+    void give(ByteBuffer& block) {
+        if (block.empty() || block.size() > kMostKeptOutput) return;
+        std::lock_guard lock(mutex_);
+        if (blocks_.size() < most_) blocks_.push_back(std::move(block));
+    }
+
+private:
+    static constexpr uint64_t kMostKeptOutput = uint64_t(64) << 20;
+    std::mutex mutex_;
+    std::vector<ByteBuffer> blocks_;
+    size_t most_;
 };
 
 // The description of one file: what it holds as far as it can be read, and what its conversion
@@ -107,6 +137,9 @@ int runConversions(const CliOptions& options, TemporaryFiles& temporaries) {
     int status = 0;
     if (!run.start(status)) return status;
     const std::vector<Job>& jobs = run.jobs();
+    // Whole pictures in the built-in formats go into the blocks of earlier outputs.
+    const bool reuseOutputs = !options.png && !options.regions && !options.layers;
+    OutputBlocks outputs(reuseOutputs ? std::max(1u, options.jobs) + 1 : 0);
     if (options.jobs <= 1 || jobs.size() <= 1) {
         // One file: its PSD parts are packed on the processors the other workers would use.
         const EncodeRequest request = encodeRequest(options, std::max(1u, options.jobs));
@@ -114,21 +147,30 @@ int runConversions(const CliOptions& options, TemporaryFiles& temporaries) {
         for (const Job& job : jobs) {
             EncodedImage image;
             ConvertResult result;
-            if (job.refusal == nullptr)
+            if (job.refusal == nullptr) {
+                image.bytes = outputs.take();
                 result = encodeFile(job.source.c_str(), request, image,
                                     jobs.size() > 1 ? &kept : nullptr);
-            if (!finishJob(run.writer(), job, result, image, options)) break;
+            }
+            const bool goOn = finishJob(run.writer(), job, result, image, options);
+            outputs.give(image.bytes);
+            if (!goOn) break;
         }
     } else {
         runInOrder<Converted, KeptBlocks>(
             jobs.size(), options.jobs,
             [&](size_t i, unsigned threads, KeptBlocks& kept, Converted& slot) {
-                if (jobs[i].refusal == nullptr)
+                if (jobs[i].refusal == nullptr) {
+                    slot.image.bytes = outputs.take();
                     slot.result = encodeFile(jobs[i].source.c_str(),
                                              encodeRequest(options, threads), slot.image, &kept);
+                }
             },
             [&](size_t i, Converted& slot) {
-                return finishJob(run.writer(), jobs[i], slot.result, slot.image, options);
+                const bool goOn =
+                    finishJob(run.writer(), jobs[i], slot.result, slot.image, options);
+                outputs.give(slot.image.bytes);
+                return goOn;
             });
     }
     return run.finish();

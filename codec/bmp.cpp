@@ -2,6 +2,8 @@
 
 #include <emmintrin.h>
 
+#include <cstring>
+
 #include "common/bytes.h"
 
 namespace {
@@ -63,6 +65,7 @@ uint32_t writeBmp(const Canvas& canvas, std::span<uint8_t> out) {
             o[1] = source[1];
             o[2] = source[2];
         }
+        std::memset(o, 0, size_t(row + rowSize - o));  // the row's padding
         row -= rowSize;
     }
     return uint32_t(fileSize);

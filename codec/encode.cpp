@@ -34,7 +34,7 @@ Status obtainLikeBlocks(const G00LikePlan& plan, uint64_t workSize, ByteBuffer& 
 
 Status encodeBmp(const Canvas& canvas, Encoded& out) {
     const Status status =
-        obtainBlock(bmpFileSize(canvas.width, canvas.height), out.bytes, PagingHint::whole);
+        reuseBlock(bmpFileSize(canvas.width, canvas.height), out.bytes, PagingHint::whole);
     if (status != Status::ok) return status;
     return written(out, writeBmp(canvas, out.bytes.span()));
 }
@@ -44,7 +44,7 @@ Status encodePsd(const Canvas& canvas, const Parallel& parallel, Encoded& out) {
     // blocks take large pages as they are written, so neither becomes resident beyond what it
     // holds.
     const uint32_t width = canvas.width, height = canvas.height;
-    const Status status = obtainBlock(psdBound(width, height), out.bytes, PagingHint::fromStart);
+    const Status status = reuseBlock(psdBound(width, height), out.bytes, PagingHint::fromStart);
     if (status != Status::ok) return status;
     ByteBuffer second;
     // Without room for the second task's block, the file is packed in place in one piece.

@@ -21,8 +21,10 @@ struct Encoded {
 // A 24-bit uncompressed Windows BMP (rows stored bottom-up, alpha dropped), and a layered
 // Photoshop file: an 8-bit RGB document with one layer carrying the Canvas colours and
 // transparency, and a merged image of the Canvas flattened on white with its alpha, packed in
-// two tasks at once when parallel allows it (the bytes the same either way). obtainBlock's
-// refusals, or outOfMemory when the writer finds its block too small.
+// two tasks at once when parallel allows it (the bytes the same either way). Both write every
+// byte of the file, so a block out.bytes already holds is written over when it is large enough
+// (reuseBlock), and a new one obtained otherwise. obtainBlock's refusals, or outOfMemory when
+// the writer finds its block too small.
 Status encodeBmp(const Canvas& canvas, Encoded& out);
 Status encodePsd(const Canvas& canvas, const Parallel& parallel, Encoded& out);
 

@@ -21,6 +21,8 @@ constexpr std::ptrdiff_t kByteGroupReach = kItemsPerControl * 2 + 16;
 constexpr std::ptrdiff_t kPixelGroupOutput = kItemsPerControl * 16 * 4;
 // Eight items of up to 17 bytes and the 16-byte move of the last one, in whole 16-byte moves.
 constexpr std::ptrdiff_t kByteGroupOutput = (kItemsPerControl * 17 + 16 + 15) / 16 * 16;
+// The longest distance a copy word holds: past it into the output, no copy reaches before it.
+constexpr std::ptrdiff_t kFarthestCopy = 0xFFF;
 
 inline void putPixelColour(uint8_t* o, uint32_t bgr) {
     storeWord32(o, (bgr & 0x00FFFFFFu) | (loadWord32(o) & 0xFF000000u));
@@ -91,6 +93,13 @@ inline void copyAhead(uint8_t* o, const uint8_t* from, uint32_t count) {
     if (count > 16) o[16] = from[16];
 }
 
+// The same for an item of any length from 1 to 17, writing the 17th byte in every case: up to
+// 16 bytes past the item.
+inline void copyAhead(uint8_t* o, const uint8_t* from) {
+    store16(o, load16(from));
+    o[16] = from[16];
+}
+
 // Exactly count bytes (8 to 17) of a pattern whose period divides 8, held in a word: the
 // last move starts where the pattern stands rotated.
 inline void fillPattern(uint8_t* o, uint64_t pattern, uint32_t period, uint32_t count) {
@@ -140,6 +149,18 @@ inline void copyPixelsWide(uint8_t* o, uint32_t distanceBytes, uint32_t count) {
     } else {
         copyPixels(o, distanceBytes, count);
     }
+}
+
+// An item of the grouped byte loop whose copy overlaps its source (distance 1 to count - 1)
+// or keeps the bytes as they were (distance 0: kept holds the output's bytes from o on as they
+// were before the group wrote past them). Out of line: rare in most pictures, and the loop keeps
+// its values in registers without it.
+[[gnu::noinline]] void copyFromWithin(uint8_t* o, uint32_t distance, uint32_t count,
+                                      const uint8_t* kept) {
+    if (distance == 0)
+        copyAhead(o, kept, count);
+    else
+        copyOverlapping(o, distance, count);
 }
 
 }  // namespace
@@ -207,7 +228,8 @@ Status decodeLzBytes(const uint8_t* stream, const uint8_t* streamEnd, const uint
         if (in >= streamEnd) return Status::ok;
         uint32_t control = *in++;
 
-        if (streamEnd - in >= kByteGroupReach && outEnd - o >= kByteGroupOutput) {
+        if (streamEnd - in >= kByteGroupReach && outEnd - o >= kByteGroupOutput &&
+            o - out > kFarthestCopy) {
             if (control == 0xFF) {  // eight literals in a row: one wide move
                 std::memcpy(o, in, kItemsPerControl);
                 in += kItemsPerControl;
@@ -220,38 +242,32 @@ Status decodeLzBytes(const uint8_t* stream, const uint8_t* streamEnd, const uint
             uint8_t* const groupStart = o;
             for (std::ptrdiff_t k = 0; k < kByteGroupOutput; k += 16)
                 store16(original + k, load16(o + k));
-            // The literals before each copy are contiguous in the stream: a run of them (at
-            // most eight) is one 16-byte move, then the copy follows.
-            for (uint32_t items = kItemsPerControl;;) {
-                const uint32_t literals =
-                    std::min<uint32_t>(uint32_t(std::countr_one(control)), items);
-                store16(o, load16(in));
-                in += literals;
-                o += literals;
-                items -= literals;
-                if (items == 0) break;
-                control >>= literals + 1;
-                --items;
-                const uint32_t word = loadLe16(in);
-                const uint32_t distance = word >> 4;
-                const uint32_t count = (word & 0x0F) + 2;
-                in += 2;
-                // A copy whose source overlaps it, or reaches before the output, or is empty.
-                if (distance < count || uint64_t(o - out) < distance) {
-                    if (uint64_t(o - out) < distance) {
-                        store16(o, load16(original + (o - groupStart)));
-                        return Status::damagedStream;
-                    }
-                    if (distance == 0)  // the bytes as they were before the group wrote past
-                        copyAhead(o, original + (o - groupStart), count);
-                    else
-                        copyOverlapping(o, distance, count);
+            // Every item is a 16-byte move and its 17th byte, from the stream for a literal and
+            // from the output for a copy, chosen with masks rather than branches: literals and
+            // copies alternate in no pattern a branch could predict. Only a copy overlapping its
+            // source takes the careful way; none reaches before the output this far into it.
+            const uint8_t* at = in;
+            uintptr_t bits = control;
+#pragma GCC unroll 8
+            for (int item = 0; item < kItemsPerControl; ++item) {
+                const uintptr_t literal = bits & 1;
+                bits >>= 1;
+                const uintptr_t copyMask = literal - 1;
+                const uintptr_t word = uintptr_t(at[0]) | uintptr_t(at[1]) << 8;
+                const uintptr_t distance = word >> 4;
+                const uintptr_t count = 1 + (((word & 0x0F) + 1) & copyMask);
+                const uintptr_t from =
+                    uintptr_t(at) + ((uintptr_t(o) - distance - uintptr_t(at)) & copyMask);
+                at += 2 - literal;
+                if ((distance < count) & (literal ^ 1)) [[unlikely]] {
+                    copyFromWithin(o, uint32_t(distance), uint32_t(count),
+                                   original + (o - groupStart));
                 } else {
-                    copyAhead(o, o - distance, count);
+                    copyAhead(o, reinterpret_cast<const uint8_t*>(from));
                 }
                 o += count;
-                if (items == 0) break;
             }
+            in = at;
             store16(o, load16(original + (o - groupStart)));
             continue;
         }

@@ -257,6 +257,116 @@ uint8_t* startMerged(uint8_t* layerEnd) {
     return layerEnd + 4;
 }
 
+// Whether every pixel is opaque; found at the first row that is not, for most pictures with
+// transparency at once.
+bool allOpaque(const Canvas& canvas) {
+    const __m128i alphas = _mm_set1_epi32(int32_t(0xFF000000u));
+    const uint8_t* pixel = canvas.pixels.data();
+    const uint64_t count = uint64_t(canvas.width) * canvas.height;
+    uint64_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m128i* v = reinterpret_cast<const __m128i*>(pixel + 4 * i);
+        const __m128i both =
+            _mm_and_si128(_mm_and_si128(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
+                          _mm_and_si128(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(both, alphas), alphas)) != 0xFFFF)
+            return false;
+    }
+    for (; i < count; ++i)
+        if (pixel[4 * i + 3] != 255) return false;
+    return true;
+}
+
+// An opaque picture, whose merged colours are the layer's (flattening on white changes
+// nothing): each colour channel is packed once, into the merged block, and the layer's block
+// of that channel copied from it, or stored raw where packing does not make it smaller. The
+// merged block is packed where it lies when every layer colour block is raw and moved down
+// behind the layer. With second (psdSecondBound bytes) and two tasks, the blue rows are packed
+// there by the second task while the first packs the others. Returns the file size, or 0 when
+// the merged colour rows do not pack (the picture is then written the general way).
+uint32_t writeOpaquePsd(const Canvas& canvas, std::span<uint8_t> out, std::span<uint8_t> second,
+                        const Parallel& parallel) {
+    const uint32_t width = canvas.width, height = canvas.height;
+    const uint64_t rows = height;
+    uint8_t* start = out.data();
+    const uint8_t* end = start + out.size();
+    writeTemplate(width, height, start);
+    uint8_t* alphaBlock = start + kPsdTemplateSize;
+    uint32_t lengths[4];
+    uint8_t* staged = nullptr;  // the merged block, where it lies behind raw colour blocks
+    uint8_t* table = nullptr;
+    uint8_t* data = nullptr;
+    const uint8_t* limit = nullptr;
+    // The merged colour parts in order; the layer part of the same byte gathers its samples.
+    auto packColours = [&](uint32_t first, uint32_t last) {
+        lengths[0] = writeLayerBlock(canvas, 0, alphaBlock);
+        staged = alphaBlock + lengths[0] + 3 * packBitsRawSize(height, width) + 4;
+        table = staged + 2;
+        data = table + 2 * 4 * rows;
+        limit = table + 4 * rows * width;
+        for (uint32_t part = first; part < last && data != nullptr; ++part)
+            data = packPartRows(canvas, part - kFirstMergedPart + 1,
+                                table + 2 * rows * (part - kFirstMergedPart), data, limit, end);
+    };
+    const bool apart = parallel.most >= 2 && second.size() >= psdSecondBound(width, height);
+    const uint32_t blue = kMergedAlphaPart - 1;
+    if (!apart) {
+        packColours(kFirstMergedPart, kMergedAlphaPart);
+    } else {
+        const uint8_t* blueEnd = nullptr;
+        uint8_t* blueTable = second.data();
+        parallel(2, [&](uint32_t task) {
+            if (task == 0)
+                packColours(kFirstMergedPart, blue);
+            else
+                blueEnd = packPartRows(
+                    canvas, blue - kFirstMergedPart + 1, blueTable, blueTable + 2 * rows,
+                    blueTable + 2 * rows + 4 * rows * width, second.data() + second.size());
+        });
+        if (data != nullptr && blueEnd != nullptr) {
+            const uint64_t blueRows = uint64_t(blueEnd - (blueTable + 2 * rows));
+            if (blueRows >= uint64_t(limit - data)) {
+                data = nullptr;
+            } else {
+                std::memcpy(table + 2 * rows * (blue - kFirstMergedPart), blueTable,
+                            size_t(2 * rows));
+                std::memcpy(data, blueTable + 2 * rows, size_t(blueRows));
+                data += blueRows;
+            }
+        } else {
+            data = nullptr;
+        }
+    }
+    if (data == nullptr) return 0;
+    // The layer's colour blocks, from the merged rows: the rows of each part follow those of
+    // the part before.
+    uint8_t* o = alphaBlock + lengths[0];
+    const uint8_t* partRows = table + 2 * 4 * rows;
+    for (uint32_t part = kFirstMergedPart; part < kMergedAlphaPart; ++part) {
+        const uint8_t* partTable = table + 2 * rows * (part - kFirstMergedPart);
+        uint64_t rowBytes = 0;
+        for (uint64_t y = 0; y < rows; ++y) rowBytes += loadBe16(partTable + 2 * y);
+        const uint32_t layerPart = part - kFirstMergedPart + 1;
+        if (2 + 2 * rows + rowBytes < packBitsRawSize(height, width)) {
+            storeBe16(o, 1);
+            std::memcpy(o + 2, partTable, size_t(2 * rows));
+            std::memcpy(o + 2 + 2 * rows, partRows, size_t(rowBytes));
+            lengths[layerPart] = uint32_t(2 + 2 * rows + rowBytes);
+        } else {
+            storeBe16(o, 0);
+            gatherEveryFourth(canvas.pixels.data() + kPartBytes[layerPart], rows * width, o + 2);
+            lengths[layerPart] = uint32_t(packBitsRawSize(height, width));
+        }
+        o += lengths[layerPart];
+        partRows += rowBytes;
+    }
+    writeLengths(start, lengths);
+    uint8_t* merged = startMerged(o);
+    std::memmove(merged, staged, size_t(data - staged));
+    return finishMerged(canvas, start, merged, merged + (data - staged), end, alphaBlock,
+                        lengths[0]);
+}
+
 }  // namespace
 
 uint64_t psdBound(uint32_t width, uint32_t height) {
@@ -276,6 +386,10 @@ uint32_t writePsd(const Canvas& canvas, std::span<uint8_t> out, std::span<uint8_
     const uint8_t* end = start + out.size();
     const uint8_t* alphaBlock = start + kPsdTemplateSize;
     auto alphaLength = [&] { return loadBe32(start + kLayerRecordStart + recordChannelLength(0)); };
+    if (packable(canvas) && allOpaque(canvas)) {
+        const uint32_t size = writeOpaquePsd(canvas, out, second, parallel);
+        if (size != 0) return size;
+    }
     if (parallel.most < 2 || second.size() < psdSecondBound(width, height)) {
         uint8_t* merged = startMerged(writeHeaderAndLayer(canvas, start));
         return finishMerged(canvas, start, merged, packMergedColours(canvas, merged, end), end,

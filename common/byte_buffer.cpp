@@ -107,11 +107,15 @@ void ByteBuffer::release() {
     size_ = capacity_ = 0;
 }
 
-Status takeKeptBlock(uint64_t size, KeptBlock& kept, ByteBuffer& block, PagingHint paging) {
+Status takeKeptBlock(uint64_t size, KeptBlock& kept, ByteBuffer& block, PagingHint paging,
+                     uint64_t overwritten) {
     block.release();
     ByteBuffer& own = kept.block;
-    if (!own.empty() && size != 0 && size <= own.capacity_ && own.capacity_ / 2 <= size) {
-        std::memset(own.bytes_, 0, size_t(std::min<uint64_t>(kept.written, size)));
+    if (!own.empty() && size != 0 && size <= own.capacity_ &&
+        (own.capacity_ <= kAlwaysKept || own.capacity_ / 2 <= size)) {
+        const uint64_t dirty = std::min<uint64_t>(kept.written, size);
+        if (dirty > overwritten)
+            std::memset(own.bytes_ + overwritten, 0, size_t(dirty - overwritten));
         own.size_ = uint32_t(size);
         kept.written = std::max<uint64_t>(kept.written, size);
         block = std::move(own);
@@ -122,4 +126,12 @@ Status takeKeptBlock(uint64_t size, KeptBlock& kept, ByteBuffer& block, PagingHi
     const Status status = obtainBlock(size, block, paging);
     if (status == Status::ok) kept.written = size;
     return status;
+}
+
+Status reuseBlock(uint64_t size, ByteBuffer& block, PagingHint paging) {
+    if (!block.empty() && size != 0 && size <= block.capacity_) {
+        block.size_ = uint32_t(size);
+        return Status::ok;
+    }
+    return obtainBlock(size, block, paging);
 }

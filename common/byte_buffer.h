@@ -27,11 +27,22 @@ struct KeptBlock;
 Status obtainBlock(uint64_t size, ByteBuffer& block, PagingHint paging = PagingHint::inPart);
 
 // Gives block a zero-filled block of size bytes from kept: kept's own when it holds that many
-// and at most twice as many (a batch of small files does not keep a large one resident), with
-// only the bytes earlier holders may have written cleared; a newly obtained one otherwise,
-// with obtainBlock's refusals. Give it back with keepBlock when done.
+// and is small (kAlwaysKept) or at most twice as many (a batch of small files does not keep a
+// large one resident), with only the bytes earlier holders may have written cleared; a newly
+// obtained one otherwise, with obtainBlock's refusals. The first `overwritten` bytes, which the
+// holder writes before it reads them, are left as they are. Give it back with keepBlock when
+// done.
 Status takeKeptBlock(uint64_t size, KeptBlock& kept, ByteBuffer& block,
-                     PagingHint paging = PagingHint::inPart);
+                     PagingHint paging = PagingHint::inPart, uint64_t overwritten = 0);
+
+// A kept block of at most this many bytes is used again for any size it holds: its pages cost
+// less resident than obtained again for the next file.
+inline constexpr uint64_t kAlwaysKept = 4u << 20;
+
+// Gives block size bytes for a holder that writes every byte it uses: block's own when it holds
+// that many (as they are, not cleared), so that a run's outputs go into the pages of the
+// outputs before them; a newly obtained one otherwise, with obtainBlock's refusals.
+Status reuseBlock(uint64_t size, ByteBuffer& block, PagingHint paging = PagingHint::inPart);
 
 class ByteBuffer {
 public:
@@ -57,7 +68,8 @@ public:
 private:
     friend Status obtainBlock(uint64_t size, ByteBuffer& block, PagingHint paging);
     friend Status takeKeptBlock(uint64_t size, KeptBlock& kept, ByteBuffer& block,
-                                PagingHint paging);
+                                PagingHint paging, uint64_t overwritten);
+    friend Status reuseBlock(uint64_t size, ByteBuffer& block, PagingHint paging);
     ByteBuffer(uint8_t* bytes, uint32_t size) : bytes_(bytes), size_(size), capacity_(size) {}
 
     uint8_t* bytes_ = nullptr;

@@ -19,6 +19,8 @@
 #include "common/fault_injection.h"
 #include "app/work_memory.h"
 #include "tests/g00_fixtures.h"
+#include "tools/g00_encoder.h"
+#include "tools/test_pictures.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -270,6 +272,45 @@ TEST_F(ConvertTest, ReplacesAnExistingOutput) {
     std::vector<uint8_t> full = fixtures::fullFrame(3, 3);
     ASSERT_TRUE(convert(source("pic.g00", full)).ok());
     EXPECT_EQ(readFile(root / "out" / "pic.bmp"), expectedOutput(full, BuiltInFormat::bmp));
+    // The replaced file is gone, under any name.
+    EXPECT_EQ(std::distance(fs::directory_iterator(root / "out"), fs::directory_iterator()), 1);
+
+    // A folder of the output's name is no file to replace: it stays, and the output fails.
+    fs::create_directory(root / "out" / "dir.bmp");
+    writeFile(root / "out" / "dir.bmp" / "inside", {1});
+    EXPECT_EQ(convert(source("dir.g00", full)).file, FileStatus::cannotCreate);
+    EXPECT_EQ(readFile(root / "out" / "dir.bmp" / "inside"), std::vector<uint8_t>{1});
+    EXPECT_EQ(std::distance(fs::directory_iterator(root / "out"), fs::directory_iterator()), 2);
+}
+
+TEST_F(ConvertTest, FilesOfARunInKeptAndReusedBlocksGiveTheBytesOfEachAlone) {
+    // Larger and smaller pictures of both types in turn, sprites with undrawn pixels after
+    // noise, BMP rows with padding: nothing an earlier file left in the blocks a run keeps and
+    // in the output it writes over may reach a later file.
+    const std::vector<fs::path> files = {
+        source("noise.g00", encodeG00Regions(cutIntoParts(makeNoisePicture(300, 200, 1)),
+                                             LzMode::compress)),
+        source("frame.g00", fixtures::fullFrame(37, 23, 2)),
+        source("sprite.g00", encodeG00Regions(cutIntoParts(makeSpritePicture(90, 70, 3)),
+                                              LzMode::compress)),
+        source("wide.g00", encodeG00FullFrame(301, 150, makeNoisePicture(301, 150, 4).bgra,
+                                              PixelLayout::bgra, LzMode::compress)),
+        source("small.g00", fixtures::regions(6, 5, 3, 2, 5)),
+    };
+    KeptBlocks kept;
+    ByteBuffer written;
+    for (int round = 0; round < 2; ++round) {
+        for (const fs::path& file : files) {
+            SCOPED_TRACE(file.filename().string());
+            EncodedImage alone, inRun;
+            ASSERT_TRUE(encodeFile(file.string().c_str(), {}, alone).ok());
+            inRun.bytes = std::move(written);
+            ASSERT_TRUE(encodeFile(file.string().c_str(), {}, inRun, &kept).ok());
+            EXPECT_EQ(std::vector<uint8_t>(inRun.bytes.data(), inRun.bytes.data() + inRun.length),
+                      std::vector<uint8_t>(alone.bytes.data(), alone.bytes.data() + alone.length));
+            written = std::move(inRun.bytes);
+        }
+    }
 }
 
 TEST_F(ConvertTest, EveryFailureLeavesNoOutput) {

@@ -581,7 +581,8 @@ Bytes randomStream(Rng& rng, bool pixels, size_t& outUnits) {
     case 2: {  // items, mostly well formed, with mistakes now and then
         LzStreamWriter w;
         size_t units = 0;
-        size_t items = rng.between(0, 500);
+        // Now and then long enough for the decoder's wide moves, which start some way in.
+        size_t items = rng.between(0, rng.chance(8) ? 4000 : 500);
         bool careful = rng.chance(2);
         for (size_t i = 0; i < items; ++i) {
             if (units == 0 || rng.chance(3)) {

@@ -49,7 +49,9 @@ Canvas canvasOf(const TestPicture& picture) {
 }
 
 Bytes writeBmpFile(const Canvas& canvas) {
-    Bytes out(bmpFileSize(canvas.width, canvas.height), 0);
+    // Not zero: the writer puts down every byte of the file, padding included, since a run
+    // gives it the block of an earlier output.
+    Bytes out(bmpFileSize(canvas.width, canvas.height), 0xA5);
     uint32_t size = writeBmp(canvas, out);
     EXPECT_EQ(size, out.size());
     return out;
@@ -630,6 +632,16 @@ TEST(Psd, ChannelBlocksDecodeToTheCanvas) {
     for (uint32_t y = 0; y < 100; ++y)
         for (uint32_t x = 0; x < 6; ++x) alphaRuns.at(x, y)[3] = 200;
     pictures.emplace_back("alpha runs", alphaRuns);
+    // Opaque but for one pixel, among the first or as the very last: flattened, unlike the rest.
+    for (auto [x, y] : {std::pair{7u, 9u}, {300u, 16u}}) {
+        TestPicture nearlyOpaque = makePhotoPicture(301, 17, 6);
+        nearlyOpaque.at(x, y)[3] = 128;
+        pictures.emplace_back("opaque but one pixel", nearlyOpaque);
+    }
+    // Opaque noise whose packed rows pass the 65,535 bytes a length slot holds: no block packs.
+    TestPicture wideNoise = makeNoisePicture(65535, 2, 7);
+    for (size_t i = 3; i < wideNoise.bgra.size(); i += 4) wideNoise.bgra[i] = 255;
+    pictures.emplace_back("wide opaque noise", wideNoise);
     for (const auto& [name, picture] : pictures) {
         for (uint32_t tasks : {1u, 2u}) {
             const char* kind = name.c_str();
@@ -674,18 +686,24 @@ TEST(Psd, FullyTransparentCanvasFlattensToWhite) {
 }
 
 TEST(Psd, BuffersPriorContentsDoNotReachTheFile) {
-    // Buffers that held another picture, or any bytes, give the same file.
-    Canvas canvas = canvasOf(makeSpritePicture(61, 13, 2));
-    const uint32_t w = canvas.width, h = canvas.height;
-    Bytes reference;
-    for (uint8_t fill : {uint8_t(0x00), uint8_t(0xA5), uint8_t(0xFF)}) {
-        Bytes second(psdSecondBound(w, h), fill);
-        Bytes out(psdBound(w, h), uint8_t(~fill));
-        const uint32_t size = writePsd(canvas, out, second, Parallel{2, {}});
-        ASSERT_GT(size, 0u);
-        out.resize(size);
-        if (reference.empty()) reference = out;
-        EXPECT_EQ(out, reference) << "fill " << int(fill);
+    // Buffers that held another picture, or any bytes, give the same file: packed, stored raw
+    // (noise), too narrow to pack, on one task or two.
+    for (const TestPicture& picture :
+         {makeSpritePicture(61, 13, 2), makeNoisePicture(40, 9, 3), makeSpritePicture(3, 5, 4)}) {
+        Canvas canvas = canvasOf(picture);
+        const uint32_t w = canvas.width, h = canvas.height;
+        Bytes reference;
+        for (uint32_t tasks : {1u, 2u}) {
+            for (uint8_t fill : {uint8_t(0x00), uint8_t(0xA5), uint8_t(0xFF)}) {
+                Bytes second(psdSecondBound(w, h), fill);
+                Bytes out(psdBound(w, h), uint8_t(~fill));
+                const uint32_t size = writePsd(canvas, out, second, Parallel{tasks, {}});
+                ASSERT_GT(size, 0u);
+                out.resize(size);
+                if (reference.empty()) reference = out;
+                EXPECT_EQ(out, reference) << w << "x" << h << ", fill " << int(fill);
+            }
+        }
     }
 }
 

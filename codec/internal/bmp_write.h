@@ -14,7 +14,6 @@ inline uint64_t bmpFileSize(uint32_t width, uint32_t height) {
     return bmpRowSize(width) * height + kBmpHeaderSize;
 }
 
-// Writes the whole file into out, which must be zero-filled (the row-end bytes are left as
-// they are) and at least bmpFileSize bytes long. Returns the file size, or 0 when out is
-// too small.
+// Writes every byte of the file into out, which must be at least bmpFileSize bytes long.
+// Returns the file size, or 0 when out is too small.
 uint32_t writeBmp(const Canvas& canvas, std::span<uint8_t> out);
