@@ -313,7 +313,7 @@ void filterBand(const Canvas& canvas, Rows& rows, uint32_t start, uint32_t end, 
 
 // Bits a byte the band's rows filtered up would take under a Huffman code of their own, judged
 // from every kSampleStep-th row, each against the row above it.
-constexpr uint32_t kSampleStep = 4;
+constexpr uint32_t kSampleStep = 8;
 double upBitsPerByte(const Canvas& canvas, Rows& rows, uint32_t start, uint32_t end) {
     const uint32_t rowSize = rows.length + 1;
     uint32_t counts[256] = {};
