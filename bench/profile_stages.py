@@ -14,7 +14,7 @@ STAGES = [
     ("LZ decoding", r"decodeLz"),
     ("composing regions", r"composeRegions|placeRegion|copyPart|drawPart"),
     # writePngBand: the filters are inlined into it.
-    ("PNG filtering", r"filterBand|filterRow|filterUp|loadRow|nextRow|countBytes|BitsPerByte|"
+    ("PNG filtering", r"filterBand|filterRow|upRow|loadRow|nextRow|countBytes|BitsPerByte|"
                       r"writePngBand"),
     ("deflate", r"deflate|Huffman|matchLength|TokenBlock|planBlock|writeBlockHeader|codeLengths|"
                 r"canonicalCodes|writeStored|adler32|crc32"),

@@ -488,21 +488,33 @@ bool writeTokenBlock(const DeflateTokens& tokens, bool final, BandWriter& band) 
     for (uint32_t d = 0; d < kDistanceSymbols; ++d)
         distances[d] = entry(kLiteralLengthSymbols + d, 0, kDeflateTables.distanceExtraBits[d]);
 
-    // A whole word stored after each token: at most 7 bits are held before it, and a match
-    // adds at most 48.
+    // A whole word stored after each match and after every three literals: at most 7 bits are
+    // held before them, and a match adds at most 48.
     WordWriter words(band.bits);
+    const uint8_t* p = tokens.input;
     for (uint32_t i = 0; i < tokens.count; ++i) {
         const uint32_t token = tokens.tokens[i];
-        if (token < 256) {
-            words.add(literals[token]);
-        } else {
-            const uint32_t distance = token & 0xFFFF;
-            words.add(lengths[(token >> 16) - 3]);
-            const uint32_t d = distanceSymbol(distance);
-            words.add(distances[d] + (uint64_t(distance - kDeflateTables.distanceBase[d])
-                                      << plan.lengths[kLiteralLengthSymbols + d]));
+        if (token <= DeflateTokens::kLongestRun) {
+            const uint8_t* end = p + token;
+            for (; end - p >= 3; p += 3) {
+                words.add(literals[p[0]]);
+                words.add(literals[p[1]]);
+                words.add(literals[p[2]]);
+                words.flush();
+            }
+            for (; p < end; ++p) {
+                words.add(literals[*p]);
+                words.flush();
+            }
+            continue;
         }
+        const uint32_t length = token >> 16, distance = token & 0xFFFF;
+        words.add(lengths[length - 3]);
+        const uint32_t d = distanceSymbol(distance);
+        words.add(distances[d] + (uint64_t(distance - kDeflateTables.distanceBase[d])
+                                  << plan.lengths[kLiteralLengthSymbols + d]));
         words.flush();
+        p += length;
     }
     words.finish(band.bits);
     band.bits.put(plan.codes[kEndOfBlock], plan.lengths[kEndOfBlock]);

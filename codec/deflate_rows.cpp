@@ -21,7 +21,8 @@ constexpr uint32_t kLazyMargin = 8;     // how much farther the next pixel's mat
 constexpr uint32_t kShortest = 4;       // bytes of the shortest match taken
 constexpr uint32_t kLongRun = kMatchLongest;  // matches this long keep only their ends' links
 constexpr uint32_t kLinkedEnds = 16;    // bytes at each end of such a match whose pixels link
-constexpr uint32_t kBlockTokens = 16384;
+constexpr uint32_t kMissesPerStep = 6;  // a pixel more skipped every 64 pixels without a match
+constexpr uint32_t kBlockTokens = 8192;
 
 uint32_t matchLength(const uint8_t* a, const uint8_t* b, uint32_t most) {
     uint32_t n = 0;
@@ -111,13 +112,15 @@ private:
 // The band's tokens, written block by block as the buffer fills.
 class TokenSink {
 public:
-    TokenSink(uint32_t* buffer, std::span<uint8_t> out) : band_(out) { tokens_.tokens = buffer; }
+    TokenSink(const uint8_t* input, uint32_t* buffer, std::span<uint8_t> out) : band_(out) {
+        tokens_.input = tokens_.next = input;
+        tokens_.tokens = buffer;
+    }
 
-    void literals(const uint8_t* from, const uint8_t* to) {
-        while (from < to) {
-            const uint32_t take = uint32_t(std::min<uint64_t>(kBlockTokens - tokens_.count, to - from));
-            for (uint32_t k = 0; k < take; ++k) tokens_.literal(from[k]);
-            from += take;
+    // The bytes up to `to`, from the end of the last token, as literals.
+    void literalsTo(const uint8_t* to) {
+        while (tokens_.next < to) {
+            tokens_.literals(uint32_t(std::min<uint64_t>(to - tokens_.next, DeflateTokens::kLongestRun)));
             if (tokens_.count == kBlockTokens) flush(false);
         }
     }
@@ -151,7 +154,7 @@ uint64_t deflatePixels(std::span<const uint8_t> rows, uint32_t rowSize, bool las
     uint32_t* tokens = head + (1u << kHashBits);
     uint16_t* previous = reinterpret_cast<uint16_t*>(tokens + kBlockTokens);
     RowMatcher<kPixel> matcher(rows, head, previous);
-    TokenSink sink(tokens, out);
+    TokenSink sink(rows.data(), tokens, out);
 
     const uint8_t* data = rows.data();
     const uint32_t size = uint32_t(rows.size());
@@ -161,6 +164,7 @@ uint64_t deflatePixels(std::span<const uint8_t> rows, uint32_t rowSize, bool las
     uint32_t linkedHead = 0, linkedTail = 0;
     Match pending;              // a match kept while the next pixel's is looked at
     uint32_t pendingAt = 0;
+    uint32_t misses = 0;        // pixels looked at since the last match found
     auto emit = [&](uint32_t at, Match m) {
         // Bytes before it that the same distance repeats join it.
         while (at > literalStart && at > m.distance && m.length < kMatchLongest &&
@@ -168,7 +172,7 @@ uint64_t deflatePixels(std::span<const uint8_t> rows, uint32_t rowSize, bool las
             --at;
             ++m.length;
         }
-        sink.literals(data + literalStart, data + at);
+        sink.literalsTo(data + at);
         sink.match(m.length, m.distance);
         uint32_t end = at + m.length;
         // A match cut at deflate's longest goes on without a search, at the pixel to the left
@@ -218,7 +222,13 @@ uint64_t deflatePixels(std::span<const uint8_t> rows, uint32_t rowSize, bool las
                 pending = {};
                 if (i < covered) continue;
             }
-            if (m.length == 0) continue;
+            if (m.length == 0) {
+                // Far from any match (grain, noise): look at fewer pixels the longer it lasts.
+                const uint32_t skip = misses++ >> kMissesPerStep;
+                i = std::min(i + skip * kPixel, rowEnd - kPixel);
+                continue;
+            }
+            misses = 0;
             if (m.length >= kLazyBelow) {
                 emit(i, m);
             } else {
@@ -228,7 +238,7 @@ uint64_t deflatePixels(std::span<const uint8_t> rows, uint32_t rowSize, bool las
         }
     }
     if (pending.length != 0) emit(pendingAt, pending);
-    sink.literals(data + literalStart, data + size);
+    sink.literalsTo(data + size);
     return sink.finish(last);
 }
 

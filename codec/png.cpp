@@ -254,57 +254,73 @@ void countBytes(const uint8_t* p, uint64_t n, uint32_t (&counts)[256]) {
     for (uint32_t b = 0; b < 256; ++b) counts[b] = lanes[0][b] + lanes[1][b] + lanes[2][b] + lanes[3][b];
 }
 
-// Row y's bytes less those of the row above, after the filter byte 2.
-void filterUp(const Rows& rows, uint8_t* out) {
-    out[0] = 2;
-    const uint8_t* x = rows.current;
-    const uint8_t* b = rows.above;
+// Canvas row y less the row above it (zero above the first), as a PNG row filtered up: the
+// filter byte 2, then the samples. Bytes subtract alike in any order, so the difference is
+// taken on the Canvas's BGRA and put in PNG order after.
+void upRow(const Canvas& canvas, uint32_t y, PngColour colour, uint8_t* out) {
+    const uint8_t* x = canvas.pixels.data() + uint64_t(y) * canvas.stride();
+    const uint8_t* b = y > 0 ? x - canvas.stride() : nullptr;
+    const uint32_t width = canvas.width;
+    *out++ = 2;
     uint32_t i = 0;
-    for (; i + 16 <= rows.length; i += 16) store16(out + 1 + i, _mm_sub_epi8(load16(x + i), load16(b + i)));
-    for (; i < rows.length; ++i) out[1 + i] = uint8_t(x[i] - b[i]);
+    if (colour == PngColour::rgba) {
+        const __m128i keep = _mm_set1_epi32(int(0xFF00FF00u)), low = _mm_set1_epi32(0xFF);
+        for (; i + 4 <= width; i += 4, x += 16, out += 16) {
+            const __m128i d = b != nullptr ? _mm_sub_epi8(load16(x), load16(b + 4 * i)) : load16(x);
+            store16(out, _mm_or_si128(_mm_and_si128(d, keep),
+                                      _mm_or_si128(_mm_and_si128(_mm_srli_epi32(d, 16), low),
+                                                   _mm_slli_epi32(_mm_and_si128(d, low), 16))));
+        }
+    }
+    const uint32_t step = pngBytesPerPixel(colour);
+    for (; i < width; ++i, x += 4, out += step) {
+        uint32_t d = loadWord32(x);
+        if (b != nullptr) {
+            // Four bytes subtracted at once, without borrows between them.
+            const uint32_t a = loadWord32(b + 4 * i);
+            d = ((d | 0x80808080u) - (a & 0x7F7F7F7Fu)) ^ ((d ^ ~a) & 0x80808080u);
+        }
+        const uint32_t rgba = (d & 0xFF00FF00u) | (d >> 16 & 0xFFu) | (d & 0xFFu) << 16;
+        if (i + 1 < width || step == 4) {
+            storeWord32(out, rgba);
+        } else {  // the row's last RGB pixel: no byte past the row
+            out[0] = uint8_t(rgba);
+            out[1] = uint8_t(rgba >> 8);
+            out[2] = uint8_t(rgba >> 16);
+        }
+    }
 }
 
 // Fills band.bytes with rows [start, end), filtered up or each by its best filter.
 void filterBand(const Canvas& canvas, Rows& rows, uint32_t start, uint32_t end, bool up,
                 BandRows& band) {
     const uint32_t rowSize = rows.length + 1;
-    if (start > 0) {
-        loadRow(canvas.pixels.data() + uint64_t(start - 1) * canvas.stride(), rows.width,
-                rows.colour, rows.above);
-    } else {
-        std::memset(rows.above, 0, rows.length);
-    }
     uint8_t* o = band.bytes;
-    for (uint32_t y = start; y < end; ++y, o += rowSize) {
-        if (up) {
-            loadRow(canvas.pixels.data() + uint64_t(y) * canvas.stride(), rows.width, rows.colour,
-                    rows.current);
-            filterUp(rows, o);
-            std::swap(rows.above, rows.current);
+    if (up) {
+        for (uint32_t y = start; y < end; ++y, o += rowSize) upRow(canvas, y, rows.colour, o);
+    } else {
+        if (start > 0) {
+            loadRow(canvas.pixels.data() + uint64_t(start - 1) * canvas.stride(), rows.width,
+                    rows.colour, rows.above);
         } else {
-            std::memcpy(o, nextRow(canvas, rows, y), rowSize);
+            std::memset(rows.above, 0, rows.length);
         }
+        for (uint32_t y = start; y < end; ++y, o += rowSize)
+            std::memcpy(o, nextRow(canvas, rows, y), rowSize);
     }
     band.length = uint64_t(end - start) * rowSize;
 }
 
 // Bits a byte the band's rows filtered up would take under a Huffman code of their own, judged
 // from every kSampleStep-th row, each against the row above it.
-constexpr uint32_t kSampleStep = 4;
+constexpr uint32_t kSampleStep = 8;
 double upBitsPerByte(const Canvas& canvas, Rows& rows, uint32_t start, uint32_t end) {
     const uint32_t rowSize = rows.length + 1;
     uint32_t counts[256] = {};
     uint64_t sampled = 0;
     uint8_t* up = rows.candidate[2];
     for (uint32_t y = start; y < end; y += kSampleStep) {
-        if (y > 0)
-            loadRow(canvas.pixels.data() + uint64_t(y - 1) * canvas.stride(), rows.width,
-                    rows.colour, rows.above);
-        else
-            std::memset(rows.above, 0, rows.length);
-        loadRow(canvas.pixels.data() + uint64_t(y) * canvas.stride(), rows.width, rows.colour,
-                rows.current);
-        filterUp(rows, up);
+        upRow(canvas, y, rows.colour, up);
         uint32_t rowCounts[256];
         countBytes(up, rowSize, rowCounts);
         for (uint32_t b = 0; b < 256; ++b) counts[b] += rowCounts[b];

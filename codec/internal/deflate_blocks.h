@@ -86,23 +86,33 @@ struct DeflateCounts {
     uint32_t distances[kDistanceSymbols] = {};
 };
 
-// One block's literals and matches in order, and their symbols' counts. A token is a byte
-// (below 256) or a match, length << 16 | distance (lengths 3 to 258, distances to 32,768).
+// One block's literals and matches in order, over the bytes they stand for (from `input`), and
+// their symbols' counts. A token is a run of literals, its length (below 65,536), or a match,
+// length << 16 | distance (lengths 3 to 258, distances to 32,768).
 struct DeflateTokens {
+    static constexpr uint32_t kLongestRun = 65535;
+
+    const uint8_t* input;  // the block's first byte
+    const uint8_t* next;   // the byte after its last token's
     uint32_t* tokens;
     uint32_t count = 0;
     DeflateCounts counts;
 
-    void literal(uint8_t byte) {
-        tokens[count++] = byte;
-        ++counts.literals[byte];
+    // The n bytes from `next` as literals, 1 <= n <= kLongestRun.
+    void literals(uint32_t n) {
+        tokens[count++] = n;
+        for (uint32_t k = 0; k < n; ++k) ++counts.literals[next[k]];
+        next += n;
     }
     void match(uint32_t length, uint32_t distance) {
         tokens[count++] = length << 16 | distance;
         ++counts.literals[257 + kDeflateTables.lengthSymbol[length - 3]];
         ++counts.distances[distanceSymbol(distance)];
+        next += length;
     }
+    // Empty, for the block that starts where this one ended.
     void clear() {
+        input = next;
         count = 0;
         counts = {};
     }
