@@ -67,12 +67,6 @@ struct PixelUnits {
         while (n < limit && at(from + n) == at(pos + n)) ++n;
         return n;
     }
-    void literal(uint32_t i, uint8_t* o) const {
-        const uint8_t* p = base + uint64_t(i) * Stride;
-        o[0] = p[0];
-        o[1] = p[1];
-        o[2] = p[2];
-    }
 };
 
 struct ByteUnits {
@@ -107,7 +101,6 @@ struct ByteUnits {
         while (n < limit && base[from + n] == base[pos + n]) ++n;
         return n;
     }
-    void literal(uint32_t i, uint8_t* o) const { o[0] = base[i]; }
 };
 
 // The longest match at every position. The positions within reach sit in binary trees ordered
@@ -228,6 +221,7 @@ void choosePath(uint32_t count, const Work& w) {
     constexpr uint64_t kFarNeed = kNearNeed + 0x0808080808080808ull;
     uint64_t cost[kRing] = {};  // cheapest cost in bits, by position mod kRing
     uint64_t near = 0, far = 0;
+    uint64_t previous = 0;  // cost[end - 1], kept out of memory: each position waits on it
     // The match lengths of the latest positions, read before the item ending there overwrites
     // them; a position enters the lanes once the shortest copy from it ends here.
     uint32_t recent[Units::minMatch] = {};
@@ -246,12 +240,15 @@ void choosePath(uint32_t count, const Work& w) {
         const uint32_t lane = farReach != 0 ? 8 + uint32_t(std::bit_width(farReach) - 1) / 8
                                             : uint32_t(std::bit_width(nearReach | 1) - 1) / 8;
         const uint32_t length = Units::minMatch + lane;
-        const uint64_t literal = cost[last % kRing] + Units::literalBits;
-        const uint64_t copy =
-            (farReach | nearReach) != 0 ? cost[(end - length) % kRing] + kCopyBits : literal;
-        // Which is shorter is as unpredictable as the picture: chosen by arithmetic.
+        const uint64_t literal = previous + Units::literalBits;
+        // Where no start reaches, the copy is made dearer than any literal; as which it is, and
+        // which of the two is shorter, is as unpredictable as the picture, both are chosen by
+        // arithmetic.
+        const uint64_t unreached = 0 - uint64_t((farReach | nearReach) == 0);
+        const uint64_t copy = (cost[(end - length) % kRing] + kCopyBits) | unreached;
         const uint32_t shorter = 0u - uint32_t(copy < literal);
-        cost[end % kRing] = std::min(copy, literal);
+        previous = std::min(copy, literal);
+        cost[end % kRing] = previous;
         w.lengths[last] = uint8_t(length & shorter);  // the item that ends at end
     }
     for (uint64_t end = count; end > 0;) {
@@ -261,28 +258,39 @@ void choosePath(uint32_t count, const Work& w) {
     }
 }
 
+// Each item is written as one store of a word holding either form, the literal or the copy
+// word, and the stream moves on by the item's length: no branch on the kind of item. The word's
+// bytes past the item are written over by the next one; where the end of out is too near for
+// the whole word, only the item's bytes are written.
 template <typename Units>
-uint64_t writeStream(const Units& units, uint32_t count, const Work& w, uint8_t* out) {
+uint64_t writeStream(const Units& units, uint32_t count, const Work& w, std::span<uint8_t> out) {
     constexpr uint32_t literalBytes = uint32_t(Units::literalBits / 8);
+    uint8_t* const stream = out.data();
     uint64_t o = 0, control = 0;
-    uint32_t items = 0;
+    uint32_t bits = 0, items = 0;
     for (uint32_t pos = 0; pos < count; ++items) {
         if (items % 8 == 0) {
+            stream[control] = uint8_t(bits);
             control = o++;
-            out[control] = 0;
+            bits = 0;
         }
         const uint32_t n = w.lengths[pos];
-        if (n == 0) {
-            out[control] = uint8_t(out[control] | 1u << (items % 8));
-            units.literal(pos, out + o);
-            o += literalBytes;
-            ++pos;
+        const uint32_t literal = n == 0;
+        const uint32_t choice = 0u - literal;  // all ones for a literal
+        const uint32_t word =
+            (units.at(pos) & choice) |
+            ((uint32_t(w.distances[pos]) << 4 | (n - Units::minMatch)) & ~choice);
+        const uint32_t length = 2 + ((literalBytes - 2) & choice);
+        if (o + 4 <= out.size()) {
+            storeWord32(stream + o, word);
         } else {
-            storeLe16(out + o, uint32_t(w.distances[pos]) << 4 | (n - Units::minMatch));
-            o += 2;
-            pos += n;
+            for (uint32_t k = 0; k < length; ++k) stream[o + k] = uint8_t(word >> 8 * k);
         }
+        bits |= literal << (items % 8);
+        o += length;
+        pos += n + literal;
     }
+    if (items > 0) stream[control] = uint8_t(bits);
     return o;
 }
 
@@ -295,7 +303,7 @@ uint64_t encode(const Units& units, uint64_t count, std::span<uint8_t> work, std
     const Work w = layOut(work.data(), count);
     findMatches(units, uint32_t(count), w);
     choosePath<Units>(uint32_t(count), w);
-    return writeStream(units, uint32_t(count), w, out.data());
+    return writeStream(units, uint32_t(count), w, out);
 }
 
 }  // namespace
