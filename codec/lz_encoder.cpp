@@ -1,5 +1,7 @@
 #include "codec/internal/lz_encoder.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -67,12 +69,6 @@ struct PixelUnits {
         while (n < limit && at(from + n) == at(pos + n)) ++n;
         return n;
     }
-    void literal(uint32_t i, uint8_t* o) const {
-        const uint8_t* p = base + uint64_t(i) * Stride;
-        o[0] = p[0];
-        o[1] = p[1];
-        o[2] = p[2];
-    }
 };
 
 struct ByteUnits {
@@ -107,7 +103,6 @@ struct ByteUnits {
         while (n < limit && base[from + n] == base[pos + n]) ++n;
         return n;
     }
-    void literal(uint32_t i, uint8_t* o) const { o[0] = base[i]; }
 };
 
 // The longest match at every position. The positions within reach sit in binary trees ordered
@@ -211,23 +206,22 @@ void findMatches(const Units& units, uint32_t count, const Work& w) {
 // copy from an earlier position whose match reaches this far (any length from the shortest
 // copy to its longest match). The cheapest cost never falls from one position to the next (a
 // copy one unit shorter, or a literal in place of the shortest copy, reaches the position
-// before for no more), so the best copy comes from the earliest position that reaches: those
-// match lengths of the sixteen starts a copy to this position may come from sit in the lanes of
-// two words, and one subtraction tells, lane by lane, which of them reach; no branch decides.
-// Then the path is traced back from the end, and lengths[start] of each item on it becomes the
-// item: 0 for a literal, else the copy's length.
+// before for no more), so the best copy comes from the earliest position that reaches: the
+// match lengths of the sixteen starts a copy to this position may come from sit in the byte
+// lanes of a vector, and one comparison tells, lane by lane, which of them reach; no branch
+// decides. Then the path is traced back from the end, and lengths[start] of each item on it
+// becomes the item: 0 for a literal, else the copy's length.
 template <typename Units>
 void choosePath(uint32_t count, const Work& w) {
     static_assert(Units::maxMatch - Units::minMatch + 1 == 16, "one lane for each copy length");
     constexpr uint32_t kRing = 32;  // > the longest item, and a power of two
-    constexpr uint64_t kHigh = 0x8080808080808080ull;
-    // Lane k of near (far) stands for the start m + k (m + 8 + k) units before the end, m being
-    // the shortest copy: it holds that start's match length and is compared with k + m (k + 8 +
-    // m), the length a copy from it to the end takes.
-    constexpr uint64_t kNearNeed = 0x0706050403020100ull + 0x0101010101010101ull * Units::minMatch;
-    constexpr uint64_t kFarNeed = kNearNeed + 0x0808080808080808ull;
+    // Lane k stands for the start m + k units before the end, m being the shortest copy: it
+    // holds that start's match length, which reaches the end when above k + m - 1.
+    const __m128i shortOf = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m128i below = _mm_add_epi8(shortOf, _mm_set1_epi8(char(Units::minMatch - 1)));
     uint64_t cost[kRing] = {};  // cheapest cost in bits, by position mod kRing
-    uint64_t near = 0, far = 0;
+    __m128i lanes = _mm_setzero_si128();
+    uint64_t previous = 0;  // cost[end - 1], kept out of memory: each position waits on it
     // The match lengths of the latest positions, read before the item ending there overwrites
     // them; a position enters the lanes once the shortest copy from it ends here.
     uint32_t recent[Units::minMatch] = {};
@@ -235,23 +229,22 @@ void choosePath(uint32_t count, const Work& w) {
         const uint32_t last = uint32_t(end - 1);
         for (uint32_t i = Units::minMatch - 1; i > 0; --i) recent[i] = recent[i - 1];
         recent[0] = w.lengths[last];
-        far = far << 8 | near >> 56;
-        near = near << 8 | (end >= Units::minMatch ? recent[Units::minMatch - 1] : 0);
-        // A lane reaches the end where its length is at least the copy's (lengths and copies
-        // are below 128, so no lane borrows from the next); the earliest start that reaches
-        // is the furthest lane, and the cheapest, as the cost never falls from one position to
-        // the next.
-        const uint64_t farReach = ((far | kHigh) - kFarNeed) & kHigh;
-        const uint64_t nearReach = ((near | kHigh) - kNearNeed) & kHigh;
-        const uint32_t lane = farReach != 0 ? 8 + uint32_t(std::bit_width(farReach) - 1) / 8
-                                            : uint32_t(std::bit_width(nearReach | 1) - 1) / 8;
-        const uint32_t length = Units::minMatch + lane;
-        const uint64_t literal = cost[last % kRing] + Units::literalBits;
-        const uint64_t copy =
-            (farReach | nearReach) != 0 ? cost[(end - length) % kRing] + kCopyBits : literal;
-        // Which is shorter is as unpredictable as the picture: chosen by arithmetic.
+        const uint32_t entering = end >= Units::minMatch ? recent[Units::minMatch - 1] : 0;
+        lanes = _mm_or_si128(_mm_slli_si128(lanes, 1), _mm_cvtsi32_si128(int(entering)));
+        // Lengths are below 128, so the signed comparison holds; the earliest start that
+        // reaches is the furthest lane, and the cheapest, as the cost never falls from one
+        // position to the next.
+        const uint32_t reach = uint32_t(_mm_movemask_epi8(_mm_cmpgt_epi8(lanes, below)));
+        const uint32_t length = Units::minMatch + uint32_t(std::bit_width(reach | 1) - 1);
+        const uint64_t literal = previous + Units::literalBits;
+        // Where no start reaches, the copy is made dearer than any literal; as which it is, and
+        // which of the two is shorter, is as unpredictable as the picture, both are chosen by
+        // arithmetic.
+        const uint64_t unreached = 0 - uint64_t(reach == 0);
+        const uint64_t copy = (cost[(end - length) % kRing] + kCopyBits) | unreached;
         const uint32_t shorter = 0u - uint32_t(copy < literal);
-        cost[end % kRing] = std::min(copy, literal);
+        previous = std::min(copy, literal);
+        cost[end % kRing] = previous;
         w.lengths[last] = uint8_t(length & shorter);  // the item that ends at end
     }
     for (uint64_t end = count; end > 0;) {
@@ -261,28 +254,39 @@ void choosePath(uint32_t count, const Work& w) {
     }
 }
 
+// Each item is written as one store of a word holding either form, the literal or the copy
+// word, and the stream moves on by the item's length: no branch on the kind of item. The word's
+// bytes past the item are written over by the next one; where the end of out is too near for
+// the whole word, only the item's bytes are written.
 template <typename Units>
-uint64_t writeStream(const Units& units, uint32_t count, const Work& w, uint8_t* out) {
+uint64_t writeStream(const Units& units, uint32_t count, const Work& w, std::span<uint8_t> out) {
     constexpr uint32_t literalBytes = uint32_t(Units::literalBits / 8);
+    uint8_t* const stream = out.data();
     uint64_t o = 0, control = 0;
-    uint32_t items = 0;
+    uint32_t bits = 0, items = 0;
     for (uint32_t pos = 0; pos < count; ++items) {
         if (items % 8 == 0) {
+            stream[control] = uint8_t(bits);
             control = o++;
-            out[control] = 0;
+            bits = 0;
         }
         const uint32_t n = w.lengths[pos];
-        if (n == 0) {
-            out[control] = uint8_t(out[control] | 1u << (items % 8));
-            units.literal(pos, out + o);
-            o += literalBytes;
-            ++pos;
+        const uint32_t literal = n == 0;
+        const uint32_t choice = 0u - literal;  // all ones for a literal
+        const uint32_t word =
+            (units.at(pos) & choice) |
+            ((uint32_t(w.distances[pos]) << 4 | (n - Units::minMatch)) & ~choice);
+        const uint32_t length = 2 + ((literalBytes - 2) & choice);
+        if (o + 4 <= out.size()) {
+            storeWord32(stream + o, word);
         } else {
-            storeLe16(out + o, uint32_t(w.distances[pos]) << 4 | (n - Units::minMatch));
-            o += 2;
-            pos += n;
+            for (uint32_t k = 0; k < length; ++k) stream[o + k] = uint8_t(word >> 8 * k);
         }
+        bits |= literal << (items % 8);
+        o += length;
+        pos += n + literal;
     }
+    if (items > 0) stream[control] = uint8_t(bits);
     return o;
 }
 
@@ -295,7 +299,7 @@ uint64_t encode(const Units& units, uint64_t count, std::span<uint8_t> work, std
     const Work w = layOut(work.data(), count);
     findMatches(units, uint32_t(count), w);
     choosePath<Units>(uint32_t(count), w);
-    return writeStream(units, uint32_t(count), w, out.data());
+    return writeStream(units, uint32_t(count), w, out);
 }
 
 }  // namespace
