@@ -32,6 +32,17 @@ void check(bool holds, const char* what) {
 
 size_t pixelBytes(const tavimore_image& image) { return size_t(image.width) * image.height * 4; }
 
+// The same picture as a viewer sees it: a fresh pack stores no part where nothing shows, so the
+// colour of a pixel of alpha 0 is not kept.
+bool samePicture(const tavimore_image& a, const tavimore_image& b) {
+    if (a.width != b.width || a.height != b.height) return false;
+    for (size_t i = 0; i < pixelBytes(a); i += 4)
+        if (a.rgba[i + 3] != b.rgba[i + 3] ||
+            (a.rgba[i + 3] != 0 && std::memcmp(a.rgba + i, b.rgba + i, 3) != 0))
+            return false;
+    return true;
+}
+
 // A G00 file through every function that reads one.
 void readG00(const uint8_t* file, size_t size) {
     tavimore_header header;
@@ -79,7 +90,7 @@ void readG00(const uint8_t* file, size_t size) {
     if (tavimore_pack(image, &out, &outSize) == TAVIMORE_OK) {
         tavimore_image* again = nullptr;
         check(tavimore_decode_limited(out, outSize, &kLimits, &again) == TAVIMORE_OK &&
-                  std::memcmp(again->rgba, image->rgba, pixelBytes(*image)) == 0,
+                  samePicture(*again, *image),
               "a fresh pack does not decode to its picture");
         tavimore_free(again);
         tavimore_free(out);
