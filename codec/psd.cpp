@@ -281,11 +281,12 @@ bool allOpaque(const Canvas& canvas) {
 // nothing): each colour channel is packed once, into the merged block, and the layer's block
 // of that channel copied from it, or stored raw where packing does not make it smaller. The
 // merged block is packed where it lies when every layer colour block is raw and moved down
-// behind the layer. With second (psdSecondBound bytes) and two tasks, the blue rows are packed
-// there by the second task while the first packs the others. Returns the file size, or 0 when
-// the merged colour rows do not pack (the picture is then written the general way).
-uint32_t writeOpaquePsd(const Canvas& canvas, std::span<uint8_t> out, std::span<uint8_t> second,
-                        const Parallel& parallel) {
+// behind the layer. One task: splitting the channels between two threads gained a few percent
+// at best on an idle machine, where the second task's rows must be copied into place after,
+// and lost more than that whenever another program held the other processor. Returns the file
+// size, or 0 when the merged colour rows do not pack (the picture is then written the general
+// way).
+uint32_t writeOpaquePsd(const Canvas& canvas, std::span<uint8_t> out) {
     const uint32_t width = canvas.width, height = canvas.height;
     const uint64_t rows = height;
     uint8_t* start = out.data();
@@ -293,50 +294,16 @@ uint32_t writeOpaquePsd(const Canvas& canvas, std::span<uint8_t> out, std::span<
     writeTemplate(width, height, start);
     uint8_t* alphaBlock = start + kPsdTemplateSize;
     uint32_t lengths[4];
-    uint8_t* staged = nullptr;  // the merged block, where it lies behind raw colour blocks
-    uint8_t* table = nullptr;
-    uint8_t* data = nullptr;
-    const uint8_t* limit = nullptr;
+    lengths[0] = writeLayerBlock(canvas, 0, alphaBlock);
+    // The merged block, where it lies behind raw colour blocks.
+    uint8_t* const staged = alphaBlock + lengths[0] + 3 * packBitsRawSize(height, width) + 4;
+    uint8_t* const table = staged + 2;
+    const uint8_t* const limit = table + 4 * rows * width;
     // The merged colour parts in order; the layer part of the same byte gathers its samples.
-    auto packColours = [&](uint32_t first, uint32_t last) {
-        lengths[0] = writeLayerBlock(canvas, 0, alphaBlock);
-        staged = alphaBlock + lengths[0] + 3 * packBitsRawSize(height, width) + 4;
-        table = staged + 2;
-        data = table + 2 * 4 * rows;
-        limit = table + 4 * rows * width;
-        for (uint32_t part = first; part < last && data != nullptr; ++part)
-            data = packPartRows(canvas, part - kFirstMergedPart + 1,
-                                table + 2 * rows * (part - kFirstMergedPart), data, limit, end);
-    };
-    const bool apart = parallel.most >= 2 && second.size() >= psdSecondBound(width, height);
-    const uint32_t blue = kMergedAlphaPart - 1;
-    if (!apart) {
-        packColours(kFirstMergedPart, kMergedAlphaPart);
-    } else {
-        const uint8_t* blueEnd = nullptr;
-        uint8_t* blueTable = second.data();
-        parallel(2, [&](uint32_t task) {
-            if (task == 0)
-                packColours(kFirstMergedPart, blue);
-            else
-                blueEnd = packPartRows(
-                    canvas, blue - kFirstMergedPart + 1, blueTable, blueTable + 2 * rows,
-                    blueTable + 2 * rows + 4 * rows * width, second.data() + second.size());
-        });
-        if (data != nullptr && blueEnd != nullptr) {
-            const uint64_t blueRows = uint64_t(blueEnd - (blueTable + 2 * rows));
-            if (blueRows >= uint64_t(limit - data)) {
-                data = nullptr;
-            } else {
-                std::memcpy(table + 2 * rows * (blue - kFirstMergedPart), blueTable,
-                            size_t(2 * rows));
-                std::memcpy(data, blueTable + 2 * rows, size_t(blueRows));
-                data += blueRows;
-            }
-        } else {
-            data = nullptr;
-        }
-    }
+    uint8_t* data = table + 2 * 4 * rows;
+    for (uint32_t part = kFirstMergedPart; part < kMergedAlphaPart && data != nullptr; ++part)
+        data = packPartRows(canvas, part - kFirstMergedPart + 1,
+                            table + 2 * rows * (part - kFirstMergedPart), data, limit, end);
     if (data == nullptr) return 0;
     // The layer's colour blocks, from the merged rows: the rows of each part follow those of
     // the part before.
@@ -387,7 +354,7 @@ uint32_t writePsd(const Canvas& canvas, std::span<uint8_t> out, std::span<uint8_
     const uint8_t* alphaBlock = start + kPsdTemplateSize;
     auto alphaLength = [&] { return loadBe32(start + kLayerRecordStart + recordChannelLength(0)); };
     if (packable(canvas) && allOpaque(canvas)) {
-        const uint32_t size = writeOpaquePsd(canvas, out, second, parallel);
+        const uint32_t size = writeOpaquePsd(canvas, out);
         if (size != 0) return size;
     }
     if (parallel.most < 2 || second.size() < psdSecondBound(width, height)) {

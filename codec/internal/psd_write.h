@@ -18,7 +18,8 @@ uint64_t psdSecondBound(uint32_t width, uint32_t height);
 
 // Writes the whole file into out (psdBound bytes). With second (psdSecondBound bytes), the
 // merged image's colour rows are packed there by a second task of parallel while the first
-// packs the layer, then moved behind it; the bytes are the same either way. Returns the file
+// packs the layer, then moved behind it (an opaque picture, whose layer is copied from the
+// merged rows, is packed in one piece); the bytes are the same either way. Returns the file
 // size, or 0 when a buffer is too small.
 uint32_t writePsd(const Canvas& canvas, std::span<uint8_t> out, std::span<uint8_t> second = {},
                   const Parallel& parallel = {});
