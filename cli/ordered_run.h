@@ -12,7 +12,9 @@
 #include <vector>
 
 // How far the workers may run ahead of the writer: two files each, so that memory stays that
-// of a few files however long the run. But a file still being made or written kLongFile after
+// of a few files however long the run; eight each while the outputs waiting are small
+// (kSmallBytesAhead), so that a worker done with several small files does not sit idle behind
+// a larger one another is still making. But a file still being made or written kLongFile after
 // it was taken (a large picture) holds the writer, which takes the files in order, and with it
 // the other workers once they are that far ahead: until it is written they go on, up to
 // kMostFilesAhead files and kMostBytesAhead bytes of output waiting, so the run does not pause
@@ -20,6 +22,8 @@
 inline constexpr std::chrono::milliseconds kLongFile{200};
 inline constexpr size_t kMostFilesAhead = 1024;
 inline constexpr uint64_t kMostBytesAhead = uint64_t(512) << 20;
+inline constexpr size_t kSmallFilesAhead = 8;
+inline constexpr uint64_t kSmallBytesAhead = uint64_t(64) << 20;
 
 // The output bytes a made file holds until it is written.
 template <class Slot>
@@ -56,6 +60,9 @@ void runInOrder(size_t count, unsigned workers, Make make, Finish finish) {
                 for (;;) {
                     if (stop || taken >= count) return;
                     if (taken < committed + window) break;
+                    if (taken < committed + kSmallFilesAhead * workers &&
+                        waiting < kSmallBytesAhead)
+                        break;
                     // The file the writer is on, still being made or written.
                     if (committed < taken &&
                         taken < committed + kMostFilesAhead && waiting < kMostBytesAhead) {
