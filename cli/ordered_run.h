@@ -1,6 +1,6 @@
-// Several files at once for both programs: workers make each file's output in memory, ahead of
-// the writer, which takes them in the order of the command line, so that the results are those
-// of a one-by-one run.
+// Several files at once for both programs: workers make each file's output in memory and write
+// the files made in the order of the command line, so that the results are those of a
+// one-by-one run.
 #pragma once
 
 #include <chrono>
@@ -15,7 +15,7 @@
 // of a few files however long the run; eight each while the outputs waiting are small
 // (kSmallBytesAhead), so that a worker done with several small files does not sit idle behind
 // a larger one another is still making. But a file still being made or written kLongFile after
-// it was taken (a large picture) holds the writer, which takes the files in order, and with it
+// it was taken (a large picture) holds the writing, which takes the files in order, and with it
 // the other workers once they are that far ahead: until it is written they go on, up to
 // kMostFilesAhead files and kMostBytesAhead bytes of output waiting, so the run does not pause
 // on it.
@@ -46,8 +46,9 @@ void runInOrder(size_t count, unsigned workers, Make make, Finish finish) {
     std::mutex mutex;
     std::condition_variable changed;
     size_t taken = 0, committed = 0;
-    uint64_t waiting = 0;  // bytes of the made files not yet taken by the writer
+    uint64_t waiting = 0;  // bytes of the made files not yet being written
     unsigned busy = 0;
+    bool writing = false;  // a worker is writing files
     bool stop = false;
 
     auto work = [&] {
@@ -63,7 +64,7 @@ void runInOrder(size_t count, unsigned workers, Make make, Finish finish) {
                     if (taken < committed + kSmallFilesAhead * workers &&
                         waiting < kSmallBytesAhead)
                         break;
-                    // The file the writer is on, still being made or written.
+                    // The file next to be written, still being made or written.
                     if (committed < taken &&
                         taken < committed + kMostFilesAhead && waiting < kMostBytesAhead) {
                         const Clock::time_point late = started[committed] + kLongFile;
@@ -80,40 +81,36 @@ void runInOrder(size_t count, unsigned workers, Make make, Finish finish) {
             }
             Slot slot;
             make(i, threads, state, slot);
-            {
-                std::lock_guard lock(mutex);
-                --busy;
-                if (stop) return;  // the run is over: the slot's buffers go with it
-                waiting += heldBytes(slot);
-                slots[i] = std::move(slot);
-                ready[i] = true;
+            std::unique_lock lock(mutex);
+            --busy;
+            if (stop) return;  // the run is over: the slot's buffers go with it
+            waiting += heldBytes(slot);
+            slots[i] = std::move(slot);
+            ready[i] = true;
+            // The files next in order are written by the worker that finds them made, one
+            // worker at a time: no writer thread of its own to wake for each file or to take a
+            // processor from the workers, and a file is mostly written where it was made.
+            while (!writing && !stop && committed < count && ready[committed]) {
+                writing = true;
+                const size_t next = committed;
+                bool goOn;
+                {
+                    Slot made = std::move(slots[next]);
+                    waiting -= heldBytes(made);
+                    lock.unlock();
+                    goOn = finish(next, made);
+                }
+                lock.lock();
+                writing = false;
+                committed = next + 1;
+                stop = !goOn;
+                changed.notify_all();
             }
-            changed.notify_all();
         }
     };
+    // The calling thread is one of the workers.
     std::vector<std::thread> threads;
-    for (unsigned w = 0; w < workers; ++w) threads.emplace_back(work);
-    for (size_t i = 0; i < count; ++i) {
-        Slot slot;
-        {
-            std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return bool(ready[i]); });
-            slot = std::move(slots[i]);
-            waiting -= heldBytes(slot);
-        }
-        const bool goOn = finish(i, slot);
-        {
-            std::lock_guard lock(mutex);
-            committed = i + 1;
-            stop = !goOn;
-        }
-        changed.notify_all();
-        if (!goOn) break;
-    }
-    {
-        std::lock_guard lock(mutex);
-        stop = true;
-    }
-    changed.notify_all();
+    for (unsigned w = 1; w < workers; ++w) threads.emplace_back(work);
+    work();
     for (std::thread& thread : threads) thread.join();
 }
