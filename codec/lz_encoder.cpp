@@ -206,46 +206,53 @@ void findMatches(const Units& units, uint32_t count, const Work& w) {
 // copy from an earlier position whose match reaches this far (any length from the shortest
 // copy to its longest match). The cheapest cost never falls from one position to the next (a
 // copy one unit shorter, or a literal in place of the shortest copy, reaches the position
-// before for no more), so the best copy comes from the earliest position that reaches: the
-// match lengths of the sixteen starts a copy to this position may come from sit in the byte
-// lanes of a vector, and one comparison tells, lane by lane, which of them reach; no branch
-// decides. Then the path is traced back from the end, and lengths[start] of each item on it
+// before for no more), so the best copy comes from the earliest position that reaches. Which
+// start that is depends on the match lengths alone, so it is found for sixteen ends at once:
+// for each copy length, one comparison of the sixteen starts that far back tells which reach,
+// and the longest such length is kept lane by lane. What is left in order, end after end, is
+// the cost. Then the path is traced back from the end, and lengths[start] of each item on it
 // becomes the item: 0 for a literal, else the copy's length.
 template <typename Units>
 void choosePath(uint32_t count, const Work& w) {
-    static_assert(Units::maxMatch - Units::minMatch + 1 == 16, "one lane for each copy length");
-    constexpr uint32_t kRing = 32;  // > the longest item, and a power of two
-    // Lane k stands for the start m + k units before the end, m being the shortest copy: it
-    // holds that start's match length, which reaches the end when above k + m - 1.
-    const __m128i shortOf = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    const __m128i below = _mm_add_epi8(shortOf, _mm_set1_epi8(char(Units::minMatch - 1)));
-    uint64_t cost[kRing] = {};  // cheapest cost in bits, by position mod kRing
-    __m128i lanes = _mm_setzero_si128();
-    uint64_t previous = 0;  // cost[end - 1], kept out of memory: each position waits on it
-    // The match lengths of the latest positions, read before the item ending there overwrites
-    // them; a position enters the lanes once the shortest copy from it ends here.
-    uint32_t recent[Units::minMatch] = {};
-    for (uint64_t end = 1; end <= count; ++end) {
-        const uint32_t last = uint32_t(end - 1);
-        for (uint32_t i = Units::minMatch - 1; i > 0; --i) recent[i] = recent[i - 1];
-        recent[0] = w.lengths[last];
-        const uint32_t entering = end >= Units::minMatch ? recent[Units::minMatch - 1] : 0;
-        lanes = _mm_or_si128(_mm_slli_si128(lanes, 1), _mm_cvtsi32_si128(int(entering)));
-        // Lengths are below 128, so the signed comparison holds; the earliest start that
-        // reaches is the furthest lane, and the cheapest, as the cost never falls from one
-        // position to the next.
-        const uint32_t reach = uint32_t(_mm_movemask_epi8(_mm_cmpgt_epi8(lanes, below)));
-        const uint32_t length = Units::minMatch + uint32_t(std::bit_width(reach | 1) - 1);
-        const uint64_t literal = previous + Units::literalBits;
-        // Where no start reaches, the copy is made dearer than any literal; as which it is, and
-        // which of the two is shorter, is as unpredictable as the picture, both are chosen by
-        // arithmetic.
-        const uint64_t unreached = 0 - uint64_t(reach == 0);
-        const uint64_t copy = (cost[(end - length) % kRing] + kCopyBits) | unreached;
-        const uint32_t shorter = 0u - uint32_t(copy < literal);
-        previous = std::min(copy, literal);
-        cost[end % kRing] = previous;
-        w.lengths[last] = uint8_t(length & shorter);  // the item that ends at end
+    constexpr uint32_t kBlock = 2048;  // ends at a time, a multiple of 16
+    constexpr uint32_t kBack = 32;     // >= the longest copy, a multiple of 16
+    constexpr uint32_t kRing = 32;     // > the longest item, and a power of two
+    // The match lengths of a block's positions and of the kBack before them (0 before the
+    // first): the items, written over lengths as the costs go, must not be read as matches.
+    alignas(16) uint8_t matches[kBack + kBlock] = {};
+    alignas(16) uint8_t reach[kBlock];  // for the end after each position: the copy to it, or 0
+    uint64_t cost[kRing] = {};          // cheapest cost in bits, by position mod kRing
+    uint64_t previous = 0;              // cost[end - 1], kept out of memory
+    for (uint32_t block = 0; block < count; block += kBlock) {
+        const uint32_t size = std::min(kBlock, count - block);
+        std::memcpy(matches + kBack, w.lengths + block, size);
+        for (uint32_t i = 0; i < size; i += 16) {
+            // Lanes: the positions block + i + lane; the copy of length k ending just after
+            // one starts k - 1 before it. Lengths are below 128: the signed comparison holds.
+            __m128i longest = _mm_setzero_si128();
+            for (uint32_t k = Units::minMatch; k <= Units::maxMatch; ++k) {
+                const __m128i starts = _mm_loadu_si128(
+                    reinterpret_cast<const __m128i*>(matches + kBack + i + 1 - k));
+                const __m128i reaches = _mm_cmpgt_epi8(starts, _mm_set1_epi8(char(k - 1)));
+                longest = _mm_max_epu8(longest, _mm_and_si128(reaches, _mm_set1_epi8(char(k))));
+            }
+            _mm_store_si128(reinterpret_cast<__m128i*>(reach + i), longest);
+        }
+        for (uint32_t i = 0; i < size; ++i) {
+            const uint32_t end = block + i + 1;
+            const uint32_t length = reach[i];
+            const uint64_t literal = previous + Units::literalBits;
+            // Where no start reaches, the copy is made dearer than any literal; as which it
+            // is, and which of the two is shorter, is as unpredictable as the picture, both
+            // are chosen by arithmetic.
+            const uint64_t unreached = 0 - uint64_t(length == 0);
+            const uint64_t copy = (cost[(end - length) % kRing] + kCopyBits) | unreached;
+            const uint32_t shorter = 0u - uint32_t(copy < literal);
+            previous = std::min(copy, literal);
+            cost[end % kRing] = previous;
+            w.lengths[end - 1] = uint8_t(length & shorter);  // the item that ends at end
+        }
+        std::memcpy(matches, matches + size, kBack);
     }
     for (uint64_t end = count; end > 0;) {
         const uint32_t item = w.lengths[end - 1];
