@@ -16,6 +16,8 @@ constexpr uint32_t kHashBits = 14;
 constexpr uint32_t kHashSlots = uint32_t(1) << kHashBits;
 constexpr uint32_t kPairSlots = 65536;  // every pair of bytes, a 16-bit position each
 constexpr uint32_t kPrefetch = 8;       // positions ahead
+constexpr int64_t kChainReserve = 65536;  // chain reads allowed beyond the share
+constexpr int64_t kChainShare = 2;        // chain reads allowed per position
 
 // Item costs in bits: the control bit and the item's bytes.
 constexpr uint64_t kCopyBits = 1 + 16;
@@ -105,58 +107,113 @@ struct ByteUnits {
     }
 };
 
-// The longest match at every position. The positions within reach sit in binary trees ordered
-// by the units that follow them (up to the longest copy), newest at the root: each position is
-// inserted by a walk from the root that splits the tree around it, and the nodes that walk meets
-// include the nearest neighbours in that order, which share the longest prefix with it. A
-// position whose units equal a node's as far as a copy reaches takes that node's place. Nodes
-// grow older along any path, so the walk ends at the first that is out of reach.
+// The longest match at pos among the positions within reach whose leading units share its
+// root's hash, the nearest of the longest, whichever way they are found. Positions sit in binary
+// trees ordered by the units that follow them (up to the longest copy), newest at the root: each
+// position is inserted by a walk from the root that splits the tree around it, and the nodes
+// that walk meets include the nearest neighbours in that order, which share the longest prefix
+// with it. A position whose units equal a node's as far as a copy reaches takes that node's
+// place. Nodes grow older along any path, so the walk ends at the first that is out of reach.
+template <typename Units>
+[[gnu::always_inline]] inline void treeMatch(const Units& units, uint32_t pos, uint32_t limit,
+                                             const Work& w, uint32_t& best, uint32_t& distance) {
+    uint32_t* root = w.roots + units.rootHash(pos);
+    uint32_t node = *root;
+    *root = pos + 1;
+    uint32_t* lesser = w.children + 2 * (pos % kWindow);  // where the next lesser node goes
+    uint32_t* greater = lesser + 1;
+    uint32_t lesserLength = 0, greaterLength = 0;  // prefixes shared with either side
+    for (;;) {
+        const uint32_t from = node - 1;
+        if (node == 0 || pos - from > kMaxDistance) {
+            *lesser = *greater = 0;
+            break;
+        }
+        uint32_t* pair = w.children + 2 * (from % kWindow);
+        const uint32_t lesserChild = pair[0], greaterChild = pair[1];  // read beside the compare
+        const uint32_t n =
+            units.extend(from, pos, std::min(lesserLength, greaterLength), limit);
+        if (n == limit) {  // the node's place is taken: its subtrees become this one's
+            best = n;
+            distance = pos - from;
+            *lesser = lesserChild;
+            *greater = greaterChild;
+            break;
+        }
+        // Nearer nodes come first, so a longer match replaces the best one only.
+        distance = n > best ? pos - from : distance;
+        best = n > best ? n : best;
+        // The node goes to the lesser or the greater side, and the walk on to its child
+        // toward this position; chosen without a branch, as the order of neighbours
+        // is unpredictable.
+        const bool less = units.at(from + n) < units.at(pos + n);
+        *(less ? lesser : greater) = node;
+        lesser = less ? pair + 1 : lesser;
+        greater = less ? greater : pair;
+        lesserLength = less ? n : lesserLength;
+        greaterLength = less ? greaterLength : n;
+        node = less ? greaterChild : lesserChild;
+    }
+}
+
+// The same from a chain of the positions of each root's hash, nearest first: a position further
+// back is read only when it could match longer than the best so far, and the walk stops at a
+// match as long as a copy reaches. Placing a position costs nothing, and where repeats are few
+// and short, as in a photograph's pixels, the chain is short too; where many positions share a
+// long prefix it is long, and the trees take over. Returns the positions read.
+template <typename Units>
+[[gnu::always_inline]] inline uint32_t chainMatch(const Units& units, uint32_t pos, uint32_t limit,
+                                                  const Work& w, uint32_t& best,
+                                                  uint32_t& distance) {
+    uint32_t* root = w.roots + units.rootHash(pos);
+    uint32_t node = *root;
+    *root = pos + 1;
+    w.children[pos % kWindow] = node;
+    uint32_t read = 0;
+    for (; node != 0 && pos - (node - 1) <= kMaxDistance; node = w.children[(node - 1) % kWindow]) {
+        const uint32_t from = node - 1;
+        ++read;
+        if (best != 0 && units.at(from + best) != units.at(pos + best)) continue;
+        const uint32_t n = units.extend(from, pos, 0, limit);
+        if (n > best) {
+            best = n;
+            distance = pos - from;
+            if (n == limit) break;
+        }
+    }
+    return read;
+}
+
+// The longest match at every position: for pixels from the chains while they stay short, else
+// from the trees, which are first given the positions within reach. (For bytes the chains were
+// no faster than the trees even on a photograph, so the trees do it all.) Then, for bytes, the
+// shorter matches the root's hash does not gather.
 template <typename Units>
 void findMatches(const Units& units, uint32_t count, const Work& w) {
     std::memset(w.roots, 0, kHashSlots * 4);
     if constexpr (Units::treeMatch > 3) std::memset(w.tripleHeads, 0, kHashSlots * 4);
     if constexpr (Units::treeMatch > Units::minMatch) std::memset(w.newest, 0, kPairSlots * 2);
+    bool chained = Units::treeMatch == 1;
+    int64_t allowance = kChainReserve;  // positions the chains may still read
     for (uint32_t pos = 0; pos < count; ++pos) {
         const uint32_t limit = std::min(Units::maxMatch, count - pos);
         uint32_t best = 0, distance = 0;
         // The tables are larger than the nearest cache and read in no order: ask ahead.
         if (count - pos > kPrefetch + Units::treeMatch) units.prefetch(pos + kPrefetch, w);
         if (limit >= Units::treeMatch) {
-            uint32_t* root = w.roots + units.rootHash(pos);
-            uint32_t node = *root;
-            *root = pos + 1;
-            uint32_t* lesser = w.children + 2 * (pos % kWindow);  // where the next lesser node goes
-            uint32_t* greater = lesser + 1;
-            uint32_t lesserLength = 0, greaterLength = 0;  // prefixes shared with either side
-            for (;;) {
-                const uint32_t from = node - 1;
-                if (node == 0 || pos - from > kMaxDistance) {
-                    *lesser = *greater = 0;
-                    break;
+            if (chained) {
+                allowance += kChainShare - int64_t(chainMatch(units, pos, limit, w, best, distance));
+                if (allowance < 0) {
+                    chained = false;
+                    std::memset(w.roots, 0, kHashSlots * 4);
+                    for (uint32_t q = pos + 1 - std::min(pos + 1, kMaxDistance); q <= pos; ++q) {
+                        uint32_t ignored = 0, unused = 0;
+                        treeMatch(units, q, std::min(Units::maxMatch, count - q), w, ignored,
+                                  unused);
+                    }
                 }
-                uint32_t* pair = w.children + 2 * (from % kWindow);
-                const uint32_t n =
-                    units.extend(from, pos, std::min(lesserLength, greaterLength), limit);
-                if (n == limit) {  // the node's place is taken: its subtrees become this one's
-                    best = n;
-                    distance = pos - from;
-                    *lesser = pair[0];
-                    *greater = pair[1];
-                    break;
-                }
-                // Nearer nodes come first, so a longer match replaces the best one only.
-                distance = n > best ? pos - from : distance;
-                best = n > best ? n : best;
-                // The node goes to the lesser or the greater side, and the walk on to its child
-                // toward this position; chosen without a branch, as the order of neighbours
-                // is unpredictable.
-                const bool less = units.at(from + n) < units.at(pos + n);
-                *(less ? lesser : greater) = node;
-                lesser = less ? pair + 1 : lesser;
-                greater = less ? greater : pair;
-                lesserLength = less ? n : lesserLength;
-                greaterLength = less ? greaterLength : n;
-                node = pair[less];
+            } else {
+                treeMatch(units, pos, limit, w, best, distance);
             }
         }
         if constexpr (Units::treeMatch > 3) {
