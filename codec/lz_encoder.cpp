@@ -18,6 +18,7 @@ constexpr uint32_t kPairSlots = 65536;  // every pair of bytes, a 16-bit positio
 constexpr uint32_t kPrefetch = 8;       // positions ahead
 constexpr int64_t kChainReserve = 65536;  // chain reads allowed beyond the share
 constexpr int64_t kChainShare = 2;        // chain reads allowed per position
+constexpr uint64_t kTaskUnits = uint64_t(1) << 17;  // the fewest positions a search task takes
 
 // Item costs in bits: the control bit and the item's bytes.
 constexpr uint64_t kCopyBits = 1 + 16;
@@ -38,15 +39,16 @@ struct Work {
 
 constexpr uint64_t kTableBytes = (2 * uint64_t(kHashSlots) + 3 * kWindow) * 4 + kPairSlots * 2;
 
-Work layOut(uint8_t* work, uint64_t units) {
+// Each task's tables, then the matches of every position.
+Work layOut(uint8_t* work, uint64_t units, uint32_t task, uint32_t tasks) {
     Work w;
-    w.roots = reinterpret_cast<uint32_t*>(work);
+    w.roots = reinterpret_cast<uint32_t*>(work + task * kTableBytes);
     w.children = w.roots + kHashSlots;
     w.tripleHeads = w.children + 2 * kWindow;
     w.tripleLinks = w.tripleHeads + kHashSlots;
     w.newest = reinterpret_cast<uint16_t*>(w.tripleLinks + kWindow);
-    w.distances = reinterpret_cast<uint16_t*>(work + kTableBytes);
-    w.lengths = work + kTableBytes + 2 * units;
+    w.distances = reinterpret_cast<uint16_t*>(work + tasks * kTableBytes);
+    w.lengths = work + tasks * kTableBytes + 2 * units;
     return w;
 }
 
@@ -184,18 +186,23 @@ template <typename Units>
     return read;
 }
 
+// What the search carries from one range of positions to the next.
+struct Search {
+    bool chained;
+    int64_t allowance;  // positions the chains may still read
+};
+
 // The longest match at every position: for pixels from the chains while they stay short, else
 // from the trees, which are first given the positions within reach. (For bytes the chains were
 // no faster than the trees even on a photograph, so the trees do it all.) Then, for bytes, the
 // shorter matches the root's hash does not gather.
-template <typename Units>
-void findMatches(const Units& units, uint32_t count, const Work& w) {
-    std::memset(w.roots, 0, kHashSlots * 4);
-    if constexpr (Units::treeMatch > 3) std::memset(w.tripleHeads, 0, kHashSlots * 4);
-    if constexpr (Units::treeMatch > Units::minMatch) std::memset(w.newest, 0, kPairSlots * 2);
-    bool chained = Units::treeMatch == 1;
-    int64_t allowance = kChainReserve;  // positions the chains may still read
-    for (uint32_t pos = 0; pos < count; ++pos) {
+// The positions from `from` to `to`, their matches kept or (Keep false) only placed.
+template <typename Units, bool Keep>
+void matchRange(const Units& units, uint32_t count, uint32_t from, uint32_t to, const Work& w,
+                Search& search) {
+    bool& chained = search.chained;
+    int64_t& allowance = search.allowance;
+    for (uint32_t pos = from; pos < to; ++pos) {
         const uint32_t limit = std::min(Units::maxMatch, count - pos);
         uint32_t best = 0, distance = 0;
         // The tables are larger than the nearest cache and read in no order: ask ahead.
@@ -254,9 +261,24 @@ void findMatches(const Units& units, uint32_t count, const Work& w) {
             }
         }
         if (best < Units::minMatch) best = 0;
-        w.lengths[pos] = uint8_t(best);
-        w.distances[pos] = uint16_t(distance);
+        if constexpr (Keep) {
+            w.lengths[pos] = uint8_t(best);
+            w.distances[pos] = uint16_t(distance);
+        }
     }
+}
+
+// Positions from begin to end are matched; the tables are given the positions within reach of
+// begin first (a task after the first starts that far before its positions), so that every
+// match is what one pass from the start would find.
+template <typename Units>
+void findMatches(const Units& units, uint32_t count, uint32_t begin, uint32_t end, const Work& w) {
+    std::memset(w.roots, 0, kHashSlots * 4);
+    if constexpr (Units::treeMatch > 3) std::memset(w.tripleHeads, 0, kHashSlots * 4);
+    if constexpr (Units::treeMatch > Units::minMatch) std::memset(w.newest, 0, kPairSlots * 2);
+    Search search{Units::treeMatch == 1, kChainReserve};
+    matchRange<Units, false>(units, count, begin - std::min(begin, kMaxDistance), begin, w, search);
+    matchRange<Units, true>(units, count, begin, end, w, search);
 }
 
 // The cheapest way to every position, from the first: a literal from the position before, or a
@@ -356,31 +378,42 @@ uint64_t writeStream(const Units& units, uint32_t count, const Work& w, std::spa
 
 template <typename Units>
 uint64_t encode(const Units& units, uint64_t count, std::span<uint8_t> work, std::span<uint8_t> out,
-                uint64_t bound) {
+                uint64_t bound, const Parallel& parallel) {
     if (count >= (uint64_t(1) << 32) || work.size() < lzEncodeWorkSize(count) ||
         out.size() < bound || reinterpret_cast<uintptr_t>(work.data()) % 4 != 0)
         return 0;
-    const Work w = layOut(work.data(), count);
-    findMatches(units, uint32_t(count), w);
+    // The match search in parts, as many as may run at once, the work area holds tables for,
+    // and leave each kTaskUnits or more; the path through the matches is one.
+    uint32_t tasks = uint32_t(std::min<uint64_t>(
+        {parallel.most, (work.size() - 3 * count) / kTableBytes, count / kTaskUnits}));
+    tasks = std::max(tasks, 1u);
+    const auto part = [count, tasks](uint32_t task) { return uint32_t(count * task / tasks); };
+    parallel(tasks, [&](uint32_t task) {
+        findMatches(units, uint32_t(count), part(task), part(task + 1),
+                    layOut(work.data(), count, task, tasks));
+    });
+    const Work w = layOut(work.data(), count, 0, tasks);
     choosePath<Units>(uint32_t(count), w);
     return writeStream(units, uint32_t(count), w, out);
 }
 
 }  // namespace
 
-uint64_t lzEncodeWorkSize(uint64_t units) { return kTableBytes + 3 * units; }
+uint64_t lzEncodeWorkSize(uint64_t units, uint32_t tasks) {
+    return std::max(tasks, 1u) * kTableBytes + 3 * units;
+}
 
 uint64_t encodeLzPixels(std::span<const uint8_t> pixels, PixelUnit unit, std::span<uint8_t> work,
-                        std::span<uint8_t> out) {
+                        std::span<uint8_t> out, const Parallel& parallel) {
     const uint64_t count = pixels.size() / uint32_t(unit);
     const uint64_t bound = lzPixelsEncodedBound(count);
     if (unit == PixelUnit::bgra)
-        return encode(PixelUnits<4>{pixels.data()}, count, work, out, bound);
-    return encode(PixelUnits<3>{pixels.data()}, count, work, out, bound);
+        return encode(PixelUnits<4>{pixels.data()}, count, work, out, bound, parallel);
+    return encode(PixelUnits<3>{pixels.data()}, count, work, out, bound, parallel);
 }
 
 uint64_t encodeLzBytes(std::span<const uint8_t> bytes, std::span<uint8_t> work,
-                       std::span<uint8_t> out) {
+                       std::span<uint8_t> out, const Parallel& parallel) {
     return encode(ByteUnits{bytes.data()}, bytes.size(), work, out,
-                  lzBytesEncodedBound(bytes.size()));
+                  lzBytesEncodedBound(bytes.size()), parallel);
 }
