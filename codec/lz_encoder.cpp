@@ -331,7 +331,7 @@ void choosePath(uint32_t count, const Work& w) {
             cost[end % kRing] = previous;
             w.lengths[end - 1] = uint8_t(length & shorter);  // the item that ends at end
         }
-        std::memcpy(matches, matches + size, kBack);
+        if (block + size < count) std::memcpy(matches, matches + kBlock, kBack);  // for the next
     }
     for (uint64_t end = count; end > 0;) {
         const uint32_t item = w.lengths[end - 1];
