@@ -9,6 +9,7 @@
 //                                   bytes of Canvas
 //   encodeLzPixels, encodeLzBytes   bytes of input (Canvas, decompressed data), 1920x1080 only;
 //                                   the counters give the stream's size and the greedy one's
+//   encodeLzPixels2, encodeLzBytes2 the same with the match search split between two threads
 // writePng is the command line's setting (RGBA), on one thread.
 // Stage buffers are obtained and touched once, so the stages run on resident memory. The
 // pipeline benchmarks obtain fresh blocks each time, as a conversion does, page faults included.
@@ -31,6 +32,7 @@
 #include "codec/internal/psd_write.h"
 #include "common/bytes.h"
 #include "common/canvas.h"
+#include "common/parallel.h"
 #include "tools/g00_encoder.h"
 #include "tools/test_pictures.h"
 
@@ -224,40 +226,48 @@ std::vector<Stage> stages() {
 }
 
 // The compressors, on the Canvas's pixels (as a full frame stores them) and on the region
-// file's decompressed data, beside the greedy encoder's stream size.
+// file's decompressed data, beside the greedy encoder's stream size; on one thread, and with
+// the match search split between two.
 void registerEncoders(InputCache& cache) {
     const Shape shape = kShapes[0];
     for (PictureKind kind : kKinds) {
-        for (bool pixels : {true, false}) {
-            const std::string name = std::string(pixels ? "encodeLzPixels/" : "encodeLzBytes/") +
-                                     pictureKindName(kind) + "/" + shape.name();
-            benchmark::RegisterBenchmark(
-                name.c_str(),
-                [&cache, kind, shape, pixels](benchmark::State& state) {
-                    Inputs& in = cache.get(kind, shape);
-                    const std::span<const uint8_t> input =
-                        pixels ? in.canvas.pixels.span() : in.data.span();
-                    const uint64_t units = pixels ? input.size() / 4 : input.size();
-                    ByteBuffer work = residentBlock(lzEncodeWorkSize(units));
-                    ByteBuffer out = residentBlock(pixels ? lzPixelsEncodedBound(units)
-                                                          : lzBytesEncodedBound(units));
-                    uint64_t length = 0;
-                    for (auto _ : state) {
-                        length =
-                            pixels ? encodeLzPixels(input, PixelUnit::bgra, work.span(), out.span())
-                                   : encodeLzBytes(input, work.span(), out.span());
-                        benchmark::DoNotOptimize(length);
-                        benchmark::ClobberMemory();
-                    }
-                    const uint64_t greedy =
-                        pixels ? compressLzPixels(input, PixelLayout::bgra, LzMode::greedy).size()
-                               : compressLzBytes(input, LzMode::greedy).size();
-                    state.counters["packed"] = double(length);
-                    state.counters["greedy"] = double(greedy);
-                    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(input.size()));
-                })
-                ->UseRealTime()
-                ->Unit(benchmark::kMillisecond);
+        for (uint32_t threads : {1u, 2u}) {
+            for (bool pixels : {true, false}) {
+                const std::string name = std::string(pixels ? "encodeLzPixels" : "encodeLzBytes") +
+                                         (threads == 1 ? "" : "2") + "/" + pictureKindName(kind) +
+                                         "/" + shape.name();
+                benchmark::RegisterBenchmark(
+                    name.c_str(),
+                    [&cache, kind, shape, pixels, threads](benchmark::State& state) {
+                        Inputs& in = cache.get(kind, shape);
+                        const std::span<const uint8_t> input =
+                            pixels ? in.canvas.pixels.span() : in.data.span();
+                        const uint64_t units = pixels ? input.size() / 4 : input.size();
+                        const Parallel parallel = threads == 1 ? Parallel{} : onThreads(threads);
+                        ByteBuffer work = residentBlock(lzEncodeWorkSize(units, threads));
+                        ByteBuffer out = residentBlock(pixels ? lzPixelsEncodedBound(units)
+                                                              : lzBytesEncodedBound(units));
+                        uint64_t length = 0;
+                        for (auto _ : state) {
+                            length = pixels
+                                         ? encodeLzPixels(input, PixelUnit::bgra, work.span(),
+                                                          out.span(), parallel)
+                                         : encodeLzBytes(input, work.span(), out.span(), parallel);
+                            benchmark::DoNotOptimize(length);
+                            benchmark::ClobberMemory();
+                        }
+                        const uint64_t greedy =
+                            pixels
+                                ? compressLzPixels(input, PixelLayout::bgra, LzMode::greedy).size()
+                                : compressLzBytes(input, LzMode::greedy).size();
+                        state.counters["packed"] = double(length);
+                        state.counters["greedy"] = double(greedy);
+                        state.SetBytesProcessed(int64_t(state.iterations()) *
+                                                int64_t(input.size()));
+                    })
+                    ->UseRealTime()
+                    ->Unit(benchmark::kMillisecond);
+            }
         }
     }
 }

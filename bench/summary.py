@@ -5,7 +5,7 @@ import json
 import sys
 
 # Stages shown apart, in MB/s with the stream's size beside the greedy encoder's.
-ENCODERS = ("encodeLzPixels", "encodeLzBytes")
+ENCODERS = ("encodeLzPixels", "encodeLzBytes", "encodeLzPixels2", "encodeLzBytes2")
 
 
 def main(path):

@@ -16,6 +16,9 @@ constexpr uint32_t kHashBits = 14;
 constexpr uint32_t kHashSlots = uint32_t(1) << kHashBits;
 constexpr uint32_t kPairSlots = 65536;  // every pair of bytes, a 16-bit position each
 constexpr uint32_t kPrefetch = 8;       // positions ahead
+constexpr int64_t kChainReserve = 65536;  // chain reads allowed beyond the share
+constexpr int64_t kChainShare = 2;        // chain reads allowed per position
+constexpr uint64_t kTaskUnits = uint64_t(1) << 17;  // the fewest positions a search task takes
 
 // Item costs in bits: the control bit and the item's bytes.
 constexpr uint64_t kCopyBits = 1 + 16;
@@ -36,15 +39,16 @@ struct Work {
 
 constexpr uint64_t kTableBytes = (2 * uint64_t(kHashSlots) + 3 * kWindow) * 4 + kPairSlots * 2;
 
-Work layOut(uint8_t* work, uint64_t units) {
+// Each task's tables, then the matches of every position.
+Work layOut(uint8_t* work, uint64_t units, uint32_t task, uint32_t tasks) {
     Work w;
-    w.roots = reinterpret_cast<uint32_t*>(work);
+    w.roots = reinterpret_cast<uint32_t*>(work + task * kTableBytes);
     w.children = w.roots + kHashSlots;
     w.tripleHeads = w.children + 2 * kWindow;
     w.tripleLinks = w.tripleHeads + kHashSlots;
     w.newest = reinterpret_cast<uint16_t*>(w.tripleLinks + kWindow);
-    w.distances = reinterpret_cast<uint16_t*>(work + kTableBytes);
-    w.lengths = work + kTableBytes + 2 * units;
+    w.distances = reinterpret_cast<uint16_t*>(work + tasks * kTableBytes);
+    w.lengths = work + tasks * kTableBytes + 2 * units;
     return w;
 }
 
@@ -105,58 +109,118 @@ struct ByteUnits {
     }
 };
 
-// The longest match at every position. The positions within reach sit in binary trees ordered
-// by the units that follow them (up to the longest copy), newest at the root: each position is
-// inserted by a walk from the root that splits the tree around it, and the nodes that walk meets
-// include the nearest neighbours in that order, which share the longest prefix with it. A
-// position whose units equal a node's as far as a copy reaches takes that node's place. Nodes
-// grow older along any path, so the walk ends at the first that is out of reach.
+// The longest match at pos among the positions within reach whose leading units share its
+// root's hash, the nearest of the longest, whichever way they are found. Positions sit in binary
+// trees ordered by the units that follow them (up to the longest copy), newest at the root: each
+// position is inserted by a walk from the root that splits the tree around it, and the nodes
+// that walk meets include the nearest neighbours in that order, which share the longest prefix
+// with it. A position whose units equal a node's as far as a copy reaches takes that node's
+// place. Nodes grow older along any path, so the walk ends at the first that is out of reach.
 template <typename Units>
-void findMatches(const Units& units, uint32_t count, const Work& w) {
-    std::memset(w.roots, 0, kHashSlots * 4);
-    if constexpr (Units::treeMatch > 3) std::memset(w.tripleHeads, 0, kHashSlots * 4);
-    if constexpr (Units::treeMatch > Units::minMatch) std::memset(w.newest, 0, kPairSlots * 2);
-    for (uint32_t pos = 0; pos < count; ++pos) {
+[[gnu::always_inline]] inline void treeMatch(const Units& units, uint32_t pos, uint32_t limit,
+                                             const Work& w, uint32_t& best, uint32_t& distance) {
+    uint32_t* root = w.roots + units.rootHash(pos);
+    uint32_t node = *root;
+    *root = pos + 1;
+    uint32_t* lesser = w.children + 2 * (pos % kWindow);  // where the next lesser node goes
+    uint32_t* greater = lesser + 1;
+    uint32_t lesserLength = 0, greaterLength = 0;  // prefixes shared with either side
+    for (;;) {
+        const uint32_t from = node - 1;
+        if (node == 0 || pos - from > kMaxDistance) {
+            *lesser = *greater = 0;
+            break;
+        }
+        uint32_t* pair = w.children + 2 * (from % kWindow);
+        const uint32_t lesserChild = pair[0], greaterChild = pair[1];  // read beside the compare
+        const uint32_t n =
+            units.extend(from, pos, std::min(lesserLength, greaterLength), limit);
+        if (n == limit) {  // the node's place is taken: its subtrees become this one's
+            best = n;
+            distance = pos - from;
+            *lesser = lesserChild;
+            *greater = greaterChild;
+            break;
+        }
+        // Nearer nodes come first, so a longer match replaces the best one only.
+        distance = n > best ? pos - from : distance;
+        best = n > best ? n : best;
+        // The node goes to the lesser or the greater side, and the walk on to its child
+        // toward this position; chosen without a branch, as the order of neighbours
+        // is unpredictable.
+        const bool less = units.at(from + n) < units.at(pos + n);
+        *(less ? lesser : greater) = node;
+        lesser = less ? pair + 1 : lesser;
+        greater = less ? greater : pair;
+        lesserLength = less ? n : lesserLength;
+        greaterLength = less ? greaterLength : n;
+        node = less ? greaterChild : lesserChild;
+    }
+}
+
+// The same from a chain of the positions of each root's hash, nearest first: a position further
+// back is read only when it could match longer than the best so far, and the walk stops at a
+// match as long as a copy reaches. Placing a position costs nothing, and where repeats are few
+// and short, as in a photograph's pixels, the chain is short too; where many positions share a
+// long prefix it is long, and the trees take over. Returns the positions read.
+template <typename Units>
+[[gnu::always_inline]] inline uint32_t chainMatch(const Units& units, uint32_t pos, uint32_t limit,
+                                                  const Work& w, uint32_t& best,
+                                                  uint32_t& distance) {
+    uint32_t* root = w.roots + units.rootHash(pos);
+    uint32_t node = *root;
+    *root = pos + 1;
+    w.children[pos % kWindow] = node;
+    uint32_t read = 0;
+    for (; node != 0 && pos - (node - 1) <= kMaxDistance; node = w.children[(node - 1) % kWindow]) {
+        const uint32_t from = node - 1;
+        ++read;
+        if (best != 0 && units.at(from + best) != units.at(pos + best)) continue;
+        const uint32_t n = units.extend(from, pos, 0, limit);
+        if (n > best) {
+            best = n;
+            distance = pos - from;
+            if (n == limit) break;
+        }
+    }
+    return read;
+}
+
+// What the search carries from one range of positions to the next.
+struct Search {
+    bool chained;
+    int64_t allowance;  // positions the chains may still read
+};
+
+// The longest match at every position: for pixels from the chains while they stay short, else
+// from the trees, which are first given the positions within reach. (For bytes the chains were
+// no faster than the trees even on a photograph, so the trees do it all.) Then, for bytes, the
+// shorter matches the root's hash does not gather.
+// The positions from `from` to `to`, their matches kept or (Keep false) only placed.
+template <typename Units, bool Keep>
+void matchRange(const Units& units, uint32_t count, uint32_t from, uint32_t to, const Work& w,
+                Search& search) {
+    bool& chained = search.chained;
+    int64_t& allowance = search.allowance;
+    for (uint32_t pos = from; pos < to; ++pos) {
         const uint32_t limit = std::min(Units::maxMatch, count - pos);
         uint32_t best = 0, distance = 0;
         // The tables are larger than the nearest cache and read in no order: ask ahead.
         if (count - pos > kPrefetch + Units::treeMatch) units.prefetch(pos + kPrefetch, w);
         if (limit >= Units::treeMatch) {
-            uint32_t* root = w.roots + units.rootHash(pos);
-            uint32_t node = *root;
-            *root = pos + 1;
-            uint32_t* lesser = w.children + 2 * (pos % kWindow);  // where the next lesser node goes
-            uint32_t* greater = lesser + 1;
-            uint32_t lesserLength = 0, greaterLength = 0;  // prefixes shared with either side
-            for (;;) {
-                const uint32_t from = node - 1;
-                if (node == 0 || pos - from > kMaxDistance) {
-                    *lesser = *greater = 0;
-                    break;
+            if (chained) {
+                allowance += kChainShare - int64_t(chainMatch(units, pos, limit, w, best, distance));
+                if (allowance < 0) {
+                    chained = false;
+                    std::memset(w.roots, 0, kHashSlots * 4);
+                    for (uint32_t q = pos + 1 - std::min(pos + 1, kMaxDistance); q <= pos; ++q) {
+                        uint32_t ignored = 0, unused = 0;
+                        treeMatch(units, q, std::min(Units::maxMatch, count - q), w, ignored,
+                                  unused);
+                    }
                 }
-                uint32_t* pair = w.children + 2 * (from % kWindow);
-                const uint32_t n =
-                    units.extend(from, pos, std::min(lesserLength, greaterLength), limit);
-                if (n == limit) {  // the node's place is taken: its subtrees become this one's
-                    best = n;
-                    distance = pos - from;
-                    *lesser = pair[0];
-                    *greater = pair[1];
-                    break;
-                }
-                // Nearer nodes come first, so a longer match replaces the best one only.
-                distance = n > best ? pos - from : distance;
-                best = n > best ? n : best;
-                // The node goes to the lesser or the greater side, and the walk on to its child
-                // toward this position; chosen without a branch, as the order of neighbours
-                // is unpredictable.
-                const bool less = units.at(from + n) < units.at(pos + n);
-                *(less ? lesser : greater) = node;
-                lesser = less ? pair + 1 : lesser;
-                greater = less ? greater : pair;
-                lesserLength = less ? n : lesserLength;
-                greaterLength = less ? greaterLength : n;
-                node = pair[less];
+            } else {
+                treeMatch(units, pos, limit, w, best, distance);
             }
         }
         if constexpr (Units::treeMatch > 3) {
@@ -197,55 +261,77 @@ void findMatches(const Units& units, uint32_t count, const Work& w) {
             }
         }
         if (best < Units::minMatch) best = 0;
-        w.lengths[pos] = uint8_t(best);
-        w.distances[pos] = uint16_t(distance);
+        if constexpr (Keep) {
+            w.lengths[pos] = uint8_t(best);
+            w.distances[pos] = uint16_t(distance);
+        }
     }
+}
+
+// Positions from begin to end are matched; the tables are given the positions within reach of
+// begin first (a task after the first starts that far before its positions), so that every
+// match is what one pass from the start would find.
+template <typename Units>
+void findMatches(const Units& units, uint32_t count, uint32_t begin, uint32_t end, const Work& w) {
+    std::memset(w.roots, 0, kHashSlots * 4);
+    if constexpr (Units::treeMatch > 3) std::memset(w.tripleHeads, 0, kHashSlots * 4);
+    if constexpr (Units::treeMatch > Units::minMatch) std::memset(w.newest, 0, kPairSlots * 2);
+    Search search{Units::treeMatch == 1, kChainReserve};
+    matchRange<Units, false>(units, count, begin - std::min(begin, kMaxDistance), begin, w, search);
+    matchRange<Units, true>(units, count, begin, end, w, search);
 }
 
 // The cheapest way to every position, from the first: a literal from the position before, or a
 // copy from an earlier position whose match reaches this far (any length from the shortest
 // copy to its longest match). The cheapest cost never falls from one position to the next (a
 // copy one unit shorter, or a literal in place of the shortest copy, reaches the position
-// before for no more), so the best copy comes from the earliest position that reaches: the
-// match lengths of the sixteen starts a copy to this position may come from sit in the byte
-// lanes of a vector, and one comparison tells, lane by lane, which of them reach; no branch
-// decides. Then the path is traced back from the end, and lengths[start] of each item on it
+// before for no more), so the best copy comes from the earliest position that reaches. Which
+// start that is depends on the match lengths alone, so it is found for sixteen ends at once:
+// for each copy length, one comparison of the sixteen starts that far back tells which reach,
+// and the longest such length is kept lane by lane. What is left in order, end after end, is
+// the cost. Then the path is traced back from the end, and lengths[start] of each item on it
 // becomes the item: 0 for a literal, else the copy's length.
 template <typename Units>
 void choosePath(uint32_t count, const Work& w) {
-    static_assert(Units::maxMatch - Units::minMatch + 1 == 16, "one lane for each copy length");
-    constexpr uint32_t kRing = 32;  // > the longest item, and a power of two
-    // Lane k stands for the start m + k units before the end, m being the shortest copy: it
-    // holds that start's match length, which reaches the end when above k + m - 1.
-    const __m128i shortOf = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    const __m128i below = _mm_add_epi8(shortOf, _mm_set1_epi8(char(Units::minMatch - 1)));
-    uint64_t cost[kRing] = {};  // cheapest cost in bits, by position mod kRing
-    __m128i lanes = _mm_setzero_si128();
-    uint64_t previous = 0;  // cost[end - 1], kept out of memory: each position waits on it
-    // The match lengths of the latest positions, read before the item ending there overwrites
-    // them; a position enters the lanes once the shortest copy from it ends here.
-    uint32_t recent[Units::minMatch] = {};
-    for (uint64_t end = 1; end <= count; ++end) {
-        const uint32_t last = uint32_t(end - 1);
-        for (uint32_t i = Units::minMatch - 1; i > 0; --i) recent[i] = recent[i - 1];
-        recent[0] = w.lengths[last];
-        const uint32_t entering = end >= Units::minMatch ? recent[Units::minMatch - 1] : 0;
-        lanes = _mm_or_si128(_mm_slli_si128(lanes, 1), _mm_cvtsi32_si128(int(entering)));
-        // Lengths are below 128, so the signed comparison holds; the earliest start that
-        // reaches is the furthest lane, and the cheapest, as the cost never falls from one
-        // position to the next.
-        const uint32_t reach = uint32_t(_mm_movemask_epi8(_mm_cmpgt_epi8(lanes, below)));
-        const uint32_t length = Units::minMatch + uint32_t(std::bit_width(reach | 1) - 1);
-        const uint64_t literal = previous + Units::literalBits;
-        // Where no start reaches, the copy is made dearer than any literal; as which it is, and
-        // which of the two is shorter, is as unpredictable as the picture, both are chosen by
-        // arithmetic.
-        const uint64_t unreached = 0 - uint64_t(reach == 0);
-        const uint64_t copy = (cost[(end - length) % kRing] + kCopyBits) | unreached;
-        const uint32_t shorter = 0u - uint32_t(copy < literal);
-        previous = std::min(copy, literal);
-        cost[end % kRing] = previous;
-        w.lengths[last] = uint8_t(length & shorter);  // the item that ends at end
+    constexpr uint32_t kBlock = 2048;  // ends at a time, a multiple of 16
+    constexpr uint32_t kBack = 32;     // >= the longest copy, a multiple of 16
+    constexpr uint32_t kRing = 32;     // > the longest item, and a power of two
+    // The match lengths of a block's positions and of the kBack before them (0 before the
+    // first): the items, written over lengths as the costs go, must not be read as matches.
+    alignas(16) uint8_t matches[kBack + kBlock] = {};
+    alignas(16) uint8_t reach[kBlock];  // for the end after each position: the copy to it, or 0
+    uint64_t cost[kRing] = {};          // cheapest cost in bits, by position mod kRing
+    uint64_t previous = 0;              // cost[end - 1], kept out of memory
+    for (uint32_t block = 0; block < count; block += kBlock) {
+        const uint32_t size = std::min(kBlock, count - block);
+        std::memcpy(matches + kBack, w.lengths + block, size);
+        for (uint32_t i = 0; i < size; i += 16) {
+            // Lanes: the positions block + i + lane; the copy of length k ending just after
+            // one starts k - 1 before it. Lengths are below 128: the signed comparison holds.
+            __m128i longest = _mm_setzero_si128();
+            for (uint32_t k = Units::minMatch; k <= Units::maxMatch; ++k) {
+                const __m128i starts = _mm_loadu_si128(
+                    reinterpret_cast<const __m128i*>(matches + kBack + i + 1 - k));
+                const __m128i reaches = _mm_cmpgt_epi8(starts, _mm_set1_epi8(char(k - 1)));
+                longest = _mm_max_epu8(longest, _mm_and_si128(reaches, _mm_set1_epi8(char(k))));
+            }
+            _mm_store_si128(reinterpret_cast<__m128i*>(reach + i), longest);
+        }
+        for (uint32_t i = 0; i < size; ++i) {
+            const uint32_t end = block + i + 1;
+            const uint32_t length = reach[i];
+            const uint64_t literal = previous + Units::literalBits;
+            // Where no start reaches, the copy is made dearer than any literal; as which it
+            // is, and which of the two is shorter, is as unpredictable as the picture, both
+            // are chosen by arithmetic.
+            const uint64_t unreached = 0 - uint64_t(length == 0);
+            const uint64_t copy = (cost[(end - length) % kRing] + kCopyBits) | unreached;
+            const uint32_t shorter = 0u - uint32_t(copy < literal);
+            previous = std::min(copy, literal);
+            cost[end % kRing] = previous;
+            w.lengths[end - 1] = uint8_t(length & shorter);  // the item that ends at end
+        }
+        if (block + size < count) std::memcpy(matches, matches + kBlock, kBack);  // for the next
     }
     for (uint64_t end = count; end > 0;) {
         const uint32_t item = w.lengths[end - 1];
@@ -292,31 +378,42 @@ uint64_t writeStream(const Units& units, uint32_t count, const Work& w, std::spa
 
 template <typename Units>
 uint64_t encode(const Units& units, uint64_t count, std::span<uint8_t> work, std::span<uint8_t> out,
-                uint64_t bound) {
+                uint64_t bound, const Parallel& parallel) {
     if (count >= (uint64_t(1) << 32) || work.size() < lzEncodeWorkSize(count) ||
         out.size() < bound || reinterpret_cast<uintptr_t>(work.data()) % 4 != 0)
         return 0;
-    const Work w = layOut(work.data(), count);
-    findMatches(units, uint32_t(count), w);
+    // The match search in parts, as many as may run at once, the work area holds tables for,
+    // and leave each kTaskUnits or more; the path through the matches is one.
+    uint32_t tasks = uint32_t(std::min<uint64_t>(
+        {parallel.most, (work.size() - 3 * count) / kTableBytes, count / kTaskUnits}));
+    tasks = std::max(tasks, 1u);
+    const auto part = [count, tasks](uint32_t task) { return uint32_t(count * task / tasks); };
+    parallel(tasks, [&](uint32_t task) {
+        findMatches(units, uint32_t(count), part(task), part(task + 1),
+                    layOut(work.data(), count, task, tasks));
+    });
+    const Work w = layOut(work.data(), count, 0, tasks);
     choosePath<Units>(uint32_t(count), w);
     return writeStream(units, uint32_t(count), w, out);
 }
 
 }  // namespace
 
-uint64_t lzEncodeWorkSize(uint64_t units) { return kTableBytes + 3 * units; }
+uint64_t lzEncodeWorkSize(uint64_t units, uint32_t tasks) {
+    return std::max(tasks, 1u) * kTableBytes + 3 * units;
+}
 
 uint64_t encodeLzPixels(std::span<const uint8_t> pixels, PixelUnit unit, std::span<uint8_t> work,
-                        std::span<uint8_t> out) {
+                        std::span<uint8_t> out, const Parallel& parallel) {
     const uint64_t count = pixels.size() / uint32_t(unit);
     const uint64_t bound = lzPixelsEncodedBound(count);
     if (unit == PixelUnit::bgra)
-        return encode(PixelUnits<4>{pixels.data()}, count, work, out, bound);
-    return encode(PixelUnits<3>{pixels.data()}, count, work, out, bound);
+        return encode(PixelUnits<4>{pixels.data()}, count, work, out, bound, parallel);
+    return encode(PixelUnits<3>{pixels.data()}, count, work, out, bound, parallel);
 }
 
 uint64_t encodeLzBytes(std::span<const uint8_t> bytes, std::span<uint8_t> work,
-                       std::span<uint8_t> out) {
+                       std::span<uint8_t> out, const Parallel& parallel) {
     return encode(ByteUnits{bytes.data()}, bytes.size(), work, out,
-                  lzBytesEncodedBound(bytes.size()));
+                  lzBytesEncodedBound(bytes.size()), parallel);
 }

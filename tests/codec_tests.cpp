@@ -13,6 +13,7 @@
 #include "codec/g00_regions.h"
 #include "codec/internal/g00_stream.h"
 #include "codec/internal/lz.h"
+#include "codec/internal/lz_encoder.h"
 #include "common/bytes.h"
 #include "common/fault_injection.h"
 #include "tests/g00_fixtures.h"
@@ -564,6 +565,46 @@ TEST(LzEncoder, NoStreamIsShorterThanItsOwn) {
         EXPECT_EQ(compressLzPixels(pixels, PixelLayout::bgr, LzMode::compress).size(),
                   ref::shortestLzLength(lzUnits(pixels, 3), true))
             << "pixels, size " << input.size();
+    }
+}
+
+// The match search split into parts, each starting its own tables (and, for pixels, its own
+// chains, which give way to the trees where they grow long) some way before its positions: the
+// stream must be the one a single pass writes, also where every match lies as far back as a
+// copy reaches. The parts run last first, and the work area is guarded.
+TEST(LzEncoder, SplitSearchWritesTheSameStream) {
+    Rng rng(33);
+    const Bytes repeated = rng.bytes(4095 * 4);
+    for (int input = 0; input < 4; ++input) {
+        for (bool pixels : {false, true}) {
+            Bytes data(640 * 480 * 4);
+            if (input < 3) {
+                const PictureKind kinds[] = {PictureKind::photo, PictureKind::lineArt,
+                                             PictureKind::sprite};
+                data = makeTestPicture(kinds[input], 640, 480, 5).bgra;
+            } else {
+                for (size_t i = 0; i < data.size(); ++i)
+                    data[i] = repeated[i % (pixels ? 4095 * 4 : 4095)];
+            }
+            const uint64_t units = pixels ? data.size() / 4 : data.size();
+            const auto encode = [&](uint32_t tasks) {
+                const Parallel lastFirst{tasks, [](uint32_t count, const auto& task) {
+                                             for (uint32_t i = count; i-- > 0;) task(i);
+                                         }};
+                const uint64_t workSize = lzEncodeWorkSize(units, tasks);
+                Bytes work(workSize + 16, 0x5A), out(lzPixelsEncodedBound(units));
+                const std::span<uint8_t> area(work.data(), workSize);
+                out.resize(pixels ? encodeLzPixels(data, PixelUnit::bgra, area, out, lastFirst)
+                                  : encodeLzBytes(data, area, out, lastFirst));
+                for (size_t i = workSize; i < work.size(); ++i) EXPECT_EQ(work[i], 0x5A);
+                return out;
+            };
+            const Bytes whole = encode(1);
+            ASSERT_FALSE(whole.empty());
+            for (uint32_t tasks : {2u, 3u})
+                EXPECT_EQ(encode(tasks), whole)
+                    << "input " << input << (pixels ? ", pixels, " : ", bytes, ") << tasks;
+        }
     }
 }
 

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <span>
 
+#include "common/parallel.h"
+
 // Each stream is the shortest the format allows for the copies the match finder offers: with a
 // literal costing 1 control bit and 3 or 1 bytes and a copy 1 control bit and 2 bytes, it is a
 // shortest path over the input positions. The match finder gives, at every position, the
@@ -29,14 +31,17 @@ enum class PixelUnit : uint8_t { bgr = 3, bgra = 4 };
 inline uint64_t lzPixelsEncodedBound(uint64_t pixels) { return 3 * pixels + (pixels + 7) / 8; }
 inline uint64_t lzBytesEncodedBound(uint64_t bytes) { return bytes + (bytes + 7) / 8; }
 
-// The work area for units input units (pixels or bytes): fixed hash tables and 3 bytes a unit.
-// It must be aligned to 4 bytes (page blocks are); its contents need no preparation.
-uint64_t lzEncodeWorkSize(uint64_t units);
+// The work area for units input units (pixels or bytes): fixed hash tables for each of up to
+// `tasks` parts of the match search that may run at once, and 3 bytes a unit. It must be aligned
+// to 4 bytes (page blocks are); its contents need no preparation.
+uint64_t lzEncodeWorkSize(uint64_t units, uint32_t tasks = 1);
 
 // Both write the stream into out and return its length. They return 0 when out or work is
 // smaller than the sizes above, or work is not aligned (an empty input also gives 0 bytes).
 // Inputs of 2^32 units or more are refused the same way: no page block holds their stream.
+// The match search of a large input is split into as many parts as parallel may run at once and
+// work has tables for; the stream is the same however it was split.
 uint64_t encodeLzPixels(std::span<const uint8_t> pixels, PixelUnit unit, std::span<uint8_t> work,
-                        std::span<uint8_t> out);
+                        std::span<uint8_t> out, const Parallel& parallel = {});
 uint64_t encodeLzBytes(std::span<const uint8_t> bytes, std::span<uint8_t> work,
-                       std::span<uint8_t> out);
+                       std::span<uint8_t> out, const Parallel& parallel = {});
