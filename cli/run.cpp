@@ -59,30 +59,37 @@ struct Converted {
 // Output blocks already written out, for the next files of the run to write their PSD or BMP
 // into: a batch then takes no fresh pages for each output (their clearing and faults, and with
 // several workers the other processors interrupted when each block is returned to the system).
-// One for each worker and one more are kept, none larger than kMostKeptOutput.
+// One for each worker and one more are kept, none larger than kMostKeptOutput, and more while
+// they are small, as many as the workers may have made ahead of the writing (ordered_run.h).
 class OutputBlocks {
 public:
-    explicit OutputBlocks(size_t most) : most_(most) {}
+    OutputBlocks(size_t always, size_t most) : always_(always), most_(most) {}
 
     ByteBuffer take() {
         std::lock_guard lock(mutex_);
         if (blocks_.empty()) return {};
         ByteBuffer block = std::move(blocks_.back());
         blocks_.pop_back();
+        keptBytes_ -= block.size();
         return block;
     }
 
     void give(ByteBuffer& block) {
         if (block.empty() || block.size() > kMostKeptOutput) return;
         std::lock_guard lock(mutex_);
-        if (blocks_.size() < most_) blocks_.push_back(std::move(block));
+        if (blocks_.size() < always_ ||
+            (blocks_.size() < most_ && keptBytes_ + block.size() <= kSmallBytesAhead)) {
+            keptBytes_ += block.size();
+            blocks_.push_back(std::move(block));
+        }
     }
 
 private:
     static constexpr uint64_t kMostKeptOutput = uint64_t(64) << 20;
     std::mutex mutex_;
     std::vector<ByteBuffer> blocks_;
-    size_t most_;
+    uint64_t keptBytes_ = 0;
+    size_t always_, most_;
 };
 
 // The description of one file: what it holds as far as it can be read, and what its conversion
@@ -139,7 +146,9 @@ int runConversions(const CliOptions& options, TemporaryFiles& temporaries) {
     const std::vector<Job>& jobs = run.jobs();
     // Whole pictures in the built-in formats go into the blocks of earlier outputs.
     const bool reuseOutputs = !options.png && !options.regions && !options.layers;
-    OutputBlocks outputs(reuseOutputs ? std::max(1u, options.jobs) + 1 : 0);
+    const size_t workers = std::max(1u, options.jobs);
+    OutputBlocks outputs(reuseOutputs ? workers + 1 : 0,
+                         reuseOutputs ? kSmallFilesAhead * workers + 1 : 0);
     if (options.jobs <= 1 || jobs.size() <= 1) {
         // One file: its PSD parts are packed on the processors the other workers would use.
         const EncodeRequest request = encodeRequest(options, std::max(1u, options.jobs));
