@@ -25,6 +25,7 @@ ConvertResult runBatch(BatchJob& job, BatchView& view) {
     const char* name = job.cursor;
     for (uint32_t i = 0; i < job.count && *name != '\0'; ++i, name = nextName(name))
         if (joinSourcePath(job, name)) sources.add(job.sourcePath);
+    sources.settle();
     const OutputGuards guards{&sources, nullptr};
 
     for (uint32_t i = 0; i < job.count && *job.cursor != '\0'; ++i) {

@@ -30,9 +30,12 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
 
 void RunSources::add(const char* path) {
     FileIdentity identity;
-    if (!identifyFile(path, identity)) return;
-    auto at = std::lower_bound(identities_.begin(), identities_.end(), identity);
-    if (at == identities_.end() || *at != identity) identities_.insert(at, identity);
+    if (identifyFile(path, identity)) add(identity);
+}
+
+void RunSources::settle() {
+    std::sort(identities_.begin(), identities_.end());
+    identities_.erase(std::unique(identities_.begin(), identities_.end()), identities_.end());
 }
 
 bool RunSources::contains(const FileIdentity& identity) const {

@@ -63,9 +63,13 @@ bool identifyFile(const char* path, FileIdentity& identity);
 
 // The files a run reads, known before its first output: no output of the run may replace one
 // of them, whatever the order of the files and however many are converted at once.
+// Sources are added, then settled once (sorted, a run of thousands of files in one step),
+// then asked.
 class RunSources {
 public:
     void add(const char* path);  // a path that names nothing is left out: it will fail to open
+    void add(const FileIdentity& identity) { identities_.push_back(identity); }
+    void settle();
     bool contains(const FileIdentity& identity) const;
 
 private:

@@ -60,6 +60,8 @@ void dropRepeats(std::vector<Job>& jobs) {
         entries[i].index = i;
         entries[i].known =
             jobs[i].refusal == nullptr && identifyFile(jobs[i].source.c_str(), entries[i].identity);
+        jobs[i].identified = entries[i].known;
+        jobs[i].identity = entries[i].identity;
     }
     auto sameFile = [&](const Entry& a, const Entry& b) {
         return a.known == b.known &&
@@ -106,11 +108,11 @@ bool listJobs(const RunOptions& options, std::span<const char* const> extensions
     jobs.clear();
     for (const std::string& file : options.files) {
         if (!isFolder(file)) {
-            jobs.push_back({file, options.outputFolder, nullptr, {}});
+            jobs.push_back({file, options.outputFolder, nullptr, {}, false, {}});
             continue;
         }
         if (!options.recursive) {
-            jobs.push_back({file, options.outputFolder, "is a folder (use -r)", {}});
+            jobs.push_back({file, options.outputFolder, "is a folder (use -r)", {}, false, {}});
             continue;
         }
         std::vector<FoundFile> found;
@@ -127,6 +129,8 @@ bool listJobs(const RunOptions& options, std::span<const char* const> extensions
             jobs.push_back({std::move(entry.path),
                             joinPath(options.outputFolder, relativeFolder),
                             nullptr,
+                            {},
+                            false,
                             {}});
         }
     }
@@ -240,8 +244,14 @@ bool FileRun::start(int& status, const std::vector<std::string>& alsoRead) {
     }
     walkFailed_ = walking.failures() > 0;
     // No output may replace a file the run reads, under any name.
-    for (const Job& job : jobs_) sources_.add(job.source.c_str());
+    for (const Job& job : jobs_) {
+        if (job.identified)
+            sources_.add(job.identity);
+        else
+            sources_.add(job.source.c_str());
+    }
     for (const std::string& path : alsoRead) sources_.add(path.c_str());
+    sources_.settle();
     reporter_.emplace(program_, verb_, options_.verbosity(), jobs_.size());
     writer_.emplace(options_, guards_, *reporter_);
     return true;

@@ -48,6 +48,8 @@ struct Job {
     std::string outputFolder;
     const char* refusal = nullptr;  // a reason to fail it without reading it
     std::string outputName;         // the name its output is named after, when not the source's
+    bool identified = false;        // identity holds the file's, found when the run was listed
+    FileIdentity identity;
 };
 
 // The files of the run: each FILE, or with -r each regular file below a FILE that is a folder
