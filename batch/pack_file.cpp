@@ -57,10 +57,10 @@ bool samePixels(const PackOriginal& like, const EncodedImage& image) {
 
 // The G00 file for the picture, written into image's bytes.
 PackResult writeG00(const Canvas& picture, const PackOriginal* like, OutsidePixelsAre outsideRule,
-                    EncodedImage& image) {
+                    EncodedImage& image, const Parallel& parallel) {
     Encoded encoded;
     if (like == nullptr) {
-        const Status status = encodeFreshG00(picture, encoded);
+        const Status status = encodeFreshG00(picture, encoded, parallel);
         image.bytes = std::move(encoded.bytes);
         image.length = encoded.length;
         return failed(status);
@@ -70,7 +70,7 @@ PackResult writeG00(const Canvas& picture, const PackOriginal* like, OutsidePixe
     if (picture.width != plan.width || picture.height != plan.height)
         return sizeDiffers(picture.width, picture.height, plan);
     const G00LikeResult written =
-        encodeG00Like(like->bytes.span().first(size_t(like->size)), plan, picture, encoded);
+        encodeG00Like(like->bytes.span().first(size_t(like->size)), plan, picture, encoded, parallel);
     if (written.status != Status::ok) return failed(written.status);
     if (written.outside.count != 0 && outsideRule == OutsidePixelsAre::refused) {
         PackResult result = failed(Status::pixelsOutside);
@@ -111,10 +111,11 @@ uint32_t regionOfLayerName(const PsdStoredLayer& layer) {
 
 // Region pictures written like the original into image: a refusal with the region it names.
 PackResult writeRegionsLike(std::span<const RegionPicture> pictures, const PackOriginal& like,
-                            OutsidePixelsAre outsideRule, EncodedImage& image) {
+                            OutsidePixelsAre outsideRule, EncodedImage& image,
+                            const Parallel& parallel) {
     Encoded encoded;
     const G00LikeRegionsResult written =
-        encodeG00LikeRegions(like.bytes.span().first(size_t(like.size)), pictures, encoded);
+        encodeG00LikeRegions(like.bytes.span().first(size_t(like.size)), pictures, encoded, parallel);
     PackResult result = failed(written.status);
     result.region = written.region;
     result.regionCount = like.boxes.count;
@@ -134,7 +135,7 @@ PackResult writeRegionsLike(std::span<const RegionPicture> pictures, const PackO
 
 // A layered PSD: like the original region by region, or a fresh file of a region per layer.
 PackResult packLayers(const PsdLayers& read, const PackOriginal* like, OutsidePixelsAre outsideRule,
-                      EncodedImage& image) {
+                      EncodedImage& image, const Parallel& parallel) {
     std::vector<RegionPicture> pictures;
     for (uint32_t i = 0; i < read.layers.size(); ++i) {
         const PsdStoredLayer& layer = read.layers[i];
@@ -151,7 +152,8 @@ PackResult packLayers(const PsdLayers& read, const PackOriginal* like, OutsidePi
     }
     if (like == nullptr) {
         Encoded encoded;
-        const Status status = encodeFreshRegionsG00(pictures, read.width, read.height, encoded);
+        const Status status =
+            encodeFreshRegionsG00(pictures, read.width, read.height, encoded, parallel);
         if (status != Status::ok) return failed(status);
         image.bytes = std::move(encoded.bytes);
         image.length = encoded.length;
@@ -165,7 +167,7 @@ PackResult packLayers(const PsdLayers& read, const PackOriginal* like, OutsidePi
         result.picture.layerCount = uint32_t(read.layers.size());
         return result;
     }
-    PackResult result = writeRegionsLike(pictures, *like, outsideRule, image);
+    PackResult result = writeRegionsLike(pictures, *like, outsideRule, image, parallel);
     if (result.status == Status::noSuchRegion || result.status == Status::regionTwice) {
         // The layer that names it: the first for a region it lacks, the second for one named twice.
         bool seen = false;
@@ -266,7 +268,7 @@ PackResult readOriginal(const char* path, PackOriginal& original) {
 }
 
 PackResult packFile(const char* picturePath, const PackOriginal* like, OutsidePixelsAre outsideRule,
-                    EncodedImage& image) {
+                    EncodedImage& image, const Parallel& parallel) {
     image.bytes.release();
     image.length = 0;
     image.extension = "g00";
@@ -289,7 +291,8 @@ PackResult packFile(const char* picturePath, const PackOriginal* like, OutsidePi
         file.release();
         work.release();
         PackResult result =
-            status == Status::ok ? packLayers(layers, like, outsideRule, image) : failed(status);
+            status == Status::ok ? packLayers(layers, like, outsideRule, image, parallel)
+                                 : failed(status);
         if (status != Status::ok) result.picture = facts;
         if (!result.ok()) {
             image.bytes.release();
@@ -304,7 +307,7 @@ PackResult packFile(const char* picturePath, const PackOriginal* like, OutsidePi
         result.picture = pictureRead;
         return result;
     }
-    PackResult result = writeG00(picture, like, outsideRule, image);
+    PackResult result = writeG00(picture, like, outsideRule, image, parallel);
     if (!result.ok()) {
         image.bytes.release();
         image.length = 0;
@@ -313,7 +316,8 @@ PackResult packFile(const char* picturePath, const PackOriginal* like, OutsidePi
 }
 
 PackResult packRegionFiles(std::span<const RegionFile> files, const PackOriginal& like,
-                           OutsidePixelsAre outsideRule, EncodedImage& image) {
+                           OutsidePixelsAre outsideRule, EncodedImage& image,
+                           const Parallel& parallel) {
     image.bytes.release();
     image.length = 0;
     image.extension = "g00";
@@ -364,7 +368,7 @@ PackResult packRegionFiles(std::span<const RegionFile> files, const PackOriginal
         }
         pictures.push_back({file.region, int32_t(box.left), int32_t(box.top), &picture});
     }
-    PackResult result = writeRegionsLike(pictures, like, outsideRule, image);
+    PackResult result = writeRegionsLike(pictures, like, outsideRule, image, parallel);
     if (!result.ok()) {
         for (const RegionFile& file : files)
             if (file.region == result.region) result.fileName = file.path;

@@ -67,8 +67,9 @@ PackResult readOriginal(const char* path, PackOriginal& original);
 // an opacity below 100% or a blend mode other than normal is refused, since the game shows
 // the pixels as they are); without it, the layers make a fresh file of one region each.
 // With like, the result says whether the file holds the original's data unchanged.
+// The G00 encoder's match search runs on as many of parallel's tasks as it may run at once.
 PackResult packFile(const char* picturePath, const PackOriginal* like, OutsidePixelsAre outsideRule,
-                    EncodedImage& image);
+                    EncodedImage& image, const Parallel& parallel = {});
 
 // Region files as --regions writes them (NAME_RRR.png, .bmp or .psd), each refilling its region
 // of the original from that region's box; all of them make one file. A file whose size is not
@@ -78,7 +79,8 @@ struct RegionFile {
     uint32_t region = 0;
 };
 PackResult packRegionFiles(std::span<const RegionFile> files, const PackOriginal& like,
-                           OutsidePixelsAre outsideRule, EncodedImage& image);
+                           OutsidePixelsAre outsideRule, EncodedImage& image,
+                           const Parallel& parallel = {});
 
 // The region a file name gives ("a_007.png" -> 7, its base "a"), or kNoRegion when the name up
 // to its first "." does not end in "_" and three digits.

@@ -93,7 +93,7 @@ struct Packed {
 };
 
 void packUnit(const Job& job, const PackUnit& unit, const PackOriginal* shared,
-              const PackOptions& options, Packed& packed) {
+              const PackOptions& options, unsigned threads, Packed& packed) {
     if (job.refusal != nullptr) return;
     if (!unit.failure.empty()) {
         packed.failure = unit.failure;
@@ -111,8 +111,9 @@ void packUnit(const Job& job, const PackUnit& unit, const PackOriginal* shared,
     }
     const PackResult result =
         unit.regions.empty()
-            ? packFile(job.source.c_str(), like, options.outside(), packed.image)
-            : packRegionFiles(unit.regions, *like, options.outside(), packed.image);
+            ? packFile(job.source.c_str(), like, options.outside(), packed.image, onThreads(threads))
+            : packRegionFiles(unit.regions, *like, options.outside(), packed.image,
+                              onThreads(threads));
     if (!result.ok()) packed.failure = packFailureText(result, unit.original);
     packed.unchanged = result.ok() && result.unchanged;
 }
@@ -150,14 +151,15 @@ int packAll(const PackOptions& options, TemporaryFiles& temporaries) {
         }
         return run.writer().finish(job, packed.failure, packed.image);
     };
-    auto make = [&](size_t i, unsigned, int&, Packed& packed) {
-        packUnit(grouped[i], units[i], shared, options, packed);
+    auto make = [&](size_t i, unsigned threads, int&, Packed& packed) {
+        packUnit(grouped[i], units[i], shared, options, threads, packed);
     };
     if (options.jobs <= 1 || grouped.size() <= 1) {
+        // One file: its encoder's search runs on the processors the other workers would use.
         int state = 0;
         for (size_t i = 0; i < grouped.size(); ++i) {
             Packed packed;
-            make(i, 1, state, packed);
+            make(i, std::max(1u, options.jobs), state, packed);
             if (!finish(i, packed)) break;
         }
     } else {

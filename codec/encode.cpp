@@ -76,18 +76,21 @@ Status encodeRegionLayersPsd(std::span<const uint8_t> file, std::span<const uint
     return written(out, writeLayeredPsd(canvas, layers, out.bytes.span()));
 }
 
-Status encodeFreshG00(const Canvas& picture, Encoded& out) {
+Status encodeFreshG00(const Canvas& picture, Encoded& out, const Parallel& parallel) {
     if (picture.width > kMaxG00Side || picture.height > kMaxG00Side) return Status::pictureTooLarge;
-    const G00FreshPlan plan = planFreshG00(picture);
+    G00FreshPlan plan = planFreshG00(picture);
+    plan.tasks = parallel.most;
     ByteBuffer work;
     Status status = obtainBlock(freshG00WorkSize(plan), work, PagingHint::whole);
     if (status == Status::ok) status = obtainBlock(freshG00Bound(plan), out.bytes);
     if (status != Status::ok) return status;
-    return written(out, writeFreshG00(picture, plan, work.span(), out.bytes.span()));
+    return written(out, writeFreshG00(picture, plan, work.span(), out.bytes.span(), parallel));
 }
 
-G00LikeResult encodeG00Like(std::span<const uint8_t> original, const G00LikePlan& plan,
-                            const Canvas& picture, Encoded& out) {
+G00LikeResult encodeG00Like(std::span<const uint8_t> original, const G00LikePlan& given,
+                            const Canvas& picture, Encoded& out, const Parallel& parallel) {
+    G00LikePlan plan = given;
+    plan.tasks = parallel.most;
     G00LikeResult result;
     const LikeAlpha alpha = likeAlphaOf(picture);
     if (picture.width != plan.width || picture.height != plan.height)
@@ -98,17 +101,19 @@ G00LikeResult encodeG00Like(std::span<const uint8_t> original, const G00LikePlan
     ByteBuffer work, data;
     result.status = obtainLikeBlocks(plan, g00LikeWorkSize(plan), work, data, out);
     if (result.status != Status::ok) return result;
-    result =
-        writeG00Like(original, plan, picture, alpha, work.span(), data.span(), out.bytes.span());
+    result = writeG00Like(original, plan, picture, alpha, work.span(), data.span(),
+                          out.bytes.span(), parallel);
     if (result.status == Status::ok && result.size == 0) result.status = Status::outOfMemory;
     out.length = uint32_t(result.size);
     return result;
 }
 
 G00LikeRegionsResult encodeG00LikeRegions(std::span<const uint8_t> original,
-                                          std::span<const RegionPicture> regions, Encoded& out) {
+                                          std::span<const RegionPicture> regions, Encoded& out,
+                                          const Parallel& parallel) {
     G00LikeRegionsResult result;
-    const G00LikePlan plan = planG00Like(original);
+    G00LikePlan plan = planG00Like(original);
+    plan.tasks = parallel.most;
     result.status = plan.status == Status::ok && plan.fullFrame ? Status::notG00 : plan.status;
     if (result.status != Status::ok) return result;
     {
@@ -119,20 +124,22 @@ G00LikeRegionsResult encodeG00LikeRegions(std::span<const uint8_t> original,
     ByteBuffer work, data;
     result.status = obtainLikeBlocks(plan, g00LikeRegionsWorkSize(plan), work, data, out);
     if (result.status != Status::ok) return result;
-    result =
-        writeG00LikeRegions(original, plan, regions, work.span(), data.span(), out.bytes.span());
+    result = writeG00LikeRegions(original, plan, regions, work.span(), data.span(),
+                                 out.bytes.span(), parallel);
     if (result.status == Status::ok && result.size == 0) result.status = Status::outOfMemory;
     out.length = uint32_t(result.size);
     return result;
 }
 
 Status encodeFreshRegionsG00(std::span<const RegionPicture> regions, uint32_t width,
-                             uint32_t height, Encoded& out) {
-    const G00RegionsPlan plan = planFreshRegionsG00(regions, width, height);
+                             uint32_t height, Encoded& out, const Parallel& parallel) {
+    G00RegionsPlan plan = planFreshRegionsG00(regions, width, height);
+    plan.tasks = parallel.most;
     if (plan.status != Status::ok) return plan.status;
     ByteBuffer work;
     Status status = obtainBlock(freshRegionsG00WorkSize(plan), work, PagingHint::whole);
     if (status == Status::ok) status = obtainBlock(freshRegionsG00Bound(plan), out.bytes);
     if (status != Status::ok) return status;
-    return written(out, writeFreshRegionsG00(regions, plan, work.span(), out.bytes.span()));
+    return written(out,
+                   writeFreshRegionsG00(regions, plan, work.span(), out.bytes.span(), parallel));
 }

@@ -12,7 +12,9 @@
 // A fresh G00 file of the Canvas: full-frame (type 0) when its alpha is 255 everywhere, else
 // region-based (type 2) with one region and one part over the box of its pixels whose alpha is
 // not 0, which decode exactly. pictureTooLarge beyond 65,535 pixels either way.
-Status encodeFreshG00(const Canvas& picture, Encoded& out);
+// Each writer of this file runs its match search on as many of parallel's tasks as it may run
+// at once; the file is the same however many.
+Status encodeFreshG00(const Canvas& picture, Encoded& out, const Parallel& parallel = {});
 
 // A file like an original keeps the original's bytes (header, region table, part tables and
 // headers) and takes only its parts' pixels anew from the picture, each part from its own
@@ -40,6 +42,7 @@ struct G00LikePlan {
     // Regions: the decompressed bytes the original's stream writes, at most units; the decoder
     // gives 0 for the rest, and the new file's stream, too, writes only what is not 0 there.
     uint64_t written = 0;
+    uint32_t tasks = 1;  // the parts of the match search a work area is sized for
 };
 
 // Reads the original's header and size fields (its data is checked as the file is written).
@@ -73,7 +76,7 @@ struct G00LikeResult {
 // (sizeDiffers), one with transparency for a full-frame original too (transparencyLost). Pixels
 // outside the original's parts are reported in result.outside, the file written all the same.
 G00LikeResult encodeG00Like(std::span<const uint8_t> original, const G00LikePlan& plan,
-                            const Canvas& picture, Encoded& out);
+                            const Canvas& picture, Encoded& out, const Parallel& parallel = {});
 
 // ---- Region by region ----
 //
@@ -113,11 +116,12 @@ struct G00LikeRegionsResult {
 // file written all the same. The original's data is checked by decoding it first, so a
 // damaged original fails as the decoder finds it.
 G00LikeRegionsResult encodeG00LikeRegions(std::span<const uint8_t> original,
-                                          std::span<const RegionPicture> regions, Encoded& out);
+                                          std::span<const RegionPicture> regions, Encoded& out,
+                                          const Parallel& parallel = {});
 
 // A fresh region-based file of width x height, one region per picture in order (the first
 // drawn first), each clipped to the picture, so that each region drawn alone gives its picture
 // back. The pictures' alpha field is not read. tooManyRegions beyond 256 pictures,
 // pictureTooLarge beyond 65,535 pixels either way.
 Status encodeFreshRegionsG00(std::span<const RegionPicture> regions, uint32_t width,
-                             uint32_t height, Encoded& out);
+                             uint32_t height, Encoded& out, const Parallel& parallel = {});

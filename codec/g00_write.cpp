@@ -76,7 +76,7 @@ G00FreshPlan planFreshG00(const Canvas& canvas) {
 
 uint64_t freshG00WorkSize(const G00FreshPlan& plan) {
     // Regions: the decompressed data is built after the compressor's work area.
-    return lzEncodeWorkSize(plan.units) + (plan.type == kG00FullFrame ? 0 : plan.units);
+    return lzEncodeWorkSize(plan.units, plan.tasks) + (plan.type == kG00FullFrame ? 0 : plan.units);
 }
 
 uint64_t freshG00Bound(const G00FreshPlan& plan) {
@@ -85,14 +85,14 @@ uint64_t freshG00Bound(const G00FreshPlan& plan) {
 }
 
 uint64_t writeFreshG00(const Canvas& canvas, const G00FreshPlan& plan, std::span<uint8_t> work,
-                       std::span<uint8_t> out) {
+                       std::span<uint8_t> out, const Parallel& parallel) {
     if (canvas.width > kMaxG00Side || canvas.height > kMaxG00Side ||
         work.size() < freshG00WorkSize(plan) || out.size() < freshG00Bound(plan))
         return 0;
     if (plan.type == kG00FullFrame) {
         if (plan.units != uint64_t(canvas.width) * canvas.height) return 0;
         const uint64_t stream = encodeLzPixels(canvas.pixels.span(), PixelUnit::bgra, work,
-                                               out.subspan(kFullFrameStreamStart));
+                                               out.subspan(kFullFrameStreamStart), parallel);
         if (stream == 0) return 0;
         putHeader(out.data(), kG00FullFrame, canvas.width, canvas.height);
         storeLe32(out.data() + kFullFrameSizePairOffset, uint32_t(kSizePairSize + stream));
@@ -105,7 +105,7 @@ uint64_t writeFreshG00(const Canvas& canvas, const G00FreshPlan& plan, std::span
         plan.units != kFreshPixelsOffset + uint64_t(plan.width) * plan.height * 4)
         return 0;
 
-    const uint64_t lzWork = lzEncodeWorkSize(plan.units);
+    const uint64_t lzWork = lzEncodeWorkSize(plan.units, plan.tasks);
     uint8_t* data = work.data() + lzWork;
     std::memset(data, 0, kFreshPixelsOffset);
     uint8_t* entry = data + kPartTableHeaderSize;
@@ -119,7 +119,7 @@ uint64_t writeFreshG00(const Canvas& canvas, const G00FreshPlan& plan, std::span
             plan.width);
 
     const uint64_t stream = encodeLzBytes({data, size_t(plan.units)}, work.first(size_t(lzWork)),
-                                          out.subspan(size_t(kFreshStreamStart)));
+                                          out.subspan(size_t(kFreshStreamStart)), parallel);
     if (stream == 0) return 0;
     uint8_t* o = out.data();
     std::memset(o, 0, kFreshStreamStart);
@@ -301,7 +301,8 @@ Status startRefill(std::span<const uint8_t> original, const G00LikePlan& plan,
     refill.end = plan.written;
     refill.visiblePart = reinterpret_cast<uint32_t*>(work.data());
     refill.lzWork =
-        work.subspan(size_t(visiblePartMapBytes(plan)), size_t(lzEncodeWorkSize(refill.most)));
+        work.subspan(size_t(visiblePartMapBytes(plan)),
+                     size_t(lzEncodeWorkSize(refill.most, plan.tasks)));
     refill.data = data.first(size_t(plan.units));
     std::memset(refill.visiblePart, 0, size_t(visiblePartMapBytes(plan)));
     refill.sizePairOffset = plan.prefix - kSizePairSize;
@@ -316,11 +317,11 @@ Status startRefill(std::span<const uint8_t> original, const G00LikePlan& plan,
 // The refilled data compressed behind the original's kept bytes: the file's length, 0 when the
 // output is too small. An original whose stream writes nothing keeps an empty one.
 uint64_t finishRefill(std::span<const uint8_t> original, const G00LikePlan& plan,
-                      const Refill& refill, std::span<uint8_t> out) {
+                      const Refill& refill, std::span<uint8_t> out, const Parallel& parallel) {
     uint64_t stream = 0;
     if (refill.end > 0) {
         stream = encodeLzBytes(refill.data.first(size_t(refill.end)), refill.lzWork,
-                               out.subspan(size_t(plan.prefix)));
+                               out.subspan(size_t(plan.prefix)), parallel);
         if (stream == 0) return 0;
     }
     std::memcpy(out.data(), original.data(), size_t(plan.prefix));
@@ -351,8 +352,8 @@ void widen(OutsidePixels& outside, uint32_t x, uint32_t y) {
 
 uint64_t g00LikeWorkSize(const G00LikePlan& plan) {
     // Regions: the part shown at each pixel and the compressor's work area.
-    if (plan.type == kG00FullFrame) return lzEncodeWorkSize(plan.units);
-    return visiblePartMapBytes(plan) + lzEncodeWorkSize(refilledMost(plan));
+    if (plan.type == kG00FullFrame) return lzEncodeWorkSize(plan.units, plan.tasks);
+    return visiblePartMapBytes(plan) + lzEncodeWorkSize(refilledMost(plan), plan.tasks);
 }
 
 uint64_t g00LikeDataSize(const G00LikePlan& plan) { return plan.fullFrame ? 0 : plan.units; }
@@ -364,7 +365,8 @@ uint64_t g00LikeBound(const G00LikePlan& plan) {
 
 G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan& plan,
                            const Canvas& picture, LikeAlpha alpha, std::span<uint8_t> work,
-                           std::span<uint8_t> data, std::span<uint8_t> out) {
+                           std::span<uint8_t> data, std::span<uint8_t> out,
+                           const Parallel& parallel) {
     G00LikeResult result;
     result.status = plan.status;
     if (plan.status != Status::ok) return result;
@@ -375,7 +377,7 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
 
     if (plan.type == kG00FullFrame) {
         const uint64_t stream = encodeLzPixels(picture.pixels.span(), PixelUnit::bgra, work,
-                                               out.subspan(size_t(plan.prefix)));
+                                               out.subspan(size_t(plan.prefix)), parallel);
         if (stream == 0) return result;
         std::memcpy(out.data(), original.data(), size_t(plan.prefix));
         storeLe32(out.data() + kFullFrameSizePairOffset, uint32_t(kSizePairSize + stream));
@@ -421,7 +423,7 @@ G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan&
         return result;
     }
     result.outside = outsidePixels(picture, alpha, visiblePart);
-    result.size = finishRefill(original, plan, refill, out);
+    result.size = finishRefill(original, plan, refill, out, parallel);
     result.unchanged = !refill.changed;
     return result;
 }
@@ -441,7 +443,7 @@ uint64_t g00LikeRegionsWorkSize(const G00LikePlan& plan) {
 G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, const G00LikePlan& plan,
                                          std::span<const RegionPicture> regions,
                                          std::span<uint8_t> work, std::span<uint8_t> data,
-                                         std::span<uint8_t> out) {
+                                         std::span<uint8_t> out, const Parallel& parallel) {
     G00LikeRegionsResult result;
     result.status = plan.status == Status::ok && plan.fullFrame ? Status::notG00 : plan.status;
     if (result.status != Status::ok || work.size() < g00LikeRegionsWorkSize(plan) ||
@@ -538,7 +540,7 @@ G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, cons
         result.status = Status::damagedParts;
         return result;
     }
-    result.size = finishRefill(original, plan, refill, out);
+    result.size = finishRefill(original, plan, refill, out, parallel);
     result.unchanged = !refill.changed;
     return result;
 }
@@ -617,7 +619,7 @@ G00RegionsPlan planFreshRegionsG00(std::span<const RegionPicture> regions, uint3
 }
 
 uint64_t freshRegionsG00WorkSize(const G00RegionsPlan& plan) {
-    return lzEncodeWorkSize(plan.units) + plan.units;
+    return lzEncodeWorkSize(plan.units, plan.tasks) + plan.units;
 }
 
 uint64_t freshRegionsG00Bound(const G00RegionsPlan& plan) {
@@ -625,11 +627,12 @@ uint64_t freshRegionsG00Bound(const G00RegionsPlan& plan) {
 }
 
 uint64_t writeFreshRegionsG00(std::span<const RegionPicture> regions, const G00RegionsPlan& plan,
-                              std::span<uint8_t> work, std::span<uint8_t> out) {
+                              std::span<uint8_t> work, std::span<uint8_t> out,
+                              const Parallel& parallel) {
     if (plan.status != Status::ok || regions.size() != plan.regions ||
         work.size() < freshRegionsG00WorkSize(plan) || out.size() < freshRegionsG00Bound(plan))
         return 0;
-    const uint64_t lzWork = lzEncodeWorkSize(plan.units);
+    const uint64_t lzWork = lzEncodeWorkSize(plan.units, plan.tasks);
     uint8_t* data = work.data() + lzWork;
     uint8_t* o = out.data();
     const uint64_t streamStart = regionStreamStart(plan.regions);
@@ -672,7 +675,7 @@ uint64_t writeFreshRegionsG00(std::span<const RegionPicture> regions, const G00R
     }
     if (at != plan.units) return 0;
     const uint64_t stream = encodeLzBytes({data, size_t(plan.units)}, work.first(size_t(lzWork)),
-                                          out.subspan(size_t(streamStart)));
+                                          out.subspan(size_t(streamStart)), parallel);
     if (stream == 0) return 0;
     const uint64_t sizePairOffset = regionSizePairOffset(plan.regions);
     storeLe32(o + sizePairOffset, uint32_t(kSizePairSize + stream));

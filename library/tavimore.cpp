@@ -446,7 +446,11 @@ tavimore_status tavimore_read_picture(const uint8_t* file, size_t size, tavimore
 }
 
 tavimore_status tavimore_pack(const tavimore_image* image, uint8_t** out, size_t* out_size) {
-    return guarded([&] { return writePicture(image, out, out_size, encodeFreshG00); });
+    return guarded([&] {
+        return writePicture(image, out, out_size, [](const Canvas& canvas, Encoded& encoded) {
+            return encodeFreshG00(canvas, encoded);
+        });
+    });
 }
 
 tavimore_status tavimore_pack_like(const uint8_t* original, size_t original_size,

@@ -1157,6 +1157,39 @@ TEST(G00Write, AnOriginalWhoseStreamEndsEarlyKeepsItsLengthAndStoresOnlyTheChang
     }
 }
 
+// Pictures large enough for the match search to be split in two write the same files whichever
+// way the writers run it: fresh and like an original, whole and region by region.
+TEST(G00Write, ASplitSearchWritesTheSameFiles) {
+    const Canvas photo = canvasOf(makePhotoPicture(600, 450, 3));
+    const Canvas sprite = canvasOf(makeTestPicture(PictureKind::sprite, 600, 450, 4));
+    const Parallel one, two{2, {}};
+    auto bytesOf = [](const Encoded& file) {
+        return Bytes(file.bytes.data(), file.bytes.data() + file.length);
+    };
+    for (const Canvas* picture : {&photo, &sprite}) {
+        Encoded a, b;
+        ASSERT_EQ(encodeFreshG00(*picture, a, one), Status::ok);
+        ASSERT_EQ(encodeFreshG00(*picture, b, two), Status::ok);
+        EXPECT_EQ(bytesOf(a), bytesOf(b));
+        const Bytes original = bytesOf(a);
+        const G00LikePlan plan = planG00Like(original);
+        Encoded likeA, likeB;
+        EXPECT_EQ(encodeG00Like(original, plan, *picture, likeA, one).size, original.size());
+        EXPECT_EQ(encodeG00Like(original, plan, *picture, likeB, two).size, original.size());
+        EXPECT_EQ(bytesOf(likeA), bytesOf(likeB));
+    }
+    const RegionPicture regions[] = {{0, 0, 0, &sprite}, {1, 10, 20, &photo}};
+    Encoded freshA, freshB;
+    ASSERT_EQ(encodeFreshRegionsG00(regions, 620, 470, freshA, one), Status::ok);
+    ASSERT_EQ(encodeFreshRegionsG00(regions, 620, 470, freshB, two), Status::ok);
+    EXPECT_EQ(bytesOf(freshA), bytesOf(freshB));
+    const Bytes original = bytesOf(freshA);
+    Encoded likeA, likeB;
+    EXPECT_EQ(encodeG00LikeRegions(original, regions, likeA, one).status, Status::ok);
+    EXPECT_EQ(encodeG00LikeRegions(original, regions, likeB, two).status, Status::ok);
+    EXPECT_EQ(bytesOf(likeA), bytesOf(likeB));
+}
+
 TEST(G00Write, FreshRegionsOffTheCanvasDrawNothingAndThoseOnItTheirPixels) {
     Canvas pixels = canvasOf(makePhotoPicture(6, 4, 7));
     const Canvas none;  // a layer of no pixels

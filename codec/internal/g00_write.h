@@ -26,6 +26,7 @@ struct G00FreshPlan {
     uint8_t type = 0;
     uint32_t left = 0, top = 0, width = 0, height = 0;  // type 2: the part's box on the Canvas
     uint64_t units = 0;  // what the LZ stream holds: pixels (type 0) or decompressed bytes
+    uint32_t tasks = 1;  // the parts of the match search the work area has room for
 };
 
 // The Canvas must be at most 65,535 pixels in either direction (the header's fields).
@@ -33,8 +34,10 @@ G00FreshPlan planFreshG00(const Canvas& canvas);
 uint64_t freshG00WorkSize(const G00FreshPlan& plan);
 uint64_t freshG00Bound(const G00FreshPlan& plan);
 // Returns the file's length, or 0 when out or work is too small or the Canvas too large.
+// The match search runs on as many of parallel's tasks as plan.tasks allows (the stream is
+// the same however many), here and in the writers below.
 uint64_t writeFreshG00(const Canvas& canvas, const G00FreshPlan& plan, std::span<uint8_t> work,
-                       std::span<uint8_t> out);
+                       std::span<uint8_t> out, const Parallel& parallel = {});
 
 // ---- A file like an original ----
 //
@@ -67,7 +70,8 @@ uint64_t g00LikeBound(const G00LikePlan& plan);
 // plan's.
 G00LikeResult writeG00Like(std::span<const uint8_t> original, const G00LikePlan& plan,
                            const Canvas& picture, LikeAlpha alpha, std::span<uint8_t> work,
-                           std::span<uint8_t> data, std::span<uint8_t> out);
+                           std::span<uint8_t> data, std::span<uint8_t> out,
+                           const Parallel& parallel = {});
 
 // A region-based original refilled region by region: each region given takes the pixels of its
 // parts from its own picture (where a later part of the same region covers a pixel, only that
@@ -85,7 +89,7 @@ uint64_t g00LikeRegionsWorkSize(const G00LikePlan& plan);
 G00LikeRegionsResult writeG00LikeRegions(std::span<const uint8_t> original, const G00LikePlan& plan,
                                          std::span<const RegionPicture> regions,
                                          std::span<uint8_t> work, std::span<uint8_t> data,
-                                         std::span<uint8_t> out);
+                                         std::span<uint8_t> out, const Parallel& parallel = {});
 
 // ---- A fresh file of several regions ----
 //
@@ -97,6 +101,7 @@ struct G00RegionsPlan {
     Status status = Status::ok;  // tooManyRegions beyond 256, pictureTooLarge beyond 65,535
     uint32_t width = 0, height = 0, regions = 0;
     uint64_t units = 0;  // the decompressed data's bytes
+    uint32_t tasks = 1;  // as G00FreshPlan's
 };
 G00RegionsPlan planFreshRegionsG00(std::span<const RegionPicture> regions, uint32_t width,
                                    uint32_t height);
@@ -104,4 +109,5 @@ uint64_t freshRegionsG00WorkSize(const G00RegionsPlan& plan);
 uint64_t freshRegionsG00Bound(const G00RegionsPlan& plan);
 // Returns the file's length, or 0 when out or work is too small or the plan not ok.
 uint64_t writeFreshRegionsG00(std::span<const RegionPicture> regions, const G00RegionsPlan& plan,
-                              std::span<uint8_t> work, std::span<uint8_t> out);
+                              std::span<uint8_t> work, std::span<uint8_t> out,
+                              const Parallel& parallel = {});
