@@ -142,6 +142,18 @@ G00Entry entryOf(std::vector<G00Part> parts) {
     return e;
 }
 
+// 256 one-pixel regions of a 300x2 picture, its count field 0x100 (256), one entry drawing a
+// pixel of the first.
+G00RegionImage twoHundredFiftySixRegions() {
+    G00RegionImage image;
+    image.width = 300;
+    image.height = 2;
+    for (uint32_t i = 0; i < 256; ++i) image.regions.push_back({i, 1, 1, 1, {0, 0}});
+    image.regionCountField = 0x100;
+    image.entries = {entryOf({solidPart(0, 0, 1, 1, 0x01020304)})};
+    return image;
+}
+
 G00RegionImage oneRegion(uint16_t w, uint16_t h, G00RegionRecord region,
                          std::vector<G00Entry> entries) {
     G00RegionImage image;
@@ -810,12 +822,7 @@ TEST(G00FullFrame, Bounds) {
 }
 
 TEST(G00Info, TheFirstBytesAndTheSizeAnswerAsTheWholeFile) {
-    G00RegionImage many;
-    many.width = 300;
-    many.height = 2;
-    for (uint32_t i = 0; i < 256; ++i) many.regions.push_back({i, 1, 1, 1, {0, 0}});
-    many.regionCountField = 0x100;
-    many.entries = {entryOf({solidPart(0, 0, 1, 1, 0x01020304)})};
+    const G00RegionImage many = twoHundredFiftySixRegions();
     Bytes stream =
         compressLzPixels(makePhotoPicture(8, 8, 3).bgra, PixelLayout::bgra, LzMode::compress);
     const Bytes files[] = {
@@ -867,12 +874,7 @@ TEST(G00Regions, RoundTripOfRealisticPictures) {
 
 TEST(G00Regions, RegionCount0x100Means256Records) {
     // 256 records: the size fields follow the 256th.
-    G00RegionImage image;
-    image.width = 300;
-    image.height = 2;
-    for (uint32_t i = 0; i < 256; ++i) image.regions.push_back({i, 1, 1, 1, {0, 0}});
-    image.regionCountField = 0x100;
-    image.entries = {entryOf({solidPart(0, 0, 1, 1, 0x01020304)})};
+    G00RegionImage image = twoHundredFiftySixRegions();
     image.entries.resize(256, G00Entry::absent());
     image.entries[255] = entryOf({solidPart(3, 0, 1, 1, 0x0A0B0C0D)});
     Bytes file = encodeG00Regions(image, LzMode::compress);
