@@ -289,29 +289,61 @@ void findMatches(const Units& units, uint32_t count, uint32_t begin, uint32_t en
 // start that is depends on the match lengths alone, so it is found for sixteen ends at once:
 // for each copy length, one comparison of the sixteen starts that far back tells which reach,
 // and the longest such length is kept lane by lane. What is left in order, end after end, is
-// the cost. Then the path is traced back from the end, and lengths[start] of each item on it
-// becomes the item: 0 for a literal, else the copy's length.
+// the cost. items[end - 1] becomes the item that ends at end: 0 for a literal, else the copy's
+// length.
+//
+// The choice at each end depends only on the costs of the ends a copy reaches back to, taken
+// relative to the cost of the end before; a large input's ends are therefore split into parts
+// like the search, and each part after the first starts from made-up costs (all equal). Its
+// choices are the right ones from the first block end where its relative costs agree with
+// those of the part before carried on; the parts are checked in order afterwards, and
+// redone from their start up to that block end (or to their end, if they never agree).
+constexpr uint32_t kPathBlock = 2048;  // ends at a time, a multiple of 16
+constexpr uint32_t kPathBack = 32;     // >= the longest copy, a multiple of 16
+constexpr uint32_t kRing = 32;         // > the longest item, and a power of two
+constexpr uint32_t kPathChecks = 64;   // block ends of a part whose costs are kept for the check
+
+struct Costs {
+    uint64_t atEnd[kRing];  // cheapest cost in bits of the latest ends, by end mod kRing
+};
+static_assert((kPathChecks + 1) * sizeof(Costs) + 8 <= kTableBytes,
+              "a part's checks fit its tables");
+
+// Whether two sets of costs lead to the same choices after end: the costs a copy may reach back
+// to, relative to end's.
 template <typename Units>
-void choosePath(uint32_t count, const Work& w) {
-    constexpr uint32_t kBlock = 2048;  // ends at a time, a multiple of 16
-    constexpr uint32_t kBack = 32;     // >= the longest copy, a multiple of 16
-    constexpr uint32_t kRing = 32;     // > the longest item, and a power of two
-    // The match lengths of a block's positions and of the kBack before them (0 before the
-    // first): the items, written over lengths as the costs go, must not be read as matches.
-    alignas(16) uint8_t matches[kBack + kBlock] = {};
-    alignas(16) uint8_t reach[kBlock];  // for the end after each position: the copy to it, or 0
-    uint64_t cost[kRing] = {};          // cheapest cost in bits, by position mod kRing
-    uint64_t previous = 0;              // cost[end - 1], kept out of memory
-    for (uint32_t block = 0; block < count; block += kBlock) {
-        const uint32_t size = std::min(kBlock, count - block);
-        std::memcpy(matches + kBack, w.lengths + block, size);
+bool sameChoicesAfter(const Costs& a, const Costs& b, uint32_t end) {
+    const uint64_t baseA = a.atEnd[end % kRing], baseB = b.atEnd[end % kRing];
+    for (uint32_t back = 1; back < Units::maxMatch; ++back)
+        if (a.atEnd[(end - back) % kRing] - baseA != b.atEnd[(end - back) % kRing] - baseB)
+            return false;
+    return true;
+}
+
+// The items of the ends from + 1 to to, from the costs up to from; atBlockEnd(block, end, costs)
+// is told each block's last end and returns true to stop there. lengths and items may be the
+// same array: each block's lengths are read before its items are written.
+template <typename Units, typename AtBlockEnd>
+void chooseItems(const uint8_t* lengths, uint32_t from, uint32_t to, Costs& costs, uint8_t* items,
+                 AtBlockEnd atBlockEnd) {
+    // The match lengths of a block's positions and of the kPathBack before them (0 before the
+    // first position).
+    alignas(16) uint8_t matches[kPathBack + kPathBlock] = {};
+    alignas(16) uint8_t reach[kPathBlock];  // for the end after each position: the copy to it, or 0
+    const uint32_t before = std::min(from, kPathBack);
+    std::memcpy(matches + kPathBack - before, lengths + from - before, before);
+    uint64_t* const cost = costs.atEnd;
+    uint64_t previous = cost[from % kRing];  // cost[end - 1], kept out of memory
+    for (uint32_t block = from, index = 0; block < to; block += kPathBlock, ++index) {
+        const uint32_t size = std::min(kPathBlock, to - block);
+        std::memcpy(matches + kPathBack, lengths + block, size);
         for (uint32_t i = 0; i < size; i += 16) {
             // Lanes: the positions block + i + lane; the copy of length k ending just after
             // one starts k - 1 before it. Lengths are below 128: the signed comparison holds.
             __m128i longest = _mm_setzero_si128();
             for (uint32_t k = Units::minMatch; k <= Units::maxMatch; ++k) {
                 const __m128i starts = _mm_loadu_si128(
-                    reinterpret_cast<const __m128i*>(matches + kBack + i + 1 - k));
+                    reinterpret_cast<const __m128i*>(matches + kPathBack + i + 1 - k));
                 const __m128i reaches = _mm_cmpgt_epi8(starts, _mm_set1_epi8(char(k - 1)));
                 longest = _mm_max_epu8(longest, _mm_and_si128(reaches, _mm_set1_epi8(char(k))));
             }
@@ -329,14 +361,61 @@ void choosePath(uint32_t count, const Work& w) {
             const uint32_t shorter = 0u - uint32_t(copy < literal);
             previous = std::min(copy, literal);
             cost[end % kRing] = previous;
-            w.lengths[end - 1] = uint8_t(length & shorter);  // the item that ends at end
+            items[end - 1] = uint8_t(length & shorter);
         }
-        if (block + size < count) std::memcpy(matches, matches + kBlock, kBack);  // for the next
+        if (atBlockEnd(index, block + size, costs)) return;
+        if (size == kPathBlock) std::memcpy(matches, matches + kPathBlock, kPathBack);
+    }
+}
+
+// Every item, in parts as the search was split: items[end - 1] as chooseItems leaves it, then
+// traced back from the end, so that lengths[start] of each item on the path becomes the item.
+// One part writes its items over the lengths; more keep them apart (items), since a part that
+// is redone reads its lengths again. checks holds kPathChecks + 1 Costs for each part.
+template <typename Units>
+void choosePath(uint32_t count, uint32_t parts, uint8_t* lengths, uint8_t* items, Costs* checks,
+                const Parallel& parallel) {
+    const auto part = [count, parts](uint32_t index) {
+        return uint32_t(count * uint64_t(index) / parts);
+    };
+    if (parts == 1) items = lengths;
+    parallel(parts, [&](uint32_t index) {
+        Costs costs{};
+        Costs* kept = checks + index * (kPathChecks + 1);
+        chooseItems<Units>(lengths, part(index), part(index + 1), costs, items,
+                           [&](uint32_t block, uint32_t, const Costs& now) {
+                               if (block < kPathChecks) kept[block] = now;
+                               return false;
+                           });
+        kept[kPathChecks] = costs;
+    });
+    // The first part started from the true costs; each next one is redone from the costs the
+    // part before truly ended with, until its own agree. Its costs at the end are then its own
+    // shifted by what the two differ by.
+    Costs truth = checks[kPathChecks];
+    for (uint32_t index = 1; index < parts; ++index) {
+        const Costs* kept = checks + index * (kPathChecks + 1);
+        const uint32_t to = part(index + 1);
+        bool agreed = false;
+        uint64_t shift = 0;
+        chooseItems<Units>(
+            lengths, part(index), to, truth, items,
+            [&](uint32_t block, uint32_t end, const Costs& now) {
+                if (block >= kPathChecks || !sameChoicesAfter<Units>(now, kept[block], end))
+                    return false;
+                agreed = true;
+                shift = now.atEnd[end % kRing] - kept[block].atEnd[end % kRing];
+                return true;
+            });
+        if (agreed) {
+            for (uint32_t slot = 0; slot < kRing; ++slot)
+                truth.atEnd[slot] = kept[kPathChecks].atEnd[slot] + shift;
+        }
     }
     for (uint64_t end = count; end > 0;) {
-        const uint32_t item = w.lengths[end - 1];
+        const uint32_t item = items[end - 1];
         end -= item == 0 ? 1 : item;
-        w.lengths[end] = uint8_t(item);
+        lengths[end] = uint8_t(item);
     }
 }
 
@@ -382,25 +461,29 @@ uint64_t encode(const Units& units, uint64_t count, std::span<uint8_t> work, std
     if (count >= (uint64_t(1) << 32) || work.size() < lzEncodeWorkSize(count) ||
         out.size() < bound || reinterpret_cast<uintptr_t>(work.data()) % 4 != 0)
         return 0;
-    // The match search in parts, as many as may run at once, the work area holds tables for,
-    // and leave each kTaskUnits or more; the path through the matches is one.
-    uint32_t tasks = uint32_t(std::min<uint64_t>(
-        {parallel.most, (work.size() - 3 * count) / kTableBytes, count / kTaskUnits}));
-    tasks = std::max(tasks, 1u);
+    // The match search and the path in parts, as many as may run at once, the work area holds
+    // tables for, and leave each kTaskUnits or more.
+    uint32_t tasks =
+        uint32_t(std::max<uint64_t>(std::min<uint64_t>(parallel.most, count / kTaskUnits), 1));
+    while (tasks > 1 && work.size() < lzEncodeWorkSize(count, tasks)) --tasks;
     const auto part = [count, tasks](uint32_t task) { return uint32_t(count * task / tasks); };
     parallel(tasks, [&](uint32_t task) {
         findMatches(units, uint32_t(count), part(task), part(task + 1),
                     layOut(work.data(), count, task, tasks));
     });
+    // Each part's tables, no longer needed, keep its costs for the path's check.
+    const uintptr_t tables = (reinterpret_cast<uintptr_t>(work.data()) + 7) & ~uintptr_t(7);
     const Work w = layOut(work.data(), count, 0, tasks);
-    choosePath<Units>(uint32_t(count), w);
+    choosePath<Units>(uint32_t(count), tasks, w.lengths, w.lengths + count,
+                      reinterpret_cast<Costs*>(tables), parallel);
     return writeStream(units, uint32_t(count), w, out);
 }
 
 }  // namespace
 
 uint64_t lzEncodeWorkSize(uint64_t units, uint32_t tasks) {
-    return std::max(tasks, 1u) * kTableBytes + 3 * units;
+    // Split, the path keeps its items apart from the lengths: one byte more a unit.
+    return std::max(tasks, 1u) * kTableBytes + (tasks > 1 ? 4 : 3) * units;
 }
 
 uint64_t encodeLzPixels(std::span<const uint8_t> pixels, PixelUnit unit, std::span<uint8_t> work,

@@ -32,15 +32,16 @@ inline uint64_t lzPixelsEncodedBound(uint64_t pixels) { return 3 * pixels + (pix
 inline uint64_t lzBytesEncodedBound(uint64_t bytes) { return bytes + (bytes + 7) / 8; }
 
 // The work area for units input units (pixels or bytes): fixed hash tables for each of up to
-// `tasks` parts of the match search that may run at once, and 3 bytes a unit. It must be aligned
+// `tasks` parts of the match search that may run at once, and 3 bytes a unit (4 for more than
+// one part). It must be aligned
 // to 4 bytes (page blocks are); its contents need no preparation.
 uint64_t lzEncodeWorkSize(uint64_t units, uint32_t tasks = 1);
 
 // Both write the stream into out and return its length. They return 0 when out or work is
 // smaller than the sizes above, or work is not aligned (an empty input also gives 0 bytes).
 // Inputs of 2^32 units or more are refused the same way: no page block holds their stream.
-// The match search of a large input is split into as many parts as parallel may run at once and
-// work has tables for; the stream is the same however it was split.
+// The match search and the path of a large input are split into as many parts as parallel may
+// run at once and work has room for; the stream is the same however it was split.
 uint64_t encodeLzPixels(std::span<const uint8_t> pixels, PixelUnit unit, std::span<uint8_t> work,
                         std::span<uint8_t> out, const Parallel& parallel = {});
 uint64_t encodeLzBytes(std::span<const uint8_t> bytes, std::span<uint8_t> work,
