@@ -18,11 +18,24 @@ Status written(Encoded& out, uint64_t length) {
     return length == 0 ? Status::outOfMemory : Status::ok;
 }
 
+// The work area of a plan for its tasks or, where that much cannot be had, for one: the
+// encoder's search and path split between threads take a byte a unit more than one pass.
+template <typename Plan, typename WorkSize>
+Status obtainWork(Plan& plan, WorkSize workSize, ByteBuffer& work) {
+    Status status = obtainBlock(workSize(plan), work, PagingHint::whole);
+    if (status == Status::outOfMemory && plan.tasks > 1) {
+        plan.tasks = 1;
+        status = obtainBlock(workSize(plan), work, PagingHint::whole);
+    }
+    return status;
+}
+
 // The blocks of a file like an original. The decompressed data is resident at once only when
 // the original's stream writes all of it: an original may announce far more than it holds.
-Status obtainLikeBlocks(const G00LikePlan& plan, uint64_t workSize, ByteBuffer& work,
-                        ByteBuffer& data, Encoded& out) {
-    Status status = obtainBlock(workSize, work, PagingHint::whole);
+template <typename WorkSize>
+Status obtainLikeBlocks(G00LikePlan& plan, WorkSize workSize, ByteBuffer& work, ByteBuffer& data,
+                        Encoded& out) {
+    Status status = obtainWork(plan, workSize, work);
     if (status == Status::ok && g00LikeDataSize(plan) != 0)
         status = obtainBlock(g00LikeDataSize(plan), data,
                              plan.written == plan.units ? PagingHint::whole : PagingHint::inPart);
@@ -81,7 +94,7 @@ Status encodeFreshG00(const Canvas& picture, Encoded& out, const Parallel& paral
     G00FreshPlan plan = planFreshG00(picture);
     plan.tasks = parallel.most;
     ByteBuffer work;
-    Status status = obtainBlock(freshG00WorkSize(plan), work, PagingHint::whole);
+    Status status = obtainWork(plan, freshG00WorkSize, work);
     if (status == Status::ok) status = obtainBlock(freshG00Bound(plan), out.bytes);
     if (status != Status::ok) return status;
     return written(out, writeFreshG00(picture, plan, work.span(), out.bytes.span(), parallel));
@@ -99,7 +112,7 @@ G00LikeResult encodeG00Like(std::span<const uint8_t> original, const G00LikePlan
         result.status = Status::transparencyLost;
     if (result.status != Status::ok) return result;
     ByteBuffer work, data;
-    result.status = obtainLikeBlocks(plan, g00LikeWorkSize(plan), work, data, out);
+    result.status = obtainLikeBlocks(plan, g00LikeWorkSize, work, data, out);
     if (result.status != Status::ok) return result;
     result = writeG00Like(original, plan, picture, alpha, work.span(), data.span(),
                           out.bytes.span(), parallel);
@@ -122,7 +135,7 @@ G00LikeRegionsResult encodeG00LikeRegions(std::span<const uint8_t> original,
         if (result.status != Status::ok) return result;
     }
     ByteBuffer work, data;
-    result.status = obtainLikeBlocks(plan, g00LikeRegionsWorkSize(plan), work, data, out);
+    result.status = obtainLikeBlocks(plan, g00LikeRegionsWorkSize, work, data, out);
     if (result.status != Status::ok) return result;
     result = writeG00LikeRegions(original, plan, regions, work.span(), data.span(),
                                  out.bytes.span(), parallel);
@@ -137,7 +150,7 @@ Status encodeFreshRegionsG00(std::span<const RegionPicture> regions, uint32_t wi
     plan.tasks = parallel.most;
     if (plan.status != Status::ok) return plan.status;
     ByteBuffer work;
-    Status status = obtainBlock(freshRegionsG00WorkSize(plan), work, PagingHint::whole);
+    Status status = obtainWork(plan, freshRegionsG00WorkSize, work);
     if (status == Status::ok) status = obtainBlock(freshRegionsG00Bound(plan), out.bytes);
     if (status != Status::ok) return status;
     return written(out,

@@ -11,6 +11,7 @@
 #include "batch/convert_file.h"
 #include "codec/encode.h"
 #include "codec/g00.h"
+#include "codec/g00_encode.h"
 #include "common/fault_injection.h"
 #include "batch/file_access.h"
 #include "tests/g00_fixtures.h"
@@ -110,4 +111,27 @@ TEST(FaultSweep, APsdOnTwoThreadsWithoutRoomForItsSecondBlockIsPackedInPlace) {
     faults::arm(faults::Point::allocation, 1);  // the file's block
     EXPECT_EQ(encodePsd(canvas, onThreads(2), noRoom), Status::outOfMemory);
     faults::disarm();
+}
+
+// A pack on two threads whose split work area cannot be had packs on one: the same file.
+TEST(FaultSweep, APackOnTwoThreadsWithoutRoomForItsSplitWorkIsPackedOnOne) {
+    const std::vector<uint8_t> file = fixtures::regions(40, 30, 20, 12);
+    Canvas canvas;
+    ASSERT_EQ(decodeG00Picture(file, canvas).status, Status::ok);
+    const G00LikePlan plan = planG00Like(file);
+    auto bytesOf = [](const Encoded& encoded) {
+        return std::vector<uint8_t>(encoded.bytes.data(), encoded.bytes.data() + encoded.length);
+    };
+    Encoded alone, refused, likeAlone, likeRefused;
+    ASSERT_EQ(encodeFreshG00(canvas, alone), Status::ok);
+    ASSERT_EQ(encodeG00Like(file, plan, canvas, likeAlone).status, Status::ok);
+    const int blocks = faults::liveBlocks();
+    faults::arm(faults::Point::allocation, 1);  // the work area for two tasks
+    EXPECT_EQ(encodeFreshG00(canvas, refused, onThreads(2)), Status::ok);
+    faults::arm(faults::Point::allocation, 1);
+    EXPECT_EQ(encodeG00Like(file, plan, canvas, likeRefused, onThreads(2)).status, Status::ok);
+    faults::disarm();
+    EXPECT_EQ(bytesOf(refused), bytesOf(alone));
+    EXPECT_EQ(bytesOf(likeRefused), bytesOf(likeAlone));
+    EXPECT_EQ(faults::liveBlocks(), blocks + 2);  // the two files' blocks, nothing else
 }
