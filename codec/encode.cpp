@@ -18,10 +18,12 @@ Status written(Encoded& out, uint64_t length) {
     return length == 0 ? Status::outOfMemory : Status::ok;
 }
 
-// The work area of a plan for its tasks or, where that much cannot be had, for one: the
-// encoder's search and path split between threads take a byte a unit more than one pass.
+// The work area of a plan for as many tasks as may run at once or, where that much cannot be
+// had, for one: the encoder's search and path split between threads take a byte a unit more
+// than one pass.
 template <typename Plan, typename WorkSize>
-Status obtainWork(Plan& plan, WorkSize workSize, ByteBuffer& work) {
+Status obtainWork(Plan& plan, const Parallel& parallel, WorkSize workSize, ByteBuffer& work) {
+    plan.tasks = parallel.most;
     Status status = obtainBlock(workSize(plan), work, PagingHint::whole);
     if (status == Status::outOfMemory && plan.tasks > 1) {
         plan.tasks = 1;
@@ -33,9 +35,9 @@ Status obtainWork(Plan& plan, WorkSize workSize, ByteBuffer& work) {
 // The blocks of a file like an original. The decompressed data is resident at once only when
 // the original's stream writes all of it: an original may announce far more than it holds.
 template <typename WorkSize>
-Status obtainLikeBlocks(G00LikePlan& plan, WorkSize workSize, ByteBuffer& work, ByteBuffer& data,
-                        Encoded& out) {
-    Status status = obtainWork(plan, workSize, work);
+Status obtainLikeBlocks(G00LikePlan& plan, const Parallel& parallel, WorkSize workSize,
+                        ByteBuffer& work, ByteBuffer& data, Encoded& out) {
+    Status status = obtainWork(plan, parallel, workSize, work);
     if (status == Status::ok && g00LikeDataSize(plan) != 0)
         status = obtainBlock(g00LikeDataSize(plan), data,
                              plan.written == plan.units ? PagingHint::whole : PagingHint::inPart);
@@ -92,9 +94,8 @@ Status encodeRegionLayersPsd(std::span<const uint8_t> file, std::span<const uint
 Status encodeFreshG00(const Canvas& picture, Encoded& out, const Parallel& parallel) {
     if (picture.width > kMaxG00Side || picture.height > kMaxG00Side) return Status::pictureTooLarge;
     G00FreshPlan plan = planFreshG00(picture);
-    plan.tasks = parallel.most;
     ByteBuffer work;
-    Status status = obtainWork(plan, freshG00WorkSize, work);
+    Status status = obtainWork(plan, parallel, freshG00WorkSize, work);
     if (status == Status::ok) status = obtainBlock(freshG00Bound(plan), out.bytes);
     if (status != Status::ok) return status;
     return written(out, writeFreshG00(picture, plan, work.span(), out.bytes.span(), parallel));
@@ -103,7 +104,6 @@ Status encodeFreshG00(const Canvas& picture, Encoded& out, const Parallel& paral
 G00LikeResult encodeG00Like(std::span<const uint8_t> original, const G00LikePlan& given,
                             const Canvas& picture, Encoded& out, const Parallel& parallel) {
     G00LikePlan plan = given;
-    plan.tasks = parallel.most;
     G00LikeResult result;
     const LikeAlpha alpha = likeAlphaOf(picture);
     if (picture.width != plan.width || picture.height != plan.height)
@@ -112,7 +112,7 @@ G00LikeResult encodeG00Like(std::span<const uint8_t> original, const G00LikePlan
         result.status = Status::transparencyLost;
     if (result.status != Status::ok) return result;
     ByteBuffer work, data;
-    result.status = obtainLikeBlocks(plan, g00LikeWorkSize, work, data, out);
+    result.status = obtainLikeBlocks(plan, parallel, g00LikeWorkSize, work, data, out);
     if (result.status != Status::ok) return result;
     result = writeG00Like(original, plan, picture, alpha, work.span(), data.span(),
                           out.bytes.span(), parallel);
@@ -126,7 +126,6 @@ G00LikeRegionsResult encodeG00LikeRegions(std::span<const uint8_t> original,
                                           const Parallel& parallel) {
     G00LikeRegionsResult result;
     G00LikePlan plan = planG00Like(original);
-    plan.tasks = parallel.most;
     result.status = plan.status == Status::ok && plan.fullFrame ? Status::notG00 : plan.status;
     if (result.status != Status::ok) return result;
     {
@@ -135,7 +134,7 @@ G00LikeRegionsResult encodeG00LikeRegions(std::span<const uint8_t> original,
         if (result.status != Status::ok) return result;
     }
     ByteBuffer work, data;
-    result.status = obtainLikeBlocks(plan, g00LikeRegionsWorkSize, work, data, out);
+    result.status = obtainLikeBlocks(plan, parallel, g00LikeRegionsWorkSize, work, data, out);
     if (result.status != Status::ok) return result;
     result = writeG00LikeRegions(original, plan, regions, work.span(), data.span(),
                                  out.bytes.span(), parallel);
@@ -147,10 +146,9 @@ G00LikeRegionsResult encodeG00LikeRegions(std::span<const uint8_t> original,
 Status encodeFreshRegionsG00(std::span<const RegionPicture> regions, uint32_t width,
                              uint32_t height, Encoded& out, const Parallel& parallel) {
     G00RegionsPlan plan = planFreshRegionsG00(regions, width, height);
-    plan.tasks = parallel.most;
     if (plan.status != Status::ok) return plan.status;
     ByteBuffer work;
-    Status status = obtainWork(plan, freshRegionsG00WorkSize, work);
+    Status status = obtainWork(plan, parallel, freshRegionsG00WorkSize, work);
     if (status == Status::ok) status = obtainBlock(freshRegionsG00Bound(plan), out.bytes);
     if (status != Status::ok) return status;
     return written(out,

@@ -186,6 +186,11 @@ template <typename Units>
     return read;
 }
 
+// Where part index of parts begins, for the search and the path alike.
+uint32_t partStart(uint64_t count, uint32_t index, uint32_t parts) {
+    return uint32_t(count * index / parts);
+}
+
 // What the search carries from one range of positions to the next.
 struct Search {
     bool chained;
@@ -375,9 +380,7 @@ void chooseItems(const uint8_t* lengths, uint32_t from, uint32_t to, Costs& cost
 template <typename Units>
 void choosePath(uint32_t count, uint32_t parts, uint8_t* lengths, uint8_t* items, Costs* checks,
                 const Parallel& parallel) {
-    const auto part = [count, parts](uint32_t index) {
-        return uint32_t(count * uint64_t(index) / parts);
-    };
+    const auto part = [count, parts](uint32_t index) { return partStart(count, index, parts); };
     if (parts == 1) items = lengths;
     parallel(parts, [&](uint32_t index) {
         Costs costs{};
@@ -466,7 +469,7 @@ uint64_t encode(const Units& units, uint64_t count, std::span<uint8_t> work, std
     uint32_t tasks =
         uint32_t(std::max<uint64_t>(std::min<uint64_t>(parallel.most, count / kTaskUnits), 1));
     while (tasks > 1 && work.size() < lzEncodeWorkSize(count, tasks)) --tasks;
-    const auto part = [count, tasks](uint32_t task) { return uint32_t(count * task / tasks); };
+    const auto part = [count, tasks](uint32_t task) { return partStart(count, task, tasks); };
     parallel(tasks, [&](uint32_t task) {
         findMatches(units, uint32_t(count), part(task), part(task + 1),
                     layOut(work.data(), count, task, tasks));
